@@ -1,0 +1,4 @@
+#pragma once
+
+// Each quarvel-cli command: argv[0] is the command name; returns the exit status.
+int RunScpiCommand(int argc, char** argv);

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "instr/instr_ll.h"
+#include "instr/visa.h"
+
+#include <memory>
+#include <string>
+
+// The one connection to one instrument: the VISA resource manager, the
+// instrument session, its identification and the driver chosen for it.
+//
+// States: Closed (not connected, no driver) -> Open (connected, no driver)
+// -> Ready (connected, driver present).
+class CInstrConnection {
+public:
+    CInstrConnection();
+    ~CInstrConnection();
+    CInstrConnection(const CInstrConnection&) = delete;
+    CInstrConnection& operator=(const CInstrConnection&) = delete;
+
+    // Opens the VISA resource named by `address` (UTF-8, at most 255 bytes used).
+    bool Open(const std::string& address);
+    // "*IDN?"; stores the reply without trailing white space.
+    bool QueryIdn();
+    std::string GetIdn() const { return m_idn; }
+    // Splits the identification and creates the matching driver; false when
+    // the instrument is not recognised (the connection stays open).
+    bool CreateDriver();
+    void Disconnect();
+
+    bool IsConnected() const { return m_connected; }
+    CInstrLL* GetDriver() const { return m_driver.get(); }
+    const std::string& GetManufacturer() const { return m_manufacturer; }
+    const std::string& GetModel() const { return m_model; }
+    ViSession GetResourceManager() const { return m_resourceManager; }
+    ViSession GetSession() const { return m_session; }
+
+private:
+    std::unique_ptr<CInstrLL> m_driver;
+    bool m_connected = false;
+    ViSession m_resourceManager = 0;
+    ViSession m_session = 0;
+    std::string m_idn;
+    std::string m_manufacturer;
+    std::string m_model;
+};

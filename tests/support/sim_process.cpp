@@ -1,0 +1,133 @@
+#include "tests/support/sim_process.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace quarvel::test {
+namespace {
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+int PortOfLine(const std::string& output, const std::string& keyword) {
+    std::istringstream lines(output);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.rfind(keyword + " ", 0) != 0)
+            continue;
+        const auto colon = line.rfind(':');
+        if (colon == std::string::npos)
+            continue;
+        return std::atoi(line.c_str() + colon + 1);
+    }
+    return 0;
+}
+
+} // namespace
+
+SimProcess::SimProcess(const std::vector<std::string>& args) {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "quarvel-sim-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr)
+        throw std::runtime_error("mkdtemp failed");
+    m_dir = pattern;
+    m_transcriptPath = m_dir + "/transcript.txt";
+    m_outputPath = m_dir + "/output.txt";
+
+    std::vector<std::string> argv = {QUARVEL_SIM_PATH, "--socket-port",  "0",
+                                     "--portmapper-port", "0", "--transcript",
+                                     m_transcriptPath};
+    argv.insert(argv.end(), args.begin(), args.end());
+
+    m_pid = fork();
+    if (m_pid == 0) {
+        const int fd = open(m_outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fd >= 0) {
+            dup2(fd, 1);
+            dup2(fd, 2);
+            close(fd);
+        }
+        std::vector<char*> cargv;
+        for (auto& a : argv)
+            cargv.push_back(a.data());
+        cargv.push_back(nullptr);
+        execv(cargv[0], cargv.data());
+        _exit(127);
+    }
+    if (m_pid < 0)
+        return;
+
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < deadline) {
+        const std::string out = ReadAll(m_outputPath);
+        m_socketPort = PortOfLine(out, "socket");
+        m_vxi11Port = PortOfLine(out, "vxi11");
+        m_portmapperPort = PortOfLine(out, "portmapper");
+        if (m_socketPort && m_vxi11Port && m_portmapperPort)
+            return;
+        int status = 0;
+        if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
+            m_pid = -1;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    m_socketPort = 0;
+}
+
+SimProcess::~SimProcess() {
+    if (m_pid > 0) {
+        kill(m_pid, SIGTERM);
+        int status = 0;
+        for (int i = 0; i < 200; ++i) {
+            if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
+                m_pid = -1;
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (m_pid > 0) {
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, &status, 0);
+        }
+    }
+    std::error_code ec;
+    std::filesystem::remove_all(m_dir, ec);
+}
+
+std::string SimProcess::SocketResource() const {
+    return "TCPIP0::127.0.0.1::" + std::to_string(m_socketPort) + "::SOCKET";
+}
+
+std::string SimProcess::Vxi11Resource() const { return "TCPIP0::127.0.0.1::inst0::INSTR"; }
+
+std::vector<std::string> SimProcess::Transcript() const {
+    std::vector<std::string> lines;
+    std::istringstream in(ReadAll(m_transcriptPath));
+    std::string line;
+    while (std::getline(in, line))
+        lines.push_back(line);
+    return lines;
+}
+
+void SimProcess::ClearTranscript() const {
+    // The simulator appends with O_APPEND, so truncating in place is safe.
+    std::ofstream(m_transcriptPath, std::ios::trunc);
+}
+
+std::string SimProcess::Output() const { return ReadAll(m_outputPath); }
+
+} // namespace quarvel::test

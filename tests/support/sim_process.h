@@ -1,0 +1,51 @@
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace quarvel::test {
+
+// Runs quarvel-sim as a child process on free loopback ports for one test.
+//
+// The simulator is started with "--socket-port 0 --portmapper-port 0
+// --transcript <tmpfile>" plus the caller's arguments, and the constructor
+// waits (at most 10 s) until it has printed its "socket", "vxi11" and
+// "portmapper" endpoint lines. The process is killed when the object goes.
+class SimProcess {
+public:
+    explicit SimProcess(const std::vector<std::string>& args);
+    ~SimProcess();
+    SimProcess(const SimProcess&) = delete;
+    SimProcess& operator=(const SimProcess&) = delete;
+
+    bool Started() const { return m_pid > 0 && m_socketPort != 0; }
+    int SocketPort() const { return m_socketPort; }
+    int Vxi11Port() const { return m_vxi11Port; }
+    int PortmapperPort() const { return m_portmapperPort; }
+
+    // "TCPIP0::127.0.0.1::<port>::SOCKET"
+    std::string SocketResource() const;
+    // "TCPIP0::127.0.0.1::inst0::INSTR"; the portmapper is on PortmapperPort(),
+    // so the resource manager must be told that port (QVI_ATTR_PORTMAPPER_PORT).
+    std::string Vxi11Resource() const;
+
+    // Every command the simulator received so far, one per entry.
+    std::vector<std::string> Transcript() const;
+    // Forget what was received so far (truncates the transcript file).
+    void ClearTranscript() const;
+
+    // Everything the simulator printed on standard output and error so far.
+    std::string Output() const;
+
+private:
+    pid_t m_pid = -1;
+    int m_socketPort = 0;
+    int m_vxi11Port = 0;
+    int m_portmapperPort = 0;
+    std::string m_dir;
+    std::string m_transcriptPath;
+    std::string m_outputPath;
+};
+
+} // namespace quarvel::test
