@@ -1,0 +1,45 @@
+#include "capture/waveform_capture.h"
+
+#include "instr/instr_ll.h"
+#include "wavedata/data_writers.h"
+
+#include <utility>
+
+std::string DataExtensionFor(int dataFormatCode) {
+    return dataFormatCode == DATA_FORMAT_CSV ? "csv" : "";
+}
+
+void CaptureWaveforms(CInstrLL& driver, ChannelList selected, WaveformRecordList& records,
+                      const StatusSink& status) {
+    records.clear();
+    if (!driver.BeginDataCapture()) {
+        return;
+    }
+    KeepActiveChannels(selected, driver);
+    for (const std::string& channel : selected) {
+        if (status) {
+            status("Getting waveform data for channel " + channel + "...");
+        }
+        WaveformRecord record;
+        if (driver.GetWaveformData(channel, record)) {
+            // Records can be hundreds of megabytes: moved, never copied.
+            records.push_back(std::move(record));
+        }
+    }
+    driver.EndDataCapture();
+}
+
+bool SaveWaveforms(const WaveformRecordList& records, int dataFormatCode, const std::string& path,
+                   const StatusSink& status) {
+    if (records.empty()) {
+        return true;
+    }
+    if (status) {
+        status("Saving waveform data...");
+    }
+    // Any code but CSV means the dirfile, as an unselected format list does.
+    if (dataFormatCode == DATA_FORMAT_CSV) {
+        return WriteCsvFile(records, path);
+    }
+    return WriteKstDirfile(records, path);
+}

@@ -1,0 +1,186 @@
+#include "tests/support/temp_dir.h"
+#include "wavedata/data_writers.h"
+#include "wavedata/number_text.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <csignal>
+#include <filesystem>
+#include <limits>
+#include <string>
+#include <sys/resource.h>
+
+using quarvel::test::PathExists;
+using quarvel::test::ReadFileText;
+using quarvel::test::TempDir;
+using quarvel::test::WriteFileBytes;
+
+namespace {
+
+WaveformRecord Scope(const std::string& name, std::vector<double> x, std::vector<double> y) {
+    WaveformRecord r;
+    r.name = name;
+    r.xLabel = "time/s";
+    r.yLabel = "voltage/V";
+    r.x = std::move(x);
+    r.y = std::move(y);
+    return r;
+}
+
+std::string Number(double value) {
+    char text[SCIENTIFIC_TEXT_MAX];
+    return std::string(text, FormatScientific(value, text));
+}
+
+std::size_t EntriesIn(const std::string& dir) {
+    std::size_t n = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir)) {
+        ++n;
+    }
+    return n;
+}
+
+} // namespace
+
+TEST(NumberText, ScientificFormHasThreeExponentDigits) {
+    EXPECT_EQ(Number(0.0), "0.000000e+000");
+    EXPECT_EQ(Number(0.5), "5.000000e-001");
+    EXPECT_EQ(Number(-1.0), "-1.000000e+000");
+    EXPECT_EQ(Number(1.25e-6), "1.250000e-006");
+    EXPECT_EQ(Number(-3.0), "-3.000000e+000");
+    EXPECT_EQ(Number(123456789.0), "1.234568e+008"); // rounded to six decimals
+    EXPECT_EQ(Number(1e100), "1.000000e+100");
+    EXPECT_EQ(Number(-2.5e-300), "-2.500000e-300");
+    EXPECT_EQ(Number(-0.0), "-0.000000e+000");
+    EXPECT_EQ(Number(std::numeric_limits<double>::max()), "1.797693e+308");
+    EXPECT_EQ(Number(std::numeric_limits<double>::denorm_min()), "4.940656e-324");
+}
+
+TEST(NumberText, NonFiniteWords) {
+    EXPECT_EQ(Number(std::numeric_limits<double>::quiet_NaN()), "nan");
+    EXPECT_EQ(Number(-std::numeric_limits<double>::quiet_NaN()), "nan");
+    EXPECT_EQ(Number(std::numeric_limits<double>::infinity()), "inf");
+    EXPECT_EQ(Number(-std::numeric_limits<double>::infinity()), "-inf");
+}
+
+TEST(NumberText, ByteSamples) {
+    char text[4];
+    ASSERT_EQ(FormatByteSample(10, text), 4u);
+    EXPECT_EQ(std::string(text, 4), "0x0A");
+    FormatByteSample(0xFF, text);
+    EXPECT_EQ(std::string(text, 4), "0xFF");
+    FormatByteSample(0, text);
+    EXPECT_EQ(std::string(text, 4), "0x00");
+}
+
+TEST(CsvWriter, OneRecordSharedLayout) {
+    TempDir dir;
+    const std::string path = dir.File("one.csv");
+    ASSERT_TRUE(WriteCsvFile({Scope("CHAN1", {0, 1e-6, 2e-6}, {0.5, 0.25, -1})}, path));
+    EXPECT_EQ(ReadFileText(path), "time/s;CHAN1(voltage/V)\r\n"
+                                  "0.000000e+000;5.000000e-001\r\n"
+                                  "1.000000e-006;2.500000e-001\r\n"
+                                  "2.000000e-006;-1.000000e+000\r\n");
+}
+
+TEST(CsvWriter, SharedLayoutTakesXFromFirstRecordWhenEndsMatch) {
+    TempDir dir;
+    const std::string path = dir.File("shared.csv");
+    WaveformRecordList list{Scope("CHAN1", {0, 1, 2}, {1, 2, 3}),
+                            Scope("CHAN2", {0, 1.5, 2}, {4, 5, 6})};
+    ASSERT_TRUE(WriteCsvFile(list, path));
+    EXPECT_EQ(ReadFileText(path), "time/s;CHAN1(voltage/V);CHAN2(voltage/V)\r\n"
+                                  "0.000000e+000;1.000000e+000;4.000000e+000\r\n"
+                                  "1.000000e+000;2.000000e+000;5.000000e+000\r\n"
+                                  "2.000000e+000;3.000000e+000;6.000000e+000\r\n");
+}
+
+TEST(CsvWriter, SeparateLayoutPadsShortRecordsAndStopsAtAllMissingLine) {
+    TempDir dir;
+    const std::string path = dir.File("separate.csv");
+    WaveformRecordList list{Scope("CHAN1", {0, 1, 2}, {-1, 0, 1}),
+                            Scope("POD1", {5, 6}, {0.5, 0.25})};
+    ASSERT_TRUE(WriteCsvFile(list, path));
+    EXPECT_EQ(ReadFileText(path), "CHAN1(time/s);CHAN1(voltage/V);POD1(time/s);POD1(voltage/V)\r\n"
+                                  "0.000000e+000;-1.000000e+000;5.000000e+000;5.000000e-001\r\n"
+                                  "1.000000e+000;0.000000e+000;6.000000e+000;2.500000e-001\r\n"
+                                  "2.000000e+000;1.000000e+000;NA;NA\r\n");
+}
+
+TEST(CsvWriter, QualifierOnlyInSharedHeader) {
+    TempDir dir;
+    WaveformRecord trace;
+    trace.name = "TRACE1";
+    trace.xLabel = "Frequency/Hz";
+    trace.yLabel = "Level/DBM";
+    trace.yQualifier = "POS/WRIT";
+    trace.x = {1e6};
+    trace.y = {-20};
+    ASSERT_TRUE(WriteCsvFile({trace}, dir.File("a.csv")));
+    EXPECT_EQ(ReadFileText(dir.File("a.csv")),
+              "Frequency/Hz;TRACE1(Level/DBM/POS/WRIT)\r\n1.000000e+006;-2.000000e+001\r\n");
+
+    WaveformRecord other = trace;
+    other.name = "TRACE2";
+    other.x = {2e6, 3e6};
+    other.y = {-30, -40};
+    ASSERT_TRUE(WriteCsvFile({trace, other}, dir.File("b.csv")));
+    EXPECT_EQ(ReadFileText(dir.File("b.csv")),
+              "TRACE1(Frequency/Hz);TRACE1(Level/DBM);TRACE2(Frequency/Hz);TRACE2(Level/DBM)\r\n"
+              "1.000000e+006;-2.000000e+001;2.000000e+006;-3.000000e+001\r\n"
+              "NA;NA;3.000000e+006;-4.000000e+001\r\n");
+}
+
+TEST(CsvWriter, ByteSamplesAndKindsWithoutField) {
+    TempDir dir;
+    WaveformRecord pod = Scope("POD1", {0, 1}, {});
+    pod.sampleKind = SAMPLE_KIND_BYTE;
+    pod.bytes = {10, 0xC3};
+    WaveformRecord odd = Scope("ODD", {0, 1}, {7, 8});
+    odd.sampleKind = 5;
+    ASSERT_TRUE(WriteCsvFile({Scope("CHAN1", {0, 1}, {1, 2}), pod, odd}, dir.File("b.csv")));
+    EXPECT_EQ(ReadFileText(dir.File("b.csv")),
+              "time/s;CHAN1(voltage/V);POD1(voltage/V);ODD(voltage/V)\r\n"
+              "0.000000e+000;1.000000e+000;0x0A\r\n"
+              "1.000000e+000;2.000000e+000;0xC3\r\n");
+}
+
+TEST(CsvWriter, ReplacesExistingFileWithoutLeavingTemporaries) {
+    TempDir dir;
+    const std::string path = dir.File("data.csv");
+    ASSERT_TRUE(WriteFileBytes(path, std::string(5000, 'z')));
+    ASSERT_TRUE(WriteCsvFile({Scope("CHAN1", {1}, {2})}, path));
+    EXPECT_EQ(ReadFileText(path), "time/s;CHAN1(voltage/V)\r\n1.000000e+000;2.000000e+000\r\n");
+    EXPECT_EQ(EntriesIn(dir.Path()), 1u);
+}
+
+TEST(CsvWriter, UncreatableFileFailsAndLeavesNothing) {
+    TempDir dir;
+    const WaveformRecordList list{Scope("CHAN1", {1}, {2})};
+    EXPECT_FALSE(WriteCsvFile(list, dir.File("missing/data.csv")));
+    // A directory in the way is not replaced.
+    std::filesystem::create_directory(dir.File("taken.csv"));
+    EXPECT_FALSE(WriteCsvFile(list, dir.File("taken.csv")));
+    EXPECT_TRUE(std::filesystem::is_directory(dir.File("taken.csv")));
+    EXPECT_EQ(EntriesIn(dir.Path()), 1u);
+    EXPECT_FALSE(WriteCsvFile({}, dir.File("empty.csv")));
+    EXPECT_FALSE(PathExists(dir.File("empty.csv")));
+}
+
+TEST(CsvWriter, WriteFailureIsReported) {
+    // A file size limit makes the writes fail part way, as a full disk would.
+    TempDir dir;
+    WaveformRecord big =
+        Scope("CHAN1", std::vector<double>(200000, 1.0), std::vector<double>(200000, 2.0));
+    struct rlimit old {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    struct rlimit small = old;
+    small.rlim_cur = 65536;
+    signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool written = WriteCsvFile({big}, dir.File("big.csv"));
+    setrlimit(RLIMIT_FSIZE, &old);
+    EXPECT_FALSE(written);
+    EXPECT_EQ(EntriesIn(dir.Path()), 0u);
+}

@@ -1,0 +1,44 @@
+#include "wavedata/waveform_record.h"
+
+#include "instr/instr_ll.h"
+
+#include <algorithm>
+
+void WaveformRecord::Resize(std::uint32_t n) {
+    x.assign(n, 0.0);
+    y.assign(n, 0.0);
+    sampleKind = SAMPLE_KIND_DOUBLE;
+}
+
+bool HasSameXAxis(const WaveformRecord& a, const WaveformRecord& b) {
+    if (a.x.size() != b.x.size()) {
+        return false;
+    }
+    if (a.x.empty()) {
+        return true;
+    }
+    // Exact comparison on purpose: only the ends are compared, and a NaN end
+    // never matches, so such a record always gets its own x column.
+    return a.x.front() == b.x.front() && a.x.back() == b.x.back();
+}
+
+bool ShareXAxis(const WaveformRecordList& records) {
+    if (records.size() < 2) {
+        return true;
+    }
+    return std::all_of(records.begin() + 1, records.end(),
+                       [&](const WaveformRecord& r) { return HasSameXAxis(records.front(), r); });
+}
+
+void KeepActiveChannels(ChannelList& selected, CInstrLL& driver) {
+    ChannelList active;
+    driver.GetActiveChannels(active);
+    std::size_t index = 0;
+    while (index < selected.size()) {
+        if (std::find(active.begin(), active.end(), selected[index]) == active.end()) {
+            selected.erase(selected.begin() + static_cast<std::ptrdiff_t>(index));
+        } else {
+            ++index;
+        }
+    }
+}
