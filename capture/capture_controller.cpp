@@ -1,0 +1,230 @@
+#include "capture/capture_controller.h"
+
+#include "capture/image_codec.h"
+#include "capture/waveform_capture.h"
+
+#include <cstdio>
+
+namespace {
+
+// Largest picture a rescale may produce; anything larger comes from a driver
+// fault, not from an instrument screen.
+constexpr std::int32_t MAX_RESCALED_SIDE = 16384;
+
+std::string FormatHex8(std::uint32_t value) {
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "%08X", static_cast<unsigned>(value));
+    return buffer;
+}
+
+} // namespace
+
+CCaptureController::CCaptureController(ICaptureWindow& window) : m_window(window) {}
+
+CCaptureController::~CCaptureController() = default;
+
+void CCaptureController::ToggleConnection() {
+    ICaptureForm& form = m_window.Form();
+    form.AddDirToHistory(form.GetImageDir());
+
+    if (m_connection.IsConnected()) {
+        EndCountdown();
+        m_connection.Disconnect();
+        form.SetConnected(false);
+        m_window.SetStatusText("Instrument disconnected");
+        return;
+    }
+    if (!m_connection.Open(form.GetVisaAddress())) {
+        m_window.ShowMessage("Connect failed!", MessageIcon::Error);
+        m_window.SetStatusText("Connect failed");
+        return;
+    }
+    if (!m_connection.QueryIdn()) {
+        // The session stays open without a driver; the next request closes it.
+        m_window.ShowMessage("*IDN? query failed.", MessageIcon::Error);
+        return;
+    }
+    const std::string idn = m_connection.GetIdn();
+    if (!m_connection.CreateDriver() || m_connection.GetDriver() == nullptr) {
+        m_window.ShowMessage("Warning: Unknown and possibly incompatible instrument",
+                             MessageIcon::Warning);
+        m_connection.Disconnect();
+        m_window.SetStatusText("Connect failed: unknown instrument \"" + idn + "\"");
+        return;
+    }
+
+    form.ClearOfferedChannels();
+    ChannelList channels;
+    m_connection.GetDriver()->GetChannelList(channels);
+    for (const auto& name : channels)
+        form.AddOfferedChannel(name);
+    form.SetIdnText(idn);
+    form.SetConnected(true);
+    m_window.SetStatusText("Instrument connected");
+}
+
+void CCaptureController::StopRequest() {
+    if (CInstrLL* driver = m_connection.GetDriver())
+        driver->StopInstrument();
+}
+
+void CCaptureController::RunRequest() {
+    if (CInstrLL* driver = m_connection.GetDriver())
+        driver->RunInstrument(true, false);
+}
+
+void CCaptureController::SingleRequest() {
+    if (CInstrLL* driver = m_connection.GetDriver())
+        driver->RunInstrument(true, true);
+}
+
+void CCaptureController::CaptureNow() {
+    CInstrLL* driver = m_connection.GetDriver();
+    if (driver == nullptr)
+        return;
+    ICaptureForm& form = m_window.Form();
+    m_lastCaptureSucceeded = false;
+
+    m_dataMessage.clear();
+    m_captureMessage.clear();
+    ByteBuffer stream;
+
+    m_imageDirectory = form.GetImageDir();
+    form.AddDirToHistory(m_imageDirectory);
+    m_naming.directory = m_imageDirectory;
+    m_naming.namePattern = form.GetBaseName();
+    m_naming.sequenceNumber = ParseSequenceText(form.GetSequenceText());
+    m_naming.commentsFile = form.GetCommentsFile();
+
+    driver->SetInkSaver(form.GetInvertedGraticule());
+    bool wasRunning = false;
+    if (form.GetStopWhileCapturing())
+        wasRunning = driver->StopInstrument();
+
+    m_window.SetStatusText("Getting screenshot...");
+    const bool screenshotOk = driver->GetScreenshot(stream);
+
+    m_retrieveWaveforms = false;
+    if (form.IsRetrieveWaveformsChecked()) {
+        m_retrieveWaveforms = true;
+        m_dataExtension = DataExtensionFor(form.GetDataFormatCode());
+        CaptureWaveforms(*driver, form.CopySelectedChannels(), m_waveforms,
+                         [this](const std::string& text) { m_window.SetStatusText(text); });
+    }
+
+    // Restarted only when stopped above, and only after the data was read.
+    driver->RunInstrument(wasRunning, false);
+
+    if (FetchAndDecode(screenshotOk, stream))
+        OutputPicture();
+
+    m_window.SetStatusText("Data capture finished. " + m_captureMessage + " " + m_dataMessage);
+    form.SetSequence(m_naming.sequenceNumber, FormatSequenceNumber(m_naming.sequenceNumber));
+}
+
+bool CCaptureController::FetchAndDecode(bool screenshotOk, const ByteBuffer& stream) {
+    if (!screenshotOk) {
+        // The previous picture stays on screen.
+        m_captureMessage = "Error: Screenshot capture failed.";
+        return false;
+    }
+    m_scratchPicture = QImage();
+    m_picture = QImage();
+    const CodecStatus status = LoadFromMemory(stream.data(), stream.size(), m_picture);
+    if (status != CODEC_OK) {
+        m_picture = QImage();
+        m_window.ShowPicture(nullptr);
+        m_captureMessage = "Error: Screenshot image load error " + FormatHex8(status) + ".";
+        return false;
+    }
+    if (m_connection.GetDriver()->NeedsScreenshotResize())
+        RescalePicture();
+    m_window.ShowPicture(&m_picture);
+    return true;
+}
+
+void CCaptureController::RescalePicture() {
+    const ScreenshotResize r = m_connection.GetDriver()->GetScreenshotResize();
+    if (r.outWidth <= 0 || r.outHeight <= 0 || r.outWidth > MAX_RESCALED_SIDE ||
+        r.outHeight > MAX_RESCALED_SIDE || r.srcWidth <= 0 || r.srcHeight <= 0)
+        return;
+    m_scratchPicture = CreateBlank(r.outWidth, r.outHeight, m_picture);
+    DrawScaled(m_picture, r.srcX, r.srcY, r.srcWidth, r.srcHeight, m_scratchPicture);
+    m_picture = CreateBlank(r.outWidth, r.outHeight, m_scratchPicture);
+    BlitAt(m_scratchPicture, m_picture);
+}
+
+void CCaptureController::OutputPicture() {
+    switch (m_window.Form().GetSaveModeIndex()) {
+    case SAVE_MODE_SEQUENTIAL:
+        SaveSequential();
+        break;
+    case SAVE_MODE_CLIPBOARD:
+        m_lastCaptureSucceeded = CopyPictureToClipboard();
+        m_captureMessage = m_lastCaptureSucceeded
+                               ? "Screen capture successfully copied to clipboard."
+                               : "Clipboard copy failed.";
+        break;
+    case SAVE_MODE_INDIVIDUAL:
+        SaveIndividually();
+        break;
+    default:
+        m_lastCaptureSucceeded = true;
+        break;
+    }
+}
+
+void CCaptureController::ReportBadPattern() {
+    m_window.ShowMessage("Invalid date formatting specifiers in filename", MessageIcon::Error);
+    m_captureMessage = "Error: Screenshot capture failed.";
+}
+
+void CCaptureController::SaveSequential() {
+    const std::string imageExtension = m_window.Form().GetImageExtension();
+    switch (FindSequentialNames(m_naming, imageExtension, m_dataExtension, m_retrieveWaveforms,
+                                m_imagePath, m_dataPath)) {
+    case NAMES_OK:
+        SaveImageThenData();
+        break;
+    case NAMES_BAD_PATTERN:
+        ReportBadPattern();
+        break;
+    case NAMES_EXHAUSTED:
+    default:
+        // Every number is taken: nothing is written, nothing overwritten.
+        m_imagePath.clear();
+        m_dataPath.clear();
+        m_window.ShowMessage("No free file name: every sequence number of this file name is "
+                             "already taken in the image directory. Nothing was saved.",
+                             MessageIcon::Error);
+        m_captureMessage = "Error: No free sequence number for the file name; nothing saved.";
+        break;
+    }
+}
+
+void CCaptureController::SaveIndividually() {
+    switch (ChooseIndividualNames(m_dataExtension)) {
+    case NAMES_OK:
+        SaveImageThenData();
+        break;
+    case NAMES_CANCELLED:
+        m_captureMessage = "Screenshot saving cancelled by user.";
+        break;
+    default:
+        ReportBadPattern();
+        break;
+    }
+}
+
+void CCaptureController::SaveImageThenData() {
+    bool ok = SaveImageAndComments();
+    if (m_retrieveWaveforms) {
+        const bool dataOk =
+            SaveWaveforms(m_waveforms, m_window.Form().GetDataFormatCode(), m_dataPath,
+                          [this](const std::string& text) { m_window.SetStatusText(text); });
+        m_dataMessage =
+            dataOk ? "Waveform data saving done." : "Error: Waveform data saving failed.";
+        ok = ok && dataOk;
+    }
+    m_lastCaptureSucceeded = ok;
+}

@@ -1,0 +1,63 @@
+// The timed capture: the Capture button's countdown, driven by the window's
+// 1000 ms timer.
+#include "capture/capture_controller.h"
+
+#include <string>
+
+namespace {
+
+std::string RemainingText(std::uint32_t seconds) {
+    return "Capture delay, " + std::to_string(seconds) + " seconds remaining";
+}
+
+} // namespace
+
+void CCaptureController::StartOrAbortCapture() {
+    if (!m_connection.IsConnected())
+        return;
+    ICaptureForm& form = m_window.Form();
+    // The channels ticked now are the ones this capture reads.
+    form.SnapshotSelectedChannels();
+
+    if (m_countdownRunning) {
+        m_window.StopCountdownTimer();
+        m_window.SetStatusText("Timed capture aborted.");
+        form.SetCaptureButtonCaption("Capture screenshot");
+        m_countdownRunning = false;
+        return;
+    }
+    m_countdownRemaining = form.GetCaptureDelay();
+    if (m_countdownRemaining == 0) {
+        CaptureNow();
+        return;
+    }
+    m_window.StartCountdownTimer();
+    m_window.SetStatusText(RemainingText(m_countdownRemaining));
+    --m_countdownRemaining;
+    form.SetCaptureButtonCaption("Abort");
+    m_countdownRunning = true;
+}
+
+void CCaptureController::OnCountdownTick() {
+    // A tick after the countdown ended (a queued timer event) does nothing.
+    if (!m_countdownRunning)
+        return;
+    if (m_countdownRemaining > 0) {
+        m_window.SetStatusText(RemainingText(m_countdownRemaining));
+        --m_countdownRemaining;
+        return;
+    }
+    m_window.StopCountdownTimer();
+    m_window.Form().SetCaptureButtonCaption("Capture screenshot");
+    CaptureNow();
+    m_countdownRunning = false;
+}
+
+void CCaptureController::EndCountdown() {
+    if (!m_countdownRunning)
+        return;
+    m_window.StopCountdownTimer();
+    m_window.Form().SetCaptureButtonCaption("Capture screenshot");
+    m_countdownRunning = false;
+    m_countdownRemaining = 0;
+}

@@ -1,0 +1,160 @@
+#include "capture/image_codec.h"
+
+#include "capture/paths.h"
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QPainter>
+#include <QSaveFile>
+#include <QString>
+
+#include <algorithm>
+#include <cctype>
+
+namespace {
+
+// Formats that are containers of icons rather than pictures.
+bool IsIconLike(const std::string& format) {
+    return format == "ico" || format == "cur" || format == "icns";
+}
+
+// Several Qt names can denote one codec; they share one filter entry.
+std::string CanonicalFormat(const std::string& format) {
+    if (format == "jpg")
+        return "jpeg";
+    if (format == "tif")
+        return "tiff";
+    return format;
+}
+
+std::string ToUpper(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return text;
+}
+
+std::string ToLower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+} // namespace
+
+std::vector<ImageEncoder> AvailableEncoders() {
+    std::vector<ImageEncoder> encoders;
+    for (const QByteArray& name : QImageWriter::supportedImageFormats()) {
+        const std::string format = ToLower(name.toStdString());
+        if (format.empty() || IsIconLike(format))
+            continue;
+        const std::string canonical = CanonicalFormat(format);
+        auto it = std::find_if(encoders.begin(), encoders.end(),
+                               [&](const ImageEncoder& e) { return e.qtFormat == canonical; });
+        if (it == encoders.end()) {
+            encoders.push_back({ToUpper(canonical), {}, canonical});
+            it = encoders.end() - 1;
+        }
+        if (std::find(it->extensions.begin(), it->extensions.end(), format) == it->extensions.end())
+            it->extensions.push_back(format);
+    }
+    return encoders;
+}
+
+std::string GetFormatFilter() {
+    std::string filter;
+    for (const auto& encoder : AvailableEncoders()) {
+        std::string patterns;
+        for (const auto& extension : encoder.extensions) {
+            if (!patterns.empty())
+                patterns += ';';
+            patterns += "*." + extension;
+        }
+        filter += encoder.shortName + " (" + patterns + ")|" + patterns + "|";
+    }
+    filter += "|";
+    return filter;
+}
+
+CodecStatus LoadFromMemory(const std::uint8_t* data, std::size_t size, QImage& image) {
+    image = QImage();
+    if (data == nullptr || size == 0 || size > static_cast<std::size_t>(INT32_MAX))
+        return CODEC_E_FAIL;
+    const QByteArray bytes =
+        QByteArray::fromRawData(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    QImage decoded;
+    if (!reader.read(&decoded) || decoded.isNull())
+        return CODEC_E_FAIL;
+    // Detach from the caller's bytes.
+    image = decoded.copy();
+    return CODEC_OK;
+}
+
+QImage CreateBlank(int width, int height, const QImage& like) {
+    if (width <= 0 || height <= 0)
+        return {};
+    QImage::Format format = like.isNull() ? QImage::Format_RGB32 : like.format();
+    // Indexed and monochrome formats cannot be painted on.
+    if (format == QImage::Format_Indexed8 || format == QImage::Format_Mono ||
+        format == QImage::Format_MonoLSB || format == QImage::Format_Invalid)
+        format = like.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32;
+    QImage blank(width, height, format);
+    blank.fill(Qt::black);
+    return blank;
+}
+
+void DrawScaled(const QImage& source, int srcX, int srcY, int srcWidth, int srcHeight,
+                QImage& target) {
+    if (source.isNull() || target.isNull())
+        return;
+    QPainter painter(&target);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.drawImage(QRect(0, 0, target.width(), target.height()), source,
+                      QRect(srcX, srcY, srcWidth, srcHeight));
+}
+
+void BlitAt(const QImage& source, QImage& target) {
+    if (source.isNull() || target.isNull())
+        return;
+    QPainter painter(&target);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.drawImage(0, 0, source);
+}
+
+CodecStatus SaveByExtension(const QImage& image, const std::string& path) {
+    if (image.isNull() || !qpaths::IsWithinLimits(path))
+        return CODEC_E_FAIL;
+    const std::string name = qpaths::FileNameOf(path);
+    const auto dot = name.rfind('.');
+    if (dot == std::string::npos)
+        return CODEC_E_FAIL;
+    const std::string extension = ToLower(name.substr(dot + 1));
+    const ImageEncoder* chosen = nullptr;
+    const auto encoders = AvailableEncoders();
+    for (const auto& encoder : encoders)
+        if (std::find(encoder.extensions.begin(), encoder.extensions.end(), extension) !=
+            encoder.extensions.end()) {
+            chosen = &encoder;
+            break;
+        }
+    if (chosen == nullptr)
+        return CODEC_E_FAIL;
+
+    // QSaveFile writes beside the target and renames on commit, so a failed
+    // or interrupted write never leaves a partial file under the name.
+    QSaveFile file(QString::fromStdString(path));
+    if (!file.open(QIODevice::WriteOnly))
+        return CODEC_E_FAIL;
+    QImageWriter writer(&file, QByteArray::fromStdString(chosen->qtFormat));
+    if (!writer.write(image)) {
+        file.cancelWriting();
+        return CODEC_E_FAIL;
+    }
+    return file.commit() ? CODEC_OK : CODEC_E_FAIL;
+}
