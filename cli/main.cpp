@@ -14,6 +14,9 @@ struct CliCommand {
 // One row per command.
 const CliCommand kCommands[] = {
     {"scpi", "scpi [--timeout MS] [--portmapper-port N] ADDRESS COMMAND...", RunScpiCommand},
+    {"screenshot",
+     "screenshot [--timeout MS] [--portmapper-port N] [--ink-saver] [--force] ADDRESS FILE",
+     RunScreenshotCommand},
 };
 
 void PrintUsage() {

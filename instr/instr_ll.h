@@ -4,6 +4,8 @@
 #include "wavedata/waveform_record.h"
 
 #include <cstdint>
+#include <functional>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,6 +29,8 @@ struct ScreenshotResize {
 class CInstrLL {
 public:
     static constexpr ViUInt32 IMAGE_BUFFER_CAPACITY = 4000000;
+    // I/O timeout in force around every image and waveform transfer.
+    static constexpr ViUInt32 TRANSFER_TIMEOUT_MS = 30000;
 
     CInstrLL();
     virtual ~CInstrLL();
@@ -54,6 +58,34 @@ public:
     const std::string& GetModel() const { return m_model; }
 
 protected:
+    // How the image bytes arrive once the image query has been sent.
+    enum class ImageRead {
+        Block,              // IEEE 488.2 definite-length block, "%#b\n"
+        BlockAndWhiteSpace, // the same, then any white space after it, "%#b \n"
+        Raw,                // one viRead to the end of the message; a full buffer fails
+    };
+    // The family-specific steps of a screen-image transfer. A step returns
+    // false when one of its commands failed.
+    struct ImageTransferSteps {
+        std::function<bool()> setUp; // before the timeout is raised; may be empty
+        std::function<bool()> query; // after the timeout is raised
+        ImageRead read = ImageRead::Block;
+    };
+
+    // The screen-image transfer every family uses: image buffer (allocated
+    // once, its count reset to the capacity), set-up, timeout saved and raised
+    // to TRANSFER_TIMEOUT_MS, query, write buffer flushed, image read, read
+    // buffer flushed, timeout restored, image appended to `out` in one piece.
+    // A failure after the timeout change leaves TRANSFER_TIMEOUT_MS in place;
+    // nothing is appended on failure.
+    bool TransferScreenImage(ByteBuffer& out, const ImageTransferSteps& steps);
+
+    // Sends `command` followed by a line feed (ending the message). The text
+    // goes as an argument, never as the format, so '%' and '\\' pass unchanged.
+    ViStatus SendCommand(const char* command) const;
+    // Sends the commands in order; false at the first that fails.
+    bool SendCommands(std::initializer_list<const char*> commands) const;
+
     ViSession m_session = 0;
     std::unique_ptr<ViByte[]> m_imageBuffer;
     ViUInt32 m_imageBufferSize = 0;

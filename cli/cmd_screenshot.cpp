@@ -1,0 +1,161 @@
+// quarvel-cli screenshot: connects, identifies the instrument, fetches its
+// screen image through the driver chosen for it and writes the bytes to a file.
+
+#include "cli/commands.h"
+#include "instr/instr_connection.h"
+#include "instr/visa.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <string_view>
+#include <unistd.h>
+
+namespace {
+
+constexpr const char* USAGE =
+    "usage: quarvel-cli screenshot [--timeout MS] [--portmapper-port N] [--ink-saver] [--force] "
+    "ADDRESS FILE\n";
+
+struct ScreenshotOptions {
+    ViUInt32 timeoutMs = 0;      // 0: the session's default
+    ViUInt32 portmapperPort = 0; // 0: the default port
+    bool inkSaver = false;
+    bool force = false;
+    std::string address;
+    std::string file;
+};
+
+bool ParseNumber(const char* text, ViUInt32 min, ViUInt32 max, ViUInt32& value) {
+    const std::string_view s(text);
+    ViUInt32 parsed = 0;
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), parsed);
+    if (ec != std::errc() || end != s.data() + s.size() || parsed < min || parsed > max)
+        return false;
+    value = parsed;
+    return true;
+}
+
+// Returns false (after printing why) when the arguments are not usable.
+bool ParseArguments(int argc, char** argv, ScreenshotOptions& options) {
+    int i = 1;
+    for (; i < argc && std::strncmp(argv[i], "--", 2) == 0; ++i) {
+        const std::string_view option = argv[i];
+        if (option == "--ink-saver") {
+            options.inkSaver = true;
+        } else if (option == "--force") {
+            options.force = true;
+        } else if (option == "--timeout" || option == "--portmapper-port") {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "quarvel-cli screenshot: %s needs a value\n", argv[i]);
+                return false;
+            }
+            const bool isTimeout = option == "--timeout";
+            ViUInt32& target = isTimeout ? options.timeoutMs : options.portmapperPort;
+            if (!ParseNumber(argv[i + 1], 1, isTimeout ? 3600000u : 65535u, target)) {
+                std::fprintf(stderr, "quarvel-cli screenshot: invalid value for %s: '%s'\n",
+                             argv[i], argv[i + 1]);
+                return false;
+            }
+            ++i;
+        } else {
+            std::fprintf(stderr, "quarvel-cli screenshot: unknown option '%s'\n", argv[i]);
+            return false;
+        }
+    }
+    if (argc - i != 2) {
+        std::fputs(USAGE, stderr);
+        return false;
+    }
+    options.address = argv[i];
+    options.file = argv[i + 1];
+    return true;
+}
+
+// Writes the whole image; an existing file is replaced only with `force`.
+// A file this call created is removed again when the write fails.
+bool WriteImageFile(const std::string& path, const ByteBuffer& bytes, bool force) {
+    const int flags = O_WRONLY | O_CREAT | (force ? O_TRUNC : O_EXCL);
+    const int fd = open(path.c_str(), flags, 0644);
+    if (fd < 0) {
+        if (errno == EEXIST)
+            std::fprintf(stderr,
+                         "quarvel-cli screenshot: '%s' exists; use --force to overwrite it\n",
+                         path.c_str());
+        else
+            std::fprintf(stderr, "quarvel-cli screenshot: cannot create '%s': %s\n", path.c_str(),
+                         std::strerror(errno));
+        return false;
+    }
+    std::size_t written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = write(fd, bytes.data() + written, bytes.size() - written);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        written += static_cast<std::size_t>(n);
+    }
+    const bool closed = close(fd) == 0;
+    if (written != bytes.size() || !closed) {
+        std::fprintf(stderr, "quarvel-cli screenshot: writing '%s' failed\n", path.c_str());
+        unlink(path.c_str());
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int RunScreenshotCommand(int argc, char** argv) {
+    ScreenshotOptions options;
+    if (!ParseArguments(argc, argv, options))
+        return 2;
+    // Refuse before talking to the instrument rather than after the transfer.
+    if (!options.force && access(options.file.c_str(), F_OK) == 0) {
+        std::fprintf(stderr, "quarvel-cli screenshot: '%s' exists; use --force to overwrite it\n",
+                     options.file.c_str());
+        return 1;
+    }
+
+    CInstrConnection connection;
+    if (options.portmapperPort != 0)
+        viSetAttribute(connection.GetResourceManager(), QVI_ATTR_PORTMAPPER_PORT,
+                       options.portmapperPort);
+    if (!connection.Open(options.address)) {
+        std::fprintf(stderr, "quarvel-cli screenshot: cannot connect to '%s'\n",
+                     options.address.c_str());
+        return 1;
+    }
+    if (options.timeoutMs != 0 && viSetAttribute(connection.GetSession(), VI_ATTR_TMO_VALUE,
+                                                 options.timeoutMs) != VI_SUCCESS) {
+        std::fprintf(stderr, "quarvel-cli screenshot: cannot set the timeout\n");
+        return 1;
+    }
+    if (!connection.QueryIdn()) {
+        std::fprintf(stderr, "quarvel-cli screenshot: *IDN? query failed\n");
+        return 1;
+    }
+    if (!connection.CreateDriver()) {
+        std::fprintf(stderr, "quarvel-cli screenshot: unknown instrument '%s'\n",
+                     connection.GetIdn().c_str());
+        return 1;
+    }
+
+    CInstrLL& driver = *connection.GetDriver();
+    driver.SetInkSaver(options.inkSaver);
+    ByteBuffer image;
+    if (!driver.GetScreenshot(image)) {
+        std::fprintf(stderr, "quarvel-cli screenshot: screen image transfer from '%s' failed\n",
+                     connection.GetIdn().c_str());
+        return 1;
+    }
+    if (!WriteImageFile(options.file, image, options.force))
+        return 1;
+    std::printf("%s: %zu bytes written to %s\n", connection.GetIdn().c_str(), image.size(),
+                options.file.c_str());
+    return 0;
+}

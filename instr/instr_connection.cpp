@@ -1,0 +1,91 @@
+#include "instr/instr_connection.h"
+
+#include "instr/driver_table.h"
+
+namespace {
+
+// Longest resource string the VISA layer is given; the 256th byte of the
+// conversion buffer holds the terminator.
+constexpr std::size_t MAX_ADDRESS_LENGTH = 255;
+// "*IDN?" replies are read into a buffer of this size, terminator included.
+constexpr std::size_t IDN_BUFFER_SIZE = 256;
+
+std::string WithoutTrailingWhiteSpace(const char* text) {
+    std::string result(text);
+    const auto last = result.find_last_not_of(" \t\n\v\f\r");
+    result.erase(last == std::string::npos ? 0 : last + 1);
+    return result;
+}
+
+} // namespace
+
+CInstrConnection::CInstrConnection() {
+    // A missing resource manager shows up later as a failing Open.
+    viOpenDefaultRM(&m_resourceManager);
+}
+
+CInstrConnection::~CInstrConnection() {
+    if (m_connected) {
+        viClose(m_session);
+        m_connected = false;
+    }
+    m_driver.reset();
+    viClose(m_resourceManager);
+}
+
+bool CInstrConnection::Open(const std::string& address) {
+    // A longer address, or one with a NUL inside, would name another resource
+    // once cut to what the VISA layer takes; refuse it instead of opening that.
+    if (address.size() > MAX_ADDRESS_LENGTH || address.find('\0') != std::string::npos)
+        return false;
+    ViSession session = 0;
+    if (viOpen(m_resourceManager, address.c_str(), VI_NULL, 0, &session) != VI_SUCCESS)
+        return false;
+    m_session = session;
+    viFlush(m_session, VI_READ_BUF_DISCARD | VI_WRITE_BUF_DISCARD);
+    m_connected = true;
+    return true;
+}
+
+bool CInstrConnection::QueryIdn() {
+    if (!m_connected)
+        return false;
+    if (viPrintf(m_session, "*IDN?\n") != VI_SUCCESS)
+        return false;
+    char reply[IDN_BUFFER_SIZE] = {};
+    // The width keeps the read inside the buffer; the rest of a longer reply
+    // means nothing to the program.
+    if (viScanf(m_session, "%255t", reply) != VI_SUCCESS)
+        return false;
+    m_idn = WithoutTrailingWhiteSpace(reply);
+    return true;
+}
+
+bool CInstrConnection::CreateDriver() {
+    m_manufacturer.clear();
+    m_model.clear();
+    const IdnFields fields = SplitIdn(m_idn);
+    m_manufacturer = fields.manufacturer;
+    m_model = fields.model;
+
+    const DriverTableRow* row = FindDriverRow(m_manufacturer, m_model);
+    if (row == nullptr)
+        return false;
+    std::unique_ptr<CInstrLL> driver = row->create();
+    driver->SetSession(m_session);
+    if (row->receivesModel)
+        driver->SetModel(m_model);
+    m_driver = std::move(driver);
+    return true;
+}
+
+void CInstrConnection::Disconnect() {
+    m_driver.reset();
+    // Only a session this connection holds is closed: closing a stale handle
+    // could close a session that has since been given the same number.
+    if (m_connected)
+        viClose(m_session);
+    m_session = 0;
+    m_connected = false;
+    m_idn.clear();
+}

@@ -1,0 +1,57 @@
+#include "instr/instr_keys_infiniivision.h"
+
+namespace {
+
+// Bit 3 of the Operation Status Condition register: acquisition running.
+constexpr ViInt32 OPERATION_RUN_BIT = 8;
+
+} // namespace
+
+CInstrKeysInfiniiVision::CInstrKeysInfiniiVision()
+    : m_screenshotCommand(":DISPLAY:DATA? PNG, SCREEN, COLOR") {
+    m_imageBufferSize = IMAGE_BUFFER_CAPACITY;
+    m_inkSaver = false;
+    m_channelNames.clear();
+}
+
+CInstrKeysInfiniiVision::~CInstrKeysInfiniiVision() = default;
+
+CInstrKeysInfiniiVisionX::CInstrKeysInfiniiVisionX() {
+    m_screenshotCommand = ":DISPLAY:DATA? PNG, COLOR";
+}
+
+bool CInstrKeysInfiniiVision::StopInstrument() {
+    ViInt32 condition = 0;
+    // Without the register the run state is unknown: leave the instrument
+    // running and report that it need not be restarted.
+    if (viQueryf(m_session, ":OPEREGISTER:CONDITION?\n", "%d\n", &condition) != VI_SUCCESS)
+        return false;
+    const bool wasRunning = (condition & OPERATION_RUN_BIT) != 0;
+
+    // The stop is best effort; "*OPC?" only waits until it has taken effect.
+    SendCommand(":STOP");
+    ViInt32 complete = 0;
+    viQueryf(m_session, "*OPC?\n", "%d", &complete);
+    return wasRunning;
+}
+
+bool CInstrKeysInfiniiVision::RunInstrument(bool run, bool single) {
+    if (!run)
+        return false;
+    return viPrintf(m_session, "%s\n", single ? ":SINGLE" : ":RUN") == VI_SUCCESS;
+}
+
+bool CInstrKeysInfiniiVision::GetScreenshot(ByteBuffer& out) {
+    // The ink-saver setting is sent before every capture, so the instrument
+    // keeps whatever the last capture asked for.
+    const ImageTransferSteps steps{
+        .setUp =
+            [this] {
+                return SendCommand(m_inkSaver ? ":HARDCOPY:INKSAVER ON"
+                                              : ":HARDCOPY:INKSAVER OFF") == VI_SUCCESS;
+            },
+        .query = [this] { return SendCommand(m_screenshotCommand.c_str()) == VI_SUCCESS; },
+        .read = ImageRead::Block,
+    };
+    return TransferScreenImage(out, steps);
+}

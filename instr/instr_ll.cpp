@@ -1,0 +1,114 @@
+#include "instr/instr_ll.h"
+
+#include <algorithm>
+#include <new>
+
+CInstrLL::CInstrLL() = default;
+
+CInstrLL::~CInstrLL() = default;
+
+bool CInstrLL::StopInstrument() {
+    return false;
+}
+
+bool CInstrLL::RunInstrument(bool /*run*/, bool /*single*/) {
+    return false;
+}
+
+bool CInstrLL::GetScreenshot(ByteBuffer& /*out*/) {
+    return false;
+}
+
+void CInstrLL::SetInkSaver(bool on) {
+    m_inkSaver = on;
+}
+
+ScreenshotResize CInstrLL::GetScreenshotResize() const {
+    return m_resize;
+}
+
+bool CInstrLL::NeedsScreenshotResize() const {
+    return m_resizeImage;
+}
+
+void CInstrLL::GetActiveChannels(ChannelList& /*out*/) {}
+
+void CInstrLL::GetChannelList(ChannelList& /*out*/) {}
+
+bool CInstrLL::GetWaveformData(const std::string& /*channel*/, WaveformRecord& /*out*/) {
+    return false;
+}
+
+bool CInstrLL::BeginDataCapture() {
+    return false;
+}
+
+bool CInstrLL::EndDataCapture() {
+    return false;
+}
+
+ViStatus CInstrLL::SendCommand(const char* command) const {
+    return viPrintf(m_session, "%s\n", command);
+}
+
+bool CInstrLL::SendCommands(std::initializer_list<const char*> commands) const {
+    for (const char* command : commands)
+        if (SendCommand(command) != VI_SUCCESS)
+            return false;
+    return true;
+}
+
+bool CInstrLL::TransferScreenImage(ByteBuffer& out, const ImageTransferSteps& steps) {
+    // One buffer for the life of the driver, so a capture allocates nothing
+    // for the transfer. The previous read left its image length in the count.
+    if (!m_imageBuffer) {
+        try {
+            m_imageBuffer = std::make_unique_for_overwrite<ViByte[]>(IMAGE_BUFFER_CAPACITY);
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+    }
+    m_imageBufferSize = IMAGE_BUFFER_CAPACITY;
+
+    if (steps.setUp && !steps.setUp())
+        return false;
+
+    ViUInt32 savedTimeout = 0;
+    if (viGetAttribute(m_session, VI_ATTR_TMO_VALUE, &savedTimeout) != VI_SUCCESS)
+        return false;
+    if (viSetAttribute(m_session, VI_ATTR_TMO_VALUE, TRANSFER_TIMEOUT_MS) != VI_SUCCESS)
+        return false;
+
+    // From here on a failure leaves the transfer timeout in place: the saved
+    // value is restored only when the image has arrived.
+    if (!steps.query || !steps.query())
+        return false;
+    viFlush(m_session, VI_WRITE_BUF);
+
+    ViStatus status = VI_SUCCESS;
+    switch (steps.read) {
+    case ImageRead::Block:
+        status = viScanf(m_session, "%#b\n", &m_imageBufferSize, m_imageBuffer.get());
+        break;
+    case ImageRead::BlockAndWhiteSpace:
+        status = viScanf(m_session, "%#b \n", &m_imageBufferSize, m_imageBuffer.get());
+        break;
+    case ImageRead::Raw:
+        // Only a read that ended with the message counts: VI_SUCCESS_MAX_CNT
+        // means the image did not fit into the buffer.
+        status = viRead(m_session, m_imageBuffer.get(), m_imageBufferSize, &m_imageBufferSize);
+        break;
+    }
+    if (status != VI_SUCCESS)
+        return false;
+    // Whatever the block left of the reply (its line feed, or the part of an
+    // over-long image beyond the capacity) is read and dropped here.
+    viFlush(m_session, VI_READ_BUF);
+
+    if (viSetAttribute(m_session, VI_ATTR_TMO_VALUE, savedTimeout) != VI_SUCCESS)
+        return false;
+
+    const ViUInt32 count = std::min(m_imageBufferSize, IMAGE_BUFFER_CAPACITY);
+    out.insert(out.end(), m_imageBuffer.get(), m_imageBuffer.get() + count);
+    return true;
+}

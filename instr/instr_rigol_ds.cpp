@@ -1,0 +1,30 @@
+#include "instr/instr_rigol_ds.h"
+
+CInstrRigolDS::CInstrRigolDS() {
+    m_imageBufferSize = IMAGE_BUFFER_CAPACITY;
+    m_inkSaver = false;
+}
+
+bool CInstrRigolDS::StopInstrument() {
+    if (SendCommand(":STOP") != VI_SUCCESS)
+        return false;
+    ViInt32 complete = 0;
+    if (viQueryf(m_session, "*OPC?\n", "%d", &complete) != VI_SUCCESS)
+        return false;
+    return true;
+}
+
+bool CInstrRigolDS::RunInstrument(bool run, bool single) {
+    if (!run)
+        return false;
+    return SendCommand(single ? ":SINGLE" : ":RUN") == VI_SUCCESS;
+}
+
+bool CInstrRigolDS::GetScreenshot(ByteBuffer& out) {
+    const ImageTransferSteps steps{
+        .setUp = {},
+        .query = [this] { return SendCommand(":DISP:DATA?") == VI_SUCCESS; },
+        .read = ImageRead::Block,
+    };
+    return TransferScreenImage(out, steps);
+}

@@ -1,0 +1,50 @@
+#include "instr/instr_sigl_sds.h"
+
+#include "instr/instr_text.h"
+
+CInstrSiglSDS::CInstrSiglSDS() : m_triggerMode("AUTO") {
+    m_imageBufferSize = IMAGE_BUFFER_CAPACITY;
+    m_inkSaver = false;
+}
+
+bool CInstrSiglSDS::StopInstrument() {
+    if (SendCommand("TRMD?") != VI_SUCCESS)
+        return false;
+    char mode[256] = {};
+    // One word; the width keeps it inside the buffer.
+    if (viScanf(m_session, "%255s", mode) != VI_SUCCESS)
+        return false;
+
+    // AUTO and NORM mean acquiring. The word is kept as the instrument sent
+    // it, so "Run" gives back exactly that mode. SINGLE and STOP leave the
+    // mode saved before.
+    bool wasRunning = false;
+    if (EqualsIgnoringCase(mode, "AUTO") || EqualsIgnoringCase(mode, "NORM")) {
+        m_triggerMode = mode;
+        wasRunning = true;
+    }
+
+    // The stop is best effort; "*OPC?" only waits until it has taken effect.
+    SendCommand("TRMD STOP");
+    ViInt32 complete = 0;
+    viQueryf(m_session, "*OPC?\n", "%d", &complete);
+    return wasRunning;
+}
+
+bool CInstrSiglSDS::RunInstrument(bool run, bool single) {
+    if (!run)
+        return false;
+    if (single)
+        return SendCommand("TRMD SINGLE") == VI_SUCCESS;
+    return viPrintf(m_session, "TRMD %s\n", m_triggerMode.c_str()) == VI_SUCCESS;
+}
+
+bool CInstrSiglSDS::GetScreenshot(ByteBuffer& out) {
+    const ImageTransferSteps steps{
+        .setUp = {},
+        .query = [this] { return SendCommand("SCDP") == VI_SUCCESS; },
+        // The white space after the block is consumed with it.
+        .read = ImageRead::BlockAndWhiteSpace,
+    };
+    return TransferScreenImage(out, steps);
+}

@@ -1,0 +1,25 @@
+#include "instr/instr_tek_tds.h"
+
+CInstrTekTDS::CInstrTekTDS() {
+    m_imageBufferSize = IMAGE_BUFFER_CAPACITY;
+    m_inkSaver = false;
+}
+
+bool CInstrTekTDS::GetScreenshot(ByteBuffer& out) {
+    // The hardcopy goes out as the raw PNG file, without a block header, and
+    // ends with the message. Printing it takes a while, so every hardcopy
+    // command is already sent under the transfer timeout.
+    const ImageTransferSteps steps{
+        .setUp = {},
+        .query =
+            [this] {
+                return SendCommands({"HARDCOPY:FORMAT PNG", "HARDCOPY:LAYOUT PORTRAIT",
+                                     "HARDCOPY:PORT ETHERNET", "HARDCOPY:PALETTE NORMAL"}) &&
+                       viPrintf(m_session, "HARDCOPY:INKSAVER %s\n", m_inkSaver ? "ON" : "OFF") ==
+                           VI_SUCCESS &&
+                       SendCommand("HARDCOPY START") == VI_SUCCESS;
+            },
+        .read = ImageRead::Raw,
+    };
+    return TransferScreenImage(out, steps);
+}
