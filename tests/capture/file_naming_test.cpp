@@ -1,0 +1,219 @@
+#include "capture/file_naming.h"
+
+#include "tests/support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <ctime>
+
+namespace {
+
+using quarvel::test::TempDir;
+using quarvel::test::WriteFileBytes;
+
+std::string LocalDate(const char* format) {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char buffer[64];
+    std::strftime(buffer, sizeof buffer, format, &local);
+    return buffer;
+}
+
+// Runs the sequential search as a capture does, then "saves" the image (and
+// the data file when asked) as empty files, and returns the image's name.
+std::string CaptureOnce(FileNaming& naming, bool withData = false,
+                        const std::string& dataExtension = "csv") {
+    std::string image;
+    std::string data;
+    if (FindSequentialNames(naming, "png", dataExtension, withData, image, data) != NAMES_OK)
+        return "<failed>";
+    WriteFileBytes(image, "");
+    if (withData && !dataExtension.empty())
+        WriteFileBytes(data, "");
+    else if (withData)
+        ::mkdir(data.c_str(), 0700);
+    return naming.fileName;
+}
+
+FileNaming Naming(const TempDir& dir, const std::string& pattern, std::uint32_t number = 1) {
+    FileNaming naming;
+    naming.directory = dir.Path();
+    naming.namePattern = pattern;
+    naming.sequenceNumber = number;
+    return naming;
+}
+
+TEST(SequentialNames, FirstUnnumberedThenCountingUp) {
+    TempDir dir;
+    FileNaming naming = Naming(dir, "shot", 7);
+    EXPECT_EQ(CaptureOnce(naming), "shot.png");
+    EXPECT_EQ(naming.sequenceNumber, 1u);
+    EXPECT_EQ(CaptureOnce(naming), "shot-0001.png");
+    EXPECT_EQ(CaptureOnce(naming), "shot-0002.png");
+    EXPECT_TRUE(quarvel::test::PathExists(dir.File("shot-0002.png")));
+}
+
+TEST(SequentialNames, PatternExtensionsAndBlanksAreDropped) {
+    TempDir dir;
+    FileNaming a = Naming(dir, "shot.png");
+    EXPECT_EQ(CaptureOnce(a), "shot.png");
+    FileNaming b = Naming(dir, "a.b.c");
+    EXPECT_EQ(CaptureOnce(b), "a.png");
+    FileNaming c = Naming(dir, "  shot  ");
+    EXPECT_EQ(CaptureOnce(c), "shot-0001.png");
+}
+
+TEST(SequentialNames, TimeSpecifiersExpandToLocalTime) {
+    TempDir dir;
+    FileNaming naming = Naming(dir, "scope_%Y%m%d");
+    const std::string before = LocalDate("scope_%Y%m%d");
+    const std::string first = CaptureOnce(naming);
+    const std::string second = CaptureOnce(naming);
+    const std::string after = LocalDate("scope_%Y%m%d");
+    EXPECT_TRUE(first == before + ".png" || first == after + ".png") << first;
+    EXPECT_TRUE(second == before + "-0001.png" || second == after + "-0001.png") << second;
+}
+
+TEST(SequentialNames, InvalidSpecifiersFailWithoutTouchingThePaths) {
+    TempDir dir;
+    for (const char* pattern : {"x%q", "shot%", "%E", "%Oq"}) {
+        FileNaming naming = Naming(dir, pattern);
+        std::string image = "unchanged";
+        std::string data = "unchanged";
+        EXPECT_EQ(FindSequentialNames(naming, "png", "csv", true, image, data), NAMES_BAD_PATTERN)
+            << pattern;
+        EXPECT_EQ(image, "unchanged");
+        EXPECT_EQ(data, "unchanged");
+    }
+    std::string expanded;
+    EXPECT_TRUE(ExpandTimeFormat("100%% %Ey", std::time(nullptr), expanded));
+    EXPECT_EQ(expanded.substr(0, 5), "100% ");
+}
+
+TEST(SequentialNames, OverlongExpansionGivesAnEmptyName) {
+    std::string expanded = "x";
+    EXPECT_TRUE(ExpandTimeFormat(std::string(127, 'a'), 0, expanded));
+    EXPECT_EQ(expanded.size(), 127u);
+    EXPECT_TRUE(ExpandTimeFormat(std::string(128, 'a'), 0, expanded));
+    EXPECT_EQ(expanded, "");
+    // Counted in UTF-16 code units: 64 two-byte letters are 64 units.
+    std::string umlauts;
+    for (int i = 0; i < 64; ++i)
+        umlauts += "\xC3\xA4";
+    EXPECT_TRUE(ExpandTimeFormat(umlauts, 0, expanded));
+    EXPECT_EQ(expanded, umlauts);
+    // "%Y" grows by two characters per use: 42 of them are 168 characters.
+    std::string years;
+    for (int i = 0; i < 42; ++i)
+        years += "%Y";
+    EXPECT_TRUE(ExpandTimeFormat(years, std::time(nullptr), expanded));
+    EXPECT_EQ(expanded, "");
+}
+
+TEST(SequentialNames, StartsAtTheFormsNumberAndSkipsGapsBelowIt) {
+    TempDir dir;
+    WriteFileBytes(dir.File("shot.png"), "");
+    FileNaming naming = Naming(dir, "shot.png", 5);
+    EXPECT_EQ(CaptureOnce(naming), "shot-0005.png");
+    FileNaming big = Naming(dir, "shot", 12345);
+    EXPECT_EQ(CaptureOnce(big), "shot-12345.png");
+}
+
+TEST(SequentialNames, ImageAndDataShareTheirNumber) {
+    TempDir dir;
+    WriteFileBytes(dir.File("shot.png"), "");
+    WriteFileBytes(dir.File("shot-0008.csv"), "");
+    FileNaming naming = Naming(dir, "shot", 7);
+    WriteFileBytes(dir.File("shot-0007.csv"), "");
+    std::string image;
+    std::string data;
+    ASSERT_EQ(FindSequentialNames(naming, "png", "csv", true, image, data), NAMES_OK);
+    EXPECT_EQ(image, dir.File("shot-0009.png"));
+    EXPECT_EQ(data, dir.File("shot-0009.csv"));
+    // Without data retrieval the data files do not count.
+    FileNaming noData = Naming(dir, "shot", 7);
+    ASSERT_EQ(FindSequentialNames(noData, "png", "csv", false, image, data), NAMES_OK);
+    EXPECT_EQ(image, dir.File("shot-0007.png"));
+    EXPECT_EQ(data, "");
+}
+
+TEST(SequentialNames, AnExistingDirfileDirectoryCountsAsTaken) {
+    TempDir dir;
+    WriteFileBytes(dir.File("shot.png"), "");
+    ASSERT_EQ(::mkdir(dir.File("shot-0007").c_str(), 0700), 0);
+    FileNaming naming = Naming(dir, "shot", 7);
+    std::string image;
+    std::string data;
+    ASSERT_EQ(FindSequentialNames(naming, "png", "", true, image, data), NAMES_OK);
+    EXPECT_EQ(image, dir.File("shot-0008.png"));
+    EXPECT_EQ(data, dir.File("shot-0008"));
+}
+
+TEST(SequentialNames, EmptyPattern) {
+    TempDir dir;
+    FileNaming naming = Naming(dir, "");
+    EXPECT_EQ(CaptureOnce(naming), ".png");
+    EXPECT_EQ(CaptureOnce(naming), "-0001.png");
+}
+
+TEST(SequentialNames, ExhaustedAfterTheLimitLeavesThePathsUnset) {
+    TempDir dir;
+    FileNaming naming = Naming(dir, "shot");
+    std::string image = "unchanged";
+    std::string data = "unchanged";
+    std::uint32_t tests = 0;
+    auto everythingTaken = [&](const std::string&) {
+        ++tests;
+        return true;
+    };
+    EXPECT_EQ(FindSequentialNames(naming, "png", "csv", false, image, data, everythingTaken),
+              NAMES_EXHAUSTED);
+    EXPECT_EQ(image, "unchanged");
+    EXPECT_EQ(naming.sequenceNumber, 1u + SEQUENTIAL_SEARCH_LIMIT);
+    EXPECT_GE(tests, SEQUENTIAL_SEARCH_LIMIT);
+}
+
+TEST(SequentialNames, PathBeyondThePlatformLimitIsEmptyNotCut) {
+    TempDir dir;
+    FileNaming naming = Naming(dir, std::string(120, 'n'));
+    naming.directory = dir.Path() + "/" + std::string(250, 'd') + "/" + std::string(256, 'e');
+    std::string image = "unchanged";
+    std::string data;
+    EXPECT_EQ(FindSequentialNames(naming, "png", "", false, image, data), NAMES_OK);
+    EXPECT_EQ(image, "");
+}
+
+TEST(ChosenPaths, SplitAndCommentsFile) {
+    const FileNaming naming = SplitChosenPath("/data/run 1/a.b.png");
+    EXPECT_EQ(naming.directory, "/data/run 1");
+    EXPECT_EQ(naming.fileName, "a.b.png");
+    EXPECT_EQ(naming.namePattern, "a.b");
+    EXPECT_EQ(naming.sequenceNumber, 1u);
+
+    FileNaming withComments = naming;
+    withComments.commentsFile = "  Comments.txt ";
+    EXPECT_EQ(CommentsFilePath(withComments), "/data/run 1/Comments.txt");
+    withComments.commentsFile = "/var/log/bench.txt";
+    EXPECT_EQ(CommentsFilePath(withComments), "/var/log/bench.txt");
+    withComments.commentsFile = "";
+    EXPECT_EQ(CommentsFilePath(withComments), "/data/run 1");
+
+    EXPECT_EQ(FileNameOrLast(naming, ""), "a.b.png");
+    EXPECT_EQ(FileNameOrLast(naming, "/x/y.png"), "y.png");
+}
+
+TEST(SequenceText, ParsesLikeAnUnsignedDecimalConversion) {
+    EXPECT_EQ(ParseSequenceText("7"), 7u);
+    EXPECT_EQ(ParseSequenceText("  0042x"), 42u);
+    EXPECT_EQ(ParseSequenceText("abc"), 0u);
+    EXPECT_EQ(ParseSequenceText(""), 0u);
+    EXPECT_EQ(ParseSequenceText("99999999999"), 0xFFFFFFFFu);
+    EXPECT_EQ(FormatSequenceNumber(7), "0007");
+    EXPECT_EQ(FormatSequenceNumber(0), "0000");
+    EXPECT_EQ(FormatSequenceNumber(123456), "123456");
+}
+
+} // namespace

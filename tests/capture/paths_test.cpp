@@ -1,0 +1,70 @@
+#include "capture/paths.h"
+
+#include "tests/support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+namespace {
+
+TEST(Paths, ExtensionIsTheLastDotWithoutSpaceOrSlashAfterIt) {
+    EXPECT_EQ(qpaths::ExtensionOf("shot.png"), "png");
+    EXPECT_EQ(qpaths::ExtensionOf("a.b.c"), "c");
+    EXPECT_EQ(qpaths::ExtensionOf("dir.d/shot"), "");
+    EXPECT_EQ(qpaths::ExtensionOf("shot.png x"), "");
+    EXPECT_EQ(qpaths::ExtensionOf("noext"), "");
+    EXPECT_EQ(qpaths::RemoveAllExtensions("a.b.c"), "a");
+    EXPECT_EQ(qpaths::RemoveAllExtensions("dir.d/shot.tar.gz"), "dir.d/shot");
+    EXPECT_EQ(qpaths::RemoveExtension("a.b.c"), "a.b");
+    EXPECT_EQ(qpaths::AddExtension("shot", ".png"), "shot.png");
+    EXPECT_EQ(qpaths::AddExtension("shot.jpg", ".png"), "shot.jpg");
+}
+
+TEST(Paths, BlanksAreSpacesAtEitherEnd) {
+    EXPECT_EQ(qpaths::RemoveBlanks("  shot  "), "shot");
+    EXPECT_EQ(qpaths::RemoveBlanks("a b"), "a b");
+    EXPECT_EQ(qpaths::RemoveBlanks("   "), "");
+}
+
+TEST(Paths, CombineJoinsAndRemovesDotComponents) {
+    EXPECT_EQ(qpaths::Combine("/data/shots", "a.png"), "/data/shots/a.png");
+    EXPECT_EQ(qpaths::Combine("/data/shots/", "a.png"), "/data/shots/a.png");
+    EXPECT_EQ(qpaths::Combine("/data/./shots", "../a.png"), "/data/a.png");
+    EXPECT_EQ(qpaths::Combine("/", "../../a.png"), "/a.png");
+    EXPECT_EQ(qpaths::Combine("rel", "a.png"), "rel/a.png");
+    EXPECT_EQ(qpaths::Combine("", "a.png"), "a.png");
+    // An absolute name is taken as it stands; an empty one gives the directory.
+    EXPECT_EQ(qpaths::Combine("/data", "/tmp/x/../y.png"), "/tmp/x/../y.png");
+    EXPECT_EQ(qpaths::Combine("/data/shots", ""), "/data/shots");
+}
+
+TEST(Paths, CombineRefusesPathsBeyondThePlatformLimits) {
+    const std::string longName(256, 'n');
+    EXPECT_EQ(qpaths::Combine("/tmp", longName), "");
+    EXPECT_EQ(qpaths::Combine("/tmp", std::string(255, 'n')), "/tmp/" + std::string(255, 'n'));
+    std::string deep;
+    for (int i = 0; i < 20; ++i)
+        deep += "/" + std::string(250, 'd');
+    EXPECT_EQ(qpaths::Combine(deep, "shot.png"), "");
+}
+
+TEST(Paths, ComponentOperations) {
+    EXPECT_EQ(qpaths::RemoveFileSpec("/a/b/c.png"), "/a/b");
+    EXPECT_EQ(qpaths::RemoveFileSpec("/c.png"), "/");
+    EXPECT_EQ(qpaths::RemoveFileSpec("c.png"), "");
+    EXPECT_EQ(qpaths::FileNameOf("/a/b/c.png"), "c.png");
+    EXPECT_EQ(qpaths::FileNameOf("c.png"), "c.png");
+}
+
+TEST(Paths, ExistsCountsFilesAndDirectories) {
+    quarvel::test::TempDir dir;
+    EXPECT_FALSE(qpaths::Exists(dir.File("f")));
+    ASSERT_TRUE(quarvel::test::WriteFileBytes(dir.File("f"), "x"));
+    EXPECT_TRUE(qpaths::Exists(dir.File("f")));
+    ASSERT_EQ(::mkdir(dir.File("d").c_str(), 0700), 0);
+    EXPECT_TRUE(qpaths::Exists(dir.File("d")));
+    EXPECT_FALSE(qpaths::Exists(""));
+}
+
+} // namespace
