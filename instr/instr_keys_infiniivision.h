@@ -18,6 +18,11 @@ public:
 
     // ---- Waveform data operations ----------------------------------------
     // Declared here, defined in wavedata/retrieval_infiniivision.cpp.
+    void GetActiveChannels(ChannelList& out) override;
+    void GetChannelList(ChannelList& out) override;
+    bool GetWaveformData(const std::string& channel, WaveformRecord& out) override;
+    bool BeginDataCapture() override;
+    bool EndDataCapture() override;
     // ---- end of waveform data operations ---------------------------------
 
     // The screen-image query, without its line feed.

@@ -19,6 +19,11 @@ public:
 
     // ---- Trace data operations -------------------------------------------
     // Declared here, defined in wavedata/retrieval_fsv.cpp.
+    void GetActiveChannels(ChannelList& out) override;
+    void GetChannelList(ChannelList& out) override;
+    bool GetWaveformData(const std::string& trace, WaveformRecord& out) override;
+    bool BeginDataCapture() override;
+    bool EndDataCapture() override;
     // ---- end of trace data operations ------------------------------------
 
     bool IsHardcopyReady() const { return m_hardcopyReady; }
