@@ -1,0 +1,134 @@
+#include "capture/image_codec.h"
+
+#include "tests/support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <QBuffer>
+#include <QImageReader>
+
+#include <dirent.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using quarvel::test::TempDir;
+
+std::vector<std::uint8_t> Encode(const QImage& image, const char* format) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format);
+    return {bytes.begin(), bytes.end()};
+}
+
+QImage Quadrants(int width, int height) {
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y,
+                           x < width / 2 ? (y < height / 2 ? 0xFFFF0000 : 0xFF00FF00)
+                                         : (y < height / 2 ? 0xFF0000FF : 0xFFFFFFFF));
+    return image;
+}
+
+std::vector<std::string> DirectoryEntries(const std::string& path) {
+    std::vector<std::string> names;
+    if (DIR* dir = ::opendir(path.c_str())) {
+        while (const dirent* entry = ::readdir(dir))
+            if (std::string(entry->d_name) != "." && std::string(entry->d_name) != "..")
+                names.emplace_back(entry->d_name);
+        ::closedir(dir);
+    }
+    return names;
+}
+
+TEST(ImageCodec, FilterListsEncodersByShortNameWithoutIconFormats) {
+    const std::string filter = GetFormatFilter();
+    EXPECT_NE(filter.find("PNG (*.png)|*.png|"), std::string::npos) << filter;
+    EXPECT_NE(filter.find("BMP (*.bmp)|*.bmp|"), std::string::npos) << filter;
+    EXPECT_NE(filter.find("PPM (*.ppm)|*.ppm|"), std::string::npos) << filter;
+    EXPECT_EQ(filter.find("ico"), std::string::npos) << filter;
+    EXPECT_EQ(filter.find("ICO"), std::string::npos) << filter;
+    ASSERT_GE(filter.size(), 2u);
+    EXPECT_EQ(filter.substr(filter.size() - 2), "||");
+    EXPECT_EQ(filter.find("||"), filter.size() - 2);
+    // Every description is followed by exactly its own pattern list.
+    for (const auto& encoder : AvailableEncoders()) {
+        std::string patterns;
+        for (const auto& extension : encoder.extensions)
+            patterns += (patterns.empty() ? "*." : ";*.") + extension;
+        EXPECT_NE(filter.find(encoder.shortName + " (" + patterns + ")|" + patterns + "|"),
+                  std::string::npos)
+            << encoder.shortName;
+    }
+}
+
+TEST(ImageCodec, DecodesPngAndBmpAndFailsOnAnythingElse) {
+    const QImage original = Quadrants(40, 30);
+    for (const char* format : {"PNG", "BMP"}) {
+        const auto bytes = Encode(original, format);
+        QImage decoded;
+        ASSERT_EQ(LoadFromMemory(bytes.data(), bytes.size(), decoded), CODEC_OK) << format;
+        EXPECT_EQ(decoded.convertToFormat(QImage::Format_RGB32), original) << format;
+    }
+    QImage image = original;
+    const std::string junk = "#800000123this is not an image";
+    EXPECT_EQ(
+        LoadFromMemory(reinterpret_cast<const std::uint8_t*>(junk.data()), junk.size(), image),
+        CODEC_E_FAIL);
+    EXPECT_TRUE(image.isNull());
+    auto truncated = Encode(original, "PNG");
+    truncated.resize(truncated.size() / 3);
+    EXPECT_EQ(LoadFromMemory(truncated.data(), truncated.size(), image), CODEC_E_FAIL);
+    EXPECT_EQ(LoadFromMemory(nullptr, 0, image), CODEC_E_FAIL);
+    EXPECT_EQ(CODEC_E_FAIL, 0x80004005u);
+}
+
+TEST(ImageCodec, RescalesASourceRectangleOntoANewPicture) {
+    const QImage screen = Quadrants(1600, 1200);
+    QImage scratch = CreateBlank(800, 600, screen);
+    DrawScaled(screen, 0, 0, 1600, 1200, scratch);
+    QImage picture = CreateBlank(800, 600, scratch);
+    BlitAt(scratch, picture);
+    ASSERT_EQ(picture.size(), QSize(800, 600));
+    EXPECT_EQ(picture.pixel(100, 100), 0xFFFF0000u);
+    EXPECT_EQ(picture.pixel(100, 500), 0xFF00FF00u);
+    EXPECT_EQ(picture.pixel(700, 100), 0xFF0000FFu);
+    EXPECT_EQ(picture.pixel(700, 500), 0xFFFFFFFFu);
+    // A part of the source stretched over the whole target.
+    QImage corner = CreateBlank(100, 100, screen);
+    DrawScaled(screen, 800, 0, 800, 600, corner);
+    EXPECT_EQ(corner.pixel(50, 50), 0xFF0000FFu);
+    EXPECT_TRUE(CreateBlank(0, 10, screen).isNull());
+}
+
+TEST(ImageCodec, SavesByExtensionCaseInsensitively) {
+    TempDir dir;
+    const QImage original = Quadrants(64, 48);
+    for (const char* name : {"a.png", "b.PNG", "c.Bmp", "d.ppm", "e.x.jpg"}) {
+        ASSERT_EQ(SaveByExtension(original, dir.File(name)), CODEC_OK) << name;
+        QImageReader reader(QString::fromStdString(dir.File(name)));
+        const QImage back = reader.read();
+        ASSERT_FALSE(back.isNull()) << name;
+        EXPECT_EQ(back.size(), original.size()) << name;
+    }
+    EXPECT_EQ(QImageReader(QString::fromStdString(dir.File("b.PNG"))).format(), "png");
+    EXPECT_EQ(QImageReader(QString::fromStdString(dir.File("c.Bmp"))).format(), "bmp");
+}
+
+TEST(ImageCodec, FailedSavesLeaveNoFileBehind) {
+    TempDir dir;
+    const QImage image = Quadrants(8, 8);
+    EXPECT_EQ(SaveByExtension(image, dir.File("shot.foo")), CODEC_E_FAIL);
+    EXPECT_EQ(SaveByExtension(image, dir.File("shot")), CODEC_E_FAIL);
+    EXPECT_EQ(SaveByExtension(image, ""), CODEC_E_FAIL);
+    EXPECT_EQ(SaveByExtension(image, dir.File("missing/shot.png")), CODEC_E_FAIL);
+    EXPECT_EQ(SaveByExtension(image, dir.File(std::string(300, 'n') + ".png")), CODEC_E_FAIL);
+    EXPECT_EQ(SaveByExtension(QImage(), dir.File("null.png")), CODEC_E_FAIL);
+    EXPECT_TRUE(DirectoryEntries(dir.Path()).empty());
+}
+
+} // namespace
