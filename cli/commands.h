@@ -3,3 +3,4 @@
 // Each quarvel-cli command: argv[0] is the command name; returns the exit status.
 int RunScpiCommand(int argc, char** argv);
 int RunScreenshotCommand(int argc, char** argv);
+int RunCaptureCommand(int argc, char** argv);

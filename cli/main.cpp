@@ -17,6 +17,11 @@ const CliCommand kCommands[] = {
     {"screenshot",
      "screenshot [--timeout MS] [--portmapper-port N] [--ink-saver] [--force] ADDRESS FILE",
      RunScreenshotCommand},
+    {"capture",
+     "capture ADDRESS [--dir D] [--name PATTERN] [--sequence N] [--format EXT] [--comments TEXT] "
+     "[--comments-file NAME] [--save-idn] [--stop] [--ink-saver] [--delay S] [--timeout MS] "
+     "[--portmapper-port N]",
+     RunCaptureCommand},
 };
 
 void PrintUsage() {

@@ -1,0 +1,226 @@
+// quarvel-cli capture: connects, identifies the instrument and runs one
+// capture in the "Save sequential" mode through the same capture controller
+// that the desktop window uses, with a console standing in for the window.
+
+#include "capture/capture_controller.h"
+#include "capture/image_codec.h"
+#include "cli/commands.h"
+#include "instr/visa.h"
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+#include <string>
+#include <string_view>
+#include <thread>
+
+namespace {
+
+constexpr const char* USAGE =
+    "usage: quarvel-cli capture ADDRESS [--dir D] [--name PATTERN] [--sequence N] [--format EXT]\n"
+    "         [--comments TEXT] [--comments-file NAME] [--save-idn] [--stop] [--ink-saver]\n"
+    "         [--delay S] [--timeout MS] [--portmapper-port N]\n";
+
+// The form's values as given on the command line; defaults as the settings'.
+class ConsoleForm : public ICaptureForm {
+public:
+    std::string address;
+    std::string imageDir = ".";
+    std::string baseName = "Screenshot";
+    std::string sequenceText = "0001";
+    std::string commentsFile = "Comments.txt";
+    std::string comments;
+    std::string imageExtension = "png";
+    bool inkSaver = false;
+    bool stopWhileCapturing = false;
+    bool saveIdn = false;
+    std::uint32_t delay = 0;
+
+    std::string GetVisaAddress() const override { return address; }
+    std::string GetImageDir() const override { return imageDir; }
+    std::string GetBaseName() const override { return baseName; }
+    std::string GetSequenceText() const override { return sequenceText; }
+    std::string GetCommentsFile() const override { return commentsFile; }
+    std::string GetComments() const override { return comments; }
+    bool GetInvertedGraticule() const override { return inkSaver; }
+    bool GetStopWhileCapturing() const override { return stopWhileCapturing; }
+    bool GetSaveIdnInComments() const override { return saveIdn; }
+    std::uint32_t GetCaptureDelay() const override { return delay; }
+    int GetSaveModeIndex() const override { return SAVE_MODE_SEQUENTIAL; }
+    int GetDataFormatCode() const override { return 1; }
+    bool IsRetrieveWaveformsChecked() const override { return false; }
+    int GetImageFormatIndex() const override { return -1; }
+    std::string GetImageExtension() const override { return imageExtension; }
+
+    void SetSequence(std::uint32_t, const std::string& text) override { sequenceText = text; }
+    void SetIdnText(const std::string& idn) override { std::printf("*IDN? %s\n", idn.c_str()); }
+    void SetConnected(bool) override {}
+    void AddDirToHistory(const std::string&) override {}
+    void ClearOfferedChannels() override {}
+    void AddOfferedChannel(const std::string&) override {}
+    void StashComments() override { comments.clear(); }
+    void SnapshotSelectedChannels() override {}
+    std::vector<std::string> CopySelectedChannels() const override { return {}; }
+    void SetCaptureButtonCaption(const std::string&) override {}
+};
+
+class ConsoleWindow : public ICaptureWindow {
+public:
+    ConsoleForm form;
+
+    ICaptureForm& Form() override { return form; }
+    void SetStatusText(const std::string& text) override {
+        std::printf("%s\n", text.c_str());
+        std::fflush(stdout);
+    }
+    void ShowMessage(const std::string& text, MessageIcon) override {
+        std::fprintf(stderr, "%s\n", text.c_str());
+    }
+    bool AskSaveFileName(const SaveDialogRequest&, std::string&) override { return false; }
+    bool PutImageOnClipboard(const QImage&, std::string& error) override {
+        error = "quarvel-cli has no clipboard";
+        return false;
+    }
+    void ShowPicture(const QImage*) override {}
+    // The countdown is driven by RunCaptureCommand's own loop.
+    void StartCountdownTimer() override {}
+    void StopCountdownTimer() override {}
+};
+
+struct ExtraOptions {
+    ViUInt32 timeoutMs = 0;
+    ViUInt32 portmapperPort = 0;
+};
+
+bool ParseNumber(const char* text, ViUInt32 min, ViUInt32 max, ViUInt32& value) {
+    const std::string_view s(text);
+    ViUInt32 parsed = 0;
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), parsed);
+    if (ec != std::errc() || end != s.data() + s.size() || parsed < min || parsed > max)
+        return false;
+    value = parsed;
+    return true;
+}
+
+bool IsEncoderExtension(const std::string& extension) {
+    for (const auto& encoder : AvailableEncoders())
+        for (const auto& known : encoder.extensions)
+            if (known == extension)
+                return true;
+    return false;
+}
+
+std::string ToLower(std::string text) {
+    for (auto& c : text)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+// False (after saying why) when the arguments are not usable.
+bool ParseArguments(int argc, char** argv, ConsoleForm& form, ExtraOptions& extra) {
+    bool haveAddress = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view option = argv[i];
+        if (option.substr(0, 2) != "--") {
+            if (haveAddress) {
+                std::fputs(USAGE, stderr);
+                return false;
+            }
+            form.address = argv[i];
+            haveAddress = true;
+            continue;
+        }
+        if (option == "--save-idn") {
+            form.saveIdn = true;
+            continue;
+        }
+        if (option == "--stop") {
+            form.stopWhileCapturing = true;
+            continue;
+        }
+        if (option == "--ink-saver") {
+            form.inkSaver = true;
+            continue;
+        }
+        static constexpr std::string_view kValued[] = {
+            "--dir",           "--name",  "--sequence", "--format",         "--comments",
+            "--comments-file", "--delay", "--timeout",  "--portmapper-port"};
+        if (std::find(std::begin(kValued), std::end(kValued), option) == std::end(kValued)) {
+            std::fprintf(stderr, "quarvel-cli capture: unknown option '%s'\n", argv[i]);
+            return false;
+        }
+        if (i + 1 >= argc) {
+            std::fprintf(stderr, "quarvel-cli capture: %s needs a value\n", argv[i]);
+            return false;
+        }
+        const char* value = argv[++i];
+        bool ok = true;
+        if (option == "--dir") {
+            form.imageDir = value;
+        } else if (option == "--name") {
+            form.baseName = value;
+        } else if (option == "--sequence") {
+            // The form's box holds at most 8 characters.
+            ok = std::strlen(value) <= 8;
+            form.sequenceText = value;
+        } else if (option == "--format") {
+            form.imageExtension = ToLower(value);
+            ok = IsEncoderExtension(form.imageExtension);
+        } else if (option == "--comments") {
+            form.comments = value;
+        } else if (option == "--comments-file") {
+            form.commentsFile = value;
+        } else if (option == "--delay") {
+            ViUInt32 seconds = 0;
+            ok = ParseNumber(value, 0, 6000, seconds);
+            form.delay = seconds;
+        } else if (option == "--timeout") {
+            ok = ParseNumber(value, 1, 3600000u, extra.timeoutMs);
+        } else if (option == "--portmapper-port") {
+            ok = ParseNumber(value, 1, 65535u, extra.portmapperPort);
+        }
+        if (!ok) {
+            std::fprintf(stderr, "quarvel-cli capture: invalid value for %s: '%s'\n", argv[i - 1],
+                         value);
+            return false;
+        }
+    }
+    if (!haveAddress) {
+        std::fputs(USAGE, stderr);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int RunCaptureCommand(int argc, char** argv) {
+    ConsoleWindow window;
+    ExtraOptions extra;
+    if (!ParseArguments(argc, argv, window.form, extra))
+        return 2;
+
+    CCaptureController controller(window);
+    if (extra.portmapperPort != 0)
+        viSetAttribute(controller.Connection().GetResourceManager(), QVI_ATTR_PORTMAPPER_PORT,
+                       extra.portmapperPort);
+    controller.ToggleConnection();
+    if (!controller.HasDriver())
+        return 1;
+    if (extra.timeoutMs != 0 && viSetAttribute(controller.Connection().GetSession(),
+                                               VI_ATTR_TMO_VALUE, extra.timeoutMs) != VI_SUCCESS) {
+        std::fprintf(stderr, "quarvel-cli capture: cannot set the timeout\n");
+        return 1;
+    }
+
+    controller.StartOrAbortCapture();
+    while (controller.IsCountdownRunning()) {
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        controller.OnCountdownTick();
+    }
+    return controller.LastCaptureSucceeded() ? 0 : 1;
+}
