@@ -1,0 +1,389 @@
+#include "ui/main_frame.h"
+
+#include "capture/image_codec.h"
+#include "ui/about_dialog.h"
+#include "ui/pic_view.h"
+#include "ui/ui_form.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QStatusTipEvent>
+
+namespace {
+
+const QString kCaption = QStringLiteral("Quarvel");
+const QString kIdleMessage = QStringLiteral("Ready");
+constexpr int kMinimumWidth = 960;
+constexpr int kMinimumHeight = 480;
+constexpr int kCountdownPeriodMs = 1000;
+
+enum Pane { NoPane = 0, FormPane = 1, PicturePane = 2 };
+
+// Menu prompts carry a short name after "\n"; the status line shows the
+// part before it.
+QString PromptText(const QString& prompt) {
+    return prompt.section(QLatin1Char('\n'), 0, 0);
+}
+
+QAction* AddCommand(QMenu* menu, const QString& text, const QString& prompt,
+                    const QString& objectName) {
+    QAction* action = menu->addAction(text);
+    action->setObjectName(objectName);
+    action->setStatusTip(PromptText(prompt));
+    return action;
+}
+
+// "JPEG (*.jpeg;*.jpg)|*.jpeg;*.jpg|...||" -> "JPEG (*.jpeg *.jpg)" entries.
+QStringList ToNameFilters(const std::string& filter) {
+    const QStringList fields =
+        QString::fromStdString(filter).split(QLatin1Char('|'), Qt::SkipEmptyParts);
+    QStringList nameFilters;
+    for (int i = 0; i + 1 < fields.size(); i += 2) {
+        QString description = fields[i];
+        const qsizetype open = description.indexOf(QStringLiteral(" ("));
+        if (open >= 0)
+            description.truncate(open);
+        QString patterns = fields[i + 1];
+        patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
+        nameFilters.append(description + QStringLiteral(" (") + patterns + QLatin1Char(')'));
+    }
+    return nameFilters;
+}
+
+bool IsShortcutKey(const QKeyEvent* keyEvent, const QKeySequence& sequence) {
+    return QKeySequence(keyEvent->keyCombination()) == sequence;
+}
+
+} // namespace
+
+CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent), m_controller(*this) {
+    setObjectName(QStringLiteral("mainFrame"));
+    setWindowTitle(QStringLiteral("Quarvel v0.14"));
+    setMinimumSize(kMinimumWidth, kMinimumHeight);
+
+    const PaneSizes sizes = LoadPaneSizes(m_store);
+    CreateClient(sizes);
+    CreateMenus();
+    ConnectRequests();
+
+    statusBar()->setObjectName(QStringLiteral("statusBar"));
+    statusBar()->showMessage(kIdleMessage);
+
+    resize(sizes.uiWidth + m_splitter->handleWidth() + sizes.picWidth,
+           sizes.splitterHeight + menuBar()->sizeHint().height() +
+               statusBar()->sizeHint().height());
+    // An unreadable placement is ignored: the window keeps the size above.
+    const QByteArray placement = LoadWindowPlacement(m_store);
+    if (!placement.isEmpty())
+        restoreGeometry(placement);
+
+    m_form->InitialUpdate();
+
+    m_countdownTimer.setInterval(kCountdownPeriodMs);
+    connect(&m_countdownTimer, &QTimer::timeout, this, [this] { m_controller.OnCountdownTick(); });
+
+    // Which pane is active follows every click and focus change, and Ctrl+C /
+    // Ctrl+S must reach the picture commands before a text box takes them.
+    qApp->installEventFilter(this);
+    UpdateCommandStates();
+}
+
+CMainFrame::~CMainFrame() {
+    qApp->removeEventFilter(this);
+    m_countdownTimer.stop();
+    SavePlacement();
+    // The panes go first, so the form writes its options while the store and
+    // the connection still exist; the controller (and with it the
+    // connection) is released after this body.
+    m_form = nullptr;
+    m_pictureView = nullptr;
+    std::unique_ptr<QWidget> client(takeCentralWidget());
+    m_splitter = nullptr;
+    client.reset();
+    m_store.Sync();
+}
+
+void CMainFrame::CreateClient(const PaneSizes& sizes) {
+    m_splitter = new QSplitter(Qt::Horizontal, this);
+    m_splitter->setObjectName(QStringLiteral("paneSplitter"));
+    m_splitter->setChildrenCollapsible(false);
+
+    m_form = new CUIForm(m_store, m_splitter);
+    m_form->resize(sizes.uiWidth, sizes.splitterHeight);
+    m_form->InitialUpdate();
+    m_pictureView = new CPicView(m_splitter);
+    m_pictureView->resize(sizes.picWidth, sizes.splitterHeight);
+
+    m_splitter->addWidget(m_form);
+    m_splitter->addWidget(m_pictureView);
+    // The form keeps its width when the window grows; the picture takes the rest.
+    m_splitter->setStretchFactor(0, 0);
+    m_splitter->setStretchFactor(1, 1);
+    m_splitter->setSizes({sizes.uiWidth, sizes.picWidth});
+    setCentralWidget(m_splitter);
+
+    m_form->BuildFormatList(QString::fromStdString(GetFormatFilter()));
+}
+
+void CMainFrame::CreateMenus() {
+    QMenu* fileMenu = menuBar()->addMenu(QStringLiteral("&File"));
+    m_saveAsAction =
+        AddCommand(fileMenu, QStringLiteral("Save As..."), QStringLiteral("Save current image"),
+                   QStringLiteral("saveAsAction"));
+    m_saveAsAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    fileMenu->addSeparator();
+    m_exitAction =
+        AddCommand(fileMenu, QStringLiteral("E&xit"),
+                   QStringLiteral("Quit the application; prompts to save documents\nExit"),
+                   QStringLiteral("exitAction"));
+
+    // Undo, Cut and Paste have no handler: shown, never enabled. Their keys
+    // stay with the text boxes.
+    QMenu* editMenu = menuBar()->addMenu(QStringLiteral("&Edit"));
+    m_undoAction =
+        AddCommand(editMenu, QStringLiteral("&Undo\tCtrl+Z"),
+                   QStringLiteral("Undo the last action\nUndo"), QStringLiteral("undoAction"));
+    editMenu->addSeparator();
+    m_cutAction = AddCommand(editMenu, QStringLiteral("Cu&t\tCtrl+X"),
+                             QStringLiteral("Cut the selection and put it on the Clipboard\nCut"),
+                             QStringLiteral("cutAction"));
+    m_copyAction =
+        AddCommand(editMenu, QStringLiteral("&Copy"),
+                   QStringLiteral("Copy the selection and put it on the Clipboard\nCopy"),
+                   QStringLiteral("copyAction"));
+    m_copyAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_C));
+    m_pasteAction = AddCommand(editMenu, QStringLiteral("&Paste\tCtrl+V"),
+                               QStringLiteral("Insert Clipboard contents\nPaste"),
+                               QStringLiteral("pasteAction"));
+    m_undoAction->setEnabled(false);
+    m_cutAction->setEnabled(false);
+    m_pasteAction->setEnabled(false);
+
+    QMenu* viewMenu = menuBar()->addMenu(QStringLiteral("&View"));
+    m_statusBarAction = AddCommand(viewMenu, QStringLiteral("&Status Bar"),
+                                   QStringLiteral("Show or hide the status bar\nToggle Status Bar"),
+                                   QStringLiteral("statusBarAction"));
+    m_statusBarAction->setCheckable(true);
+    m_statusBarAction->setChecked(true);
+
+    QMenu* instrumentMenu = menuBar()->addMenu(QStringLiteral("&Instrument control"));
+    m_stopAction = AddCommand(instrumentMenu, QStringLiteral("Stop"),
+                              QStringLiteral("Stop instrument"), QStringLiteral("stopAction"));
+    m_runAction = AddCommand(instrumentMenu, QStringLiteral("Run"),
+                             QStringLiteral("Run instrument"), QStringLiteral("runAction"));
+    m_singleAction = AddCommand(instrumentMenu, QStringLiteral("Single"),
+                                QStringLiteral("Do single run"), QStringLiteral("singleAction"));
+
+    QMenu* helpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
+    m_aboutAction = AddCommand(
+        helpMenu, QStringLiteral("&About Quarvel..."),
+        QStringLiteral("Display program information, version number and copyright\nAbout"),
+        QStringLiteral("aboutAction"));
+
+    for (QMenu* menu : {fileMenu, editMenu, viewMenu, instrumentMenu, helpMenu})
+        connect(menu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandStates);
+
+    connect(m_saveAsAction, &QAction::triggered, this, [this] {
+        if (m_controller.HasPicture())
+            m_controller.SaveCurrentImageAs();
+        UpdateCommandStates();
+    });
+    connect(m_copyAction, &QAction::triggered, this, [this] {
+        if (m_controller.HasPicture())
+            m_controller.CopyPictureToClipboard();
+    });
+    connect(m_exitAction, &QAction::triggered, this, &QWidget::close);
+    connect(m_statusBarAction, &QAction::toggled, this,
+            [this](bool shown) { statusBar()->setVisible(shown); });
+    // The instrument commands belong to the form; they are enabled only
+    // while it is the active pane.
+    connect(m_stopAction, &QAction::triggered, this, [this] {
+        if (m_formActive)
+            m_form->StopCommand();
+    });
+    connect(m_runAction, &QAction::triggered, this, [this] {
+        if (m_formActive)
+            m_form->RunCommand();
+    });
+    connect(m_singleAction, &QAction::triggered, this, [this] {
+        if (m_formActive)
+            m_form->SingleCommand();
+    });
+    connect(m_aboutAction, &QAction::triggered, this, &CMainFrame::ShowAbout);
+}
+
+void CMainFrame::ConnectRequests() {
+    connect(m_form, &CUIForm::connectRequested, this, [this] { m_controller.ToggleConnection(); });
+    connect(m_form, &CUIForm::captureRequested, this,
+            [this] { m_controller.StartOrAbortCapture(); });
+    connect(m_form, &CUIForm::stopRequested, this, [this] { m_controller.StopRequest(); });
+    connect(m_form, &CUIForm::runRequested, this, [this] { m_controller.RunRequest(); });
+    connect(m_form, &CUIForm::singleRequested, this, [this] { m_controller.SingleRequest(); });
+    connect(m_form, &CUIForm::connectedStateChanged, this, &CMainFrame::UpdateCommandStates);
+}
+
+void CMainFrame::UpdateCommandStates() {
+    const bool hasPicture = m_controller.HasPicture();
+    m_saveAsAction->setEnabled(hasPicture);
+    m_copyAction->setEnabled(hasPicture);
+    const bool instrumentCommands =
+        m_formActive && m_form != nullptr && m_form->IsInstrumentConnected();
+    m_stopAction->setEnabled(instrumentCommands);
+    m_runAction->setEnabled(instrumentCommands);
+    m_singleAction->setEnabled(instrumentCommands);
+    m_statusBarAction->setChecked(!statusBar()->isHidden());
+}
+
+void CMainFrame::SetFormActive(bool active) {
+    if (m_formActive == active)
+        return;
+    m_formActive = active;
+    UpdateCommandStates();
+}
+
+int CMainFrame::PaneOf(const QObject* object) const {
+    if (m_form == nullptr || !object->isWidgetType())
+        return NoPane;
+    // Walk the parent chain across windows, so that a drop-down's popup list
+    // counts as part of the form.
+    for (auto* widget = static_cast<const QWidget*>(object); widget != nullptr;
+         widget = widget->parentWidget()) {
+        if (widget == m_form)
+            return FormPane;
+        if (widget == m_pictureView)
+            return PicturePane;
+        if (widget == this)
+            return NoPane;
+    }
+    return NoPane;
+}
+
+bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::FocusIn: {
+        const int pane = PaneOf(watched);
+        if (pane != NoPane)
+            SetFormActive(pane == FormPane);
+        break;
+    }
+    case QEvent::ShortcutOverride: {
+        // A text box would keep Ctrl+C (and could keep Ctrl+S) for itself;
+        // while there is a picture these keys belong to the frame's commands.
+        if (PaneOf(watched) == NoPane)
+            break;
+        UpdateCommandStates();
+        const auto* keyEvent = static_cast<QKeyEvent*>(event);
+        if ((m_copyAction->isEnabled() && IsShortcutKey(keyEvent, m_copyAction->shortcut())) ||
+            (m_saveAsAction->isEnabled() && IsShortcutKey(keyEvent, m_saveAsAction->shortcut()))) {
+            event->ignore();
+            return true;
+        }
+        break;
+    }
+    default:
+        break;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+bool CMainFrame::event(QEvent* event) {
+    if (event->type() == QEvent::StatusTip) {
+        // Leaving a menu item brings back the idle text, as on closing the menu.
+        const QString tip = PromptText(static_cast<QStatusTipEvent*>(event)->tip());
+        statusBar()->showMessage(tip.isEmpty() ? kIdleMessage : tip);
+        return true;
+    }
+    return QMainWindow::event(event);
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+    SavePlacement();
+    QMainWindow::closeEvent(event);
+}
+
+void CMainFrame::SavePlacement() {
+    if (m_placementSaved || m_splitter == nullptr)
+        return;
+    m_placementSaved = true;
+    SaveWindowPlacement(m_store, saveGeometry());
+    PaneSizes sizes;
+    sizes.uiWidth = m_form->width();
+    sizes.picWidth = m_pictureView->width();
+    sizes.splitterHeight = m_splitter->height();
+    SavePaneSizes(m_store, sizes);
+}
+
+void CMainFrame::ShowAbout() {
+    CAboutDlg about(this);
+    about.exec();
+}
+
+ICaptureForm& CMainFrame::Form() {
+    return *m_form;
+}
+
+void CMainFrame::SetStatusText(const std::string& text) {
+    statusBar()->showMessage(QString::fromStdString(text));
+    UpdateCommandStates();
+}
+
+void CMainFrame::ShowMessage(const std::string& text, MessageIcon icon) {
+    QMessageBox::Icon boxIcon = QMessageBox::NoIcon;
+    if (icon == MessageIcon::Error)
+        boxIcon = QMessageBox::Critical;
+    else if (icon == MessageIcon::Warning)
+        boxIcon = QMessageBox::Warning;
+    QMessageBox box(boxIcon, kCaption, QString::fromStdString(text), QMessageBox::Ok, this);
+    box.exec();
+}
+
+bool CMainFrame::AskSaveFileName(const SaveDialogRequest& request, std::string& chosenPath) {
+    QFileDialog dialog(this, QStringLiteral("Save As"),
+                       QString::fromStdString(request.initialPath));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    const QStringList nameFilters = ToNameFilters(request.filter);
+    dialog.setNameFilters(nameFilters);
+    const int filterIndex = request.initialFilterIndex - 1;
+    if (filterIndex >= 0 && filterIndex < nameFilters.size())
+        dialog.selectNameFilter(nameFilters[filterIndex]);
+    dialog.setDefaultSuffix(QString::fromStdString(request.defaultExtension));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return false;
+    chosenPath = dialog.selectedFiles().first().toStdString();
+    return true;
+}
+
+bool CMainFrame::PutImageOnClipboard(const QImage& image, std::string& error) {
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (clipboard == nullptr || image.isNull()) {
+        error = "The clipboard is not available.";
+        return false;
+    }
+    clipboard->setImage(image);
+    return true;
+}
+
+void CMainFrame::ShowPicture(const QImage* picture) {
+    m_pictureView->SetImage(picture);
+    m_pictureView->update();
+    UpdateCommandStates();
+}
+
+void CMainFrame::StartCountdownTimer() {
+    m_countdownTimer.start();
+}
+
+void CMainFrame::StopCountdownTimer() {
+    m_countdownTimer.stop();
+}

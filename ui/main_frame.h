@@ -1,0 +1,96 @@
+#pragma once
+
+#include "capture/capture_controller.h"
+#include "capture/capture_window.h"
+#include "ui/settings_store.h"
+
+#include <QMainWindow>
+#include <QTimer>
+
+#include <string>
+
+class CPicView;
+class CUIForm;
+class QAction;
+class QSplitter;
+
+// The main window: the control form and the picture pane side by side in a
+// splitter, the menu, the status bar and the countdown timer. It owns the
+// capture controller and is the window the controller talks to; every
+// request of the form and the menu is a direct call into the controller.
+class CMainFrame : public QMainWindow, public ICaptureWindow {
+    Q_OBJECT
+
+public:
+    // Builds the panes (the form reads its options), the status bar, restores
+    // the stored placement and completes the form's set-up.
+    explicit CMainFrame(QWidget* parent = nullptr);
+    // Pane sizes and placement are saved on close; here the panes go first
+    // (the form saves its options), the controller and its connection last.
+    ~CMainFrame() override;
+
+    CUIForm& ControlForm() { return *m_form; }
+    CPicView& PictureView() { return *m_pictureView; }
+    CCaptureController& Controller() { return m_controller; }
+
+    // Re-evaluates which menu commands are enabled.
+    void UpdateCommandStates();
+    bool IsFormActivePane() const { return m_formActive; }
+
+    // ICaptureWindow
+    ICaptureForm& Form() override;
+    void SetStatusText(const std::string& text) override;
+    void ShowMessage(const std::string& text, MessageIcon icon) override;
+    bool AskSaveFileName(const SaveDialogRequest& request, std::string& chosenPath) override;
+    bool PutImageOnClipboard(const QImage& image, std::string& error) override;
+    void ShowPicture(const QImage* picture) override;
+    void StartCountdownTimer() override;
+    void StopCountdownTimer() override;
+
+    QAction* SaveAsAction() const { return m_saveAsAction; }
+    QAction* CopyAction() const { return m_copyAction; }
+    QAction* UndoAction() const { return m_undoAction; }
+    QAction* CutAction() const { return m_cutAction; }
+    QAction* PasteAction() const { return m_pasteAction; }
+    QAction* StopAction() const { return m_stopAction; }
+    QAction* RunAction() const { return m_runAction; }
+    QAction* SingleAction() const { return m_singleAction; }
+    QAction* StatusBarAction() const { return m_statusBarAction; }
+    QAction* AboutAction() const { return m_aboutAction; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void CreateClient(const PaneSizes& sizes);
+    void CreateMenus();
+    void ConnectRequests();
+    void SavePlacement();
+    void SetFormActive(bool active);
+    // Which pane, if any, holds `widget`: 1 the form, 2 the picture pane.
+    int PaneOf(const QObject* widget) const;
+    void ShowAbout();
+
+    CSettingsStore m_store;
+    CCaptureController m_controller;
+    QTimer m_countdownTimer;
+    QSplitter* m_splitter = nullptr;
+    CUIForm* m_form = nullptr;
+    CPicView* m_pictureView = nullptr;
+    bool m_formActive = false; // no pane is active at start
+    bool m_placementSaved = false;
+
+    QAction* m_saveAsAction = nullptr;
+    QAction* m_exitAction = nullptr;
+    QAction* m_undoAction = nullptr;
+    QAction* m_cutAction = nullptr;
+    QAction* m_copyAction = nullptr;
+    QAction* m_pasteAction = nullptr;
+    QAction* m_statusBarAction = nullptr;
+    QAction* m_stopAction = nullptr;
+    QAction* m_runAction = nullptr;
+    QAction* m_singleAction = nullptr;
+    QAction* m_aboutAction = nullptr;
+};
