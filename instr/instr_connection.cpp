@@ -53,9 +53,10 @@ bool CInstrConnection::QueryIdn() {
     if (viPrintf(m_session, "*IDN?\n") != VI_SUCCESS)
         return false;
     char reply[IDN_BUFFER_SIZE] = {};
-    // The width keeps the read inside the buffer; the rest of a longer reply
-    // means nothing to the program.
-    if (viScanf(m_session, "%255t", reply) != VI_SUCCESS)
+    // Quarvel's VISA layer stores at most 256 bytes (terminator included) for
+    // a "%t" without width, which is this buffer; the rest of a longer reply
+    // is read and dropped, it means nothing to the program.
+    if (viScanf(m_session, "%t", reply) != VI_SUCCESS)
         return false;
     m_idn = WithoutTrailingWhiteSpace(reply);
     return true;

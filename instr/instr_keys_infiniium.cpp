@@ -11,8 +11,9 @@ bool CInstrKeysInfiniium::StopInstrument() {
     if (SendCommand(":RSTATE?") != VI_SUCCESS)
         return false;
     char state[256] = {};
-    // One word (RUN, STOP, SING, ...); the width keeps it inside the buffer.
-    if (viScanf(m_session, "%255s", state) != VI_SUCCESS)
+    // One word (RUN, STOP, SING, ...); without a width the VISA layer stores at
+    // most 256 bytes, terminator included: this buffer.
+    if (viScanf(m_session, "%s", state) != VI_SUCCESS)
         return false;
     const bool wasRunning = EqualsIgnoringCase(state, "RUN");
 

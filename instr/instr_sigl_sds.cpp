@@ -11,8 +11,9 @@ bool CInstrSiglSDS::StopInstrument() {
     if (SendCommand("TRMD?") != VI_SUCCESS)
         return false;
     char mode[256] = {};
-    // One word; the width keeps it inside the buffer.
-    if (viScanf(m_session, "%255s", mode) != VI_SUCCESS)
+    // One word; without a width the VISA layer stores at most 256 bytes,
+    // terminator included: this buffer.
+    if (viScanf(m_session, "%s", mode) != VI_SUCCESS)
         return false;
 
     // AUTO and NORM mean acquiring. The word is kept as the instrument sent
