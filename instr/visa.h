@@ -58,6 +58,7 @@ constexpr ViStatus VI_ERROR_INV_RSRC_NAME = static_cast<ViStatus>(0xBFFF0012);
 constexpr ViStatus VI_ERROR_TMO = static_cast<ViStatus>(0xBFFF0015);
 constexpr ViStatus VI_ERROR_NSUP_ATTR = static_cast<ViStatus>(0xBFFF001D);
 constexpr ViStatus VI_ERROR_NSUP_ATTR_STATE = static_cast<ViStatus>(0xBFFF001E);
+constexpr ViStatus VI_ERROR_ABORT = static_cast<ViStatus>(0xBFFF0030);
 constexpr ViStatus VI_ERROR_INV_SETUP = static_cast<ViStatus>(0xBFFF003A);
 constexpr ViStatus VI_ERROR_ALLOC = static_cast<ViStatus>(0xBFFF003C);
 constexpr ViStatus VI_ERROR_IO = static_cast<ViStatus>(0xBFFF003E);
@@ -67,6 +68,7 @@ constexpr ViStatus VI_ERROR_INV_MASK = static_cast<ViStatus>(0xBFFF0042);
 constexpr ViStatus VI_ERROR_USER_BUF = static_cast<ViStatus>(0xBFFF0071);
 constexpr ViStatus VI_ERROR_NSUP_OPER = static_cast<ViStatus>(0xBFFF0067);
 constexpr ViStatus VI_ERROR_INV_PARAMETER = static_cast<ViStatus>(0xBFFF0078);
+constexpr ViStatus VI_ERROR_SESN_NLOCKED = static_cast<ViStatus>(0xBFFF009C);
 constexpr ViStatus VI_ERROR_CONN_LOST = static_cast<ViStatus>(0xBFFF00A6);
 
 // Attributes.

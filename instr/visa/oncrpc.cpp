@@ -82,6 +82,14 @@ bool XdrReader::GetString(std::string& text, std::size_t maxLength) {
     return true;
 }
 
+bool XdrReader::GetOpaqueLength(std::uint32_t& length, std::size_t maxLength) {
+    if (!GetUint32(length))
+        return false;
+    if (length > maxLength)
+        return Fail();
+    return true;
+}
+
 bool XdrReader::SkipOpaque(std::size_t maxLength) {
     ByteView ignored;
     return GetOpaque(ignored, maxLength);

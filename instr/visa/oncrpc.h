@@ -50,6 +50,9 @@ public:
     // opaque<maxLength>: the view points into the reader's input (no copy).
     bool GetOpaque(ByteView& data, std::size_t maxLength);
     bool GetString(std::string& text, std::size_t maxLength);
+    // Only the length word of an opaque<maxLength> whose bytes the caller
+    // reads elsewhere (streamed data); checks the limit, not the input.
+    bool GetOpaqueLength(std::uint32_t& length, std::size_t maxLength);
     // Skips an opaque<maxLength> item (e.g. an authentication body).
     bool SkipOpaque(std::size_t maxLength);
 
@@ -314,5 +317,14 @@ bool Decode(XdrReader& in, DeviceGenericParms& m);
 bool Decode(XdrReader& in, DeviceReadStbResp& m);
 bool Decode(XdrReader& in, DeviceError& m);
 bool Decode(XdrReader& in, DeviceLink& m);
+
+// The fixed part of a Device_ReadResp (error, reason, data length), for a
+// client that streams the data bytes straight into their destination; the
+// data (dataLength bytes plus padding to 4) follows in the record.
+bool DecodeDeviceReadRespHead(XdrReader& in, DeviceReadResp& m, std::uint32_t& dataLength,
+                              std::size_t maxLength);
+inline std::size_t XdrPadding(std::size_t length) {
+    return (4 - (length & 3)) & 3;
+}
 
 } // namespace quarvel::visa::rpc
