@@ -109,3 +109,10 @@ ViStatus viScanf(ViSession vi, ViConstString readFmt, ...);
 ViStatus viVScanf(ViSession vi, ViConstString readFmt, va_list params);
 ViStatus viQueryf(ViSession vi, ViConstString writeFmt, ViConstString readFmt, ...);
 ViStatus viVQueryf(ViSession vi, ViConstString writeFmt, ViConstString readFmt, va_list params);
+
+// The status as text, e.g. "VI_ERROR_TMO: Timeout expired before operation
+// completed." into desc (at least 256 bytes, as the standard requires).
+ViStatus viStatusDesc(ViObject vi, ViStatus status, ViChar desc[]);
+// Quarvel's own: the symbolic name of a status ("VI_ERROR_TMO"), or
+// "unknown status" for values this layer does not know.
+const char* qviStatusName(ViStatus status);

@@ -441,3 +441,16 @@ bool Decode(XdrReader& in, DeviceLink& m) {
 }
 
 } // namespace quarvel::visa::rpc
+
+namespace quarvel::visa::rpc {
+
+bool DecodeDeviceReadRespHead(XdrReader& in, DeviceReadResp& m, std::uint32_t& dataLength,
+                              std::size_t maxLength) {
+    in.GetInt32(m.error);
+    in.GetInt32(m.reason);
+    in.GetOpaqueLength(dataLength, maxLength);
+    m.data = {};
+    return in.Ok();
+}
+
+} // namespace quarvel::visa::rpc

@@ -1,0 +1,334 @@
+// The capture controller end to end: the fake window, quarvel-sim over real
+// sockets, real files.
+#include "tests/capture/sim_bench.h"
+
+#include "capture/image_codec.h"
+
+#include <gtest/gtest.h>
+
+#include <QImageReader>
+
+#include <ctime>
+
+namespace {
+
+using quarvel::test::FileNamesIn;
+using quarvel::test::ReadFileText;
+using quarvel::test::ReadPicture;
+using quarvel::test::SimBench;
+using quarvel::test::SimilarPictures;
+
+const std::string kFinished = "Data capture finished. ";
+
+std::string Saved(const std::string& path) {
+    return kFinished + "Screenshot saved successfully to " + path + ". ";
+}
+
+int CountOf(const std::string& text, const std::string& piece) {
+    int count = 0;
+    for (auto at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1))
+        ++count;
+    return count;
+}
+
+TEST(CaptureConnect, ConnectOffersChannelsAndDisconnectCloses) {
+    SimBench bench({"--instrument", "infiniivision-x"});
+    ASSERT_TRUE(bench.sim.Started());
+    bench.window.form.imageDir = bench.dir.File("shots");
+    ASSERT_TRUE(bench.Connect());
+    EXPECT_EQ(bench.window.LastStatus(), "Instrument connected");
+    EXPECT_TRUE(bench.window.form.connected);
+    EXPECT_NE(bench.window.form.idnText.find("KEYSIGHT"), std::string::npos);
+    EXPECT_FALSE(bench.window.form.offeredChannels.empty());
+    EXPECT_EQ(bench.window.form.dirHistory.front(), bench.dir.File("shots"));
+    EXPECT_TRUE(bench.window.messages.empty());
+
+    bench.controller.StopRequest();
+    bench.controller.RunRequest();
+    bench.controller.SingleRequest();
+    EXPECT_EQ(bench.CountReceived(":STOP"), 1);
+    EXPECT_EQ(bench.CountReceived(":RUN"), 1);
+    EXPECT_EQ(bench.CountReceived(":SINGLE"), 1);
+
+    bench.controller.ToggleConnection();
+    EXPECT_EQ(bench.window.LastStatus(), "Instrument disconnected");
+    EXPECT_FALSE(bench.window.form.connected);
+    EXPECT_FALSE(bench.controller.IsConnected());
+}
+
+TEST(CaptureConnect, FailedOpenSaysSo) {
+    SimBench bench({"--instrument", "infiniivision-x"});
+    bench.window.form.visaAddress = "TCPIP0::127.0.0.1::1::SOCKET";
+    EXPECT_FALSE(bench.Connect());
+    ASSERT_EQ(bench.window.messages.size(), 1u);
+    EXPECT_EQ(bench.window.messages[0].text, "Connect failed!");
+    EXPECT_EQ(bench.window.messages[0].icon, MessageIcon::Error);
+    EXPECT_EQ(bench.window.LastStatus(), "Connect failed");
+    EXPECT_FALSE(bench.window.form.connected);
+}
+
+TEST(CaptureConnect, UnknownInstrumentIsWarnedAboutAndNotKept) {
+    SimBench bench({"--instrument", "generic"});
+    ASSERT_TRUE(bench.sim.Started());
+    EXPECT_FALSE(bench.Connect());
+    ASSERT_EQ(bench.window.messages.size(), 1u);
+    EXPECT_EQ(bench.window.messages[0].text,
+              "Warning: Unknown and possibly incompatible instrument");
+    EXPECT_EQ(bench.window.messages[0].icon, MessageIcon::Warning);
+    EXPECT_FALSE(bench.window.form.connected);
+    EXPECT_FALSE(bench.controller.IsConnected());
+    EXPECT_EQ(bench.window.LastStatus().rfind("Connect failed", 0), 0u);
+    // Without a driver, requests do nothing.
+    const auto statusCount = bench.window.statusTexts.size();
+    bench.controller.StartOrAbortCapture();
+    bench.controller.CaptureNow();
+    bench.controller.StopRequest();
+    bench.controller.RunRequest();
+    bench.controller.SingleRequest();
+    EXPECT_EQ(bench.window.statusTexts.size(), statusCount);
+    EXPECT_FALSE(bench.controller.HasPicture());
+}
+
+TEST(CaptureSequential, NumbersFilesLogsCommentsAndShowsThePicture) {
+    SimBench bench({"--instrument", "infiniivision-x"});
+    ASSERT_TRUE(bench.Connect());
+    auto& form = bench.window.form;
+    form.comments = "first capture";
+    form.saveIdnInComments = true;
+    bench.controller.StartOrAbortCapture();
+    EXPECT_EQ(bench.window.LastStatus(), Saved(bench.dir.File("Screenshot.png")));
+    EXPECT_EQ(form.sequenceText, "0001");
+    EXPECT_TRUE(bench.controller.LastCaptureSucceeded());
+    ASSERT_TRUE(bench.controller.HasPicture());
+    EXPECT_EQ(bench.window.shownPicture, &bench.controller.Picture());
+    EXPECT_EQ(form.lastComments, "first capture");
+    EXPECT_EQ(form.comments, "");
+
+    form.comments = "second";
+    bench.controller.StartOrAbortCapture();
+    EXPECT_EQ(bench.window.LastStatus(), Saved(bench.dir.File("Screenshot-0001.png")));
+    form.comments = "";
+    bench.controller.StartOrAbortCapture();
+    EXPECT_EQ(bench.window.LastStatus(), Saved(bench.dir.File("Screenshot-0002.png")));
+    EXPECT_EQ(form.sequenceText, "0002");
+
+    const QImage reference = bench.ReferencePicture();
+    ASSERT_FALSE(reference.isNull());
+    EXPECT_EQ(reference.size(), QSize(800, 480));
+    EXPECT_TRUE(SimilarPictures(ReadPicture(bench.dir.File("Screenshot.png")), reference));
+    EXPECT_TRUE(SimilarPictures(ReadPicture(bench.dir.File("Screenshot-0002.png")), reference));
+    EXPECT_TRUE(SimilarPictures(bench.controller.Picture(), reference));
+
+    // Two entries: the third capture had no comments.
+    const std::string log = ReadFileText(bench.dir.File("Comments.txt"));
+    EXPECT_EQ(CountOf(log, "* File name: "), 2);
+    EXPECT_NE(log.find("* File name: Screenshot.png\r\n"), std::string::npos);
+    EXPECT_NE(log.find("* File name: Screenshot-0001.png\r\n"), std::string::npos);
+    EXPECT_NE(log.find("* Instrument ID: KEYSIGHT"), std::string::npos);
+    EXPECT_NE(log.find("first capture\r\n"), std::string::npos);
+    EXPECT_EQ(FileNamesIn(bench.dir.Path()),
+              (std::vector<std::string>{"Comments.txt", "Screenshot-0001.png",
+                                        "Screenshot-0002.png", "Screenshot.png"}));
+}
+
+TEST(CaptureSequential, SequenceTextMakesARoundTripInEveryMode) {
+    SimBench bench({"--instrument", "infiniivision-x"});
+    ASSERT_TRUE(bench.Connect());
+    auto& form = bench.window.form;
+    form.saveModeIndex = 1;
+    form.sequenceText = "7";
+    bench.controller.CaptureNow();
+    EXPECT_EQ(form.sequenceText, "0007");
+    EXPECT_EQ(form.sequenceNumber, 7u);
+    form.sequenceText = "abc";
+    bench.controller.CaptureNow();
+    EXPECT_EQ(form.sequenceText, "0000");
+    form.sequenceText = "123456";
+    bench.controller.CaptureNow();
+    EXPECT_EQ(form.sequenceText, "123456");
+}
+
+TEST(CaptureSequential, AFileFormatOtherThanPngFollowsTheExtension) {
+    SimBench bench({"--instrument", "infiniivision-x"});
+    ASSERT_TRUE(bench.Connect());
+    bench.window.form.imageExtension = "bmp";
+    bench.controller.CaptureNow();
+    EXPECT_EQ(bench.window.LastStatus(), Saved(bench.dir.File("Screenshot.bmp")));
+    QImageReader reader(QString::fromStdString(bench.dir.File("Screenshot.bmp")));
+    EXPECT_EQ(reader.format(), "bmp");
+}
+
+TEST(CaptureSequential, FsvScreenIsRescaledForDisplayAndFiles) {
+    SimBench bench({"--instrument", "fsv"});
+    ASSERT_TRUE(bench.Connect());
+    bench.controller.CaptureNow();
+    EXPECT_EQ(bench.window.LastStatus(), Saved(bench.dir.File("Screenshot.png")));
+    EXPECT_EQ(bench.controller.Picture().size(), QSize(800, 600));
+    const QImage saved = ReadPicture(bench.dir.File("Screenshot.png"));
+    EXPECT_EQ(saved.size(), QSize(800, 600));
+    const QImage reference = bench.ReferencePicture(QSize(800, 600));
+    EXPECT_TRUE(SimilarPictures(saved, reference));
+}
+
+TEST(CaptureSequential, StopsAndRestartsOnlyWhenAskedAndRunning) {
+    SimBench bench({"--instrument", "infiniivision-x"});
+    ASSERT_TRUE(bench.Connect());
+    auto& form = bench.window.form;
+    form.saveModeIndex = 1;
+
+    // Option off: neither stopped nor restarted.
+    bench.controller.CaptureNow();
+    EXPECT_EQ(bench.CountReceived(":STOP"), 0);
+    EXPECT_EQ(bench.CountReceived(":RUN"), 0);
+
+    // Option on, instrument running: stopped before the image, restarted after.
+    form.stopWhileCapturing = true;
+    bench.sim.ClearTranscript();
+    bench.controller.CaptureNow();
+    const int stop = bench.IndexOfReceived(":STOP");
+    const int image = bench.IndexOfReceived(":DISPLAY:DATA? PNG, COLOR");
+    const int run = bench.IndexOfReceived(":RUN");
+    ASSERT_GE(stop, 0);
+    ASSERT_GE(image, 0);
+    EXPECT_LT(stop, image);
+    EXPECT_GT(run, image);
+
+    // Option on, instrument already stopped: it stays stopped.
+    bench.controller.StopRequest();
+    bench.sim.ClearTranscript();
+    bench.controller.CaptureNow();
+    EXPECT_EQ(bench.CountReceived(":RUN"), 0);
+    EXPECT_GE(bench.IndexOfReceived(":DISPLAY:DATA? PNG, COLOR"), 0);
+}
+
+TEST(CaptureSequential, InvalidSpecifierReportsButStillShowsTheNewPicture) {
+    SimBench bench({"--instrument", "infiniivision-x"});
+    ASSERT_TRUE(bench.Connect());
+    bench.window.form.baseName = "x%q";
+    bench.controller.CaptureNow();
+    ASSERT_EQ(bench.window.messages.size(), 1u);
+    EXPECT_EQ(bench.window.messages[0].text, "Invalid date formatting specifiers in filename");
+    EXPECT_EQ(bench.window.LastStatus(), kFinished + "Error: Screenshot capture failed. ");
+    EXPECT_TRUE(bench.controller.HasPicture());
+    EXPECT_EQ(bench.window.shownPicture, &bench.controller.Picture());
+    EXPECT_FALSE(bench.controller.LastCaptureSucceeded());
+    EXPECT_TRUE(FileNamesIn(bench.dir.Path()).empty());
+}
+
+TEST(CaptureSequential, UnwritableOrOverlongTargetFailsTheSaveAndKeepsTheComments) {
+    SimBench bench({"--instrument", "infiniivision-x"});
+    ASSERT_TRUE(bench.Connect());
+    auto& form = bench.window.form;
+    form.comments = "keep me";
+    for (const std::string& dir :
+         {bench.dir.File("missing"), bench.dir.Path() + "/" + std::string(300, 'd')}) {
+        form.imageDir = dir;
+        bench.window.messages.clear();
+        bench.controller.CaptureNow();
+        ASSERT_EQ(bench.window.messages.size(), 1u);
+        EXPECT_EQ(bench.window.messages[0].text, "Saving failed");
+        EXPECT_EQ(bench.window.LastStatus(), kFinished + "Error: Saving failed. ");
+        EXPECT_EQ(form.comments, "keep me");
+    }
+    EXPECT_TRUE(FileNamesIn(bench.dir.Path()).empty());
+}
+
+TEST(CaptureClipboard, CopiesThePictureOrSaysItFailed) {
+    SimBench bench({"--instrument", "infiniivision-x"});
+    ASSERT_TRUE(bench.Connect());
+    bench.window.form.saveModeIndex = 1;
+    bench.window.form.comments = "not logged";
+    bench.controller.CaptureNow();
+    EXPECT_EQ(bench.window.LastStatus(),
+              kFinished + "Screen capture successfully copied to clipboard. ");
+    EXPECT_EQ(bench.window.clipboardImage, bench.controller.Picture());
+    EXPECT_TRUE(FileNamesIn(bench.dir.Path()).empty());
+
+    bench.window.clipboardAccepts = false;
+    bench.controller.CaptureNow();
+    EXPECT_EQ(bench.window.LastStatus(), kFinished + "Clipboard copy failed. ");
+    ASSERT_EQ(bench.window.messages.size(), 1u);
+    EXPECT_EQ(bench.window.messages[0].icon, MessageIcon::None);
+    // The menu's Copy shows the same box but no status.
+    EXPECT_FALSE(bench.controller.CopyPictureToClipboard());
+}
+
+TEST(CaptureIndividual, DialogNameIsExpandedAndDataNameFollowsIt) {
+    SimBench bench({"--instrument", "infiniivision-x"});
+    ASSERT_TRUE(bench.Connect());
+    auto& window = bench.window;
+    window.form.saveModeIndex = 2;
+    window.form.imageFormatIndex = 3;
+    window.form.comments = "individual";
+    window.dialogAnswer = bench.dir.File("report %Y.a.png");
+    bench.controller.CaptureNow();
+
+    ASSERT_EQ(window.dialogRequests.size(), 1u);
+    const SaveDialogRequest& request = window.dialogRequests[0];
+    EXPECT_EQ(request.defaultExtension, "png");
+    EXPECT_EQ(request.initialPath, bench.dir.File("Screenshot"));
+    EXPECT_EQ(request.initialFilterIndex, 4);
+    EXPECT_NE(request.filter.find("png (*.png)|*.png|"), std::string::npos);
+    EXPECT_EQ(request.filter.find("PNG"), std::string::npos);
+
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    const std::string expected =
+        bench.dir.File("report " + std::to_string(1900 + local.tm_year) + ".png");
+    EXPECT_EQ(window.LastStatus(), Saved(expected));
+    EXPECT_TRUE(quarvel::test::PathExists(expected));
+    EXPECT_NE(ReadFileText(bench.dir.File("Comments.txt")).find("* File name: report "),
+              std::string::npos);
+}
+
+TEST(CaptureIndividual, CancelAndInvalidSpecifierAreTold) {
+    SimBench bench({"--instrument", "infiniivision-x"});
+    ASSERT_TRUE(bench.Connect());
+    auto& window = bench.window;
+    window.form.saveModeIndex = 2;
+    window.dialogCancels = true;
+    bench.controller.CaptureNow();
+    EXPECT_EQ(window.LastStatus(), kFinished + "Screenshot saving cancelled by user. ");
+    EXPECT_TRUE(window.messages.empty());
+
+    window.dialogCancels = false;
+    window.dialogAnswer = bench.dir.File("bad%q.png");
+    bench.controller.CaptureNow();
+    EXPECT_EQ(window.LastStatus(), kFinished + "Error: Screenshot capture failed. ");
+    ASSERT_EQ(window.messages.size(), 1u);
+    EXPECT_EQ(window.messages[0].text, "Invalid date formatting specifiers in filename");
+    EXPECT_TRUE(FileNamesIn(bench.dir.Path()).empty());
+}
+
+TEST(CaptureSaveAs, KeepsTheChosenNameAsItStandsAndAlwaysLogs) {
+    SimBench bench({"--instrument", "infiniivision-x"});
+    ASSERT_TRUE(bench.Connect());
+    auto& window = bench.window;
+    window.form.saveModeIndex = 1;
+    bench.controller.CaptureNow();
+    ASSERT_TRUE(bench.controller.HasPicture());
+
+    const std::string chosen = bench.dir.File("odd %q 100%.b.png");
+    window.dialogAnswer = chosen;
+    bench.controller.SaveCurrentImageAs();
+    EXPECT_EQ(window.LastStatus(), "Screenshot saved successfully to " + chosen + ".");
+    EXPECT_TRUE(SimilarPictures(ReadPicture(chosen), bench.controller.Picture()));
+    const std::string log = ReadFileText(bench.dir.File("Comments.txt"));
+    EXPECT_NE(log.find("* File name: odd %q 100%.b.png\r\n"), std::string::npos);
+    EXPECT_NE(log.find("* Comments:\r\n\r\n"), std::string::npos);
+    EXPECT_EQ(window.form.dirHistory.front(), bench.dir.Path());
+
+    window.dialogCancels = true;
+    bench.controller.SaveCurrentImageAs();
+    EXPECT_EQ(window.LastStatus(), "Screenshot saving cancelled by user.");
+
+    window.dialogCancels = false;
+    window.dialogAnswer = bench.dir.File("shot.unknownformat");
+    bench.controller.SaveCurrentImageAs();
+    EXPECT_EQ(window.LastStatus(), "Error: Saving screenshot failed.");
+    EXPECT_EQ(window.messages.back().text, "Saving screenshot failed");
+    EXPECT_FALSE(quarvel::test::PathExists(bench.dir.File("shot.unknownformat")));
+}
+
+} // namespace

@@ -1,0 +1,121 @@
+// The timed capture, with the fake window's timer driven by hand.
+#include "tests/capture/sim_bench.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using quarvel::test::FileNamesIn;
+using quarvel::test::SimBench;
+
+const std::string kCaptured =
+    "Data capture finished. Screen capture successfully copied to clipboard. ";
+
+class Countdown : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(bench.sim.Started());
+        ASSERT_TRUE(bench.Connect());
+        bench.window.form.saveModeIndex = 1; // clipboard: no files needed
+        bench.window.statusTexts.clear();
+    }
+    int Captures() const { return bench.window.clipboardCalls; }
+
+    SimBench bench{{"--instrument", "infiniivision-x"}};
+};
+
+TEST_F(Countdown, DelayZeroCapturesAtOnceWithoutCountdown) {
+    bench.controller.StartOrAbortCapture();
+    EXPECT_EQ(Captures(), 1);
+    EXPECT_EQ(bench.window.timerStarts, 0);
+    EXPECT_EQ(bench.window.form.captureButtonCaption, "Capture");
+    EXPECT_EQ(bench.window.statusTexts.front(), "Getting screenshot...");
+    EXPECT_EQ(bench.window.LastStatus(), kCaptured);
+}
+
+TEST_F(Countdown, DelayOneSaysSecondsAndCapturesAtTheFirstTick) {
+    bench.window.form.captureDelay = 1;
+    bench.controller.StartOrAbortCapture();
+    EXPECT_TRUE(bench.window.timerRunning);
+    EXPECT_EQ(bench.window.LastStatus(), "Capture delay, 1 seconds remaining");
+    EXPECT_EQ(bench.window.form.captureButtonCaption, "Abort");
+    EXPECT_EQ(Captures(), 0);
+    bench.controller.OnCountdownTick();
+    EXPECT_EQ(Captures(), 1);
+    EXPECT_FALSE(bench.window.timerRunning);
+    EXPECT_FALSE(bench.controller.IsCountdownRunning());
+    EXPECT_EQ(bench.window.form.captureButtonCaption, "Capture screenshot");
+    EXPECT_EQ(bench.window.LastStatus(), kCaptured);
+}
+
+TEST_F(Countdown, DelayThreeCountsThreeTwoOneThenCaptures) {
+    bench.window.form.captureDelay = 3;
+    bench.controller.StartOrAbortCapture();
+    // Changing the box while counting has no effect.
+    bench.window.form.captureDelay = 100;
+    bench.controller.OnCountdownTick();
+    bench.controller.OnCountdownTick();
+    EXPECT_EQ(Captures(), 0);
+    EXPECT_EQ(bench.window.statusTexts,
+              (std::vector<std::string>{"Capture delay, 3 seconds remaining",
+                                        "Capture delay, 2 seconds remaining",
+                                        "Capture delay, 1 seconds remaining"}));
+    bench.controller.OnCountdownTick();
+    EXPECT_EQ(Captures(), 1);
+    EXPECT_EQ(bench.window.LastStatus(), kCaptured);
+    // A late tick after the end does nothing.
+    bench.controller.OnCountdownTick();
+    EXPECT_EQ(Captures(), 1);
+}
+
+TEST_F(Countdown, SecondPressAbortsAndTheNextPressStartsAfresh) {
+    bench.window.form.captureDelay = 3;
+    bench.controller.StartOrAbortCapture();
+    bench.controller.OnCountdownTick();
+    bench.controller.StartOrAbortCapture();
+    EXPECT_EQ(bench.window.LastStatus(), "Timed capture aborted.");
+    EXPECT_EQ(bench.window.form.captureButtonCaption, "Capture screenshot");
+    EXPECT_FALSE(bench.window.timerRunning);
+    EXPECT_FALSE(bench.controller.IsCountdownRunning());
+    bench.controller.OnCountdownTick();
+    bench.controller.OnCountdownTick();
+    EXPECT_EQ(Captures(), 0);
+
+    bench.window.form.captureDelay = 2;
+    bench.controller.StartOrAbortCapture();
+    EXPECT_EQ(bench.window.LastStatus(), "Capture delay, 2 seconds remaining");
+    bench.controller.OnCountdownTick();
+    bench.controller.OnCountdownTick();
+    EXPECT_EQ(Captures(), 1);
+}
+
+TEST_F(Countdown, ChannelsAreThoseTickedAtThePress) {
+    bench.window.form.captureDelay = 1;
+    bench.window.form.tickedChannels = {"CHAN1", "CHAN3"};
+    bench.controller.StartOrAbortCapture();
+    bench.window.form.tickedChannels = {"CHAN2"};
+    bench.controller.OnCountdownTick();
+    EXPECT_EQ(bench.window.form.CopySelectedChannels(),
+              (std::vector<std::string>{"CHAN1", "CHAN3"}));
+    EXPECT_EQ(Captures(), 1);
+}
+
+TEST_F(Countdown, DisconnectEndsTheCountdown) {
+    bench.window.form.captureDelay = 2;
+    bench.controller.StartOrAbortCapture();
+    bench.controller.ToggleConnection();
+    EXPECT_EQ(bench.window.LastStatus(), "Instrument disconnected");
+    EXPECT_FALSE(bench.window.timerRunning);
+    EXPECT_FALSE(bench.controller.IsCountdownRunning());
+    EXPECT_EQ(bench.window.form.captureButtonCaption, "Capture screenshot");
+    for (int i = 0; i < 3; ++i)
+        bench.controller.OnCountdownTick();
+    EXPECT_EQ(Captures(), 0);
+    EXPECT_EQ(bench.window.LastStatus(), "Instrument disconnected");
+    // Without a connection the Capture button does nothing.
+    bench.controller.StartOrAbortCapture();
+    EXPECT_FALSE(bench.window.timerRunning);
+    EXPECT_EQ(bench.window.LastStatus(), "Instrument disconnected");
+}
+
+} // namespace

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "capture/capture_controller.h"
+#include "tests/capture/fake_capture_window.h"
+#include "tests/support/sim_process.h"
+#include "tests/support/temp_dir.h"
+
+#include <QImage>
+
+#include <string>
+#include <vector>
+
+namespace quarvel::test {
+
+// A simulator, a fake window with its form pointed at the simulator and at a
+// fresh image directory, and the capture controller between them.
+struct SimBench {
+    explicit SimBench(const std::vector<std::string>& simArgs);
+
+    // Connects; true when a driver was created.
+    bool Connect();
+    // The picture the simulator serves now, fetched over a second connection
+    // (null when it cannot be fetched), rescaled when `rescaleTo` is valid.
+    QImage ReferencePicture(QSize rescaleTo = QSize()) const;
+    // Commands the simulator received that equal `command` (blanks and case
+    // ignored).
+    int CountReceived(const std::string& command) const;
+    // Position of the first received command equal to `command` at or after
+    // `from`, -1 when none.
+    int IndexOfReceived(const std::string& command, int from = 0) const;
+
+    SimProcess sim;
+    TempDir dir;
+    FakeCaptureWindow window;
+    CCaptureController controller{window};
+};
+
+// Same size and at most 2 % of the pixels differ noticeably (time stamps
+// drawn on a screen may change between two fetches).
+bool SimilarPictures(const QImage& a, const QImage& b);
+
+// The file decoded, null when it cannot be read.
+QImage ReadPicture(const std::string& path);
+
+std::vector<std::string> FileNamesIn(const std::string& directory);
+
+} // namespace quarvel::test
