@@ -101,11 +101,13 @@ bool ReadExactly(ViSession session, std::uint8_t* data, std::size_t count) {
             status != VI_SUCCESS_TERM_CHAR) {
             return false;
         }
-        total += received;
-        // VI_SUCCESS before the count is filled: the message has ended.
-        if (received == 0 || (status == VI_SUCCESS && total < count)) {
+        // A read may end early at a line feed that belongs to the data, so
+        // an early end is no failure by itself; a reply that really ended
+        // makes the next read fail (time-out) instead.
+        if (received == 0) {
             return false;
         }
+        total += received;
     }
     return true;
 }

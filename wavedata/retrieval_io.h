@@ -37,8 +37,8 @@ bool QueryInt32(ViSession session, const std::string& command, std::int32_t& val
 
 // Reads exactly `count` raw bytes, across as many reads as the transport
 // needs (a line feed inside binary data ends a read on transports without
-// an end-of-message signal). False on an error status, or when the message
-// ends or no byte arrives before `count` bytes were read.
+// an end-of-message signal). False on an error status (a reply that ended
+// early runs into the time-out) or a read that brings nothing.
 bool ReadExactly(ViSession session, std::uint8_t* data, std::size_t count);
 
 } // namespace quarvel::wavedata
