@@ -1,0 +1,140 @@
+#include "tests/ui/qt_app_fixture.h"
+#include "ui/settings_store.h"
+
+#include <gtest/gtest.h>
+
+using quarvel::test::ScopedSettingsDir;
+
+TEST(SettingsStore, EmptyStoreGivesTheDefaults) {
+    ScopedSettingsDir dir;
+    const CSettingsStore store;
+
+    const PaneSizes sizes = LoadPaneSizes(store);
+    EXPECT_EQ(sizes.uiWidth, 455);
+    EXPECT_EQ(sizes.picWidth, 640);
+    EXPECT_EQ(sizes.splitterHeight, 480);
+    EXPECT_TRUE(LoadWindowPlacement(store).isEmpty());
+
+    const FormOptions options = LoadFormOptions(store);
+    EXPECT_EQ(options.baseName, "Screenshot");
+    EXPECT_EQ(options.commentsFile, "Comments.txt");
+    EXPECT_FALSE(options.invertedGraticule);
+    EXPECT_FALSE(options.saveIdnInComments);
+    EXPECT_FALSE(options.stopWhileCapturing);
+    EXPECT_EQ(options.saveMode, 0);
+    EXPECT_EQ(options.lastGfxFormat, "PNG");
+    EXPECT_EQ(options.dataFileFormat, 0);
+
+    EXPECT_TRUE(LoadHistory(store, HistoryKind::Addresses).isEmpty());
+    EXPECT_TRUE(LoadHistory(store, HistoryKind::Directories).isEmpty());
+}
+
+TEST(SettingsStore, ValuesSurviveARoundTripUnderTheirSectionsAndKeys) {
+    ScopedSettingsDir dir;
+    {
+        CSettingsStore store;
+        SavePaneSizes(store, {300, 700, 500});
+        SaveWindowPlacement(store, QByteArray("\x01\x02\x00\xff", 4));
+        FormOptions options;
+        options.baseName = "scope_%Y";
+        options.commentsFile = "log.txt";
+        options.invertedGraticule = true;
+        options.saveMode = 2;
+        options.saveIdnInComments = true;
+        options.stopWhileCapturing = true;
+        options.lastGfxFormat = "BMP";
+        options.dataFileFormat = 1;
+        SaveFormOptions(store, options);
+        SaveHistory(store, HistoryKind::Addresses, {"TCPIP0::a::INSTR", "TCPIP0::b::INSTR"});
+        SaveHistory(store, HistoryKind::Directories, {"/data/shots"});
+    }
+    // The file is laid out with the sections and key names other versions use.
+    EXPECT_EQ(dir.ReadRaw("Window/UIWidth").toInt(), 300);
+    EXPECT_EQ(dir.ReadRaw("Window/SpliterHeight").toInt(), 500);
+    EXPECT_EQ(dir.ReadRaw("Instrument/VISAResource1").toString(), "TCPIP0::b::INSTR");
+    EXPECT_EQ(dir.ReadRaw("Instrument/SaveInstrIDinComments").toInt(), 1);
+    EXPECT_EQ(dir.ReadRaw("Files/RecentDir0").toString(), "/data/shots");
+    EXPECT_EQ(dir.ReadRaw("Image/InvertedGraticule").toInt(), 1);
+    EXPECT_EQ(dir.ReadRaw("Data/DataFileFormat").toInt(), 1);
+
+    const CSettingsStore store;
+    const PaneSizes sizes = LoadPaneSizes(store);
+    EXPECT_EQ(sizes.uiWidth, 300);
+    EXPECT_EQ(sizes.picWidth, 700);
+    EXPECT_EQ(LoadWindowPlacement(store), QByteArray("\x01\x02\x00\xff", 4));
+    const FormOptions options = LoadFormOptions(store);
+    EXPECT_EQ(options.baseName, "scope_%Y");
+    EXPECT_EQ(options.commentsFile, "log.txt");
+    EXPECT_TRUE(options.invertedGraticule);
+    EXPECT_EQ(options.saveMode, 2);
+    EXPECT_TRUE(options.saveIdnInComments);
+    EXPECT_TRUE(options.stopWhileCapturing);
+    EXPECT_EQ(options.lastGfxFormat, "BMP");
+    EXPECT_EQ(options.dataFileFormat, 1);
+    EXPECT_EQ(LoadHistory(store, HistoryKind::Addresses),
+              QStringList({"TCPIP0::a::INSTR", "TCPIP0::b::INSTR"}));
+}
+
+TEST(SettingsStore, KeysAndSectionsAreFoundWhateverTheirLetterCase) {
+    ScopedSettingsDir dir;
+    dir.WriteRaw("files/basename", "lower");
+    dir.WriteRaw("WINDOW/uiwidth", 123);
+    dir.WriteRaw("Instrument/visaresource0", "TCPIP0::x::INSTR");
+
+    CSettingsStore store;
+    EXPECT_EQ(LoadFormOptions(store).baseName, "lower");
+    EXPECT_EQ(LoadPaneSizes(store).uiWidth, 123);
+    EXPECT_EQ(LoadHistory(store, HistoryKind::Addresses), QStringList({"TCPIP0::x::INSTR"}));
+
+    // Writing goes to the stored spelling: one value per name, never two.
+    store.WriteString("Files", "BaseName", "changed");
+    store.Sync();
+    EXPECT_EQ(dir.ReadRaw("files/basename").toString(), "changed");
+    EXPECT_FALSE(dir.ReadRaw("Files/BaseName").isValid());
+}
+
+TEST(SettingsStore, HistoryStopsAtTheFirstGapAndSavingLeavesHigherEntriesAlone) {
+    ScopedSettingsDir dir;
+    dir.WriteRaw("Instrument/VISAResource0", "A");
+    dir.WriteRaw("Instrument/VISAResource1", "B");
+    dir.WriteRaw("Instrument/VISAResource2", "C");
+    dir.WriteRaw("Instrument/VISAResource3", "");
+    dir.WriteRaw("Instrument/VISAResource4", "E");
+
+    CSettingsStore store;
+    const QStringList loaded = LoadHistory(store, HistoryKind::Addresses);
+    EXPECT_EQ(loaded, QStringList({"A", "B", "C"}));
+
+    SaveHistory(store, HistoryKind::Addresses, {"C", "A", "B"});
+    store.Sync();
+    EXPECT_EQ(dir.ReadRaw("Instrument/VISAResource0").toString(), "C");
+    EXPECT_EQ(dir.ReadRaw("Instrument/VISAResource2").toString(), "B");
+    EXPECT_EQ(dir.ReadRaw("Instrument/VISAResource3").toString(), "");
+    EXPECT_EQ(dir.ReadRaw("Instrument/VISAResource4").toString(), "E");
+}
+
+TEST(SettingsStore, HistoryReadsAtMostTenEntries) {
+    ScopedSettingsDir dir;
+    for (int i = 0; i < 12; ++i)
+        dir.WriteRaw(QStringLiteral("Files/RecentDir%1").arg(i), QStringLiteral("/d%1").arg(i));
+    const CSettingsStore store;
+    const QStringList loaded = LoadHistory(store, HistoryKind::Directories);
+    ASSERT_EQ(loaded.size(), 10);
+    EXPECT_EQ(loaded.last(), "/d9");
+}
+
+TEST(SettingsStore, SaveModeOutOfRangeBecomesTheFirstEntryButThreeIsKept) {
+    for (const auto& [stored, expected] : {std::pair{7, 0}, {-2, 0}, {3, 3}, {4, 0}, {1, 1}}) {
+        ScopedSettingsDir dir;
+        dir.WriteRaw("Files/SaveMode", stored);
+        const CSettingsStore store;
+        EXPECT_EQ(LoadFormOptions(store).saveMode, expected) << "stored " << stored;
+    }
+}
+
+TEST(SettingsStore, UnreadableNumbersGiveTheirDefaults) {
+    ScopedSettingsDir dir;
+    dir.WriteRaw("Window/PICWidth", "wide");
+    const CSettingsStore store;
+    EXPECT_EQ(LoadPaneSizes(store).picWidth, 640);
+}

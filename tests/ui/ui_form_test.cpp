@@ -1,0 +1,391 @@
+#include "tests/ui/qt_app_fixture.h"
+#include "ui/settings_store.h"
+#include "ui/ui_form.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using quarvel::test::ScopedSettingsDir;
+
+namespace {
+
+const QString kFilter = QStringLiteral(
+    "BMP (*.bmp)|*.bmp|JPEG (*.jpeg;*.jpg)|*.jpeg;*.jpg|PNG (*.png)|*.png|PPM (*.ppm)|*.ppm||");
+
+class UiFormTest : public ::testing::Test {
+protected:
+    // A form set up as the main window sets it up: first initial update, the
+    // format list, second initial update.
+    void CreateForm() {
+        m_store = std::make_unique<CSettingsStore>();
+        m_form = std::make_unique<CUIForm>(*m_store);
+        m_form->SetValidationReporter([this](const QString& text) { m_messages.append(text); });
+        m_form->InitialUpdate();
+        m_form->BuildFormatList(kFilter);
+        m_form->InitialUpdate();
+    }
+    // Destroying the form writes its options to the store.
+    void DestroyForm() {
+        m_form.reset();
+        m_store.reset();
+    }
+    void TearDown() override { DestroyForm(); }
+
+    template <typename T> T* Get(const char* name) {
+        T* widget = m_form->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(widget, nullptr) << name;
+        return widget;
+    }
+    QComboBox* Address() { return Get<QComboBox>("visaAddressCombo"); }
+    QComboBox* ImageDir() { return Get<QComboBox>("imageDirCombo"); }
+    QListWidget* Channels() { return Get<QListWidget>("channelList"); }
+    QCheckBox* Retrieve() { return Get<QCheckBox>("retrieveWaveformsCheck"); }
+
+    // What the controller does on a successful connect.
+    void Connect(const QString& address, const QStringList& channels) {
+        Address()->setEditText(address);
+        m_form->TakeValues();
+        m_form->ClearOfferedChannels();
+        for (const QString& name : channels)
+            m_form->AddOfferedChannel(name.toStdString());
+        m_form->SetIdnText("MAKER,MODEL,1,2");
+        m_form->SetConnected(true);
+    }
+
+    ScopedSettingsDir m_settingsDir;
+    std::unique_ptr<CSettingsStore> m_store;
+    std::unique_ptr<CUIForm> m_form;
+    QStringList m_messages;
+};
+
+TEST_F(UiFormTest, FirstRunShowsTheDefaultsInTheDisconnectedState) {
+    CreateForm();
+    EXPECT_EQ(Address()->currentText(), "TCPIP0::127.0.0.1::inst0::INSTR");
+    EXPECT_EQ(Address()->count(), 0);
+    EXPECT_EQ(ImageDir()->currentText(), DefaultImageDirectory());
+    EXPECT_EQ(Get<QLineEdit>("baseNameEdit")->text(), "Screenshot");
+    EXPECT_EQ(Get<QLineEdit>("sequenceEdit")->text(), "0001");
+    EXPECT_EQ(Get<QLineEdit>("captureDelayEdit")->text(), "0");
+    EXPECT_EQ(Get<QLineEdit>("commentsFileEdit")->text(), "Comments.txt");
+    EXPECT_EQ(Get<QComboBox>("saveModeCombo")->currentText(), "Save sequential");
+    EXPECT_EQ(Get<QComboBox>("imageFormatCombo")->currentText(), "PNG");
+    EXPECT_EQ(m_form->GetImageExtension(), "png");
+    EXPECT_EQ(Get<QComboBox>("dataFormatCombo")->currentText(), "CSV");
+    EXPECT_EQ(m_form->GetDataFormatCode(), 2);
+    EXPECT_FALSE(Get<QCheckBox>("invertedGraticuleCheck")->isChecked());
+    EXPECT_FALSE(Get<QCheckBox>("saveIdnInCommentsCheck")->isChecked());
+    EXPECT_FALSE(Get<QCheckBox>("stopWhileCapturingCheck")->isChecked());
+
+    EXPECT_EQ(Get<QLabel>("idnLabel")->text(), "<Instrument disconnected>");
+    EXPECT_EQ(Get<QPushButton>("connectButton")->text(), "Connect instrument");
+    EXPECT_TRUE(Address()->isEnabled());
+    EXPECT_FALSE(Get<QPushButton>("captureButton")->isEnabled());
+    EXPECT_FALSE(Channels()->isEnabled());
+    EXPECT_EQ(Channels()->count(), 0);
+    EXPECT_FALSE(Retrieve()->isEnabled());
+    EXPECT_FALSE(Retrieve()->isChecked());
+    EXPECT_FALSE(Get<QComboBox>("dataFormatCombo")->isEnabled());
+    EXPECT_FALSE(Get<QPushButton>("getLastCommentsButton")->isEnabled());
+    EXPECT_FALSE(m_form->IsInstrumentConnected());
+}
+
+TEST_F(UiFormTest, ConnectingWithChannelsOffersThemTickedAndDisconnectingTakesThemAway) {
+    CreateForm();
+    Connect("TCPIP0::10.0.0.1::INSTR", {"CHAN1", "CHAN2", "POD1"});
+
+    EXPECT_EQ(Get<QPushButton>("connectButton")->text(), "Disconnect");
+    EXPECT_FALSE(Address()->isEnabled());
+    EXPECT_TRUE(Get<QPushButton>("captureButton")->isEnabled());
+    EXPECT_EQ(Get<QLabel>("idnLabel")->text(), "MAKER,MODEL,1,2");
+    ASSERT_EQ(Channels()->count(), 3);
+    EXPECT_EQ(Channels()->item(2)->text(), "POD1");
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(Channels()->item(i)->checkState(), Qt::Checked);
+    EXPECT_TRUE(Channels()->isEnabled());
+    EXPECT_TRUE(Retrieve()->isEnabled());
+    EXPECT_TRUE(Get<QComboBox>("dataFormatCombo")->isEnabled());
+    EXPECT_TRUE(m_form->IsInstrumentConnected());
+
+    Channels()->item(1)->setCheckState(Qt::Unchecked);
+    m_form->SnapshotSelectedChannels();
+    EXPECT_EQ(m_form->CopySelectedChannels(), (std::vector<std::string>{"CHAN1", "POD1"}));
+
+    Retrieve()->setChecked(true);
+    m_form->SetConnected(false);
+    EXPECT_EQ(Get<QPushButton>("connectButton")->text(), "Connect");
+    EXPECT_EQ(Get<QLabel>("idnLabel")->text(), "<Instrument disconnected>");
+    EXPECT_TRUE(Address()->isEnabled());
+    EXPECT_FALSE(Get<QPushButton>("captureButton")->isEnabled());
+    EXPECT_EQ(Channels()->count(), 0);
+    EXPECT_FALSE(Channels()->isEnabled());
+    EXPECT_FALSE(Retrieve()->isEnabled());
+    EXPECT_TRUE(Retrieve()->isChecked()); // the state is kept while disabled
+    EXPECT_FALSE(Get<QComboBox>("dataFormatCombo")->isEnabled());
+    EXPECT_FALSE(m_form->IsInstrumentConnected());
+}
+
+TEST_F(UiFormTest, AnInstrumentWithoutChannelsLeavesWaveformRetrievalClearedAndDisabled) {
+    CreateForm();
+    Retrieve()->setChecked(true);
+    Connect("TCPIP0::10.0.0.2::INSTR", {});
+    EXPECT_FALSE(Retrieve()->isChecked());
+    EXPECT_FALSE(Retrieve()->isEnabled());
+    EXPECT_FALSE(Channels()->isEnabled());
+    EXPECT_EQ(Channels()->count(), 0);
+    EXPECT_FALSE(Get<QComboBox>("dataFormatCombo")->isEnabled());
+    EXPECT_TRUE(Get<QPushButton>("captureButton")->isEnabled());
+    EXPECT_TRUE(m_form->IsInstrumentConnected());
+}
+
+TEST_F(UiFormTest, AddressHistoryKeepsFiveNewestFirstAndOneEntryPerAddressSpeltAsTyped) {
+    CreateForm();
+    for (int i = 1; i <= 6; ++i) {
+        Connect(QStringLiteral("TCPIP0::host%1::INSTR").arg(i), {});
+        m_form->SetConnected(false);
+    }
+    EXPECT_EQ(m_form->AddressHistory(),
+              QStringList({"TCPIP0::host6::INSTR", "TCPIP0::host5::INSTR", "TCPIP0::host4::INSTR",
+                           "TCPIP0::host3::INSTR", "TCPIP0::host2::INSTR"}));
+
+    Connect("tcpip0::HOST3::instr", {});
+    EXPECT_EQ(m_form->AddressHistory(),
+              QStringList({"tcpip0::HOST3::instr", "TCPIP0::host6::INSTR", "TCPIP0::host5::INSTR",
+                           "TCPIP0::host4::INSTR", "TCPIP0::host2::INSTR"}));
+    EXPECT_EQ(Address()->currentText(), "tcpip0::HOST3::instr");
+}
+
+TEST_F(UiFormTest, DirectoryHistoryKeepsTenNewestFirst) {
+    CreateForm();
+    for (int i = 1; i <= 11; ++i)
+        m_form->AddDirToHistory("/shots/d" + std::to_string(i));
+    const QStringList history = m_form->DirectoryHistory();
+    ASSERT_EQ(history.size(), 10);
+    EXPECT_EQ(history.first(), "/shots/d11");
+    EXPECT_EQ(history.last(), "/shots/d2");
+
+    m_form->AddDirToHistory("/SHOTS/D5");
+    EXPECT_EQ(m_form->DirectoryHistory().size(), 10);
+    EXPECT_EQ(m_form->DirectoryHistory().first(), "/SHOTS/D5");
+    EXPECT_EQ(m_form->DirectoryHistory().count(QStringLiteral("/shots/d5")), 0);
+}
+
+TEST_F(UiFormTest, HistoriesComeFromTheStoreAndGoBackOnDestruction) {
+    m_settingsDir.WriteRaw("Instrument/VISAResource0", "TCPIP0::stored::INSTR");
+    m_settingsDir.WriteRaw("Instrument/VISAResource1", "TCPIP0::older::INSTR");
+    m_settingsDir.WriteRaw("Files/RecentDir0", "/stored/dir");
+    CreateForm();
+    EXPECT_EQ(Address()->currentText(), "TCPIP0::stored::INSTR");
+    EXPECT_EQ(Address()->count(), 2);
+    EXPECT_EQ(m_form->GetImageDir(), "/stored/dir");
+
+    Connect("TCPIP0::older::INSTR", {});
+    m_form->AddDirToHistory("/new/dir");
+    DestroyForm();
+    EXPECT_EQ(m_settingsDir.ReadRaw("Instrument/VISAResource0").toString(), "TCPIP0::older::INSTR");
+    EXPECT_EQ(m_settingsDir.ReadRaw("Instrument/VISAResource1").toString(),
+              "TCPIP0::stored::INSTR");
+    EXPECT_EQ(m_settingsDir.ReadRaw("Files/RecentDir0").toString(), "/new/dir");
+    EXPECT_EQ(m_settingsDir.ReadRaw("Files/RecentDir1").toString(), "/stored/dir");
+}
+
+TEST_F(UiFormTest, EditableDropDownsShowTheFirstEntryThatBeginsWithTheValue) {
+    CreateForm();
+    m_form->AddDirToHistory("/data/scope/long");
+    m_form->AddDirToHistory("/other");
+    // The folder browser picks a folder whose path begins a longer entry.
+    m_form->SetDirectoryPicker(
+        [](QWidget*, const QString&) { return QStringLiteral("/DATA/scope"); });
+    QTest::mouseClick(Get<QPushButton>("browseDirButton"), Qt::LeftButton);
+    EXPECT_EQ(ImageDir()->currentText(), "/data/scope/long");
+    m_form->TakeValues();
+    EXPECT_EQ(m_form->GetImageDir(), "/data/scope/long");
+
+    m_form->SetDirectoryPicker([](QWidget*, const QString&) { return QStringLiteral("/fresh"); });
+    QTest::mouseClick(Get<QPushButton>("browseDirButton"), Qt::LeftButton);
+    EXPECT_EQ(ImageDir()->currentText(), "/fresh");
+    EXPECT_EQ(m_form->DirectoryHistory().size(), 2); // the browser leaves the history alone
+
+    m_form->SetDirectoryPicker([](QWidget*, const QString&) { return QString(); }); // cancelled
+    QTest::mouseClick(Get<QPushButton>("browseDirButton"), Qt::LeftButton);
+    EXPECT_EQ(ImageDir()->currentText(), "/fresh");
+}
+
+TEST_F(UiFormTest, FailedChecksReportFocusTheFieldKeepLaterValuesAndStillSendTheRequest) {
+    CreateForm();
+    m_form->show();
+    QApplication::setActiveWindow(m_form.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(m_form.get()));
+    QSignalSpy connectSpy(m_form.get(), &CUIForm::connectRequested);
+
+    auto* sequence = Get<QLineEdit>("sequenceEdit");
+    sequence->setText("123456789");
+    Get<QLineEdit>("baseNameEdit")->setText("before");
+    Get<QLineEdit>("commentsFileEdit")->setText("after.txt");
+    QTest::mouseClick(Get<QPushButton>("connectButton"), Qt::LeftButton);
+
+    EXPECT_EQ(m_messages, QStringList({"Please enter no more than 8 characters."}));
+    EXPECT_EQ(QApplication::focusWidget(), sequence);
+    EXPECT_EQ(connectSpy.count(), 1);
+    EXPECT_EQ(m_form->GetBaseName(), "before");
+    EXPECT_EQ(m_form->GetCommentsFile(), "Comments.txt");
+    EXPECT_EQ(m_form->GetSequenceText(), "0001");
+
+    sequence->setText("42");
+    auto* delay = Get<QLineEdit>("captureDelayEdit");
+    delay->setText("6001");
+    Get<QCheckBox>("stopWhileCapturingCheck")->setChecked(true);
+    m_messages.clear();
+    EXPECT_FALSE(m_form->TakeValues());
+    EXPECT_EQ(m_messages, QStringList({"Please enter an integer between 0 and 6000."}));
+    EXPECT_EQ(QApplication::focusWidget(), delay);
+    EXPECT_EQ(m_form->GetSequenceText(), "42");
+    EXPECT_FALSE(m_form->GetStopWhileCapturing());
+
+    delay->setText("");
+    m_messages.clear();
+    EXPECT_FALSE(m_form->TakeValues());
+    EXPECT_EQ(m_messages, QStringList({"Please enter a positive integer."}));
+
+    delay->setText("6000");
+    m_messages.clear();
+    EXPECT_TRUE(m_form->TakeValues());
+    EXPECT_TRUE(m_messages.isEmpty());
+    EXPECT_EQ(m_form->GetCaptureDelay(), 6000u);
+    EXPECT_TRUE(m_form->GetStopWhileCapturing());
+}
+
+TEST_F(UiFormTest, TypingIsLimitedToWhatTheFieldsAccept) {
+    CreateForm();
+    auto* sequence = Get<QLineEdit>("sequenceEdit");
+    sequence->clear();
+    QTest::keyClicks(sequence, "1234567890");
+    EXPECT_EQ(sequence->text(), "12345678");
+    auto* delay = Get<QLineEdit>("captureDelayEdit");
+    delay->clear();
+    QTest::keyClicks(delay, "1x2");
+    EXPECT_EQ(delay->text(), "12");
+}
+
+TEST_F(UiFormTest, IdentificationShowsAmpersandsLiterally) {
+    CreateForm();
+    m_form->SetIdnText("R&S,FSV-7,100&1,1.2");
+    m_form->SetConnected(true);
+    EXPECT_EQ(Get<QLabel>("idnLabel")->text(), "R&S,FSV-7,100&1,1.2");
+    m_form->TakeValues(); // a round trip through the label changes nothing
+    m_form->ShowValues();
+    EXPECT_EQ(Get<QLabel>("idnLabel")->text(), "R&S,FSV-7,100&1,1.2");
+}
+
+TEST_F(UiFormTest, StashedCommentsComeBackWithGetLast) {
+    CreateForm();
+    auto* comments = Get<QPlainTextEdit>("commentsEdit");
+    auto* getLast = Get<QPushButton>("getLastCommentsButton");
+
+    m_form->StashComments(); // nothing to keep yet
+    EXPECT_FALSE(getLast->isEnabled());
+
+    comments->setPlainText("first line\nsecond line");
+    m_form->TakeValues();
+    m_form->StashComments();
+    EXPECT_TRUE(comments->toPlainText().isEmpty());
+    EXPECT_EQ(m_form->GetComments(), "");
+    EXPECT_TRUE(getLast->isEnabled());
+
+    m_form->StashComments(); // empty comments keep the earlier ones
+    EXPECT_TRUE(getLast->isEnabled());
+    QTest::mouseClick(getLast, Qt::LeftButton);
+    EXPECT_EQ(comments->toPlainText(), "first line\nsecond line");
+    EXPECT_EQ(m_form->GetComments(), "first line\nsecond line");
+}
+
+TEST_F(UiFormTest, FormatListComesFromTheFilterAndSelectsTheStoredFormat) {
+    m_settingsDir.WriteRaw("Files/LastUsedGfxFormat", "jpeg");
+    CreateForm();
+    EXPECT_EQ(m_form->FormatNames(), QStringList({"BMP", "JPEG", "PNG", "PPM"}));
+    auto* formats = Get<QComboBox>("imageFormatCombo");
+    EXPECT_EQ(formats->count(), 4);
+    EXPECT_EQ(formats->currentText(), "JPEG");
+    EXPECT_EQ(m_form->GetImageExtension(), "jpeg");
+    formats->setCurrentIndex(0);
+    EXPECT_EQ(m_form->GetImageExtension(), "bmp");
+    DestroyForm();
+    EXPECT_EQ(m_settingsDir.ReadRaw("Files/LastUsedGfxFormat").toString(), "BMP");
+}
+
+TEST_F(UiFormTest, AStoredFormatWithoutCodecLeavesNoSelectionAndPngAsExtension) {
+    m_settingsDir.WriteRaw("Files/LastUsedGfxFormat", "TIFF");
+    CreateForm();
+    EXPECT_EQ(Get<QComboBox>("imageFormatCombo")->currentIndex(), -1);
+    EXPECT_EQ(m_form->GetImageFormatIndex(), -1);
+    EXPECT_EQ(m_form->GetImageExtension(), "png");
+}
+
+TEST_F(UiFormTest, StoredListChoicesWithoutEntryLeaveTheListsWithoutSelection) {
+    m_settingsDir.WriteRaw("Files/SaveMode", 3);
+    m_settingsDir.WriteRaw("Data/DataFileFormat", 5);
+    CreateForm();
+    EXPECT_EQ(m_form->GetSaveModeIndex(), -1);
+    EXPECT_EQ(Get<QComboBox>("dataFormatCombo")->currentIndex(), -1);
+    EXPECT_EQ(m_form->GetDataFormatCode(), 1);
+    DestroyForm();
+    EXPECT_EQ(m_settingsDir.ReadRaw("Files/SaveMode").toInt(), -1);
+}
+
+TEST_F(UiFormTest, OptionsAreSavedOnDestructionAndAFailedCheckKeepsTheLaterOldValues) {
+    m_settingsDir.WriteRaw("Files/SaveMode", 7);
+    CreateForm();
+    EXPECT_EQ(m_form->GetSaveModeIndex(), 0);
+    Get<QComboBox>("saveModeCombo")->setCurrentIndex(1);
+    Get<QComboBox>("dataFormatCombo")->setCurrentIndex(1);
+    Get<QCheckBox>("invertedGraticuleCheck")->setChecked(true);
+    Get<QCheckBox>("saveIdnInCommentsCheck")->setChecked(true);
+    Get<QLineEdit>("baseNameEdit")->setText("shot_%H%M");
+    Get<QLineEdit>("sequenceEdit")->setText("far too long");
+    Get<QLineEdit>("commentsFileEdit")->setText("not-taken.txt");
+    DestroyForm();
+
+    EXPECT_EQ(m_messages, QStringList({"Please enter no more than 8 characters."}));
+    EXPECT_EQ(m_settingsDir.ReadRaw("Files/SaveMode").toInt(), 1);
+    EXPECT_EQ(m_settingsDir.ReadRaw("Data/DataFileFormat").toInt(), 1);
+    EXPECT_EQ(m_settingsDir.ReadRaw("Files/BaseName").toString(), "shot_%H%M");
+    EXPECT_EQ(m_settingsDir.ReadRaw("Files/CommentsFileName").toString(), "Comments.txt");
+    // Fields after the failing one keep their old values: the checks too.
+    EXPECT_EQ(m_settingsDir.ReadRaw("Image/InvertedGraticule").toInt(), 0);
+    EXPECT_EQ(m_settingsDir.ReadRaw("Instrument/SaveInstrIDinComments").toInt(), 0);
+}
+
+TEST_F(UiFormTest, SequenceFromTheControllerIsShownAndButtonsSendTheirRequests) {
+    CreateForm();
+    m_form->SetSequence(123456789, "123456789");
+    EXPECT_EQ(Get<QLineEdit>("sequenceEdit")->text(), "123456789");
+
+    Connect("TCPIP0::h::INSTR", {});
+    QSignalSpy captureSpy(m_form.get(), &CUIForm::captureRequested);
+    QSignalSpy stopSpy(m_form.get(), &CUIForm::stopRequested);
+    QSignalSpy runSpy(m_form.get(), &CUIForm::runRequested);
+    QSignalSpy singleSpy(m_form.get(), &CUIForm::singleRequested);
+    QTest::mouseClick(Get<QPushButton>("captureButton"), Qt::LeftButton);
+    m_form->StopCommand();
+    m_form->RunCommand();
+    m_form->SingleCommand();
+    EXPECT_EQ(captureSpy.count(), 1);
+    EXPECT_EQ(stopSpy.count(), 1);
+    EXPECT_EQ(runSpy.count(), 1);
+    EXPECT_EQ(singleSpy.count(), 1);
+
+    m_form->SetCaptureButtonCaption("Abort");
+    EXPECT_EQ(Get<QPushButton>("captureButton")->text(), "Abort");
+}
+
+} // namespace
