@@ -1,0 +1,97 @@
+#include "sim/family_fsv.h"
+#include "sim/waveform_fsv.h"
+
+namespace quarvel::sim {
+
+FsvSim::FsvSim(const InstrumentSetup& setup) : SimInstrument(setup.idn) {
+    CommandTable& t = Commands();
+    AddFsvTraces(*this);
+    AddBoolSetting(t, ":SYSTem:DISPlay:UPDate", m_state.displayUpdate);
+    AddStringSetting(t, ":MMEMory:NAME", m_state.fileName);
+    AddStringSetting(t, ":HCOPy:DESTination#", m_state.destination);
+    AddChoiceSetting(t, ":HCOPy:DEVice:LANGuage#", {"PNG", "BMP", "JPG", "WMF", "EWMF"},
+                     m_state.language);
+    AddBoolSetting(t, ":HCOPy:DEVice:COLor", m_state.colour);
+    AddStringSetting(t, ":HCOPy:ITEM:WINDow:TEXT", m_state.windowText);
+    AddBoolSetting(t, ":HCOPy:TDSTamp:STATe#", m_state.timeStamp);
+
+    // Colour maps: 1 grey scale, 2 colours on white (ink saver), 3 grey on
+    // white, 4 the screen colours.
+    t.Add(":HCOPy:CMAP#:DEFault#", [this](const CommandCall& call, CommandResult& r) {
+        const int map = call.suffixes.size() > 1 ? call.suffixes[1] : 1;
+        if (map < 1 || map > 4) {
+            r.Error(-114, "Header suffix out of range");
+            return;
+        }
+        m_state.colourMap = map;
+    });
+
+    t.Add(":HCOPy[:IMMediate#]", [this](const CommandCall&, CommandResult& r) {
+        if (!EqualsNoCase(m_state.destination, "MMEM") || m_state.fileName.empty()) {
+            r.Error(-221, "Settings conflict");
+            return;
+        }
+        if (m_state.language != "PNG" && m_state.language != "BMP") {
+            r.Error(-221, "Settings conflict");
+            return;
+        }
+        if (m_state.massMemory.size() >= kMaxFiles && !m_state.massMemory.count(m_state.fileName)) {
+            r.Error(-257, "File name error");
+            return;
+        }
+        m_state.massMemory[m_state.fileName] = RenderHardcopy();
+    });
+
+    t.Add(":MMEMory:DATA?", [this](const CommandCall& call, CommandResult& r) {
+        const auto file = m_state.massMemory.find(call.Unquoted(0));
+        if (call.params.size() != 1 || file == m_state.massMemory.end()) {
+            r.Error(-256, "File name not found");
+            return;
+        }
+        const bool png = file->second.compare(1, 3, "PNG") == 0;
+        r.Block(file->second, 0, true, png ? "png" : "bmp");
+    });
+    t.Add(":MMEMory:DELete", [this](const CommandCall& call, CommandResult& r) {
+        if (m_state.massMemory.erase(call.Unquoted(0)) == 0)
+            r.Error(-256, "File name not found");
+    });
+}
+
+void FsvSim::ResetFamilyState() {
+    // *RST leaves the mass memory alone, as on the analyser.
+    auto files = std::move(m_state.massMemory);
+    m_state = FsvState();
+    m_state.massMemory = std::move(files);
+}
+
+std::string FsvSim::RenderHardcopy() {
+    const bool png = m_state.language == "PNG";
+    const bool gray = !m_state.colour || m_state.colourMap == 1 || m_state.colourMap == 3;
+    const bool inverted = m_state.colourMap == 2 || m_state.colourMap == 3;
+    const std::string key = std::string(png ? "p" : "b") + (gray ? "g" : "c") +
+                            (inverted ? "i" : "n") + (m_state.timeStamp ? "t" : "-") +
+                            m_state.windowText;
+    return m_images.Get(key, [&] {
+        ScreenScene scene;
+        scene.kind = ScreenScene::Kind::SpectrumAnalyzer;
+        scene.width = kWidth;
+        scene.height = kHeight;
+        scene.title = "R&S " + ModelOf(Idn()) + "  Spectrum  Ref Level 0.00 dBm  Span 100 MHz";
+        scene.status = "CONT";
+        scene.traces = m_state.traces;
+        scene.grayscale = gray;
+        scene.inverted = inverted;
+        scene.footer = m_state.windowText;
+        // A fixed time stamp keeps hardcopies reproducible.
+        if (m_state.timeStamp)
+            scene.footer += "   06.Dec.2026 12:00:00";
+        const QImage picture = RenderScreen(scene);
+        return png ? EncodePng(picture) : EncodeBmp24(picture);
+    });
+}
+
+std::unique_ptr<SimInstrument> CreateFsv(const InstrumentSetup& setup) {
+    return std::make_unique<FsvSim>(setup);
+}
+
+} // namespace quarvel::sim

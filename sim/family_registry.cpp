@@ -1,0 +1,49 @@
+#include "sim/family_registry.h"
+
+#include "sim/family_fsv.h"
+#include "sim/family_generic.h"
+#include "sim/family_infiniium.h"
+#include "sim/family_infiniivision.h"
+#include "sim/family_rigol.h"
+#include "sim/family_siglent.h"
+#include "sim/family_tektronix.h"
+
+#include <array>
+
+namespace quarvel::sim {
+namespace {
+
+constexpr std::array kFamilies = {
+    FamilyInfo{"generic", "QUARVEL,SIM-1,0,1.0", CreateGeneric},
+    FamilyInfo{"infiniivision", "AGILENT TECHNOLOGIES,MSO7104B,MY00000001,07.50.0000",
+               CreateInfiniiVision},
+    FamilyInfo{"infiniivision-x", "KEYSIGHT TECHNOLOGIES,DSO-X 3034A,MY12345678,02.41.2015102200",
+               CreateInfiniiVisionX},
+    FamilyInfo{"infiniium", "KEYSIGHT TECHNOLOGIES,DSOS254A,MY00000002,06.10.00000",
+               CreateInfiniium},
+    FamilyInfo{"fsv", "Rohde&Schwarz,FSV-7,1307.9002K07/101234,2.30 SP1", CreateFsv},
+    FamilyInfo{"rigol", "RIGOL TECHNOLOGIES,DS1054Z,DS1ZA000000001,00.04.04.SP3", CreateRigol},
+    FamilyInfo{"siglent", "Siglent Technologies,SDS1104X-E,SDSMMEBQ000000,8.2.6.1.37R9",
+               CreateSiglent},
+    FamilyInfo{"tektronix", "TEKTRONIX,TDS 3034B,0,CF:91.1CT FV:v3.35 TDS3FFT:v1.00",
+               CreateTektronix},
+};
+
+} // namespace
+
+std::span<const FamilyInfo> Families() {
+    return kFamilies;
+}
+
+std::unique_ptr<SimInstrument> CreateInstrument(std::string_view family, InstrumentSetup setup) {
+    for (const FamilyInfo& info : kFamilies) {
+        if (info.name != family)
+            continue;
+        if (setup.idn.empty())
+            setup.idn = std::string(info.defaultIdn);
+        return info.create(setup);
+    }
+    return nullptr;
+}
+
+} // namespace quarvel::sim

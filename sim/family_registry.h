@@ -1,0 +1,28 @@
+#pragma once
+
+// The one table of simulated instrument families: name, default *IDN? reply
+// (a real model of the family) and factory. Adding a family is one source
+// pair and one row in family_registry.cpp.
+
+#include "sim/family_support.h"
+#include "sim/sim_instrument.h"
+
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace quarvel::sim {
+
+struct FamilyInfo {
+    std::string_view name;
+    std::string_view defaultIdn;
+    std::unique_ptr<SimInstrument> (*create)(const InstrumentSetup& setup);
+};
+
+std::span<const FamilyInfo> Families();
+
+// Null when the name is unknown. An empty setup.idn takes the family's default.
+std::unique_ptr<SimInstrument> CreateInstrument(std::string_view family, InstrumentSetup setup);
+
+} // namespace quarvel::sim

@@ -1,0 +1,106 @@
+#include "sim/family_support.h"
+
+#include <string>
+#include <vector>
+
+namespace quarvel::sim {
+namespace {
+
+std::string ShortForm(std::string_view choice) {
+    std::string s;
+    for (char c : choice)
+        if (!(c >= 'a' && c <= 'z'))
+            s += c;
+    return s;
+}
+
+} // namespace
+
+bool ParseBoolParam(const CommandCall& call, std::size_t index, CommandResult& result,
+                    bool& value) {
+    if (index >= call.params.size()) {
+        result.Error(-109, "Missing parameter");
+        return false;
+    }
+    const int choice = MatchChoice(call.params[index], {"ON", "OFF", "1", "0"});
+    if (choice < 0) {
+        result.Error(-224, "Illegal parameter value");
+        return false;
+    }
+    value = choice == 0 || choice == 2;
+    return true;
+}
+
+int MatchChoice(std::string_view param, std::initializer_list<std::string_view> choices) {
+    int i = 0;
+    for (std::string_view choice : choices) {
+        if (EqualsNoCase(param, ShortForm(choice)) || EqualsNoCase(param, choice))
+            return i;
+        ++i;
+    }
+    return -1;
+}
+
+void AddChoiceSetting(CommandTable& table, std::string_view pattern,
+                      std::initializer_list<std::string_view> choices, std::string& value) {
+    const std::vector<std::string_view> list(choices);
+    table.Add(pattern, [list, &value](const CommandCall& call, CommandResult& r) {
+        if (call.params.size() != 1) {
+            r.Error(call.params.empty() ? -109 : -108,
+                    call.params.empty() ? "Missing parameter" : "Parameter not allowed");
+            return;
+        }
+        for (std::string_view choice : list) {
+            if (EqualsNoCase(call.params[0], ShortForm(choice)) ||
+                EqualsNoCase(call.params[0], choice)) {
+                value = UpperCase(choice);
+                return;
+            }
+        }
+        r.Error(-224, "Illegal parameter value");
+    });
+    table.Add(std::string(pattern) + "?", [list, &value](const CommandCall&, CommandResult& r) {
+        for (std::string_view choice : list)
+            if (UpperCase(choice) == value) {
+                r.Text(ShortForm(choice));
+                return;
+            }
+        r.Text(value);
+    });
+}
+
+void AddBoolSetting(CommandTable& table, std::string_view pattern, bool& value) {
+    table.Add(pattern, [&value](const CommandCall& call, CommandResult& r) {
+        ParseBoolParam(call, 0, r, value);
+    });
+    table.Add(std::string(pattern) + "?",
+              [&value](const CommandCall&, CommandResult& r) { r.Text(value ? "1" : "0"); });
+}
+
+void AddStringSetting(CommandTable& table, std::string_view pattern, std::string& value) {
+    table.Add(pattern, [&value](const CommandCall& call, CommandResult& r) {
+        if (call.params.size() != 1) {
+            r.Error(-109, "Missing parameter");
+            return;
+        }
+        const std::string& p = call.params[0];
+        if (p.size() < 2 || (p.front() != '\'' && p.front() != '"') || p.back() != p.front()) {
+            r.Error(-151, "Invalid string data");
+            return;
+        }
+        value = call.Unquoted(0);
+    });
+    table.Add(std::string(pattern) + "?",
+              [&value](const CommandCall&, CommandResult& r) { r.Text("'" + value + "'"); });
+}
+
+std::string ModelOf(std::string_view idn) {
+    const std::size_t first = idn.find(',');
+    if (first == std::string_view::npos)
+        return {};
+    const std::size_t second = idn.find(',', first + 1);
+    return std::string(idn.substr(
+        first + 1, second == std::string_view::npos ? std::string_view::npos : second - first - 1));
+}
+
+} // namespace quarvel::sim

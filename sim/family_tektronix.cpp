@@ -1,0 +1,64 @@
+#include "sim/family_tektronix.h"
+
+#include <QTransform>
+
+namespace quarvel::sim {
+
+TektronixSim::TektronixSim(const InstrumentSetup& setup) : SimInstrument(setup.idn) {
+    m_state.model = ModelOf(setup.idn);
+    CommandTable& t = Commands();
+    AddChoiceSetting(t, "HARDCopy:FORMat", {"PNG", "BMP", "BMPColor", "TIFf"}, m_state.format);
+    AddChoiceSetting(t, "HARDCopy:LAYout", {"PORTRait", "LANDscape"}, m_state.layout);
+    AddChoiceSetting(t, "HARDCopy:PORT", {"ETHERnet", "GPIB", "RS232", "USB", "FILE"},
+                     m_state.port);
+    AddChoiceSetting(t, "HARDCopy:PALEtte", {"NORMal", "INKSaver", "BLACKWhite"}, m_state.palette);
+    AddBoolSetting(t, "HARDCopy:INKSaver", m_state.inkSaver);
+
+    t.Add("HARDCopy", [this](const CommandCall& call, CommandResult& r) {
+        const int action = call.params.size() == 1
+                               ? MatchChoice(call.params[0], {"STARt", "ABOrt", "CLEARSpool"})
+                               : -1;
+        if (action < 0) {
+            r.Error(-224, "Illegal parameter value");
+            return;
+        }
+        if (action != 0)
+            return;
+        const bool png = m_state.format == "PNG";
+        if (!png && m_state.format != "BMP" && m_state.format != "BMPCOLOR") {
+            r.Error(-221, "Settings conflict");
+            return;
+        }
+        const bool gray = m_state.palette == "BLACKWHITE" || m_state.format == "BMP";
+        const bool landscape = m_state.layout == "LANDSCAPE";
+        const std::string key = m_state.format + (gray ? "g" : "c") +
+                                (m_state.inkSaver ? "i" : "n") + (landscape ? "l" : "p");
+        const std::string& image = m_images.Get(key, [&] {
+            ScreenScene scene;
+            scene.width = kWidth;
+            scene.height = kHeight;
+            scene.title = "Tektronix " + m_state.model;
+            scene.status = "RUN";
+            scene.traces = 4;
+            scene.grayscale = gray;
+            scene.inverted = m_state.inkSaver;
+            QImage picture = RenderScreen(scene);
+            if (landscape)
+                picture = picture.transformed(QTransform().rotate(90));
+            return png ? EncodePng(picture) : EncodeBmp24(picture);
+        });
+        r.Raw(image, png ? "png" : "bmp");
+    });
+}
+
+void TektronixSim::ResetFamilyState() {
+    const std::string model = m_state.model;
+    m_state = TektronixState();
+    m_state.model = model;
+}
+
+std::unique_ptr<SimInstrument> CreateTektronix(const InstrumentSetup& setup) {
+    return std::make_unique<TektronixSim>(setup);
+}
+
+} // namespace quarvel::sim

@@ -1,0 +1,43 @@
+#pragma once
+
+// Simulated Tektronix TDS3000 oscilloscope: HARDCOPY START sends the image
+// file itself, without a block header or terminator.
+
+#include "sim/family_support.h"
+#include "sim/screen_image.h"
+#include "sim/sim_instrument.h"
+
+#include <memory>
+#include <string>
+
+namespace quarvel::sim {
+
+struct TektronixState {
+    std::string model;
+    // Settings as long forms in upper case.
+    std::string format = "BMP";
+    std::string layout = "PORTRAIT";
+    std::string port = "GPIB";
+    std::string palette = "NORMAL";
+    bool inkSaver = true;
+};
+
+class TektronixSim : public SimInstrument {
+public:
+    explicit TektronixSim(const InstrumentSetup& setup);
+    TektronixState& State() { return m_state; }
+
+    static constexpr int kWidth = 640;
+    static constexpr int kHeight = 480;
+
+protected:
+    void ResetFamilyState() override;
+
+private:
+    TektronixState m_state;
+    ImageCache m_images;
+};
+
+std::unique_ptr<SimInstrument> CreateTektronix(const InstrumentSetup& setup);
+
+} // namespace quarvel::sim

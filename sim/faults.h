@@ -1,0 +1,38 @@
+#pragma once
+
+// Fault injection: what the simulator does to a response message before it
+// goes on the wire, and how it sends it. Every option is off by default.
+
+#include "sim/sim_instrument.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace quarvel::sim {
+
+struct FaultOptions {
+    int delayMs = 0;               // wait before each reply
+    long long blockCut = -1;       // send only this many block data bytes, then end
+    long long blockOverclaim = 0;  // header claims this many bytes more than sent
+    bool garbage = false;          // garbage instead of the reply
+    bool dropMidReply = false;     // close the connection halfway through a reply
+    std::size_t tinyPieces = 0;    // send in TCP pieces of this many bytes
+    std::uint32_t maxRecvSize = 0; // VXI-11 maxRecvSize (0: the default)
+};
+
+// The garbage sent instead of a reply: no valid number, word or block.
+inline constexpr std::string_view kGarbageReply = "\x01\x7f#X~garbage~\xfe\xff\n";
+
+// A reply ready for a transport.
+struct OutgoingReply {
+    std::string bytes;
+    // The connection is closed after this many bytes (npos: never).
+    std::size_t dropAfter = std::string::npos;
+    // Wait before sending (the delay fault).
+    int delayMs = 0;
+};
+
+OutgoingReply ApplyFaults(const ResponseMessage& response, const FaultOptions& faults);
+
+} // namespace quarvel::sim

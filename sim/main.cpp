@@ -1,0 +1,52 @@
+// quarvel-sim: a simulated test and measurement instrument on loopback.
+
+#include "sim/screen_image.h"
+#include "sim/simulator.h"
+
+#include <QGuiApplication>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <pthread.h>
+
+int main(int argc, char** argv) {
+    using namespace quarvel::sim;
+    SimOptions options;
+    std::string error;
+    if (!ParseSimOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
+        std::fprintf(stderr, "quarvel-sim: %s\n(see quarvel-sim --help)\n", error.c_str());
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(SimUsage().c_str(), stdout);
+        return 0;
+    }
+
+    // Fonts need a QGuiApplication; no window is ever shown.
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr)
+        setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QGuiApplication app(argc, argv);
+
+    // SIGTERM and SIGINT are taken by sigwait below, not by any thread.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    Simulator simulator(options);
+    if (!simulator.Start(error)) {
+        std::fprintf(stderr, "quarvel-sim: %s\n", error.c_str());
+        return 1;
+    }
+    for (const std::string& line : simulator.EndpointLines())
+        std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+
+    int received = 0;
+    sigwait(&stopSignals, &received);
+    simulator.Stop();
+    return 0;
+}

@@ -1,0 +1,193 @@
+#include "sim/net.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <vector>
+
+namespace quarvel::sim {
+
+StopSignal::StopSignal() {
+    m_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+}
+
+StopSignal::~StopSignal() {
+    if (m_fd >= 0)
+        close(m_fd);
+}
+
+void StopSignal::Raise() {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = write(m_fd, &one, sizeof one);
+}
+
+bool StopSignal::Raised() const {
+    pollfd p{m_fd, POLLIN, 0};
+    return poll(&p, 1, 0) > 0;
+}
+
+bool StopSignal::Sleep(int ms) const {
+    if (ms <= 0)
+        return !Raised();
+    pollfd p{m_fd, POLLIN, 0};
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (true) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
+        if (left <= 0)
+            return true;
+        const int r = poll(&p, 1, static_cast<int>(left));
+        if (r > 0)
+            return false;
+        if (r < 0 && errno != EINTR)
+            return false;
+    }
+}
+
+WaitResult WaitReadable(int fd, const StopSignal& stop, int timeoutMs) {
+    pollfd p[2] = {{fd, POLLIN, 0}, {stop.Fd(), POLLIN, 0}};
+    while (true) {
+        const int r = poll(p, 2, timeoutMs);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r < 0)
+            return WaitResult::Error;
+        if (r == 0)
+            return WaitResult::Timeout;
+        if (p[1].revents != 0)
+            return WaitResult::Stopped;
+        return WaitResult::Ready;
+    }
+}
+
+bool IsLoopbackAddress(const std::string& address) {
+    in_addr a{};
+    if (inet_pton(AF_INET, address.c_str(), &a) != 1)
+        return false;
+    return (ntohl(a.s_addr) >> 24) == 127;
+}
+
+namespace {
+
+BoundSocket Bind(const std::string& address, std::uint16_t port, int type) {
+    BoundSocket result;
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    if (!IsLoopbackAddress(address) || inet_pton(AF_INET, address.c_str(), &sa.sin_addr) != 1) {
+        result.error = "not a loopback address: " + address;
+        return result;
+    }
+    int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        result.error = std::string("socket: ") + std::strerror(errno);
+        return result;
+    }
+    const int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 ||
+        (type == SOCK_STREAM && listen(fd, 16) != 0)) {
+        result.error = address + ":" + std::to_string(port) + ": " + std::strerror(errno);
+        close(fd);
+        return result;
+    }
+    socklen_t len = sizeof sa;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
+    result.fd = fd;
+    result.port = ntohs(sa.sin_port);
+    return result;
+}
+
+} // namespace
+
+BoundSocket ListenTcp(const std::string& address, std::uint16_t port) {
+    return Bind(address, port, SOCK_STREAM);
+}
+
+BoundSocket BindUdp(const std::string& address, std::uint16_t port) {
+    return Bind(address, port, SOCK_DGRAM);
+}
+
+bool SendAll(int fd, std::string_view data, std::size_t pieceSize, const StopSignal& stop) {
+    if (pieceSize > 0) {
+        const int on = 1;
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    }
+    const std::size_t step = pieceSize > 0 ? pieceSize : data.size();
+    std::size_t done = 0;
+    while (done < data.size()) {
+        const std::size_t want = std::min(step, data.size() - done);
+        const ssize_t n = send(fd, data.data() + done, want, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+        if (pieceSize > 0 && done < data.size()) {
+            // A short pause lets each piece leave as its own segment.
+            if (stop.Raised())
+                return false;
+            usleep(200);
+        }
+    }
+    return true;
+}
+
+void CloseFd(int& fd) {
+    if (fd >= 0)
+        close(fd);
+    fd = -1;
+}
+
+void ConnectionPool::Start(int fd, std::function<void(int)> serve) {
+    std::lock_guard lock(m_mutex);
+    ReapFinished();
+    auto connection = std::make_unique<Connection>();
+    Connection* c = connection.get();
+    c->fd = fd;
+    c->thread = std::thread([this, c, serve = std::move(serve)] {
+        serve(c->fd);
+        std::lock_guard done(m_mutex);
+        c->done = true;
+    });
+    m_connections.push_back(std::move(connection));
+}
+
+void ConnectionPool::ReapFinished() {
+    for (auto it = m_connections.begin(); it != m_connections.end();) {
+        if ((*it)->done) {
+            (*it)->thread.join();
+            CloseFd((*it)->fd);
+            it = m_connections.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void ConnectionPool::StopAll() {
+    std::list<std::unique_ptr<Connection>> all;
+    {
+        std::lock_guard lock(m_mutex);
+        for (auto& c : m_connections)
+            if (c->fd >= 0)
+                shutdown(c->fd, SHUT_RDWR);
+        all.swap(m_connections);
+    }
+    for (auto& c : all) {
+        if (c->thread.joinable())
+            c->thread.join();
+        CloseFd(c->fd);
+    }
+}
+
+} // namespace quarvel::sim

@@ -1,0 +1,81 @@
+#pragma once
+
+// Socket plumbing of the simulator's servers: loopback listeners, a stop
+// signal every wait watches, sending in pieces, and the threads that serve
+// accepted connections.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+
+namespace quarvel::sim {
+
+// Raised once to end every server loop and wait.
+class StopSignal {
+public:
+    StopSignal();
+    ~StopSignal();
+    StopSignal(const StopSignal&) = delete;
+    StopSignal& operator=(const StopSignal&) = delete;
+
+    void Raise();
+    bool Raised() const;
+    int Fd() const { return m_fd; }
+    // Sleeps ms milliseconds; false when the signal was raised meanwhile.
+    bool Sleep(int ms) const;
+
+private:
+    int m_fd = -1;
+};
+
+enum class WaitResult { Ready, Timeout, Stopped, Error };
+// Waits until fd is readable (timeoutMs < 0: no limit).
+WaitResult WaitReadable(int fd, const StopSignal& stop, int timeoutMs);
+
+// True for dotted IPv4 text in 127.0.0.0/8.
+bool IsLoopbackAddress(const std::string& address);
+
+// A bound socket: TCP listening or UDP. fd < 0 and error set on failure.
+struct BoundSocket {
+    int fd = -1;
+    std::uint16_t port = 0;
+    std::string error;
+};
+BoundSocket ListenTcp(const std::string& address, std::uint16_t port);
+BoundSocket BindUdp(const std::string& address, std::uint16_t port);
+
+// Sends all bytes, in pieces of pieceSize (0: at once) with a short pause
+// after each piece so that they leave as separate TCP segments. False when
+// the peer went away or the stop signal was raised.
+bool SendAll(int fd, std::string_view data, std::size_t pieceSize, const StopSignal& stop);
+
+void CloseFd(int& fd);
+
+// Threads serving accepted connections. Each gets its socket, which it must
+// not close (the pool does, when the thread ends). StopAll shuts every socket
+// down (so blocked reads and writes return) and joins the threads.
+class ConnectionPool {
+public:
+    ~ConnectionPool() { StopAll(); }
+    void Start(int fd, std::function<void(int fd)> serve);
+    void StopAll();
+
+private:
+    struct Connection {
+        int fd = -1;
+        std::thread thread;
+        bool done = false;
+    };
+    void ReapFinished();
+
+    std::mutex m_mutex;
+    std::list<std::unique_ptr<Connection>> m_connections;
+};
+
+} // namespace quarvel::sim

@@ -1,0 +1,64 @@
+#include "sim/portmap_service.h"
+
+namespace quarvel::sim {
+
+namespace rpc = visa::rpc;
+
+namespace {
+constexpr std::uint32_t kProcNull = 0;
+constexpr std::uint32_t kProcDump = 4;
+} // namespace
+
+rpc::Bytes HandlePortmapCall(rpc::ByteView call, std::uint32_t vxi11Port) {
+    rpc::XdrReader in(call);
+    rpc::CallHeader header;
+    rpc::Bytes out;
+    if (!rpc::DecodeCallHeader(in, header))
+        return out;
+    if (header.rpcVersion != rpc::kRpcVersion) {
+        rpc::EncodeDeniedReply(out, header.xid, rpc::RPC_MISMATCH, rpc::kRpcVersion,
+                               rpc::kRpcVersion);
+        return out;
+    }
+    if (header.program != rpc::kPortmapProgram) {
+        rpc::EncodeAcceptedReply(out, header.xid, rpc::PROG_UNAVAIL);
+        return out;
+    }
+    if (header.version != rpc::kPortmapVersion) {
+        rpc::EncodeAcceptedReply(out, header.xid, rpc::PROG_MISMATCH, rpc::kPortmapVersion,
+                                 rpc::kPortmapVersion);
+        return out;
+    }
+    const rpc::PortmapMapping core{rpc::kVxi11CoreProgram, rpc::kVxi11CoreVersion, rpc::kIpProtoTcp,
+                                   vxi11Port};
+    switch (header.procedure) {
+    case kProcNull:
+        rpc::EncodeAcceptedReply(out, header.xid, rpc::ACCEPT_SUCCESS);
+        return out;
+    case rpc::kPortmapProcGetPort: {
+        rpc::PortmapMapping asked;
+        if (!rpc::Decode(in, asked) || !in.Done()) {
+            rpc::EncodeAcceptedReply(out, header.xid, rpc::GARBAGE_ARGS);
+            return out;
+        }
+        const bool known = asked.program == core.program && asked.version == core.version &&
+                           asked.protocol == core.protocol;
+        rpc::EncodeAcceptedReply(out, header.xid, rpc::ACCEPT_SUCCESS);
+        rpc::EncodeGetPortResult(out, known ? vxi11Port : 0);
+        return out;
+    }
+    case kProcDump: {
+        rpc::EncodeAcceptedReply(out, header.xid, rpc::ACCEPT_SUCCESS);
+        rpc::XdrWriter w(out);
+        w.PutBool(true);
+        rpc::Encode(out, core);
+        w.PutBool(false);
+        return out;
+    }
+    default:
+        rpc::EncodeAcceptedReply(out, header.xid, rpc::PROC_UNAVAIL);
+        return out;
+    }
+}
+
+} // namespace quarvel::sim

@@ -1,0 +1,43 @@
+#pragma once
+
+// One client's conversation with the instrument, independent of the
+// transport: received bytes are cut into program messages at LF (and at the
+// END of a VXI-11 write), each message is recorded in the transcript, run by
+// the instrument, and its response is prepared with the fault options.
+
+#include "sim/faults.h"
+#include "sim/sim_instrument.h"
+#include "sim/transcript.h"
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quarvel::sim {
+
+class Session {
+public:
+    // A program message longer than this is discarded with error -223.
+    static constexpr std::size_t kMaxMessage = 1u << 20;
+
+    Session(SimInstrument& instrument, Transcript* transcript, const FaultOptions& faults)
+        : m_instrument(instrument), m_transcript(transcript), m_faults(faults) {}
+
+    // Feeds received bytes; end=true ends the message even without LF.
+    // Returns the replies of the messages completed, in order.
+    std::vector<OutgoingReply> Feed(std::string_view bytes, bool end);
+
+    const FaultOptions& Faults() const { return m_faults; }
+
+private:
+    void Complete(std::vector<OutgoingReply>& replies);
+
+    SimInstrument& m_instrument;
+    Transcript* m_transcript;
+    const FaultOptions& m_faults;
+    std::string m_input;
+    bool m_discarding = false;
+};
+
+} // namespace quarvel::sim

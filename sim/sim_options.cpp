@@ -1,0 +1,171 @@
+#include "sim/sim_options.h"
+
+#include "sim/family_registry.h"
+#include "sim/net.h"
+
+#include <charconv>
+#include <functional>
+#include <limits>
+#include <string_view>
+
+namespace quarvel::sim {
+namespace {
+
+template <typename T> bool ParseNumber(const std::string& text, T low, T high, T& value) {
+    T v{};
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (ec != std::errc() || end != text.data() + text.size() || v < low || v > high)
+        return false;
+    value = v;
+    return true;
+}
+
+struct Option {
+    std::string_view name;
+    std::string_view argument; // empty: a flag
+    std::string_view help;
+    // Applies the value; false when it is not acceptable.
+    std::function<bool(SimOptions&, const std::string&)> apply;
+};
+
+bool Port(const std::string& text, std::uint16_t& port) {
+    return ParseNumber<std::uint16_t>(text, 0, 65535, port);
+}
+
+const std::vector<Option>& OptionTable() {
+    static const std::vector<Option> options = {
+        {"--instrument", "NAME", "family to simulate (default generic)",
+         [](SimOptions& o, const std::string& v) {
+             o.instrument = v;
+             for (const FamilyInfo& f : Families())
+                 if (f.name == v)
+                     return true;
+             return false;
+         }},
+        {"--idn", "TEXT", "*IDN? reply (default: a real model of the family)",
+         [](SimOptions& o, const std::string& v) {
+             o.idn = v;
+             return !v.empty();
+         }},
+        {"--address", "127.X.Y.Z", "loopback address to listen on (default 127.0.0.1)",
+         [](SimOptions& o, const std::string& v) {
+             o.address = v;
+             return IsLoopbackAddress(v);
+         }},
+        {"--socket-port", "N", "raw SOCKET port (default 5025; 0 picks a free port)",
+         [](SimOptions& o, const std::string& v) { return Port(v, o.socketPort); }},
+        {"--portmapper-port", "N|none",
+         "portmapper port (default 111; 0 free; none: no portmapper)",
+         [](SimOptions& o, const std::string& v) {
+             o.portmapper = v != "none";
+             return !o.portmapper || Port(v, o.portmapperPort);
+         }},
+        {"--transcript", "FILE", "append every program message received to FILE",
+         [](SimOptions& o, const std::string& v) {
+             o.transcriptPath = v;
+             return !v.empty();
+         }},
+        {"--dump-images", "DIR", "write every image served to DIR/image-NNNN.<ext>",
+         [](SimOptions& o, const std::string& v) {
+             o.dumpImagesDir = v;
+             return !v.empty();
+         }},
+        {"--delay-ms", "N", "fault: wait N ms before each reply",
+         [](SimOptions& o, const std::string& v) {
+             return ParseNumber(v, 0, 3'600'000, o.faults.delayMs);
+         }},
+        {"--block-cut", "N", "fault: send only N data bytes of a block, then end the reply",
+         [](SimOptions& o, const std::string& v) {
+             return ParseNumber<long long>(v, 0, std::numeric_limits<int>::max(),
+                                           o.faults.blockCut);
+         }},
+        {"--block-overclaim", "N", "fault: block header claims N bytes more than sent",
+         [](SimOptions& o, const std::string& v) {
+             return ParseNumber<long long>(v, 1, 900'000'000, o.faults.blockOverclaim);
+         }},
+        {"--garbage", "", "fault: garbage instead of each reply",
+         [](SimOptions& o, const std::string&) { return o.faults.garbage = true; }},
+        {"--drop-mid-reply", "", "fault: close the connection halfway through a reply",
+         [](SimOptions& o, const std::string&) { return o.faults.dropMidReply = true; }},
+        {"--tiny-pieces", "N", "fault: send replies in TCP pieces of N bytes",
+         [](SimOptions& o, const std::string& v) {
+             return ParseNumber<std::size_t>(v, 1, 1 << 20, o.faults.tinyPieces);
+         }},
+        {"--max-recv-size", "N",
+         "VXI-11 maxRecvSize (default 1048576; small forces chunked writes)",
+         [](SimOptions& o, const std::string& v) {
+             return ParseNumber<std::uint32_t>(v, 1, 16u << 20, o.faults.maxRecvSize);
+         }},
+        {"--fault-on", "HEADER",
+         "apply the faults only to replies of this query (e.g. :DISPlay:DATA?)",
+         [](SimOptions& o, const std::string& v) {
+             o.faultOn = v;
+             return !v.empty();
+         }},
+        {"--siglent-reply-headers", "",
+         "quirk: Siglent replies carry the command header (TRMD AUTO)",
+         [](SimOptions& o, const std::string&) { return o.quirks.siglentReplyHeaders = true; }},
+        {"--siglent-raw-scdp", "", "quirk: Siglent SCDP sends the BMP without a block header",
+         [](SimOptions& o, const std::string&) { return o.quirks.siglentRawScdp = true; }},
+        {"--rigol-extra-bytes", "N", "quirk: Rigol sends N extra bytes after the image block",
+         [](SimOptions& o, const std::string& v) {
+             return ParseNumber(v, 0, 1 << 20, o.quirks.rigolExtraBytes);
+         }},
+        {"--help", "", "show this help",
+         [](SimOptions& o, const std::string&) { return o.help = true; }},
+    };
+    return options;
+}
+
+} // namespace
+
+bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& options,
+                     std::string& error) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const Option* found = nullptr;
+        for (const Option& option : OptionTable())
+            if (args[i] == option.name)
+                found = &option;
+        if (found == nullptr) {
+            error = "unknown option: " + args[i];
+            return false;
+        }
+        std::string value;
+        if (!found->argument.empty()) {
+            if (i + 1 >= args.size()) {
+                error = args[i] + " needs " + std::string(found->argument);
+                return false;
+            }
+            value = args[++i];
+        }
+        if (!found->apply(options, value)) {
+            error = "bad value for " + args[i - (found->argument.empty() ? 0 : 1)] + ": " + value;
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string SimUsage() {
+    std::string text =
+        "Usage: quarvel-sim [OPTION]...\n"
+        "Simulates a test and measurement instrument on loopback: raw SOCKET, VXI-11 and a\n"
+        "portmapper. Prints one line per endpoint (socket, vxi11, portmapper) and serves\n"
+        "until SIGTERM or SIGINT.\n\nOptions:\n";
+    for (const Option& option : OptionTable()) {
+        std::string left = "  " + std::string(option.name);
+        if (!option.argument.empty())
+            left += " " + std::string(option.argument);
+        left.resize(std::max<std::size_t>(left.size() + 2, 32), ' ');
+        text += left + std::string(option.help) + "\n";
+    }
+    text += "\nInstruments:\n";
+    for (const FamilyInfo& f : Families()) {
+        std::string left = "  " + std::string(f.name);
+        left.resize(20, ' ');
+        text += left + std::string(f.defaultIdn) + "\n";
+    }
+    return text;
+}
+
+} // namespace quarvel::sim

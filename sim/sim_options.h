@@ -1,0 +1,35 @@
+#pragma once
+
+// Command-line options of quarvel-sim.
+
+#include "sim/family_support.h"
+#include "sim/faults.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quarvel::sim {
+
+struct SimOptions {
+    std::string instrument = "generic";
+    std::string idn; // empty: the family's default
+    std::string address = "127.0.0.1";
+    std::uint16_t socketPort = 5025;
+    bool portmapper = true;
+    std::uint16_t portmapperPort = 111;
+    std::string transcriptPath;
+    std::string dumpImagesDir;
+    std::string faultOn; // header pattern limiting the faults; empty: every reply
+    FaultOptions faults;
+    QuirkOptions quirks;
+    bool help = false;
+};
+
+// Parses the arguments (without the program name). False with a message on
+// the first bad argument.
+bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& options, std::string& error);
+
+std::string SimUsage();
+
+} // namespace quarvel::sim

@@ -1,0 +1,75 @@
+#include "sim/simulator.h"
+
+#include "sim/family_registry.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace quarvel::sim {
+
+Simulator::Simulator(SimOptions options) : m_options(std::move(options)) {}
+
+Simulator::~Simulator() {
+    Stop();
+}
+
+bool Simulator::Start(std::string& error) {
+    m_instrument = CreateInstrument(m_options.instrument, {m_options.idn, m_options.quirks});
+    if (!m_instrument) {
+        error = "unknown instrument: " + m_options.instrument;
+        return false;
+    }
+    m_instrument->SetImageDumpDirectory(m_options.dumpImagesDir);
+    m_instrument->SetFaultFilter(m_options.faultOn);
+    if (!m_options.transcriptPath.empty() && !m_transcript.Open(m_options.transcriptPath)) {
+        error = m_options.transcriptPath + ": " + std::strerror(errno);
+        return false;
+    }
+    Transcript* transcript = m_transcript.IsOpen() ? &m_transcript : nullptr;
+    m_socket = std::make_unique<SocketServer>(*m_instrument, transcript, m_options.faults, m_stop);
+    if (!m_socket->Start(m_options.address, m_options.socketPort, error)) {
+        error = "socket: " + error;
+        return false;
+    }
+    m_vxi11 = std::make_unique<Vxi11Server>(*m_instrument, transcript, m_options.faults, m_stop);
+    if (!m_vxi11->StartCore(m_options.address, error)) {
+        error = "vxi11: " + error;
+        return false;
+    }
+    if (m_options.portmapper &&
+        !m_vxi11->StartPortmapper(m_options.address, m_options.portmapperPort, error)) {
+        error = "portmapper: " + error + " (try --portmapper-port 0 or none)";
+        return false;
+    }
+    return true;
+}
+
+std::vector<std::string> Simulator::EndpointLines() const {
+    std::vector<std::string> lines;
+    const std::string& a = m_options.address;
+    lines.push_back("socket " + a + ":" + std::to_string(SocketPort()));
+    lines.push_back("vxi11 " + a + ":" + std::to_string(Vxi11Port()));
+    if (m_options.portmapper)
+        lines.push_back("portmapper " + a + ":" + std::to_string(PortmapperPort()));
+    return lines;
+}
+
+void Simulator::Stop() {
+    m_stop.Raise();
+    if (m_socket)
+        m_socket->Stop();
+    if (m_vxi11)
+        m_vxi11->Stop();
+}
+
+std::uint16_t Simulator::SocketPort() const {
+    return m_socket ? m_socket->Port() : 0;
+}
+std::uint16_t Simulator::Vxi11Port() const {
+    return m_vxi11 ? m_vxi11->CorePort() : 0;
+}
+std::uint16_t Simulator::PortmapperPort() const {
+    return m_vxi11 ? m_vxi11->PortmapperPort() : 0;
+}
+
+} // namespace quarvel::sim

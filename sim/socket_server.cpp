@@ -1,0 +1,62 @@
+#include "sim/socket_server.h"
+
+#include "sim/session.h"
+
+#include <sys/socket.h>
+
+#include <vector>
+
+namespace quarvel::sim {
+
+bool SocketServer::Start(const std::string& address, std::uint16_t port, std::string& error) {
+    BoundSocket s = ListenTcp(address, port);
+    if (s.fd < 0) {
+        error = s.error;
+        return false;
+    }
+    m_listenFd = s.fd;
+    m_port = s.port;
+    m_acceptThread = std::thread([this] { AcceptLoop(); });
+    return true;
+}
+
+void SocketServer::Stop() {
+    if (m_acceptThread.joinable())
+        m_acceptThread.join();
+    m_connections.StopAll();
+    CloseFd(m_listenFd);
+}
+
+void SocketServer::AcceptLoop() {
+    while (WaitReadable(m_listenFd, m_stop, -1) == WaitResult::Ready) {
+        const int fd = accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd >= 0)
+            m_connections.Start(fd, [this](int c) { Serve(c); });
+    }
+}
+
+void SocketServer::Serve(int fd) {
+    Session session(m_instrument, m_transcript, m_faults);
+    std::vector<char> buffer(64 * 1024);
+    while (WaitReadable(fd, m_stop, -1) == WaitResult::Ready) {
+        const ssize_t n = recv(fd, buffer.data(), buffer.size(), 0);
+        if (n <= 0)
+            return;
+        for (const OutgoingReply& reply :
+             session.Feed(std::string_view(buffer.data(), static_cast<std::size_t>(n)), false)) {
+            if (!m_stop.Sleep(reply.delayMs))
+                return;
+            const bool drop = reply.dropAfter != std::string::npos;
+            const std::string_view bytes =
+                std::string_view(reply.bytes).substr(0, drop ? reply.dropAfter : std::string::npos);
+            if (!SendAll(fd, bytes, m_faults.tinyPieces, m_stop))
+                return;
+            if (drop) {
+                shutdown(fd, SHUT_RDWR);
+                return;
+            }
+        }
+    }
+}
+
+} // namespace quarvel::sim

@@ -1,0 +1,151 @@
+#include "sim/vxi11_server.h"
+
+#include "sim/portmap_service.h"
+
+#include <sys/socket.h>
+
+#include <vector>
+
+namespace quarvel::sim {
+
+namespace rpc = visa::rpc;
+
+namespace {
+
+// Largest portmapper call we accept (they are tiny).
+constexpr std::size_t kMaxPortmapRecord = 4096;
+
+// Reads records from fd and answers each through handle(record) until the
+// peer leaves, a record is too large, handle asks to close, or we stop.
+template <typename Handler>
+void ServeRecords(int fd, std::size_t maxRecord, std::size_t pieceSize, const StopSignal& stop,
+                  Handler handle) {
+    rpc::RecordAssembler assembler(maxRecord);
+    std::vector<std::uint8_t> buffer(64 * 1024);
+    while (WaitReadable(fd, stop, -1) == WaitResult::Ready) {
+        const ssize_t n = recv(fd, buffer.data(), buffer.size(), 0);
+        if (n <= 0)
+            return;
+        rpc::ByteView data(buffer.data(), static_cast<std::size_t>(n));
+        while (!data.empty()) {
+            std::size_t consumed = 0;
+            const auto state = assembler.Feed(data, &consumed);
+            data = data.subspan(consumed);
+            if (state == rpc::RecordAssembler::State::TooLarge)
+                return;
+            if (state != rpc::RecordAssembler::State::RecordReady)
+                continue;
+            const rpc::Bytes record = assembler.TakeRecord();
+            bool close = false;
+            const rpc::Bytes reply = handle(record, close);
+            if (!reply.empty()) {
+                rpc::Bytes framed;
+                rpc::AppendRecord(framed, reply);
+                if (!SendAll(fd,
+                             std::string_view(reinterpret_cast<const char*>(framed.data()),
+                                              framed.size()),
+                             pieceSize, stop))
+                    return;
+            }
+            if (close) {
+                shutdown(fd, SHUT_RDWR);
+                return;
+            }
+        }
+    }
+}
+
+} // namespace
+
+bool Vxi11Server::StartCore(const std::string& address, std::string& error) {
+    BoundSocket s = ListenTcp(address, 0);
+    if (s.fd < 0) {
+        error = s.error;
+        return false;
+    }
+    m_coreFd = s.fd;
+    m_corePort = s.port;
+    // Aborts are not simulated; the abort port named in create_link is the
+    // core channel's own, which answers any other program with PROG_UNAVAIL.
+    m_service = std::make_unique<Vxi11Service>(m_instrument, m_transcript, m_faults, m_corePort);
+    m_coreAccept = std::thread([this] { AcceptLoop(m_coreFd, false); });
+    return true;
+}
+
+bool Vxi11Server::StartPortmapper(const std::string& address, std::uint16_t port,
+                                  std::string& error) {
+    BoundSocket tcp = ListenTcp(address, port);
+    if (tcp.fd < 0) {
+        error = tcp.error;
+        return false;
+    }
+    m_portmapTcpFd = tcp.fd;
+    m_portmapPort = tcp.port;
+    // UDP on the same port when it is free; clients use TCP first anyway.
+    BoundSocket udp = BindUdp(address, m_portmapPort);
+    m_portmapUdpFd = udp.fd;
+    m_portmapAccept = std::thread([this] { AcceptLoop(m_portmapTcpFd, true); });
+    if (m_portmapUdpFd >= 0)
+        m_portmapUdp = std::thread([this] { ServePortmapUdp(); });
+    return true;
+}
+
+void Vxi11Server::Stop() {
+    for (std::thread* t : {&m_coreAccept, &m_portmapAccept, &m_portmapUdp})
+        if (t->joinable())
+            t->join();
+    m_connections.StopAll();
+    CloseFd(m_coreFd);
+    CloseFd(m_portmapTcpFd);
+    CloseFd(m_portmapUdpFd);
+}
+
+void Vxi11Server::AcceptLoop(int listenFd, bool portmapper) {
+    while (WaitReadable(listenFd, m_stop, -1) == WaitResult::Ready) {
+        const int fd = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0)
+            continue;
+        if (portmapper)
+            m_connections.Start(fd, [this](int c) { ServePortmapTcp(c); });
+        else
+            m_connections.Start(fd, [this](int c) { ServeCore(c); });
+    }
+}
+
+void Vxi11Server::ServeCore(int fd) {
+    Vxi11Connection connection;
+    const Vxi11Service::Sleeper sleep = [this](int ms) { return m_stop.Sleep(ms); };
+    // A write carries at most maxRecvSize data bytes plus the call header.
+    const std::size_t maxRecord = std::size_t{m_service->MaxRecvSize()} + 4096;
+    ServeRecords(
+        fd, maxRecord, m_faults.tinyPieces, m_stop, [&](const rpc::Bytes& record, bool& close) {
+            Vxi11Service::Outcome outcome = m_service->HandleCall(record, connection, sleep);
+            close = outcome.close;
+            return std::move(outcome.reply);
+        });
+}
+
+void Vxi11Server::ServePortmapTcp(int fd) {
+    ServeRecords(fd, kMaxPortmapRecord, 0, m_stop, [&](const rpc::Bytes& record, bool&) {
+        return HandlePortmapCall(record, m_corePort);
+    });
+}
+
+void Vxi11Server::ServePortmapUdp() {
+    std::vector<std::uint8_t> buffer(kMaxPortmapRecord);
+    while (WaitReadable(m_portmapUdpFd, m_stop, -1) == WaitResult::Ready) {
+        sockaddr_storage peer{};
+        socklen_t peerLen = sizeof peer;
+        const ssize_t n = recvfrom(m_portmapUdpFd, buffer.data(), buffer.size(), 0,
+                                   reinterpret_cast<sockaddr*>(&peer), &peerLen);
+        if (n <= 0)
+            continue;
+        const rpc::Bytes reply = HandlePortmapCall(
+            rpc::ByteView(buffer.data(), static_cast<std::size_t>(n)), m_corePort);
+        if (!reply.empty())
+            sendto(m_portmapUdpFd, reply.data(), reply.size(), 0,
+                   reinterpret_cast<sockaddr*>(&peer), peerLen);
+    }
+}
+
+} // namespace quarvel::sim

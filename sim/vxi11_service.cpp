@@ -1,0 +1,250 @@
+#include "sim/vxi11_service.h"
+
+#include <algorithm>
+#include <atomic>
+
+namespace quarvel::sim {
+
+namespace rpc = visa::rpc;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// Link ids are unique across all connections of the process.
+std::atomic<std::int32_t> g_nextLinkId{1};
+
+// Procedures answered with a plain Device_Error after checking the link:
+// trigger, remote, local, lock, unlock.
+constexpr std::uint32_t kLinkOnlyProcs[] = {14, 16, 17, 18, 19};
+// enable_srq, docmd, create_intr_chan, destroy_intr_chan: not supported.
+constexpr std::uint32_t kUnsupportedProcs[] = {20, 22, 25, 26};
+
+bool Contains(const std::uint32_t (&list)[4], std::uint32_t v) {
+    return std::find(std::begin(list), std::end(list), v) != std::end(list);
+}
+bool Contains(const std::uint32_t (&list)[5], std::uint32_t v) {
+    return std::find(std::begin(list), std::end(list), v) != std::end(list);
+}
+
+} // namespace
+
+Vxi11Service::Vxi11Service(SimInstrument& instrument, Transcript* transcript,
+                           const FaultOptions& faults, std::uint32_t abortPort)
+    : m_instrument(instrument), m_transcript(transcript), m_faults(faults), m_abortPort(abortPort),
+      m_maxRecvSize(faults.maxRecvSize > 0 ? faults.maxRecvSize : kDefaultMaxRecvSize) {}
+
+Vxi11Service::Link* Vxi11Service::FindLink(Vxi11Connection& c, std::int32_t id) {
+    const auto it = c.m_links.find(id);
+    return it == c.m_links.end() ? nullptr : it->second.get();
+}
+
+void Vxi11Service::CreateLink(rpc::XdrReader& in, Vxi11Connection& c, rpc::Bytes& out) {
+    rpc::CreateLinkParms parms;
+    rpc::CreateLinkResp resp;
+    if (!rpc::Decode(in, parms))
+        return;
+    if (c.m_links.size() >= Vxi11Connection::kMaxLinks) {
+        resp.error = rpc::VXI11_OUT_OF_RESOURCES;
+    } else {
+        resp.linkId = g_nextLinkId++;
+        c.m_links.emplace(resp.linkId,
+                          std::make_unique<Link>(Session(m_instrument, m_transcript, m_faults)));
+        resp.abortPort = m_abortPort;
+        resp.maxRecvSize = m_maxRecvSize;
+    }
+    rpc::Encode(out, resp);
+}
+
+void Vxi11Service::DeviceWrite(rpc::XdrReader& in, Vxi11Connection& c, rpc::Bytes& out) {
+    rpc::DeviceWriteParms parms;
+    if (!rpc::Decode(in, parms))
+        return;
+    rpc::DeviceWriteResp resp;
+    Link* link = FindLink(c, parms.linkId);
+    if (link == nullptr) {
+        resp.error = rpc::VXI11_INVALID_LINK;
+    } else {
+        const std::string_view data(reinterpret_cast<const char*>(parms.data.data()),
+                                    parms.data.size());
+        for (OutgoingReply& reply :
+             link->session.Feed(data, (parms.flags & rpc::kVxi11FlagEnd) != 0)) {
+            Vxi11Connection::Pending p;
+            p.readyAt = Clock::now() + std::chrono::milliseconds(reply.delayMs);
+            p.reply = std::move(reply);
+            link->pendingBytes += p.reply.bytes.size();
+            link->pending.push_back(std::move(p));
+        }
+        // A client that never reads must not make us hold its replies for ever.
+        while (link->pendingBytes > kMaxPendingBytes && link->pending.size() > 1) {
+            link->pendingBytes -= link->pending.front().reply.bytes.size();
+            link->pending.pop_front();
+        }
+        resp.size = static_cast<std::uint32_t>(parms.data.size());
+    }
+    rpc::Encode(out, resp);
+}
+
+bool Vxi11Service::DeviceRead(rpc::XdrReader& in, Vxi11Connection& c, const Sleeper& sleep,
+                              rpc::Bytes& out) {
+    rpc::DeviceReadParms parms;
+    if (!rpc::Decode(in, parms))
+        return false;
+    rpc::DeviceReadResp resp;
+    Link* link = FindLink(c, parms.linkId);
+    if (link == nullptr) {
+        resp.error = rpc::VXI11_INVALID_LINK;
+        rpc::Encode(out, resp);
+        return false;
+    }
+    const int timeoutMs = static_cast<int>(std::min(parms.ioTimeout, kMaxWaitMs));
+    if (link->pending.empty()) {
+        sleep(timeoutMs);
+        resp.error = rpc::VXI11_IO_TIMEOUT;
+        rpc::Encode(out, resp);
+        return false;
+    }
+    Vxi11Connection::Pending& p = link->pending.front();
+    const auto wait =
+        std::chrono::duration_cast<std::chrono::milliseconds>(p.readyAt - Clock::now()).count();
+    if (wait > 0) {
+        if (wait > timeoutMs || !sleep(static_cast<int>(wait))) {
+            if (wait > timeoutMs)
+                sleep(timeoutMs);
+            resp.error = rpc::VXI11_IO_TIMEOUT;
+            rpc::Encode(out, resp);
+            return false;
+        }
+    }
+    const std::string& bytes = p.reply.bytes;
+    const bool drop = p.reply.dropAfter != std::string::npos;
+    const std::size_t end = drop ? std::min(p.reply.dropAfter, bytes.size()) : bytes.size();
+    std::size_t count = std::min<std::size_t>(end - p.offset, parms.requestSize);
+    if ((parms.flags & rpc::kVxi11FlagTermCharSet) != 0) {
+        const std::size_t term = bytes.find(static_cast<char>(parms.termChar), p.offset);
+        if (term != std::string::npos && term < p.offset + count) {
+            count = term + 1 - p.offset;
+            resp.reason |= rpc::kVxi11ReasonTermChar;
+        }
+    }
+    const std::size_t start = p.offset;
+    p.offset += count;
+    bool close = false;
+    if (drop && p.offset >= end) {
+        close = true;
+    } else if (p.offset >= bytes.size()) {
+        resp.reason |= rpc::kVxi11ReasonEnd;
+    } else if (count == parms.requestSize) {
+        resp.reason |= rpc::kVxi11ReasonRequestCount;
+    }
+    resp.data = rpc::ByteView(reinterpret_cast<const std::uint8_t*>(bytes.data()) + start, count);
+    rpc::Encode(out, resp);
+    if (close || p.offset >= bytes.size()) {
+        link->pendingBytes -= bytes.size();
+        link->pending.pop_front();
+    }
+    return close;
+}
+
+Vxi11Service::Outcome Vxi11Service::HandleCall(rpc::ByteView call, Vxi11Connection& connection,
+                                               const Sleeper& sleep) {
+    Outcome outcome;
+    rpc::XdrReader in(call);
+    rpc::CallHeader header;
+    if (!rpc::DecodeCallHeader(in, header))
+        return outcome;
+    rpc::Bytes& out = outcome.reply;
+    if (header.rpcVersion != rpc::kRpcVersion) {
+        rpc::EncodeDeniedReply(out, header.xid, rpc::RPC_MISMATCH, rpc::kRpcVersion,
+                               rpc::kRpcVersion);
+        return outcome;
+    }
+    if (header.program != rpc::kVxi11CoreProgram) {
+        rpc::EncodeAcceptedReply(out, header.xid, rpc::PROG_UNAVAIL);
+        return outcome;
+    }
+    if (header.version != rpc::kVxi11CoreVersion) {
+        rpc::EncodeAcceptedReply(out, header.xid, rpc::PROG_MISMATCH, rpc::kVxi11CoreVersion,
+                                 rpc::kVxi11CoreVersion);
+        return outcome;
+    }
+
+    // Arguments are decoded first; results are encoded after the header.
+    rpc::Bytes results;
+    switch (header.procedure) {
+    case rpc::VXI11_CREATE_LINK:
+        CreateLink(in, connection, results);
+        break;
+    case rpc::VXI11_DEVICE_WRITE:
+        DeviceWrite(in, connection, results);
+        break;
+    case rpc::VXI11_DEVICE_READ:
+        outcome.close = DeviceRead(in, connection, sleep, results);
+        break;
+    case rpc::VXI11_DEVICE_READSTB: {
+        rpc::DeviceGenericParms parms;
+        if (!rpc::Decode(in, parms))
+            break;
+        rpc::DeviceReadStbResp resp;
+        Link* link = FindLink(connection, parms.linkId);
+        if (link == nullptr)
+            resp.error = rpc::VXI11_INVALID_LINK;
+        else
+            resp.stb = link->pending.empty() ? 0 : 0x10; // MAV: a message is available
+        rpc::Encode(results, resp);
+        break;
+    }
+    case rpc::VXI11_DEVICE_CLEAR: {
+        rpc::DeviceGenericParms parms;
+        if (!rpc::Decode(in, parms))
+            break;
+        rpc::DeviceError resp;
+        Link* link = FindLink(connection, parms.linkId);
+        if (link == nullptr) {
+            resp.error = rpc::VXI11_INVALID_LINK;
+        } else {
+            link->pending.clear();
+            link->pendingBytes = 0;
+            link->session.Feed({}, true); // drops a partial message
+        }
+        rpc::Encode(results, resp);
+        break;
+    }
+    case rpc::VXI11_DESTROY_LINK: {
+        rpc::DeviceLink parms;
+        if (!rpc::Decode(in, parms))
+            break;
+        rpc::DeviceError resp;
+        if (connection.m_links.erase(parms.linkId) == 0)
+            resp.error = rpc::VXI11_INVALID_LINK;
+        rpc::Encode(results, resp);
+        break;
+    }
+    default: {
+        rpc::DeviceError resp;
+        if (Contains(kLinkOnlyProcs, header.procedure)) {
+            std::int32_t linkId = 0;
+            if (!in.GetInt32(linkId))
+                break;
+            if (FindLink(connection, linkId) == nullptr)
+                resp.error = rpc::VXI11_INVALID_LINK;
+        } else if (Contains(kUnsupportedProcs, header.procedure)) {
+            resp.error = rpc::VXI11_OPERATION_NOT_SUPPORTED;
+        } else {
+            rpc::EncodeAcceptedReply(out, header.xid, rpc::PROC_UNAVAIL);
+            return outcome;
+        }
+        rpc::Encode(results, resp);
+        break;
+    }
+    }
+    if (!in.Ok()) {
+        rpc::EncodeAcceptedReply(out, header.xid, rpc::GARBAGE_ARGS);
+        outcome.close = false;
+        return outcome;
+    }
+    rpc::EncodeAcceptedReply(out, header.xid, rpc::ACCEPT_SUCCESS);
+    out.insert(out.end(), results.begin(), results.end());
+    return outcome;
+}
+
+} // namespace quarvel::sim

@@ -1,0 +1,85 @@
+#pragma once
+
+// The VXI-11 core channel (program 0x0607AF, version 1) of the simulator,
+// without any socket: it takes one RPC call message and gives the reply
+// message, so the server, the tests and the fuzzer drive the same code.
+//
+// Links belong to the TCP connection that created them (Vxi11Connection).
+// device_write gathers data until the END flag; device_read serves the
+// pending response up to requestSize, with END on its last piece and
+// REQCNT when cut by the count; a read with nothing pending waits for the
+// io_timeout and then reports error 15.
+
+#include "instr/visa/oncrpc.h"
+#include "sim/faults.h"
+#include "sim/session.h"
+#include "sim/sim_instrument.h"
+#include "sim/transcript.h"
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+
+namespace quarvel::sim {
+
+class Vxi11Connection {
+public:
+    static constexpr std::size_t kMaxLinks = 16;
+
+private:
+    friend class Vxi11Service;
+    struct Pending {
+        OutgoingReply reply;
+        std::size_t offset = 0;
+        std::chrono::steady_clock::time_point readyAt;
+    };
+    struct Link {
+        explicit Link(Session s) : session(std::move(s)) {}
+        Session session;
+        std::deque<Pending> pending;
+        std::size_t pendingBytes = 0;
+    };
+    std::map<std::int32_t, std::unique_ptr<Link>> m_links;
+};
+
+class Vxi11Service {
+public:
+    static constexpr std::uint32_t kDefaultMaxRecvSize = 1u << 20;
+    // Unread responses kept per link before the oldest are dropped.
+    static constexpr std::size_t kMaxPendingBytes = 64u << 20;
+    // The longest a single call waits, whatever io_timeout the client asks.
+    static constexpr std::uint32_t kMaxWaitMs = 600'000;
+
+    // sleep(ms) waits and returns false when the server is stopping.
+    using Sleeper = std::function<bool(int ms)>;
+
+    Vxi11Service(SimInstrument& instrument, Transcript* transcript, const FaultOptions& faults,
+                 std::uint32_t abortPort);
+
+    std::uint32_t MaxRecvSize() const { return m_maxRecvSize; }
+
+    struct Outcome {
+        visa::rpc::Bytes reply; // empty: no reply
+        bool close = false;     // close the connection after the reply
+    };
+    Outcome HandleCall(visa::rpc::ByteView call, Vxi11Connection& connection, const Sleeper& sleep);
+
+private:
+    using Link = Vxi11Connection::Link;
+    Link* FindLink(Vxi11Connection& c, std::int32_t id);
+    void CreateLink(visa::rpc::XdrReader& in, Vxi11Connection& c, visa::rpc::Bytes& out);
+    void DeviceWrite(visa::rpc::XdrReader& in, Vxi11Connection& c, visa::rpc::Bytes& out);
+    bool DeviceRead(visa::rpc::XdrReader& in, Vxi11Connection& c, const Sleeper& sleep,
+                    visa::rpc::Bytes& out);
+
+    SimInstrument& m_instrument;
+    Transcript* m_transcript;
+    const FaultOptions& m_faults;
+    std::uint32_t m_abortPort;
+    std::uint32_t m_maxRecvSize;
+};
+
+} // namespace quarvel::sim
