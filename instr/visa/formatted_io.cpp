@@ -717,6 +717,9 @@ ViStatus FormatRead(Session& session, const char* format, FormatArgs& args) {
             return VI_ERROR_INV_FMT;
         session.Advance();
     }
+    // Only white space left of a complete reply (its terminator, say): it
+    // tells nothing, and must not be taken as the start of the next read.
+    session.DropTrailingSpaceOfEndedReply();
     return VI_SUCCESS;
 }
 

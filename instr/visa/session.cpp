@@ -72,6 +72,17 @@ ViStatus Session::Peek(std::uint8_t& c) {
     return VI_SUCCESS;
 }
 
+void Session::DropTrailingSpaceOfEndedReply() {
+    if (m_lastEnd == ReadEnd::None || m_pendingBlock > 0)
+        return;
+    for (std::size_t i = m_pos; i < m_end; ++i) {
+        const std::uint8_t c = m_read[i];
+        if (c != ' ' && (c < '\t' || c > '\r'))
+            return;
+    }
+    m_pos = m_end;
+}
+
 ViStatus Session::ReadBlockData(std::uint8_t* data, std::size_t size, std::size_t& got,
                                 bool& ended) {
     got = std::min(size, m_end - m_pos);

@@ -55,6 +55,8 @@ public:
     // Data up to the end of the message (at most size bytes); ended tells
     // whether the message end was reached.
     ViStatus ReadToMessageEnd(std::uint8_t* data, std::size_t size, std::size_t& got, bool& ended);
+    // When all that is left of a complete reply is white space, drops it.
+    void DropTrailingSpaceOfEndedReply();
     // Bytes of a block that the caller had no room for; skipped by FlushRead.
     void SetPendingBlockBytes(std::uint64_t n) { m_pendingBlock = n; }
 
