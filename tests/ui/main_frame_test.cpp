@@ -1,0 +1,297 @@
+#include "tests/support/sim_process.h"
+#include "tests/ui/qt_app_fixture.h"
+#include "ui/main_frame.h"
+#include "ui/pic_view.h"
+#include "ui/ui_form.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QStatusTipEvent>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+using quarvel::test::ScopedSettingsDir;
+using quarvel::test::SimProcess;
+
+namespace {
+
+// The real main window with its message boxes and save dialog answered by
+// the test instead of a person.
+class TestFrame : public CMainFrame {
+public:
+    TestFrame() {
+        ControlForm().SetValidationReporter([this](const QString& text) {
+            messages.emplace_back(text.toStdString(), MessageIcon::Warning);
+        });
+    }
+    void ShowMessage(const std::string& text, MessageIcon icon) override {
+        messages.emplace_back(text, icon);
+    }
+    bool AskSaveFileName(const SaveDialogRequest&, std::string&) override { return false; }
+
+    std::vector<std::pair<std::string, MessageIcon>> messages;
+};
+
+class MainFrameTest : public ::testing::Test {
+protected:
+    void CreateFrame() {
+        m_frame = std::make_unique<TestFrame>();
+        m_frame->show();
+        QApplication::setActiveWindow(m_frame.get());
+        ASSERT_TRUE(QTest::qWaitForWindowActive(m_frame.get()));
+    }
+    void TearDown() override { m_frame.reset(); }
+
+    template <typename T> T* Get(const char* name) {
+        T* widget = m_frame->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(widget, nullptr) << name;
+        return widget;
+    }
+    QString Status() { return m_frame->statusBar()->currentMessage(); }
+    void ClickConnect(const std::string& address) {
+        Get<QComboBox>("visaAddressCombo")->setEditText(QString::fromStdString(address));
+        QTest::mouseClick(Get<QPushButton>("connectButton"), Qt::LeftButton);
+    }
+    bool InstrumentCommandsEnabled() {
+        m_frame->UpdateCommandStates();
+        const bool stop = m_frame->StopAction()->isEnabled();
+        EXPECT_EQ(stop, m_frame->RunAction()->isEnabled());
+        EXPECT_EQ(stop, m_frame->SingleAction()->isEnabled());
+        return stop;
+    }
+
+    ScopedSettingsDir m_settingsDir;
+    std::unique_ptr<TestFrame> m_frame;
+};
+
+bool Contains(const std::vector<std::string>& lines, const std::string& wanted) {
+    return std::find(lines.begin(), lines.end(), wanted) != lines.end();
+}
+
+// A command without reply may still be on its way to the simulator when the
+// request returns: wait (boundedly) until the transcript holds it.
+std::vector<std::string> TranscriptWith(const SimProcess& sim, const std::string& wanted) {
+    std::vector<std::string> transcript = sim.Transcript();
+    for (int i = 0; i < 100 && !Contains(transcript, wanted); ++i) {
+        QTest::qWait(20);
+        transcript = sim.Transcript();
+    }
+    return transcript;
+}
+
+TEST_F(MainFrameTest, WindowHasItsTitleMinimumSizeAndIdleStatus) {
+    CreateFrame();
+    EXPECT_EQ(m_frame->windowTitle(), "Quarvel v0.14");
+    EXPECT_EQ(Status(), "Ready");
+    m_frame->resize(300, 200);
+    EXPECT_GE(m_frame->width(), 960);
+    EXPECT_GE(m_frame->height(), 480);
+
+    // First run: the panes get their default widths.
+    auto* splitter = Get<QSplitter>("paneSplitter");
+    EXPECT_EQ(splitter->widget(0), &m_frame->ControlForm());
+    EXPECT_EQ(splitter->widget(1), &m_frame->PictureView());
+}
+
+TEST_F(MainFrameTest, MenuPromptsShowTheirFirstLineAndLeavingAMenuShowsReady) {
+    CreateFrame();
+    EXPECT_EQ(m_frame->SaveAsAction()->statusTip(), "Save current image");
+    EXPECT_EQ(m_frame->StopAction()->statusTip(), "Stop instrument");
+    EXPECT_EQ(m_frame->RunAction()->statusTip(), "Run instrument");
+    EXPECT_EQ(m_frame->SingleAction()->statusTip(), "Do single run");
+    EXPECT_EQ(m_frame->CopyAction()->statusTip(), "Copy the selection and put it on the Clipboard");
+
+    QStatusTipEvent hover(m_frame->StatusBarAction()->statusTip());
+    QApplication::sendEvent(m_frame.get(), &hover);
+    EXPECT_EQ(Status(), "Show or hide the status bar");
+    QStatusTipEvent leave{QString()};
+    QApplication::sendEvent(m_frame.get(), &leave);
+    EXPECT_EQ(Status(), "Ready");
+
+    m_frame->SetStatusText("Instrument connected");
+    EXPECT_EQ(Status(), "Instrument connected");
+
+    m_frame->StatusBarAction()->trigger();
+    EXPECT_FALSE(m_frame->statusBar()->isVisible());
+    m_frame->StatusBarAction()->trigger();
+    EXPECT_TRUE(m_frame->statusBar()->isVisible());
+}
+
+TEST_F(MainFrameTest, WithoutPictureOrInstrumentOnlyTheAlwaysAvailableCommandsAreEnabled) {
+    CreateFrame();
+    m_frame->UpdateCommandStates();
+    EXPECT_FALSE(m_frame->SaveAsAction()->isEnabled());
+    EXPECT_FALSE(m_frame->CopyAction()->isEnabled());
+    EXPECT_FALSE(m_frame->UndoAction()->isEnabled());
+    EXPECT_FALSE(m_frame->CutAction()->isEnabled());
+    EXPECT_FALSE(m_frame->PasteAction()->isEnabled());
+    EXPECT_TRUE(m_frame->StatusBarAction()->isEnabled());
+    EXPECT_TRUE(m_frame->AboutAction()->isEnabled());
+    QTest::mouseClick(Get<QPushButton>("browseDirButton")->parentWidget(), Qt::LeftButton);
+    EXPECT_TRUE(m_frame->IsFormActivePane());
+    EXPECT_FALSE(InstrumentCommandsEnabled());
+
+    // Ctrl+C in a text box copies its text while there is no picture.
+    auto* comments = Get<QPlainTextEdit>("commentsEdit");
+    comments->setFocus();
+    comments->setPlainText("note");
+    comments->selectAll();
+    QTest::keyClick(comments, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "note");
+}
+
+TEST_F(MainFrameTest, ConnectRunControlAndDisconnectAnInfiniiVision) {
+    SimProcess sim({"--instrument", "infiniivision-x"});
+    ASSERT_TRUE(sim.Started()) << sim.Output();
+    CreateFrame();
+
+    ClickConnect(sim.SocketResource());
+    ASSERT_TRUE(m_frame->messages.empty()) << m_frame->messages.front().first;
+    EXPECT_EQ(Status(), "Instrument connected");
+    EXPECT_TRUE(Get<QLabel>("idnLabel")->text().startsWith("KEYSIGHT TECHNOLOGIES,DSO-X 3034A"));
+    EXPECT_EQ(Get<QPushButton>("connectButton")->text(), "Disconnect");
+    auto* channels = Get<QListWidget>("channelList");
+    EXPECT_GT(channels->count(), 0);
+    EXPECT_FALSE(channels->findItems("CHAN1", Qt::MatchExactly).isEmpty());
+    EXPECT_TRUE(channels->isEnabled());
+    EXPECT_EQ(m_frame->ControlForm().AddressHistory().value(0).toStdString(), sim.SocketResource());
+
+    // The connect button was clicked last: the form is the active pane.
+    EXPECT_TRUE(InstrumentCommandsEnabled());
+    QTest::mouseClick(&m_frame->PictureView(), Qt::LeftButton);
+    EXPECT_FALSE(InstrumentCommandsEnabled());
+    QTest::mouseClick(Get<QLabel>("idnLabel"), Qt::LeftButton);
+    EXPECT_TRUE(InstrumentCommandsEnabled());
+
+    sim.ClearTranscript();
+    m_frame->StopAction()->trigger();
+    m_frame->RunAction()->trigger();
+    m_frame->SingleAction()->trigger();
+    const std::vector<std::string> transcript = TranscriptWith(sim, ":SINGLE");
+    EXPECT_TRUE(Contains(transcript, ":STOP")) << sim.Output();
+    EXPECT_TRUE(Contains(transcript, ":RUN"));
+    EXPECT_TRUE(Contains(transcript, ":SINGLE"));
+    const auto stop = std::find(transcript.begin(), transcript.end(), ":STOP");
+    const auto single = std::find(transcript.begin(), transcript.end(), ":SINGLE");
+    EXPECT_LT(stop, single);
+
+    QTest::mouseClick(Get<QPushButton>("connectButton"), Qt::LeftButton);
+    EXPECT_EQ(Status(), "Instrument disconnected");
+    EXPECT_EQ(Get<QPushButton>("connectButton")->text(), "Connect");
+    EXPECT_EQ(Get<QLabel>("idnLabel")->text(), "<Instrument disconnected>");
+    EXPECT_EQ(channels->count(), 0);
+    EXPECT_FALSE(InstrumentCommandsEnabled());
+
+    // While disconnected the commands stay off and reach nothing.
+    sim.ClearTranscript();
+    m_frame->StopAction()->trigger();
+    m_frame->ControlForm().StopCommand(); // even when it gets there, no driver is called
+    QTest::qWait(100);
+    EXPECT_TRUE(sim.Transcript().empty());
+}
+
+TEST_F(MainFrameTest, ARigolOffersNoChannelsButTakesRunControl) {
+    SimProcess sim({"--instrument", "rigol"});
+    ASSERT_TRUE(sim.Started()) << sim.Output();
+    CreateFrame();
+    ClickConnect(sim.SocketResource());
+    EXPECT_EQ(Status(), "Instrument connected");
+    EXPECT_TRUE(Get<QLabel>("idnLabel")->text().startsWith("RIGOL TECHNOLOGIES,DS1054Z"));
+    EXPECT_EQ(Get<QListWidget>("channelList")->count(), 0);
+    EXPECT_FALSE(Get<QListWidget>("channelList")->isEnabled());
+
+    sim.ClearTranscript();
+    ASSERT_TRUE(InstrumentCommandsEnabled());
+    m_frame->RunAction()->trigger();
+    EXPECT_TRUE(Contains(TranscriptWith(sim, ":RUN"), ":RUN")) << sim.Output();
+}
+
+TEST_F(MainFrameTest, AFailedConnectIsReportedAndLeavesTheFormDisconnected) {
+    CreateFrame();
+    int freePort = 0;
+    {
+        SimProcess sim({"--instrument", "rigol"});
+        ASSERT_TRUE(sim.Started());
+        freePort = sim.SocketPort();
+    }
+    ClickConnect("TCPIP0::127.0.0.1::" + std::to_string(freePort) + "::SOCKET");
+    ASSERT_EQ(m_frame->messages.size(), 1u);
+    EXPECT_EQ(m_frame->messages[0].first, "Connect failed!");
+    EXPECT_EQ(m_frame->messages[0].second, MessageIcon::Error);
+    EXPECT_EQ(Status(), "Connect failed");
+    EXPECT_FALSE(m_frame->ControlForm().IsInstrumentConnected());
+}
+
+TEST_F(MainFrameTest, ACapturedPictureEnablesSaveAsAndCopyAndCtrlCCopiesItFromATextBox) {
+    SimProcess sim({"--instrument", "infiniivision-x"});
+    ASSERT_TRUE(sim.Started()) << sim.Output();
+    CreateFrame();
+    ClickConnect(sim.SocketResource());
+    ASSERT_TRUE(m_frame->ControlForm().IsInstrumentConnected());
+
+    Get<QComboBox>("saveModeCombo")->setCurrentIndex(1); // Copy to clipboard
+    QTest::mouseClick(Get<QPushButton>("captureButton"), Qt::LeftButton);
+    ASSERT_TRUE(m_frame->Controller().HasPicture()) << Status().toStdString();
+    EXPECT_TRUE(Status().startsWith("Data capture finished. "));
+    EXPECT_EQ(m_frame->PictureView().Image(), &m_frame->Controller().Picture());
+    EXPECT_TRUE(m_frame->SaveAsAction()->isEnabled());
+    EXPECT_TRUE(m_frame->CopyAction()->isEnabled());
+    EXPECT_FALSE(m_frame->UndoAction()->isEnabled());
+
+    // With the picture pane active the instrument commands are off, the
+    // picture commands stay on.
+    QTest::mouseClick(&m_frame->PictureView(), Qt::LeftButton);
+    EXPECT_FALSE(InstrumentCommandsEnabled());
+    EXPECT_TRUE(m_frame->CopyAction()->isEnabled());
+
+    QGuiApplication::clipboard()->setText("placeholder");
+    auto* comments = Get<QPlainTextEdit>("commentsEdit");
+    comments->setFocus();
+    comments->setPlainText("selected text");
+    comments->selectAll();
+    QTest::keyClick(comments, Qt::Key_C, Qt::ControlModifier);
+    const QImage copied = QGuiApplication::clipboard()->image();
+    EXPECT_FALSE(copied.isNull());
+    EXPECT_EQ(copied.size(), m_frame->Controller().Picture().size());
+}
+
+TEST_F(MainFrameTest, PlacementAndPaneWidthSurviveARestart) {
+    CreateFrame();
+    m_frame->resize(1200, 700);
+    Get<QSplitter>("paneSplitter")->setSizes({380, 800});
+    QApplication::processEvents();
+    const int formWidth = m_frame->ControlForm().width();
+    m_frame->close();
+    m_frame.reset();
+
+    EXPECT_EQ(m_settingsDir.ReadRaw("Window/UIWidth").toInt(), formWidth);
+    EXPECT_FALSE(m_settingsDir.ReadRaw("Window/WindowState").toByteArray().isEmpty());
+
+    CreateFrame();
+    QApplication::processEvents();
+    EXPECT_EQ(m_frame->size(), QSize(1200, 700));
+    EXPECT_EQ(m_frame->ControlForm().width(), formWidth);
+}
+
+TEST_F(MainFrameTest, AnUnreadablePlacementIsIgnored) {
+    m_settingsDir.WriteRaw("Window/WindowState", QByteArray("not a placement"));
+    CreateFrame();
+    EXPECT_GE(m_frame->width(), 960);
+    EXPECT_TRUE(m_frame->isVisible());
+}
+
+} // namespace
