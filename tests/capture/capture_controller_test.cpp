@@ -168,6 +168,16 @@ TEST(CaptureSequential, FsvScreenIsRescaledForDisplayAndFiles) {
     EXPECT_EQ(saved.size(), QSize(800, 600));
     const QImage reference = bench.ReferencePicture(QSize(800, 600));
     EXPECT_TRUE(SimilarPictures(saved, reference));
+
+    // The other two modes take the rescaled picture as well.
+    bench.window.form.saveModeIndex = 1;
+    bench.controller.CaptureNow();
+    EXPECT_EQ(bench.window.clipboardImage.size(), QSize(800, 600));
+    bench.window.form.saveModeIndex = 2;
+    bench.window.dialogAnswer = bench.dir.File("fsv.bmp");
+    bench.controller.CaptureNow();
+    EXPECT_EQ(bench.window.LastStatus(), Saved(bench.dir.File("fsv.bmp")));
+    EXPECT_TRUE(SimilarPictures(ReadPicture(bench.dir.File("fsv.bmp")), reference));
 }
 
 TEST(CaptureSequential, StopsAndRestartsOnlyWhenAskedAndRunning) {
@@ -329,6 +339,55 @@ TEST(CaptureSaveAs, KeepsTheChosenNameAsItStandsAndAlwaysLogs) {
     EXPECT_EQ(window.LastStatus(), "Error: Saving screenshot failed.");
     EXPECT_EQ(window.messages.back().text, "Saving screenshot failed");
     EXPECT_FALSE(quarvel::test::PathExists(bench.dir.File("shot.unknownformat")));
+}
+
+// Connects the bench's controller to another simulator.
+void Reconnect(SimBench& bench, const quarvel::test::SimProcess& other) {
+    bench.controller.ToggleConnection();
+    bench.window.form.visaAddress = other.SocketResource();
+    ASSERT_TRUE(bench.Connect());
+}
+
+TEST(CaptureFailures, FailedScreenshotKeepsThePreviousPicture) {
+    SimBench bench({"--instrument", "infiniivision-x"});
+    ASSERT_TRUE(bench.Connect());
+    bench.window.form.saveModeIndex = 1;
+    bench.controller.CaptureNow();
+    ASSERT_TRUE(bench.controller.HasPicture());
+    const QImage previous = bench.controller.Picture().copy();
+    const int shown = bench.window.showPictureCalls;
+
+    quarvel::test::SimProcess failing(
+        {"--instrument", "infiniivision-x", "--garbage", "--fault-on", ":DISPlay:DATA?"});
+    ASSERT_TRUE(failing.Started());
+    Reconnect(bench, failing);
+    bench.window.form.saveModeIndex = 0;
+    bench.controller.CaptureNow();
+    EXPECT_EQ(bench.window.LastStatus(), kFinished + "Error: Screenshot capture failed. ");
+    EXPECT_TRUE(bench.controller.HasPicture());
+    EXPECT_EQ(bench.controller.Picture(), previous);
+    EXPECT_EQ(bench.window.showPictureCalls, shown);
+    EXPECT_FALSE(bench.controller.LastCaptureSucceeded());
+    EXPECT_TRUE(FileNamesIn(bench.dir.Path()).empty());
+}
+
+TEST(CaptureFailures, UndecodableImageEmptiesThePicture) {
+    SimBench bench({"--instrument", "infiniivision-x"});
+    ASSERT_TRUE(bench.Connect());
+    bench.controller.CaptureNow();
+    ASSERT_TRUE(bench.controller.HasPicture());
+
+    // The Tektronix image comes as raw bytes, so garbage reaches the decoder.
+    quarvel::test::SimProcess garbled(
+        {"--instrument", "tektronix", "--garbage", "--fault-on", "HARDcopy"});
+    ASSERT_TRUE(garbled.Started());
+    Reconnect(bench, garbled);
+    bench.controller.CaptureNow();
+    EXPECT_EQ(bench.window.LastStatus(),
+              kFinished + "Error: Screenshot image load error 80004005. ");
+    EXPECT_FALSE(bench.controller.HasPicture());
+    EXPECT_EQ(bench.window.shownPicture, nullptr);
+    EXPECT_EQ(FileNamesIn(bench.dir.Path()), (std::vector<std::string>{"Screenshot.png"}));
 }
 
 } // namespace

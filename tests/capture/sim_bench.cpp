@@ -2,6 +2,7 @@
 
 #include "capture/image_codec.h"
 #include "instr/instr_connection.h"
+#include "instr/visa.h"
 
 #include <QImageReader>
 
@@ -51,7 +52,15 @@ QImage SimBench::ReferencePicture(QSize rescaleTo) const {
     return image;
 }
 
-int SimBench::CountReceived(const std::string& command) const {
+void SimBench::Sync() {
+    if (!controller.IsConnected())
+        return;
+    ViInt32 complete = 0;
+    viQueryf(controller.Connection().GetSession(), "*OPC?\n", "%d", &complete);
+}
+
+int SimBench::CountReceived(const std::string& command) {
+    Sync();
     const std::string wanted = Canonical(command);
     int count = 0;
     for (const auto& line : sim.Transcript())
@@ -60,7 +69,8 @@ int SimBench::CountReceived(const std::string& command) const {
     return count;
 }
 
-int SimBench::IndexOfReceived(const std::string& command, int from) const {
+int SimBench::IndexOfReceived(const std::string& command, int from) {
+    Sync();
     const std::string wanted = Canonical(command);
     const auto lines = sim.Transcript();
     for (int i = std::max(from, 0); i < static_cast<int>(lines.size()); ++i)

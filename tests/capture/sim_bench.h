@@ -22,12 +22,16 @@ struct SimBench {
     // The picture the simulator serves now, fetched over a second connection
     // (null when it cannot be fetched), rescaled when `rescaleTo` is valid.
     QImage ReferencePicture(QSize rescaleTo = QSize()) const;
+    // Waits until the simulator has handled everything sent over the
+    // controller's session (a "*OPC?" round trip), so the transcript is
+    // complete. Does nothing without a connection.
+    void Sync();
     // Commands the simulator received that equal `command` (blanks and case
     // ignored).
-    int CountReceived(const std::string& command) const;
+    int CountReceived(const std::string& command);
     // Position of the first received command equal to `command` at or after
     // `from`, -1 when none.
-    int IndexOfReceived(const std::string& command, int from = 0) const;
+    int IndexOfReceived(const std::string& command, int from = 0);
 
     SimProcess sim;
     TempDir dir;
