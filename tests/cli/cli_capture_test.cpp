@@ -1,0 +1,120 @@
+// quarvel-cli capture, run as a program against quarvel-sim: numbered files
+// with comments entries, the texts on the right streams, and its exit status.
+
+#include "tests/support/sim_process.h"
+#include "tests/support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <sys/wait.h>
+
+namespace quarvel::test {
+namespace {
+
+struct CliRun {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs quarvel-cli with the arguments (none may contain a quote); its output
+// goes to files in `logs`, apart from the capture directory.
+CliRun RunCli(const TempDir& logs, const std::vector<std::string>& args) {
+    std::string command = QUARVEL_CLI_PATH;
+    for (const auto& a : args)
+        command += " '" + a + "'";
+    const std::string outPath = logs.File("cli.out");
+    const std::string errPath = logs.File("cli.err");
+    command += " >" + outPath + " 2>" + errPath + " </dev/null";
+    const int status = std::system(command.c_str());
+    CliRun run;
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.out = ReadFileText(outPath);
+    run.err = ReadFileText(errPath);
+    return run;
+}
+
+int CountOf(const std::string& text, const std::string& piece) {
+    int count = 0;
+    for (auto at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1))
+        ++count;
+    return count;
+}
+
+TEST(CliCapture, TwoRunsGiveNumberedFilesAndTwoCommentsEntries) {
+    SimProcess sim({"--instrument", "infiniivision-x"});
+    ASSERT_TRUE(sim.Started());
+    TempDir shots;
+    TempDir logs;
+    const std::vector<std::string> args = {"capture",    sim.SocketResource(), "--dir",
+                                           shots.Path(), "--comments",         "bench run",
+                                           "--stop"};
+    const CliRun first = RunCli(logs, args);
+    EXPECT_EQ(first.exitCode, 0) << first.err;
+    EXPECT_NE(first.out.find("Instrument connected\n"), std::string::npos);
+    EXPECT_NE(first.out.find("Data capture finished. Screenshot saved successfully to " +
+                             shots.File("Screenshot.png") + ". \n"),
+              std::string::npos)
+        << first.out;
+    const CliRun second = RunCli(logs, args);
+    EXPECT_EQ(second.exitCode, 0) << second.err;
+    EXPECT_NE(second.out.find(shots.File("Screenshot-0001.png")), std::string::npos);
+
+    EXPECT_TRUE(PathExists(shots.File("Screenshot.png")));
+    EXPECT_TRUE(PathExists(shots.File("Screenshot-0001.png")));
+    const std::string log = ReadFileText(shots.File("Comments.txt"));
+    EXPECT_EQ(CountOf(log, "* File name: "), 2);
+    EXPECT_EQ(CountOf(log, "bench run\r\n"), 2);
+}
+
+TEST(CliCapture, OptionsReachTheNamesAndTheFormat) {
+    SimProcess sim({"--instrument", "rigol"});
+    ASSERT_TRUE(sim.Started());
+    TempDir shots;
+    TempDir logs;
+    const CliRun run =
+        RunCli(logs, {"capture", sim.SocketResource(), "--dir", shots.Path(), "--name", "scope",
+                      "--sequence", "41", "--format", "BMP", "--comments-file", "log.txt",
+                      "--comments", "x", "--save-idn", "--delay", "1"});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("Capture delay, 1 seconds remaining\n"), std::string::npos);
+    EXPECT_TRUE(PathExists(shots.File("scope.bmp")));
+    EXPECT_NE(ReadFileText(shots.File("log.txt")).find("* Instrument ID: RIGOL"),
+              std::string::npos);
+    // The directory now holds scope.bmp, so the number given is used.
+    const CliRun again = RunCli(logs, {"capture", sim.SocketResource(), "--dir", shots.Path(),
+                                       "--name", "scope", "--sequence", "41", "--format", "bmp"});
+    EXPECT_EQ(again.exitCode, 0) << again.err;
+    EXPECT_TRUE(PathExists(shots.File("scope-0041.bmp")));
+}
+
+TEST(CliCapture, FailuresGiveANonZeroExitAndTheMessageOnStandardError) {
+    SimProcess sim({"--instrument", "infiniivision-x"});
+    ASSERT_TRUE(sim.Started());
+    TempDir logs;
+    const CliRun unwritable =
+        RunCli(logs, {"capture", sim.SocketResource(), "--dir", logs.File("missing")});
+    EXPECT_EQ(unwritable.exitCode, 1);
+    EXPECT_NE(unwritable.err.find("Saving failed\n"), std::string::npos);
+    EXPECT_NE(unwritable.out.find("Data capture finished. Error: Saving failed. "),
+              std::string::npos);
+
+    const CliRun badPattern =
+        RunCli(logs, {"capture", sim.SocketResource(), "--dir", logs.Path(), "--name", "x%q"});
+    EXPECT_EQ(badPattern.exitCode, 1);
+    EXPECT_NE(badPattern.err.find("Invalid date formatting specifiers in filename"),
+              std::string::npos);
+
+    const CliRun noInstrument = RunCli(logs, {"capture", "TCPIP0::127.0.0.1::1::SOCKET"});
+    EXPECT_EQ(noInstrument.exitCode, 1);
+    EXPECT_NE(noInstrument.err.find("Connect failed!"), std::string::npos);
+
+    EXPECT_EQ(RunCli(logs, {"capture"}).exitCode, 2);
+    EXPECT_EQ(RunCli(logs, {"capture", sim.SocketResource(), "--format", "nope"}).exitCode, 2);
+    EXPECT_EQ(RunCli(logs, {"capture", sim.SocketResource(), "--delay", "6001"}).exitCode, 2);
+    EXPECT_EQ(RunCli(logs, {"capture", sim.SocketResource(), "--bogus"}).exitCode, 2);
+}
+
+} // namespace
+} // namespace quarvel::test
