@@ -18,7 +18,13 @@ bool SendText(ViSession session, const std::string& command) {
     if (command.size() > MAX_COMMAND_LENGTH) {
         return false;
     }
-    return viPrintf(session, "%s", command.c_str()) == VI_SUCCESS;
+    // The line feed goes in the format: that is what ends the message and
+    // sends it (a line feed inside an argument is only data).
+    std::string text = command;
+    if (!text.empty() && text.back() == '\n') {
+        text.pop_back();
+    }
+    return viPrintf(session, "%s\n", text.c_str()) == VI_SUCCESS;
 }
 
 bool QueryLine(ViSession session, const std::string& command, std::size_t limit,

@@ -17,8 +17,8 @@ namespace quarvel::wavedata {
 // are put into commands).
 constexpr std::size_t MAX_COMMAND_LENGTH = 255;
 
-// Sends `command` as it stands (it carries its own line feed); '%' is not
-// interpreted. False when the text is longer than MAX_COMMAND_LENGTH or
+// Sends `command` (written with its line feed, which then ends the
+// message); '%' in it is not interpreted. False when the text is longer than MAX_COMMAND_LENGTH or
 // the write fails.
 bool SendText(ViSession session, const std::string& command);
 
