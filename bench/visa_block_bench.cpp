@@ -1,0 +1,209 @@
+// Block transfer throughput of the VISA layer: a 4 000 000-byte IEEE 488.2
+// block read with viScanf("%#b\n") from quarvel-sim over VXI-11 and over
+// SOCKET, against the same bytes read from a plain TCP socket. Prints the
+// rates and the ratios VISA / plain (target: at least 0.5 each).
+
+#include "instr/visa.h"
+
+#include <benchmark/benchmark.h>
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <string>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr std::size_t kBlockSize = 4'000'000;
+const std::string kQuery = ":TEST:BLOCK? " + std::to_string(kBlockSize) + "\n";
+
+// quarvel-sim on free loopback ports for the whole run.
+class Simulator {
+public:
+    Simulator() {
+        int out[2];
+        if (pipe(out) != 0)
+            return;
+        m_pid = fork();
+        if (m_pid == 0) {
+            dup2(out[1], 1);
+            close(out[0]);
+            close(out[1]);
+            execl(QUARVEL_SIM_PATH, QUARVEL_SIM_PATH, "--socket-port", "0", "--portmapper-port",
+                  "0", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(out[1]);
+        FILE* lines = fdopen(out[0], "r");
+        char line[256];
+        while ((m_socketPort == 0 || m_portmapperPort == 0) && lines &&
+               std::fgets(line, sizeof line, lines)) {
+            const char* colon = std::strrchr(line, ':');
+            if (!colon)
+                continue;
+            if (std::strncmp(line, "socket ", 7) == 0)
+                m_socketPort = std::atoi(colon + 1);
+            else if (std::strncmp(line, "portmapper ", 11) == 0)
+                m_portmapperPort = std::atoi(colon + 1);
+        }
+        // The simulator keeps writing to a pipe nobody reads: keep it open.
+        m_lines = lines;
+    }
+    ~Simulator() {
+        if (m_pid > 0) {
+            kill(m_pid, SIGTERM);
+            waitpid(m_pid, nullptr, 0);
+        }
+        if (m_lines)
+            std::fclose(m_lines);
+    }
+    bool Ok() const { return m_socketPort != 0 && m_portmapperPort != 0; }
+    int socketPort() const { return m_socketPort; }
+    int portmapperPort() const { return m_portmapperPort; }
+
+private:
+    pid_t m_pid = -1;
+    int m_socketPort = 0;
+    int m_portmapperPort = 0;
+    FILE* m_lines = nullptr;
+};
+
+Simulator& Sim() {
+    static Simulator sim;
+    return sim;
+}
+
+void VisaBlock(benchmark::State& state, bool vxi11) {
+    if (!Sim().Ok()) {
+        state.SkipWithError("quarvel-sim did not start");
+        return;
+    }
+    ViSession rm = VI_NULL;
+    ViSession vi = VI_NULL;
+    viOpenDefaultRM(&rm);
+    viSetAttribute(rm, QVI_ATTR_PORTMAPPER_PORT, Sim().portmapperPort());
+    viSetAttribute(rm, VI_ATTR_TMO_VALUE, 10000);
+    const std::string resource =
+        vxi11 ? "TCPIP0::127.0.0.1::inst0::INSTR"
+              : "TCPIP0::127.0.0.1::" + std::to_string(Sim().socketPort()) + "::SOCKET";
+    if (viOpen(rm, resource.c_str(), VI_NULL, 0, &vi) != VI_SUCCESS) {
+        state.SkipWithError("viOpen failed");
+        viClose(rm);
+        return;
+    }
+    std::vector<unsigned char> buffer(kBlockSize);
+    for (auto _ : state) {
+        ViUInt32 count = static_cast<ViUInt32>(buffer.size());
+        if (viPrintf(vi, ":TEST:BLOCK? %u\n", static_cast<unsigned>(kBlockSize)) != VI_SUCCESS ||
+            viScanf(vi, "%#b\n", &count, buffer.data()) != VI_SUCCESS || count != kBlockSize) {
+            state.SkipWithError("block read failed");
+            break;
+        }
+        benchmark::DoNotOptimize(buffer.data());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kBlockSize));
+    viClose(rm);
+}
+
+void BM_Vxi11Block(benchmark::State& state) {
+    VisaBlock(state, true);
+}
+void BM_SocketBlock(benchmark::State& state) {
+    VisaBlock(state, false);
+}
+
+// The baseline: the same query and bytes over a plain blocking socket, read
+// with large recv() calls straight into the buffer.
+void BM_PlainSocketBlock(benchmark::State& state) {
+    if (!Sim().Ok()) {
+        state.SkipWithError("quarvel-sim did not start");
+        return;
+    }
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<std::uint16_t>(Sim().socketPort()));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        state.SkipWithError("connect failed");
+        close(fd);
+        return;
+    }
+    const std::string header = "#7" + std::to_string(kBlockSize);
+    std::vector<unsigned char> buffer(kBlockSize + header.size() + 1);
+    for (auto _ : state) {
+        if (send(fd, kQuery.data(), kQuery.size(), 0) != static_cast<ssize_t>(kQuery.size())) {
+            state.SkipWithError("send failed");
+            break;
+        }
+        std::size_t got = 0;
+        while (got < buffer.size()) {
+            const ssize_t n = recv(fd, buffer.data() + got, buffer.size() - got, 0);
+            if (n <= 0)
+                break;
+            got += static_cast<std::size_t>(n);
+        }
+        if (got != buffer.size()) {
+            state.SkipWithError("short read");
+            break;
+        }
+        benchmark::DoNotOptimize(buffer.data());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kBlockSize));
+    close(fd);
+}
+
+BENCHMARK(BM_PlainSocketBlock)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Vxi11Block)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_SocketBlock)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Remembers each benchmark's rate to print the ratios at the end.
+class RateReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs) {
+            const auto it = run.counters.find("bytes_per_second");
+            if (it != run.counters.end() && !run.error_occurred)
+                m_rates[run.benchmark_name()] = it->second.value;
+        }
+    }
+    void PrintSummary() const {
+        const auto plain = m_rates.find("BM_PlainSocketBlock/real_time");
+        for (const auto& [name, rate] : m_rates)
+            std::printf("%-32s %8.1f MB/s\n", name.c_str(), rate / 1e6);
+        if (plain == m_rates.end() || plain->second <= 0)
+            return;
+        for (const char* name : {"BM_Vxi11Block/real_time", "BM_SocketBlock/real_time"}) {
+            const auto it = m_rates.find(name);
+            if (it != m_rates.end())
+                std::printf("ratio %-26s %5.2f of the plain socket (target >= 0.50)\n", name,
+                            it->second / plain->second);
+        }
+    }
+
+private:
+    std::map<std::string, double> m_rates;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    signal(SIGPIPE, SIG_IGN);
+    benchmark::Initialize(&argc, argv);
+    RateReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    reporter.PrintSummary();
+    benchmark::Shutdown();
+    return 0;
+}
