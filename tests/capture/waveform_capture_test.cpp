@@ -1,0 +1,135 @@
+// The controller's side of a data capture with a scripted driver: which
+// driver operations run, in which order, and what reaches the status line
+// and the files.
+#include "capture/waveform_capture.h"
+#include "instr/instr_ll.h"
+#include "tests/support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+namespace {
+
+using quarvel::test::PathExists;
+using quarvel::test::ReadFileText;
+using quarvel::test::TempDir;
+
+class CScriptedDriver : public CInstrLL {
+public:
+    bool beginResult = true;
+    ChannelList active{"CHAN1", "CHAN2", "CHAN3", "POD1"};
+    std::set<std::string> failing;
+    std::vector<std::string> calls;
+
+    bool BeginDataCapture() override {
+        calls.push_back("Begin");
+        return beginResult;
+    }
+    bool EndDataCapture() override {
+        calls.push_back("End");
+        return false; // ignored by the caller
+    }
+    void GetActiveChannels(ChannelList& out) override {
+        calls.push_back("Active");
+        out = active;
+    }
+    bool GetWaveformData(const std::string& channel, WaveformRecord& out) override {
+        calls.push_back("Get " + channel);
+        if (failing.count(channel)) {
+            return false;
+        }
+        out.name = channel;
+        out.xLabel = "time/s";
+        out.yLabel = "voltage/V";
+        out.Resize(2);
+        out.x = {0.0, 1.0};
+        out.y = {0.5, -0.5};
+        return true;
+    }
+};
+
+struct StatusLog {
+    std::vector<std::string> texts;
+    StatusSink Sink() {
+        return [this](const std::string& text) { texts.push_back(text); };
+    }
+};
+
+} // namespace
+
+TEST(CaptureWaveforms, ReadsShownChannelsInSelectionOrder) {
+    CScriptedDriver driver;
+    driver.failing = {"CHAN3"};
+    StatusLog status;
+    WaveformRecordList records(3); // from an earlier capture
+    CaptureWaveforms(driver, {"POD1", "CHAN4", "CHAN3", "CHAN1"}, records, status.Sink());
+
+    EXPECT_EQ(driver.calls, (std::vector<std::string>{"Begin", "Active", "Get POD1", "Get CHAN3",
+                                                      "Get CHAN1", "End"}));
+    EXPECT_EQ(status.texts,
+              (std::vector<std::string>{"Getting waveform data for channel POD1...",
+                                        "Getting waveform data for channel CHAN3...",
+                                        "Getting waveform data for channel CHAN1..."}));
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].name, "POD1");
+    EXPECT_EQ(records[1].name, "CHAN1");
+}
+
+TEST(CaptureWaveforms, FailedBeginReadsNothingAndDoesNotEnd) {
+    CScriptedDriver driver;
+    driver.beginResult = false;
+    StatusLog status;
+    WaveformRecordList records(2);
+    CaptureWaveforms(driver, {"CHAN1"}, records, status.Sink());
+    EXPECT_EQ(driver.calls, (std::vector<std::string>{"Begin"}));
+    EXPECT_TRUE(records.empty());
+    EXPECT_TRUE(status.texts.empty());
+}
+
+TEST(CaptureWaveforms, NoChannelLeftStillEnds) {
+    CScriptedDriver driver;
+    driver.active = {};
+    WaveformRecordList records;
+    CaptureWaveforms(driver, {"CHAN1", "CHAN2"}, records, {});
+    EXPECT_EQ(driver.calls, (std::vector<std::string>{"Begin", "Active", "End"}));
+    EXPECT_TRUE(records.empty());
+}
+
+TEST(SaveWaveforms, WritesTheChosenFormatAndReportsFailures) {
+    TempDir dir;
+    CScriptedDriver driver;
+    WaveformRecordList records;
+    CaptureWaveforms(driver, {"CHAN1"}, records, {});
+    ASSERT_EQ(records.size(), 1u);
+
+    StatusLog status;
+    ASSERT_TRUE(SaveWaveforms(records, DATA_FORMAT_CSV, dir.File("shot.csv"), status.Sink()));
+    EXPECT_EQ(status.texts, (std::vector<std::string>{"Saving waveform data..."}));
+    EXPECT_EQ(ReadFileText(dir.File("shot.csv")), "time/s;CHAN1(voltage/V)\r\n"
+                                                  "0.000000e+000;5.000000e-001\r\n"
+                                                  "1.000000e+000;-5.000000e-001\r\n");
+
+    ASSERT_TRUE(SaveWaveforms(records, DATA_FORMAT_DIRFILE, dir.File("shot"), {}));
+    EXPECT_EQ(ReadFileText(dir.File("shot/format")), "xaxis.dat\tRAW\tFLOAT64\t1\r\n"
+                                                     "CHAN1.dat\tRAW\tFLOAT64\t1\r\n");
+    // An unknown code is the dirfile, as when no format is selected.
+    ASSERT_TRUE(SaveWaveforms(records, 0, dir.File("other"), {}));
+    EXPECT_TRUE(PathExists(dir.File("other/CHAN1.dat")));
+
+    // Failures come back as false.
+    EXPECT_FALSE(SaveWaveforms(records, DATA_FORMAT_DIRFILE, dir.File("shot"), {}));
+    EXPECT_FALSE(SaveWaveforms(records, DATA_FORMAT_CSV, dir.File("missing/shot.csv"), {}));
+
+    // Nothing to save: no file, no status, no failure.
+    StatusLog quiet;
+    EXPECT_TRUE(SaveWaveforms({}, DATA_FORMAT_CSV, dir.File("empty.csv"), quiet.Sink()));
+    EXPECT_FALSE(PathExists(dir.File("empty.csv")));
+    EXPECT_TRUE(quiet.texts.empty());
+}
+
+TEST(SaveWaveforms, DataExtensionPerFormat) {
+    EXPECT_EQ(DataExtensionFor(DATA_FORMAT_CSV), "csv");
+    EXPECT_EQ(DataExtensionFor(DATA_FORMAT_DIRFILE), "");
+    EXPECT_EQ(DataExtensionFor(0), "");
+}
