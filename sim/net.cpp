@@ -156,6 +156,9 @@ void ConnectionPool::Start(int fd, std::function<void(int)> serve) {
     c->fd = fd;
     c->thread = std::thread([this, c, serve = std::move(serve)] {
         serve(c->fd);
+        // The peer sees the end at once; the descriptor is closed when the
+        // thread is reaped, so its number cannot be reused while others use it.
+        shutdown(c->fd, SHUT_RDWR);
         std::lock_guard done(m_mutex);
         c->done = true;
     });

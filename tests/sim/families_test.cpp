@@ -1,0 +1,238 @@
+// The simulated families in process: the state the drivers change and
+// observe, and the screen images with their formats and framing.
+
+#include "sim/family_registry.h"
+#include "sim/screen_image.h"
+#include "sim/sim_instrument.h"
+#include "tests/support/temp_dir.h"
+
+#include <QImage>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+namespace quarvel::sim {
+namespace {
+
+class Families : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { EnsureGuiApplication(); }
+
+    std::unique_ptr<SimInstrument> Make(const std::string& family, QuirkOptions quirks = {}) {
+        auto sim = CreateInstrument(family, {"", quirks});
+        EXPECT_TRUE(sim) << family;
+        return sim;
+    }
+    // The data of the definite block that makes up the whole reply; checks
+    // the header digit count and the trailing LF.
+    static std::string BlockData(const std::string& reply, int digits) {
+        EXPECT_GE(reply.size(), 3u);
+        if (reply.size() < 3 || reply[0] != '#')
+            return {};
+        const int n = reply[1] - '0';
+        if (digits > 0) {
+            EXPECT_EQ(n, digits);
+        }
+        const std::size_t length = std::stoul(reply.substr(2, static_cast<std::size_t>(n)));
+        EXPECT_EQ(reply.size(), 2u + n + length + 1u);
+        EXPECT_EQ(reply.back(), '\n');
+        return reply.substr(2 + static_cast<std::size_t>(n), length);
+    }
+    static QImage Decode(const std::string& bytes, const char* format) {
+        return QImage::fromData(reinterpret_cast<const uchar*>(bytes.data()),
+                                static_cast<int>(bytes.size()), format);
+    }
+};
+
+TEST_F(Families, InfiniiVisionRunBitFollowsRunStopSingle) {
+    auto sim = Make("infiniivision-x");
+    EXPECT_EQ(sim->Execute(":OPEREGISTER:CONDITION?").bytes, "+8\n");
+    sim->Execute(":STOP");
+    EXPECT_EQ(sim->Execute(":OPER:COND?").bytes, "+0\n");
+    sim->Execute(":RUN");
+    EXPECT_EQ(sim->Execute(":OPERegister:CONDition?").bytes, "+8\n");
+    sim->Execute(":SINGLE");
+    EXPECT_EQ(sim->Execute(":OPER:COND?").bytes, "+0\n");
+    EXPECT_EQ(sim->Execute(":STOP;*OPC?").bytes, "1\n");
+    EXPECT_EQ(sim->Execute(":HARDCOPY:INKSAVER ON;:HARD:INKS?").bytes, "1\n");
+    EXPECT_EQ(sim->Execute(":HARDCOPY:INKSAVER OFF;:HARD:INKS?").bytes, "0\n");
+    EXPECT_EQ(sim->Execute(":HARDCOPY:INKSAVER MAYBE").bytes, "");
+    EXPECT_EQ(sim->Execute(":SYST:ERR?").bytes, "-224,\"Illegal parameter value\"\n");
+}
+
+TEST_F(Families, InfiniiVisionImageFormatsAndInkSaver) {
+    auto x = Make("infiniivision-x");
+    const std::string png = BlockData(x->Execute(":DISPLAY:DATA? PNG, COLOR").bytes, 8);
+    const QImage colour = Decode(png, "PNG");
+    ASSERT_FALSE(colour.isNull());
+    EXPECT_EQ(colour.size(), QSize(800, 480));
+    EXPECT_FALSE(colour.allGray());
+
+    const QImage bmp = Decode(BlockData(x->Execute(":DISP:DATA? BMP, COLor").bytes, 8), "BMP");
+    EXPECT_EQ(bmp.size(), QSize(800, 480));
+    const QImage gray = Decode(BlockData(x->Execute(":DISP:DATA? BMP8bit").bytes, 8), "BMP");
+    EXPECT_EQ(gray.size(), QSize(800, 480));
+    EXPECT_TRUE(gray.allGray());
+    EXPECT_TRUE(Decode(BlockData(x->Execute(":DISP:DATA? PNG, GRAY").bytes, 8), "PNG").allGray());
+
+    // The ink saver inverts the picture: a black screen corner becomes white.
+    x->Execute(":HARDCOPY:INKSAVER ON");
+    const QImage inked = Decode(BlockData(x->Execute(":DISP:DATA? PNG, COLOR").bytes, 8), "PNG");
+    EXPECT_EQ(inked.pixel(400, 240), colour.pixel(400, 240) ^ 0x00FFFFFFu);
+
+    // The area argument exists on the older series only.
+    EXPECT_EQ(x->Execute(":DISP:DATA? PNG, SCREEN, COLOR").bytes, "");
+    auto old = Make("infiniivision");
+    const QImage older =
+        Decode(BlockData(old->Execute(":DISPLAY:DATA? PNG, SCREEN, COLOR").bytes, 8), "PNG");
+    EXPECT_EQ(older.size(), QSize(640, 480));
+    EXPECT_EQ(old->Execute(":DISP:DATA? JPEG").bytes, "");
+    EXPECT_EQ(old->Execute(":SYST:ERR?").bytes, "-224,\"Illegal parameter value\"\n");
+}
+
+TEST_F(Families, InfiniiumStateWordAndInvertedImage) {
+    auto sim = Make("infiniium");
+    EXPECT_EQ(sim->Execute(":RSTATE?").bytes, "RUN\n");
+    sim->Execute(":STOP");
+    EXPECT_EQ(sim->Execute(":RST?").bytes, "STOP\n");
+    sim->Execute(":SINGLE");
+    EXPECT_EQ(sim->Execute(":RSTate?").bytes, "SING\n");
+    const QImage normal =
+        Decode(BlockData(sim->Execute(":DISPLAY:DATA? PNG, SCREEN, ON, NORMAL").bytes, 0), "PNG");
+    const QImage inverted =
+        Decode(BlockData(sim->Execute(":DISPLAY:DATA? PNG, SCREEN, ON, INVERT").bytes, 0), "PNG");
+    ASSERT_FALSE(normal.isNull());
+    EXPECT_EQ(normal.size(), inverted.size());
+    EXPECT_EQ(inverted.pixel(5, 300), normal.pixel(5, 300) ^ 0x00FFFFFFu);
+}
+
+TEST_F(Families, FsvMassMemoryHasNothingBeforeTheHardcopySetUp) {
+    auto sim = Make("fsv");
+    const std::string file = "'C:\\r_s\\instr\\user\\hardcopy.png'";
+    EXPECT_EQ(sim->Execute(":MMEM:DATA? " + file).bytes, "");
+    EXPECT_EQ(sim->Execute(":SYST:ERR?").bytes, "-256,\"File name not found\"\n");
+    // :HCOPY before the destination is the mass memory prints nowhere we can read.
+    sim->Execute(":MMEM:NAME " + file);
+    sim->Execute(":HCOPY");
+    EXPECT_EQ(sim->Execute(":SYST:ERR?").bytes, "-221,\"Settings conflict\"\n");
+    EXPECT_EQ(sim->Execute(":MMEM:DATA? " + file).bytes, "");
+    EXPECT_EQ(sim->Execute(":SYST:ERR?").bytes, "-256,\"File name not found\"\n");
+
+    for (const char* command :
+         {":SYSTEM:DISPLAY:UPDATE ON", ":HCOPY:DESTINATION 'MMEM'", ":HCOPY:DEVICE:LANGUAGE PNG",
+          ":HCOPY:DEVICE:COLOR ON", ":HCOPY:ITEM:WINDOW:TEXT ''", ":HCOPY:TDSTAMP:STATE OFF",
+          ":HCOPY:CMAP:DEFAULT4", ":HCOPY", "*WAI"})
+        EXPECT_EQ(sim->Execute(command).bytes, "") << command;
+    EXPECT_EQ(sim->PendingErrors(), 0u);
+    const std::string png = BlockData(sim->Execute(":MMEM:DATA? " + file).bytes, 0);
+    const QImage image = Decode(png, "PNG");
+    ASSERT_FALSE(image.isNull());
+    EXPECT_EQ(image.size(), QSize(1600, 1200));
+
+    // Another colour map changes the next hardcopy, not the stored file.
+    sim->Execute(":HCOPY:CMAP:DEFAULT2");
+    EXPECT_TRUE(BlockData(sim->Execute(":MMEM:DATA? " + file).bytes, 0) == png);
+    sim->Execute(":HCOPY");
+    const std::string inked = BlockData(sim->Execute(":MMEM:DATA? " + file).bytes, 0);
+    EXPECT_TRUE(inked != png);
+    EXPECT_EQ(Decode(inked, "PNG").pixel(3, 600), image.pixel(3, 600) ^ 0x00FFFFFFu);
+    EXPECT_EQ(sim->Execute(":MMEM:DATA? 'C:\\other.png'").bytes, "");
+}
+
+TEST_F(Families, RigolBmpBlockIsExactlyTheSizeOfAn800By480TrueColourFile) {
+    auto sim = Make("rigol");
+    const std::string reply = sim->Execute(":DISP:DATA?").bytes;
+    EXPECT_EQ(reply.substr(0, 11), "#9001152054");
+    const std::string bmp = BlockData(reply, 9);
+    ASSERT_EQ(bmp.size(), 1152054u);
+    EXPECT_EQ(bmp.substr(0, 2), "BM");
+    EXPECT_EQ(static_cast<unsigned char>(bmp[28]), 24u); // bits per pixel
+    const QImage image = Decode(bmp, "BMP");
+    EXPECT_EQ(image.size(), QSize(800, 480));
+
+    EXPECT_EQ(sim->Execute(":TRIG:STAT?").bytes, "TD\n");
+    sim->Execute(":STOP");
+    EXPECT_EQ(sim->Execute(":TRIGger:STATus?").bytes, "STOP\n");
+    sim->Execute(":SING");
+    EXPECT_EQ(sim->Execute(":TRIG:STAT?").bytes, "WAIT\n");
+
+    // Quirk: bytes after the block, before the LF.
+    auto quirky = Make("rigol", {false, false, 5});
+    const std::string extra = quirky->Execute(":DISP:DATA?").bytes;
+    ASSERT_EQ(extra.size(), reply.size() + 5);
+    EXPECT_TRUE(extra.substr(0, 11 + 1152054) == reply.substr(0, 11 + 1152054));
+    EXPECT_EQ(extra.substr(11 + 1152054), std::string(5, '\0') + "\n");
+}
+
+TEST_F(Families, SiglentTriggerModeAndScreenDump) {
+    auto sim = Make("siglent");
+    EXPECT_EQ(sim->Execute("TRMD?").bytes, "AUTO\n");
+    for (const char* mode : {"NORM", "SINGLE", "STOP", "AUTO"}) {
+        sim->Execute(std::string("TRMD ") + mode);
+        EXPECT_EQ(sim->Execute("TRMD?").bytes, std::string(mode) + "\n");
+    }
+    sim->Execute("trmd norm");
+    EXPECT_EQ(sim->Execute("TRIG_MODE?").bytes, "NORM\n");
+    sim->Execute("TRMD FAST");
+    EXPECT_EQ(sim->Execute("TRMD?").bytes, "NORM\n");
+    EXPECT_EQ(sim->Execute("SYST:ERR?").bytes, "-224,\"Illegal parameter value\"\n");
+
+    sim->Execute("TRMD AUTO");
+    const std::string bmp = BlockData(sim->Execute("SCDP").bytes, 0);
+    EXPECT_EQ(Decode(bmp, "BMP").size(), QSize(800, 480));
+
+    auto quirky = Make("siglent", {true, true, 0});
+    EXPECT_EQ(quirky->Execute("TRMD?").bytes, "TRMD AUTO\n");
+    quirky->Execute("CHDR OFF");
+    EXPECT_EQ(quirky->Execute("TRMD?").bytes, "AUTO\n");
+    const std::string raw = quirky->Execute("SCDP").bytes;
+    EXPECT_EQ(raw.substr(0, 2), "BM");
+    EXPECT_TRUE(raw == bmp) << "the raw quirk sends the same file without the header";
+}
+
+TEST_F(Families, TektronixHardcopyIsTheRawFileWithoutHeaderOrTerminator) {
+    auto sim = Make("tektronix");
+    for (const char* command :
+         {"HARDCOPY:FORMAT PNG", "HARDCOPY:LAYOUT PORTRAIT", "HARDCOPY:PORT ETHERNET",
+          "HARDCOPY:PALETTE NORMAL", "HARDCOPY:INKSAVER OFF"})
+        EXPECT_EQ(sim->Execute(command).bytes, "") << command;
+    const std::string png = sim->Execute("HARDCOPY START").bytes;
+    ASSERT_GT(png.size(), 8u);
+    EXPECT_EQ(png.substr(0, 8), "\x89PNG\r\n\x1a\n");
+    EXPECT_EQ(png.substr(png.size() - 8, 4), "IEND");
+    EXPECT_EQ(Decode(png, "PNG").size(), QSize(640, 480));
+    sim->Execute("HARDCOPY:INKSAVER ON");
+    EXPECT_TRUE(sim->Execute("HARDCOPY START").bytes != png);
+    EXPECT_EQ(sim->Execute("HARDC:FORM?").bytes, "PNG\n");
+    EXPECT_EQ(sim->PendingErrors(), 0u);
+}
+
+TEST_F(Families, ImagesAreTheSameBytesForTheSameStateAndQuickToRender) {
+    for (const auto& [family, query] : std::vector<std::pair<std::string, std::string>>{
+             {"infiniivision-x", ":DISP:DATA? PNG, COLOR"},
+             {"infiniium", ":DISP:DATA? PNG, SCREEN, ON, NORMAL"},
+             {"rigol", ":DISP:DATA?"},
+             {"siglent", "SCDP"},
+             {"tektronix", "HARDCOPY START"}}) {
+        const std::string first = Make(family)->Execute(query).bytes;
+        const std::string second = Make(family)->Execute(query).bytes;
+        EXPECT_GT(first.size(), 1000u) << family;
+        EXPECT_TRUE(first == second) << family;
+    }
+}
+
+TEST_F(Families, ServedImagesAreDumpedByteForByte) {
+    test::TempDir dir;
+    auto sim = Make("infiniivision-x");
+    sim->SetImageDumpDirectory(dir.Path());
+    const std::string png = BlockData(sim->Execute(":DISP:DATA? PNG").bytes, 8);
+    const std::string bmp = BlockData(sim->Execute(":DISP:DATA? BMP").bytes, 8);
+    const auto dumped1 = test::ReadFileBytes(dir.File("image-0001.png"));
+    const auto dumped2 = test::ReadFileBytes(dir.File("image-0002.bmp"));
+    EXPECT_TRUE(std::string(dumped1.begin(), dumped1.end()) == png);
+    EXPECT_TRUE(std::string(dumped2.begin(), dumped2.end()) == bmp);
+}
+
+} // namespace
+} // namespace quarvel::sim

@@ -1,0 +1,170 @@
+// Every fault option of quarvel-sim, observed from a client over real
+// sockets (raw SOCKET, and VXI-11 where the fault is specific to it).
+
+#include "instr/visa.h"
+#include "instr/visa/oncrpc.h"
+#include "sim/family_generic.h"
+#include "sim/faults.h"
+#include "tests/sim/sim_test_client.h"
+#include "tests/support/sim_process.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+namespace quarvel::test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string Block(std::size_t n) {
+    return "#" + std::to_string(std::to_string(n).size()) + std::to_string(n) +
+           sim::TestBlockData(n) + "\n";
+}
+
+TEST(SimFaults, DelayHoldsEveryReplyBack) {
+    SimProcess sim({"--delay-ms", "400"});
+    ASSERT_TRUE(sim.Started()) << sim.Output();
+    RawClient c(sim.SocketPort());
+    const auto start = Clock::now();
+    c.Send("*OPC?\n");
+    EXPECT_EQ(c.ReadFor(250), "");
+    EXPECT_EQ(c.ReadLine(), "1\n");
+    EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count(),
+              380);
+}
+
+TEST(SimFaults, FaultOnLimitsTheFaultsToOneQuery) {
+    SimProcess sim({"--garbage", "--fault-on", ":TEST:BLOCK?"});
+    ASSERT_TRUE(sim.Started()) << sim.Output();
+    RawClient c(sim.SocketPort());
+    c.Send("*OPC?\n");
+    EXPECT_EQ(c.ReadLine(), "1\n");
+    c.Send(":test:block? 10\n");
+    EXPECT_EQ(c.ReadLine(), std::string(sim::kGarbageReply));
+}
+
+TEST(SimFaults, BlockCutSendsOnlyTheFirstBytesOfTheBlock) {
+    SimProcess sim({"--block-cut", "100"});
+    ASSERT_TRUE(sim.Started()) << sim.Output();
+    RawClient c(sim.SocketPort());
+    c.Send(":TEST:BLOCK? 5000\n");
+    const std::string got = c.ReadFor(500);
+    EXPECT_EQ(got, Block(5000).substr(0, 6 + 100));
+    // Text replies are untouched; the connection goes on.
+    c.Send("*OPC?\n");
+    EXPECT_EQ(c.ReadLine(), "1\n");
+}
+
+TEST(SimFaults, BlockOverclaimDeclaresMoreThanItSends) {
+    SimProcess sim({"--block-overclaim", "50"});
+    ASSERT_TRUE(sim.Started()) << sim.Output();
+    RawClient c(sim.SocketPort());
+    c.Send(":TEST:BLOCK? 5000\n");
+    const std::string got = c.ReadFor(500);
+    const std::string expected = "#45050" + sim::TestBlockData(5000) + "\n";
+    EXPECT_EQ(got, expected);
+}
+
+TEST(SimFaults, GarbageReplacesTheReply) {
+    SimProcess sim({"--garbage"});
+    ASSERT_TRUE(sim.Started()) << sim.Output();
+    RawClient c(sim.SocketPort());
+    c.Send("*IDN?\n");
+    EXPECT_EQ(c.ReadLine(), std::string(sim::kGarbageReply));
+}
+
+TEST(SimFaults, DropMidReplyClosesTheConnectionHalfway) {
+    SimProcess sim({"--drop-mid-reply"});
+    ASSERT_TRUE(sim.Started()) << sim.Output();
+    RawClient c(sim.SocketPort());
+    c.Send(":TEST:BLOCK? 10000\n");
+    const std::string got = c.Read(100000);
+    EXPECT_TRUE(c.PeerClosed());
+    EXPECT_EQ(got, Block(10000).substr(0, Block(10000).size() / 2));
+
+    // Over VXI-11: the read returns the first half without END, then the
+    // connection closes.
+    namespace rpc = visa::rpc;
+    RpcClient v(sim.Vxi11Port());
+    rpc::Bytes args, results;
+    rpc::ReplyHeader h;
+    rpc::Encode(args, rpc::CreateLinkParms{1, false, 0, "inst0"});
+    ASSERT_TRUE(v.Call(rpc::kVxi11CoreProgram, 1, rpc::VXI11_CREATE_LINK, args, h, results));
+    rpc::XdrReader lin(results);
+    rpc::CreateLinkResp link;
+    ASSERT_TRUE(rpc::Decode(lin, link));
+    const std::string query = "*IDN?\n";
+    args.clear();
+    rpc::Encode(args, rpc::DeviceWriteParms{
+                          link.linkId, 1000, 0, rpc::kVxi11FlagEnd,
+                          rpc::ByteView(reinterpret_cast<const std::uint8_t*>(query.data()),
+                                        query.size())});
+    ASSERT_TRUE(v.Call(rpc::kVxi11CoreProgram, 1, rpc::VXI11_DEVICE_WRITE, args, h, results));
+    args.clear();
+    rpc::Encode(args, rpc::DeviceReadParms{link.linkId, 1000, 1000, 0, 0, 0});
+    ASSERT_TRUE(v.Call(rpc::kVxi11CoreProgram, 1, rpc::VXI11_DEVICE_READ, args, h, results));
+    rpc::XdrReader rin(results);
+    rpc::DeviceReadResp read;
+    ASSERT_TRUE(rpc::Decode(rin, read));
+    const std::string idn = "QUARVEL,SIM-1,0,1.0\n";
+    EXPECT_EQ(std::string(read.data.begin(), read.data.end()), idn.substr(0, idn.size() / 2));
+    EXPECT_EQ(read.reason & rpc::kVxi11ReasonEnd, 0);
+    EXPECT_TRUE(v.PeerClosed(2000));
+}
+
+TEST(SimFaults, TinyPiecesArriveAsManySmallSegments) {
+    SimProcess sim({"--tiny-pieces", "7"});
+    ASSERT_TRUE(sim.Started()) << sim.Output();
+    RawClient c(sim.SocketPort());
+    c.Send(":TEST:BLOCK? 2000\n");
+    EXPECT_EQ(c.Read(Block(2000).size()), Block(2000));
+    // 2007 bytes in 7-byte pieces with pauses between: far more than one
+    // receive, even if the kernel merges some.
+    EXPECT_GT(c.Receives(), 20);
+}
+
+TEST(SimFaults, MaxRecvSizeIsOfferedByCreateLinkAndWritesArriveWhole) {
+    SimProcess sim({"--max-recv-size", "8"});
+    ASSERT_TRUE(sim.Started()) << sim.Output();
+    namespace rpc = visa::rpc;
+    RpcClient v(sim.Vxi11Port());
+    rpc::Bytes args, results;
+    rpc::ReplyHeader h;
+    rpc::Encode(args, rpc::CreateLinkParms{1, false, 0, "inst0"});
+    ASSERT_TRUE(v.Call(rpc::kVxi11CoreProgram, 1, rpc::VXI11_CREATE_LINK, args, h, results));
+    rpc::XdrReader in(results);
+    rpc::CreateLinkResp link;
+    ASSERT_TRUE(rpc::Decode(in, link));
+    EXPECT_EQ(link.maxRecvSize, 8u);
+
+    ViSession rm = 0, vi = 0;
+    ASSERT_EQ(viOpenDefaultRM(&rm), VI_SUCCESS);
+    viSetAttribute(rm, QVI_ATTR_PORTMAPPER_PORT, static_cast<ViAttrState>(sim.PortmapperPort()));
+    ASSERT_EQ(viOpen(rm, sim.Vxi11Resource().c_str(), VI_NULL, 0, &vi), VI_SUCCESS);
+    sim.ClearTranscript();
+    ASSERT_EQ(viPrintf(vi, "%s\n", "*CLS;*OPC;*WAI;:SYSTEM:ERROR:NEXT?"), VI_SUCCESS);
+    char reply[256] = {};
+    ASSERT_EQ(viScanf(vi, "%t", reply), VI_SUCCESS);
+    EXPECT_STREQ(reply, "+0,\"No error\"\n");
+    EXPECT_EQ(sim.Transcript(), std::vector<std::string>{"*CLS;*OPC;*WAI;:SYSTEM:ERROR:NEXT?"});
+    viClose(vi);
+    viClose(rm);
+}
+
+TEST(SimFaults, DelayLongerThanIoTimeoutGivesVxi11Timeout) {
+    SimProcess sim({"--delay-ms", "1500"});
+    ASSERT_TRUE(sim.Started()) << sim.Output();
+    ViSession rm = 0, vi = 0;
+    ASSERT_EQ(viOpenDefaultRM(&rm), VI_SUCCESS);
+    viSetAttribute(rm, QVI_ATTR_PORTMAPPER_PORT, static_cast<ViAttrState>(sim.PortmapperPort()));
+    ASSERT_EQ(viOpen(rm, sim.Vxi11Resource().c_str(), VI_NULL, 0, &vi), VI_SUCCESS);
+    viSetAttribute(vi, VI_ATTR_TMO_VALUE, 300);
+    char reply[256] = {};
+    EXPECT_EQ(viQueryf(vi, "*IDN?\n", "%t", reply), VI_ERROR_TMO);
+    viClose(vi);
+    viClose(rm);
+}
+
+} // namespace
+} // namespace quarvel::test

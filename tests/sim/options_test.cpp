@@ -1,0 +1,137 @@
+// quarvel-sim's command line: option parsing and the errors for bad values.
+
+#include "sim/sim_options.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <sys/wait.h>
+
+namespace quarvel::sim {
+namespace {
+
+bool Parse(const std::vector<std::string>& args, SimOptions& o, std::string& error) {
+    o = SimOptions();
+    return ParseSimOptions(args, o, error);
+}
+
+TEST(SimOptions, DefaultsAndEveryOption) {
+    SimOptions o;
+    std::string error;
+    ASSERT_TRUE(Parse({}, o, error));
+    EXPECT_EQ(o.instrument, "generic");
+    EXPECT_EQ(o.address, "127.0.0.1");
+    EXPECT_EQ(o.socketPort, 5025);
+    EXPECT_TRUE(o.portmapper);
+    EXPECT_EQ(o.portmapperPort, 111);
+
+    ASSERT_TRUE(Parse({"--instrument",
+                       "fsv",
+                       "--idn",
+                       "A,B,C,D",
+                       "--address",
+                       "127.0.0.2",
+                       "--socket-port",
+                       "0",
+                       "--portmapper-port",
+                       "none",
+                       "--transcript",
+                       "t.txt",
+                       "--dump-images",
+                       "d",
+                       "--delay-ms",
+                       "5",
+                       "--block-cut",
+                       "0",
+                       "--block-overclaim",
+                       "9",
+                       "--garbage",
+                       "--drop-mid-reply",
+                       "--tiny-pieces",
+                       "3",
+                       "--max-recv-size",
+                       "64",
+                       "--fault-on",
+                       "*IDN?",
+                       "--siglent-reply-headers",
+                       "--siglent-raw-scdp",
+                       "--rigol-extra-bytes",
+                       "2"},
+                      o, error))
+        << error;
+    EXPECT_EQ(o.instrument, "fsv");
+    EXPECT_EQ(o.idn, "A,B,C,D");
+    EXPECT_EQ(o.address, "127.0.0.2");
+    EXPECT_EQ(o.socketPort, 0);
+    EXPECT_FALSE(o.portmapper);
+    EXPECT_EQ(o.transcriptPath, "t.txt");
+    EXPECT_EQ(o.dumpImagesDir, "d");
+    EXPECT_EQ(o.faults.delayMs, 5);
+    EXPECT_EQ(o.faults.blockCut, 0);
+    EXPECT_EQ(o.faults.blockOverclaim, 9);
+    EXPECT_TRUE(o.faults.garbage);
+    EXPECT_TRUE(o.faults.dropMidReply);
+    EXPECT_EQ(o.faults.tinyPieces, 3u);
+    EXPECT_EQ(o.faults.maxRecvSize, 64u);
+    EXPECT_EQ(o.faultOn, "*IDN?");
+    EXPECT_TRUE(o.quirks.siglentReplyHeaders);
+    EXPECT_TRUE(o.quirks.siglentRawScdp);
+    EXPECT_EQ(o.quirks.rigolExtraBytes, 2);
+}
+
+TEST(SimOptions, BadArgumentsAreRefusedWithAMessage) {
+    SimOptions o;
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"--address", "0.0.0.0"},
+                                               {"--address", "192.168.1.5"},
+                                               {"--address", "localhost"},
+                                               {"--instrument", "oscilloscope"},
+                                               {"--socket-port", "65536"},
+                                               {"--socket-port", "-1"},
+                                               {"--portmapper-port", "12x"},
+                                               {"--delay-ms"},
+                                               {"--tiny-pieces", "0"},
+                                               {"--max-recv-size", "0"},
+                                               {"--idn", ""},
+                                               {"--verbose"}}) {
+        std::string error;
+        EXPECT_FALSE(Parse(args, o, error)) << args[0];
+        EXPECT_FALSE(error.empty()) << args[0];
+    }
+}
+
+TEST(SimOptions, HelpNamesEveryOptionAndFamily) {
+    const std::string usage = SimUsage();
+    for (const char* name : {"--instrument",
+                             "--idn",
+                             "--address",
+                             "--socket-port",
+                             "--portmapper-port",
+                             "--transcript",
+                             "--dump-images",
+                             "--delay-ms",
+                             "--block-cut",
+                             "--block-overclaim",
+                             "--garbage",
+                             "--drop-mid-reply",
+                             "--tiny-pieces",
+                             "--max-recv-size",
+                             "--fault-on",
+                             "--siglent-reply-headers",
+                             "--siglent-raw-scdp",
+                             "--rigol-extra-bytes",
+                             "infiniivision-x",
+                             "tektronix",
+                             "DS1054Z"})
+        EXPECT_NE(usage.find(name), std::string::npos) << name;
+}
+
+TEST(SimOptions, TheProgramExitsWithAStatusOnBadOptions) {
+    const std::string command = std::string(QUARVEL_SIM_PATH) + " --address 0.0.0.0 2>/dev/null";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+}
+
+} // namespace
+} // namespace quarvel::sim

@@ -1,0 +1,166 @@
+// The SCPI engine shared by every simulated family: header matching, program
+// message splitting, reply assembly and the IEEE 488.2 error queue.
+
+#include "sim/command_table.h"
+#include "sim/family_registry.h"
+#include "sim/program_message.h"
+#include "sim/sim_instrument.h"
+
+#include <gtest/gtest.h>
+
+namespace quarvel::sim {
+namespace {
+
+int Matches(const CommandTable& table, const std::string& header, std::vector<int>* suffixes) {
+    std::vector<int> s;
+    const CommandHandler* h = table.Find(header, s);
+    if (suffixes != nullptr)
+        *suffixes = s;
+    return h != nullptr ? 1 : 0;
+}
+
+TEST(CommandTable, HeadersMatchShortAndLongFormsInAnyCaseWithOrWithoutLeadingColon) {
+    CommandTable t;
+    ASSERT_TRUE(t.Add(":DISPlay:DATA?", [](const CommandCall&, CommandResult&) {}));
+    for (const char* h : {":DISPlay:DATA?", ":DISP:DATA?", "DISP:DATA?", ":display:data?",
+                          ":disp:DATA?", "DiSpLaY:dAtA?"})
+        EXPECT_EQ(Matches(t, h, nullptr), 1) << h;
+    // Neither form: partial long forms, extra letters, missing '?', empty nodes.
+    for (const char* h : {":DISPL:DATA?", ":DISPLAYS:DATA?", ":DISP:DATA", ":DISP::DATA?",
+                          ":DISP:DATA:?", "", ":", "?"})
+        EXPECT_EQ(Matches(t, h, nullptr), 0) << h;
+}
+
+TEST(CommandTable, OptionalNodesAndNumericSuffixes) {
+    CommandTable t;
+    ASSERT_TRUE(
+        t.Add("[:SENSe]:WINDow:DETector#:FUNCtion?", [](const CommandCall&, CommandResult&) {}));
+    ASSERT_TRUE(t.Add(":HCOPy:CMAP#:DEFault#", [](const CommandCall&, CommandResult&) {}));
+    std::vector<int> s;
+    EXPECT_EQ(Matches(t, "SENSE:WINDOW:DETECTOR3:FUNCTION?", &s), 1);
+    EXPECT_EQ(s, std::vector<int>{3});
+    EXPECT_EQ(Matches(t, "WIND:DET:FUNC?", &s), 1);
+    EXPECT_EQ(s, std::vector<int>{1});
+    EXPECT_EQ(Matches(t, ":HCOPY:CMAP:DEFAULT2", &s), 1);
+    EXPECT_EQ(s, (std::vector<int>{1, 2}));
+    EXPECT_EQ(Matches(t, ":HCOP:CMAP12:DEF4", &s), 1);
+    EXPECT_EQ(s, (std::vector<int>{12, 4}));
+    EXPECT_EQ(Matches(t, ":SENS:SENS:WIND:DET:FUNC?", nullptr), 0);
+}
+
+TEST(CommandTable, MalformedPatternsAreRefused) {
+    CommandTable t;
+    EXPECT_FALSE(t.Add("", [](const CommandCall&, CommandResult&) {}));
+    EXPECT_FALSE(t.Add(":A:[B", [](const CommandCall&, CommandResult&) {}));
+    EXPECT_FALSE(t.Add(":lower", [](const CommandCall&, CommandResult&) {}));
+    EXPECT_FALSE(t.Add(":OK", nullptr));
+    EXPECT_EQ(t.Size(), 0u);
+}
+
+TEST(ProgramMessage, SplitsUnitsAndParametersOutsideQuotes) {
+    const auto units = SplitProgramMessage(":MMEM:NAME 'a;b,c' ; *WAI;;:HCOP:DEV:LANG  PNG ;");
+    ASSERT_EQ(units.size(), 3u);
+    EXPECT_EQ(units[0].header, ":MMEM:NAME");
+    EXPECT_EQ(units[0].argumentText, "'a;b,c'");
+    EXPECT_EQ(units[1].header, "*WAI");
+    EXPECT_EQ(units[2].argumentText, "PNG");
+    EXPECT_EQ(SplitParameters(" PNG,  SCREEN ,COLOR"),
+              (std::vector<std::string>{"PNG", "SCREEN", "COLOR"}));
+    EXPECT_EQ(SplitParameters("'x,y', \"p,q\""), (std::vector<std::string>{"'x,y'", "\"p,q\""}));
+    EXPECT_TRUE(SplitParameters("   ").empty());
+}
+
+class GenericInstrument : public ::testing::Test {
+protected:
+    std::unique_ptr<SimInstrument> sim = CreateInstrument("generic", {"ACME,X1,1,1.0", {}});
+    std::string Run(const std::string& message) { return sim->Execute(message).bytes; }
+};
+
+TEST_F(GenericInstrument, CommonCommandsAndSeveralQueriesInOneMessage) {
+    EXPECT_EQ(Run("*IDN?"), "ACME,X1,1,1.0\n");
+    EXPECT_EQ(Run("*idn?;*OPC?"), "ACME,X1,1,1.0;1\n");
+    EXPECT_EQ(Run("*CLS;*WAI;*RST"), "");
+    // *OPC appended to a command, and a query after it.
+    EXPECT_EQ(Run("*RST;*OPC;*OPC?"), "1\n");
+    EXPECT_EQ(Run(":SYST:ERR?"), "+0,\"No error\"\n");
+}
+
+TEST_F(GenericInstrument, UnknownHeadersGiveNoReplyAndQueueErrorsInOrder) {
+    EXPECT_EQ(Run(":BOGUS?"), "");
+    EXPECT_EQ(Run("*IDN?;:NOPE;*OPC?"), "ACME,X1,1,1.0;1\n");
+    EXPECT_EQ(Run("*STB?"), "4\n");
+    EXPECT_EQ(Run("*ESR?"), "32\n");
+    EXPECT_EQ(Run("*ESR?"), "0\n");
+    EXPECT_EQ(Run(":SYSTem:ERRor:NEXT?"), "-113,\"Undefined header\"\n");
+    EXPECT_EQ(Run("syst:err?"), "-113,\"Undefined header\"\n");
+    EXPECT_EQ(Run("syst:err?"), "+0,\"No error\"\n");
+    Run(":NOPE");
+    Run("*CLS");
+    EXPECT_EQ(Run("syst:err?"), "+0,\"No error\"\n");
+}
+
+TEST_F(GenericInstrument, ErrorQueueIsBoundedAndReportsOverflowLast) {
+    for (int i = 0; i < 100; ++i)
+        Run(":NOPE");
+    EXPECT_EQ(sim->PendingErrors(), SimInstrument::kMaxErrors);
+    for (std::size_t i = 0; i + 1 < SimInstrument::kMaxErrors; ++i)
+        ASSERT_EQ(Run("SYST:ERR?"), "-113,\"Undefined header\"\n");
+    EXPECT_EQ(Run("SYST:ERR?"), "-350,\"Queue overflow\"\n");
+}
+
+TEST_F(GenericInstrument, TestBlockIsADefiniteBlockOfDeterministicBytes) {
+    const ResponseMessage r = sim->Execute(":TEST:BLOCK? 1000");
+    ASSERT_TRUE(r.hasBlock);
+    EXPECT_EQ(r.bytes.substr(0, 6), "#41000");
+    EXPECT_EQ(r.bytes.size(), 6u + 1000u + 1u);
+    EXPECT_EQ(r.bytes.back(), '\n');
+    EXPECT_EQ(r.blockDataOffset, 6u);
+    EXPECT_EQ(r.blockDataLength, 1000u);
+    // Deterministic, and not a constant pattern.
+    EXPECT_EQ(sim->Execute(":TEST:BLOCK? 1000").bytes, r.bytes);
+    EXPECT_NE(r.bytes.substr(6, 500), r.bytes.substr(506, 500));
+    EXPECT_EQ(Run(":TEST:BLOCK? 0"), "#10\n");
+    for (const char* bad : {":TEST:BLOCK? 8000001", ":TEST:BLOCK? -1", ":TEST:BLOCK? x",
+                            ":TEST:BLOCK?", ":TEST:BLOCK? 1,2"}) {
+        EXPECT_EQ(Run(bad), "") << bad;
+        EXPECT_EQ(Run("SYST:ERR?"), "-222,\"Data out of range\"\n") << bad;
+    }
+}
+
+TEST(SimInstrument, HeadersAfterASemicolonContinueThePreviousPath) {
+    auto sim = CreateInstrument("fsv", {});
+    ASSERT_TRUE(sim);
+    EXPECT_EQ(sim->Execute(":HCOP:DEV:LANG PNG;COL OFF").bytes, "");
+    EXPECT_EQ(sim->Execute(":HCOP:DEV:LANG?;COL?").bytes, "PNG;0\n");
+    // A common command in between resets the path to the root.
+    EXPECT_EQ(sim->Execute(":HCOP:DEV:COL ON;*OPC;:HCOP:DEV:COL?").bytes, "1\n");
+    EXPECT_EQ(sim->PendingErrors(), 0u);
+}
+
+TEST(SimInstrument, BlockHeadersUseTheRequestedDigitCount) {
+    EXPECT_EQ(BlockHeader(12345, 8), "#800012345");
+    EXPECT_EQ(BlockHeader(12345, 9), "#9000012345");
+    EXPECT_EQ(BlockHeader(12345, 0), "#512345");
+    // Too few digits for the length: as many as needed.
+    EXPECT_EQ(BlockHeader(12345, 3), "#512345");
+}
+
+TEST(FamilyRegistry, EveryFamilyIsCreatedWithItsDefaultIdentification) {
+    const std::vector<std::string> expected = {"generic",   "infiniivision", "infiniivision-x",
+                                               "infiniium", "fsv",           "rigol",
+                                               "siglent",   "tektronix"};
+    std::vector<std::string> names;
+    for (const FamilyInfo& f : Families()) {
+        names.emplace_back(f.name);
+        auto sim = CreateInstrument(f.name, {});
+        ASSERT_TRUE(sim) << f.name;
+        EXPECT_EQ(sim->Execute("*IDN?").bytes, std::string(f.defaultIdn) + "\n");
+        auto other = CreateInstrument(f.name, {"MAKER,MODEL,1,2", {}});
+        EXPECT_EQ(other->Execute("*IDN?").bytes, "MAKER,MODEL,1,2\n");
+    }
+    EXPECT_EQ(names, expected);
+    EXPECT_FALSE(CreateInstrument("nonesuch", {}));
+}
+
+} // namespace
+} // namespace quarvel::sim

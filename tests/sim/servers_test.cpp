@@ -1,0 +1,296 @@
+// quarvel-sim as a process on free loopback ports: raw SOCKET and VXI-11
+// spoken by hand, the portmapper over TCP and UDP, and the project's VISA
+// layer over both transports.
+
+#include "instr/visa.h"
+#include "instr/visa/oncrpc.h"
+#include "sim/family_generic.h"
+#include "tests/sim/sim_test_client.h"
+#include "tests/support/sim_process.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+
+namespace quarvel::test {
+namespace {
+
+namespace rpc = visa::rpc;
+using Clock = std::chrono::steady_clock;
+
+long long MsSince(Clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+TEST(SimSocket, AnswersQueriesAndRecordsEveryMessageInTheTranscript) {
+    SimProcess sim({"--idn", "ACME,X1,7,1.0"});
+    ASSERT_TRUE(sim.Started()) << sim.Output();
+    RawClient c(sim.SocketPort());
+    ASSERT_TRUE(c.Connected());
+    ASSERT_TRUE(c.Send("*IDN?\n"));
+    EXPECT_EQ(c.ReadLine(), "ACME,X1,7,1.0\n");
+    // Two messages in one segment, a third split over two, CR LF accepted.
+    ASSERT_TRUE(c.Send("*OPC?\n:nope\r\n:SYST:"));
+    EXPECT_EQ(c.ReadLine(), "1\n");
+    ASSERT_TRUE(c.Send("ERR?\n"));
+    EXPECT_EQ(c.ReadLine(), "-113,\"Undefined header\"\n");
+    // An unknown command gives no reply at all.
+    EXPECT_EQ(c.ReadFor(200), "");
+    EXPECT_EQ(sim.Transcript(),
+              (std::vector<std::string>{"*IDN?", "*OPC?", ":nope", ":SYST:ERR?"}));
+    sim.ClearTranscript();
+    ASSERT_TRUE(c.Send("*WAI\n*OPC?\n"));
+    EXPECT_EQ(c.ReadLine(), "1\n");
+    EXPECT_EQ(sim.Transcript(), (std::vector<std::string>{"*WAI", "*OPC?"}));
+}
+
+TEST(SimSocket, ConnectionsShareOneInstrument) {
+    SimProcess sim({"--instrument", "siglent"});
+    ASSERT_TRUE(sim.Started()) << sim.Output();
+    RawClient a(sim.SocketPort());
+    RawClient b(sim.SocketPort());
+    ASSERT_TRUE(a.Send("TRMD STOP\n*OPC?\n"));
+    EXPECT_EQ(a.ReadLine(), "1\n");
+    ASSERT_TRUE(b.Send("TRMD?\n"));
+    EXPECT_EQ(b.ReadLine(), "STOP\n");
+}
+
+TEST(SimSocket, SurvivesHostileInput) {
+    SimProcess sim({});
+    ASSERT_TRUE(sim.Started()) << sim.Output();
+    {
+        RawClient c(sim.SocketPort());
+        std::string junk(3u << 20, '\xff'); // longer than any program message, no LF
+        junk[1000] = '\0';
+        c.Send(junk);
+        c.Send("\n*IDN?\n");
+        EXPECT_EQ(c.ReadLine().substr(0, 7), "QUARVEL");
+        c.Send(":SYST:ERR?\n");
+        EXPECT_EQ(c.ReadLine(), "-223,\"Too much data\"\n");
+    }
+    RawClient after(sim.SocketPort());
+    after.Send("*OPC?\n");
+    EXPECT_EQ(after.ReadLine(), "1\n");
+}
+
+// ---------------------------------------------------------------- VXI-11 --
+
+class SimVxi11 : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(sim.Started()) << sim.Output(); }
+
+    std::int32_t CreateLink(RpcClient& c, std::uint32_t* maxRecv = nullptr) {
+        rpc::Bytes args, results;
+        rpc::Encode(args, rpc::CreateLinkParms{1, false, 0, "inst0"});
+        rpc::ReplyHeader h;
+        EXPECT_TRUE(c.Call(rpc::kVxi11CoreProgram, 1, rpc::VXI11_CREATE_LINK, args, h, results));
+        EXPECT_TRUE(rpc::ReplySucceeded(h));
+        rpc::XdrReader in(results);
+        rpc::CreateLinkResp resp;
+        EXPECT_TRUE(rpc::Decode(in, resp));
+        EXPECT_EQ(resp.error, 0);
+        if (maxRecv != nullptr)
+            *maxRecv = resp.maxRecvSize;
+        return resp.linkId;
+    }
+    rpc::DeviceWriteResp Write(RpcClient& c, std::int32_t lid, const std::string& data, bool end) {
+        rpc::Bytes args, results;
+        rpc::DeviceWriteParms p;
+        p.linkId = lid;
+        p.ioTimeout = 1000;
+        p.flags = end ? rpc::kVxi11FlagEnd : 0;
+        p.data = rpc::ByteView(reinterpret_cast<const std::uint8_t*>(data.data()), data.size());
+        rpc::Encode(args, p);
+        rpc::ReplyHeader h;
+        rpc::DeviceWriteResp resp;
+        resp.error = -1;
+        if (c.Call(rpc::kVxi11CoreProgram, 1, rpc::VXI11_DEVICE_WRITE, args, h, results)) {
+            rpc::XdrReader in(results);
+            rpc::Decode(in, resp);
+        }
+        return resp;
+    }
+    // The reply's data in `data`.
+    rpc::DeviceReadResp Read(RpcClient& c, std::int32_t lid, std::uint32_t size, std::string& data,
+                             std::uint32_t ioTimeout = 1000) {
+        rpc::Bytes args;
+        rpc::DeviceReadParms p;
+        p.linkId = lid;
+        p.requestSize = size;
+        p.ioTimeout = ioTimeout;
+        rpc::Encode(args, p);
+        rpc::ReplyHeader h;
+        rpc::DeviceReadResp resp;
+        resp.error = -1;
+        if (c.Call(rpc::kVxi11CoreProgram, 1, rpc::VXI11_DEVICE_READ, args, h, m_readResults,
+                   static_cast<int>(ioTimeout) + 3000)) {
+            rpc::XdrReader in(m_readResults);
+            rpc::Decode(in, resp);
+            data.assign(reinterpret_cast<const char*>(resp.data.data()), resp.data.size());
+        }
+        return resp;
+    }
+    std::int32_t SimpleCall(RpcClient& c, std::uint32_t proc, std::int32_t lid) {
+        rpc::Bytes args, results;
+        if (proc == rpc::VXI11_DESTROY_LINK)
+            rpc::Encode(args, rpc::DeviceLink{lid});
+        else
+            rpc::Encode(args, rpc::DeviceGenericParms{lid, 0, 0, 1000});
+        rpc::ReplyHeader h;
+        if (!c.Call(rpc::kVxi11CoreProgram, 1, proc, args, h, results))
+            return -1;
+        rpc::XdrReader in(results);
+        rpc::DeviceError e;
+        rpc::Decode(in, e);
+        return e.error;
+    }
+
+    SimProcess sim{{"--instrument", "generic", "--idn", "ACME,V11,3,2.0"}};
+
+private:
+    rpc::Bytes m_readResults;
+};
+
+TEST_F(SimVxi11, PortmapperTellsTheCorePortOverTcpAndUdp) {
+    for (bool udp : {false, true}) {
+        RpcClient pm(sim.PortmapperPort(), udp);
+        ASSERT_TRUE(pm.Connected());
+        rpc::Bytes args, results;
+        rpc::Encode(args, rpc::PortmapMapping{rpc::kVxi11CoreProgram, 1, rpc::kIpProtoTcp, 0});
+        rpc::ReplyHeader h;
+        ASSERT_TRUE(pm.Call(rpc::kPortmapProgram, 2, rpc::kPortmapProcGetPort, args, h, results))
+            << (udp ? "udp" : "tcp");
+        ASSERT_TRUE(rpc::ReplySucceeded(h));
+        rpc::XdrReader in(results);
+        std::uint32_t port = 0;
+        ASSERT_TRUE(rpc::DecodeGetPortResult(in, port));
+        EXPECT_EQ(port, static_cast<std::uint32_t>(sim.Vxi11Port()));
+        // An unregistered program: port 0.
+        args.clear();
+        rpc::Encode(args, rpc::PortmapMapping{100003, 3, rpc::kIpProtoTcp, 0});
+        ASSERT_TRUE(pm.Call(rpc::kPortmapProgram, 2, rpc::kPortmapProcGetPort, args, h, results));
+        rpc::XdrReader in2(results);
+        ASSERT_TRUE(rpc::DecodeGetPortResult(in2, port));
+        EXPECT_EQ(port, 0u);
+    }
+}
+
+TEST_F(SimVxi11, WriteGathersUntilEndAndReadServesInPiecesWithEndOnTheLast) {
+    RpcClient c(sim.Vxi11Port());
+    ASSERT_TRUE(c.Connected());
+    std::uint32_t maxRecv = 0;
+    const std::int32_t lid = CreateLink(c, &maxRecv);
+    EXPECT_GE(maxRecv, 1024u);
+    EXPECT_EQ(Write(c, lid, "*ID", false).size, 3u);
+    EXPECT_EQ(Write(c, lid, "N?\n", true).size, 3u);
+    std::string data;
+    rpc::DeviceReadResp r = Read(c, lid, 5, data);
+    EXPECT_EQ(r.error, 0);
+    EXPECT_EQ(data, "ACME,");
+    EXPECT_EQ(r.reason, rpc::kVxi11ReasonRequestCount);
+    r = Read(c, lid, 1000, data);
+    EXPECT_EQ(data, "V11,3,2.0\n");
+    EXPECT_EQ(r.reason, rpc::kVxi11ReasonEnd);
+    EXPECT_EQ(sim.Transcript(), std::vector<std::string>{"*IDN?"});
+
+    // Several queries before reading: each reply is its own message.
+    Write(c, lid, "*OPC?", true);
+    Write(c, lid, ":TEST:BLOCK? 3", true);
+    r = Read(c, lid, 1000, data);
+    EXPECT_EQ(data, "1\n");
+    EXPECT_EQ(r.reason, rpc::kVxi11ReasonEnd);
+    r = Read(c, lid, 1000, data);
+    EXPECT_EQ(data.substr(0, 3), "#13");
+    EXPECT_EQ(data.size(), 7u);
+
+    EXPECT_EQ(SimpleCall(c, rpc::VXI11_DEVICE_READSTB, lid), 0);
+    EXPECT_EQ(SimpleCall(c, rpc::VXI11_DEVICE_CLEAR, lid), 0);
+    EXPECT_EQ(SimpleCall(c, rpc::VXI11_DESTROY_LINK, lid), 0);
+    EXPECT_EQ(SimpleCall(c, rpc::VXI11_DESTROY_LINK, lid), rpc::VXI11_INVALID_LINK);
+    EXPECT_EQ(Write(c, lid, "*IDN?", true).error, rpc::VXI11_INVALID_LINK);
+}
+
+TEST_F(SimVxi11, ReadWithNothingPendingTimesOutAfterIoTimeout) {
+    RpcClient c(sim.Vxi11Port());
+    const std::int32_t lid = CreateLink(c);
+    std::string data;
+    const auto start = Clock::now();
+    const rpc::DeviceReadResp r = Read(c, lid, 100, data, 300);
+    const long long elapsed = MsSince(start);
+    EXPECT_EQ(r.error, rpc::VXI11_IO_TIMEOUT);
+    EXPECT_TRUE(data.empty());
+    EXPECT_GE(elapsed, 280);
+    // Device clear drops an unread reply.
+    Write(c, lid, "*IDN?", true);
+    SimpleCall(c, rpc::VXI11_DEVICE_CLEAR, lid);
+    EXPECT_EQ(Read(c, lid, 100, data, 100).error, rpc::VXI11_IO_TIMEOUT);
+}
+
+TEST_F(SimVxi11, WrongProgramVersionProcedureAndGarbageArgumentsAreRejected) {
+    RpcClient c(sim.Vxi11Port());
+    rpc::Bytes none, results;
+    rpc::ReplyHeader h;
+    ASSERT_TRUE(c.Call(0x0607B0, 1, 10, none, h, results));
+    EXPECT_EQ(h.stat, rpc::PROG_UNAVAIL);
+    ASSERT_TRUE(c.Call(rpc::kVxi11CoreProgram, 2, 10, none, h, results));
+    EXPECT_EQ(h.stat, rpc::PROG_MISMATCH);
+    ASSERT_TRUE(c.Call(rpc::kVxi11CoreProgram, 1, 99, none, h, results));
+    EXPECT_EQ(h.stat, rpc::PROC_UNAVAIL);
+    ASSERT_TRUE(c.Call(rpc::kVxi11CoreProgram, 1, rpc::VXI11_CREATE_LINK, none, h, results));
+    EXPECT_EQ(h.stat, rpc::GARBAGE_ARGS);
+    // A record of junk: no reply, and the connection still works afterwards.
+    rpc::Bytes junk;
+    const rpc::Bytes body = {1, 2, 3, 4, 5, 6, 7};
+    rpc::AppendRecord(junk, body);
+    ASSERT_TRUE(c.SendRaw(junk));
+    EXPECT_GT(CreateLink(c), 0);
+    // A record claiming more than any call may carry ends the connection.
+    ASSERT_TRUE(c.SendRaw({0xFF, 0xFF, 0xFF, 0xF0}));
+    EXPECT_TRUE(c.PeerClosed(2000));
+}
+
+// ------------------------------------------------- through the VISA layer --
+
+class SimVisa : public ::testing::TestWithParam<bool> {};
+
+TEST_P(SimVisa, QueriesAndBlocksThroughTheProjectVisaLayer) {
+    const bool vxi11 = GetParam();
+    SimProcess sim({"--idn", "ACME,VISA,1,1.0", "--max-recv-size", "16"});
+    ASSERT_TRUE(sim.Started()) << sim.Output();
+    ViSession rm = 0, vi = 0;
+    ASSERT_EQ(viOpenDefaultRM(&rm), VI_SUCCESS);
+    viSetAttribute(rm, QVI_ATTR_PORTMAPPER_PORT, static_cast<ViAttrState>(sim.PortmapperPort()));
+    const std::string resource = vxi11 ? sim.Vxi11Resource() : sim.SocketResource();
+    ASSERT_EQ(viOpen(rm, resource.c_str(), VI_NULL, 0, &vi), VI_SUCCESS) << resource;
+
+    char idn[256] = {};
+    ASSERT_EQ(viQueryf(vi, "*IDN?\n", "%t", idn), VI_SUCCESS);
+    EXPECT_STREQ(idn, "ACME,VISA,1,1.0\n");
+
+    // A command longer than maxRecvSize arrives whole (chunked writes on VXI-11).
+    ASSERT_EQ(viPrintf(vi, "%s\n", ":SYSTEM:ERROR:NEXT?;*OPC?;*OPC?;*OPC?"), VI_SUCCESS);
+    char reply[256] = {};
+    ASSERT_EQ(viScanf(vi, "%t", reply), VI_SUCCESS);
+    EXPECT_STREQ(reply, "+0,\"No error\";1;1;1\n");
+
+    std::vector<unsigned char> block(300000);
+    ViUInt32 count = static_cast<ViUInt32>(block.size());
+    ASSERT_EQ(viPrintf(vi, ":TEST:BLOCK? %u\n", 250000u), VI_SUCCESS);
+    ASSERT_EQ(viScanf(vi, "%#b\n", &count, block.data()), VI_SUCCESS);
+    ASSERT_EQ(count, 250000u);
+    bool same = true;
+    for (std::size_t i = 0; i < count && same; ++i)
+        same = block[i] == sim::TestBlockByte(i);
+    EXPECT_TRUE(same);
+    EXPECT_EQ(sim.Transcript().front(), "*IDN?");
+    EXPECT_EQ(sim.Transcript()[1], ":SYSTEM:ERROR:NEXT?;*OPC?;*OPC?;*OPC?");
+    viClose(vi);
+    viClose(rm);
+}
+
+INSTANTIATE_TEST_SUITE_P(Transports, SimVisa, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Vxi11" : "Socket"; });
+
+} // namespace
+} // namespace quarvel::test

@@ -1,0 +1,65 @@
+#pragma once
+
+// Clients that speak to quarvel-sim by hand over real loopback sockets: a raw
+// TCP client for the SOCKET port and an ONC RPC client (TCP or UDP) that
+// frames calls with the project's codec.
+
+#include "instr/visa/oncrpc.h"
+
+#include <cstdint>
+#include <string>
+
+namespace quarvel::test {
+
+class RawClient {
+public:
+    explicit RawClient(int port);
+    ~RawClient();
+    RawClient(const RawClient&) = delete;
+    RawClient& operator=(const RawClient&) = delete;
+
+    bool Connected() const { return m_fd >= 0; }
+    bool Send(const std::string& bytes);
+    // Reads until count bytes arrived, the peer closed or timeoutMs passed
+    // without data.
+    std::string Read(std::size_t count, int timeoutMs = 3000);
+    // Reads through the next LF.
+    std::string ReadLine(int timeoutMs = 3000);
+    // Whatever arrives within timeoutMs.
+    std::string ReadFor(int timeoutMs);
+    bool PeerClosed() const { return m_closed; }
+    int Receives() const { return m_receives; }
+
+private:
+    int m_fd = -1;
+    bool m_closed = false;
+    int m_receives = 0;
+    std::string m_buffer;
+    bool Fill(int timeoutMs);
+};
+
+class RpcClient {
+public:
+    // TCP with record marking, or one datagram per call over UDP.
+    RpcClient(int port, bool udp = false);
+    ~RpcClient();
+    RpcClient(const RpcClient&) = delete;
+    RpcClient& operator=(const RpcClient&) = delete;
+
+    bool Connected() const { return m_fd >= 0; }
+    // Sends a call and waits for its reply; false when none arrives in time
+    // or the connection closed. The results stay in `results`.
+    bool Call(std::uint32_t program, std::uint32_t version, std::uint32_t procedure,
+              const visa::rpc::Bytes& args, visa::rpc::ReplyHeader& reply,
+              visa::rpc::Bytes& results, int timeoutMs = 5000);
+    // Sends raw record bytes (already framed, or any bytes at all).
+    bool SendRaw(const visa::rpc::Bytes& bytes);
+    bool PeerClosed(int timeoutMs);
+
+private:
+    int m_fd = -1;
+    bool m_udp = false;
+    std::uint32_t m_xid = 0x5100;
+};
+
+} // namespace quarvel::test
