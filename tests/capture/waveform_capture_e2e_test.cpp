@@ -1,0 +1,175 @@
+// Captures with waveform data through the capture controller: the fake
+// window, quarvel-sim over real sockets, real files read back.
+#include "tests/capture/sim_bench.h"
+
+#include "instr/instr_connection.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+using quarvel::test::FileNamesIn;
+using quarvel::test::PathExists;
+using quarvel::test::ReadFileBytes;
+using quarvel::test::ReadFileText;
+using quarvel::test::SimBench;
+using quarvel::test::WriteFileBytes;
+
+constexpr std::size_t kScopePoints = 62500;
+constexpr std::size_t kTracePoints = 691;
+
+// Sends commands to the simulated instrument over a connection of its own,
+// as a user at the instrument's front panel would change it.
+void AtInstrument(const SimBench& bench, const std::string& command) {
+    CInstrConnection panel;
+    ASSERT_TRUE(panel.Open(bench.sim.SocketResource()));
+    ViInt32 done = 0;
+    ASSERT_EQ(viPrintf(panel.GetSession(), "%s\n", command.c_str()), VI_SUCCESS);
+    ASSERT_EQ(viQueryf(panel.GetSession(), "*OPC?\n", "%d", &done), VI_SUCCESS);
+}
+
+bool HasStatus(const SimBench& bench, const std::string& text) {
+    const auto& texts = bench.window.statusTexts;
+    return std::find(texts.begin(), texts.end(), text) != texts.end();
+}
+
+std::size_t CountLines(const std::string& text) {
+    return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+// "Save sequential" with the number 4: "shot.png" is taken, so the capture
+// numbers its files from 0004 on.
+void PrepareSequential(SimBench& bench, int dataFormat, std::vector<std::string> channels) {
+    auto& form = bench.window.form;
+    form.baseName = "shot";
+    form.sequenceText = "0004";
+    form.retrieveWaveforms = true;
+    form.dataFormatCode = dataFormat;
+    form.stopWhileCapturing = true;
+    form.tickedChannels = std::move(channels);
+    ASSERT_TRUE(WriteFileBytes(bench.dir.File("shot.png"), "taken"));
+}
+
+} // namespace
+
+TEST(WaveformCaptureE2E, SequentialCaptureWritesCsvBesideImage) {
+    SimBench bench({"--instrument", "infiniivision-x"});
+    ASSERT_TRUE(bench.Connect());
+    PrepareSequential(bench, 2, {"CHAN1", "CHAN2"});
+    bench.controller.StartOrAbortCapture();
+
+    EXPECT_TRUE(bench.controller.LastCaptureSucceeded());
+    EXPECT_EQ(bench.window.LastStatus().rfind("Data capture finished. ", 0), 0u);
+    EXPECT_NE(bench.window.LastStatus().find("Waveform data saving done."), std::string::npos);
+    EXPECT_TRUE(HasStatus(bench, "Getting waveform data for channel CHAN1..."));
+    EXPECT_TRUE(HasStatus(bench, "Getting waveform data for channel CHAN2..."));
+    EXPECT_TRUE(HasStatus(bench, "Saving waveform data..."));
+    EXPECT_EQ(FileNamesIn(bench.dir.Path()),
+              (std::vector<std::string>{"shot-0004.csv", "shot-0004.png", "shot.png"}));
+
+    // The data was read while the scope was stopped, before it ran again.
+    bench.Sync();
+    const int data = bench.IndexOfReceived(":WAVEFORM:DATA?");
+    ASSERT_GE(data, 0);
+    EXPECT_GT(bench.IndexOfReceived(":STOP"), -1);
+    EXPECT_LT(bench.IndexOfReceived(":STOP"), data);
+    EXPECT_GT(bench.IndexOfReceived(":RUN", data), data);
+
+    const std::string csv = ReadFileText(bench.dir.File("shot-0004.csv"));
+    ASSERT_EQ(csv.rfind("time/s;CHAN1(voltage/V);CHAN2(voltage/V)\r\n", 0), 0u);
+    EXPECT_EQ(CountLines(csv), kScopePoints + 1);
+    // First sample: t = -62 500 / 2 / 2E9 s; channel 1 (a sine) starts at
+    // 0 V, which is code 128, i.e. 12.5 mV; channel 2 (a square) at +0.5 V,
+    // code 144: 16 steps of 31.25 mV above 12.5 mV.
+    const std::size_t firstLine = csv.find("\r\n") + 2;
+    EXPECT_EQ(csv.substr(firstLine, csv.find("\r\n", firstLine) + 2 - firstLine),
+              "-1.562500e-005;1.250000e-002;5.125000e-001\r\n");
+    EXPECT_EQ(csv.substr(csv.size() - 2), "\r\n");
+}
+
+TEST(WaveformCaptureE2E, DirfileLeavesOutAChannelSwitchedOffAtTheInstrument) {
+    SimBench bench({"--instrument", "infiniivision-x"});
+    ASSERT_TRUE(bench.Connect());
+    PrepareSequential(bench, 1, {"CHAN1", "CHAN3"});
+    AtInstrument(bench, ":CHANnel3:DISPlay 0");
+    bench.controller.StartOrAbortCapture();
+
+    EXPECT_TRUE(HasStatus(bench, "Getting waveform data for channel CHAN1..."));
+    EXPECT_FALSE(HasStatus(bench, "Getting waveform data for channel CHAN3..."));
+    EXPECT_EQ(FileNamesIn(bench.dir.Path()),
+              (std::vector<std::string>{"shot-0004", "shot-0004.png", "shot.png"}));
+    const std::string dirfile = bench.dir.File("shot-0004");
+    EXPECT_EQ(ReadFileText(dirfile + "/format"), "xaxis.dat\tRAW\tFLOAT64\t1\r\n"
+                                                 "CHAN1.dat\tRAW\tFLOAT64\t1\r\n");
+    EXPECT_EQ(FileNamesIn(dirfile), (std::vector<std::string>{"CHAN1.dat", "format", "xaxis.dat"}));
+    EXPECT_EQ(ReadFileBytes(dirfile + "/CHAN1.dat").size(), kScopePoints * 8);
+    EXPECT_EQ(ReadFileBytes(dirfile + "/xaxis.dat").size(), kScopePoints * 8);
+}
+
+TEST(WaveformCaptureE2E, ClipboardModeReadsButWritesNothing) {
+    SimBench bench({"--instrument", "infiniivision-x"});
+    ASSERT_TRUE(bench.Connect());
+    auto& form = bench.window.form;
+    form.saveModeIndex = 1;
+    form.retrieveWaveforms = true;
+    form.dataFormatCode = 2;
+    form.tickedChannels = {"CHAN2"};
+    bench.controller.StartOrAbortCapture();
+
+    bench.Sync();
+    EXPECT_GE(bench.IndexOfReceived(":WAVEFORM:DATA?"), 0);
+    EXPECT_TRUE(HasStatus(bench, "Getting waveform data for channel CHAN2..."));
+    EXPECT_FALSE(HasStatus(bench, "Saving waveform data..."));
+    EXPECT_EQ(bench.window.clipboardCalls, 1);
+    EXPECT_TRUE(FileNamesIn(bench.dir.Path()).empty());
+    EXPECT_EQ(bench.window.LastStatus().find("Waveform data saving"), std::string::npos);
+}
+
+TEST(WaveformCaptureE2E, AnalyserTracesBesideTheImage) {
+    SimBench bench({"--instrument", "fsv"});
+    ASSERT_TRUE(bench.Connect());
+    // Trace 3 is not displayed.
+    PrepareSequential(bench, 2, {"TRACE1", "TRACE2", "TRACE3"});
+    bench.window.form.stopWhileCapturing = false;
+    bench.controller.StartOrAbortCapture();
+
+    EXPECT_TRUE(HasStatus(bench, "Getting waveform data for channel TRACE2..."));
+    EXPECT_FALSE(HasStatus(bench, "Getting waveform data for channel TRACE3..."));
+    EXPECT_NE(bench.window.LastStatus().find("Waveform data saving done."), std::string::npos);
+    const std::string csv = ReadFileText(bench.dir.File("shot-0004.csv"));
+    ASSERT_EQ(
+        csv.rfind("Frequency/Hz;TRACE1(Level/DBM/POS/WRIT);TRACE2(Level/DBM/RMS/AVER/VID)\r\n", 0),
+        0u);
+    EXPECT_EQ(CountLines(csv), kTracePoints + 1);
+    // 1 MHz to 3 GHz.
+    const std::size_t firstLine = csv.find("\r\n") + 2;
+    EXPECT_EQ(csv.substr(firstLine, 14), "1.000000e+006;");
+    const std::size_t lastLine = csv.rfind("\r\n", csv.size() - 3) + 2;
+    EXPECT_EQ(csv.substr(lastLine, 14), "3.000000e+009;");
+    bench.Sync();
+    EXPECT_GE(bench.IndexOfReceived("FORMAT:DATA REAL, 32"), 0);
+}
+
+TEST(WaveformCaptureE2E, FailedDataSavingIsReported) {
+    SimBench bench({"--instrument", "infiniivision-x"});
+    ASSERT_TRUE(bench.Connect());
+    auto& form = bench.window.form;
+    form.saveModeIndex = 2; // "Save individually"
+    form.retrieveWaveforms = true;
+    form.dataFormatCode = 1;
+    form.tickedChannels = {"CHAN1"};
+    bench.window.dialogAnswer = bench.dir.File("chosen.png");
+    // A plain file where the dirfile directory would go.
+    ASSERT_TRUE(WriteFileBytes(bench.dir.File("chosen"), "in the way"));
+    bench.controller.StartOrAbortCapture();
+
+    EXPECT_TRUE(PathExists(bench.dir.File("chosen.png")));
+    EXPECT_EQ(ReadFileText(bench.dir.File("chosen")), "in the way");
+    const std::string last = bench.window.LastStatus();
+    EXPECT_NE(last.find("Error: Waveform data saving failed."), std::string::npos) << last;
+    EXPECT_EQ(last.find("Waveform data saving done."), std::string::npos);
+    EXPECT_FALSE(bench.controller.LastCaptureSucceeded());
+}
