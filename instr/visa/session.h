@@ -25,6 +25,10 @@ public:
     Session& operator=(const Session&) = delete;
 
     SessionSettings& Settings() { return m_settings; }
+    // Starts the clock of one VISA call: however the device trickles data
+    // (endless white space, a reply that never ends), buffer fills stop
+    // with VI_ERROR_TMO once the call has taken the session timeout.
+    void BeginCall() { m_callDeadline = DeadlineAfter(m_settings.timeoutMs); }
 
     // ------------------------------------------------------ writing ----
     // Appends to the formatted write buffer; a full buffer is sent (without END).
@@ -88,6 +92,7 @@ private:
     // message is under way.
     ReadEnd m_lastEnd = ReadEnd::End;
     std::uint64_t m_pendingBlock = 0;
+    Deadline m_callDeadline = Deadline::max();
 };
 
 } // namespace quarvel::visa

@@ -131,6 +131,7 @@ template <typename Work> ViStatus WithInstrument(ViSession vi, Work&& work) {
     if (!instrument)
         return VI_ERROR_INV_OBJECT;
     std::lock_guard lock(instrument->mutex);
+    instrument->session.BeginCall();
     return work(instrument->session);
 }
 

@@ -1,0 +1,107 @@
+// Fuzzes the formatted reader and the block parser through a real session on
+// the in-memory device. The first byte chooses how the device behaves (END
+// or socket-like line feeds, piece size, dropped connection) and the read
+// formats; the rest, split at 0xFE bytes, are the replies.
+
+#include "instr/visa.h"
+#include "instr/visa/transport_memory.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+void CheckText(const char* buffer, std::size_t size) {
+    // Every text conversion must leave a NUL inside its buffer.
+    if (std::memchr(buffer, '\0', size) == nullptr)
+        std::abort();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 2)
+        return 0;
+    static const bool registered = [] {
+        quarvel::visa::RegisterMemoryTransport();
+        return true;
+    }();
+    (void)registered;
+    static ViSession rm = [] {
+        ViSession s = VI_NULL;
+        viOpenDefaultRM(&s);
+        return s;
+    }();
+
+    const std::uint8_t mode = data[0];
+    const std::uint8_t formats = data[1];
+    quarvel::visa::MemoryDeviceOptions options;
+    options.signalsEnd = (mode & 1) != 0;
+    options.dropWhenEmpty = (mode & 2) != 0;
+    options.pieceSize = std::size_t{1} << ((mode >> 2) & 15);
+    auto device = quarvel::visa::CreateMemoryDevice("fuzz", options);
+    std::string reply;
+    for (std::size_t i = 2; i < size; ++i) {
+        if (data[i] == 0xFE) {
+            device->QueueReply(reply);
+            reply.clear();
+        } else {
+            reply.push_back(static_cast<char>(data[i]));
+        }
+    }
+    device->QueueReply(reply);
+
+    ViSession vi = VI_NULL;
+    if (viOpen(rm, "QVMEM::fuzz::INSTR", VI_NULL, 0, &vi) != VI_SUCCESS)
+        std::abort();
+    // Guard bytes after each buffer catch any write past its end.
+    char text[256 + 8];
+    std::memset(text, 'G', sizeof text);
+    std::vector<unsigned char> block(64 + 8, 'G');
+    ViInt32 i32 = 0;
+    double real = 0;
+    ViUInt32 count = 0;
+    for (int step = 0; step < 4; ++step) {
+        switch ((formats >> (2 * step)) & 3) {
+        case 0:
+            viScanf(vi, "%t", text);
+            CheckText(text, 256);
+            viScanf(vi, "%d,%lf %s", &i32, &real, text);
+            CheckText(text, 256);
+            break;
+        case 1:
+            count = 64;
+            viScanf(vi, "%#b\n", &count, block.data());
+            if (count > 64)
+                std::abort();
+            viFlush(vi, VI_READ_BUF);
+            break;
+        case 2: {
+            ViUInt32 small = 5;
+            viScanf(vi, "%ld %#s %x", &i32, &small, text);
+            if (small > 4)
+                std::abort();
+            break;
+        }
+        default: {
+            ViUInt32 got = 0;
+            viRead(vi, block.data(), 64, &got);
+            if (got > 64)
+                std::abort();
+            viFlush(vi, VI_READ_BUF_DISCARD);
+            break;
+        }
+        }
+    }
+    for (std::size_t i = 256; i < sizeof text; ++i)
+        if (text[i] != 'G')
+            std::abort();
+    for (std::size_t i = 64; i < block.size(); ++i)
+        if (block[i] != 'G')
+            std::abort();
+    viClose(vi);
+    return 0;
+}

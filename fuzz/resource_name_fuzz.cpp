@@ -1,0 +1,25 @@
+// Fuzzes the resource-string parser: any input gives a status, never a
+// crash, and an accepted name always has its parts.
+
+#include "instr/visa/resource_name.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    quarvel::visa::ResourceName name;
+    quarvel::visa::TransportRow row{};
+    const ViStatus s = quarvel::visa::ParseResourceName(text, name, &row);
+    if (s == VI_SUCCESS) {
+        if (name.host.empty() || name.interfaceType.empty() || name.resourceClass.empty() ||
+            row.open == nullptr)
+            std::abort();
+        if (name.resourceClass == "SOCKET" && name.port == 0)
+            std::abort();
+    } else if (s != VI_ERROR_INV_RSRC_NAME) {
+        std::abort();
+    }
+    return 0;
+}
