@@ -4,6 +4,7 @@
 
 #include "capture/capture_controller.h"
 #include "capture/image_codec.h"
+#include "capture/waveform_capture.h"
 #include "cli/commands.h"
 #include "instr/visa.h"
 
@@ -22,7 +23,8 @@ namespace {
 constexpr const char* USAGE =
     "usage: quarvel-cli capture ADDRESS [--dir D] [--name PATTERN] [--sequence N] [--format EXT]\n"
     "         [--comments TEXT] [--comments-file NAME] [--save-idn] [--stop] [--ink-saver]\n"
-    "         [--delay S] [--timeout MS] [--portmapper-port N]\n";
+    "         [--delay S] [--timeout MS] [--portmapper-port N]\n"
+    "         [--waveforms CHAN1,CHAN2,...] [--data-format csv|dirfile]\n";
 
 // The form's values as given on the command line; defaults as the settings'.
 class ConsoleForm : public ICaptureForm {
@@ -38,6 +40,10 @@ public:
     bool stopWhileCapturing = false;
     bool saveIdn = false;
     std::uint32_t delay = 0;
+    // --waveforms: the channels whose data is saved beside the image.
+    bool retrieveWaveforms = false;
+    std::vector<std::string> channels;
+    int dataFormatCode = DATA_FORMAT_CSV; // the settings' default
 
     std::string GetVisaAddress() const override { return address; }
     std::string GetImageDir() const override { return imageDir; }
@@ -50,8 +56,8 @@ public:
     bool GetSaveIdnInComments() const override { return saveIdn; }
     std::uint32_t GetCaptureDelay() const override { return delay; }
     int GetSaveModeIndex() const override { return SAVE_MODE_SEQUENTIAL; }
-    int GetDataFormatCode() const override { return 1; }
-    bool IsRetrieveWaveformsChecked() const override { return false; }
+    int GetDataFormatCode() const override { return dataFormatCode; }
+    bool IsRetrieveWaveformsChecked() const override { return retrieveWaveforms; }
     int GetImageFormatIndex() const override { return -1; }
     std::string GetImageExtension() const override { return imageExtension; }
 
@@ -63,7 +69,7 @@ public:
     void AddOfferedChannel(const std::string&) override {}
     void StashComments() override { comments.clear(); }
     void SnapshotSelectedChannels() override {}
-    std::vector<std::string> CopySelectedChannels() const override { return {}; }
+    std::vector<std::string> CopySelectedChannels() const override { return channels; }
     void SetCaptureButtonCaption(const std::string&) override {}
 };
 
@@ -113,6 +119,23 @@ bool IsEncoderExtension(const std::string& extension) {
     return false;
 }
 
+// "CHAN1, CHAN2" → {"CHAN1", "CHAN2"}; blanks around names dropped.
+std::vector<std::string> SplitChannels(std::string_view text) {
+    std::vector<std::string> names;
+    while (!text.empty()) {
+        const std::size_t comma = std::min(text.find(','), text.size());
+        std::string_view name = text.substr(0, comma);
+        while (!name.empty() && name.front() == ' ')
+            name.remove_prefix(1);
+        while (!name.empty() && name.back() == ' ')
+            name.remove_suffix(1);
+        if (!name.empty())
+            names.emplace_back(name);
+        text.remove_prefix(std::min(comma + 1, text.size()));
+    }
+    return names;
+}
+
 std::string ToLower(std::string text) {
     for (auto& c : text)
         if (c >= 'A' && c <= 'Z')
@@ -147,8 +170,9 @@ bool ParseArguments(int argc, char** argv, ConsoleForm& form, ExtraOptions& extr
             continue;
         }
         static constexpr std::string_view kValued[] = {
-            "--dir",           "--name",  "--sequence", "--format",         "--comments",
-            "--comments-file", "--delay", "--timeout",  "--portmapper-port"};
+            "--dir",           "--name",  "--sequence", "--format",          "--comments",
+            "--comments-file", "--delay", "--timeout",  "--portmapper-port", "--waveforms",
+            "--data-format"};
         if (std::find(std::begin(kValued), std::end(kValued), option) == std::end(kValued)) {
             std::fprintf(stderr, "quarvel-cli capture: unknown option '%s'\n", argv[i]);
             return false;
@@ -182,6 +206,14 @@ bool ParseArguments(int argc, char** argv, ConsoleForm& form, ExtraOptions& extr
             ok = ParseNumber(value, 1, 3600000u, extra.timeoutMs);
         } else if (option == "--portmapper-port") {
             ok = ParseNumber(value, 1, 65535u, extra.portmapperPort);
+        } else if (option == "--waveforms") {
+            form.channels = SplitChannels(value);
+            form.retrieveWaveforms = true;
+            ok = !form.channels.empty();
+        } else if (option == "--data-format") {
+            const std::string format = ToLower(value);
+            ok = format == "csv" || format == "dirfile";
+            form.dataFormatCode = format == "dirfile" ? DATA_FORMAT_DIRFILE : DATA_FORMAT_CSV;
         }
         if (!ok) {
             std::fprintf(stderr, "quarvel-cli capture: invalid value for %s: '%s'\n", argv[i - 1],
