@@ -1,5 +1,7 @@
 #include "instr/instr_ll.h"
 
+#include "instr/png_extent.h"
+
 #include <algorithm>
 #include <new>
 
@@ -58,6 +60,24 @@ bool CInstrLL::SendCommands(std::initializer_list<const char*> commands) const {
     return true;
 }
 
+ViStatus CInstrLL::ReadRawImage() {
+    // Only reads that ended with the message count: VI_SUCCESS_MAX_CNT means
+    // the image did not fit into the buffer.
+    ViStatus status = viRead(m_session, m_imageBuffer.get(), m_imageBufferSize, &m_imageBufferSize);
+    // A raw socket has no END, so its reads also end at each line feed of the
+    // PNG file; the rest follows until the file's own end. Over VXI-11 the
+    // first read already holds the whole file.
+    while (status == VI_SUCCESS && IsUnfinishedPng(m_imageBuffer.get(), m_imageBufferSize)) {
+        ViUInt32 more = 0;
+        status = viRead(m_session, m_imageBuffer.get() + m_imageBufferSize,
+                        IMAGE_BUFFER_CAPACITY - m_imageBufferSize, &more);
+        m_imageBufferSize += more;
+        if (status == VI_SUCCESS && more == 0)
+            return VI_ERROR_IO; // an empty message inside a file: not an image
+    }
+    return status;
+}
+
 bool CInstrLL::TransferScreenImage(ByteBuffer& out, const ImageTransferSteps& steps) {
     // One buffer for the life of the driver, so a capture allocates nothing
     // for the transfer. The previous read left its image length in the count.
@@ -94,9 +114,7 @@ bool CInstrLL::TransferScreenImage(ByteBuffer& out, const ImageTransferSteps& st
         status = viScanf(m_session, "%#b \n", &m_imageBufferSize, m_imageBuffer.get());
         break;
     case ImageRead::Raw:
-        // Only a read that ended with the message counts: VI_SUCCESS_MAX_CNT
-        // means the image did not fit into the buffer.
-        status = viRead(m_session, m_imageBuffer.get(), m_imageBufferSize, &m_imageBufferSize);
+        status = ReadRawImage();
         break;
     }
     if (status != VI_SUCCESS)

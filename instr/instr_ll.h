@@ -62,7 +62,7 @@ protected:
     enum class ImageRead {
         Block,              // IEEE 488.2 definite-length block, "%#b\n"
         BlockAndWhiteSpace, // the same, then any white space after it, "%#b \n"
-        Raw,                // one viRead to the end of the message; a full buffer fails
+        Raw,                // viRead to the end of the message; a full buffer fails
     };
     // The family-specific steps of a screen-image transfer. A step returns
     // false when one of its commands failed.
@@ -79,6 +79,11 @@ protected:
     // A failure after the timeout change leaves TRANSFER_TIMEOUT_MS in place;
     // nothing is appended on failure.
     bool TransferScreenImage(ByteBuffer& out, const ImageTransferSteps& steps);
+
+    // The raw variant of the image read: to the end of the message, or of
+    // the PNG file where the transport has no END; VI_SUCCESS only when the
+    // image is complete within the buffer.
+    ViStatus ReadRawImage();
 
     // Sends `command` followed by a line feed (ending the message). The text
     // goes as an argument, never as the format, so '%' and '\\' pass unchanged.

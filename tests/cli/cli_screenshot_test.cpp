@@ -1,0 +1,132 @@
+// quarvel-cli screenshot, run as a program against quarvel-sim: the file it
+// writes holds exactly the image the instrument served, and it refuses to
+// replace files or to go on without a driver.
+
+#include "tests/support/sim_process.h"
+#include "tests/support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <sys/wait.h>
+
+namespace quarvel::test {
+namespace {
+
+struct CliRun {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs quarvel-cli with the arguments (none may contain a quote).
+CliRun RunCli(const TempDir& dir, const std::vector<std::string>& args) {
+    std::string command = QUARVEL_CLI_PATH;
+    for (const auto& a : args)
+        command += " '" + a + "'";
+    const std::string outPath = dir.File("cli.out");
+    const std::string errPath = dir.File("cli.err");
+    command += " >" + outPath + " 2>" + errPath + " </dev/null";
+    const int status = std::system(command.c_str());
+    CliRun run;
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.out = ReadFileText(outPath);
+    run.err = ReadFileText(errPath);
+    return run;
+}
+
+std::vector<std::vector<std::uint8_t>> DumpedImages(const TempDir& dumps) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dumps.Path()))
+        names.push_back(entry.path().string());
+    std::sort(names.begin(), names.end());
+    std::vector<std::vector<std::uint8_t>> images;
+    for (const auto& name : names)
+        images.push_back(ReadFileBytes(name));
+    return images;
+}
+
+struct FamilyCase {
+    const char* instrument;
+    bool vxi11;
+};
+
+class CliScreenshot : public ::testing::TestWithParam<FamilyCase> {};
+
+INSTANTIATE_TEST_SUITE_P(Families, CliScreenshot,
+                         ::testing::Values(FamilyCase{"fsv", false}, FamilyCase{"fsv", true},
+                                           FamilyCase{"rigol", false}, FamilyCase{"rigol", true},
+                                           FamilyCase{"tektronix", true}),
+                         [](const auto& info) {
+                             return std::string(info.param.instrument) +
+                                    (info.param.vxi11 ? "_Vxi11" : "_Socket");
+                         });
+
+TEST_P(CliScreenshot, WritesTheServedImageByteForByte) {
+    TempDir dumps;
+    TempDir work;
+    SimProcess sim({"--instrument", GetParam().instrument, "--dump-images", dumps.Path()});
+    ASSERT_TRUE(sim.Started());
+    const std::string file = work.File("screen.img");
+    const CliRun run =
+        GetParam().vxi11
+            ? RunCli(work, {"screenshot", "--portmapper-port", std::to_string(sim.PortmapperPort()),
+                            sim.Vxi11Resource(), file})
+            : RunCli(work, {"screenshot", sim.SocketResource(), file});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const auto served = DumpedImages(dumps);
+    ASSERT_EQ(served.size(), 1u);
+    EXPECT_EQ(ReadFileBytes(file), served[0]);
+    EXPECT_FALSE(served[0].empty());
+}
+
+TEST(CliScreenshotRefusals, ExistingFileIsKeptUnlessForced) {
+    TempDir work;
+    SimProcess sim({"--instrument", "infiniivision-x"});
+    ASSERT_TRUE(sim.Started());
+    const std::string file = work.File("keep.png");
+    ASSERT_TRUE(WriteFileBytes(file, "precious"));
+
+    const CliRun refused = RunCli(work, {"screenshot", sim.SocketResource(), file});
+    EXPECT_NE(refused.exitCode, 0);
+    EXPECT_NE(refused.err.find("--force"), std::string::npos) << refused.err;
+    EXPECT_EQ(ReadFileText(file), "precious");
+    // Refused before anything was asked of the instrument.
+    EXPECT_TRUE(sim.Transcript().empty());
+
+    const CliRun forced =
+        RunCli(work, {"screenshot", "--force", "--ink-saver", sim.SocketResource(), file});
+    ASSERT_EQ(forced.exitCode, 0) << forced.err;
+    const auto bytes = ReadFileBytes(file);
+    ASSERT_GE(bytes.size(), 8u);
+    EXPECT_EQ(std::string(bytes.begin() + 1, bytes.begin() + 4), "PNG");
+    const auto transcript = sim.Transcript();
+    EXPECT_NE(std::find(transcript.begin(), transcript.end(), ":HARDCOPY:INKSAVER ON"),
+              transcript.end());
+}
+
+TEST(CliScreenshotRefusals, FailuresExplainThemselvesAndWriteNothing) {
+    TempDir work;
+    SimProcess generic({"--instrument", "generic", "--idn", "ACME,WIDGET 9,1,1.0"});
+    ASSERT_TRUE(generic.Started());
+    const std::string file = work.File("none.png");
+
+    const CliRun unknown = RunCli(work, {"screenshot", generic.SocketResource(), file});
+    EXPECT_EQ(unknown.exitCode, 1);
+    EXPECT_NE(unknown.err.find("ACME,WIDGET 9,1,1.0"), std::string::npos) << unknown.err;
+
+    const CliRun badAddress = RunCli(work, {"screenshot", "TCPIP0::127.0.0.1::1::SOCKET", file});
+    EXPECT_EQ(badAddress.exitCode, 1);
+    EXPECT_NE(badAddress.err.find("cannot connect"), std::string::npos) << badAddress.err;
+
+    const CliRun usage = RunCli(work, {"screenshot", "--timeout", "soon", "ADDR", file});
+    EXPECT_EQ(usage.exitCode, 2);
+    EXPECT_NE(usage.err.find("--timeout"), std::string::npos) << usage.err;
+
+    EXPECT_FALSE(PathExists(file));
+}
+
+} // namespace
+} // namespace quarvel::test

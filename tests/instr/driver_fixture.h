@@ -1,0 +1,117 @@
+#pragma once
+
+// A connection to a quarvel-sim instrument over one of the two LAN transports,
+// identified and given its driver, for the driver tests.
+
+#include "instr/instr_connection.h"
+#include "instr/visa.h"
+#include "tests/support/sim_process.h"
+#include "tests/support/temp_dir.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace quarvel::test {
+
+enum class Lan { Socket, Vxi11 };
+
+inline const char* LanName(Lan lan) {
+    return lan == Lan::Socket ? "Socket" : "Vxi11";
+}
+
+// Opens the simulator's resource on `lan`; for VXI-11 the resource manager is
+// first pointed at the simulator's portmapper.
+inline bool OpenSim(CInstrConnection& connection, const SimProcess& sim, Lan lan) {
+    if (lan == Lan::Vxi11) {
+        if (viSetAttribute(connection.GetResourceManager(), QVI_ATTR_PORTMAPPER_PORT,
+                           static_cast<ViAttrState>(sim.PortmapperPort())) != VI_SUCCESS)
+            return false;
+        return connection.Open(sim.Vxi11Resource());
+    }
+    return connection.Open(sim.SocketResource());
+}
+
+inline bool ConnectToSim(CInstrConnection& connection, const SimProcess& sim, Lan lan) {
+    return OpenSim(connection, sim, lan) && connection.QueryIdn() && connection.CreateDriver();
+}
+
+// The simulator started for one family with its image replies dumped into a
+// temporary directory, and a connection to it that has its driver.
+class SimDriver {
+public:
+    SimDriver(const std::string& instrument, Lan lan, std::vector<std::string> extraArgs = {})
+        : m_sim(Args(instrument, extraArgs)) {
+        m_ready = m_sim.Started() && ConnectToSim(m_connection, m_sim, lan);
+        // The identification is not part of what the driver tests compare.
+        m_sim.ClearTranscript();
+    }
+
+    bool Ready() const { return m_ready; }
+    CInstrLL& Driver() { return *m_connection.GetDriver(); }
+    CInstrConnection& Connection() { return m_connection; }
+    const SimProcess& Sim() const { return m_sim; }
+
+    // Every command the simulator received since the last call. Over a raw
+    // socket nothing tells when the simulator has handled a command that has
+    // no reply, so an "*OPC?" query, answered after everything sent before
+    // it, marks the point; it is not part of the result.
+    std::vector<std::string> TakeTranscript() {
+        Sync();
+        std::vector<std::string> lines = std::move(m_received);
+        m_received.clear();
+        return lines;
+    }
+
+    // The image files the simulator has served so far, oldest first.
+    std::vector<std::vector<std::uint8_t>> ServedImages() {
+        Sync();
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(m_dumpDir.Path()))
+            names.push_back(entry.path().string());
+        std::sort(names.begin(), names.end());
+        std::vector<std::vector<std::uint8_t>> images;
+        for (const auto& name : names)
+            images.push_back(ReadFileBytes(name));
+        return images;
+    }
+
+    ViUInt32 SessionTimeout() const {
+        ViUInt32 timeout = 0;
+        viGetAttribute(m_connection.GetSession(), VI_ATTR_TMO_VALUE, &timeout);
+        return timeout;
+    }
+    bool SetSessionTimeout(ViUInt32 ms) {
+        return viSetAttribute(m_connection.GetSession(), VI_ATTR_TMO_VALUE, ms) == VI_SUCCESS;
+    }
+
+private:
+    void Sync() {
+        ViInt32 complete = 0;
+        const bool synced =
+            viQueryf(m_connection.GetSession(), "*OPC?\n", "%d", &complete) == VI_SUCCESS;
+        std::vector<std::string> lines = m_sim.Transcript();
+        m_sim.ClearTranscript();
+        if (synced && !lines.empty() && lines.back() == "*OPC?")
+            lines.pop_back();
+        m_received.insert(m_received.end(), lines.begin(), lines.end());
+    }
+
+    std::vector<std::string> Args(const std::string& instrument,
+                                  const std::vector<std::string>& extra) const {
+        std::vector<std::string> args = {"--instrument", instrument, "--dump-images",
+                                         m_dumpDir.Path()};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return args;
+    }
+
+    TempDir m_dumpDir; // declared before m_sim: the simulator writes into it
+    SimProcess m_sim;
+    CInstrConnection m_connection;
+    bool m_ready = false;
+    std::vector<std::string> m_received;
+};
+
+} // namespace quarvel::test

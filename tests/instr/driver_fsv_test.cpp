@@ -1,0 +1,142 @@
+// The R&S FSV driver against the simulated analyser: the one-time hardcopy
+// set-up, the colour map per capture, the file read back as a block.
+
+#include "instr/instr_rs_fsv.h"
+#include "tests/instr/driver_fixture.h"
+
+#include <gtest/gtest.h>
+
+namespace quarvel::test {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+const Lines HARDCOPY_SETUP = {
+    ":SYSTEM:DISPLAY:UPDATE ON", ":MMEM:NAME 'C:\\r_s\\instr\\user\\hardcopy.png'",
+    ":HCOPY:DESTINATION 'MMEM'", ":HCOPY:DEVICE:LANGUAGE PNG",
+    ":HCOPY:DEVICE:COLOR ON",    ":HCOPY:ITEM:WINDOW:TEXT ''",
+    ":HCOPY:TDSTAMP:STATE OFF",
+};
+
+Lines CaptureCommands(const char* colourMap) {
+    return {colourMap, ":HCOPY", "*WAI", ":MMEM:DATA? 'C:\\r_s\\instr\\user\\hardcopy.png'"};
+}
+
+Lines FirstCaptureCommands(const char* colourMap) {
+    Lines lines = HARDCOPY_SETUP;
+    const Lines rest = CaptureCommands(colourMap);
+    lines.insert(lines.end(), rest.begin(), rest.end());
+    return lines;
+}
+
+// A session number the VISA layer does not know (its session was closed), so
+// every command sent through it fails.
+ViSession ClosedSession(SimDriver& sim) {
+    ViSession session = 0;
+    if (viOpen(sim.Connection().GetResourceManager(), sim.Sim().SocketResource().c_str(), VI_NULL,
+               0, &session) != VI_SUCCESS)
+        return 0;
+    viClose(session);
+    return session;
+}
+
+class FsvDriver : public ::testing::TestWithParam<Lan> {};
+
+INSTANTIATE_TEST_SUITE_P(Lan, FsvDriver, ::testing::Values(Lan::Socket, Lan::Vxi11),
+                         [](const auto& info) { return LanName(info.param); });
+
+TEST_P(FsvDriver, SetUpOnceThenFourCommandsPerCapture) {
+    SimDriver sim("fsv", GetParam());
+    ASSERT_TRUE(sim.Ready());
+    auto* fsv = dynamic_cast<CInstrRSFSV*>(&sim.Driver());
+    ASSERT_NE(fsv, nullptr);
+    ASSERT_TRUE(sim.SetSessionTimeout(1800));
+
+    ByteBuffer first;
+    ASSERT_TRUE(fsv->GetScreenshot(first));
+    EXPECT_EQ(sim.TakeTranscript(), FirstCaptureCommands(":HCOPY:CMAP:DEFAULT4"));
+    EXPECT_TRUE(fsv->IsHardcopyReady());
+    EXPECT_EQ(sim.SessionTimeout(), 1800u);
+
+    // The ink saver changes only the colour map.
+    fsv->SetInkSaver(true);
+    ByteBuffer second;
+    ASSERT_TRUE(fsv->GetScreenshot(second));
+    EXPECT_EQ(sim.TakeTranscript(), CaptureCommands(":HCOPY:CMAP:DEFAULT2"));
+    fsv->SetInkSaver(false);
+    ByteBuffer third;
+    ASSERT_TRUE(fsv->GetScreenshot(third));
+    EXPECT_EQ(sim.TakeTranscript(), CaptureCommands(":HCOPY:CMAP:DEFAULT4"));
+
+    // What arrived is the hardcopy file the analyser served each time.
+    const auto served = sim.ServedImages();
+    ASSERT_EQ(served.size(), 3u);
+    EXPECT_EQ(first, served[0]);
+    EXPECT_EQ(second, served[1]);
+    EXPECT_EQ(third, served[2]);
+    EXPECT_NE(first, second); // inverted colour map, another image
+}
+
+TEST_P(FsvDriver, FailedSetUpIsSentWholeByTheNextCapture) {
+    SimDriver sim("fsv", GetParam());
+    ASSERT_TRUE(sim.Ready());
+    auto* fsv = dynamic_cast<CInstrRSFSV*>(&sim.Driver());
+    ASSERT_NE(fsv, nullptr);
+    const ViSession good = fsv->GetSession();
+    const ViSession closed = ClosedSession(sim);
+    ASSERT_NE(closed, 0u);
+    ASSERT_NE(closed, good);
+    sim.TakeTranscript();
+
+    fsv->SetSession(closed);
+    ByteBuffer out;
+    EXPECT_FALSE(fsv->GetScreenshot(out));
+    EXPECT_TRUE(out.empty());
+    EXPECT_FALSE(fsv->IsHardcopyReady());
+
+    fsv->SetSession(good);
+    ASSERT_TRUE(fsv->GetScreenshot(out));
+    EXPECT_EQ(sim.TakeTranscript(), FirstCaptureCommands(":HCOPY:CMAP:DEFAULT4"));
+    EXPECT_EQ(sim.ServedImages().back(), out);
+
+    // A capture failing after the set-up keeps the set-up done.
+    fsv->SetSession(closed);
+    ByteBuffer failed;
+    EXPECT_FALSE(fsv->GetScreenshot(failed));
+    EXPECT_TRUE(failed.empty());
+    EXPECT_TRUE(fsv->IsHardcopyReady());
+    fsv->SetSession(good);
+    ByteBuffer later;
+    ASSERT_TRUE(fsv->GetScreenshot(later));
+    EXPECT_EQ(sim.TakeTranscript(), CaptureCommands(":HCOPY:CMAP:DEFAULT4"));
+}
+
+TEST_P(FsvDriver, HasNoRunControlAndAsksForTheScaledImage) {
+    SimDriver sim("fsv", GetParam());
+    ASSERT_TRUE(sim.Ready());
+    CInstrLL& driver = sim.Driver();
+    EXPECT_FALSE(driver.StopInstrument());
+    EXPECT_FALSE(driver.RunInstrument(true, false));
+    EXPECT_FALSE(driver.RunInstrument(true, true));
+    EXPECT_EQ(sim.TakeTranscript(), Lines{});
+    EXPECT_TRUE(driver.NeedsScreenshotResize());
+    EXPECT_EQ(driver.GetModel(), "");
+}
+
+TEST(FsvDriverConnections, ANewConnectionSendsTheSetUpAgain) {
+    SimProcess sim({"--instrument", "fsv"});
+    ASSERT_TRUE(sim.Started());
+    CInstrConnection connection;
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        ASSERT_TRUE(ConnectToSim(connection, sim, Lan::Socket));
+        sim.ClearTranscript();
+        ByteBuffer out;
+        ASSERT_TRUE(connection.GetDriver()->GetScreenshot(out));
+        EXPECT_EQ(sim.Transcript(), FirstCaptureCommands(":HCOPY:CMAP:DEFAULT4"));
+        connection.Disconnect();
+    }
+}
+
+} // namespace
+} // namespace quarvel::test

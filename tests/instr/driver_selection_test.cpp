@@ -1,0 +1,308 @@
+// Identification: splitting the "*IDN?" reply, choosing the driver family, and
+// the connection's identification state over a real session to quarvel-sim.
+
+#include "instr/driver_table.h"
+#include "instr/instr_connection.h"
+#include "instr/instr_keys_infiniium.h"
+#include "instr/instr_keys_infiniivision.h"
+#include "instr/instr_rigol_ds.h"
+#include "instr/instr_rs_fsv.h"
+#include "instr/instr_sigl_sds.h"
+#include "instr/instr_tek_tds.h"
+#include "tests/instr/driver_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <typeindex>
+#include <typeinfo>
+
+namespace quarvel::test {
+namespace {
+
+struct SplitCase {
+    const char* idn;
+    const char* manufacturer;
+    const char* model;
+};
+
+TEST(SplitIdn, FieldsAsInstrumentsSendThem) {
+    const SplitCase cases[] = {
+        {"KEYSIGHT TECHNOLOGIES,DSO-X 3034A,MY12345678,02.41.2015102200", "KEYSIGHT TECHNOLOGIES",
+         "DSO-X 3034A"},
+        // Fields are not trimmed: the space after the comma stays.
+        {"KEYSIGHT TECHNOLOGIES, DSO-X 3034A, MY1, 1.0", "KEYSIGHT TECHNOLOGIES", " DSO-X 3034A"},
+        // An empty model field moves the serial number up.
+        {"RIGOL TECHNOLOGIES,,DS1ZA000000001,00.04.04", "RIGOL TECHNOLOGIES", "DS1ZA000000001"},
+        // Leading commas and runs of commas are one separator.
+        {",,,TEKTRONIX,,,TDS 3034B", "TEKTRONIX", "TDS 3034B"},
+        {"ACME INSTRUMENTS", "ACME INSTRUMENTS", ""},
+        {"ACME INSTRUMENTS,", "ACME INSTRUMENTS", ""},
+        {"ACME INSTRUMENTS,,,", "ACME INSTRUMENTS", ""},
+        {",,,", "", ""},
+        {"", "", ""},
+        {" ", " ", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.idn);
+        const IdnFields fields = SplitIdn(c.idn);
+        EXPECT_EQ(fields.manufacturer, c.manufacturer);
+        EXPECT_EQ(fields.model, c.model);
+    }
+}
+
+// Which class a manufacturer/model pair gets; typeid, because the X-series
+// class derives from the older InfiniiVision class.
+std::type_index SelectedClass(const char* manufacturer, const char* model) {
+    const DriverTableRow* row = FindDriverRow(manufacturer, model);
+    if (row == nullptr)
+        return typeid(void);
+    const std::unique_ptr<CInstrLL> driver = row->create();
+    return typeid(*driver);
+}
+
+struct SelectCase {
+    const char* manufacturer;
+    const char* model;
+    std::type_index expected;
+};
+
+TEST(DriverTable, ChoosesTheFamilyFromManufacturerAndModel) {
+    const std::type_index none = typeid(void);
+    const std::type_index vision = typeid(CInstrKeysInfiniiVision);
+    const std::type_index visionX = typeid(CInstrKeysInfiniiVisionX);
+    const std::type_index infiniium = typeid(CInstrKeysInfiniium);
+    const SelectCase cases[] = {
+        // Both names of the company, the same drivers.
+        {"AGILENT TECHNOLOGIES", "DSO-X 3034A", visionX},
+        {"KEYSIGHT TECHNOLOGIES", "DSO-X 3034A", visionX},
+        {"KEYSIGHT TECHNOLOGIES", "MSO-X 4154A", visionX},
+        {"AGILENT TECHNOLOGIES", "MSO7104B", vision},
+        {"KEYSIGHT TECHNOLOGIES", "DSO5054A", vision},
+        {"KEYSIGHT TECHNOLOGIES", "MSO6104A", vision},
+        {"AGILENT TECHNOLOGIES", "DSO9254A", infiniium},
+        {"KEYSIGHT TECHNOLOGIES", "DSOS254A", infiniium},
+        {"KEYSIGHT TECHNOLOGIES", "DSAZ594A", infiniium},
+        {"KEYSIGHT TECHNOLOGIES", "MSOV334A", infiniium},
+        {"KEYSIGHT TECHNOLOGIES", "33522B", none},
+        {"KEYSIGHT TECHNOLOGIES", "DSO", none},
+        {"KEYSIGHT TECHNOLOGIES", "", none},
+        // Manufacturer names compare exactly, case included.
+        {"Agilent Technologies", "DSO-X 3034A", none},
+        {"Keysight Technologies", "MSO7104B", none},
+        {"Rohde&Schwarz", "FSV-7", typeid(CInstrRSFSV)},
+        {"Rohde&Schwarz", "FSV-40", typeid(CInstrRSFSV)},
+        {"ROHDE&SCHWARZ", "FSV-7", none},
+        {"Rohde&Schwarz", "FSW-26", none},
+        {"Siglent Technologies", "SDS1104X-E", typeid(CInstrSiglSDS)},
+        {"SIGLENT TECHNOLOGIES", "SDS1104X-E", none},
+        {"Siglent Technologies", "SSA3021X", none},
+        {"TEKTRONIX", "TDS 3034B", typeid(CInstrTekTDS)},
+        {"TEKTRONIX", "MSO 4104", none},
+        // DS1000Z/MSO1000Z end in Z; every DS2000 and DS6000 qualifies.
+        {"RIGOL TECHNOLOGIES", "DS1054Z", typeid(CInstrRigolDS)},
+        {"RIGOL TECHNOLOGIES", "MSO1104Z", typeid(CInstrRigolDS)},
+        {"RIGOL TECHNOLOGIES", "DS1102E", none},
+        {"RIGOL TECHNOLOGIES", "MSO1104", none},
+        {"RIGOL TECHNOLOGIES", "DS2072A", typeid(CInstrRigolDS)},
+        {"RIGOL TECHNOLOGIES", "DS6104", typeid(CInstrRigolDS)},
+        {"RIGOL TECHNOLOGIES", "MSO2072A", none},
+        {"RIGOL TECHNOLOGIES", "DS4024", none},
+        // A model with a leading space (comma-and-space replies) matches nothing.
+        {"RIGOL TECHNOLOGIES", " DS1054Z", none},
+        {"ACME", "DS1054Z", none},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.manufacturer) + " / " + c.model);
+        EXPECT_EQ(SelectedClass(c.manufacturer, c.model), c.expected);
+    }
+}
+
+TEST(DriverTable, NewDriversStartInTheirFamilyState) {
+    const auto make = [](const char* maker, const char* model) {
+        return FindDriverRow(maker, model)->create();
+    };
+    const auto fsv = make("Rohde&Schwarz", "FSV-7");
+    EXPECT_TRUE(fsv->NeedsScreenshotResize());
+    const ScreenshotResize r = fsv->GetScreenshotResize();
+    EXPECT_EQ((std::vector<int>{r.srcX, r.srcY, r.srcWidth, r.srcHeight, r.outWidth, r.outHeight}),
+              (std::vector<int>{0, 0, 1600, 1200, 800, 600}));
+
+    const auto siglent = make("Siglent Technologies", "SDS1104X-E");
+    EXPECT_EQ(dynamic_cast<CInstrSiglSDS&>(*siglent).GetTriggerMode(), "AUTO");
+    EXPECT_FALSE(siglent->NeedsScreenshotResize());
+
+    EXPECT_EQ(dynamic_cast<CInstrKeysInfiniiVision&>(*make("AGILENT TECHNOLOGIES", "MSO7104B"))
+                  .GetScreenshotCommand(),
+              ":DISPLAY:DATA? PNG, SCREEN, COLOR");
+    EXPECT_EQ(dynamic_cast<CInstrKeysInfiniiVision&>(*make("AGILENT TECHNOLOGIES", "DSO-X 3034A"))
+                  .GetScreenshotCommand(),
+              ":DISPLAY:DATA? PNG, COLOR");
+
+    // Only run control and screen capture are offered by these families;
+    // the caller's channel list is left as it was.
+    for (const auto& [maker, model] :
+         {std::pair{"KEYSIGHT TECHNOLOGIES", "DSOS254A"},
+          std::pair{"RIGOL TECHNOLOGIES", "DS1054Z"},
+          std::pair{"Siglent Technologies", "SDS1104X-E"}, std::pair{"TEKTRONIX", "TDS 3034B"}}) {
+        SCOPED_TRACE(model);
+        ChannelList channels = {"keep"};
+        make(maker, model)->GetChannelList(channels);
+        EXPECT_EQ(channels, ChannelList{"keep"});
+    }
+}
+
+// ---- Through a session to the simulated generic instrument ---------------
+
+struct IdentifyCase {
+    const char* idn;
+    std::type_index expected;
+    const char* driverModel; // the model text the driver is given
+};
+
+TEST(ConnectionIdentification, CreatesTheDriverAndHandsOverModelAndSession) {
+    const IdentifyCase cases[] = {
+        {"KEYSIGHT TECHNOLOGIES,DSO-X 3034A,MY12345678,02.41.2015102200",
+         typeid(CInstrKeysInfiniiVisionX), "DSO-X 3034A"},
+        {"AGILENT TECHNOLOGIES,MSO7104B,MY1,05.50", typeid(CInstrKeysInfiniiVision), "MSO7104B"},
+        {"KEYSIGHT TECHNOLOGIES,DSOS254A,MY1,6.30", typeid(CInstrKeysInfiniium), "DSOS254A"},
+        {"RIGOL TECHNOLOGIES,DS1054Z,DS1ZA000000001,00.04.04.SP3", typeid(CInstrRigolDS),
+         "DS1054Z"},
+        // The other families are not given the model.
+        {"Rohde&Schwarz,FSV-7,1307.9002K07/101234,2.30 SP1", typeid(CInstrRSFSV), ""},
+        {"Siglent Technologies,SDS1104X-E,SDSMMEBQ1R0000,8.2.6.1.37R9", typeid(CInstrSiglSDS), ""},
+        {"TEKTRONIX,TDS 3034B,0,CF:91.1CT FV:v3.35 TDS3FFT:v1.00", typeid(CInstrTekTDS), ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.idn);
+        SimProcess sim({"--instrument", "generic", "--idn", c.idn});
+        ASSERT_TRUE(sim.Started());
+        CInstrConnection connection;
+        ASSERT_TRUE(OpenSim(connection, sim, Lan::Socket));
+        ASSERT_TRUE(connection.QueryIdn());
+        EXPECT_EQ(connection.GetIdn(), c.idn);
+        ASSERT_TRUE(connection.CreateDriver());
+        CInstrLL* driver = connection.GetDriver();
+        ASSERT_NE(driver, nullptr);
+        EXPECT_EQ(std::type_index(typeid(*driver)), c.expected);
+        EXPECT_EQ(driver->GetModel(), c.driverModel);
+        EXPECT_EQ(driver->GetSession(), connection.GetSession());
+    }
+}
+
+TEST(ConnectionIdentification, UnrecognisedRepliesLeaveTheConnectionOpenWithoutDriver) {
+    const SplitCase cases[] = {
+        {"Agilent Technologies,DSO-X 3034A,MY1,1.0", "Agilent Technologies", "DSO-X 3034A"},
+        {"KEYSIGHT TECHNOLOGIES, DSO-X 3034A, MY1, 1.0", "KEYSIGHT TECHNOLOGIES", " DSO-X 3034A"},
+        {"RIGOL TECHNOLOGIES", "RIGOL TECHNOLOGIES", ""},
+        {"KEYSIGHT TECHNOLOGIES,33522B,MY1,1.0", "KEYSIGHT TECHNOLOGIES", "33522B"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.idn);
+        SimProcess sim({"--instrument", "generic", "--idn", c.idn});
+        ASSERT_TRUE(sim.Started());
+        CInstrConnection connection;
+        ASSERT_TRUE(OpenSim(connection, sim, Lan::Socket));
+        ASSERT_TRUE(connection.QueryIdn());
+        EXPECT_FALSE(connection.CreateDriver());
+        EXPECT_EQ(connection.GetDriver(), nullptr);
+        EXPECT_TRUE(connection.IsConnected());
+        EXPECT_EQ(connection.GetManufacturer(), c.manufacturer);
+        EXPECT_EQ(connection.GetModel(), c.model);
+    }
+}
+
+TEST(ConnectionIdentification, EmptyModelFieldMovesTheNextFieldUp) {
+    SimProcess sim({"--instrument", "generic", "--idn", "RIGOL TECHNOLOGIES,,DS2072A,1.0"});
+    ASSERT_TRUE(sim.Started());
+    CInstrConnection connection;
+    ASSERT_TRUE(ConnectToSim(connection, sim, Lan::Socket));
+    EXPECT_EQ(connection.GetModel(), "DS2072A");
+    EXPECT_NE(dynamic_cast<CInstrRigolDS*>(connection.GetDriver()), nullptr);
+}
+
+TEST(ConnectionIdentification, TrailingWhiteSpaceAndLineEndsAreRemoved) {
+    SimProcess sim({"--instrument", "generic", "--idn", "ACME,X1,1,1.0 \t\r"});
+    ASSERT_TRUE(sim.Started());
+    CInstrConnection connection;
+    ASSERT_TRUE(OpenSim(connection, sim, Lan::Socket));
+    ASSERT_TRUE(connection.QueryIdn());
+    EXPECT_EQ(connection.GetIdn(), "ACME,X1,1,1.0");
+    EXPECT_EQ(sim.Transcript(), std::vector<std::string>{"*IDN?"});
+}
+
+TEST(ConnectionIdentification, OverlongReplyKeepsTheFirst255Characters) {
+    const std::string longIdn = "ACME," + std::string(400, 'M') + ",1,1.0";
+    SimProcess sim({"--instrument", "generic", "--idn", longIdn});
+    ASSERT_TRUE(sim.Started());
+    CInstrConnection connection;
+    ASSERT_TRUE(OpenSim(connection, sim, Lan::Socket));
+    ASSERT_TRUE(connection.QueryIdn());
+    EXPECT_EQ(connection.GetIdn(), longIdn.substr(0, 255));
+}
+
+TEST(ConnectionIdentification, DisconnectKeepsManufacturerAndModelUntilTheNextCreateDriver) {
+    SimProcess first({"--instrument", "generic", "--idn", "RIGOL TECHNOLOGIES,DS1054Z,SN1,1.0"});
+    SimProcess second({"--instrument", "generic", "--idn", "TEKTRONIX,TDS 3034B,0,FV:v3.35"});
+    ASSERT_TRUE(first.Started() && second.Started());
+    CInstrConnection connection;
+    ASSERT_TRUE(ConnectToSim(connection, first, Lan::Socket));
+
+    connection.Disconnect();
+    EXPECT_FALSE(connection.IsConnected());
+    EXPECT_EQ(connection.GetDriver(), nullptr);
+    EXPECT_EQ(connection.GetIdn(), "");
+    EXPECT_EQ(connection.GetManufacturer(), "RIGOL TECHNOLOGIES");
+    EXPECT_EQ(connection.GetModel(), "DS1054Z");
+    EXPECT_FALSE(connection.QueryIdn());
+
+    // The same connection object serves the next instrument.
+    ASSERT_TRUE(OpenSim(connection, second, Lan::Socket));
+    ASSERT_TRUE(connection.QueryIdn());
+    EXPECT_EQ(connection.GetManufacturer(), "RIGOL TECHNOLOGIES");
+    ASSERT_TRUE(connection.CreateDriver());
+    EXPECT_EQ(connection.GetManufacturer(), "TEKTRONIX");
+    EXPECT_EQ(connection.GetModel(), "TDS 3034B");
+    EXPECT_NE(dynamic_cast<CInstrTekTDS*>(connection.GetDriver()), nullptr);
+}
+
+TEST(ConnectionIdentification, CreateDriverAfterDisconnectClearsTheFields) {
+    SimProcess sim({"--instrument", "generic", "--idn", "RIGOL TECHNOLOGIES,DS1054Z,SN1,1.0"});
+    ASSERT_TRUE(sim.Started());
+    CInstrConnection connection;
+    ASSERT_TRUE(ConnectToSim(connection, sim, Lan::Socket));
+    connection.Disconnect();
+    EXPECT_FALSE(connection.CreateDriver());
+    EXPECT_EQ(connection.GetManufacturer(), "");
+    EXPECT_EQ(connection.GetModel(), "");
+}
+
+TEST(ConnectionOpen, FailsWithoutChangingStateAndSendsNothingWhenClosed) {
+    CInstrConnection connection;
+    EXPECT_FALSE(connection.QueryIdn());
+    EXPECT_FALSE(connection.Open("NOT A RESOURCE"));
+    EXPECT_FALSE(connection.IsConnected());
+    EXPECT_FALSE(connection.QueryIdn());
+    connection.Disconnect(); // nothing open: harmless
+    EXPECT_FALSE(connection.IsConnected());
+}
+
+TEST(ConnectionOpen, RefusesAnAddressThatWouldNameAnotherResourceWhenCut) {
+    SimProcess sim({"--instrument", "generic", "--idn", "ACME,X1,1,1.0"});
+    ASSERT_TRUE(sim.Started());
+    // The first 255 characters name the simulator (the port with leading
+    // zeros); the whole address does not name anything.
+    const std::string tail = std::to_string(sim.SocketPort()) + "::SOCKET";
+    const std::string head = "TCPIP0::127.0.0.1::";
+    const std::string valid = head + std::string(255 - head.size() - tail.size(), '0') + tail;
+    ASSERT_EQ(valid.size(), 255u);
+    CInstrConnection connection;
+    EXPECT_FALSE(connection.Open(valid + "X"));
+    EXPECT_FALSE(connection.IsConnected());
+    // The 255-character address itself is fine.
+    ASSERT_TRUE(connection.Open(valid));
+    EXPECT_TRUE(connection.QueryIdn());
+    EXPECT_EQ(connection.GetIdn(), "ACME,X1,1,1.0");
+}
+
+} // namespace
+} // namespace quarvel::test
