@@ -131,7 +131,7 @@ std::string FormatInteger(const Spec& spec, bool negative, std::uint64_t magnitu
     if (spec.alt && base == 16 && magnitude != 0)
         sign += upper ? "0X" : "0x";
     if (spec.alt && base == 8 && (body.empty() || body[0] != '0'))
-        body.insert(0, "0");
+        body.insert(body.begin(), '0');
     Spec padSpec = spec;
     if (spec.precision >= 0)
         padSpec.zero = false;

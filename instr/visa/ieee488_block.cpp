@@ -44,8 +44,13 @@ BlockHeaderResult ParseBlockHeader(std::string_view text, BlockHeader& header,
 
 std::string FormatBlockHeader(std::uint64_t dataLength) {
     const std::string digits = std::to_string(dataLength);
-    // Lengths of ten or more digits cannot be expressed; callers stay below 1e9.
-    return "#" + std::to_string(digits.size()) + digits;
+    // A length of ten or more digits cannot be expressed in a header.
+    if (digits.size() > 9)
+        return {};
+    std::string header(1, '#');
+    header += static_cast<char>('0' + digits.size());
+    header += digits;
+    return header;
 }
 
 } // namespace quarvel::visa

@@ -28,7 +28,8 @@ enum class BlockHeaderResult {
 BlockHeaderResult ParseBlockHeader(std::string_view text, BlockHeader& header,
                                    std::uint64_t maxLength = UINT64_MAX);
 
-// "#<n><digits>" for a definite block of dataLength bytes.
+// "#<n><digits>" for a definite block of dataLength bytes; empty when the
+// length needs ten or more digits.
 std::string FormatBlockHeader(std::uint64_t dataLength);
 
 } // namespace quarvel::visa

@@ -45,6 +45,11 @@ ViStatus MemoryDevice::Read(std::uint8_t* data, std::size_t capacity, ReadMode m
     // Empty replies carry only END.
     while (!m_replies.empty() && m_replies.front().empty() && !m_options.signalsEnd)
         m_replies.pop_front();
+    if (m_replies.empty() && m_options.endlessFill != '\0') {
+        result.count = std::min({capacity, m_options.pieceSize, std::size_t{4096}});
+        std::memset(data, m_options.endlessFill, result.count);
+        return VI_SUCCESS;
+    }
     if (m_replies.empty())
         return m_options.dropWhenEmpty ? VI_ERROR_CONN_LOST : VI_ERROR_TMO;
     const std::string& reply = m_replies.front();

@@ -25,6 +25,9 @@ struct MemoryDeviceOptions {
     // When every reply has been read: true fails reads with
     // VI_ERROR_CONN_LOST (a dropped connection), false with VI_ERROR_TMO.
     bool dropWhenEmpty = false;
+    // When not NUL: after the replies, the device sends this byte for ever
+    // (a reply that never ends).
+    char endlessFill = '\0';
 };
 
 class MemoryDevice {

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <clocale>
 #include <cstring>
 #include <locale>
@@ -308,6 +309,26 @@ TEST_F(VisaFormattedIo, FormatWhiteSpaceDoesNotWaitForAnotherMessage) {
     // (which would time out, the device having nothing more to say).
     ASSERT_EQ(viScanf(m_vi, "%d\n", &value), VI_SUCCESS);
     EXPECT_EQ(value, 42);
+}
+
+TEST_F(VisaFormattedIo, EndlessRepliesAreCutOffByTheTimeout) {
+    for (const char fill : {' ', 'x'}) {
+        MemoryDeviceOptions options;
+        options.endlessFill = fill;
+        Open(options);
+        ASSERT_EQ(viSetAttribute(m_vi, VI_ATTR_TMO_VALUE, 200), VI_SUCCESS);
+        char text[256];
+        ViInt32 value = 0;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(viScanf(m_vi, "%t", text), VI_ERROR_TMO);
+        EXPECT_EQ(viScanf(m_vi, fill == ' ' ? "%d" : "%s",
+                          fill == ' ' ? static_cast<void*>(&value) : text),
+                  VI_ERROR_TMO);
+        EXPECT_EQ(viFlush(m_vi, VI_READ_BUF), VI_ERROR_TMO);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+        viClose(m_rm);
+        m_rm = VI_NULL;
+    }
 }
 
 TEST_F(VisaFormattedIo, TimeoutAttributeAndInvalidSessions) {
