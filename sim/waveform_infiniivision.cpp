@@ -73,11 +73,16 @@ bool* DisplaySwitch(ScopeWaveState& s, const InfiniiVisionState& scope, const st
     return hasPods && n <= 2 ? &s.podOn[n - 1] : nullptr;
 }
 
+// The acquisition record: all of it once stopped, the screen record while
+// running.
+long long AcquiredPoints(const ScopeWaveState& s, const InfiniiVisionState& scope) {
+    return scope.run == RunState::Run ? std::min(s.recordPoints, kScreenPoints) : s.recordPoints;
+}
+
+// What a waveform transfer can give: NORMal mode gives the screen record.
 long long AvailablePoints(const ScopeWaveState& s, const InfiniiVisionState& scope) {
-    if (s.pointsMode == "NORMAL" || scope.run == RunState::Run) {
-        return std::min(s.recordPoints, kScreenPoints);
-    }
-    return s.recordPoints;
+    const long long acquired = AcquiredPoints(s, scope);
+    return s.pointsMode == "NORMAL" ? std::min(acquired, kScreenPoints) : acquired;
 }
 
 long long TransferPoints(const ScopeWaveState& s, const InfiniiVisionState& scope) {
@@ -207,7 +212,7 @@ void AddAcquisition(CommandTable& t, InfiniiVisionSim& scope,
     t.Add(":TIMebase:RANGe?",
           [s](const CommandCall&, CommandResult& r) { r.Text(ScpiReal(s->timebaseRange, 2)); });
     t.Add(":ACQuire:POINts?", [&scope, s](const CommandCall&, CommandResult& r) {
-        r.Text(ScpiInteger(AvailablePoints(*s, scope.State())));
+        r.Text(ScpiInteger(AcquiredPoints(*s, scope.State())));
     });
     t.Add(":ACQuire:SRATe?", [s](const CommandCall&, CommandResult& r) {
         r.Text(s->srateReply.empty() ? ScpiReal(kSampleRate, 2) : s->srateReply);
