@@ -10,9 +10,6 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-// Link ids are unique across all connections of the process.
-std::atomic<std::int32_t> g_nextLinkId{1};
-
 // Procedures answered with a plain Device_Error after checking the link:
 // trigger, remote, local, lock, unlock.
 constexpr std::uint32_t kLinkOnlyProcs[] = {14, 16, 17, 18, 19};
@@ -46,7 +43,7 @@ void Vxi11Service::CreateLink(rpc::XdrReader& in, Vxi11Connection& c, rpc::Bytes
     if (c.m_links.size() >= Vxi11Connection::kMaxLinks) {
         resp.error = rpc::VXI11_OUT_OF_RESOURCES;
     } else {
-        resp.linkId = g_nextLinkId++;
+        resp.linkId = m_nextLinkId++;
         c.m_links.emplace(resp.linkId,
                           std::make_unique<Link>(Session(m_instrument, m_transcript, m_faults)));
         resp.abortPort = m_abortPort;

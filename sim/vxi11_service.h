@@ -16,6 +16,7 @@
 #include "sim/sim_instrument.h"
 #include "sim/transcript.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -80,6 +81,8 @@ private:
     const FaultOptions& m_faults;
     std::uint32_t m_abortPort;
     std::uint32_t m_maxRecvSize;
+    // Link ids are unique across all connections of the server.
+    std::atomic<std::int32_t> m_nextLinkId{1};
 };
 
 } // namespace quarvel::sim
