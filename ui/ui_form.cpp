@@ -82,6 +82,9 @@ QComboBox* MakeEditableCombo(QWidget* parent, const QString& objectName) {
     // text stays exactly as typed.
     combo->setInsertPolicy(QComboBox::NoInsert);
     combo->setCompleter(nullptr);
+    // Long addresses and paths must not widen the pane: the box scrolls.
+    combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    combo->setMinimumContentsLength(12);
     return combo;
 }
 
@@ -157,18 +160,29 @@ CUIForm::~CUIForm() {
 void CUIForm::BuildControls() {
     auto* page = new QWidget(this);
     page->setObjectName(QStringLiteral("controlFormPage"));
+    // The form's arrangement was made for a compact 8-point dialog font; the
+    // desktop's default font is wider, so the form uses a point and a half less.
+    QFont compact = page->font();
+    if (compact.pointSizeF() > 8.0)
+        compact.setPointSizeF(compact.pointSizeF() - 1.5);
+    page->setFont(compact);
     auto* pageLayout = new QVBoxLayout(page);
+    pageLayout->setContentsMargins(6, 6, 6, 6);
 
     // Instrument.
     auto* instrumentGroup = new QGroupBox(QStringLiteral("Instrument"), page);
     instrumentGroup->setObjectName(QStringLiteral("instrumentGroup"));
     auto* instrumentGrid = new QGridLayout(instrumentGroup);
+    instrumentGrid->setContentsMargins(6, 6, 6, 6);
     m_addressCombo = MakeEditableCombo(instrumentGroup, QStringLiteral("visaAddressCombo"));
     m_idnLabel = MakeLabel(instrumentGroup, m_idnText);
     m_idnLabel->setObjectName(QStringLiteral("idnLabel"));
     m_idnLabel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     m_idnLabel->setAlignment(Qt::AlignCenter);
     m_idnLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // A long identification is cut at the pane's edge instead of widening it.
+    m_idnLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    m_idnLabel->setMinimumWidth(1);
     m_connectButton = MakeButton(instrumentGroup, QStringLiteral("Connect instrument"),
                                  QStringLiteral("connectButton"));
     m_saveIdnCheck =
@@ -187,8 +201,12 @@ void CUIForm::BuildControls() {
     auto* screenshotGroup = new QGroupBox(QStringLiteral("Screenshot capture"), page);
     screenshotGroup->setObjectName(QStringLiteral("screenshotGroup"));
     auto* grid = new QGridLayout(screenshotGroup);
+    grid->setHorizontalSpacing(3);
+    grid->setContentsMargins(6, 6, 6, 6);
     m_saveModeCombo = new QComboBox(screenshotGroup);
     m_saveModeCombo->setObjectName(QStringLiteral("saveModeCombo"));
+    m_saveModeCombo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    m_saveModeCombo->setMinimumContentsLength(8);
     m_saveModeCombo->addItems({QStringLiteral("Save sequential"),
                                QStringLiteral("Copy to clipboard"),
                                QStringLiteral("Save individually")});
@@ -198,6 +216,8 @@ void CUIForm::BuildControls() {
     m_imageDirCombo = MakeEditableCombo(screenshotGroup, QStringLiteral("imageDirCombo"));
     m_browseButton =
         MakeButton(screenshotGroup, QStringLiteral("..."), QStringLiteral("browseDirButton"));
+    m_browseButton->setFixedWidth(
+        m_browseButton->fontMetrics().horizontalAdvance(QStringLiteral("....")) + 16);
     m_baseNameEdit = MakeEdit(screenshotGroup, QStringLiteral("baseNameEdit"));
     m_sequenceEdit = MakeEdit(screenshotGroup, QStringLiteral("sequenceEdit"));
     // Typing is limited to eight characters; text set by the program is not,
@@ -205,10 +225,14 @@ void CUIForm::BuildControls() {
     m_sequenceEdit->setValidator(new QRegularExpressionValidator(
         QRegularExpression(QStringLiteral(".{0,%1}").arg(kMaxSequenceChars)), m_sequenceEdit));
     m_captureDelayEdit = MakeEdit(screenshotGroup, QStringLiteral("captureDelayEdit"));
+    m_captureDelayEdit->setMaximumWidth(
+        m_captureDelayEdit->fontMetrics().horizontalAdvance(QStringLiteral("00000000")));
     m_captureDelayEdit->setValidator(new QRegularExpressionValidator(
         QRegularExpression(QStringLiteral("[0-9]*")), m_captureDelayEdit));
     m_imageFormatCombo = new QComboBox(screenshotGroup);
     m_imageFormatCombo->setObjectName(QStringLiteral("imageFormatCombo"));
+    m_imageFormatCombo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    m_imageFormatCombo->setMinimumContentsLength(5);
     m_invertedGraticuleCheck =
         MakeCheck(screenshotGroup, QStringLiteral("Ink saver (Invert graticule)"),
                   QStringLiteral("invertedGraticuleCheck"));
@@ -259,10 +283,14 @@ void CUIForm::BuildControls() {
     auto* dataGroup = new QGroupBox(QStringLiteral("Numeric waveforms capture"), page);
     dataGroup->setObjectName(QStringLiteral("waveformDataGroup"));
     auto* dataGrid = new QGridLayout(dataGroup);
+    dataGrid->setContentsMargins(6, 6, 6, 6);
     m_dataFormatCombo = new QComboBox(dataGroup);
     m_dataFormatCombo->setObjectName(QStringLiteral("dataFormatCombo"));
+    m_dataFormatCombo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    m_dataFormatCombo->setMinimumContentsLength(8);
     m_channelList = new QListWidget(dataGroup);
     m_channelList->setObjectName(QStringLiteral("channelList"));
+    m_channelList->setMinimumWidth(1);
     m_channelList->setSelectionMode(QAbstractItemView::NoSelection);
     m_channelList->setFlow(QListView::TopToBottom);
     m_channelList->setWrapping(true);
