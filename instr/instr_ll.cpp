@@ -61,8 +61,8 @@ bool CInstrLL::SendCommands(std::initializer_list<const char*> commands) const {
 }
 
 ViStatus CInstrLL::ReadRawImage() {
-    // Only reads that ended with the message count: VI_SUCCESS_MAX_CNT means
-    // the image did not fit into the buffer.
+    // Only a read that ends with its message is a success: VI_SUCCESS_MAX_CNT
+    // means the image did not fit into the buffer.
     ViStatus status = viRead(m_session, m_imageBuffer.get(), m_imageBufferSize, &m_imageBufferSize);
     // A raw socket has no END, so its reads also end at each line feed of the
     // PNG file; the rest follows until the file's own end. Over VXI-11 the
@@ -127,6 +127,10 @@ bool CInstrLL::TransferScreenImage(ByteBuffer& out, const ImageTransferSteps& st
         return false;
 
     const ViUInt32 count = std::min(m_imageBufferSize, IMAGE_BUFFER_CAPACITY);
-    out.insert(out.end(), m_imageBuffer.get(), m_imageBuffer.get() + count);
+    try {
+        out.insert(out.end(), m_imageBuffer.get(), m_imageBuffer.get() + count);
+    } catch (const std::bad_alloc&) {
+        return false; // the caller's buffer could not grow; it is left as it was
+    }
     return true;
 }
