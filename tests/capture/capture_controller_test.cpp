@@ -2,6 +2,7 @@
 // sockets, real files.
 #include "tests/capture/sim_bench.h"
 
+#include "capture/file_naming.h"
 #include "capture/image_codec.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,8 @@
 #include <QImageReader>
 
 #include <ctime>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -241,6 +244,34 @@ TEST(CaptureSequential, UnwritableOrOverlongTargetFailsTheSaveAndKeepsTheComment
         EXPECT_EQ(form.comments, "keep me");
     }
     EXPECT_TRUE(FileNamesIn(bench.dir.Path()).empty());
+}
+
+TEST(CaptureSequential, NoFreeNumberWritesAndOverwritesNothing) {
+    SimBench bench({"--instrument", "infiniivision-x"});
+    ASSERT_TRUE(bench.Connect());
+    auto& form = bench.window.form;
+    form.comments = "never logged";
+    // Every number the search may try is taken.
+    ASSERT_TRUE(quarvel::test::WriteFileBytes(bench.dir.File("Screenshot.png"), "old"));
+    for (std::uint32_t n = 1; n <= SEQUENTIAL_SEARCH_LIMIT; ++n) {
+        const int fd =
+            ::open(bench.dir.File("Screenshot-" + FormatSequenceNumber(n) + ".png").c_str(),
+                   O_CREAT | O_WRONLY, 0644);
+        ASSERT_GE(fd, 0);
+        ::close(fd);
+    }
+    bench.controller.CaptureNow();
+    ASSERT_EQ(bench.window.messages.size(), 1u);
+    EXPECT_EQ(bench.window.messages[0].icon, MessageIcon::Error);
+    EXPECT_EQ(bench.window.LastStatus().rfind(kFinished + "Error: ", 0), 0u)
+        << bench.window.LastStatus();
+    EXPECT_FALSE(bench.controller.LastCaptureSucceeded());
+    EXPECT_EQ(ReadFileText(bench.dir.File("Screenshot.png")), "old");
+    EXPECT_EQ(quarvel::test::ReadFileBytes(bench.dir.File("Screenshot-0001.png")).size(), 0u);
+    EXPECT_EQ(quarvel::test::ReadFileBytes(bench.dir.File("Screenshot-100000.png")).size(), 0u);
+    EXPECT_FALSE(quarvel::test::PathExists(bench.dir.File("Screenshot-100001.png")));
+    EXPECT_FALSE(quarvel::test::PathExists(bench.dir.File("Comments.txt")));
+    EXPECT_EQ(form.comments, "never logged");
 }
 
 TEST(CaptureClipboard, CopiesThePictureOrSaysItFailed) {
