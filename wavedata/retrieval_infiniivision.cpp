@@ -62,7 +62,11 @@ bool CInstrKeysInfiniiVision::BeginDataCapture() {
     if (!QueryWord(m_session, ":TIMEBASE:RANGE?\n", REPLY_LIMIT, range)) {
         return true;
     }
-    m_savedTimebaseRange = range;
+    // Only a number goes back into a command later: a reply carrying
+    // anything else (another command after a ';') is not kept.
+    if (range.find_first_not_of("+-.0123456789eE") == std::string::npos) {
+        m_savedTimebaseRange = range;
+    }
 
     std::int32_t points = 0;
     if (!QueryInt32(m_session, ":ACQUIRE:POINTS?\n", points)) {
