@@ -60,6 +60,7 @@ if [ "$(id -u)" -eq 0 ]; then
     if wait_for_sim; then
         started_on_111=yes
     else
+        echo "The portmapper port 111 is taken; the simulator uses free ports instead."
         stop_sim
         sim_output="$(mktemp)"
         sim_pid=""
