@@ -13,7 +13,9 @@ std::string RemainingText(std::uint32_t seconds) {
 } // namespace
 
 void CCaptureController::StartOrAbortCapture() {
-    if (!m_connection.IsConnected())
+    // Nothing to capture from: no session, or one without a driver (after a
+    // failed identification).
+    if (!m_connection.IsConnected() || m_connection.GetDriver() == nullptr)
         return;
     ICaptureForm& form = m_window.Form();
     // The channels ticked now are the ones this capture reads.

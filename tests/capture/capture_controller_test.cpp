@@ -92,6 +92,25 @@ TEST(CaptureConnect, UnknownInstrumentIsWarnedAboutAndNotKept) {
     EXPECT_FALSE(bench.controller.HasPicture());
 }
 
+TEST(CaptureConnect, FailedIdentificationLeavesTheFormDisconnectedUntilTheNextRequest) {
+    SimBench bench({"--instrument", "rigol", "--drop-mid-reply", "--fault-on", "*IDN?"});
+    ASSERT_TRUE(bench.sim.Started());
+    EXPECT_FALSE(bench.Connect());
+    ASSERT_EQ(bench.window.messages.size(), 1u);
+    EXPECT_EQ(bench.window.messages[0].text, "*IDN? query failed.");
+    EXPECT_EQ(bench.window.messages[0].icon, MessageIcon::Error);
+    EXPECT_TRUE(bench.window.statusTexts.empty());
+    EXPECT_FALSE(bench.window.form.connected);
+    // Open without a driver: Capture does nothing, the next request disconnects.
+    bench.window.form.captureDelay = 2;
+    bench.controller.StartOrAbortCapture();
+    EXPECT_FALSE(bench.controller.IsCountdownRunning());
+    EXPECT_TRUE(bench.window.statusTexts.empty());
+    bench.controller.ToggleConnection();
+    EXPECT_EQ(bench.window.LastStatus(), "Instrument disconnected");
+    EXPECT_FALSE(bench.controller.IsConnected());
+}
+
 TEST(CaptureSequential, NumbersFilesLogsCommentsAndShowsThePicture) {
     SimBench bench({"--instrument", "infiniivision-x"});
     ASSERT_TRUE(bench.Connect());
