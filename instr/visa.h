@@ -75,7 +75,8 @@ constexpr ViStatus VI_ERROR_CONN_LOST = static_cast<ViStatus>(0xBFFF00A6);
 constexpr ViAttr VI_ATTR_TMO_VALUE = 0x3FFF001A;
 // Quarvel's own: the TCP port of the portmapper that VXI-11 sessions opened
 // from this resource manager ask (default 111). Set on the resource manager
-// session; lets tests and the simulator work without root.
+// session; lets tests and the simulator work without root. viGetAttribute
+// writes it as a ViUInt16.
 constexpr ViAttr QVI_ATTR_PORTMAPPER_PORT = 0x3FFFC001;
 
 constexpr ViUInt32 VI_TMO_IMMEDIATE = 0;
