@@ -265,6 +265,30 @@ TEST_F(UiFormTest, FailedChecksReportFocusTheFieldKeepLaterValuesAndStillSendThe
     EXPECT_TRUE(m_form->GetStopWhileCapturing());
 }
 
+TEST_F(UiFormTest, TabVisitsTheEnabledControlsInTheFormsOrder) {
+    CreateForm();
+    m_form->show();
+    QApplication::setActiveWindow(m_form.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(m_form.get()));
+    Address()->setFocus();
+    QStringList visited;
+    for (int i = 0; i < 14; ++i) {
+        QWidget* focus = QApplication::focusWidget();
+        // An editable drop-down's text box belongs to its drop-down.
+        while (focus != nullptr && focus->objectName().isEmpty())
+            focus = focus->parentWidget();
+        visited.append(focus != nullptr ? focus->objectName() : QStringLiteral("(none)"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    }
+    // Disabled at start: retrieve check, Get last, data format, channels, Capture.
+    EXPECT_EQ(
+        visited,
+        QStringList({"visaAddressCombo", "connectButton", "saveIdnInCommentsCheck", "saveModeCombo",
+                     "imageDirCombo", "browseDirButton", "baseNameEdit", "sequenceEdit",
+                     "captureDelayEdit", "imageFormatCombo", "invertedGraticuleCheck",
+                     "stopWhileCapturingCheck", "commentsFileEdit", "commentsEdit"}));
+}
+
 TEST_F(UiFormTest, TypingIsLimitedToWhatTheFieldsAccept) {
     CreateForm();
     auto* sequence = Get<QLineEdit>("sequenceEdit");
