@@ -4,10 +4,16 @@
 
 #include <QIcon>
 
+// The resources live in a static library, whose initialiser the linker would
+// otherwise drop: register them explicitly (at global scope, as the macro
+// declares the initialiser in the enclosing namespace).
+static void RegisterResources() { Q_INIT_RESOURCE(quarvel); }
+
 CQuarvelApp::CQuarvelApp(int& argc, char** argv) : QApplication(argc, argv) {
     setOrganizationName(QStringLiteral("Hollin"));
     setApplicationName(QStringLiteral("Quarvel"));
     setApplicationVersion(QStringLiteral("0.14"));
+    RegisterResources();
     setWindowIcon(QIcon(QStringLiteral(":/quarvel.png")));
 }
 
