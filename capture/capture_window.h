@@ -26,8 +26,8 @@ public:
     virtual std::uint32_t GetCaptureDelay() const = 0;
 
     // Read from the controls at the moment they are needed.
-    virtual int GetSaveModeIndex() const = 0;          // 0, 1, 2; -1 when nothing is selected
-    virtual int GetDataFormatCode() const = 0;         // 1 dirfile, 2 CSV; 1 when nothing is selected
+    virtual int GetSaveModeIndex() const = 0;  // 0, 1, 2; -1 when nothing is selected
+    virtual int GetDataFormatCode() const = 0; // 1 dirfile, 2 CSV; 1 when nothing is selected
     virtual bool IsRetrieveWaveformsChecked() const = 0;
     virtual int GetImageFormatIndex() const = 0;       // -1 when nothing is selected
     virtual std::string GetImageExtension() const = 0; // lower case, "png" when nothing is selected
