@@ -4,10 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <limits>
+#include <random>
 #include <string>
 #include <sys/resource.h>
 
@@ -55,6 +59,54 @@ TEST(NumberText, ScientificFormHasThreeExponentDigits) {
     EXPECT_EQ(Number(-0.0), "-0.000000e+000");
     EXPECT_EQ(Number(std::numeric_limits<double>::max()), "1.797693e+308");
     EXPECT_EQ(Number(std::numeric_limits<double>::denorm_min()), "4.940656e-324");
+}
+
+// The C library's "%e" (always correctly rounded) with its exponent widened
+// to three digits is the reference for every finite value.
+std::string PrintfReference(double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%e", value);
+    std::string s(text);
+    const std::size_t e = s.find('e');
+    if (s.size() - e - 2 == 2) {
+        s.insert(e + 2, "0");
+    }
+    return s;
+}
+
+TEST(NumberText, MatchesPrintfOnRandomAndMidpointValues) {
+    std::mt19937_64 random(20261206);
+    std::uniform_real_distribution<double> mantissa(-10.0, 10.0);
+    std::size_t checked = 0;
+    const auto check = [&](double value) {
+        if (!std::isfinite(value)) {
+            return;
+        }
+        ++checked;
+        ASSERT_EQ(Number(value), PrintfReference(value)) << std::hexfloat << value;
+    };
+    for (int i = 0; i < 100000; ++i) {
+        check(std::bit_cast<double>(random())); // any exponent, subnormals included
+        check(mantissa(random) * std::pow(10.0, static_cast<int>(random() % 40) - 20));
+    }
+    // Values on and next to the rounding midpoints of the seventh digit.
+    for (int i = 0; i < 50000; ++i) {
+        char text[64];
+        std::snprintf(text, sizeof text, "%d.%06d5e%d", static_cast<int>(random() % 9) + 1,
+                      static_cast<int>(random() % 1000000), static_cast<int>(random() % 60) - 30);
+        const double midpoint = std::strtod(text, nullptr);
+        check(midpoint);
+        check(std::nextafter(midpoint, 0.0));
+        check(std::nextafter(midpoint, 1e300));
+    }
+    // Carries into the next power of ten.
+    for (int e = -300; e <= 300; ++e) {
+        const double power = std::pow(10.0, e);
+        check(power);
+        check(9.9999995 * power);
+        check(std::nextafter(power, 0.0));
+    }
+    EXPECT_GT(checked, 350000u);
 }
 
 TEST(NumberText, NonFiniteWords) {
