@@ -23,18 +23,19 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    // Fonts need a QGuiApplication; no window is ever shown.
-    if (std::getenv("QT_QPA_PLATFORM") == nullptr)
-        setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    QGuiApplication app(argc, argv);
-
-    // SIGTERM and SIGINT are taken by sigwait below, not by any thread.
+    // SIGTERM and SIGINT are taken by sigwait below, not by any thread; the
+    // mask is set before any thread (Qt's included) starts, so all inherit it.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGTERM);
     sigaddset(&stopSignals, SIGINT);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+
+    // Fonts need a QGuiApplication; no window is ever shown.
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr)
+        setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QGuiApplication app(argc, argv);
 
     Simulator simulator(options);
     if (!simulator.Start(error)) {

@@ -4,8 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/temp_dir.h"
+
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 
 namespace quarvel::sim {
 namespace {
@@ -131,6 +137,33 @@ TEST(SimOptions, TheProgramExitsWithAStatusOnBadOptions) {
     const int status = std::system(command.c_str());
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 2);
+}
+
+TEST(SimOptions, SigtermEndsTheProgramCleanlyAfterItPrintedItsEndpoints) {
+    test::TempDir dir;
+    const std::string out = dir.File("out.txt");
+    const pid_t pid = fork();
+    if (pid == 0) {
+        freopen(out.c_str(), "w", stdout);
+        execl(QUARVEL_SIM_PATH, QUARVEL_SIM_PATH, "--socket-port", "0", "--portmapper-port", "none",
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ASSERT_GT(pid, 0);
+    std::string text;
+    for (int i = 0; i < 500 && text.find("vxi11 ") == std::string::npos; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        text = test::ReadFileText(out);
+    }
+    // Exactly the two endpoint lines, in order, and nothing for the portmapper.
+    EXPECT_EQ(text.rfind("socket 127.0.0.1:", 0), 0u) << text;
+    EXPECT_NE(text.find("\nvxi11 127.0.0.1:"), std::string::npos) << text;
+    EXPECT_EQ(text.find("portmapper"), std::string::npos) << text;
+    kill(pid, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 } // namespace
