@@ -14,10 +14,11 @@
 
 namespace {
 
-void CheckText(const char* buffer, std::size_t size) {
-    // Every text conversion must leave a NUL inside its buffer.
-    if (std::memchr(buffer, '\0', size) == nullptr)
+// A text conversion that succeeded must leave a NUL inside its buffer.
+void CheckText(ViStatus status, char* buffer, std::size_t size) {
+    if (status == VI_SUCCESS && std::memchr(buffer, '\0', size) == nullptr)
         std::abort();
+    std::memset(buffer, 'G', size);
 }
 
 } // namespace
@@ -67,10 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (int step = 0; step < 4; ++step) {
         switch ((formats >> (2 * step)) & 3) {
         case 0:
-            viScanf(vi, "%t", text);
-            CheckText(text, 256);
-            viScanf(vi, "%d,%lf %s", &i32, &real, text);
-            CheckText(text, 256);
+            CheckText(viScanf(vi, "%t", text), text, 256);
+            CheckText(viScanf(vi, "%d,%lf %s", &i32, &real, text), text, 256);
             break;
         case 1:
             count = 64;
@@ -81,8 +80,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             break;
         case 2: {
             ViUInt32 small = 5;
-            viScanf(vi, "%ld %#s %x", &i32, &small, text);
-            if (small > 4)
+            ViUInt32 hex = 0;
+            const ViStatus s = viScanf(vi, "%ld %#s %x", &i32, &small, text, &hex);
+            // Five bytes of room: at most four characters and the NUL.
+            if (s == VI_SUCCESS && (small > 4 || text[small] != '\0'))
                 std::abort();
             break;
         }

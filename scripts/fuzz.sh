@@ -35,7 +35,8 @@ for t in "${targets[@]}"; do
     mkdir -p "$corpus"
     log="$build/$t.log"
     echo "== $t: $runs runs"
-    if "$build/bin/$t" -runs="$runs" -max_len=4096 -timeout=10 "$corpus" >"$log" 2>&1; then
+    if "$build/bin/$t" -runs="$runs" -max_len=4096 -timeout=10 \
+        -artifact_prefix="$build/$t-" "$corpus" >"$log" 2>&1; then
         grep -E "^Done [0-9]+ runs" "$log" || tail -n 3 "$log"
     else
         echo "FAILED: $t (see $log)"
