@@ -1,0 +1,176 @@
+// The drivers on a scripted in-memory session: replies the simulated
+// instruments do not give (register values with other bits set, run states
+// and trigger modes in lower case, a raw PNG over a transport without END).
+
+#include "instr/instr_keys_infiniium.h"
+#include "instr/instr_keys_infiniivision.h"
+#include "instr/instr_sigl_sds.h"
+#include "instr/instr_tek_tds.h"
+#include "instr/visa/transport_memory.h"
+#include "tests/instr/driver_fixture.h"
+
+#include <gtest/gtest.h>
+
+namespace quarvel::test {
+namespace {
+
+using Lines = std::vector<std::string>;
+using visa::MemoryDevice;
+using visa::MemoryDeviceOptions;
+
+// A session to a scripted device for one driver.
+class ScriptedSession {
+public:
+    explicit ScriptedSession(const MemoryDeviceOptions& options = {}) {
+        visa::RegisterMemoryTransport();
+        m_device = visa::CreateMemoryDevice(NAME, options);
+        viOpenDefaultRM(&m_rm);
+        m_open = viOpen(m_rm, ("QVMEM::" + std::string(NAME) + "::INSTR").c_str(), VI_NULL, 0,
+                        &m_session) == VI_SUCCESS;
+    }
+    ~ScriptedSession() {
+        viClose(m_session);
+        viClose(m_rm);
+        visa::RemoveMemoryDevice(NAME);
+    }
+    ScriptedSession(const ScriptedSession&) = delete;
+    ScriptedSession& operator=(const ScriptedSession&) = delete;
+
+    bool Open() const { return m_open; }
+    ViSession Session() const { return m_session; }
+    MemoryDevice& Device() { return *m_device; }
+    // The messages the driver sent since the last call.
+    Lines TakeSent() {
+        const Lines all = m_device->Messages();
+        Lines fresh(all.begin() + static_cast<std::ptrdiff_t>(m_seen), all.end());
+        m_seen = all.size();
+        return fresh;
+    }
+
+private:
+    static constexpr const char* NAME = "driver-scripted";
+    std::shared_ptr<MemoryDevice> m_device;
+    ViSession m_rm = 0;
+    ViSession m_session = 0;
+    bool m_open = false;
+    std::size_t m_seen = 0;
+};
+
+TEST(ScriptedInfiniiVision, RunBitDecidesWasRunningWhateverTheOtherBits) {
+    ScriptedSession s;
+    ASSERT_TRUE(s.Open());
+    CInstrKeysInfiniiVision driver;
+    driver.SetSession(s.Session());
+    const Lines stop = {":OPEREGISTER:CONDITION?\n", ":STOP\n", "*OPC?\n"};
+    for (const auto& [reply, running] :
+         {std::pair{"+8\n", true}, std::pair{"+40\n", true}, std::pair{"+0\n", false},
+          std::pair{"+32\n", false}, std::pair{"+4119\n", false}}) {
+        SCOPED_TRACE(reply);
+        s.Device().QueueReply(reply);
+        s.Device().QueueReply("1\n");
+        EXPECT_EQ(driver.StopInstrument(), running);
+        EXPECT_EQ(s.TakeSent(), stop);
+    }
+    // No reply to the register query: not running, and nothing else is sent.
+    EXPECT_FALSE(driver.StopInstrument());
+    EXPECT_EQ(s.TakeSent(), Lines{":OPEREGISTER:CONDITION?\n"});
+}
+
+TEST(ScriptedInfiniium, RunStateWordIsComparedWithoutCase) {
+    ScriptedSession s;
+    ASSERT_TRUE(s.Open());
+    CInstrKeysInfiniium driver;
+    driver.SetSession(s.Session());
+    for (const auto& [reply, running] :
+         {std::pair{"RUN\n", true}, std::pair{"run\n", true}, std::pair{"Run\n", true},
+          std::pair{"STOP\n", false}, std::pair{"SING\n", false}, std::pair{"RUNNING\n", false}}) {
+        SCOPED_TRACE(reply);
+        s.Device().QueueReply(reply);
+        s.Device().QueueReply("1\n");
+        EXPECT_EQ(driver.StopInstrument(), running);
+        EXPECT_EQ(s.TakeSent(), (Lines{":RSTATE?\n", ":STOP\n", "*OPC?\n"}));
+    }
+}
+
+TEST(ScriptedSiglent, TriggerModeIsKeptAsTheInstrumentSentIt) {
+    ScriptedSession s;
+    ASSERT_TRUE(s.Open());
+    CInstrSiglSDS driver;
+    driver.SetSession(s.Session());
+
+    s.Device().QueueReply("norm\n");
+    s.Device().QueueReply("1\n");
+    EXPECT_TRUE(driver.StopInstrument());
+    EXPECT_EQ(s.TakeSent(), (Lines{"TRMD?\n", "TRMD STOP\n", "*OPC?\n"}));
+    EXPECT_TRUE(driver.RunInstrument(true, false));
+    EXPECT_EQ(s.TakeSent(), Lines{"TRMD norm\n"});
+
+    // A reply with the command header (a setting of some firmware) is not a
+    // running mode: the saved mode stays.
+    s.Device().QueueReply("TRMD AUTO\n");
+    s.Device().QueueReply("1\n");
+    EXPECT_FALSE(driver.StopInstrument());
+    EXPECT_EQ(driver.GetTriggerMode(), "norm");
+}
+
+// A PNG-structured file whose bytes hold line feeds, as real ones do.
+std::string PngWithLineFeeds() {
+    const auto chunk = [](const std::string& type, const std::string& data) {
+        const auto n = static_cast<std::uint32_t>(data.size());
+        std::string c = {static_cast<char>(n >> 24), static_cast<char>(n >> 16),
+                         static_cast<char>(n >> 8), static_cast<char>(n)};
+        return c + type + data + "CRC!";
+    };
+    return std::string("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", std::string(13, '\n')) +
+           chunk("IDAT", "x\n\n\r\nsome\ndata") + chunk("IEND", "");
+}
+
+TEST(ScriptedTektronix, RawPngSplitAtLineFeedsIsReadToItsEnd) {
+    // Like a raw socket: no END, every read ends at a line feed.
+    MemoryDeviceOptions noEnd;
+    noEnd.signalsEnd = false;
+    ScriptedSession s(noEnd);
+    ASSERT_TRUE(s.Open());
+    CInstrTekTDS driver;
+    driver.SetSession(s.Session());
+    const std::string png = PngWithLineFeeds();
+    s.Device().QueueReply(png + "\n");
+    ByteBuffer out;
+    ASSERT_TRUE(driver.GetScreenshot(out));
+    EXPECT_EQ(std::string(out.begin(), out.end()), png + "\n");
+    EXPECT_EQ(s.TakeSent().back(), "HARDCOPY START\n");
+}
+
+TEST(ScriptedTektronix, RawPngThatStopsShortFails) {
+    MemoryDeviceOptions noEnd;
+    noEnd.signalsEnd = false;
+    ScriptedSession s(noEnd);
+    ASSERT_TRUE(s.Open());
+    CInstrTekTDS driver;
+    driver.SetSession(s.Session());
+    const std::string png = PngWithLineFeeds();
+    // Cut inside the IDAT chunk, right after one of its line feeds.
+    s.Device().QueueReply(png.substr(0, png.find("some\n") + 5));
+    ByteBuffer out;
+    EXPECT_FALSE(driver.GetScreenshot(out));
+    EXPECT_TRUE(out.empty());
+}
+
+TEST(ScriptedTektronix, WithEndTheFirstReadIsTheImage) {
+    ScriptedSession s; // END after each reply, as over VXI-11
+    ASSERT_TRUE(s.Open());
+    CInstrTekTDS driver;
+    driver.SetSession(s.Session());
+    driver.SetInkSaver(true);
+    const std::string png = PngWithLineFeeds();
+    s.Device().QueueReply(png);
+    ByteBuffer out;
+    ASSERT_TRUE(driver.GetScreenshot(out));
+    EXPECT_EQ(std::string(out.begin(), out.end()), png);
+    EXPECT_EQ(s.TakeSent(), (Lines{"HARDCOPY:FORMAT PNG\n", "HARDCOPY:LAYOUT PORTRAIT\n",
+                                   "HARDCOPY:PORT ETHERNET\n", "HARDCOPY:PALETTE NORMAL\n",
+                                   "HARDCOPY:INKSAVER ON\n", "HARDCOPY START\n"}));
+}
+
+} // namespace
+} // namespace quarvel::test
