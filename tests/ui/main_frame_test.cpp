@@ -41,9 +41,15 @@ public:
     void ShowMessage(const std::string& text, MessageIcon icon) override {
         messages.emplace_back(text, icon);
     }
-    bool AskSaveFileName(const SaveDialogRequest&, std::string&) override { return false; }
+    bool AskSaveFileName(const SaveDialogRequest&, std::string& path) override {
+        ++saveDialogs;
+        path = savePath;
+        return !savePath.empty();
+    }
 
     std::vector<std::pair<std::string, MessageIcon>> messages;
+    int saveDialogs = 0;
+    std::string savePath; // empty: the dialog is cancelled
 };
 
 class MainFrameTest : public ::testing::Test {
@@ -236,7 +242,7 @@ TEST_F(MainFrameTest, AFailedConnectIsReportedAndLeavesTheFormDisconnected) {
     EXPECT_FALSE(m_frame->ControlForm().IsInstrumentConnected());
 }
 
-TEST_F(MainFrameTest, ACapturedPictureEnablesSaveAsAndCopyAndCtrlCCopiesItFromATextBox) {
+TEST_F(MainFrameTest, ACapturedPictureEnablesSaveAsAndCopyAndTheirKeysWorkFromATextBox) {
     SimProcess sim({"--instrument", "infiniivision-x"});
     ASSERT_TRUE(sim.Started()) << sim.Output();
     CreateFrame();
@@ -267,6 +273,14 @@ TEST_F(MainFrameTest, ACapturedPictureEnablesSaveAsAndCopyAndCtrlCCopiesItFromAT
     const QImage copied = QGuiApplication::clipboard()->image();
     EXPECT_FALSE(copied.isNull());
     EXPECT_EQ(copied.size(), m_frame->Controller().Picture().size());
+
+    // Ctrl+S from the same text box is Save As.
+    quarvel::test::TempDir out;
+    m_frame->savePath = out.File("saved.png");
+    QTest::keyClick(comments, Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(m_frame->saveDialogs, 1);
+    const QImage saved(QString::fromStdString(m_frame->savePath));
+    EXPECT_EQ(saved.size(), m_frame->Controller().Picture().size());
 }
 
 TEST_F(MainFrameTest, PlacementAndPaneWidthSurviveARestart) {
