@@ -58,7 +58,7 @@ ViStatus Session::TransportRead(std::uint8_t* data, std::size_t size, ReadMode m
 
 ViStatus Session::Fill() {
     m_pos = m_end = 0;
-    if (std::chrono::steady_clock::now() >= m_callDeadline)
+    if (CallTimeUp())
         return VI_ERROR_TMO;
     ReadResult result;
     const ViStatus s = TransportRead(m_read.data(), m_read.size(), ReadMode::Message, result);
@@ -121,7 +121,7 @@ ViStatus Session::ReadToMessageEnd(std::uint8_t* data, std::size_t size, std::si
     m_pos += got;
     ended = m_pos == m_end && m_lastEnd != ReadEnd::None;
     while (!ended && got < size) {
-        if (std::chrono::steady_clock::now() >= m_callDeadline)
+        if (CallTimeUp())
             return VI_ERROR_TMO;
         ReadResult result;
         const ViStatus s = TransportRead(data + got, size - got, ReadMode::Message, result);

@@ -28,7 +28,10 @@ public:
     // Starts the clock of one VISA call: however the device trickles data
     // (endless white space, a reply that never ends), buffer fills stop
     // with VI_ERROR_TMO once the call has taken the session timeout.
-    void BeginCall() { m_callDeadline = DeadlineAfter(m_settings.timeoutMs); }
+    void BeginCall() {
+        m_callDeadline = DeadlineAfter(m_settings.timeoutMs);
+        m_callReads = 0;
+    }
 
     // ------------------------------------------------------ writing ----
     // Appends to the formatted write buffer; a full buffer is sent (without END).
@@ -93,6 +96,12 @@ private:
     ReadEnd m_lastEnd = ReadEnd::End;
     std::uint64_t m_pendingBlock = 0;
     Deadline m_callDeadline = Deadline::max();
+    // Transport reads of the current call: the first is always tried, so a
+    // zero timeout still takes what has already arrived.
+    unsigned m_callReads = 0;
+    bool CallTimeUp() {
+        return m_callReads++ > 0 && std::chrono::steady_clock::now() >= m_callDeadline;
+    }
 };
 
 } // namespace quarvel::visa
