@@ -48,7 +48,7 @@ FsvSim::FsvSim(const InstrumentSetup& setup) : SimInstrument(setup.idn) {
             r.Error(-256, "File name not found");
             return;
         }
-        const bool png = file->second.compare(1, 3, "PNG") == 0;
+        const bool png = file->second.size() > 4 && file->second.compare(1, 3, "PNG") == 0;
         r.Block(file->second, 0, true, png ? "png" : "bmp");
     });
     t.Add(":MMEMory:DELete", [this](const CommandCall& call, CommandResult& r) {

@@ -28,6 +28,12 @@ public:
     // Returns the replies of the messages completed, in order.
     std::vector<OutgoingReply> Feed(std::string_view bytes, bool end);
 
+    // Drops a partly received message (device clear).
+    void Clear() {
+        m_input.clear();
+        m_discarding = false;
+    }
+
     const FaultOptions& Faults() const { return m_faults; }
 
 private:

@@ -201,7 +201,7 @@ Vxi11Service::Outcome Vxi11Service::HandleCall(rpc::ByteView call, Vxi11Connecti
         } else {
             link->pending.clear();
             link->pendingBytes = 0;
-            link->session.Feed({}, true); // drops a partial message
+            link->session.Clear();
         }
         rpc::Encode(results, resp);
         break;

@@ -221,10 +221,14 @@ TEST_F(SimVxi11, ReadWithNothingPendingTimesOutAfterIoTimeout) {
     EXPECT_EQ(r.error, rpc::VXI11_IO_TIMEOUT);
     EXPECT_TRUE(data.empty());
     EXPECT_GE(elapsed, 280);
-    // Device clear drops an unread reply.
+    // Device clear drops an unread reply, and a message not yet ended.
     Write(c, lid, "*IDN?", true);
+    Write(c, lid, "*OPC", false);
     SimpleCall(c, rpc::VXI11_DEVICE_CLEAR, lid);
     EXPECT_EQ(Read(c, lid, 100, data, 100).error, rpc::VXI11_IO_TIMEOUT);
+    Write(c, lid, "?", true);
+    EXPECT_EQ(Read(c, lid, 100, data, 100).error, rpc::VXI11_IO_TIMEOUT);
+    EXPECT_EQ(sim.Transcript(), (std::vector<std::string>{"*IDN?", "?"}));
 }
 
 TEST_F(SimVxi11, WrongProgramVersionProcedureAndGarbageArgumentsAreRejected) {
