@@ -1,7 +1,5 @@
 #include "wavedata/waveform_record.h"
 
-#include "instr/instr_ll.h"
-
 #include <algorithm>
 
 void WaveformRecord::Resize(std::uint32_t n) {
@@ -28,17 +26,4 @@ bool ShareXAxis(const WaveformRecordList& records) {
     }
     return std::all_of(records.begin() + 1, records.end(),
                        [&](const WaveformRecord& r) { return HasSameXAxis(records.front(), r); });
-}
-
-void KeepActiveChannels(ChannelList& selected, CInstrLL& driver) {
-    ChannelList active;
-    driver.GetActiveChannels(active);
-    std::size_t index = 0;
-    while (index < selected.size()) {
-        if (std::find(active.begin(), active.end(), selected[index]) == active.end()) {
-            selected.erase(selected.begin() + static_cast<std::ptrdiff_t>(index));
-        } else {
-            ++index;
-        }
-    }
 }
