@@ -14,7 +14,7 @@ namespace quarvel::visa {
 
 namespace {
 
-// One parsed conversion specification: %[flags][width][.precision][length]conv
+// One parsed conversion: %[flags][width][.precision][length]conv
 struct Spec {
     bool left = false;
     bool plus = false;
