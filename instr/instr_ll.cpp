@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <new>
+#include <string_view>
 
 CInstrLL::CInstrLL() = default;
 
@@ -74,6 +75,15 @@ ViStatus CInstrLL::ReadRawImage() {
         m_imageBufferSize += more;
         if (status == VI_SUCCESS && more == 0)
             return VI_ERROR_IO; // an empty message inside a file: not an image
+    }
+    // Over a raw socket the instrument ends its reply with a line feed after
+    // the file; that terminator is not part of the image.
+    const std::size_t pngLength = CompletePngLength(m_imageBuffer.get(), m_imageBufferSize);
+    if (status == VI_SUCCESS && pngLength != 0) {
+        const std::string_view rest(reinterpret_cast<const char*>(m_imageBuffer.get()) + pngLength,
+                                    m_imageBufferSize - pngLength);
+        if (rest == "\n" || rest == "\r\n")
+            m_imageBufferSize = static_cast<ViUInt32>(pngLength);
     }
     return status;
 }

@@ -17,25 +17,44 @@ std::uint32_t BigEndian32(const std::uint8_t* p) {
 
 } // namespace
 
-bool IsUnfinishedPng(const std::uint8_t* data, std::size_t size) {
+namespace {
+
+enum class PngState { NotPng, Unfinished, Complete };
+
+// Walks the chunks; on Complete, `length` is the file's length through IEND.
+PngState ExaminePng(const std::uint8_t* data, std::size_t size, std::size_t& length) {
     if (size == 0)
-        return false;
+        return PngState::NotPng;
     const std::size_t signatureBytes = std::min(size, PNG_SIGNATURE.size());
     if (!std::equal(data, data + signatureBytes, PNG_SIGNATURE.begin()))
-        return false;
+        return PngState::NotPng;
     if (size < PNG_SIGNATURE.size())
-        return true;
+        return PngState::Unfinished;
 
     std::uint64_t pos = PNG_SIGNATURE.size();
     while (pos + CHUNK_HEAD <= size) {
-        const std::uint64_t length = BigEndian32(data + pos);
-        const std::uint64_t chunkEnd = pos + CHUNK_HEAD + length + CHUNK_CRC;
+        const std::uint64_t chunkLength = BigEndian32(data + pos);
+        const std::uint64_t chunkEnd = pos + CHUNK_HEAD + chunkLength + CHUNK_CRC;
         if (chunkEnd > size)
-            return true;
+            return PngState::Unfinished;
         const std::uint8_t* type = data + pos + 4;
-        if (std::equal(type, type + 4, "IEND"))
-            return false;
+        if (std::equal(type, type + 4, "IEND")) {
+            length = static_cast<std::size_t>(chunkEnd);
+            return PngState::Complete;
+        }
         pos = chunkEnd;
     }
-    return true;
+    return PngState::Unfinished;
+}
+
+} // namespace
+
+bool IsUnfinishedPng(const std::uint8_t* data, std::size_t size) {
+    std::size_t length = 0;
+    return ExaminePng(data, size, length) == PngState::Unfinished;
+}
+
+std::size_t CompletePngLength(const std::uint8_t* data, std::size_t size) {
+    std::size_t length = 0;
+    return ExaminePng(data, size, length) == PngState::Complete ? length : 0;
 }

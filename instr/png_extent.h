@@ -13,3 +13,7 @@
 // makes the file look unfinished, and the caller's buffer and timeout bound
 // the wait for the rest.
 bool IsUnfinishedPng(const std::uint8_t* data, std::size_t size);
+
+// The length of the complete PNG file at the start of `data` (through its
+// IEND chunk), or 0 when `data` does not start with a complete PNG file.
+std::size_t CompletePngLength(const std::uint8_t* data, std::size_t size);

@@ -14,7 +14,9 @@ void Session::Complete(std::vector<OutgoingReply>& replies) {
     if (!message.empty()) {
         if (m_transcript != nullptr)
             m_transcript->Record(message);
-        const ResponseMessage response = m_instrument.Execute(message);
+        ResponseMessage response = m_instrument.Execute(message);
+        if (m_terminateRawReplies && response.unterminated)
+            response.bytes += '\n';
         if (!response.Empty())
             replies.push_back(ApplyFaults(response, m_faults));
     }

@@ -36,6 +36,10 @@ public:
 
     const FaultOptions& Faults() const { return m_faults; }
 
+    // A raw socket has no END signal: replies that end in raw bytes get a
+    // line feed after them, as LAN instruments end every reply on a socket.
+    void SetTerminateRawReplies(bool on) { m_terminateRawReplies = on; }
+
 private:
     void Complete(std::vector<OutgoingReply>& replies);
 
@@ -44,6 +48,7 @@ private:
     const FaultOptions& m_faults;
     std::string m_input;
     bool m_discarding = false;
+    bool m_terminateRawReplies = false;
 };
 
 } // namespace quarvel::sim

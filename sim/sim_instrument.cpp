@@ -167,6 +167,8 @@ ResponseMessage SimInstrument::Execute(std::string_view programMessage) {
     }
     if (terminate)
         response.bytes += '\n';
+    else
+        response.unterminated = !response.bytes.empty();
     return response;
 }
 

@@ -31,6 +31,9 @@ struct ResponseMessage {
     std::size_t blockDataLength = 0;
     // True when the message held a query whose header matched the fault filter.
     bool faultTarget = false;
+    // The last reply was raw bytes, sent without a terminator (over VXI-11
+    // the END flag closes the message; a raw socket needs a line feed).
+    bool unterminated = false;
 
     bool Empty() const { return bytes.empty(); }
 };

@@ -37,6 +37,7 @@ void SocketServer::AcceptLoop() {
 
 void SocketServer::Serve(int fd) {
     Session session(m_instrument, m_transcript, m_faults);
+    session.SetTerminateRawReplies(true);
     std::vector<char> buffer(64 * 1024);
     while (WaitReadable(fd, m_stop, -1) == WaitResult::Ready) {
         const ssize_t n = recv(fd, buffer.data(), buffer.size(), 0);

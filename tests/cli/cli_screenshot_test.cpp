@@ -58,6 +58,7 @@ class CliScreenshot : public ::testing::TestWithParam<FamilyCase> {};
 INSTANTIATE_TEST_SUITE_P(Families, CliScreenshot,
                          ::testing::Values(FamilyCase{"fsv", false}, FamilyCase{"fsv", true},
                                            FamilyCase{"rigol", false}, FamilyCase{"rigol", true},
+                                           FamilyCase{"tektronix", false},
                                            FamilyCase{"tektronix", true}),
                          [](const auto& info) {
                              return std::string(info.param.instrument) +

@@ -114,10 +114,10 @@ TEST_P(OtherScopeDriver, SiglentRunRestoresTheTriggerModeItSawRunning) {
     EXPECT_EQ(sim.TakeTranscript(), Lines{});
 }
 
-// The hardcopy arrives raw, ended only by END: over VXI-11. (A raw socket has
-// no END; the simulated TDS sends no line feed after the file there.)
-TEST(TektronixDriver, HardcopyCommandsAndRawImage) {
-    SimDriver sim("tektronix", Lan::Vxi11);
+// The hardcopy arrives raw: over VXI-11 ended by END, over the raw socket by
+// the line feed after the file, which is not part of the image.
+TEST_P(OtherScopeDriver, TektronixHardcopyCommandsAndRawImage) {
+    SimDriver sim("tektronix", GetParam());
     ASSERT_TRUE(sim.Ready());
     ASSERT_NE(dynamic_cast<CInstrTekTDS*>(&sim.Driver()), nullptr);
     ASSERT_TRUE(sim.SetSessionTimeout(1900));
