@@ -6,23 +6,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# The same Debian packages as the test script.
-eval "$(sed -n '/^packages=(/,/)/p' scripts/test.sh)"
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ "${#missing[@]}" -gt 0 ]; then
-    if [ "$(id -u)" -eq 0 ]; then
-        echo "Installing: ${missing[*]}"
-        export DEBIAN_FRONTEND=noninteractive
-        apt-get update -qq
-        apt-get install -y -qq --no-install-recommends "${missing[@]}"
-    else
-        echo "Missing Debian packages (run as root to install them): ${missing[*]}" >&2
-        exit 1
-    fi
-fi
+source scripts/lib/packages.sh
+install_missing_packages
 
 cmake --preset release
 cmake --build --preset release --target quarvel quarvel-sim -j "$(nproc)"

@@ -1,0 +1,25 @@
+# Sourced by scripts/test.sh and scripts/try.sh: the Debian packages Quarvel
+# builds, tests and runs with, and the step that installs the missing ones.
+
+quarvel_packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev
+                  googletest libbenchmark-dev xvfb xauth)
+
+# Installs the missing packages when run as root; otherwise names them and
+# exits, because nothing after this step can work without them.
+install_missing_packages() {
+    local missing=() p
+    for p in "${quarvel_packages[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    if [ "${#missing[@]}" -gt 0 ]; then
+        if [ "$(id -u)" -eq 0 ]; then
+            echo "Installing: ${missing[*]}"
+            export DEBIAN_FRONTEND=noninteractive
+            apt-get update -qq
+            apt-get install -y -qq --no-install-recommends "${missing[@]}"
+        else
+            echo "Missing Debian packages (run as root to install them): ${missing[*]}" >&2
+            exit 1
+        fi
+    fi
+}
