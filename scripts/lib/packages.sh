@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by scripts/test.sh and scripts/try.sh: the Debian packages Quarvel
 # builds, tests and runs with, and the step that installs the missing ones.
 
