@@ -6,10 +6,10 @@
 #include "capture/image_codec.h"
 #include "capture/waveform_capture.h"
 #include "cli/commands.h"
+#include "cli/connection_options.h"
 #include "instr/visa.h"
 
 #include <algorithm>
-#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -96,21 +96,6 @@ public:
     void StopCountdownTimer() override {}
 };
 
-struct ExtraOptions {
-    ViUInt32 timeoutMs = 0;
-    ViUInt32 portmapperPort = 0;
-};
-
-bool ParseNumber(const char* text, ViUInt32 min, ViUInt32 max, ViUInt32& value) {
-    const std::string_view s(text);
-    ViUInt32 parsed = 0;
-    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), parsed);
-    if (ec != std::errc() || end != s.data() + s.size() || parsed < min || parsed > max)
-        return false;
-    value = parsed;
-    return true;
-}
-
 bool IsEncoderExtension(const std::string& extension) {
     for (const auto& encoder : AvailableEncoders())
         for (const auto& known : encoder.extensions)
@@ -144,7 +129,7 @@ std::string ToLower(std::string text) {
 }
 
 // False (after saying why) when the arguments are not usable.
-bool ParseArguments(int argc, char** argv, ConsoleForm& form, ExtraOptions& extra) {
+bool ParseArguments(int argc, char** argv, ConsoleForm& form, ConnectionOptions& connection) {
     bool haveAddress = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view option = argv[i];
@@ -202,10 +187,8 @@ bool ParseArguments(int argc, char** argv, ConsoleForm& form, ExtraOptions& extr
             ViUInt32 seconds = 0;
             ok = ParseNumber(value, 0, 6000, seconds);
             form.delay = seconds;
-        } else if (option == "--timeout") {
-            ok = ParseNumber(value, 1, 3600000u, extra.timeoutMs);
-        } else if (option == "--portmapper-port") {
-            ok = ParseNumber(value, 1, 65535u, extra.portmapperPort);
+        } else if (IsConnectionOption(option)) {
+            ok = ParseConnectionOption(option, value, connection);
         } else if (option == "--waveforms") {
             form.channels = SplitChannels(value);
             form.retrieveWaveforms = true;
@@ -232,22 +215,17 @@ bool ParseArguments(int argc, char** argv, ConsoleForm& form, ExtraOptions& extr
 
 int RunCaptureCommand(int argc, char** argv) {
     ConsoleWindow window;
-    ExtraOptions extra;
-    if (!ParseArguments(argc, argv, window.form, extra))
+    ConnectionOptions connection;
+    if (!ParseArguments(argc, argv, window.form, connection))
         return 2;
 
     CCaptureController controller(window);
-    if (extra.portmapperPort != 0)
-        viSetAttribute(controller.Connection().GetResourceManager(), QVI_ATTR_PORTMAPPER_PORT,
-                       extra.portmapperPort);
+    ApplyPortmapperPort(controller.Connection().GetResourceManager(), connection);
     controller.ToggleConnection();
     if (!controller.HasDriver())
         return 1;
-    if (extra.timeoutMs != 0 && viSetAttribute(controller.Connection().GetSession(),
-                                               VI_ATTR_TMO_VALUE, extra.timeoutMs) != VI_SUCCESS) {
-        std::fprintf(stderr, "quarvel-cli capture: cannot set the timeout\n");
+    if (!ApplySessionTimeout(controller.Connection().GetSession(), connection, "capture"))
         return 1;
-    }
 
     controller.StartOrAbortCapture();
     while (controller.IsCountdownRunning()) {

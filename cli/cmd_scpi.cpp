@@ -2,9 +2,9 @@
 // reply of each query (a command with '?').
 
 #include "cli/commands.h"
+#include "cli/connection_options.h"
 #include "instr/visa.h"
 
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -19,33 +19,21 @@ constexpr const char* USAGE = "usage: quarvel-cli scpi [--timeout MS] [--portmap
 constexpr ViUInt32 kReplyBufferSize = 1024 * 1024;
 
 struct ScpiOptions {
-    ViUInt32 timeoutMs = 0;      // 0: the default
-    ViUInt32 portmapperPort = 0; // 0: the default
+    ConnectionOptions connection;
     std::string address;
     std::vector<std::string> commands;
 };
-
-bool ParseNumber(const char* text, ViUInt32 min, ViUInt32 max, ViUInt32& value) {
-    const std::string_view s(text);
-    ViUInt32 parsed = 0;
-    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), parsed);
-    if (ec != std::errc() || end != s.data() + s.size() || parsed < min || parsed > max)
-        return false;
-    value = parsed;
-    return true;
-}
 
 bool ParseArguments(int argc, char** argv, ScpiOptions& options) {
     int i = 1;
     for (; i < argc && std::strncmp(argv[i], "--", 2) == 0; ++i) {
         const std::string_view option = argv[i];
-        if (option != "--timeout" && option != "--portmapper-port") {
+        if (!IsConnectionOption(option)) {
             std::fprintf(stderr, "quarvel-cli scpi: unknown option '%s'\n", argv[i]);
             return false;
         }
         const bool isTimeout = option == "--timeout";
-        if (i + 1 >= argc || !ParseNumber(argv[i + 1], 1, isTimeout ? 3600000u : 65535u,
-                                          isTimeout ? options.timeoutMs : options.portmapperPort)) {
+        if (i + 1 >= argc || !ParseConnectionOption(option, argv[i + 1], options.connection)) {
             std::fprintf(stderr, "quarvel-cli scpi: %s needs a number (%s)\n", argv[i],
                          isTimeout ? "milliseconds, 1 to 3600000" : "a TCP port, 1 to 65535");
             return false;
@@ -89,10 +77,10 @@ int RunScpiCommand(int argc, char** argv) {
     Sessions sessions;
     if (const ViStatus s = viOpenDefaultRM(&sessions.rm); s != VI_SUCCESS)
         return Fail("opening the resource manager", "", s);
-    if (options.timeoutMs != 0)
-        viSetAttribute(sessions.rm, VI_ATTR_TMO_VALUE, options.timeoutMs);
-    if (options.portmapperPort != 0)
-        viSetAttribute(sessions.rm, QVI_ATTR_PORTMAPPER_PORT, options.portmapperPort);
+    // Set on the resource manager, the timeout also bounds viOpen.
+    if (options.connection.timeoutMs != 0)
+        viSetAttribute(sessions.rm, VI_ATTR_TMO_VALUE, options.connection.timeoutMs);
+    ApplyPortmapperPort(sessions.rm, options.connection);
     if (const ViStatus s =
             viOpen(sessions.rm, options.address.c_str(), VI_NULL, 0, &sessions.instrument);
         s != VI_SUCCESS) {

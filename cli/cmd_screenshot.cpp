@@ -2,11 +2,11 @@
 // screen image through the driver chosen for it and writes the bytes to a file.
 
 #include "cli/commands.h"
+#include "cli/connection_options.h"
 #include "instr/instr_connection.h"
 #include "instr/visa.h"
 
 #include <cerrno>
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -21,23 +21,12 @@ constexpr const char* USAGE =
     "ADDRESS FILE\n";
 
 struct ScreenshotOptions {
-    ViUInt32 timeoutMs = 0;      // 0: the session's default
-    ViUInt32 portmapperPort = 0; // 0: the default port
+    ConnectionOptions connection;
     bool inkSaver = false;
     bool force = false;
     std::string address;
     std::string file;
 };
-
-bool ParseNumber(const char* text, ViUInt32 min, ViUInt32 max, ViUInt32& value) {
-    const std::string_view s(text);
-    ViUInt32 parsed = 0;
-    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), parsed);
-    if (ec != std::errc() || end != s.data() + s.size() || parsed < min || parsed > max)
-        return false;
-    value = parsed;
-    return true;
-}
 
 // Returns false (after printing why) when the arguments are not usable.
 bool ParseArguments(int argc, char** argv, ScreenshotOptions& options) {
@@ -48,14 +37,12 @@ bool ParseArguments(int argc, char** argv, ScreenshotOptions& options) {
             options.inkSaver = true;
         } else if (option == "--force") {
             options.force = true;
-        } else if (option == "--timeout" || option == "--portmapper-port") {
+        } else if (IsConnectionOption(option)) {
             if (i + 1 >= argc) {
                 std::fprintf(stderr, "quarvel-cli screenshot: %s needs a value\n", argv[i]);
                 return false;
             }
-            const bool isTimeout = option == "--timeout";
-            ViUInt32& target = isTimeout ? options.timeoutMs : options.portmapperPort;
-            if (!ParseNumber(argv[i + 1], 1, isTimeout ? 3600000u : 65535u, target)) {
+            if (!ParseConnectionOption(option, argv[i + 1], options.connection)) {
                 std::fprintf(stderr, "quarvel-cli screenshot: invalid value for %s: '%s'\n",
                              argv[i], argv[i + 1]);
                 return false;
@@ -122,19 +109,14 @@ int RunScreenshotCommand(int argc, char** argv) {
     }
 
     CInstrConnection connection;
-    if (options.portmapperPort != 0)
-        viSetAttribute(connection.GetResourceManager(), QVI_ATTR_PORTMAPPER_PORT,
-                       options.portmapperPort);
+    ApplyPortmapperPort(connection.GetResourceManager(), options.connection);
     if (!connection.Open(options.address)) {
         std::fprintf(stderr, "quarvel-cli screenshot: cannot connect to '%s'\n",
                      options.address.c_str());
         return 1;
     }
-    if (options.timeoutMs != 0 && viSetAttribute(connection.GetSession(), VI_ATTR_TMO_VALUE,
-                                                 options.timeoutMs) != VI_SUCCESS) {
-        std::fprintf(stderr, "quarvel-cli screenshot: cannot set the timeout\n");
+    if (!ApplySessionTimeout(connection.GetSession(), options.connection, "screenshot"))
         return 1;
-    }
     if (!connection.QueryIdn()) {
         std::fprintf(stderr, "quarvel-cli screenshot: *IDN? query failed\n");
         return 1;
