@@ -21,10 +21,7 @@ const char* StateWord(RunState run) {
 InfiniiumSim::InfiniiumSim(const InstrumentSetup& setup) : SimInstrument(setup.idn) {
     m_state.model = ModelOf(setup.idn);
     CommandTable& t = Commands();
-    t.Add(":RUN", [this](const CommandCall&, CommandResult&) { m_state.run = RunState::Run; });
-    t.Add(":STOP", [this](const CommandCall&, CommandResult&) { m_state.run = RunState::Stop; });
-    t.Add(":SINGle",
-          [this](const CommandCall&, CommandResult&) { m_state.run = RunState::Single; });
+    AddRunStopSingle(t, m_state.run);
     t.Add(":RSTate?",
           [this](const CommandCall&, CommandResult& r) { r.Text(StateWord(m_state.run)); });
 

@@ -45,12 +45,9 @@ void InfiniiVisionSim::ResetFamilyState() {
 
 void InfiniiVisionSim::AddRunControl() {
     CommandTable& t = Commands();
-    t.Add(":RUN", [this](const CommandCall&, CommandResult&) { m_state.run = RunState::Run; });
-    t.Add(":STOP", [this](const CommandCall&, CommandResult&) { m_state.run = RunState::Stop; });
     // The simulated signal always triggers, so a single acquisition ends at
     // once: the Run bit is clear afterwards, as after a stop.
-    t.Add(":SINGle",
-          [this](const CommandCall&, CommandResult&) { m_state.run = RunState::Single; });
+    AddRunStopSingle(t, m_state.run);
     t.Add(":OPERegister[:EVENt]?", [this](const CommandCall&, CommandResult& r) {
         r.Text(m_state.run == RunState::Run ? "+8" : "+0");
     });

@@ -22,10 +22,7 @@ RigolSim::RigolSim(const InstrumentSetup& setup) : SimInstrument(setup.idn) {
     m_state.model = ModelOf(setup.idn);
     m_state.extraBytes = setup.quirks.rigolExtraBytes;
     CommandTable& t = Commands();
-    t.Add(":RUN", [this](const CommandCall&, CommandResult&) { m_state.run = RunState::Run; });
-    t.Add(":STOP", [this](const CommandCall&, CommandResult&) { m_state.run = RunState::Stop; });
-    t.Add(":SINGle",
-          [this](const CommandCall&, CommandResult&) { m_state.run = RunState::Single; });
+    AddRunStopSingle(t, m_state.run);
     t.Add(":TRIGger:STATus?",
           [this](const CommandCall&, CommandResult& r) { r.Text(TriggerStatus(m_state.run)); });
 

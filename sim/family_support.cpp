@@ -69,6 +69,12 @@ void AddChoiceSetting(CommandTable& table, std::string_view pattern,
     });
 }
 
+void AddRunStopSingle(CommandTable& table, RunState& run) {
+    table.Add(":RUN", [&run](const CommandCall&, CommandResult&) { run = RunState::Run; });
+    table.Add(":STOP", [&run](const CommandCall&, CommandResult&) { run = RunState::Stop; });
+    table.Add(":SINGle", [&run](const CommandCall&, CommandResult&) { run = RunState::Single; });
+}
+
 void AddBoolSetting(CommandTable& table, std::string_view pattern, bool& value) {
     table.Add(pattern, [&value](const CommandCall& call, CommandResult& r) {
         ParseBoolParam(call, 0, r, value);

@@ -40,6 +40,9 @@ int MatchChoice(std::string_view param, std::initializer_list<std::string_view> 
 // short form, as instruments do).
 void AddChoiceSetting(CommandTable& table, std::string_view pattern,
                       std::initializer_list<std::string_view> choices, std::string& value);
+// Adds ":RUN", ":STOP" and ":SINGle", which set run to the matching state
+// (the oscilloscopes that share this notation).
+void AddRunStopSingle(CommandTable& table, RunState& run);
 // Adds "<pattern> ON|OFF|1|0" and "<pattern>?" (answers 1 or 0).
 void AddBoolSetting(CommandTable& table, std::string_view pattern, bool& value);
 // Adds "<pattern> '<text>'" and "<pattern>?" (answers the quoted text).
