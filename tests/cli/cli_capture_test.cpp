@@ -1,39 +1,15 @@
 // quarvel-cli capture, run as a program against quarvel-sim: numbered files
-// with comments entries, the texts on the right streams, and its exit status.
+// with comments entries, waveform data under the image's name, the texts on
+// the right streams, and its exit status.
 
+#include "tests/support/cli_run.h"
 #include "tests/support/sim_process.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <sys/wait.h>
-
 namespace quarvel::test {
 namespace {
-
-struct CliRun {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-// Runs quarvel-cli with the arguments (none may contain a quote); its output
-// goes to files in `logs`, apart from the capture directory.
-CliRun RunCli(const TempDir& logs, const std::vector<std::string>& args) {
-    std::string command = QUARVEL_CLI_PATH;
-    for (const auto& a : args)
-        command += " '" + a + "'";
-    const std::string outPath = logs.File("cli.out");
-    const std::string errPath = logs.File("cli.err");
-    command += " >" + outPath + " 2>" + errPath + " </dev/null";
-    const int status = std::system(command.c_str());
-    CliRun run;
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.out = ReadFileText(outPath);
-    run.err = ReadFileText(errPath);
-    return run;
-}
 
 int CountOf(const std::string& text, const std::string& piece) {
     int count = 0;
@@ -103,6 +79,44 @@ TEST(CliCapture, WorksOverVxi11WithTheGivenPortmapper) {
     EXPECT_FALSE(PathExists(shots.File("Comments.txt")));
 }
 
+TEST(CliCapture, WaveformImageAndDataUnderTheSameName) {
+    SimProcess sim({"--instrument", "infiniivision-x"});
+    ASSERT_TRUE(sim.Started());
+    TempDir shots;
+    TempDir logs;
+    const std::vector<std::string> base = {
+        "capture", sim.SocketResource(), "--dir", shots.Path(), "--name", "shot"};
+
+    std::vector<std::string> csv = base;
+    csv.insert(csv.end(), {"--waveforms", "CHAN1,CHAN2", "--data-format", "csv"});
+    const CliRun first = RunCli(logs, csv);
+    ASSERT_EQ(first.exitCode, 0) << first.out << first.err;
+    EXPECT_NE(first.out.find("Getting waveform data for channel CHAN2..."), std::string::npos);
+    EXPECT_NE(first.out.find("Waveform data saving done."), std::string::npos);
+    EXPECT_TRUE(PathExists(shots.File("shot.png")));
+    EXPECT_EQ(ReadFileText(shots.File("shot.csv"))
+                  .rfind("time/s;CHAN1(voltage/V);CHAN2(voltage/V)\r\n", 0),
+              0u);
+
+    std::vector<std::string> dirfile = base;
+    dirfile.insert(dirfile.end(), {"--waveforms", " CHAN3 ", "--data-format", "DIRFILE"});
+    const CliRun second = RunCli(logs, dirfile);
+    ASSERT_EQ(second.exitCode, 0) << second.out << second.err;
+    EXPECT_TRUE(PathExists(shots.File("shot-0001.png")));
+    EXPECT_EQ(ReadFileText(shots.File("shot-0001/format")), "xaxis.dat\tRAW\tFLOAT64\t1\r\n"
+                                                            "CHAN3.dat\tRAW\tFLOAT64\t1\r\n");
+
+    // The default format is CSV; without --waveforms no data is read.
+    std::vector<std::string> plain = base;
+    plain.insert(plain.end(), {"--waveforms", "CHAN4"});
+    ASSERT_EQ(RunCli(logs, plain).exitCode, 0);
+    EXPECT_TRUE(PathExists(shots.File("shot-0002.csv")));
+    const CliRun imageOnly = RunCli(logs, base);
+    ASSERT_EQ(imageOnly.exitCode, 0);
+    EXPECT_EQ(imageOnly.out.find("waveform"), std::string::npos);
+    EXPECT_FALSE(PathExists(shots.File("shot-0003.csv")));
+}
+
 TEST(CliCapture, FailuresGiveANonZeroExitAndTheMessageOnStandardError) {
     SimProcess sim({"--instrument", "infiniivision-x"});
     ASSERT_TRUE(sim.Started());
@@ -128,6 +142,12 @@ TEST(CliCapture, FailuresGiveANonZeroExitAndTheMessageOnStandardError) {
     EXPECT_EQ(RunCli(logs, {"capture", sim.SocketResource(), "--format", "nope"}).exitCode, 2);
     EXPECT_EQ(RunCli(logs, {"capture", sim.SocketResource(), "--delay", "6001"}).exitCode, 2);
     EXPECT_EQ(RunCli(logs, {"capture", sim.SocketResource(), "--bogus"}).exitCode, 2);
+    const CliRun format = RunCli(logs, {"capture", sim.SocketResource(), "--data-format", "xls"});
+    EXPECT_EQ(format.exitCode, 2);
+    EXPECT_NE(format.err.find("--data-format"), std::string::npos);
+    const CliRun channels = RunCli(logs, {"capture", sim.SocketResource(), "--waveforms", " , "});
+    EXPECT_EQ(channels.exitCode, 2);
+    EXPECT_NE(channels.err.find("--waveforms"), std::string::npos);
 }
 
 } // namespace

@@ -2,51 +2,16 @@
 // writes holds exactly the image the instrument served, and it refuses to
 // replace files or to go on without a driver.
 
+#include "tests/support/cli_run.h"
 #include "tests/support/sim_process.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <filesystem>
-#include <sys/wait.h>
 
 namespace quarvel::test {
 namespace {
-
-struct CliRun {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-// Runs quarvel-cli with the arguments (none may contain a quote).
-CliRun RunCli(const TempDir& dir, const std::vector<std::string>& args) {
-    std::string command = QUARVEL_CLI_PATH;
-    for (const auto& a : args)
-        command += " '" + a + "'";
-    const std::string outPath = dir.File("cli.out");
-    const std::string errPath = dir.File("cli.err");
-    command += " >" + outPath + " 2>" + errPath + " </dev/null";
-    const int status = std::system(command.c_str());
-    CliRun run;
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.out = ReadFileText(outPath);
-    run.err = ReadFileText(errPath);
-    return run;
-}
-
-std::vector<std::vector<std::uint8_t>> DumpedImages(const TempDir& dumps) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dumps.Path()))
-        names.push_back(entry.path().string());
-    std::sort(names.begin(), names.end());
-    std::vector<std::vector<std::uint8_t>> images;
-    for (const auto& name : names)
-        images.push_back(ReadFileBytes(name));
-    return images;
-}
 
 struct FamilyCase {
     const char* instrument;
@@ -77,7 +42,7 @@ TEST_P(CliScreenshot, WritesTheServedImageByteForByte) {
                             sim.Vxi11Resource(), file})
             : RunCli(work, {"screenshot", sim.SocketResource(), file});
     ASSERT_EQ(run.exitCode, 0) << run.err;
-    const auto served = DumpedImages(dumps);
+    const auto served = ReadDirFiles(dumps.Path());
     ASSERT_EQ(served.size(), 1u);
     EXPECT_EQ(ReadFileBytes(file), served[0]);
     EXPECT_FALSE(served[0].empty());

@@ -1,5 +1,6 @@
 #include "tests/support/temp_dir.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -20,7 +21,9 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(m_path, ec);
 }
 
-std::string TempDir::File(const std::string& name) const { return m_path + "/" + name; }
+std::string TempDir::File(const std::string& name) const {
+    return m_path + "/" + name;
+}
 
 std::vector<std::uint8_t> ReadFileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -43,6 +46,17 @@ bool WriteFileBytes(const std::string& path, const std::string& bytes) {
 bool PathExists(const std::string& path) {
     std::error_code ec;
     return std::filesystem::exists(path, ec);
+}
+
+std::vector<std::vector<std::uint8_t>> ReadDirFiles(const std::string& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+        names.push_back(entry.path().string());
+    std::sort(names.begin(), names.end());
+    std::vector<std::vector<std::uint8_t>> files;
+    for (const auto& name : names)
+        files.push_back(ReadFileBytes(name));
+    return files;
 }
 
 } // namespace quarvel::test

@@ -1,0 +1,320 @@
+// The data writers: the number text, the CSV file and the Kst dirfile, read
+// back byte for byte from real temporary directories.
+#include "tests/support/temp_dir.h"
+#include "wavedata/data_writers.h"
+#include "wavedata/number_text.h"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <limits>
+#include <random>
+#include <string>
+#include <sys/resource.h>
+
+using quarvel::test::PathExists;
+using quarvel::test::ReadFileBytes;
+using quarvel::test::ReadFileText;
+using quarvel::test::TempDir;
+using quarvel::test::WriteFileBytes;
+
+namespace {
+
+WaveformRecord Scope(const std::string& name, std::vector<double> x, std::vector<double> y) {
+    WaveformRecord r;
+    r.name = name;
+    r.xLabel = "time/s";
+    r.yLabel = "voltage/V";
+    r.x = std::move(x);
+    r.y = std::move(y);
+    return r;
+}
+
+std::string Number(double value) {
+    char text[SCIENTIFIC_TEXT_MAX];
+    return std::string(text, FormatScientific(value, text));
+}
+
+std::vector<std::uint8_t> Bytes(std::initializer_list<int> values) {
+    std::vector<std::uint8_t> out;
+    for (int v : values) {
+        out.push_back(static_cast<std::uint8_t>(v));
+    }
+    return out;
+}
+
+std::size_t EntriesIn(const std::string& dir) {
+    std::size_t n = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir)) {
+        ++n;
+    }
+    return n;
+}
+
+} // namespace
+
+TEST(NumberText, ScientificFormHasThreeExponentDigits) {
+    EXPECT_EQ(Number(0.0), "0.000000e+000");
+    EXPECT_EQ(Number(0.5), "5.000000e-001");
+    EXPECT_EQ(Number(-1.0), "-1.000000e+000");
+    EXPECT_EQ(Number(1.25e-6), "1.250000e-006");
+    EXPECT_EQ(Number(-3.0), "-3.000000e+000");
+    EXPECT_EQ(Number(123456789.0), "1.234568e+008"); // rounded to six decimals
+    EXPECT_EQ(Number(1e100), "1.000000e+100");
+    EXPECT_EQ(Number(-2.5e-300), "-2.500000e-300");
+    EXPECT_EQ(Number(-0.0), "-0.000000e+000");
+    EXPECT_EQ(Number(std::numeric_limits<double>::max()), "1.797693e+308");
+    EXPECT_EQ(Number(std::numeric_limits<double>::denorm_min()), "4.940656e-324");
+}
+
+// The C library's "%e" (always correctly rounded) with its exponent widened
+// to three digits is the reference for every finite value.
+std::string PrintfReference(double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%e", value);
+    std::string s(text);
+    const std::size_t e = s.find('e');
+    if (s.size() - e - 2 == 2) {
+        s.insert(e + 2, "0");
+    }
+    return s;
+}
+
+TEST(NumberText, MatchesPrintfOnRandomAndMidpointValues) {
+    std::mt19937_64 random(20261206);
+    std::uniform_real_distribution<double> mantissa(-10.0, 10.0);
+    std::size_t checked = 0;
+    const auto check = [&](double value) {
+        if (!std::isfinite(value)) {
+            return;
+        }
+        ++checked;
+        ASSERT_EQ(Number(value), PrintfReference(value)) << std::hexfloat << value;
+    };
+    for (int i = 0; i < 100000; ++i) {
+        check(std::bit_cast<double>(random())); // any exponent, subnormals included
+        check(mantissa(random) * std::pow(10.0, static_cast<int>(random() % 40) - 20));
+    }
+    // Values on and next to the rounding midpoints of the seventh digit.
+    for (int i = 0; i < 50000; ++i) {
+        char text[64];
+        std::snprintf(text, sizeof text, "%d.%06d5e%d", static_cast<int>(random() % 9) + 1,
+                      static_cast<int>(random() % 1000000), static_cast<int>(random() % 60) - 30);
+        const double midpoint = std::strtod(text, nullptr);
+        check(midpoint);
+        check(std::nextafter(midpoint, 0.0));
+        check(std::nextafter(midpoint, 1e300));
+    }
+    // Carries into the next power of ten.
+    for (int e = -300; e <= 300; ++e) {
+        const double power = std::pow(10.0, e);
+        check(power);
+        check(9.9999995 * power);
+        check(std::nextafter(power, 0.0));
+    }
+    EXPECT_GT(checked, 350000u);
+}
+
+TEST(NumberText, NonFiniteWords) {
+    EXPECT_EQ(Number(std::numeric_limits<double>::quiet_NaN()), "nan");
+    EXPECT_EQ(Number(-std::numeric_limits<double>::quiet_NaN()), "nan");
+    EXPECT_EQ(Number(std::numeric_limits<double>::infinity()), "inf");
+    EXPECT_EQ(Number(-std::numeric_limits<double>::infinity()), "-inf");
+}
+
+TEST(NumberText, ByteSamples) {
+    char text[4];
+    ASSERT_EQ(FormatByteSample(10, text), 4u);
+    EXPECT_EQ(std::string(text, 4), "0x0A");
+    FormatByteSample(0xFF, text);
+    EXPECT_EQ(std::string(text, 4), "0xFF");
+    FormatByteSample(0, text);
+    EXPECT_EQ(std::string(text, 4), "0x00");
+}
+
+TEST(CsvWriter, OneRecordSharedLayout) {
+    TempDir dir;
+    const std::string path = dir.File("one.csv");
+    ASSERT_TRUE(WriteCsvFile({Scope("CHAN1", {0, 1e-6, 2e-6}, {0.5, 0.25, -1})}, path));
+    EXPECT_EQ(ReadFileText(path), "time/s;CHAN1(voltage/V)\r\n"
+                                  "0.000000e+000;5.000000e-001\r\n"
+                                  "1.000000e-006;2.500000e-001\r\n"
+                                  "2.000000e-006;-1.000000e+000\r\n");
+}
+
+TEST(CsvWriter, SharedLayoutTakesXFromFirstRecordWhenEndsMatch) {
+    TempDir dir;
+    const std::string path = dir.File("shared.csv");
+    WaveformRecordList list{Scope("CHAN1", {0, 1, 2}, {1, 2, 3}),
+                            Scope("CHAN2", {0, 1.5, 2}, {4, 5, 6})};
+    ASSERT_TRUE(WriteCsvFile(list, path));
+    EXPECT_EQ(ReadFileText(path), "time/s;CHAN1(voltage/V);CHAN2(voltage/V)\r\n"
+                                  "0.000000e+000;1.000000e+000;4.000000e+000\r\n"
+                                  "1.000000e+000;2.000000e+000;5.000000e+000\r\n"
+                                  "2.000000e+000;3.000000e+000;6.000000e+000\r\n");
+}
+
+TEST(CsvWriter, SeparateLayoutPadsShortRecordsAndStopsAtAllMissingLine) {
+    TempDir dir;
+    const std::string path = dir.File("separate.csv");
+    WaveformRecordList list{Scope("CHAN1", {0, 1, 2}, {-1, 0, 1}),
+                            Scope("POD1", {5, 6}, {0.5, 0.25})};
+    ASSERT_TRUE(WriteCsvFile(list, path));
+    EXPECT_EQ(ReadFileText(path), "CHAN1(time/s);CHAN1(voltage/V);POD1(time/s);POD1(voltage/V)\r\n"
+                                  "0.000000e+000;-1.000000e+000;5.000000e+000;5.000000e-001\r\n"
+                                  "1.000000e+000;0.000000e+000;6.000000e+000;2.500000e-001\r\n"
+                                  "2.000000e+000;1.000000e+000;NA;NA\r\n");
+}
+
+TEST(CsvWriter, QualifierOnlyInSharedHeader) {
+    TempDir dir;
+    WaveformRecord trace;
+    trace.name = "TRACE1";
+    trace.xLabel = "Frequency/Hz";
+    trace.yLabel = "Level/DBM";
+    trace.yQualifier = "POS/WRIT";
+    trace.x = {1e6};
+    trace.y = {-20};
+    ASSERT_TRUE(WriteCsvFile({trace}, dir.File("a.csv")));
+    EXPECT_EQ(ReadFileText(dir.File("a.csv")),
+              "Frequency/Hz;TRACE1(Level/DBM/POS/WRIT)\r\n1.000000e+006;-2.000000e+001\r\n");
+
+    WaveformRecord other = trace;
+    other.name = "TRACE2";
+    other.x = {2e6, 3e6};
+    other.y = {-30, -40};
+    ASSERT_TRUE(WriteCsvFile({trace, other}, dir.File("b.csv")));
+    EXPECT_EQ(ReadFileText(dir.File("b.csv")),
+              "TRACE1(Frequency/Hz);TRACE1(Level/DBM);TRACE2(Frequency/Hz);TRACE2(Level/DBM)\r\n"
+              "1.000000e+006;-2.000000e+001;2.000000e+006;-3.000000e+001\r\n"
+              "NA;NA;3.000000e+006;-4.000000e+001\r\n");
+}
+
+TEST(CsvWriter, ByteSamplesAndKindsWithoutField) {
+    TempDir dir;
+    WaveformRecord pod = Scope("POD1", {0, 1}, {});
+    pod.sampleKind = SAMPLE_KIND_BYTE;
+    pod.bytes = {10, 0xC3};
+    WaveformRecord odd = Scope("ODD", {0, 1}, {7, 8});
+    odd.sampleKind = 5;
+    ASSERT_TRUE(WriteCsvFile({Scope("CHAN1", {0, 1}, {1, 2}), pod, odd}, dir.File("b.csv")));
+    EXPECT_EQ(ReadFileText(dir.File("b.csv")),
+              "time/s;CHAN1(voltage/V);POD1(voltage/V);ODD(voltage/V)\r\n"
+              "0.000000e+000;1.000000e+000;0x0A\r\n"
+              "1.000000e+000;2.000000e+000;0xC3\r\n");
+}
+
+TEST(CsvWriter, ReplacesExistingFileWithoutLeavingTemporaries) {
+    TempDir dir;
+    const std::string path = dir.File("data.csv");
+    ASSERT_TRUE(WriteFileBytes(path, std::string(5000, 'z')));
+    ASSERT_TRUE(WriteCsvFile({Scope("CHAN1", {1}, {2})}, path));
+    EXPECT_EQ(ReadFileText(path), "time/s;CHAN1(voltage/V)\r\n1.000000e+000;2.000000e+000\r\n");
+    EXPECT_EQ(EntriesIn(dir.Path()), 1u);
+}
+
+TEST(CsvWriter, UncreatableFileFailsAndLeavesNothing) {
+    TempDir dir;
+    const WaveformRecordList list{Scope("CHAN1", {1}, {2})};
+    EXPECT_FALSE(WriteCsvFile(list, dir.File("missing/data.csv")));
+    // A directory in the way is not replaced.
+    std::filesystem::create_directory(dir.File("taken.csv"));
+    EXPECT_FALSE(WriteCsvFile(list, dir.File("taken.csv")));
+    EXPECT_TRUE(std::filesystem::is_directory(dir.File("taken.csv")));
+    EXPECT_EQ(EntriesIn(dir.Path()), 1u);
+    EXPECT_FALSE(WriteCsvFile({}, dir.File("empty.csv")));
+    EXPECT_FALSE(PathExists(dir.File("empty.csv")));
+}
+
+TEST(CsvWriter, WriteFailureIsReported) {
+    // A file size limit makes the writes fail part way, as a full disk would.
+    TempDir dir;
+    WaveformRecord big =
+        Scope("CHAN1", std::vector<double>(200000, 1.0), std::vector<double>(200000, 2.0));
+    struct rlimit old {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    struct rlimit small = old;
+    small.rlim_cur = 65536;
+    signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool written = WriteCsvFile({big}, dir.File("big.csv"));
+    setrlimit(RLIMIT_FSIZE, &old);
+    EXPECT_FALSE(written);
+    EXPECT_EQ(EntriesIn(dir.Path()), 0u);
+}
+
+TEST(DirfileWriter, OneRecordGivesSharedAxisFieldsInOrder) {
+    TempDir dir;
+    const std::string path = dir.File("shot-0004");
+    ASSERT_TRUE(WriteKstDirfile({Scope("CHAN1", {1.0, -2.0}, {0.5, 0.0})}, path));
+    EXPECT_EQ(ReadFileText(path + "/format"), "xaxis.dat\tRAW\tFLOAT64\t1\r\n"
+                                              "CHAN1.dat\tRAW\tFLOAT64\t1\r\n");
+    // 1.0 = 3FF0000000000000, -2.0 = C000000000000000, 0.5 = 3FE0000000000000,
+    // little-endian.
+    EXPECT_EQ(ReadFileBytes(path + "/xaxis.dat"),
+              Bytes({0, 0, 0, 0, 0, 0, 0xF0, 0x3F, 0, 0, 0, 0, 0, 0, 0, 0xC0}));
+    EXPECT_EQ(ReadFileBytes(path + "/CHAN1.dat"),
+              Bytes({0, 0, 0, 0, 0, 0, 0xE0, 0x3F, 0, 0, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(EntriesIn(path), 3u);
+}
+
+TEST(DirfileWriter, SeparateAxesAndByteRecords) {
+    TempDir dir;
+    const std::string path = dir.File("mixed");
+    WaveformRecord pod = Scope("POD1", {0.0}, {});
+    pod.sampleKind = SAMPLE_KIND_BYTE;
+    pod.bytes = {0xA5};
+    WaveformRecord odd = Scope("ODD", {0.0, 1.0, 2.0}, {});
+    odd.sampleKind = 7;
+    ASSERT_TRUE(WriteKstDirfile({Scope("CHAN1", {1.0, 1.0}, {1.0, 1.0}), pod, odd}, path));
+    EXPECT_EQ(ReadFileText(path + "/format"), "CHAN1_xaxis.dat\tRAW\tFLOAT64\t1\r\n"
+                                              "CHAN1.dat\tRAW\tFLOAT64\t1\r\n"
+                                              "POD1_xaxis.dat\tRAW\tFLOAT64\t1\r\n"
+                                              "POD1.dat\tRAW\tUINT8\t1\r\n"
+                                              "ODD_xaxis.dat\tRAW\tFLOAT64\t1\r\n");
+    EXPECT_EQ(ReadFileBytes(path + "/CHAN1_xaxis.dat").size(), 16u);
+    EXPECT_EQ(ReadFileBytes(path + "/POD1.dat"), Bytes({0xA5}));
+    EXPECT_EQ(ReadFileBytes(path + "/ODD_xaxis.dat").size(), 24u);
+    EXPECT_FALSE(PathExists(path + "/ODD.dat"));
+}
+
+TEST(DirfileWriter, SharedAxisWithByteRecordAndEmptyArrays) {
+    TempDir dir;
+    WaveformRecord pod = Scope("POD2", {}, {});
+    pod.sampleKind = SAMPLE_KIND_BYTE;
+    const std::string path = dir.File("empty");
+    ASSERT_TRUE(WriteKstDirfile({Scope("CHAN2", {}, {}), pod}, path));
+    EXPECT_EQ(ReadFileText(path + "/format"), "xaxis.dat\tRAW\tFLOAT64\t1\r\n"
+                                              "CHAN2.dat\tRAW\tFLOAT64\t1\r\n"
+                                              "POD2.dat\tRAW\tUINT8\t1\r\n");
+    EXPECT_TRUE(PathExists(path + "/POD2.dat"));
+    EXPECT_TRUE(ReadFileBytes(path + "/POD2.dat").empty());
+}
+
+TEST(DirfileWriter, NeverUsesAnExistingOrUnreachableDirectory) {
+    TempDir dir;
+    const std::string path = dir.File("twice");
+    const WaveformRecordList first{Scope("CHAN1", {1.0}, {2.0})};
+    ASSERT_TRUE(WriteKstDirfile(first, path));
+    const auto before = ReadFileBytes(path + "/CHAN1.dat");
+    EXPECT_FALSE(WriteKstDirfile({Scope("CHAN1", {3.0}, {4.0})}, path));
+    EXPECT_EQ(ReadFileBytes(path + "/CHAN1.dat"), before);
+
+    EXPECT_FALSE(WriteKstDirfile(first, dir.File("no/such/parent")));
+    EXPECT_FALSE(PathExists(dir.File("no")));
+    EXPECT_FALSE(WriteKstDirfile({}, dir.File("nothing")));
+    EXPECT_FALSE(PathExists(dir.File("nothing")));
+}
+
+TEST(DirfileWriter, NameThatWouldLeaveTheDirectoryFails) {
+    TempDir dir;
+    const std::string path = dir.File("escape");
+    EXPECT_FALSE(WriteKstDirfile({Scope("../CHAN1", {1.0}, {2.0})}, path));
+    EXPECT_FALSE(PathExists(dir.File("CHAN1.dat")));
+    EXPECT_FALSE(PathExists(dir.File("CHAN1_xaxis.dat")));
+}
