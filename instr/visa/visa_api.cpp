@@ -135,6 +135,18 @@ template <typename Work> ViStatus WithInstrument(ViSession vi, Work&& work) {
     return work(instrument->session);
 }
 
+// Runs formatted I/O on an instrument session with its own copy of the
+// caller's argument list, which is ended again whatever the work returns.
+template <typename Work> ViStatus WithFormatArgs(ViSession vi, va_list params, Work&& work) {
+    return WithInstrument(vi, [&](Session& session) {
+        FormatArgs args;
+        va_copy(args.list, params);
+        const ViStatus s = work(session, args);
+        va_end(args.list);
+        return s;
+    });
+}
+
 } // namespace
 
 ViStatus viOpenDefaultRM(ViPSession vi) {
@@ -276,12 +288,8 @@ ViStatus viClear(ViSession vi) {
 }
 
 ViStatus viVPrintf(ViSession vi, ViConstString writeFmt, va_list params) {
-    return WithInstrument(vi, [&](Session& session) {
-        FormatArgs args;
-        va_copy(args.list, params);
-        const ViStatus s = quarvel::visa::FormatWrite(session, writeFmt, args);
-        va_end(args.list);
-        return s;
+    return WithFormatArgs(vi, params, [&](Session& session, FormatArgs& args) {
+        return quarvel::visa::FormatWrite(session, writeFmt, args);
     });
 }
 
@@ -294,12 +302,8 @@ ViStatus viPrintf(ViSession vi, ViConstString writeFmt, ...) {
 }
 
 ViStatus viVScanf(ViSession vi, ViConstString readFmt, va_list params) {
-    return WithInstrument(vi, [&](Session& session) {
-        FormatArgs args;
-        va_copy(args.list, params);
-        const ViStatus s = quarvel::visa::FormatRead(session, readFmt, args);
-        va_end(args.list);
-        return s;
+    return WithFormatArgs(vi, params, [&](Session& session, FormatArgs& args) {
+        return quarvel::visa::FormatRead(session, readFmt, args);
     });
 }
 
@@ -312,16 +316,13 @@ ViStatus viScanf(ViSession vi, ViConstString readFmt, ...) {
 }
 
 ViStatus viVQueryf(ViSession vi, ViConstString writeFmt, ViConstString readFmt, va_list params) {
-    return WithInstrument(vi, [&](Session& session) {
-        FormatArgs args;
-        va_copy(args.list, params);
+    return WithFormatArgs(vi, params, [&](Session& session, FormatArgs& args) {
         ViStatus s = quarvel::visa::FormatWrite(session, writeFmt, args);
         // The query goes out before its reply is read.
         if (s == VI_SUCCESS && session.HasPendingWrite())
             s = session.FlushWrite(true);
         if (s == VI_SUCCESS)
             s = quarvel::visa::FormatRead(session, readFmt, args);
-        va_end(args.list);
         return s;
     });
 }
