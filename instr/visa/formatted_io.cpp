@@ -293,8 +293,10 @@ ViStatus PeekInMessage(Session& session, bool& have, std::uint8_t& c) {
     return VI_SUCCESS;
 }
 
-// The characters of a number (sign, digits, point, exponent), at most 64.
-ViStatus ReadNumberToken(Session& session, std::string& token) {
+// After leading white space, the characters of the current message that
+// `belongs` accepts, at most `limit` of them; the first other one stays.
+template <typename Belongs>
+ViStatus ReadToken(Session& session, std::string& token, std::size_t limit, Belongs belongs) {
     if (const ViStatus s = SkipSpaceForConversion(session); s != VI_SUCCESS)
         return s;
     for (;;) {
@@ -302,13 +304,33 @@ ViStatus ReadNumberToken(Session& session, std::string& token) {
         std::uint8_t c = 0;
         if (const ViStatus s = PeekInMessage(session, have, c); s != VI_SUCCESS)
             return s;
-        const bool part = IsDigit(static_cast<char>(c)) || c == '+' || c == '-' || c == '.' ||
-                          c == 'e' || c == 'E';
-        if (!have || !part || token.size() >= 64)
+        if (!have || !belongs(c) || token.size() >= limit)
             return VI_SUCCESS;
         token.push_back(static_cast<char>(c));
         session.Advance();
     }
+}
+
+// The characters of a number (sign, digits, point, exponent), at most 64.
+ViStatus ReadNumberToken(Session& session, std::string& token) {
+    return ReadToken(session, token, 64, [](std::uint8_t c) {
+        return IsDigit(static_cast<char>(c)) || c == '+' || c == '-' || c == '.' || c == 'e' ||
+               c == 'E';
+    });
+}
+
+// The digits of a hexadecimal number, at most 16.
+ViStatus ReadHexToken(Session& session, std::string& token) {
+    return ReadToken(session, token, 16, [](std::uint8_t c) { return std::isxdigit(c) != 0; });
+}
+
+// Stores a converted value through the caller's next pointer argument.
+template <typename T> ViStatus StoreThroughNextArg(FormatArgs& args, T value) {
+    T* out = va_arg(args.list, T*);
+    if (out == nullptr)
+        return VI_ERROR_INV_PARAMETER;
+    *out = value;
+    return VI_SUCCESS;
 }
 
 bool ParseReal(const std::string& token, double& value) {
@@ -338,24 +360,12 @@ bool ParseInteger(const std::string& token, int base, std::int64_t& value) {
 
 ViStatus ReadInteger(Session& session, const Spec& spec, FormatArgs& args) {
     std::string token;
-    if (spec.conv == 'x' || spec.conv == 'X') {
-        if (const ViStatus s = SkipSpaceForConversion(session); s != VI_SUCCESS)
-            return s;
-        for (;;) {
-            bool have = false;
-            std::uint8_t c = 0;
-            if (const ViStatus s = PeekInMessage(session, have, c); s != VI_SUCCESS)
-                return s;
-            if (!have || !std::isxdigit(c) || token.size() >= 16)
-                break;
-            token.push_back(static_cast<char>(c));
-            session.Advance();
-        }
-    } else if (const ViStatus s = ReadNumberToken(session, token); s != VI_SUCCESS) {
+    const bool hex = spec.conv == 'x' || spec.conv == 'X';
+    if (const ViStatus s = hex ? ReadHexToken(session, token) : ReadNumberToken(session, token);
+        s != VI_SUCCESS)
         return s;
-    }
     std::int64_t value = 0;
-    if (!ParseInteger(token, spec.conv == 'x' || spec.conv == 'X' ? 16 : 10, value))
+    if (!ParseInteger(token, hex ? 16 : 10, value))
         return VI_ERROR_INV_FMT;
     const bool isSigned = spec.conv == 'd' || spec.conv == 'i';
     if (isSigned && (value < std::numeric_limits<std::int32_t>::min() ||
@@ -367,18 +377,11 @@ ViStatus ReadInteger(Session& session, const Spec& spec, FormatArgs& args) {
         return VI_SUCCESS;
     if (spec.length == 'h') {
         *va_arg(args.list, std::int16_t*) = static_cast<std::int16_t>(value);
-    } else if (isSigned) {
-        ViInt32* out = va_arg(args.list, ViInt32*);
-        if (out == nullptr)
-            return VI_ERROR_INV_PARAMETER;
-        *out = static_cast<ViInt32>(value);
-    } else {
-        ViUInt32* out = va_arg(args.list, ViUInt32*);
-        if (out == nullptr)
-            return VI_ERROR_INV_PARAMETER;
-        *out = static_cast<ViUInt32>(value);
+        return VI_SUCCESS;
     }
-    return VI_SUCCESS;
+    if (isSigned)
+        return StoreThroughNextArg(args, static_cast<ViInt32>(value));
+    return StoreThroughNextArg(args, static_cast<ViUInt32>(value));
 }
 
 ViStatus ReadReal(Session& session, const Spec& spec, FormatArgs& args) {
@@ -390,18 +393,9 @@ ViStatus ReadReal(Session& session, const Spec& spec, FormatArgs& args) {
         return VI_ERROR_INV_FMT;
     if (spec.suppress)
         return VI_SUCCESS;
-    if (spec.length == 'l' || spec.length == 'L') {
-        double* out = va_arg(args.list, double*);
-        if (out == nullptr)
-            return VI_ERROR_INV_PARAMETER;
-        *out = value;
-    } else {
-        float* out = va_arg(args.list, float*);
-        if (out == nullptr)
-            return VI_ERROR_INV_PARAMETER;
-        *out = static_cast<float>(value);
-    }
-    return VI_SUCCESS;
+    if (spec.length == 'l' || spec.length == 'L')
+        return StoreThroughNextArg(args, value);
+    return StoreThroughNextArg(args, static_cast<float>(value));
 }
 
 // The destination of %s/%t: its size from "%#", the width or the default.
@@ -498,13 +492,9 @@ ViStatus ReadChar(Session& session, const Spec& spec, FormatArgs& args) {
     if (const ViStatus s = session.Peek(c); s != VI_SUCCESS)
         return s;
     session.Advance();
-    if (!spec.suppress) {
-        char* out = va_arg(args.list, char*);
-        if (out == nullptr)
-            return VI_ERROR_INV_PARAMETER;
-        *out = static_cast<char>(c);
-    }
-    return VI_SUCCESS;
+    if (spec.suppress)
+        return VI_SUCCESS;
+    return StoreThroughNextArg(args, static_cast<char>(c));
 }
 
 // %#b (or %<width>b): an IEEE 488.2 block of bytes. Sets truncated when the
