@@ -47,6 +47,17 @@ bool ParseSmallNumber(const char*& p, int& value) {
     return digits > 0;
 }
 
+// The end of every conversion, read or write: [h|l|L] and the conversion
+// character.
+ViStatus ParseLengthAndConversion(const char*& p, Spec& spec) {
+    if (*p == 'h' || *p == 'l' || *p == 'L')
+        spec.length = *p++;
+    if (*p == '\0')
+        return VI_ERROR_INV_FMT;
+    spec.conv = *p++;
+    return VI_SUCCESS;
+}
+
 // ------------------------------------------------------------ writing ----
 
 ViStatus ParseWriteSpec(const char*& p, Spec& spec, FormatArgs& args) {
@@ -85,12 +96,7 @@ ViStatus ParseWriteSpec(const char*& p, Spec& spec, FormatArgs& args) {
             spec.precision = 0;
         }
     }
-    if (*p == 'h' || *p == 'l' || *p == 'L')
-        spec.length = *p++;
-    if (*p == '\0')
-        return VI_ERROR_INV_FMT;
-    spec.conv = *p++;
-    return VI_SUCCESS;
+    return ParseLengthAndConversion(p, spec);
 }
 
 // Pads body (with its sign or prefix) to the width.
@@ -241,12 +247,7 @@ ViStatus ParseReadSpec(const char*& p, Spec& spec) {
     }
     if (IsDigit(*p) && !ParseSmallNumber(p, spec.width))
         return VI_ERROR_INV_FMT;
-    if (*p == 'h' || *p == 'l' || *p == 'L')
-        spec.length = *p++;
-    if (*p == '\0')
-        return VI_ERROR_INV_FMT;
-    spec.conv = *p++;
-    return VI_SUCCESS;
+    return ParseLengthAndConversion(p, spec);
 }
 
 // White space of the format: skips white space in the input; at the end of
