@@ -15,20 +15,8 @@ rpc::Bytes HandlePortmapCall(rpc::ByteView call, std::uint32_t vxi11Port) {
     rpc::Bytes out;
     if (!rpc::DecodeCallHeader(in, header))
         return out;
-    if (header.rpcVersion != rpc::kRpcVersion) {
-        rpc::EncodeDeniedReply(out, header.xid, rpc::RPC_MISMATCH, rpc::kRpcVersion,
-                               rpc::kRpcVersion);
+    if (!rpc::AdmitCall(header, rpc::kPortmapProgram, rpc::kPortmapVersion, out))
         return out;
-    }
-    if (header.program != rpc::kPortmapProgram) {
-        rpc::EncodeAcceptedReply(out, header.xid, rpc::PROG_UNAVAIL);
-        return out;
-    }
-    if (header.version != rpc::kPortmapVersion) {
-        rpc::EncodeAcceptedReply(out, header.xid, rpc::PROG_MISMATCH, rpc::kPortmapVersion,
-                                 rpc::kPortmapVersion);
-        return out;
-    }
     const rpc::PortmapMapping core{rpc::kVxi11CoreProgram, rpc::kVxi11CoreVersion, rpc::kIpProtoTcp,
                                    vxi11Port};
     switch (header.procedure) {

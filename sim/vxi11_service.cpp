@@ -150,20 +150,8 @@ Vxi11Service::Outcome Vxi11Service::HandleCall(rpc::ByteView call, Vxi11Connecti
     if (!rpc::DecodeCallHeader(in, header))
         return outcome;
     rpc::Bytes& out = outcome.reply;
-    if (header.rpcVersion != rpc::kRpcVersion) {
-        rpc::EncodeDeniedReply(out, header.xid, rpc::RPC_MISMATCH, rpc::kRpcVersion,
-                               rpc::kRpcVersion);
+    if (!rpc::AdmitCall(header, rpc::kVxi11CoreProgram, rpc::kVxi11CoreVersion, out))
         return outcome;
-    }
-    if (header.program != rpc::kVxi11CoreProgram) {
-        rpc::EncodeAcceptedReply(out, header.xid, rpc::PROG_UNAVAIL);
-        return outcome;
-    }
-    if (header.version != rpc::kVxi11CoreVersion) {
-        rpc::EncodeAcceptedReply(out, header.xid, rpc::PROG_MISMATCH, rpc::kVxi11CoreVersion,
-                                 rpc::kVxi11CoreVersion);
-        return outcome;
-    }
 
     // Arguments are decoded first; results are encoded after the header.
     rpc::Bytes results;

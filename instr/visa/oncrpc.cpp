@@ -155,6 +155,22 @@ void EncodeDeniedReply(Bytes& out, std::uint32_t xid, RejectStat stat, std::uint
         w.PutUint32(high);
 }
 
+bool AdmitCall(const CallHeader& call, std::uint32_t program, std::uint32_t version, Bytes& out) {
+    if (call.rpcVersion != kRpcVersion) {
+        EncodeDeniedReply(out, call.xid, RPC_MISMATCH, kRpcVersion, kRpcVersion);
+        return false;
+    }
+    if (call.program != program) {
+        EncodeAcceptedReply(out, call.xid, PROG_UNAVAIL);
+        return false;
+    }
+    if (call.version != version) {
+        EncodeAcceptedReply(out, call.xid, PROG_MISMATCH, version, version);
+        return false;
+    }
+    return true;
+}
+
 bool DecodeReplyHeader(XdrReader& in, ReplyHeader& reply) {
     std::uint32_t msgType = 0;
     in.GetUint32(reply.xid);

@@ -124,6 +124,10 @@ void EncodeAcceptedReply(Bytes& out, std::uint32_t xid, AcceptStat stat, std::ui
 // auth_stat in low.
 void EncodeDeniedReply(Bytes& out, std::uint32_t xid, RejectStat stat, std::uint32_t low = 0,
                        std::uint32_t high = 0);
+// Server side: true when the call asks for `program` at `version` in the RPC
+// version spoken here. Otherwise `out` receives the reply that refuses it
+// (RPC_MISMATCH, PROG_UNAVAIL or PROG_MISMATCH) and the result is false.
+bool AdmitCall(const CallHeader& call, std::uint32_t program, std::uint32_t version, Bytes& out);
 // Fails when the message is not a REPLY or is malformed; the results (if any)
 // remain in the reader.
 bool DecodeReplyHeader(XdrReader& in, ReplyHeader& reply);
