@@ -74,6 +74,20 @@ QStringList ComboEntries(const QComboBox* combo) {
     return entries;
 }
 
+// Fills an empty drop-down with its stored history. The value becomes the
+// first entry, shown selected; without history, the default, typed in the box.
+void FillFromHistory(QComboBox* combo, const QStringList& history, const QString& fallback,
+                     QString& value) {
+    combo->addItems(history);
+    if (history.isEmpty()) {
+        value = fallback;
+        combo->setEditText(value);
+    } else {
+        value = history.first();
+        combo->setCurrentIndex(0);
+    }
+}
+
 QComboBox* MakeEditableCombo(QWidget* parent, const QString& objectName) {
     auto* combo = new QComboBox(parent);
     combo->setObjectName(objectName);
@@ -418,28 +432,12 @@ void CUIForm::ShowValues() {
 }
 
 void CUIForm::LoadHistories() {
-    if (m_addressCombo->count() == 0) {
-        const QStringList addresses = LoadHistory(m_store, HistoryKind::Addresses);
-        m_addressCombo->addItems(addresses);
-        if (addresses.isEmpty()) {
-            m_visaAddress = DefaultVisaAddress();
-            m_addressCombo->setEditText(m_visaAddress);
-        } else {
-            m_visaAddress = addresses.first();
-            m_addressCombo->setCurrentIndex(0);
-        }
-    }
-    if (m_imageDirCombo->count() == 0) {
-        const QStringList directories = LoadHistory(m_store, HistoryKind::Directories);
-        m_imageDirCombo->addItems(directories);
-        if (directories.isEmpty()) {
-            m_imageDir = DefaultImageDirectory();
-            m_imageDirCombo->setEditText(m_imageDir);
-        } else {
-            m_imageDir = directories.first();
-            m_imageDirCombo->setCurrentIndex(0);
-        }
-    }
+    if (m_addressCombo->count() == 0)
+        FillFromHistory(m_addressCombo, LoadHistory(m_store, HistoryKind::Addresses),
+                        DefaultVisaAddress(), m_visaAddress);
+    if (m_imageDirCombo->count() == 0)
+        FillFromHistory(m_imageDirCombo, LoadHistory(m_store, HistoryKind::Directories),
+                        DefaultImageDirectory(), m_imageDir);
 }
 
 void CUIForm::InitialUpdate() {
