@@ -9,12 +9,22 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <sstream>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
 namespace quarvel::sim {
 namespace {
+
+// The words of `text`, split at white space.
+std::vector<std::string> Words(const std::string& text) {
+    std::vector<std::string> words;
+    std::istringstream in(text);
+    for (std::string word; in >> word;)
+        words.push_back(word);
+    return words;
+}
 
 bool Parse(const std::vector<std::string>& args, SimOptions& o, std::string& error) {
     o = SimOptions();
@@ -31,38 +41,11 @@ TEST(SimOptions, DefaultsAndEveryOption) {
     EXPECT_TRUE(o.portmapper);
     EXPECT_EQ(o.portmapperPort, 111);
 
-    ASSERT_TRUE(Parse({"--instrument",
-                       "fsv",
-                       "--idn",
-                       "A,B,C,D",
-                       "--address",
-                       "127.0.0.2",
-                       "--socket-port",
-                       "0",
-                       "--portmapper-port",
-                       "none",
-                       "--transcript",
-                       "t.txt",
-                       "--dump-images",
-                       "d",
-                       "--delay-ms",
-                       "5",
-                       "--block-cut",
-                       "0",
-                       "--block-overclaim",
-                       "9",
-                       "--garbage",
-                       "--drop-mid-reply",
-                       "--tiny-pieces",
-                       "3",
-                       "--max-recv-size",
-                       "64",
-                       "--fault-on",
-                       "*IDN?",
-                       "--siglent-reply-headers",
-                       "--siglent-raw-scdp",
-                       "--rigol-extra-bytes",
-                       "2"},
+    ASSERT_TRUE(Parse(Words("--instrument fsv --idn A,B,C,D --address 127.0.0.2 --socket-port 0 "
+                            "--portmapper-port none --transcript t.txt --dump-images d "
+                            "--delay-ms 5 --block-cut 0 --block-overclaim 9 --garbage "
+                            "--drop-mid-reply --tiny-pieces 3 --max-recv-size 64 --fault-on *IDN? "
+                            "--siglent-reply-headers --siglent-raw-scdp --rigol-extra-bytes 2"),
                       o, error))
         << error;
     EXPECT_EQ(o.instrument, "fsv");
@@ -108,27 +91,11 @@ TEST(SimOptions, BadArgumentsAreRefusedWithAMessage) {
 
 TEST(SimOptions, HelpNamesEveryOptionAndFamily) {
     const std::string usage = SimUsage();
-    for (const char* name : {"--instrument",
-                             "--idn",
-                             "--address",
-                             "--socket-port",
-                             "--portmapper-port",
-                             "--transcript",
-                             "--dump-images",
-                             "--delay-ms",
-                             "--block-cut",
-                             "--block-overclaim",
-                             "--garbage",
-                             "--drop-mid-reply",
-                             "--tiny-pieces",
-                             "--max-recv-size",
-                             "--fault-on",
-                             "--siglent-reply-headers",
-                             "--siglent-raw-scdp",
-                             "--rigol-extra-bytes",
-                             "infiniivision-x",
-                             "tektronix",
-                             "DS1054Z"})
+    for (const std::string& name :
+         Words("--instrument --idn --address --socket-port --portmapper-port --transcript "
+               "--dump-images --delay-ms --block-cut --block-overclaim --garbage --drop-mid-reply "
+               "--tiny-pieces --max-recv-size --fault-on --siglent-reply-headers "
+               "--siglent-raw-scdp --rigol-extra-bytes infiniivision-x tektronix DS1054Z"))
         EXPECT_NE(usage.find(name), std::string::npos) << name;
 }
 

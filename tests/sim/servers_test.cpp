@@ -1,10 +1,8 @@
 // quarvel-sim as a process on free loopback ports: raw SOCKET and VXI-11
-// spoken by hand, the portmapper over TCP and UDP, and the project's VISA
-// layer over both transports.
+// spoken by hand, the portmapper over TCP and UDP. The project's VISA layer
+// against the simulator is tested in tests/instr/visa_sim_test.cpp.
 
-#include "instr/visa.h"
 #include "instr/visa/oncrpc.h"
-#include "sim/family_generic.h"
 #include "tests/sim/sim_test_client.h"
 #include "tests/support/sim_process.h"
 
@@ -80,20 +78,6 @@ class SimVxi11 : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(sim.Started()) << sim.Output(); }
 
-    std::int32_t CreateLink(RpcClient& c, std::uint32_t* maxRecv = nullptr) {
-        rpc::Bytes args, results;
-        rpc::Encode(args, rpc::CreateLinkParms{1, false, 0, "inst0"});
-        rpc::ReplyHeader h;
-        EXPECT_TRUE(c.Call(rpc::kVxi11CoreProgram, 1, rpc::VXI11_CREATE_LINK, args, h, results));
-        EXPECT_TRUE(rpc::ReplySucceeded(h));
-        rpc::XdrReader in(results);
-        rpc::CreateLinkResp resp;
-        EXPECT_TRUE(rpc::Decode(in, resp));
-        EXPECT_EQ(resp.error, 0);
-        if (maxRecv != nullptr)
-            *maxRecv = resp.maxRecvSize;
-        return resp.linkId;
-    }
     rpc::DeviceWriteResp Write(RpcClient& c, std::int32_t lid, const std::string& data, bool end) {
         rpc::Bytes args, results;
         rpc::DeviceWriteParms p;
@@ -253,48 +237,6 @@ TEST_F(SimVxi11, WrongProgramVersionProcedureAndGarbageArgumentsAreRejected) {
     ASSERT_TRUE(c.SendRaw({0xFF, 0xFF, 0xFF, 0xF0}));
     EXPECT_TRUE(c.PeerClosed(2000));
 }
-
-// ------------------------------------------------- through the VISA layer --
-
-class SimVisa : public ::testing::TestWithParam<bool> {};
-
-TEST_P(SimVisa, QueriesAndBlocksThroughTheProjectVisaLayer) {
-    const bool vxi11 = GetParam();
-    SimProcess sim({"--idn", "ACME,VISA,1,1.0", "--max-recv-size", "16"});
-    ASSERT_TRUE(sim.Started()) << sim.Output();
-    ViSession rm = 0, vi = 0;
-    ASSERT_EQ(viOpenDefaultRM(&rm), VI_SUCCESS);
-    viSetAttribute(rm, QVI_ATTR_PORTMAPPER_PORT, static_cast<ViAttrState>(sim.PortmapperPort()));
-    const std::string resource = vxi11 ? sim.Vxi11Resource() : sim.SocketResource();
-    ASSERT_EQ(viOpen(rm, resource.c_str(), VI_NULL, 0, &vi), VI_SUCCESS) << resource;
-
-    char idn[256] = {};
-    ASSERT_EQ(viQueryf(vi, "*IDN?\n", "%t", idn), VI_SUCCESS);
-    EXPECT_STREQ(idn, "ACME,VISA,1,1.0\n");
-
-    // A command longer than maxRecvSize arrives whole (chunked writes on VXI-11).
-    ASSERT_EQ(viPrintf(vi, "%s\n", ":SYSTEM:ERROR:NEXT?;*OPC?;*OPC?;*OPC?"), VI_SUCCESS);
-    char reply[256] = {};
-    ASSERT_EQ(viScanf(vi, "%t", reply), VI_SUCCESS);
-    EXPECT_STREQ(reply, "+0,\"No error\";1;1;1\n");
-
-    std::vector<unsigned char> block(300000);
-    ViUInt32 count = static_cast<ViUInt32>(block.size());
-    ASSERT_EQ(viPrintf(vi, ":TEST:BLOCK? %u\n", 250000u), VI_SUCCESS);
-    ASSERT_EQ(viScanf(vi, "%#b\n", &count, block.data()), VI_SUCCESS);
-    ASSERT_EQ(count, 250000u);
-    bool same = true;
-    for (std::size_t i = 0; i < count && same; ++i)
-        same = block[i] == sim::TestBlockByte(i);
-    EXPECT_TRUE(same);
-    EXPECT_EQ(sim.Transcript().front(), "*IDN?");
-    EXPECT_EQ(sim.Transcript()[1], ":SYSTEM:ERROR:NEXT?;*OPC?;*OPC?;*OPC?");
-    viClose(vi);
-    viClose(rm);
-}
-
-INSTANTIATE_TEST_SUITE_P(Transports, SimVisa, ::testing::Values(false, true),
-                         [](const auto& info) { return info.param ? "Vxi11" : "Socket"; });
 
 } // namespace
 } // namespace quarvel::test

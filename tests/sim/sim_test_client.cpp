@@ -6,6 +6,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <vector>
 
@@ -171,6 +173,22 @@ bool RpcClient::Call(std::uint32_t program, std::uint32_t version, std::uint32_t
         return false;
     results.assign(whole.end() - static_cast<std::ptrdiff_t>(in.Remaining()), whole.end());
     return true;
+}
+
+std::int32_t CreateLink(RpcClient& c, std::uint32_t* maxRecv) {
+    namespace rpc = visa::rpc;
+    rpc::Bytes args, results;
+    rpc::Encode(args, rpc::CreateLinkParms{1, false, 0, "inst0"});
+    rpc::ReplyHeader h;
+    EXPECT_TRUE(c.Call(rpc::kVxi11CoreProgram, 1, rpc::VXI11_CREATE_LINK, args, h, results));
+    EXPECT_TRUE(rpc::ReplySucceeded(h));
+    rpc::XdrReader in(results);
+    rpc::CreateLinkResp resp;
+    EXPECT_TRUE(rpc::Decode(in, resp));
+    EXPECT_EQ(resp.error, 0);
+    if (maxRecv != nullptr)
+        *maxRecv = resp.maxRecvSize;
+    return resp.linkId;
 }
 
 } // namespace quarvel::test

@@ -62,4 +62,8 @@ private:
     std::uint32_t m_xid = 0x5100;
 };
 
+// Opens a VXI-11 link to "inst0" on the core channel `c` talks to, expecting
+// success; the link id, and the offered maxRecvSize in `maxRecv` if given.
+std::int32_t CreateLink(RpcClient& c, std::uint32_t* maxRecv = nullptr);
+
 } // namespace quarvel::test
