@@ -153,25 +153,6 @@ TEST(CaptureSequential, NumbersFilesLogsCommentsAndShowsThePicture) {
                                         "Screenshot-0002.png", "Screenshot.png"}));
 }
 
-TEST(CaptureSequential, WaveformDataGoesBesideTheImageWithItsNumber) {
-    SimBench bench({"--instrument", "infiniivision-x"});
-    ASSERT_TRUE(bench.Connect());
-    auto& form = bench.window.form;
-    form.retrieveWaveforms = true;
-    form.dataFormatCode = 2;
-    form.tickedChannels = {"CHAN1"};
-    bench.controller.StartOrAbortCapture();
-    EXPECT_EQ(bench.window.LastStatus(),
-              Saved(bench.dir.File("Screenshot.png")) + "Waveform data saving done.");
-    EXPECT_EQ(bench.controller.LastDataPath(), bench.dir.File("Screenshot.csv"));
-    EXPECT_TRUE(quarvel::test::PathExists(bench.dir.File("Screenshot.csv")));
-    // The image name is free again but the data name is not: both move on.
-    ASSERT_EQ(::unlink(bench.dir.File("Screenshot.png").c_str()), 0);
-    bench.controller.StartOrAbortCapture();
-    EXPECT_TRUE(quarvel::test::PathExists(bench.dir.File("Screenshot-0001.png")));
-    EXPECT_TRUE(quarvel::test::PathExists(bench.dir.File("Screenshot-0001.csv")));
-}
-
 TEST(CaptureSequential, SequenceTextMakesARoundTripInEveryMode) {
     SimBench bench({"--instrument", "infiniivision-x"});
     ASSERT_TRUE(bench.Connect());

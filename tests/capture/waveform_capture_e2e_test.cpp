@@ -62,8 +62,10 @@ TEST(WaveformCaptureE2E, SequentialCaptureWritesCsvBesideImage) {
     bench.controller.StartOrAbortCapture();
 
     EXPECT_TRUE(bench.controller.LastCaptureSucceeded());
-    EXPECT_EQ(bench.window.LastStatus().rfind("Data capture finished. ", 0), 0u);
-    EXPECT_NE(bench.window.LastStatus().find("Waveform data saving done."), std::string::npos);
+    EXPECT_EQ(bench.window.LastStatus(),
+              "Data capture finished. Screenshot saved successfully to " +
+                  bench.dir.File("shot-0004.png") + ". Waveform data saving done.");
+    EXPECT_EQ(bench.controller.LastDataPath(), bench.dir.File("shot-0004.csv"));
     EXPECT_TRUE(HasStatus(bench, "Getting waveform data for channel CHAN1..."));
     EXPECT_TRUE(HasStatus(bench, "Getting waveform data for channel CHAN2..."));
     EXPECT_TRUE(HasStatus(bench, "Saving waveform data..."));
@@ -88,6 +90,13 @@ TEST(WaveformCaptureE2E, SequentialCaptureWritesCsvBesideImage) {
     EXPECT_EQ(csv.substr(firstLine, csv.find("\r\n", firstLine) + 2 - firstLine),
               "-1.562500e-005;1.250000e-002;5.125000e-001\r\n");
     EXPECT_EQ(csv.substr(csv.size() - 2), "\r\n");
+
+    // The image name is free again but the data name is not: both move on.
+    ASSERT_EQ(std::remove(bench.dir.File("shot-0004.png").c_str()), 0);
+    bench.controller.StartOrAbortCapture();
+    EXPECT_EQ(
+        FileNamesIn(bench.dir.Path()),
+        (std::vector<std::string>{"shot-0004.csv", "shot-0005.csv", "shot-0005.png", "shot.png"}));
 }
 
 TEST(WaveformCaptureE2E, DirfileLeavesOutAChannelSwitchedOffAtTheInstrument) {
