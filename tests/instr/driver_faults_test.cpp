@@ -16,7 +16,6 @@
 namespace quarvel::test {
 namespace {
 
-using Lines = std::vector<std::string>;
 using Clock = std::chrono::steady_clock;
 
 // Fetches ":TEST:BLOCK? n" from the generic simulated instrument through the

@@ -8,13 +8,14 @@
 #include "tests/support/sim_process.h"
 #include "tests/support/temp_dir.h"
 
-#include <algorithm>
 #include <cstdint>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 namespace quarvel::test {
+
+// Commands as the simulator's transcript lists them.
+using Lines = std::vector<std::string>;
 
 enum class Lan { Socket, Vxi11 };
 
@@ -68,14 +69,7 @@ public:
     // The image files the simulator has served so far, oldest first.
     std::vector<std::vector<std::uint8_t>> ServedImages() {
         Sync();
-        std::vector<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(m_dumpDir.Path()))
-            names.push_back(entry.path().string());
-        std::sort(names.begin(), names.end());
-        std::vector<std::vector<std::uint8_t>> images;
-        for (const auto& name : names)
-            images.push_back(ReadFileBytes(name));
-        return images;
+        return ReadDirFiles(m_dumpDir.Path());
     }
 
     ViUInt32 SessionTimeout() const {

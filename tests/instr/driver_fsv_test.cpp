@@ -9,8 +9,6 @@
 namespace quarvel::test {
 namespace {
 
-using Lines = std::vector<std::string>;
-
 const Lines HARDCOPY_SETUP = {
     ":SYSTEM:DISPLAY:UPDATE ON", ":MMEM:NAME 'C:\\r_s\\instr\\user\\hardcopy.png'",
     ":HCOPY:DESTINATION 'MMEM'", ":HCOPY:DEVICE:LANGUAGE PNG",

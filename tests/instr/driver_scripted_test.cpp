@@ -14,7 +14,6 @@
 namespace quarvel::test {
 namespace {
 
-using Lines = std::vector<std::string>;
 using visa::MemoryDevice;
 using visa::MemoryDeviceOptions;
 
