@@ -5,37 +5,17 @@
 
 #include <chrono>
 
-using quarvel::test::ConnectToSim;
-using quarvel::test::SendToSim;
-using quarvel::test::SimProcess;
-using quarvel::test::SyncWithSim;
-using quarvel::test::TranscriptSince;
-
 namespace {
 
 // The simulated analyser sweeps 691 points from 1 MHz to 3 GHz.
 constexpr std::size_t kPoints = 691;
 
-class FsvRetrieval : public ::testing::Test {
+class FsvRetrieval : public quarvel::test::SimRetrieval {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(ConnectToSim(m_sim, m_connection)) << m_sim.Output();
-        m_driver = m_connection.GetDriver();
+        ASSERT_NO_FATAL_FAILURE(Connect("fsv"));
         ASSERT_TRUE(m_driver->BeginDataCapture());
     }
-    std::size_t Mark() const {
-        EXPECT_TRUE(SyncWithSim(m_connection));
-        return quarvel::test::Transcript(m_sim).size();
-    }
-    std::vector<std::string> SentSince(std::size_t mark) const {
-        EXPECT_TRUE(SyncWithSim(m_connection));
-        return TranscriptSince(m_sim, mark);
-    }
-    void Send(const std::string& command) { ASSERT_TRUE(SendToSim(m_connection, command)); }
-
-    SimProcess m_sim{{"--instrument", "fsv"}};
-    CInstrConnection m_connection;
-    CInstrLL* m_driver = nullptr;
 };
 
 } // namespace

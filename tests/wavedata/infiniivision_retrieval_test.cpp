@@ -7,12 +7,6 @@
 #include <cmath>
 #include <numbers>
 
-using quarvel::test::ConnectToSim;
-using quarvel::test::SendToSim;
-using quarvel::test::SimProcess;
-using quarvel::test::SyncWithSim;
-using quarvel::test::TranscriptSince;
-
 namespace {
 
 // The simulated scope: 62 500 points at 2 GSa/s, channel 1 a 1 V sine of
@@ -35,27 +29,7 @@ double Sine(std::size_t i) {
     return std::sin(2 * std::numbers::pi * 5 * static_cast<double>(i) / kPoints);
 }
 
-class InfiniiVisionRetrieval : public ::testing::Test {
-protected:
-    void Connect(const std::string& instrument, bool vxi11 = false) {
-        m_sim = std::make_unique<SimProcess>(std::vector<std::string>{"--instrument", instrument});
-        ASSERT_TRUE(ConnectToSim(*m_sim, m_connection, vxi11)) << m_sim->Output();
-        m_driver = m_connection.GetDriver();
-    }
-    // Where the next commands start in the transcript.
-    std::size_t Mark() const {
-        EXPECT_TRUE(SyncWithSim(m_connection));
-        return quarvel::test::Transcript(*m_sim).size();
-    }
-    std::vector<std::string> SentSince(std::size_t mark) const {
-        EXPECT_TRUE(SyncWithSim(m_connection));
-        return TranscriptSince(*m_sim, mark);
-    }
-
-    std::unique_ptr<SimProcess> m_sim;
-    CInstrConnection m_connection;
-    CInstrLL* m_driver = nullptr;
-};
+class InfiniiVisionRetrieval : public quarvel::test::SimRetrieval {};
 
 } // namespace
 
@@ -98,8 +72,8 @@ TEST(InfiniiVisionChannels, EndBeforeBeginSendsNothing) {
 }
 
 TEST_F(InfiniiVisionRetrieval, ReadsChannelBetweenBeginAndEnd) {
-    Connect("infiniivision-x");
-    ASSERT_TRUE(SendToSim(m_connection, ":STOP"));
+    ASSERT_NO_FATAL_FAILURE(Connect("infiniivision-x"));
+    Send(":STOP");
     const std::size_t mark = Mark();
     ASSERT_TRUE(m_driver->BeginDataCapture());
     WaveformRecord record;
@@ -139,8 +113,8 @@ TEST_F(InfiniiVisionRetrieval, ReadsChannelBetweenBeginAndEnd) {
 }
 
 TEST_F(InfiniiVisionRetrieval, AveragedAcquisitionReadsWordSamples) {
-    Connect("infiniivision-x");
-    ASSERT_TRUE(SendToSim(m_connection, ":STOP;:ACQuire:TYPE AVERage"));
+    ASSERT_NO_FATAL_FAILURE(Connect("infiniivision-x"));
+    Send(":STOP;:ACQuire:TYPE AVERage");
     const std::size_t mark = Mark();
     WaveformRecord record;
     ASSERT_TRUE(m_driver->GetWaveformData("CHAN1", record));
@@ -152,18 +126,19 @@ TEST_F(InfiniiVisionRetrieval, AveragedAcquisitionReadsWordSamples) {
         ASSERT_NEAR(record.y[i], Sine(i), kByteStep / 256 / 2 + 1e-12) << i;
     }
 
-    ASSERT_TRUE(SendToSim(m_connection, ":ACQuire:TYPE HRESolution"));
+    Send(":ACQuire:TYPE HRESolution");
     const std::size_t hres = Mark();
     ASSERT_TRUE(m_driver->GetWaveformData("CHAN1", record));
     EXPECT_TRUE(Contains(SentSince(hres), ":WAVEFORM:FORMAT BYTE"));
 }
 
 TEST_F(InfiniiVisionRetrieval, PodsCarryTheCounterOverVxi11) {
-    Connect("infiniivision", true); // MSO7104B: four channels and two pods
+    // MSO7104B: four channels and two pods.
+    ASSERT_NO_FATAL_FAILURE(Connect("infiniivision", true));
     ChannelList names;
     m_driver->GetChannelList(names);
     EXPECT_EQ(names, (ChannelList{"CHAN1", "CHAN2", "CHAN3", "CHAN4", "POD1", "POD2"}));
-    ASSERT_TRUE(SendToSim(m_connection, ":STOP"));
+    Send(":STOP");
     WaveformRecord pod1;
     WaveformRecord pod2;
     ASSERT_TRUE(m_driver->GetWaveformData("POD1", pod1));
@@ -178,19 +153,19 @@ TEST_F(InfiniiVisionRetrieval, PodsCarryTheCounterOverVxi11) {
 }
 
 TEST_F(InfiniiVisionRetrieval, ActiveChannelsStopAtFailingStatusQuery) {
-    Connect("infiniivision-x");
+    ASSERT_NO_FATAL_FAILURE(Connect("infiniivision-x"));
     ChannelList active;
     m_driver->GetActiveChannels(active);
     EXPECT_EQ(active, (ChannelList{"CHAN1", "CHAN2", "CHAN3", "CHAN4"}));
 
-    ASSERT_TRUE(SendToSim(m_connection, ":CHANnel2:DISPlay 0"));
+    Send(":CHANnel2:DISPlay 0");
     const std::size_t mark = Mark();
     m_driver->GetActiveChannels(active);
     EXPECT_EQ(active, (ChannelList{"CHAN1", "CHAN3", "CHAN4"}));
     EXPECT_EQ(SentSince(mark), (std::vector<std::string>{":STAT? CHAN1", ":STAT? CHAN2",
                                                          ":STAT? CHAN3", ":STAT? CHAN4"}));
 
-    ASSERT_TRUE(SendToSim(m_connection, ":SIMulate:STATus:FAIL 'CHAN3'"));
+    Send(":SIMulate:STATus:FAIL 'CHAN3'");
     m_driver->GetActiveChannels(active);
     EXPECT_EQ(active, (ChannelList{"CHAN1"}));
 
@@ -201,9 +176,9 @@ TEST_F(InfiniiVisionRetrieval, ActiveChannelsStopAtFailingStatusQuery) {
 }
 
 TEST_F(InfiniiVisionRetrieval, UnusableSampleRateSetsNoRangeButEndRestores) {
-    Connect("infiniivision-x");
+    ASSERT_NO_FATAL_FAILURE(Connect("infiniivision-x"));
     for (const char* reply : {"+0.00000000E+00", "RATE", "+INF", "-2.00000000E+09"}) {
-        ASSERT_TRUE(SendToSim(m_connection, std::string(":SIMulate:SRATe:REPLy '") + reply + "'"));
+        Send(std::string(":SIMulate:SRATe:REPLy '") + reply + "'");
         const std::size_t mark = Mark();
         EXPECT_TRUE(m_driver->BeginDataCapture());
         EXPECT_TRUE(m_driver->EndDataCapture());
@@ -214,15 +189,15 @@ TEST_F(InfiniiVisionRetrieval, UnusableSampleRateSetsNoRangeButEndRestores) {
     }
     // A rate in another notation is still a real number: 1E6 Sa/s for
     // 62 500 points is 62.5 ms.
-    ASSERT_TRUE(SendToSim(m_connection, ":SIMulate:SRATe:REPLy '1000000'"));
+    Send(":SIMulate:SRATe:REPLy '1000000'");
     const std::size_t mark = Mark();
     EXPECT_TRUE(m_driver->BeginDataCapture());
     EXPECT_TRUE(Contains(SentSince(mark), ":TIMEBASE:RANGE 0.062500"));
 }
 
 TEST_F(InfiniiVisionRetrieval, OversizedPreambleFailsTheChannelCleanly) {
-    Connect("infiniivision-x");
-    ASSERT_TRUE(SendToSim(m_connection, ":STOP;:SIMulate:PREamble:POINts 4000000000"));
+    ASSERT_NO_FATAL_FAILURE(Connect("infiniivision-x"));
+    Send(":STOP;:SIMulate:PREamble:POINts 4000000000");
     WaveformRecord record;
     record.name = "untouched";
     const std::size_t mark = Mark();
@@ -233,15 +208,15 @@ TEST_F(InfiniiVisionRetrieval, OversizedPreambleFailsTheChannelCleanly) {
     EXPECT_FALSE(AnyStartsWith(SentSince(mark), ":WAVEFORM:DATA?"));
 
     // The session is clean for the next channel.
-    ASSERT_TRUE(SendToSim(m_connection, ":SIMulate:PREamble:POINts 0"));
+    Send(":SIMulate:PREamble:POINts 0");
     ASSERT_TRUE(m_driver->GetWaveformData("CHAN2", record));
     EXPECT_EQ(record.y.size(), kPoints);
 }
 
 TEST_F(InfiniiVisionRetrieval, ShortBlockCutsTheRecordToWhatArrived) {
-    Connect("infiniivision-x");
+    ASSERT_NO_FATAL_FAILURE(Connect("infiniivision-x"));
     // The preamble claims 70 000 points; 62 500 are sent.
-    ASSERT_TRUE(SendToSim(m_connection, ":STOP;:SIMulate:PREamble:POINts 70000"));
+    Send(":STOP;:SIMulate:PREamble:POINts 70000");
     WaveformRecord record;
     ASSERT_TRUE(m_driver->GetWaveformData("CHAN1", record));
     ASSERT_EQ(record.x.size(), kPoints);
@@ -249,14 +224,14 @@ TEST_F(InfiniiVisionRetrieval, ShortBlockCutsTheRecordToWhatArrived) {
     EXPECT_NEAR(record.y[kPoints - 1], Sine(kPoints - 1), kByteStep / 2 + 1e-12);
 
     // The same for WORD samples.
-    ASSERT_TRUE(SendToSim(m_connection, ":ACQuire:TYPE AVERage"));
+    Send(":ACQuire:TYPE AVERage");
     ASSERT_TRUE(m_driver->GetWaveformData("CHAN1", record));
     EXPECT_EQ(record.y.size(), kPoints);
 }
 
 TEST_F(InfiniiVisionRetrieval, SwitchedOffSourceGivesNoRecord) {
-    Connect("infiniivision-x");
-    ASSERT_TRUE(SendToSim(m_connection, ":CHANnel3:DISPlay OFF"));
+    ASSERT_NO_FATAL_FAILURE(Connect("infiniivision-x"));
+    Send(":CHANnel3:DISPlay OFF");
     WaveformRecord record;
     EXPECT_FALSE(m_driver->GetWaveformData("CHAN3", record));
     EXPECT_TRUE(record.y.empty());
