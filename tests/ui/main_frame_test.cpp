@@ -9,6 +9,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -240,6 +241,38 @@ TEST_F(MainFrameTest, AFailedConnectIsReportedAndLeavesTheFormDisconnected) {
     EXPECT_EQ(m_frame->messages[0].second, MessageIcon::Error);
     EXPECT_EQ(Status(), "Connect failed");
     EXPECT_FALSE(m_frame->ControlForm().IsInstrumentConnected());
+}
+
+// The Capture button in the real window saves numbered files into the chosen
+// directory and shows the picture; with a delay the window's own one-second
+// timer counts down and then captures.
+TEST_F(MainFrameTest, CaptureButtonSavesNumberedFilesAndCountsDown) {
+    SimProcess sim({"--instrument", "infiniivision-x"});
+    ASSERT_TRUE(sim.Started()) << sim.Output();
+    quarvel::test::TempDir shots;
+    CreateFrame();
+    ClickConnect(sim.SocketResource());
+    ASSERT_TRUE(m_frame->Controller().HasDriver()) << Status().toStdString();
+
+    Get<QComboBox>("imageDirCombo")->setEditText(QString::fromStdString(shots.Path()));
+    Get<QComboBox>("saveModeCombo")->setCurrentIndex(0);
+    auto* capture = Get<QPushButton>("captureButton");
+    QTest::mouseClick(capture, Qt::LeftButton);
+    EXPECT_TRUE(quarvel::test::PathExists(shots.File("Screenshot.png"))) << Status().toStdString();
+    ASSERT_TRUE(m_frame->Controller().HasPicture());
+    EXPECT_EQ(m_frame->PictureView().Image(), &m_frame->Controller().Picture());
+
+    Get<QLineEdit>("captureDelayEdit")->setText("1");
+    QTest::mouseClick(capture, Qt::LeftButton);
+    EXPECT_EQ(Status(), "Capture delay, 1 seconds remaining");
+    EXPECT_EQ(capture->text(), "Abort");
+    EXPECT_FALSE(quarvel::test::PathExists(shots.File("Screenshot-0001.png")));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !m_frame->Controller().IsCountdownRunning(); }, 5000));
+    EXPECT_TRUE(quarvel::test::PathExists(shots.File("Screenshot-0001.png")))
+        << Status().toStdString();
+    EXPECT_EQ(capture->text(), "Capture screenshot");
+    EXPECT_TRUE(Status().startsWith("Data capture finished. "));
+    EXPECT_TRUE(m_frame->messages.empty());
 }
 
 TEST_F(MainFrameTest, ACapturedPictureEnablesSaveAsAndCopyAndTheirKeysWorkFromATextBox) {
