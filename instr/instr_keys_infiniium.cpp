@@ -2,25 +2,14 @@
 
 #include "instr/instr_text.h"
 
-CInstrKeysInfiniium::CInstrKeysInfiniium() {
-    m_imageBufferSize = IMAGE_BUFFER_CAPACITY;
-    m_inkSaver = false;
-}
+#include <string>
 
 bool CInstrKeysInfiniium::StopInstrument() {
-    if (SendCommand(":RSTATE?") != VI_SUCCESS)
-        return false;
-    char state[256] = {};
-    // One word (RUN, STOP, SING, ...); without a width the VISA layer stores at
-    // most 256 bytes, terminator included: this buffer.
-    if (viScanf(m_session, "%s", state) != VI_SUCCESS)
+    std::string state; // RUN, STOP, SING, ...
+    if (!QueryStateWord(":RSTATE?", state))
         return false;
     const bool wasRunning = EqualsIgnoringCase(state, "RUN");
-
-    // The stop is best effort; "*OPC?" only waits until it has taken effect.
-    SendCommand(":STOP");
-    ViInt32 complete = 0;
-    viQueryf(m_session, "*OPC?\n", "%d", &complete);
+    StopBestEffort(":STOP");
     return wasRunning;
 }
 

@@ -6,8 +6,6 @@
 // inverted colours) and run control. No waveform data.
 class CInstrKeysInfiniium : public CInstrLL {
 public:
-    CInstrKeysInfiniium();
-
     bool StopInstrument() override;
     bool RunInstrument(bool run, bool single) override;
     bool GetScreenshot(ByteBuffer& out) override;

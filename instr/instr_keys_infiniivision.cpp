@@ -9,8 +9,6 @@ constexpr ViInt32 OPERATION_RUN_BIT = 8;
 
 CInstrKeysInfiniiVision::CInstrKeysInfiniiVision()
     : m_screenshotCommand(":DISPLAY:DATA? PNG, SCREEN, COLOR") {
-    m_imageBufferSize = IMAGE_BUFFER_CAPACITY;
-    m_inkSaver = false;
     m_channelNames.clear();
 }
 
@@ -27,11 +25,7 @@ bool CInstrKeysInfiniiVision::StopInstrument() {
     if (viQueryf(m_session, ":OPEREGISTER:CONDITION?\n", "%d\n", &condition) != VI_SUCCESS)
         return false;
     const bool wasRunning = (condition & OPERATION_RUN_BIT) != 0;
-
-    // The stop is best effort; "*OPC?" only waits until it has taken effect.
-    SendCommand(":STOP");
-    ViInt32 complete = 0;
-    viQueryf(m_session, "*OPC?\n", "%d", &complete);
+    StopBestEffort(":STOP");
     return wasRunning;
 }
 

@@ -61,6 +61,24 @@ bool CInstrLL::SendCommands(std::initializer_list<const char*> commands) const {
     return true;
 }
 
+bool CInstrLL::QueryStateWord(const char* query, std::string& word) const {
+    if (SendCommand(query) != VI_SUCCESS)
+        return false;
+    // Without a width the VISA layer stores at most 256 bytes, terminator
+    // included: this buffer.
+    char buffer[256] = {};
+    if (viScanf(m_session, "%s", buffer) != VI_SUCCESS)
+        return false;
+    word = buffer;
+    return true;
+}
+
+void CInstrLL::StopBestEffort(const char* stopCommand) const {
+    SendCommand(stopCommand);
+    ViInt32 complete = 0;
+    viQueryf(m_session, "*OPC?\n", "%d", &complete);
+}
+
 ViStatus CInstrLL::ReadRawImage() {
     // Only a read that ends with its message is a success: VI_SUCCESS_MAX_CNT
     // means the image did not fit into the buffer.

@@ -90,10 +90,18 @@ protected:
     ViStatus SendCommand(const char* command) const;
     // Sends the commands in order; false at the first that fails.
     bool SendCommands(std::initializer_list<const char*> commands) const;
+    // Sends `query` and reads one word of its reply (a run state, a trigger
+    // mode) into `word`; false when either step fails.
+    bool QueryStateWord(const char* query, std::string& word) const;
+    // Sends `stopCommand`, then "*OPC?", which only waits until the stop has
+    // taken effect. Best effort: neither status is examined.
+    void StopBestEffort(const char* stopCommand) const;
 
     ViSession m_session = 0;
     std::unique_ptr<ViByte[]> m_imageBuffer;
-    ViUInt32 m_imageBufferSize = 0;
+    // Count of the image buffer: its capacity before each read, the bytes
+    // stored after it.
+    ViUInt32 m_imageBufferSize = IMAGE_BUFFER_CAPACITY;
     bool m_hardcopyReady = false;
     bool m_inkSaver = false;
     bool m_resizeImage = false;

@@ -1,10 +1,5 @@
 #include "instr/instr_rigol_ds.h"
 
-CInstrRigolDS::CInstrRigolDS() {
-    m_imageBufferSize = IMAGE_BUFFER_CAPACITY;
-    m_inkSaver = false;
-}
-
 bool CInstrRigolDS::StopInstrument() {
     if (SendCommand(":STOP") != VI_SUCCESS)
         return false;

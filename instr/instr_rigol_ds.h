@@ -6,8 +6,6 @@
 // run control. The ink-saver option has no counterpart on these models.
 class CInstrRigolDS : public CInstrLL {
 public:
-    CInstrRigolDS();
-
     // Always reports "was running" after a successful stop: the run state is
     // not asked, so a capture that stopped the instrument always restarts it.
     bool StopInstrument() override;

@@ -12,8 +12,6 @@ const std::string MMEM_DATA_QUERY = std::string(":MMEM:DATA? '") + CInstrRSFSV::
 
 CInstrRSFSV::CInstrRSFSV() : m_windowName("WINDOW1") {
     m_resizeImage = true;
-    m_imageBufferSize = IMAGE_BUFFER_CAPACITY;
-    m_inkSaver = false;
     m_hardcopyReady = false;
     m_resize = ScreenshotResize{0, 0, 1600, 1200, 800, 600};
     m_channelNames = {"TRACE1", "TRACE2", "TRACE3", "TRACE4", "TRACE5", "TRACE6"};

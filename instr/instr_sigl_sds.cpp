@@ -2,18 +2,11 @@
 
 #include "instr/instr_text.h"
 
-CInstrSiglSDS::CInstrSiglSDS() : m_triggerMode("AUTO") {
-    m_imageBufferSize = IMAGE_BUFFER_CAPACITY;
-    m_inkSaver = false;
-}
+CInstrSiglSDS::CInstrSiglSDS() : m_triggerMode("AUTO") {}
 
 bool CInstrSiglSDS::StopInstrument() {
-    if (SendCommand("TRMD?") != VI_SUCCESS)
-        return false;
-    char mode[256] = {};
-    // One word; without a width the VISA layer stores at most 256 bytes,
-    // terminator included: this buffer.
-    if (viScanf(m_session, "%s", mode) != VI_SUCCESS)
+    std::string mode;
+    if (!QueryStateWord("TRMD?", mode))
         return false;
 
     // AUTO and NORM mean acquiring. The word is kept as the instrument sent
@@ -24,11 +17,7 @@ bool CInstrSiglSDS::StopInstrument() {
         m_triggerMode = mode;
         wasRunning = true;
     }
-
-    // The stop is best effort; "*OPC?" only waits until it has taken effect.
-    SendCommand("TRMD STOP");
-    ViInt32 complete = 0;
-    viQueryf(m_session, "*OPC?\n", "%d", &complete);
+    StopBestEffort("TRMD STOP");
     return wasRunning;
 }
 

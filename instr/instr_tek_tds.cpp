@@ -1,10 +1,5 @@
 #include "instr/instr_tek_tds.h"
 
-CInstrTekTDS::CInstrTekTDS() {
-    m_imageBufferSize = IMAGE_BUFFER_CAPACITY;
-    m_inkSaver = false;
-}
-
 bool CInstrTekTDS::GetScreenshot(ByteBuffer& out) {
     // The hardcopy goes out as the raw PNG file, without a block header, and
     // ends with the message. Printing it takes a while, so every hardcopy

@@ -6,7 +6,5 @@
 // run control.
 class CInstrTekTDS : public CInstrLL {
 public:
-    CInstrTekTDS();
-
     bool GetScreenshot(ByteBuffer& out) override;
 };
