@@ -164,23 +164,6 @@ TEST_P(TransferFaults, GarbageInsteadOfTheImageFails) {
 }
 
 // ---- The end of a raw PNG reply ------------------------------------------
-std::string Chunk(const std::string& type, const std::string& data) {
-    std::string chunk;
-    const auto n = static_cast<std::uint32_t>(data.size());
-    chunk += static_cast<char>(n >> 24);
-    chunk += static_cast<char>(n >> 16);
-    chunk += static_cast<char>(n >> 8);
-    chunk += static_cast<char>(n);
-    chunk += type + data + std::string("CRC!");
-    return chunk;
-}
-
-// A PNG-structured file whose chunk data holds line feeds, as real ones do.
-std::string SamplePng() {
-    return std::string("\x89PNG\r\n\x1a\n", 8) + Chunk("IHDR", std::string(13, '\n')) +
-           Chunk("IDAT", "x\n\n\r\nsome\ndata") + Chunk("IDAT", "") + Chunk("IEND", "");
-}
-
 bool Unfinished(const std::string& bytes) {
     return IsUnfinishedPng(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
 }

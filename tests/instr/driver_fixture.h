@@ -23,6 +23,19 @@ inline const char* LanName(Lan lan) {
     return lan == Lan::Socket ? "Socket" : "Vxi11";
 }
 
+// A PNG-structured file whose chunk data holds line feeds, as real ones do
+// (the CRCs are not real ones).
+inline std::string SamplePng() {
+    const auto chunk = [](const std::string& type, const std::string& data) {
+        const auto n = static_cast<std::uint32_t>(data.size());
+        const std::string length = {static_cast<char>(n >> 24), static_cast<char>(n >> 16),
+                                    static_cast<char>(n >> 8), static_cast<char>(n)};
+        return length + type + data + "CRC!";
+    };
+    return std::string("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", std::string(13, '\n')) +
+           chunk("IDAT", "x\n\n\r\nsome\ndata") + chunk("IDAT", "") + chunk("IEND", "");
+}
+
 // Opens the simulator's resource on `lan`; for VXI-11 the resource manager is
 // first pointed at the simulator's portmapper.
 inline bool OpenSim(CInstrConnection& connection, const SimProcess& sim, Lan lan) {

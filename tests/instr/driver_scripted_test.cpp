@@ -112,18 +112,6 @@ TEST(ScriptedSiglent, TriggerModeIsKeptAsTheInstrumentSentIt) {
     EXPECT_EQ(driver.GetTriggerMode(), "norm");
 }
 
-// A PNG-structured file whose bytes hold line feeds, as real ones do.
-std::string PngWithLineFeeds() {
-    const auto chunk = [](const std::string& type, const std::string& data) {
-        const auto n = static_cast<std::uint32_t>(data.size());
-        std::string c = {static_cast<char>(n >> 24), static_cast<char>(n >> 16),
-                         static_cast<char>(n >> 8), static_cast<char>(n)};
-        return c + type + data + "CRC!";
-    };
-    return std::string("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", std::string(13, '\n')) +
-           chunk("IDAT", "x\n\n\r\nsome\ndata") + chunk("IEND", "");
-}
-
 TEST(ScriptedTektronix, RawPngSplitAtLineFeedsIsReadToItsEnd) {
     // Like a raw socket: no END, every read ends at a line feed.
     MemoryDeviceOptions noEnd;
@@ -132,7 +120,7 @@ TEST(ScriptedTektronix, RawPngSplitAtLineFeedsIsReadToItsEnd) {
     ASSERT_TRUE(s.Open());
     CInstrTekTDS driver;
     driver.SetSession(s.Session());
-    const std::string png = PngWithLineFeeds();
+    const std::string png = SamplePng();
     s.Device().QueueReply(png + "\n");
     ByteBuffer out;
     ASSERT_TRUE(driver.GetScreenshot(out));
@@ -148,7 +136,7 @@ TEST(ScriptedTektronix, RawPngThatStopsShortFails) {
     ASSERT_TRUE(s.Open());
     CInstrTekTDS driver;
     driver.SetSession(s.Session());
-    const std::string png = PngWithLineFeeds();
+    const std::string png = SamplePng();
     // Cut inside the IDAT chunk, right after one of its line feeds.
     s.Device().QueueReply(png.substr(0, png.find("some\n") + 5));
     ByteBuffer out;
@@ -162,7 +150,7 @@ TEST(ScriptedTektronix, WithEndTheFirstReadIsTheImage) {
     CInstrTekTDS driver;
     driver.SetSession(s.Session());
     driver.SetInkSaver(true);
-    const std::string png = PngWithLineFeeds();
+    const std::string png = SamplePng();
     s.Device().QueueReply(png);
     ByteBuffer out;
     ASSERT_TRUE(driver.GetScreenshot(out));
