@@ -6,54 +6,15 @@
 #include "instr/instr_keys_infiniivision.h"
 #include "instr/instr_sigl_sds.h"
 #include "instr/instr_tek_tds.h"
-#include "instr/visa/transport_memory.h"
 #include "tests/instr/driver_fixture.h"
+#include "tests/instr/scripted_session.h"
 
 #include <gtest/gtest.h>
 
 namespace quarvel::test {
 namespace {
 
-using visa::MemoryDevice;
 using visa::MemoryDeviceOptions;
-
-// A session to a scripted device for one driver.
-class ScriptedSession {
-public:
-    explicit ScriptedSession(const MemoryDeviceOptions& options = {}) {
-        visa::RegisterMemoryTransport();
-        m_device = visa::CreateMemoryDevice(NAME, options);
-        viOpenDefaultRM(&m_rm);
-        m_open = viOpen(m_rm, ("QVMEM::" + std::string(NAME) + "::INSTR").c_str(), VI_NULL, 0,
-                        &m_session) == VI_SUCCESS;
-    }
-    ~ScriptedSession() {
-        viClose(m_session);
-        viClose(m_rm);
-        visa::RemoveMemoryDevice(NAME);
-    }
-    ScriptedSession(const ScriptedSession&) = delete;
-    ScriptedSession& operator=(const ScriptedSession&) = delete;
-
-    bool Open() const { return m_open; }
-    ViSession Session() const { return m_session; }
-    MemoryDevice& Device() { return *m_device; }
-    // The messages the driver sent since the last call.
-    Lines TakeSent() {
-        const Lines all = m_device->Messages();
-        Lines fresh(all.begin() + static_cast<std::ptrdiff_t>(m_seen), all.end());
-        m_seen = all.size();
-        return fresh;
-    }
-
-private:
-    static constexpr const char* NAME = "driver-scripted";
-    std::shared_ptr<MemoryDevice> m_device;
-    ViSession m_rm = 0;
-    ViSession m_session = 0;
-    bool m_open = false;
-    std::size_t m_seen = 0;
-};
 
 TEST(ScriptedInfiniiVision, RunBitDecidesWasRunningWhateverTheOtherBits) {
     ScriptedSession s;

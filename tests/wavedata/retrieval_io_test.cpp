@@ -2,7 +2,7 @@
 // sessions on the in-memory device: both kinds of message end (END, and a
 // raw socket's line feed), replies in small pieces, replies too long.
 #include "instr/instr_keys_infiniivision.h"
-#include "instr/visa/transport_memory.h"
+#include "tests/instr/scripted_session.h"
 #include "wavedata/retrieval_io.h"
 
 #include <gtest/gtest.h>
@@ -11,31 +11,27 @@
 #include <vector>
 
 using namespace quarvel::wavedata;
+using quarvel::test::ScriptedSession;
 using quarvel::visa::MemoryDevice;
 using quarvel::visa::MemoryDeviceOptions;
 
 namespace {
 
+// Message ends as the parameter says (END, or a raw socket's line feed),
+// replies in pieces of three bytes.
 class RetrievalIo : public ::testing::TestWithParam<bool> {
 protected:
-    void SetUp() override {
-        quarvel::visa::RegisterMemoryTransport();
+    static MemoryDeviceOptions Options(bool signalsEnd) {
         MemoryDeviceOptions options;
-        options.signalsEnd = GetParam();
+        options.signalsEnd = signalsEnd;
         options.pieceSize = 3;
-        m_device = quarvel::visa::CreateMemoryDevice("retrieval-io", options);
-        ASSERT_EQ(viOpenDefaultRM(&m_rm), VI_SUCCESS);
-        ASSERT_EQ(viOpen(m_rm, "QVMEM::retrieval-io::INSTR", VI_NULL, 0, &m_vi), VI_SUCCESS);
+        return options;
     }
-    void TearDown() override {
-        viClose(m_vi);
-        viClose(m_rm);
-        quarvel::visa::RemoveMemoryDevice("retrieval-io");
-    }
+    void SetUp() override { ASSERT_TRUE(m_session.Open()); }
 
-    std::shared_ptr<MemoryDevice> m_device;
-    ViSession m_rm = 0;
-    ViSession m_vi = 0;
+    ScriptedSession m_session{Options(GetParam())};
+    MemoryDevice* m_device = &m_session.Device();
+    ViSession m_vi = m_session.Session();
 };
 
 } // namespace
@@ -110,14 +106,11 @@ INSTANTIATE_TEST_SUITE_P(MessageEnds, RetrievalIo, ::testing::Values(true, false
 // The InfiniiVision driver on a scripted session: replies no simulator
 // would give.
 TEST(InfiniiVisionScripted, SavedRangeMustBeANumber) {
-    quarvel::visa::RegisterMemoryTransport();
-    auto device = quarvel::visa::CreateMemoryDevice("scripted-scope");
-    ViSession rm = 0;
-    ViSession vi = 0;
-    ASSERT_EQ(viOpenDefaultRM(&rm), VI_SUCCESS);
-    ASSERT_EQ(viOpen(rm, "QVMEM::scripted-scope::INSTR", VI_NULL, 0, &vi), VI_SUCCESS);
+    ScriptedSession session;
+    ASSERT_TRUE(session.Open());
+    MemoryDevice* device = &session.Device();
     CInstrKeysInfiniiVision driver;
-    driver.SetSession(vi);
+    driver.SetSession(session.Session());
 
     // A range reply with a second command in it is not sent back.
     device->QueueReply("1E-3;*RST\n");
@@ -136,7 +129,4 @@ TEST(InfiniiVisionScripted, SavedRangeMustBeANumber) {
     ASSERT_EQ(sent.size(), 7u);
     EXPECT_EQ(sent[5], ":TIMEBASE:RANGE 0.000000\n");
     EXPECT_EQ(sent[6], ":TIMEBASE:RANGE +5.0E-04\n");
-    viClose(vi);
-    viClose(rm);
-    quarvel::visa::RemoveMemoryDevice("scripted-scope");
 }
