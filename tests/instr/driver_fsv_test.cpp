@@ -43,7 +43,7 @@ class FsvDriver : public ::testing::TestWithParam<Lan> {};
 INSTANTIATE_TEST_SUITE_P(Lan, FsvDriver, ::testing::Values(Lan::Socket, Lan::Vxi11),
                          [](const auto& info) { return LanName(info.param); });
 
-TEST_P(FsvDriver, SetUpOnceThenFourCommandsPerCapture) {
+TEST_P(FsvDriver, SetUpOnceThenFourCommandsPerCaptureAndNoRunControl) {
     SimDriver sim("fsv", GetParam());
     ASSERT_TRUE(sim.Ready());
     auto* fsv = dynamic_cast<CInstrRSFSV*>(&sim.Driver());
@@ -73,6 +73,12 @@ TEST_P(FsvDriver, SetUpOnceThenFourCommandsPerCapture) {
     EXPECT_EQ(second, served[1]);
     EXPECT_EQ(third, served[2]);
     EXPECT_NE(first, second); // inverted colour map, another image
+
+    // No run control: the menu commands send nothing.
+    EXPECT_FALSE(fsv->StopInstrument());
+    EXPECT_FALSE(fsv->RunInstrument(true, false));
+    EXPECT_FALSE(fsv->RunInstrument(true, true));
+    EXPECT_EQ(sim.TakeTranscript(), Lines{});
 }
 
 TEST_P(FsvDriver, FailedSetUpIsSentWholeByTheNextCapture) {
@@ -107,18 +113,6 @@ TEST_P(FsvDriver, FailedSetUpIsSentWholeByTheNextCapture) {
     ByteBuffer later;
     ASSERT_TRUE(fsv->GetScreenshot(later));
     EXPECT_EQ(sim.TakeTranscript(), CaptureCommands(":HCOPY:CMAP:DEFAULT4"));
-}
-
-TEST_P(FsvDriver, HasNoRunControlAndAsksForTheScaledImage) {
-    SimDriver sim("fsv", GetParam());
-    ASSERT_TRUE(sim.Ready());
-    CInstrLL& driver = sim.Driver();
-    EXPECT_FALSE(driver.StopInstrument());
-    EXPECT_FALSE(driver.RunInstrument(true, false));
-    EXPECT_FALSE(driver.RunInstrument(true, true));
-    EXPECT_EQ(sim.TakeTranscript(), Lines{});
-    EXPECT_TRUE(driver.NeedsScreenshotResize());
-    EXPECT_EQ(driver.GetModel(), "");
 }
 
 TEST(FsvDriverConnections, ANewConnectionSendsTheSetUpAgain) {

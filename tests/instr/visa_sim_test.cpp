@@ -2,6 +2,7 @@
 // transports: VXI-11 (through the simulator's portmapper) and raw SOCKET.
 
 #include "instr/visa.h"
+#include "tests/instr/driver_fixture.h"
 #include "tests/support/sim_process.h"
 
 #include <gtest/gtest.h>
@@ -15,22 +16,18 @@
 #include <unistd.h>
 #include <vector>
 
+using quarvel::test::Lan;
+using quarvel::test::LanName;
 using quarvel::test::SimProcess;
 
 namespace {
-
-enum class Transport { Vxi11, Socket };
-
-std::string Name(const ::testing::TestParamInfo<Transport>& info) {
-    return info.param == Transport::Vxi11 ? "Vxi11" : "Socket";
-}
 
 // The simulator's test block: byte i is (31 i + 7 (i >> 8) + 11) mod 256.
 std::uint8_t TestByte(std::size_t i) {
     return static_cast<std::uint8_t>((i * 31u + (i >> 8) * 7u + 11u) & 0xFFu);
 }
 
-class VisaSim : public ::testing::TestWithParam<Transport> {
+class VisaSim : public ::testing::TestWithParam<Lan> {
 protected:
     // Starts the simulator with args and opens a session on it.
     void Start(std::vector<std::string> args, ViUInt32 timeoutMs = 2000) {
@@ -41,7 +38,7 @@ protected:
                   VI_SUCCESS);
         ASSERT_EQ(viSetAttribute(m_rm, VI_ATTR_TMO_VALUE, timeoutMs), VI_SUCCESS);
         const std::string resource =
-            GetParam() == Transport::Vxi11 ? m_sim->Vxi11Resource() : m_sim->SocketResource();
+            GetParam() == Lan::Vxi11 ? m_sim->Vxi11Resource() : m_sim->SocketResource();
         ASSERT_EQ(viOpen(m_rm, resource.c_str(), VI_NULL, 0, &m_vi), VI_SUCCESS) << resource;
     }
     void TearDown() override {
@@ -193,8 +190,8 @@ TEST_P(VisaSim, ClearDropsAnUnreadReply) {
     EXPECT_EQ(opc, 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(BothTransports, VisaSim,
-                         ::testing::Values(Transport::Vxi11, Transport::Socket), Name);
+INSTANTIATE_TEST_SUITE_P(BothTransports, VisaSim, ::testing::Values(Lan::Vxi11, Lan::Socket),
+                         [](const auto& info) { return LanName(info.param); });
 
 TEST(VisaVxi11, LongCommandGoesInChunksOfMaxRecvSize) {
     SimProcess sim({"--max-recv-size", "16"});
