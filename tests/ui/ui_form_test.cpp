@@ -347,18 +347,14 @@ TEST_F(UiFormTest, FormatListComesFromTheFilterAndSelectsTheStoredFormat) {
     EXPECT_EQ(m_settingsDir.ReadRaw("Files/LastUsedGfxFormat").toString(), "BMP");
 }
 
-TEST_F(UiFormTest, AStoredFormatWithoutCodecLeavesNoSelectionAndPngAsExtension) {
-    m_settingsDir.WriteRaw("Files/LastUsedGfxFormat", "TIFF");
+TEST_F(UiFormTest, StoredChoicesWithoutAnEntryLeaveTheListsWithoutSelection) {
+    m_settingsDir.WriteRaw("Files/LastUsedGfxFormat", "TIFF"); // no codec for it
+    m_settingsDir.WriteRaw("Files/SaveMode", 3);
+    m_settingsDir.WriteRaw("Data/DataFileFormat", 5);
     CreateForm();
     EXPECT_EQ(Get<QComboBox>("imageFormatCombo")->currentIndex(), -1);
     EXPECT_EQ(m_form->GetImageFormatIndex(), -1);
     EXPECT_EQ(m_form->GetImageExtension(), "png");
-}
-
-TEST_F(UiFormTest, StoredListChoicesWithoutEntryLeaveTheListsWithoutSelection) {
-    m_settingsDir.WriteRaw("Files/SaveMode", 3);
-    m_settingsDir.WriteRaw("Data/DataFileFormat", 5);
-    CreateForm();
     EXPECT_EQ(m_form->GetSaveModeIndex(), -1);
     EXPECT_EQ(Get<QComboBox>("dataFormatCombo")->currentIndex(), -1);
     EXPECT_EQ(m_form->GetDataFormatCode(), 1);
