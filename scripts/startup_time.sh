@@ -4,14 +4,16 @@
 # program several times with a fresh settings store and prints each time and
 # the median. Target: below 0.5 s.
 #   Usage: scripts/startup_time.sh [path/to/quarvel] [runs]
-# Needs xvfb (xvfb-run) and x11-utils (xwininfo).
+# Needs xvfb (xvfb-run) and x11-utils (xwininfo). The X server runs with
+# -noreset: otherwise it resets whenever the last client leaves, and a run
+# that starts during the reset cannot open the display.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 quarvel="$(realpath "${1:-build/release/bin/quarvel}")"
 runs="${2:-5}"
 
 if [ -z "${QUARVEL_STARTUP_INNER:-}" ]; then
-    exec env QUARVEL_STARTUP_INNER=1 xvfb-run -a -s "-screen 0 1400x900x24" "$0" "$quarvel" "$runs"
+    exec env QUARVEL_STARTUP_INNER=1 xvfb-run -a -s "-screen 0 1400x900x24 -noreset" "$0" "$quarvel" "$runs"
 fi
 
 config="$(mktemp -d)"
