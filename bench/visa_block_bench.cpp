@@ -3,7 +3,7 @@
 // SOCKET, against the same bytes read from a plain TCP socket. Prints the
 // rates and the ratios VISA / plain (target: at least 0.5 each).
 
-#include "instr/visa.h"
+#include "visa/visa.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,6 +1,7 @@
 #include "capture/waveform_capture.h"
 
 #include "instr/instr_ll.h"
+#include "instr/retrieval_channels.h"
 #include "wavedata/data_writers.h"
 
 #include <utility>

@@ -7,7 +7,7 @@
 #include "capture/waveform_capture.h"
 #include "cli/commands.h"
 #include "cli/connection_options.h"
-#include "instr/visa.h"
+#include "visa/visa.h"
 
 #include <algorithm>
 #include <chrono>

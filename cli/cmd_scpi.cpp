@@ -3,7 +3,7 @@
 
 #include "cli/commands.h"
 #include "cli/connection_options.h"
-#include "instr/visa.h"
+#include "visa/visa.h"
 
 #include <cstdio>
 #include <cstring>

@@ -4,7 +4,7 @@
 #include "cli/commands.h"
 #include "cli/connection_options.h"
 #include "instr/instr_connection.h"
-#include "instr/visa.h"
+#include "visa/visa.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -3,7 +3,7 @@
 // The options every quarvel-cli command that connects accepts: --timeout MS and
 // --portmapper-port N. Each command keeps its own wording for refusals.
 
-#include "instr/visa.h"
+#include "visa/visa.h"
 
 #include <string_view>
 

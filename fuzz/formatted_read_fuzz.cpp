@@ -3,8 +3,8 @@
 // or socket-like line feeds, piece size, dropped connection) and the read
 // formats; the rest, split at 0xFE bytes, are the replies.
 
-#include "instr/visa.h"
-#include "instr/visa/transport_memory.h"
+#include "visa/visa.h"
+#include "visa/transport_memory.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -2,7 +2,7 @@
 // RPC reply headers and every reply body it reads (portmapper GETPORT,
 // create_link, device_write, device_read, device_clear/destroy_link).
 
-#include "instr/visa/oncrpc.h"
+#include "visa/oncrpc.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -4,7 +4,7 @@
 // to reach deeper faster, a list of call bodies under valid call headers.
 // Every record also goes to the portmapper.
 
-#include "instr/visa/oncrpc.h"
+#include "visa/oncrpc.h"
 #include "sim/faults.h"
 #include "sim/portmap_service.h"
 #include "sim/sim_instrument.h"

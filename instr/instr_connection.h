@@ -1,7 +1,7 @@
 #pragma once
 
 #include "instr/instr_ll.h"
-#include "instr/visa.h"
+#include "visa/visa.h"
 
 #include <memory>
 #include <string>

@@ -6,7 +6,7 @@
 
 // Keysight (Agilent) InfiniiVision 5000/6000/7000 oscilloscopes: PNG screen
 // image, run control through the Operation Status Condition register, and
-// (in wavedata/retrieval_infiniivision.cpp) waveform data.
+// (in instr/retrieval_infiniivision.cpp) waveform data.
 class CInstrKeysInfiniiVision : public CInstrLL {
 public:
     CInstrKeysInfiniiVision();
@@ -17,7 +17,7 @@ public:
     bool GetScreenshot(ByteBuffer& out) override;
 
     // ---- Waveform data operations ----------------------------------------
-    // Declared here, defined in wavedata/retrieval_infiniivision.cpp.
+    // Declared here, defined in instr/retrieval_infiniivision.cpp.
     void GetActiveChannels(ChannelList& out) override;
     void GetChannelList(ChannelList& out) override;
     bool GetWaveformData(const std::string& channel, WaveformRecord& out) override;

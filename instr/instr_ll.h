@@ -1,6 +1,6 @@
 #pragma once
 
-#include "instr/visa.h"
+#include "visa/visa.h"
 #include "wavedata/waveform_record.h"
 
 #include <cstdint>

@@ -18,7 +18,7 @@ public:
     bool GetScreenshot(ByteBuffer& out) override;
 
     // ---- Trace data operations -------------------------------------------
-    // Declared here, defined in wavedata/retrieval_fsv.cpp.
+    // Declared here, defined in instr/retrieval_fsv.cpp.
     void GetActiveChannels(ChannelList& out) override;
     void GetChannelList(ChannelList& out) override;
     bool GetWaveformData(const std::string& trace, WaveformRecord& out) override;

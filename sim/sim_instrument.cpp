@@ -1,6 +1,6 @@
 #include "sim/sim_instrument.h"
 
-#include "instr/visa/ieee488_block.h"
+#include "visa/ieee488_block.h"
 #include "sim/program_message.h"
 
 #include <cstdio>

@@ -10,7 +10,7 @@
 // REQCNT when cut by the count; a read with nothing pending waits for the
 // io_timeout and then reports error 15.
 
-#include "instr/visa/oncrpc.h"
+#include "visa/oncrpc.h"
 #include "sim/faults.h"
 #include "sim/session.h"
 #include "sim/sim_instrument.h"

@@ -1,5 +1,6 @@
 #include "ui/about_dialog.h"
 
+#include "quarvel/version.h"
 #include <QApplication>
 #include <QGridLayout>
 #include <QIcon>
@@ -14,7 +15,8 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     auto* icon = new QLabel(this);
     icon->setObjectName(QStringLiteral("aboutIcon"));
     icon->setPixmap(QApplication::windowIcon().pixmap(32, 32));
-    auto* text = new QLabel(QStringLiteral("Quarvel, Version 0.14"), this);
+    auto* text = new QLabel(
+        QStringLiteral("Quarvel, Version ") + QString::fromLatin1(quarvel::kVersion), this);
     text->setObjectName(QStringLiteral("aboutText"));
     text->setTextFormat(Qt::PlainText);
     auto* okButton = new QPushButton(QStringLiteral("Suostun"), this);

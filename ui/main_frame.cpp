@@ -1,6 +1,7 @@
 #include "ui/main_frame.h"
 
 #include "capture/image_codec.h"
+#include "quarvel/version.h"
 #include "ui/about_dialog.h"
 #include "ui/pic_view.h"
 #include "ui/ui_form.h"
@@ -67,7 +68,7 @@ bool IsShortcutKey(const QKeyEvent* keyEvent, const QKeySequence& sequence) {
 
 CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent), m_controller(*this) {
     setObjectName(QStringLiteral("mainFrame"));
-    setWindowTitle(QStringLiteral("Quarvel v0.14"));
+    setWindowTitle(QStringLiteral("Quarvel v") + QString::fromLatin1(quarvel::kVersion));
     setMinimumSize(kMinimumWidth, kMinimumHeight);
 
     const PaneSizes sizes = LoadPaneSizes(m_store);

@@ -1,5 +1,6 @@
 #include "ui/quarvel_app.h"
 
+#include "quarvel/version.h"
 #include "ui/main_frame.h"
 
 #include <QIcon>
@@ -7,12 +8,14 @@
 // The resources live in a static library, whose initialiser the linker would
 // otherwise drop: register them explicitly (at global scope, as the macro
 // declares the initialiser in the enclosing namespace).
-static void RegisterResources() { Q_INIT_RESOURCE(quarvel); }
+static void RegisterResources() {
+    Q_INIT_RESOURCE(quarvel);
+}
 
 CQuarvelApp::CQuarvelApp(int& argc, char** argv) : QApplication(argc, argv) {
     setOrganizationName(QStringLiteral("Hollin"));
     setApplicationName(QStringLiteral("Quarvel"));
-    setApplicationVersion(QStringLiteral("0.14"));
+    setApplicationVersion(QString::fromLatin1(quarvel::kVersion));
     RegisterResources();
     setWindowIcon(QIcon(QStringLiteral(":/quarvel.png")));
 }

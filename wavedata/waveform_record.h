@@ -4,8 +4,6 @@
 #include <string>
 #include <vector>
 
-class CInstrLL;
-
 constexpr std::int32_t SAMPLE_KIND_DOUBLE = 0;
 constexpr std::int32_t SAMPLE_KIND_BYTE = 1;
 
@@ -17,8 +15,8 @@ struct WaveformRecord {
     std::string yLabel;     // "voltage/V", "Level/DBM"
     std::string yQualifier; // analyser traces: detector and trace mode
     std::vector<double> x;
-    std::vector<double> y;               // samples when sampleKind is SAMPLE_KIND_DOUBLE
-    std::vector<std::uint8_t> bytes;     // samples when sampleKind is SAMPLE_KIND_BYTE
+    std::vector<double> y;           // samples when sampleKind is SAMPLE_KIND_DOUBLE
+    std::vector<std::uint8_t> bytes; // samples when sampleKind is SAMPLE_KIND_BYTE
     std::int32_t sampleKind = SAMPLE_KIND_DOUBLE;
 
     // x and y become n zeros each; sampleKind becomes SAMPLE_KIND_DOUBLE.
@@ -32,5 +30,3 @@ using ChannelList = std::vector<std::string>;
 bool HasSameXAxis(const WaveformRecord& a, const WaveformRecord& b);
 // True for fewer than two records, else when every record has the first one's x axis.
 bool ShareXAxis(const WaveformRecordList& records);
-// Removes from `selected` every name the driver does not report as active.
-void KeepActiveChannels(ChannelList& selected, CInstrLL& driver);

@@ -2,7 +2,7 @@
 
 #include "capture/image_codec.h"
 #include "instr/instr_connection.h"
-#include "instr/visa.h"
+#include "visa/visa.h"
 
 #include <QImageReader>
 

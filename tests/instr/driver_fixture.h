@@ -4,7 +4,7 @@
 // identified and given its driver, for the driver tests.
 
 #include "instr/instr_connection.h"
-#include "instr/visa.h"
+#include "visa/visa.h"
 #include "tests/support/sim_process.h"
 #include "tests/support/temp_dir.h"
 

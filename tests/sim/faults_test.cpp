@@ -1,7 +1,7 @@
 // Every fault option of quarvel-sim, observed from a client over real
 // sockets (raw SOCKET, and VXI-11 where the fault is specific to it).
 
-#include "instr/visa/oncrpc.h"
+#include "visa/oncrpc.h"
 #include "sim/family_generic.h"
 #include "sim/faults.h"
 #include "tests/sim/sim_test_client.h"
@@ -119,7 +119,7 @@ TEST(SimFaults, TinyPiecesArriveAsManySmallSegments) {
 }
 
 // The VISA layer's chunked writes against this limit are tested in
-// tests/instr/visa_sim_test.cpp; a reply longer than the delay is its
+// tests/visa/sim_test.cpp; a reply longer than the delay is its
 // timeout test there too.
 TEST(SimFaults, MaxRecvSizeIsOfferedByCreateLink) {
     SimProcess sim({"--max-recv-size", "8"});

@@ -1,8 +1,8 @@
 // quarvel-sim as a process on free loopback ports: raw SOCKET and VXI-11
 // spoken by hand, the portmapper over TCP and UDP. The project's VISA layer
-// against the simulator is tested in tests/instr/visa_sim_test.cpp.
+// against the simulator is tested in tests/visa/sim_test.cpp.
 
-#include "instr/visa/oncrpc.h"
+#include "visa/oncrpc.h"
 #include "tests/sim/sim_test_client.h"
 #include "tests/support/sim_process.h"
 

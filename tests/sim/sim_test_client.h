@@ -4,7 +4,7 @@
 // TCP client for the SOCKET port and an ONC RPC client (TCP or UDP) that
 // frames calls with the project's codec.
 
-#include "instr/visa/oncrpc.h"
+#include "visa/oncrpc.h"
 
 #include <cstdint>
 #include <string>

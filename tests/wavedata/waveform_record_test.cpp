@@ -1,4 +1,5 @@
 #include "instr/instr_ll.h"
+#include "instr/retrieval_channels.h"
 #include "wavedata/waveform_record.h"
 
 #include <gtest/gtest.h>

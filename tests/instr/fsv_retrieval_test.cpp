@@ -1,0 +1,120 @@
+#include "instr/instr_rs_fsv.h"
+#include "tests/instr/sim_connection.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+namespace {
+
+// The simulated analyser sweeps 691 points from 1 MHz to 3 GHz.
+constexpr std::size_t kPoints = 691;
+
+class FsvRetrieval : public quarvel::test::SimRetrieval {
+protected:
+    void SetUp() override {
+        ASSERT_NO_FATAL_FAILURE(Connect("fsv"));
+        ASSERT_TRUE(m_driver->BeginDataCapture());
+    }
+};
+
+} // namespace
+
+TEST_F(FsvRetrieval, TracesAndDisplayStates) {
+    ChannelList names;
+    m_driver->GetChannelList(names);
+    EXPECT_EQ(names, (ChannelList{"TRACE1", "TRACE2", "TRACE3", "TRACE4", "TRACE5", "TRACE6"}));
+
+    Send("DISP:WIND:TRAC2 OFF;DISP:WIND:TRAC3 ON");
+    const std::size_t mark = Mark();
+    ChannelList active{"stale"};
+    m_driver->GetActiveChannels(active);
+    EXPECT_EQ(active, (ChannelList{"TRACE1", "TRACE3"}));
+    const std::vector<std::string> sent = SentSince(mark);
+    ASSERT_EQ(sent.size(), 6u);
+    EXPECT_EQ(sent[2], "DISPLAY:WINDOW1:TRACE3:STATE?");
+}
+
+TEST_F(FsvRetrieval, ReadsLevelsAndFrequenciesWithLabels) {
+    const std::size_t mark = Mark();
+    WaveformRecord record;
+    ASSERT_TRUE(m_driver->GetWaveformData("TRACE1", record));
+    EXPECT_EQ(SentSince(mark), (std::vector<std::string>{
+                                   "TRACE:DATA? TRACE1", "TRACE:DATA:X? TRACE1", "UNIT:POWER?",
+                                   "DISPLAY:TRACE1:MODE?", "SENSE:WINDOW:DETECTOR1:FUNCTION?"}));
+    EXPECT_EQ(record.name, "TRACE1");
+    EXPECT_EQ(record.xLabel, "Frequency/Hz");
+    EXPECT_EQ(record.yLabel, "Level/DBM");
+    EXPECT_EQ(record.yQualifier, "POS/WRIT");
+    ASSERT_EQ(record.x.size(), kPoints);
+    ASSERT_EQ(record.y.size(), kPoints);
+    // Frequencies travel as float32: the values are those floats, widened.
+    EXPECT_EQ(record.x.front(), static_cast<double>(1.0e6f));
+    EXPECT_EQ(record.x.back(), static_cast<double>(3.0e9f));
+    for (double level : record.y) {
+        ASSERT_GT(level, -100.0);
+        ASSERT_LT(level, 0.0);
+    }
+
+    // Trace 2 averages: its averaging type joins the mode.
+    Send("SENS:AVER:TYPE LOG;UNIT:POW DBUV");
+    ASSERT_TRUE(m_driver->GetWaveformData("TRACE2", record));
+    EXPECT_EQ(record.yQualifier, "RMS/AVER/LOG");
+    EXPECT_EQ(record.yLabel, "Level/DBUV");
+}
+
+TEST_F(FsvRetrieval, ShortBlocksGiveFourValues) {
+    // 16 data bytes after "#216": four float32 values per block.
+    Send(":SIMulate:TRACe:LEVels:BLOCk '#216',16;:SIMulate:TRACe:X:BLOCk '#216',16");
+    WaveformRecord record;
+    ASSERT_TRUE(m_driver->GetWaveformData("TRACE1", record));
+    EXPECT_EQ(record.y, (std::vector<double>{-10, -20, -30, -40}));
+    EXPECT_EQ(record.x, (std::vector<double>{1e6, 2e6, 3e6, 4e6}));
+    // The session stays in step: the labels came from their own replies.
+    EXPECT_EQ(record.yLabel, "Level/DBM");
+    EXPECT_EQ(record.yQualifier, "POS/WRIT");
+}
+
+TEST_F(FsvRetrieval, InvalidOrUnequalBlocksFailAndLeaveTheRecord) {
+    WaveformRecord record;
+    record.name = "untouched";
+
+    // 15 bytes are no whole number of float32 values.
+    Send(":SIMulate:TRACe:LEVels:BLOCk '#215',15;:SIMulate:TRACe:X:BLOCk '#215',15");
+    EXPECT_FALSE(m_driver->GetWaveformData("TRACE1", record));
+    EXPECT_EQ(record.name, "untouched");
+
+    // Levels of 691 values, frequencies of 4.
+    Send(":SIMulate:TRACe:LEVels:BLOCk '';:SIMulate:TRACe:X:BLOCk '#216',16");
+    EXPECT_FALSE(m_driver->GetWaveformData("TRACE1", record));
+    EXPECT_EQ(record.name, "untouched");
+    EXPECT_TRUE(record.x.empty());
+
+    // A header announcing a billion bytes is refused before anything is
+    // allocated or read.
+    Send(":SIMulate:TRACe:X:BLOCk '';:SIMulate:TRACe:LEVels:BLOCk '#9999999996',8");
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(m_driver->GetWaveformData("TRACE1", record));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(record.name, "untouched");
+}
+
+TEST_F(FsvRetrieval, LostTextRepliesLeaveLabelsEmpty) {
+    // Lost replies run into the time-out; keep it short.
+    ASSERT_EQ(viSetAttribute(m_connection.GetSession(), VI_ATTR_TMO_VALUE, 300), VI_SUCCESS);
+    Send(":SIMulate:QUERy:SILent 'UNIT';:SIMulate:QUERy:SILent 'MODE';"
+         ":SIMulate:QUERy:SILent 'DETECTOR'");
+    WaveformRecord record;
+    ASSERT_TRUE(m_driver->GetWaveformData("TRACE1", record));
+    EXPECT_EQ(record.yLabel, "Level/");
+    EXPECT_EQ(record.yQualifier, "/");
+    EXPECT_EQ(record.y.size(), kPoints);
+}
+
+TEST(FsvTraces, EndNeedsNoInstrumentAndTheRestFailsWithoutOne) {
+    CInstrRSFSV driver; // no session
+    EXPECT_TRUE(driver.EndDataCapture());
+    EXPECT_FALSE(driver.BeginDataCapture());
+    WaveformRecord record;
+    EXPECT_FALSE(driver.GetWaveformData("TRACE1", record));
+}

@@ -1,0 +1,96 @@
+#include "visa/resource_name.h"
+
+#include <gtest/gtest.h>
+
+using quarvel::visa::ParseResourceName;
+using quarvel::visa::ResourceName;
+using quarvel::visa::TransportRow;
+
+namespace {
+
+ResourceName Parse(const char* text, ViStatus expected = VI_SUCCESS) {
+    ResourceName name;
+    EXPECT_EQ(ParseResourceName(text, name, nullptr), expected) << text;
+    return name;
+}
+
+} // namespace
+
+TEST(VisaResourceName, Vxi11FormsWithDefaultsAndCaseInsensitiveKeywords) {
+    ResourceName n = Parse("TCPIP0::192.168.1.5::inst0::INSTR");
+    EXPECT_EQ(n.resourceClass, "INSTR");
+    EXPECT_EQ(n.host, "192.168.1.5");
+    EXPECT_EQ(n.device, "inst0");
+
+    n = Parse("tcpip::Scope-Lab.example::InSTr");
+    EXPECT_EQ(n.resourceClass, "INSTR");
+    EXPECT_EQ(n.host, "Scope-Lab.example"); // host passed through unchanged
+    EXPECT_EQ(n.device, "inst0");           // the default device
+
+    n = Parse("TCPIP3::10.0.0.1::gpib0,7");
+    EXPECT_EQ(n.board, 3u);
+    EXPECT_EQ(n.device, "gpib0,7");
+
+    n = Parse("TCPIP::[fe80::1%eth0]::INST1::INSTR");
+    EXPECT_EQ(n.host, "fe80::1%eth0");
+    EXPECT_EQ(n.device, "INST1"); // device names keep their case
+}
+
+TEST(VisaResourceName, SocketFormNeedsAValidPort) {
+    ResourceName n = Parse("TCPIP0::127.0.0.1::5025::SOCKET");
+    EXPECT_EQ(n.resourceClass, "SOCKET");
+    EXPECT_EQ(n.port, 5025);
+    n = Parse("tcpip::[::1]::65535::socket");
+    EXPECT_EQ(n.host, "::1");
+    EXPECT_EQ(n.port, 65535);
+
+    for (const char* bad :
+         {"TCPIP::host::0::SOCKET", "TCPIP::host::65536::SOCKET", "TCPIP::host::50x::SOCKET",
+          "TCPIP::host::SOCKET", "TCPIP::host::-1::SOCKET", "TCPIP::host::5025::inst0::SOCKET"})
+        Parse(bad, VI_ERROR_INV_RSRC_NAME);
+}
+
+TEST(VisaResourceName, MalformedStringsAreRejected) {
+    for (const char* bad :
+         {"", "TCPIP", "TCPIP0", "TCPIP::", "TCPIP::::INSTR", "::host::INSTR",
+          "TCPIP::host::", "TCPIP:host", "GPIB0::5::INSTR", "TCPIPX::host", "TCPIP::ho st::INSTR",
+          "TCPIP::[fe80::1::INSTR", "TCPIP::[fe80::1]x::INSTR", "TCPIP::host::a::b::INSTR",
+          "TCPIP::host::dev::[x]", "0TCPIP::host", "TCPIP99999::host", "TCPIP::INSTR",
+          "TCPIP::h\x01st"})
+        Parse(bad, VI_ERROR_INV_RSRC_NAME);
+    const std::string huge = "TCPIP::" + std::string(5000, 'h');
+    Parse(huge.c_str(), VI_ERROR_INV_RSRC_NAME);
+}
+
+TEST(VisaResourceName, NewTransportIsOneMoreRow) {
+    static bool opened = false;
+    TransportRow row{"ASRL",
+                     "INSTR",
+                     true,
+                     1,
+                     1,
+                     [](ResourceName& name) {
+                         name.host = name.fields[0];
+                         return true;
+                     },
+                     [](const ResourceName&, const quarvel::visa::SessionSettings&,
+                        std::unique_ptr<quarvel::visa::ITransport>&) -> ViStatus {
+                         opened = true;
+                         return VI_ERROR_RSRC_NFOUND;
+                     }};
+    ResourceName n;
+    EXPECT_EQ(ParseResourceName("ASRL1::INSTR", n, nullptr), VI_ERROR_INV_RSRC_NAME);
+    quarvel::visa::RegisterTransport(row);
+    TransportRow found{};
+    ASSERT_EQ(ParseResourceName("asrl1::/dev/ttyS0::INSTR", n, &found), VI_SUCCESS);
+    EXPECT_EQ(n.host, "/dev/ttyS0");
+    EXPECT_EQ(n.board, 1u);
+    EXPECT_STREQ(found.interfaceType, "ASRL");
+
+    ViSession rm = VI_NULL;
+    ViSession vi = VI_NULL;
+    ASSERT_EQ(viOpenDefaultRM(&rm), VI_SUCCESS);
+    EXPECT_EQ(viOpen(rm, "ASRL1::/dev/ttyS0::INSTR", VI_NULL, 0, &vi), VI_ERROR_RSRC_NFOUND);
+    EXPECT_TRUE(opened);
+    viClose(rm);
+}

@@ -1,0 +1,257 @@
+// The VISA layer against quarvel-sim over real loopback sockets, over both
+// transports: VXI-11 (through the simulator's portmapper) and raw SOCKET.
+
+#include "visa/visa.h"
+#include "tests/instr/driver_fixture.h"
+#include "tests/support/sim_process.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <cstring>
+#include <netinet/in.h>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+using quarvel::test::Lan;
+using quarvel::test::LanName;
+using quarvel::test::SimProcess;
+
+namespace {
+
+// The simulator's test block: byte i is (31 i + 7 (i >> 8) + 11) mod 256.
+std::uint8_t TestByte(std::size_t i) {
+    return static_cast<std::uint8_t>((i * 31u + (i >> 8) * 7u + 11u) & 0xFFu);
+}
+
+class VisaSim : public ::testing::TestWithParam<Lan> {
+protected:
+    // Starts the simulator with args and opens a session on it.
+    void Start(std::vector<std::string> args, ViUInt32 timeoutMs = 2000) {
+        m_sim = std::make_unique<SimProcess>(args);
+        ASSERT_TRUE(m_sim->Started()) << m_sim->Output();
+        ASSERT_EQ(viOpenDefaultRM(&m_rm), VI_SUCCESS);
+        ASSERT_EQ(viSetAttribute(m_rm, QVI_ATTR_PORTMAPPER_PORT, m_sim->PortmapperPort()),
+                  VI_SUCCESS);
+        ASSERT_EQ(viSetAttribute(m_rm, VI_ATTR_TMO_VALUE, timeoutMs), VI_SUCCESS);
+        const std::string resource =
+            GetParam() == Lan::Vxi11 ? m_sim->Vxi11Resource() : m_sim->SocketResource();
+        ASSERT_EQ(viOpen(m_rm, resource.c_str(), VI_NULL, 0, &m_vi), VI_SUCCESS) << resource;
+    }
+    void TearDown() override {
+        if (m_rm != VI_NULL)
+            viClose(m_rm);
+    }
+
+    // Reads a test block of n bytes into a buffer of capacity bytes.
+    ViStatus ReadTestBlock(std::size_t n, std::vector<unsigned char>& buffer, ViUInt32& count) {
+        count = static_cast<ViUInt32>(buffer.size());
+        const ViStatus s = viPrintf(m_vi, ":TEST:BLOCK? %u\n", static_cast<unsigned>(n));
+        if (s != VI_SUCCESS)
+            return s;
+        viFlush(m_vi, VI_WRITE_BUF);
+        return viScanf(m_vi, "%#b\n", &count, buffer.data());
+    }
+
+    static void ExpectTestBytes(const std::vector<unsigned char>& buffer, std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i)
+            ASSERT_EQ(buffer[i], TestByte(i)) << "byte " << i;
+    }
+
+    std::unique_ptr<SimProcess> m_sim;
+    ViSession m_rm = VI_NULL;
+    ViSession m_vi = VI_NULL;
+};
+
+} // namespace
+
+TEST_P(VisaSim, IdentificationQueriesAndErrorQueue) {
+    Start({"--instrument", "generic", "--idn", "ACME,X1,1,1.0"});
+    char idn[256] = {};
+    ASSERT_EQ(viQueryf(m_vi, "*IDN?\n", "%t", idn), VI_SUCCESS);
+    EXPECT_STREQ(idn, "ACME,X1,1,1.0\n");
+    ViInt32 opc = 0;
+    ASSERT_EQ(viQueryf(m_vi, "*OPC?\n", "%d", &opc), VI_SUCCESS);
+    EXPECT_EQ(opc, 1);
+    ASSERT_EQ(viPrintf(m_vi, ":NO:SUCH:COMMAND %lf\n", 1.5), VI_SUCCESS);
+    ViInt32 code = 0;
+    char message[256] = {};
+    ASSERT_EQ(viQueryf(m_vi, "SYST:ERR?\n", "%d,%t", &code, message), VI_SUCCESS);
+    EXPECT_LT(code, 0);
+    // The simulator saw exactly the commands sent, number with '.'.
+    const auto transcript = m_sim->Transcript();
+    ASSERT_EQ(transcript.size(), 4u);
+    EXPECT_EQ(transcript[2], ":NO:SUCH:COMMAND 1.500000");
+
+    // The raw read of a reply ends with the message.
+    ASSERT_EQ(viPrintf(m_vi, "*IDN?\n"), VI_SUCCESS);
+    unsigned char raw[256];
+    ViUInt32 got = 0;
+    ASSERT_EQ(viRead(m_vi, raw, sizeof raw, &got), VI_SUCCESS);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(raw), got), "ACME,X1,1,1.0\n");
+}
+
+TEST_P(VisaSim, LongIdnIsCutSafely) {
+    const std::string idn = "ACME," + std::string(400, 'L') + ",1,1.0";
+    Start({"--idn", idn});
+    char buffer[256 + 8];
+    std::memset(buffer, 'G', sizeof buffer);
+    ASSERT_EQ(viQueryf(m_vi, "*IDN?\n", "%t", buffer), VI_SUCCESS);
+    EXPECT_EQ(std::string(buffer), idn.substr(0, 255));
+    EXPECT_EQ(std::string(buffer + 256, 8), std::string(8, 'G'));
+    ViInt32 opc = 0;
+    ASSERT_EQ(viQueryf(m_vi, "*OPC?\n", "%d", &opc), VI_SUCCESS);
+    EXPECT_EQ(opc, 1);
+}
+
+TEST_P(VisaSim, LargeBlockInTinyPiecesArrivesWhole) {
+    Start({"--tiny-pieces", "7"}, 10000);
+    std::vector<unsigned char> buffer(300000);
+    ViUInt32 count = 0;
+    ASSERT_EQ(ReadTestBlock(20000, buffer, count), VI_SUCCESS);
+    ASSERT_EQ(count, 20000u);
+    ExpectTestBytes(buffer, count);
+    char idn[256];
+    ASSERT_EQ(viQueryf(m_vi, "*IDN?\n", "%t", idn), VI_SUCCESS);
+    EXPECT_EQ(std::string(idn).rfind("QUARVEL,", 0), 0u) << idn;
+}
+
+TEST_P(VisaSim, OversizedBlockLeavesTheRestForFlush) {
+    Start({});
+    std::vector<unsigned char> buffer(1000);
+    ViUInt32 count = 0;
+    ASSERT_EQ(ReadTestBlock(500000, buffer, count), VI_SUCCESS);
+    EXPECT_EQ(count, 1000u);
+    ExpectTestBytes(buffer, count);
+    ASSERT_EQ(viFlush(m_vi, VI_READ_BUF), VI_SUCCESS);
+    ViInt32 opc = 0;
+    ASSERT_EQ(viQueryf(m_vi, "*OPC?\n", "%d", &opc), VI_SUCCESS);
+    EXPECT_EQ(opc, 1);
+}
+
+TEST_P(VisaSim, BlockCutShortOrOverclaimedFailsWithinTheTimeout) {
+    for (const char* fault : {"--block-cut", "--block-overclaim"}) {
+        Start({fault, "100"}, 500);
+        std::vector<unsigned char> buffer(100000);
+        ViUInt32 count = 0;
+        const auto start = std::chrono::steady_clock::now();
+        const ViStatus s = ReadTestBlock(5000, buffer, count);
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_LT(s, VI_SUCCESS) << fault;
+        // At most the bytes sent (the terminator may be taken as data), never
+        // the length the header claimed.
+        EXPECT_LE(count, 5001u) << fault;
+        EXPECT_LT(took, std::chrono::seconds(3)) << fault;
+        viClose(m_rm);
+        m_rm = VI_NULL;
+    }
+}
+
+TEST_P(VisaSim, ConnectionDroppedMidBlockIsAnError) {
+    Start({"--drop-mid-reply", "--fault-on", ":TEST:BLOCK?"});
+    std::vector<unsigned char> buffer(100000);
+    ViUInt32 count = 0;
+    const ViStatus s = ReadTestBlock(50000, buffer, count);
+    EXPECT_TRUE(s == VI_ERROR_CONN_LOST || s == VI_ERROR_IO) << std::hex << s;
+    // Later calls report the loss too, rather than hang or crash.
+    char idn[256];
+    EXPECT_LT(viQueryf(m_vi, "*IDN?\n", "%t", idn), VI_SUCCESS);
+}
+
+TEST_P(VisaSim, SlowReplyTimesOut) {
+    Start({"--delay-ms", "1500"}, 300);
+    char idn[256];
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(viQueryf(m_vi, "*IDN?\n", "%t", idn), VI_ERROR_TMO);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1400));
+}
+
+TEST_P(VisaSim, GarbageReplyIsAFormatError) {
+    Start({"--garbage"});
+    ViInt32 value = 0;
+    EXPECT_EQ(viQueryf(m_vi, "*OPC?\n", "%d", &value), VI_ERROR_INV_FMT);
+    viFlush(m_vi, VI_READ_BUF);
+    std::vector<unsigned char> buffer(100);
+    ViUInt32 count = 0;
+    EXPECT_EQ(ReadTestBlock(10, buffer, count), VI_ERROR_INV_FMT);
+}
+
+TEST_P(VisaSim, ClearDropsAnUnreadReply) {
+    Start({});
+    ASSERT_EQ(viPrintf(m_vi, "*IDN?\n"), VI_SUCCESS);
+    // Let the reply reach the socket before the clear.
+    usleep(100 * 1000);
+    ASSERT_EQ(viClear(m_vi), VI_SUCCESS);
+    ViInt32 opc = 0;
+    ASSERT_EQ(viQueryf(m_vi, "*OPC?\n", "%d", &opc), VI_SUCCESS);
+    EXPECT_EQ(opc, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(BothTransports, VisaSim, ::testing::Values(Lan::Vxi11, Lan::Socket),
+                         [](const auto& info) { return LanName(info.param); });
+
+TEST(VisaVxi11, LongCommandGoesInChunksOfMaxRecvSize) {
+    SimProcess sim({"--max-recv-size", "16"});
+    ASSERT_TRUE(sim.Started()) << sim.Output();
+    ViSession rm = VI_NULL;
+    ViSession vi = VI_NULL;
+    ASSERT_EQ(viOpenDefaultRM(&rm), VI_SUCCESS);
+    viSetAttribute(rm, QVI_ATTR_PORTMAPPER_PORT, sim.PortmapperPort());
+    ASSERT_EQ(viOpen(rm, sim.Vxi11Resource().c_str(), VI_NULL, 0, &vi), VI_SUCCESS);
+    const std::string text(300, 'x');
+    ASSERT_EQ(viPrintf(vi, ":DISP:TEXT \"%s\"\n", text.c_str()), VI_SUCCESS);
+    char idn[256];
+    ASSERT_EQ(viQueryf(vi, "*IDN?\n", "%t", idn), VI_SUCCESS);
+    const auto transcript = sim.Transcript();
+    ASSERT_GE(transcript.size(), 1u);
+    EXPECT_EQ(transcript[0], ":DISP:TEXT \"" + text + "\"");
+    viClose(rm);
+}
+
+TEST(VisaOpen, HostsThatDoNotAnswerAreNotFoundWithinTheTimeout) {
+    ViSession rm = VI_NULL;
+    ASSERT_EQ(viOpenDefaultRM(&rm), VI_SUCCESS);
+    ASSERT_EQ(viSetAttribute(rm, VI_ATTR_TMO_VALUE, 500), VI_SUCCESS);
+
+    // A listener that never accepts nor answers: the portmapper of a host
+    // that has hung.
+    const int silent = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(silent, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(listen(silent, 4), 0);
+    socklen_t len = sizeof addr;
+    getsockname(silent, reinterpret_cast<sockaddr*>(&addr), &len);
+    const int silentPort = ntohs(addr.sin_port);
+    // A port nobody listens on: the one just used, once closed.
+    const int probe = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in free{};
+    free.sin_family = AF_INET;
+    free.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(probe, reinterpret_cast<sockaddr*>(&free), sizeof free);
+    len = sizeof free;
+    getsockname(probe, reinterpret_cast<sockaddr*>(&free), &len);
+    const int closedPort = ntohs(free.sin_port);
+    close(probe);
+
+    ViSession vi = VI_NULL;
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(viSetAttribute(rm, QVI_ATTR_PORTMAPPER_PORT, silentPort), VI_SUCCESS);
+    EXPECT_EQ(viOpen(rm, "TCPIP0::127.0.0.1::inst0::INSTR", VI_NULL, 0, &vi), VI_ERROR_RSRC_NFOUND);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+    ASSERT_EQ(viSetAttribute(rm, QVI_ATTR_PORTMAPPER_PORT, closedPort), VI_SUCCESS);
+    EXPECT_EQ(viOpen(rm, "TCPIP0::127.0.0.1::INSTR", VI_NULL, 0, &vi), VI_ERROR_RSRC_NFOUND);
+    const std::string socketResource =
+        "TCPIP0::127.0.0.2::" + std::to_string(closedPort) + "::SOCKET";
+    EXPECT_EQ(viOpen(rm, socketResource.c_str(), VI_NULL, 0, &vi), VI_ERROR_RSRC_NFOUND);
+    EXPECT_EQ(vi, VI_NULL);
+    EXPECT_EQ(viOpen(rm, "TCPIP0::127.0.0.1::inst0::INSTR::extra", VI_NULL, 0, &vi),
+              VI_ERROR_INV_RSRC_NAME);
+    close(silent);
+    viClose(rm);
+}

@@ -1,0 +1,153 @@
+#include "visa/resource_name.h"
+
+#include "visa/builtin_transports.h"
+
+#include <algorithm>
+#include <cctype>
+#include <mutex>
+
+namespace quarvel::visa {
+
+namespace {
+
+// One row per transport. USBTMC ("USB"), HiSLIP ("TCPIP" with a "hislip"
+// device), serial ("ASRL") and a system VISA library are each one more row.
+const TransportRow kBuiltinRows[] = {
+    {"TCPIP", "INSTR", true, 1, 2, InterpretVxi11Fields, OpenVxi11Transport},
+    {"TCPIP", "SOCKET", false, 2, 2, InterpretSocketFields, OpenSocketTransport},
+};
+
+struct Registry {
+    std::mutex mutex;
+    std::vector<TransportRow> rows{std::begin(kBuiltinRows), std::end(kBuiltinRows)};
+};
+
+Registry& TheRegistry() {
+    static Registry registry;
+    return registry;
+}
+
+std::string Upper(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return out;
+}
+
+bool IsFieldChar(char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return u > 0x20 && u != 0x7F;
+}
+
+// Splits at "::"; a field that starts with '[' runs to its ']' (IPv6).
+bool SplitFields(std::string_view text, std::vector<std::string>& fields,
+                 std::vector<bool>& bracketed) {
+    std::size_t pos = 0;
+    for (;;) {
+        std::string field;
+        bool brackets = false;
+        if (pos < text.size() && text[pos] == '[') {
+            const std::size_t close = text.find(']', pos);
+            if (close == std::string_view::npos)
+                return false;
+            field = std::string(text.substr(pos + 1, close - pos - 1));
+            brackets = true;
+            pos = close + 1;
+            if (pos < text.size() && text.substr(pos, 2) != "::")
+                return false;
+        } else {
+            const std::size_t sep = text.find("::", pos);
+            const std::size_t end = sep == std::string_view::npos ? text.size() : sep;
+            field = std::string(text.substr(pos, end - pos));
+            pos = end;
+        }
+        if (field.empty() || !std::all_of(field.begin(), field.end(), IsFieldChar))
+            return false;
+        if (!brackets && field.find_first_of("[]") != std::string::npos)
+            return false;
+        fields.push_back(std::move(field));
+        bracketed.push_back(brackets);
+        if (pos == text.size())
+            return true;
+        pos += 2; // "::"
+        if (pos == text.size())
+            return false; // trailing "::"
+    }
+}
+
+} // namespace
+
+ViStatus ParseResourceName(std::string_view text, ResourceName& name, TransportRow* row) {
+    constexpr std::size_t kMaxResourceName = 1024;
+    if (text.empty() || text.size() > kMaxResourceName)
+        return VI_ERROR_INV_RSRC_NAME;
+    std::vector<std::string> fields;
+    std::vector<bool> bracketed;
+    if (!SplitFields(text, fields, bracketed) || bracketed[0])
+        return VI_ERROR_INV_RSRC_NAME;
+
+    // Interface keyword and optional board number: "TCPIP", "tcpip0", "TCPIP12".
+    const std::string& first = fields[0];
+    const std::size_t digitsAt =
+        std::find_if(first.begin(), first.end(),
+                     [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }) -
+        first.begin();
+    const std::string interfaceType = Upper(first.substr(0, digitsAt));
+    const std::string boardText = first.substr(digitsAt);
+    if (interfaceType.empty() || boardText.size() > 4 ||
+        !std::all_of(interfaceType.begin(), interfaceType.end(),
+                     [](char c) { return c >= 'A' && c <= 'Z'; }) ||
+        !std::all_of(boardText.begin(), boardText.end(),
+                     [](char c) { return c >= '0' && c <= '9'; }))
+        return VI_ERROR_INV_RSRC_NAME;
+
+    ResourceName parsed;
+    parsed.interfaceType = interfaceType;
+    parsed.board = boardText.empty() ? 0u : static_cast<unsigned>(std::stoul(boardText));
+    std::vector<std::string> rest(fields.begin() + 1, fields.end());
+    std::vector<bool> restBracketed(bracketed.begin() + 1, bracketed.end());
+    if (rest.empty())
+        return VI_ERROR_INV_RSRC_NAME;
+    // Only the host (the first field after the interface) may be bracketed.
+    for (std::size_t i = 1; i < restBracketed.size(); ++i)
+        if (restBracketed[i])
+            return VI_ERROR_INV_RSRC_NAME;
+
+    Registry& registry = TheRegistry();
+    std::lock_guard lock(registry.mutex);
+    const std::string lastUpper = Upper(rest.back());
+    const TransportRow* chosen = nullptr;
+    bool namedClass = false;
+    // Later rows take precedence, so search from the back.
+    for (auto it = registry.rows.rbegin(); it != registry.rows.rend() && !chosen; ++it)
+        if (interfaceType == it->interfaceType && lastUpper == it->resourceClass &&
+            !restBracketed.back()) {
+            chosen = &*it;
+            namedClass = true;
+        }
+    for (auto it = registry.rows.rbegin(); it != registry.rows.rend() && !chosen; ++it)
+        if (interfaceType == it->interfaceType && it->defaultClass)
+            chosen = &*it;
+    if (!chosen)
+        return VI_ERROR_INV_RSRC_NAME;
+    if (namedClass)
+        rest.pop_back();
+    if (rest.size() < chosen->minFields || rest.size() > chosen->maxFields)
+        return VI_ERROR_INV_RSRC_NAME;
+    parsed.resourceClass = chosen->resourceClass;
+    parsed.fields = std::move(rest);
+    if (!chosen->interpret(parsed))
+        return VI_ERROR_INV_RSRC_NAME;
+    name = std::move(parsed);
+    if (row)
+        *row = *chosen;
+    return VI_SUCCESS;
+}
+
+void RegisterTransport(const TransportRow& row) {
+    Registry& registry = TheRegistry();
+    std::lock_guard lock(registry.mutex);
+    registry.rows.push_back(row);
+}
+
+} // namespace quarvel::visa

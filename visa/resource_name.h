@@ -1,0 +1,54 @@
+#pragma once
+
+// Resource strings and the table of transports they select.
+//
+//   TCPIP[board]::host[::device][::INSTR]   VXI-11, device "inst0" by default
+//   TCPIP[board]::host::port::SOCKET        raw TCP socket
+//
+// Keywords (interface type, resource class) are case-insensitive; host and
+// device names are passed through unchanged; IPv6 hosts are written in
+// brackets ("TCPIP::[fe80::1]::INSTR"). A new transport is one more row in the
+// table (resource_name.cpp) and one source file.
+
+#include "visa/transport.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quarvel::visa {
+
+struct ResourceName {
+    std::string interfaceType; // upper case, e.g. "TCPIP"
+    unsigned board = 0;
+    std::string resourceClass; // upper case, e.g. "INSTR"; the default filled in
+    // The fields between interface and class, as written (brackets removed
+    // from an IPv6 host).
+    std::vector<std::string> fields;
+    // Filled in by the matching transport row.
+    std::string host;
+    std::string device; // VXI-11 device name
+    ViUInt16 port = 0;  // SOCKET port
+};
+
+struct TransportRow {
+    const char* interfaceType; // upper case
+    const char* resourceClass; // upper case
+    bool defaultClass;         // chosen when the string names no class
+    std::size_t minFields;
+    std::size_t maxFields;
+    // Checks and interprets the fields (host, device, port).
+    bool (*interpret)(ResourceName& name);
+    TransportFactory open;
+};
+
+// Parses text and finds its transport row (copied to *row when row is not
+// null). Returns VI_SUCCESS, or VI_ERROR_INV_RSRC_NAME for any syntax error
+// (also for unknown interfaces or classes).
+ViStatus ParseResourceName(std::string_view text, ResourceName& name, TransportRow* row);
+
+// Adds a row at run time (a test transport, a system VISA library found when
+// the program starts). Rows added later take precedence over earlier ones.
+void RegisterTransport(const TransportRow& row);
+
+} // namespace quarvel::visa

@@ -1,0 +1,200 @@
+#include "visa/session.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace quarvel::visa {
+
+namespace {
+
+constexpr std::size_t kWriteBufferSize = 64 * 1024;
+constexpr std::size_t kReadBufferSize = 64 * 1024;
+
+} // namespace
+
+Session::Session(std::unique_ptr<ITransport> transport, const SessionSettings& settings)
+    : m_transport(std::move(transport)), m_settings(settings), m_read(kReadBufferSize) {}
+
+ViStatus Session::Put(const char* data, std::size_t size) {
+    while (size > 0) {
+        const std::size_t n = std::min(size, kWriteBufferSize - m_write.size());
+        m_write.append(data, n);
+        data += n;
+        size -= n;
+        if (m_write.size() == kWriteBufferSize)
+            if (const ViStatus s = FlushWrite(false); s != VI_SUCCESS)
+                return s;
+    }
+    return VI_SUCCESS;
+}
+
+ViStatus Session::FlushWrite(bool endOfMessage) {
+    if (m_write.empty() && !endOfMessage)
+        return VI_SUCCESS;
+    DropEndedReply();
+    const ViStatus s = m_transport->Write(reinterpret_cast<const std::uint8_t*>(m_write.data()),
+                                          m_write.size(), endOfMessage, m_settings);
+    m_write.clear();
+    return s;
+}
+
+ViStatus Session::WriteMessage(const std::uint8_t* data, std::size_t size) {
+    DropEndedReply();
+    return m_transport->Write(data, size, true, m_settings);
+}
+
+void Session::DropEndedReply() {
+    if (m_lastEnd != ReadEnd::None && m_pendingBlock == 0)
+        m_pos = m_end = 0;
+}
+
+ViStatus Session::TransportRead(std::uint8_t* data, std::size_t size, ReadMode mode,
+                                ReadResult& result) {
+    const ViStatus s = m_transport->Read(data, size, mode, m_settings, result);
+    if (s == VI_SUCCESS || result.count > 0)
+        m_lastEnd = result.end;
+    return s;
+}
+
+ViStatus Session::Fill() {
+    m_pos = m_end = 0;
+    if (CallTimeUp())
+        return VI_ERROR_TMO;
+    ReadResult result;
+    const ViStatus s = TransportRead(m_read.data(), m_read.size(), ReadMode::Message, result);
+    m_end = result.count;
+    return s;
+}
+
+ViStatus Session::Peek(std::uint8_t& c) {
+    while (m_pos == m_end)
+        if (const ViStatus s = Fill(); s != VI_SUCCESS)
+            return s;
+    c = m_read[m_pos];
+    return VI_SUCCESS;
+}
+
+void Session::DropTrailingSpaceOfEndedReply() {
+    if (m_lastEnd == ReadEnd::None || m_pendingBlock > 0)
+        return;
+    for (std::size_t i = m_pos; i < m_end; ++i) {
+        const std::uint8_t c = m_read[i];
+        if (c != ' ' && (c < '\t' || c > '\r'))
+            return;
+    }
+    m_pos = m_end;
+}
+
+ViStatus Session::ReadBlockData(std::uint8_t* data, std::size_t size, std::size_t& got,
+                                bool& ended) {
+    got = std::min(size, m_end - m_pos);
+    std::memcpy(data, m_read.data() + m_pos, got);
+    m_pos += got;
+    ended = false;
+    if (m_pos == m_end) {
+        // A line feed that ended the last fill was block data, not the end.
+        if (m_lastEnd == ReadEnd::TermChar)
+            m_lastEnd = ReadEnd::None;
+        if (m_lastEnd == ReadEnd::End && got < size) {
+            ended = true;
+            return VI_SUCCESS;
+        }
+    }
+    while (got < size) {
+        ReadResult result;
+        const ViStatus s = TransportRead(data + got, size - got, ReadMode::Raw, result);
+        got += result.count;
+        if (s != VI_SUCCESS)
+            return s;
+        if (result.end == ReadEnd::End) {
+            ended = true;
+            break;
+        }
+    }
+    return VI_SUCCESS;
+}
+
+ViStatus Session::ReadToMessageEnd(std::uint8_t* data, std::size_t size, std::size_t& got,
+                                   bool& ended) {
+    got = std::min(size, m_end - m_pos);
+    std::memcpy(data, m_read.data() + m_pos, got);
+    m_pos += got;
+    ended = m_pos == m_end && m_lastEnd != ReadEnd::None;
+    while (!ended && got < size) {
+        if (CallTimeUp())
+            return VI_ERROR_TMO;
+        ReadResult result;
+        const ViStatus s = TransportRead(data + got, size - got, ReadMode::Message, result);
+        got += result.count;
+        if (s != VI_SUCCESS)
+            return s;
+        ended = result.end != ReadEnd::None;
+    }
+    return VI_SUCCESS;
+}
+
+ViStatus Session::ReadMessage(std::uint8_t* data, std::size_t size, std::size_t& got) {
+    got = 0;
+    if (size == 0)
+        return VI_SUCCESS_MAX_CNT;
+    // A new reply when the last one is complete and nothing of it is left.
+    if (AtMessageEnd())
+        m_lastEnd = ReadEnd::None;
+    bool ended = false;
+    if (const ViStatus s = ReadToMessageEnd(data, size, got, ended); s != VI_SUCCESS)
+        return s;
+    return ended ? VI_SUCCESS : VI_SUCCESS_MAX_CNT;
+}
+
+ViStatus Session::FlushRead() {
+    // First the part of a block the caller had no room for: by its length,
+    // since its bytes may contain line feeds.
+    if (m_pendingBlock > 0) {
+        const std::size_t fromBuffer =
+            static_cast<std::size_t>(std::min<std::uint64_t>(m_pendingBlock, m_end - m_pos));
+        m_pos += fromBuffer;
+        m_pendingBlock -= fromBuffer;
+        if (m_pos == m_end && m_lastEnd == ReadEnd::TermChar)
+            m_lastEnd = ReadEnd::None;
+        std::vector<std::uint8_t> scratch(64 * 1024);
+        while (m_pendingBlock > 0 && m_lastEnd != ReadEnd::End) {
+            ReadResult result;
+            const std::size_t n =
+                static_cast<std::size_t>(std::min<std::uint64_t>(m_pendingBlock, scratch.size()));
+            const ViStatus s = TransportRead(scratch.data(), n, ReadMode::Raw, result);
+            m_pendingBlock -= std::min<std::uint64_t>(m_pendingBlock, result.count);
+            if (s != VI_SUCCESS) {
+                m_pendingBlock = 0;
+                return s;
+            }
+        }
+        m_pendingBlock = 0;
+    }
+    // A device that never ends its message is cut off after one timeout.
+    const Deadline deadline = DeadlineAfter(m_settings.timeoutMs);
+    m_pos = m_end = 0;
+    while (m_lastEnd == ReadEnd::None) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return VI_ERROR_TMO;
+        const ViStatus s = Fill();
+        m_pos = m_end = 0;
+        if (s != VI_SUCCESS)
+            return s;
+    }
+    return VI_SUCCESS;
+}
+
+void Session::DiscardRead() {
+    m_pos = m_end = 0;
+    m_pendingBlock = 0;
+}
+
+ViStatus Session::Clear() {
+    m_write.clear();
+    m_pos = m_end = 0;
+    m_pendingBlock = 0;
+    m_lastEnd = ReadEnd::End;
+    return m_transport->Clear(m_settings);
+}
+
+} // namespace quarvel::visa

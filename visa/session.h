@@ -1,0 +1,107 @@
+#pragma once
+
+// One open instrument session: its transport, its settings and the formatted
+// write and read buffers that viPrintf/viScanf/viQueryf work on.
+//
+// The read buffer is filled by transport reads that end at END, at the
+// buffer's size, or (transports without END) at a line feed; the buffer
+// remembers how its last fill ended, which tells the formatted reader where
+// the current message ends. Large binary data bypasses the buffer and goes
+// straight into the caller's memory.
+
+#include "visa/transport.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace quarvel::visa {
+
+class Session {
+public:
+    Session(std::unique_ptr<ITransport> transport, const SessionSettings& settings);
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    SessionSettings& Settings() { return m_settings; }
+    // Starts the clock of one VISA call: however the device trickles data
+    // (endless white space, a reply that never ends), buffer fills stop
+    // with VI_ERROR_TMO once the call has taken the session timeout.
+    void BeginCall() {
+        m_callDeadline = DeadlineAfter(m_settings.timeoutMs);
+        m_callReads = 0;
+    }
+
+    // ------------------------------------------------------ writing ----
+    // Appends to the formatted write buffer; a full buffer is sent (without END).
+    ViStatus Put(const char* data, std::size_t size);
+    // Sends the write buffer, with END when endOfMessage.
+    ViStatus FlushWrite(bool endOfMessage);
+    void DiscardWrite() { m_write.clear(); }
+    bool HasPendingWrite() const { return !m_write.empty(); }
+    // viWrite: the bytes as one message with END; the formatted write buffer
+    // is not involved.
+    ViStatus WriteMessage(const std::uint8_t* data, std::size_t size);
+
+    // ------------------------------------------------------ reading ----
+    // True when the buffer is empty and the last read ended a message.
+    bool AtMessageEnd() const { return m_pos == m_end && m_lastEnd != ReadEnd::None; }
+    bool HasBuffered() const { return m_pos < m_end; }
+    // Refills the empty buffer (a new message if the last one has ended).
+    ViStatus Fill();
+    // The next byte, filling when the buffer is empty.
+    ViStatus Peek(std::uint8_t& c);
+    std::uint8_t PeekBuffered() const { return m_read[m_pos]; }
+    void Advance() { ++m_pos; }
+
+    // Block data of a known length: first from the buffer, then straight from
+    // the transport into data (raw: line feeds end nothing). Stops early when
+    // the device signals END; ended tells so.
+    ViStatus ReadBlockData(std::uint8_t* data, std::size_t size, std::size_t& got, bool& ended);
+    // Data up to the end of the message (at most size bytes); ended tells
+    // whether the message end was reached.
+    ViStatus ReadToMessageEnd(std::uint8_t* data, std::size_t size, std::size_t& got, bool& ended);
+    // When all that is left of a complete reply is white space, drops it.
+    void DropTrailingSpaceOfEndedReply();
+    // Bytes of a block that the caller had no room for; skipped by FlushRead.
+    void SetPendingBlockBytes(std::uint64_t n) { m_pendingBlock = n; }
+
+    // viRead: buffered bytes first, then transport reads to the end of the
+    // message or the count. VI_SUCCESS when the message ended,
+    // VI_SUCCESS_MAX_CNT when the count filled first.
+    ViStatus ReadMessage(std::uint8_t* data, std::size_t size, std::size_t& got);
+
+    // VI_READ_BUF: reads and drops everything up to the end of the message.
+    ViStatus FlushRead();
+    // VI_READ_BUF_DISCARD: drops the buffer without any I/O.
+    void DiscardRead();
+
+    // viClear: device clear and both buffers emptied.
+    ViStatus Clear();
+
+private:
+    ViStatus TransportRead(std::uint8_t* data, std::size_t size, ReadMode mode, ReadResult& result);
+    // A new command makes the rest of an earlier, complete reply stale.
+    void DropEndedReply();
+
+    std::unique_ptr<ITransport> m_transport;
+    SessionSettings m_settings;
+    std::string m_write;
+    std::vector<std::uint8_t> m_read;
+    std::size_t m_pos = 0;
+    std::size_t m_end = 0;
+    // How the most recent transport read ended; End before any read, as no
+    // message is under way.
+    ReadEnd m_lastEnd = ReadEnd::End;
+    std::uint64_t m_pendingBlock = 0;
+    Deadline m_callDeadline = Deadline::max();
+    // Transport reads of the current call: the first is always tried, so a
+    // zero timeout still takes what has already arrived.
+    unsigned m_callReads = 0;
+    bool CallTimeUp() {
+        return m_callReads++ > 0 && std::chrono::steady_clock::now() >= m_callDeadline;
+    }
+};
+
+} // namespace quarvel::visa

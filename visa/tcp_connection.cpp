@@ -1,0 +1,205 @@
+#include "visa/tcp_connection.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/uio.h>
+#include <unistd.h>
+#include <vector>
+
+namespace quarvel::visa {
+
+Deadline DeadlineAfter(ViUInt32 timeoutMs) {
+    if (timeoutMs == VI_TMO_INFINITE)
+        return Deadline::max();
+    return std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+}
+
+namespace {
+
+// Milliseconds left for poll(); -1 waits without limit.
+int PollTimeout(Deadline deadline) {
+    if (deadline == Deadline::max())
+        return -1;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0)
+        return 0;
+    return static_cast<int>(std::min<long long>(left.count() + 1, 1 << 30));
+}
+
+ViStatus StatusOfErrno(int error) {
+    switch (error) {
+    case ECONNRESET:
+    case EPIPE:
+    case ENOTCONN:
+    case ECONNABORTED:
+    case ETIMEDOUT:
+    case EHOSTUNREACH:
+    case ENETUNREACH:
+        return VI_ERROR_CONN_LOST;
+    default:
+        return VI_ERROR_IO;
+    }
+}
+
+bool ConnectOne(const addrinfo& ai, Deadline deadline, int& fdOut) {
+    const int fd =
+        socket(ai.ai_family, ai.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, ai.ai_protocol);
+    if (fd < 0)
+        return false;
+    if (connect(fd, ai.ai_addr, ai.ai_addrlen) != 0) {
+        if (errno != EINPROGRESS) {
+            close(fd);
+            return false;
+        }
+        pollfd p{fd, POLLOUT, 0};
+        int rc;
+        do {
+            rc = poll(&p, 1, PollTimeout(deadline));
+        } while (rc < 0 && errno == EINTR);
+        int error = 0;
+        socklen_t len = sizeof error;
+        if (rc <= 0 || getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) != 0 || error != 0) {
+            close(fd);
+            return false;
+        }
+    }
+    const int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    fdOut = fd;
+    return true;
+}
+
+} // namespace
+
+ViStatus TcpConnection::Connect(const std::string& host, std::uint16_t port, Deadline deadline,
+                                std::unique_ptr<TcpConnection>& connection) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICSERV;
+    addrinfo* list = nullptr;
+    const std::string service = std::to_string(port);
+    if (getaddrinfo(host.c_str(), service.c_str(), &hints, &list) != 0 || list == nullptr)
+        return VI_ERROR_RSRC_NFOUND;
+    int fd = -1;
+    for (addrinfo* ai = list; ai != nullptr && fd < 0; ai = ai->ai_next) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            break;
+        ConnectOne(*ai, deadline, fd);
+    }
+    freeaddrinfo(list);
+    if (fd < 0)
+        return VI_ERROR_RSRC_NFOUND;
+    connection.reset(new TcpConnection(fd));
+    return VI_SUCCESS;
+}
+
+TcpConnection::~TcpConnection() {
+    if (m_fd >= 0)
+        close(m_fd);
+}
+
+ViStatus TcpConnection::Wait(short events, Deadline deadline) {
+    pollfd p{m_fd, events, 0};
+    for (;;) {
+        const int rc = poll(&p, 1, PollTimeout(deadline));
+        if (rc > 0)
+            return VI_SUCCESS;
+        if (rc == 0)
+            return VI_ERROR_TMO;
+        if (errno != EINTR)
+            return VI_ERROR_IO;
+    }
+}
+
+ViStatus TcpConnection::SendAll(std::span<const std::span<const std::uint8_t>> parts,
+                                Deadline deadline) {
+    std::vector<iovec> iov;
+    for (const auto& part : parts)
+        if (!part.empty())
+            iov.push_back({const_cast<std::uint8_t*>(part.data()), part.size()});
+    std::size_t first = 0;
+    while (first < iov.size()) {
+        msghdr msg{};
+        msg.msg_iov = iov.data() + first;
+        msg.msg_iovlen = std::min<std::size_t>(iov.size() - first, IOV_MAX);
+        const ssize_t sent = sendmsg(m_fd, &msg, MSG_NOSIGNAL);
+        if (sent < 0) {
+            if (errno == EINTR)
+                continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                if (const ViStatus s = Wait(POLLOUT, deadline); s != VI_SUCCESS)
+                    return s;
+                continue;
+            }
+            return StatusOfErrno(errno);
+        }
+        std::size_t left = static_cast<std::size_t>(sent);
+        while (first < iov.size() && left >= iov[first].iov_len) {
+            left -= iov[first].iov_len;
+            ++first;
+        }
+        if (left > 0) {
+            iov[first].iov_base = static_cast<std::uint8_t*>(iov[first].iov_base) + left;
+            iov[first].iov_len -= left;
+        }
+    }
+    return VI_SUCCESS;
+}
+
+ViStatus TcpConnection::SendAll(const std::uint8_t* data, std::size_t size, Deadline deadline) {
+    const std::span<const std::uint8_t> part(data, size);
+    return SendAll(std::span<const std::span<const std::uint8_t>>(&part, 1), deadline);
+}
+
+ViStatus TcpConnection::ReceiveSome(std::uint8_t* data, std::size_t capacity, Deadline deadline,
+                                    std::size_t& received) {
+    received = 0;
+    if (capacity == 0)
+        return VI_SUCCESS;
+    for (;;) {
+        const ssize_t n = recv(m_fd, data, capacity, 0);
+        if (n > 0) {
+            received = static_cast<std::size_t>(n);
+            return VI_SUCCESS;
+        }
+        if (n == 0)
+            return VI_ERROR_CONN_LOST;
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            return StatusOfErrno(errno);
+        if (const ViStatus s = Wait(POLLIN, deadline); s != VI_SUCCESS)
+            return s;
+    }
+}
+
+ViStatus TcpConnection::ReceiveExact(std::uint8_t* data, std::size_t size, Deadline deadline) {
+    std::size_t done = 0;
+    while (done < size) {
+        std::size_t n = 0;
+        if (const ViStatus s = ReceiveSome(data + done, size - done, deadline, n); s != VI_SUCCESS)
+            return s;
+        done += n;
+    }
+    return VI_SUCCESS;
+}
+
+void TcpConnection::DiscardPending(std::size_t limit) {
+    std::uint8_t scratch[4096];
+    while (limit > 0) {
+        const ssize_t n = recv(m_fd, scratch, std::min(limit, sizeof scratch), MSG_DONTWAIT);
+        if (n <= 0)
+            return;
+        limit -= static_cast<std::size_t>(n);
+    }
+}
+
+} // namespace quarvel::visa

@@ -1,0 +1,47 @@
+#pragma once
+
+// A TCP connection with deadlines on every call: the one place where the
+// VISA layer touches sockets. Nonblocking underneath, so connect, send and
+// receive all end by their deadline.
+
+#include "visa/transport.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+namespace quarvel::visa {
+
+class TcpConnection {
+public:
+    // Resolves host (a name, an IPv4 or an IPv6 address) and connects.
+    // VI_ERROR_RSRC_NFOUND when nothing answers by the deadline.
+    static ViStatus Connect(const std::string& host, std::uint16_t port, Deadline deadline,
+                            std::unique_ptr<TcpConnection>& connection);
+    ~TcpConnection();
+    TcpConnection(const TcpConnection&) = delete;
+    TcpConnection& operator=(const TcpConnection&) = delete;
+
+    // Sends all parts in order (gathered, no copy). VI_ERROR_TMO, or
+    // VI_ERROR_CONN_LOST when the peer is gone.
+    ViStatus SendAll(std::span<const std::span<const std::uint8_t>> parts, Deadline deadline);
+    ViStatus SendAll(const std::uint8_t* data, std::size_t size, Deadline deadline);
+    // At least one byte, at most capacity. VI_ERROR_CONN_LOST when the peer
+    // closed, VI_ERROR_TMO at the deadline.
+    ViStatus ReceiveSome(std::uint8_t* data, std::size_t capacity, Deadline deadline,
+                         std::size_t& received);
+    // Exactly size bytes.
+    ViStatus ReceiveExact(std::uint8_t* data, std::size_t size, Deadline deadline);
+    // Drops whatever has already arrived, without waiting (at most limit bytes).
+    void DiscardPending(std::size_t limit);
+
+private:
+    explicit TcpConnection(int fd) : m_fd(fd) {}
+    // Waits until the socket is ready for events; VI_ERROR_TMO at the deadline.
+    ViStatus Wait(short events, Deadline deadline);
+    int m_fd = -1;
+};
+
+} // namespace quarvel::visa

@@ -1,0 +1,73 @@
+#pragma once
+
+// What every transport (VXI-11, raw socket, and later USBTMC, HiSLIP, serial
+// or a system VISA library) offers the session layer. A transport moves bytes
+// and knows where a message ends; buffering and formatting live above it.
+
+#include "visa/visa.h"
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace quarvel::visa {
+
+// The moment a blocking call gives up; time_point::max() for no limit.
+using Deadline = std::chrono::steady_clock::time_point;
+Deadline DeadlineAfter(ViUInt32 timeoutMs);
+
+// How a read may end before its count is filled.
+enum class ReadMode {
+    // Ends at the end of a message: END, or on transports without END the
+    // line feed (the terminator of text replies).
+    Message,
+    // Binary data whose length is known above (block data): only END can end
+    // it early; a transport without END returns whatever has arrived.
+    Raw,
+};
+
+// Why a read returned.
+enum class ReadEnd {
+    None,     // more of the message follows (count filled, or Raw piece)
+    End,      // the device signalled END: the message is complete
+    TermChar, // a line feed ended it (transports without END)
+};
+
+struct ReadResult {
+    std::size_t count = 0;
+    ReadEnd end = ReadEnd::None;
+};
+
+// Settings a transport needs when it opens and for each call.
+struct SessionSettings {
+    ViUInt32 timeoutMs = 2000;
+    ViUInt16 portmapperPort = 111;
+};
+
+class ITransport {
+public:
+    virtual ~ITransport() = default;
+    // Sends size bytes; endOfMessage asserts END after the last one (where the
+    // transport can signal it).
+    virtual ViStatus Write(const std::uint8_t* data, std::size_t size, bool endOfMessage,
+                           const SessionSettings& settings) = 0;
+    // Reads at least one byte and at most capacity bytes (unless an error or
+    // the deadline comes first).
+    virtual ViStatus Read(std::uint8_t* data, std::size_t capacity, ReadMode mode,
+                          const SessionSettings& settings, ReadResult& result) = 0;
+    // Device clear (VXI-11 device_clear); drops what the transport buffered.
+    virtual ViStatus Clear(const SessionSettings& settings) = 0;
+};
+
+// The parsed form of a resource string (see resource_name.h).
+struct ResourceName;
+
+// Opens the transport for a parsed resource; on failure returns the status
+// (VI_ERROR_RSRC_NFOUND for a host or device that does not answer).
+using TransportFactory = ViStatus (*)(const ResourceName& name, const SessionSettings& settings,
+                                      std::unique_ptr<ITransport>& transport);
+
+} // namespace quarvel::visa

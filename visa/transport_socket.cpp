@@ -1,0 +1,106 @@
+// Raw TCP socket transport ("TCPIP::host::port::SOCKET"). A socket has no
+// END signal: text replies end at their line feed; binary block data is
+// read by length (ReadMode::Raw), so line feeds inside it end nothing.
+
+#include "visa/builtin_transports.h"
+#include "visa/tcp_connection.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+#include <vector>
+
+namespace quarvel::visa {
+
+namespace {
+
+constexpr std::size_t kStageSize = 64 * 1024;
+
+class SocketTransport final : public ITransport {
+public:
+    explicit SocketTransport(std::unique_ptr<TcpConnection> connection)
+        : m_connection(std::move(connection)), m_stage(kStageSize) {}
+
+    ViStatus Write(const std::uint8_t* data, std::size_t size, bool /*endOfMessage*/,
+                   const SessionSettings& settings) override {
+        return m_connection->SendAll(data, size, DeadlineAfter(settings.timeoutMs));
+    }
+
+    ViStatus Read(std::uint8_t* data, std::size_t capacity, ReadMode mode,
+                  const SessionSettings& settings, ReadResult& result) override {
+        result = {};
+        if (capacity == 0)
+            return VI_SUCCESS;
+        if (m_begin == m_end) {
+            std::size_t received = 0;
+            // Large raw reads go straight into the caller's memory.
+            if (mode == ReadMode::Raw && capacity >= m_stage.size()) {
+                const ViStatus s = m_connection->ReceiveSome(
+                    data, capacity, DeadlineAfter(settings.timeoutMs), received);
+                result.count = received;
+                return s;
+            }
+            const ViStatus s = m_connection->ReceiveSome(
+                m_stage.data(), m_stage.size(), DeadlineAfter(settings.timeoutMs), received);
+            if (s != VI_SUCCESS)
+                return s;
+            m_begin = 0;
+            m_end = received;
+        }
+        std::size_t n = std::min(capacity, m_end - m_begin);
+        const std::uint8_t* from = m_stage.data() + m_begin;
+        if (mode == ReadMode::Message) {
+            if (const void* lf = std::memchr(from, '\n', n)) {
+                n = static_cast<std::size_t>(static_cast<const std::uint8_t*>(lf) - from) + 1;
+                result.end = ReadEnd::TermChar;
+            }
+        }
+        std::memcpy(data, from, n);
+        m_begin += n;
+        result.count = n;
+        return VI_SUCCESS;
+    }
+
+    ViStatus Clear(const SessionSettings& /*settings*/) override {
+        // A socket has no device clear; drop what has arrived so the next
+        // reply starts clean.
+        m_begin = m_end = 0;
+        m_connection->DiscardPending(16 * 1024 * 1024);
+        return VI_SUCCESS;
+    }
+
+private:
+    std::unique_ptr<TcpConnection> m_connection;
+    std::vector<std::uint8_t> m_stage;
+    std::size_t m_begin = 0;
+    std::size_t m_end = 0;
+};
+
+} // namespace
+
+bool InterpretSocketFields(ResourceName& name) {
+    if (name.fields.size() != 2)
+        return false;
+    const std::string& portText = name.fields[1];
+    unsigned port = 0;
+    const auto [end, ec] =
+        std::from_chars(portText.data(), portText.data() + portText.size(), port);
+    if (ec != std::errc() || end != portText.data() + portText.size() || port == 0 || port > 65535)
+        return false;
+    name.host = name.fields[0];
+    name.port = static_cast<ViUInt16>(port);
+    return true;
+}
+
+ViStatus OpenSocketTransport(const ResourceName& name, const SessionSettings& settings,
+                             std::unique_ptr<ITransport>& transport) {
+    std::unique_ptr<TcpConnection> connection;
+    const ViStatus s =
+        TcpConnection::Connect(name.host, name.port, DeadlineAfter(settings.timeoutMs), connection);
+    if (s != VI_SUCCESS)
+        return s;
+    transport = std::make_unique<SocketTransport>(std::move(connection));
+    return VI_SUCCESS;
+}
+
+} // namespace quarvel::visa
