@@ -16,6 +16,8 @@ CQuarvelApp::CQuarvelApp(int& argc, char** argv) : QApplication(argc, argv) {
     setOrganizationName(QStringLiteral("Hollin"));
     setApplicationName(QStringLiteral("Quarvel"));
     setApplicationVersion(QString::fromLatin1(quarvel::kVersion));
+    // Wayland shells find the window's icon and name through its desktop entry.
+    setDesktopFileName(QStringLiteral(QUARVEL_APP_ID));
     RegisterResources();
     setWindowIcon(QIcon(QStringLiteral(":/quarvel.png")));
 }

@@ -1,9 +1,11 @@
 # shellcheck shell=bash
-# Sourced by scripts/test.sh and scripts/try.sh: the Debian packages Quarvel
+# Sourced by scripts/test.sh, scripts/try.sh and scripts/package.sh: the Debian packages Quarvel
 # builds, tests and runs with, and the step that installs the missing ones.
 
 quarvel_packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev
-                  googletest libbenchmark-dev xvfb xauth)
+                  googletest libbenchmark-dev xvfb xauth
+                  # manual pages, and the validators and tools of the packaging tests
+                  scdoc man-db desktop-file-utils appstream dpkg-dev lintian)
 
 # Installs the missing packages when run as root; otherwise names them and
 # exits, because nothing after this step can work without them.

@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# `cmake --install` of a built tree, into a prefix and into a DESTDIR: the
+# same files land in both, exactly the expected ones; the desktop entry, the
+# metainfo and the manual pages pass their validators; and the installed
+# quarvel-cli takes screenshots from the installed quarvel-sim.
+#
+# Usage: install_test.sh BUILD_DIR APP_ID
+set -euo pipefail
+build="$1"
+app_id="$2"
+here="$(cd "$(dirname "$0")" && pwd)"
+# shellcheck source=tests/packaging/lib.sh
+source "$here/lib.sh"
+require_tools cmake desktop-file-validate appstreamcli man od
+
+work="$(mktemp -d)"
+trap 'stop_sim; rm -rf "$work"' EXIT
+
+prefix="$work/prefix"
+cmake --install "$build" --prefix "$prefix" >"$work/install.log" ||
+    fail "cmake --install --prefix failed: $(cat "$work/install.log")"
+DESTDIR="$work/dest" cmake --install "$build" --prefix /usr >"$work/destdir.log" ||
+    fail "cmake --install with DESTDIR failed: $(cat "$work/destdir.log")"
+
+# The layout, relative to the prefix.
+icon_sizes=(16 22 24 32 48 64)
+expected=(
+    bin/quarvel bin/quarvel-cli bin/quarvel-sim
+    share/man/man1/quarvel.1.gz share/man/man1/quarvel-cli.1.gz share/man/man1/quarvel-sim.1.gz
+    "share/applications/$app_id.desktop"
+    "share/metainfo/$app_id.metainfo.xml"
+)
+for size in "${icon_sizes[@]}"; do
+    expected+=("share/icons/hicolor/${size}x${size}/apps/quarvel.png")
+done
+printf '%s\n' "${expected[@]}" | sort >"$work/expected"
+(cd "$prefix" && find . -type f -o -type l | sed 's|^\./||' | sort) >"$work/prefix.files"
+(cd "$work/dest/usr" && find . -type f -o -type l | sed 's|^\./||' | sort) >"$work/dest.files"
+diff -u "$work/expected" "$work/prefix.files" || fail "installed files differ from the layout"
+diff -u "$work/prefix.files" "$work/dest.files" || fail "DESTDIR install differs from the prefix one"
+[ -z "$(find "$work/dest" -path "$work/dest/usr" -prune -o -type f -print)" ] ||
+    fail "files installed outside the prefix"
+
+for program in quarvel quarvel-cli quarvel-sim; do
+    [ -x "$prefix/bin/$program" ] || fail "$program is not executable"
+done
+
+# Each icon is a PNG of its directory's size (width and height are the
+# big-endian words at offsets 16 and 20 of the IHDR chunk).
+for size in "${icon_sizes[@]}"; do
+    icon="$prefix/share/icons/hicolor/${size}x${size}/apps/quarvel.png"
+    magic=$(od -An -tx1 -N4 "$icon" | tr -d ' \n')
+    read -r w h < <(od -An -tu4 --endian=big -j16 -N8 "$icon")
+    [ "$magic" = 89504e47 ] || fail "$icon is not a PNG"
+    [ "$w" = "$size" ] && [ "$h" = "$size" ] || fail "$icon is ${w}x$h, not ${size}x$size"
+done
+
+# Validators: clean output, not only a zero exit status.
+desktop_out=$(desktop-file-validate "$prefix/share/applications/$app_id.desktop" 2>&1) ||
+    fail "desktop-file-validate: $desktop_out"
+[ -z "$desktop_out" ] || fail "desktop-file-validate: $desktop_out"
+appstreamcli validate --no-net "$prefix/share/metainfo/$app_id.metainfo.xml" >"$work/as.out" 2>&1 ||
+    fail "appstreamcli validate: $(cat "$work/as.out")"
+grep -q 'screenshot.png</image>' "$prefix/share/metainfo/$app_id.metainfo.xml" ||
+    fail "the metainfo names no screenshot"
+for page in "$prefix"/share/man/man1/*.1.gz; do
+    man_warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" 2>&1 >"$work/page.txt") ||
+        fail "man -l $page failed: $man_warnings"
+    [ -z "$man_warnings" ] || fail "man -l $page: $man_warnings"
+    grep -q '^NAME' "$work/page.txt" || fail "man -l $page: no NAME section"
+done
+
+# The installed programs work together.
+check_screenshot "$prefix/bin" "$work/run"
+echo "install test passed"
