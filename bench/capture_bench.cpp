@@ -95,7 +95,7 @@ public:
     bool GetSaveIdnInComments() const override { return true; }
     std::uint32_t GetCaptureDelay() const override { return 0; }
     int GetSaveModeIndex() const override { return SAVE_MODE_SEQUENTIAL; }
-    int GetDataFormatCode() const override { return 1; }
+    DataFormat GetDataFormat() const override { return DataFormat::Dirfile; }
     bool IsRetrieveWaveformsChecked() const override { return false; }
     int GetImageFormatIndex() const override { return -1; }
     std::string GetImageExtension() const override { return "png"; }
@@ -189,10 +189,11 @@ void BM_CapturePhases(benchmark::State& state) {
         const bool fetched = connection.GetDriver()->GetScreenshot(bytes);
         auto t1 = Clock::now();
         QImage picture;
-        const bool decoded = fetched && LoadFromMemory(bytes.data(), bytes.size(), picture) == 0;
+        const bool decoded =
+            fetched && LoadFromMemory(bytes.data(), bytes.size(), picture) == CodecStatus::Ok;
         auto t2 = Clock::now();
         const std::string path = dir + "/shot-" + std::to_string(n++) + ".png";
-        const bool saved = decoded && SaveByExtension(picture, path) == 0;
+        const bool saved = decoded && SaveByExtension(picture, path) == CodecStatus::Ok;
         auto t3 = Clock::now();
         AppendCommentsEntry(dir + "/Comments.txt",
                             {path, "", "bench capture", connection.GetIdn()});

@@ -98,7 +98,7 @@ Outcome CaptureLargeChannel(int port, const std::string& dirfile) {
     const auto start = std::chrono::steady_clock::now();
     WaveformRecordList records;
     CaptureWaveforms(driver, {"CHAN1"}, records, {});
-    outcome.ok = records.size() == 1 && SaveWaveforms(records, DATA_FORMAT_DIRFILE, dirfile, {});
+    outcome.ok = records.size() == 1 && SaveWaveforms(records, DataFormat::Dirfile, dirfile, {});
     outcome.samples = records.empty() ? 0 : records.front().y.size();
     outcome.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

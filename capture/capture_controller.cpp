@@ -107,7 +107,7 @@ void CCaptureController::CaptureNow() {
     m_retrieveWaveforms = false;
     if (form.IsRetrieveWaveformsChecked()) {
         m_retrieveWaveforms = true;
-        m_dataExtension = DataExtensionFor(form.GetDataFormatCode());
+        m_dataExtension = DataExtensionFor(form.GetDataFormat());
         CaptureWaveforms(*driver, form.CopySelectedChannels(), m_waveforms,
                          [this](const std::string& text) { m_window.SetStatusText(text); });
     }
@@ -131,10 +131,11 @@ bool CCaptureController::FetchAndDecode(bool screenshotOk, const ByteBuffer& str
     m_scratchPicture = QImage();
     m_picture = QImage();
     const CodecStatus status = LoadFromMemory(stream.data(), stream.size(), m_picture);
-    if (status != CODEC_OK) {
+    if (status != CodecStatus::Ok) {
         m_picture = QImage();
         m_window.ShowPicture(nullptr);
-        m_captureMessage = "Error: Screenshot image load error " + FormatHex8(status) + ".";
+        m_captureMessage = "Error: Screenshot image load error " +
+                           FormatHex8(static_cast<std::uint32_t>(status)) + ".";
         return false;
     }
     if (m_connection.GetDriver()->NeedsScreenshotResize())
@@ -220,7 +221,7 @@ void CCaptureController::SaveImageThenData() {
     bool ok = SaveImageAndComments();
     if (m_retrieveWaveforms) {
         const bool dataOk =
-            SaveWaveforms(m_waveforms, m_window.Form().GetDataFormatCode(), m_dataPath,
+            SaveWaveforms(m_waveforms, m_window.Form().GetDataFormat(), m_dataPath,
                           [this](const std::string& text) { m_window.SetStatusText(text); });
         m_dataMessage =
             dataOk ? "Waveform data saving done." : "Error: Waveform data saving failed.";

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "capture/data_format.h"
+#include "capture/image_encoder.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -26,8 +29,8 @@ public:
     virtual std::uint32_t GetCaptureDelay() const = 0;
 
     // Read from the controls at the moment they are needed.
-    virtual int GetSaveModeIndex() const = 0;  // 0, 1, 2; -1 when nothing is selected
-    virtual int GetDataFormatCode() const = 0; // 1 dirfile, 2 CSV; 1 when nothing is selected
+    virtual int GetSaveModeIndex() const = 0;     // 0, 1, 2; -1 when nothing is selected
+    virtual DataFormat GetDataFormat() const = 0; // the dirfile when nothing is selected
     virtual bool IsRetrieveWaveformsChecked() const = 0;
     virtual int GetImageFormatIndex() const = 0;       // -1 when nothing is selected
     virtual std::string GetImageExtension() const = 0; // lower case, "png" when nothing is selected
@@ -51,10 +54,10 @@ enum class MessageIcon { None, Error, Warning };
 
 // The save-file dialog's set-up.
 struct SaveDialogRequest {
-    std::string defaultExtension; // without dot, e.g. "png"
-    std::string initialPath;      // full path, may be empty
-    std::string filter;           // "desc (*.png)|*.png|...||" in lower case
-    int initialFilterIndex = 1;   // 1-based
+    std::string defaultExtension;       // without dot, e.g. "png"
+    std::string initialPath;            // full path, may be empty
+    std::vector<ImageEncoder> encoders; // one dialog filter each, in this order
+    int initialFilterIndex = 1;         // 1-based
 };
 
 // The main window as the capture controller sees it.

@@ -62,25 +62,10 @@ std::vector<ImageEncoder> AvailableEncoders() {
     return encoders;
 }
 
-std::string GetFormatFilter() {
-    std::string filter;
-    for (const auto& encoder : AvailableEncoders()) {
-        std::string patterns;
-        for (const auto& extension : encoder.extensions) {
-            if (!patterns.empty())
-                patterns += ';';
-            patterns += "*." + extension;
-        }
-        filter += encoder.shortName + " (" + patterns + ")|" + patterns + "|";
-    }
-    filter += "|";
-    return filter;
-}
-
 CodecStatus LoadFromMemory(const std::uint8_t* data, std::size_t size, QImage& image) {
     image = QImage();
     if (data == nullptr || size == 0 || size > static_cast<std::size_t>(INT32_MAX))
-        return CODEC_E_FAIL;
+        return CodecStatus::Fail;
     const QByteArray bytes =
         QByteArray::fromRawData(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
     QBuffer buffer;
@@ -89,10 +74,10 @@ CodecStatus LoadFromMemory(const std::uint8_t* data, std::size_t size, QImage& i
     QImageReader reader(&buffer);
     QImage decoded;
     if (!reader.read(&decoded) || decoded.isNull())
-        return CODEC_E_FAIL;
+        return CodecStatus::Fail;
     // Detach from the caller's bytes.
     image = decoded.copy();
-    return CODEC_OK;
+    return CodecStatus::Ok;
 }
 
 QImage CreateBlank(int width, int height, const QImage& like) {
@@ -129,11 +114,11 @@ void BlitAt(const QImage& source, QImage& target) {
 
 CodecStatus SaveByExtension(const QImage& image, const std::string& path) {
     if (image.isNull() || !qpaths::IsWithinLimits(path))
-        return CODEC_E_FAIL;
+        return CodecStatus::Fail;
     const std::string name = qpaths::FileNameOf(path);
     const auto dot = name.rfind('.');
     if (dot == std::string::npos)
-        return CODEC_E_FAIL;
+        return CodecStatus::Fail;
     const std::string extension = ToLower(name.substr(dot + 1));
     const ImageEncoder* chosen = nullptr;
     const auto encoders = AvailableEncoders();
@@ -144,17 +129,17 @@ CodecStatus SaveByExtension(const QImage& image, const std::string& path) {
             break;
         }
     if (chosen == nullptr)
-        return CODEC_E_FAIL;
+        return CodecStatus::Fail;
 
     // QSaveFile writes beside the target and renames on commit, so a failed
     // or interrupted write never leaves a partial file under the name.
     QSaveFile file(QString::fromStdString(path));
     if (!file.open(QIODevice::WriteOnly))
-        return CODEC_E_FAIL;
+        return CodecStatus::Fail;
     QImageWriter writer(&file, QByteArray::fromStdString(chosen->qtFormat));
     if (!writer.write(image)) {
         file.cancelWriting();
-        return CODEC_E_FAIL;
+        return CodecStatus::Fail;
     }
-    return file.commit() ? CODEC_OK : CODEC_E_FAIL;
+    return file.commit() ? CodecStatus::Ok : CodecStatus::Fail;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "capture/image_encoder.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -8,25 +10,15 @@
 
 // The image codec services over QImage, QImageReader and QImageWriter.
 
-using CodecStatus = std::uint32_t;
-constexpr CodecStatus CODEC_OK = 0;
-constexpr CodecStatus CODEC_E_FAIL = 0x80004005u;
-
-struct ImageEncoder {
-    std::string shortName;               // "PNG": the first word of its description
-    std::vector<std::string> extensions; // lower case, without dot: {"jpg", "jpeg"}
-    std::string qtFormat;                // the name QImageWriter knows it by
-};
+// The values are the COM-style codes a failed load reports to the user
+// ("Screenshot image load error 80004005").
+enum class CodecStatus : std::uint32_t { Ok = 0, Fail = 0x80004005u };
 
 // The encoders Qt offers, icon-like formats left out, in Qt's order.
 std::vector<ImageEncoder> AvailableEncoders();
 
-// "PNG (*.png)|*.png|JPEG (*.jpeg;*.jpg)|*.jpeg;*.jpg|...||": per encoder the
-// description with its pattern list, then the pattern list; one more "|" ends it.
-std::string GetFormatFilter();
-
-// Decodes PNG or BMP (or any format Qt reads) bytes into `image`. CODEC_OK, or
-// CODEC_E_FAIL with `image` null.
+// Decodes PNG or BMP (or any format Qt reads) bytes into `image`. Ok, or Fail
+// with `image` null.
 CodecStatus LoadFromMemory(const std::uint8_t* data, std::size_t size, QImage& image);
 
 // A blank picture of the given size, with the format of `like` (or RGB32 when
@@ -42,7 +34,7 @@ void DrawScaled(const QImage& source, int srcX, int srcY, int srcWidth, int srcH
 void BlitAt(const QImage& source, QImage& target);
 
 // Writes `image` to `path` with the encoder whose extension equals the
-// path's (from its last "."), case-insensitively. CODEC_E_FAIL when no
+// path's (from its last "."), case-insensitively. Fail when no
 // encoder matches, the path is beyond the platform's limits or writing
 // fails. The file appears under its name only when complete.
 CodecStatus SaveByExtension(const QImage& image, const std::string& path);

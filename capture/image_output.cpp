@@ -7,16 +7,6 @@
 #include "capture/image_codec.h"
 #include "capture/paths.h"
 
-#include <algorithm>
-#include <cctype>
-
-std::string SaveDialogFilter() {
-    std::string filter = GetFormatFilter();
-    std::transform(filter.begin(), filter.end(), filter.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return filter;
-}
-
 std::string ChosenExtension(const std::string& path) {
     const std::string name = qpaths::FileNameOf(path);
     const auto dot = name.rfind('.');
@@ -28,14 +18,14 @@ SaveDialogRequest CCaptureController::MakeSaveDialogRequest(const std::string& i
     SaveDialogRequest request;
     request.defaultExtension = form.GetImageExtension();
     request.initialPath = initialPath;
-    request.filter = SaveDialogFilter();
+    request.encoders = AvailableEncoders();
     request.initialFilterIndex = form.GetImageFormatIndex() + 1;
     return request;
 }
 
 bool CCaptureController::SaveImageAndComments() {
     ICaptureForm& form = m_window.Form();
-    if (SaveByExtension(m_picture, m_imagePath) != CODEC_OK) {
+    if (SaveByExtension(m_picture, m_imagePath) != CodecStatus::Ok) {
         m_window.ShowMessage("Saving failed", MessageIcon::Error);
         m_captureMessage = "Error: Saving failed.";
         return false;
@@ -93,7 +83,7 @@ void CCaptureController::SaveCurrentImageAs() {
         // The chosen path is kept exactly as it stands, "%" included.
         FileNaming record = SplitChosenPath(chosen);
         record.commentsFile = form.GetCommentsFile();
-        if (SaveByExtension(m_picture, chosen) != CODEC_OK) {
+        if (SaveByExtension(m_picture, chosen) != CodecStatus::Ok) {
             m_window.ShowMessage("Saving screenshot failed", MessageIcon::Error);
             m_captureMessage = "Error: Saving screenshot failed.";
         } else {

@@ -6,8 +6,8 @@
 
 #include <utility>
 
-std::string DataExtensionFor(int dataFormatCode) {
-    return dataFormatCode == DATA_FORMAT_CSV ? "csv" : "";
+std::string DataExtensionFor(DataFormat format) {
+    return format == DataFormat::Csv ? "csv" : "";
 }
 
 void CaptureWaveforms(CInstrLL& driver, ChannelList selected, WaveformRecordList& records,
@@ -30,7 +30,7 @@ void CaptureWaveforms(CInstrLL& driver, ChannelList selected, WaveformRecordList
     driver.EndDataCapture();
 }
 
-bool SaveWaveforms(const WaveformRecordList& records, int dataFormatCode, const std::string& path,
+bool SaveWaveforms(const WaveformRecordList& records, DataFormat format, const std::string& path,
                    const StatusSink& status) {
     if (records.empty()) {
         return true;
@@ -38,8 +38,7 @@ bool SaveWaveforms(const WaveformRecordList& records, int dataFormatCode, const 
     if (status) {
         status("Saving waveform data...");
     }
-    // Any code but CSV means the dirfile, as an unselected format list does.
-    if (dataFormatCode == DATA_FORMAT_CSV) {
+    if (format == DataFormat::Csv) {
         return WriteCsvFile(records, path);
     }
     return WriteKstDirfile(records, path);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "capture/data_format.h"
 #include "wavedata/waveform_record.h"
 
 #include <functional>
@@ -9,11 +10,8 @@ class CInstrLL;
 
 using StatusSink = std::function<void(const std::string&)>;
 
-constexpr int DATA_FORMAT_DIRFILE = 1;
-constexpr int DATA_FORMAT_CSV = 2;
-
-// Extension of the data file for a data format code: "" (dirfile) or "csv".
-std::string DataExtensionFor(int dataFormatCode);
+// Extension of the data file in `format`: "" (dirfile) or "csv".
+std::string DataExtensionFor(DataFormat format);
 
 // Reads the `selected` channels that the instrument shows into `records`
 // (emptied first), between BeginDataCapture and EndDataCapture, showing
@@ -23,5 +21,5 @@ void CaptureWaveforms(CInstrLL& driver, ChannelList selected, WaveformRecordList
 
 // Writes `records` to `path` in the given format. Nothing is written (and
 // true returned) when the list is empty; false when the writer failed.
-bool SaveWaveforms(const WaveformRecordList& records, int dataFormatCode, const std::string& path,
+bool SaveWaveforms(const WaveformRecordList& records, DataFormat format, const std::string& path,
                    const StatusSink& status);

@@ -43,7 +43,7 @@ public:
     // --waveforms: the channels whose data is saved beside the image.
     bool retrieveWaveforms = false;
     std::vector<std::string> channels;
-    int dataFormatCode = DATA_FORMAT_CSV; // the settings' default
+    DataFormat dataFormat = DataFormat::Csv; // the settings' default
 
     std::string GetVisaAddress() const override { return address; }
     std::string GetImageDir() const override { return imageDir; }
@@ -56,7 +56,7 @@ public:
     bool GetSaveIdnInComments() const override { return saveIdn; }
     std::uint32_t GetCaptureDelay() const override { return delay; }
     int GetSaveModeIndex() const override { return SAVE_MODE_SEQUENTIAL; }
-    int GetDataFormatCode() const override { return dataFormatCode; }
+    DataFormat GetDataFormat() const override { return dataFormat; }
     bool IsRetrieveWaveformsChecked() const override { return retrieveWaveforms; }
     int GetImageFormatIndex() const override { return -1; }
     std::string GetImageExtension() const override { return imageExtension; }
@@ -196,7 +196,7 @@ bool ParseArguments(int argc, char** argv, ConsoleForm& form, ConnectionOptions&
         } else if (option == "--data-format") {
             const std::string format = ToLower(value);
             ok = format == "csv" || format == "dirfile";
-            form.dataFormatCode = format == "dirfile" ? DATA_FORMAT_DIRFILE : DATA_FORMAT_CSV;
+            form.dataFormat = format == "dirfile" ? DataFormat::Dirfile : DataFormat::Csv;
         }
         if (!ok) {
             std::fprintf(stderr, "quarvel-cli capture: invalid value for %s: '%s'\n", argv[i - 1],

@@ -43,19 +43,17 @@ QAction* AddCommand(QMenu* menu, const QString& text, const QString& prompt,
     return action;
 }
 
-// "JPEG (*.jpeg;*.jpg)|*.jpeg;*.jpg|...||" -> "JPEG (*.jpeg *.jpg)" entries.
-QStringList ToNameFilters(const std::string& filter) {
-    const QStringList fields =
-        QString::fromStdString(filter).split(QLatin1Char('|'), Qt::SkipEmptyParts);
+// One "jpeg (*.jpeg *.jpg)" entry per encoder: the dialog names formats in
+// lower case, as the extensions it appends are.
+QStringList ToNameFilters(const std::vector<ImageEncoder>& encoders) {
     QStringList nameFilters;
-    for (int i = 0; i + 1 < fields.size(); i += 2) {
-        QString description = fields[i];
-        const qsizetype open = description.indexOf(QStringLiteral(" ("));
-        if (open >= 0)
-            description.truncate(open);
-        QString patterns = fields[i + 1];
-        patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
-        nameFilters.append(description + QStringLiteral(" (") + patterns + QLatin1Char(')'));
+    for (const ImageEncoder& encoder : encoders) {
+        QStringList patterns;
+        for (const std::string& extension : encoder.extensions)
+            patterns.append(QStringLiteral("*.") + QString::fromStdString(extension));
+        nameFilters.append(QString::fromStdString(encoder.shortName).toLower() +
+                           QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) +
+                           QLatin1Char(')'));
     }
     return nameFilters;
 }
@@ -132,7 +130,7 @@ void CMainFrame::CreateClient(const PaneSizes& sizes) {
     m_splitter->setSizes({sizes.uiWidth, sizes.picWidth});
     setCentralWidget(m_splitter);
 
-    m_form->BuildFormatList(QString::fromStdString(GetFormatFilter()));
+    m_form->BuildFormatList(AvailableEncoders());
 }
 
 void CMainFrame::CreateMenus() {
@@ -353,7 +351,7 @@ bool CMainFrame::AskSaveFileName(const SaveDialogRequest& request, std::string& 
                        QString::fromStdString(request.initialPath));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
-    const QStringList nameFilters = ToNameFilters(request.filter);
+    const QStringList nameFilters = ToNameFilters(request.encoders);
     dialog.setNameFilters(nameFilters);
     const int filterIndex = request.initialFilterIndex - 1;
     if (filterIndex >= 0 && filterIndex < nameFilters.size())

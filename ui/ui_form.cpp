@@ -22,8 +22,6 @@ constexpr int kMaxSequenceChars = 8;
 constexpr std::uint32_t kMaxCaptureDelay = 6000;
 constexpr int kAddressHistoryLimit = 5;
 constexpr int kDirectoryHistoryLimit = 10;
-constexpr int kCsvCode = 2;
-constexpr int kDirfileCode = 1;
 
 QString ToQString(const std::string& text) {
     return QString::fromStdString(text);
@@ -459,21 +457,18 @@ void CUIForm::InitialUpdate() {
     }
 
     m_dataFormatCombo->clear();
-    m_dataFormatCombo->addItem(QStringLiteral("CSV"), kCsvCode);
-    m_dataFormatCombo->addItem(QStringLiteral("Kst compatible dirfile"), kDirfileCode);
+    m_dataFormatCombo->addItem(QStringLiteral("CSV"), static_cast<int>(DataFormat::Csv));
+    m_dataFormatCombo->addItem(QStringLiteral("Kst compatible dirfile"),
+                               static_cast<int>(DataFormat::Dirfile));
     m_dataFormatCombo->setCurrentIndex(
         m_dataFileFormat >= 0 && m_dataFileFormat < m_dataFormatCombo->count() ? m_dataFileFormat
                                                                                : -1);
     TakeValues();
 }
 
-void CUIForm::BuildFormatList(const QString& filter) {
-    const QStringList fields = filter.split(QLatin1Char('|'), Qt::SkipEmptyParts);
-    for (int i = 0; i < fields.size(); i += 2) {
-        const QString& description = fields[i];
-        const qsizetype blank = description.indexOf(QLatin1Char(' '));
-        m_formatNames.append(blank < 0 ? description : description.left(blank));
-    }
+void CUIForm::BuildFormatList(const std::vector<ImageEncoder>& encoders) {
+    for (const ImageEncoder& encoder : encoders)
+        m_formatNames.append(QString::fromStdString(encoder.shortName));
 }
 
 void CUIForm::SaveOptions() {
@@ -556,9 +551,13 @@ int CUIForm::GetSaveModeIndex() const {
     return m_saveModeCombo->currentIndex();
 }
 
-int CUIForm::GetDataFormatCode() const {
+DataFormat CUIForm::GetDataFormat() const {
     const int index = m_dataFormatCombo->currentIndex();
-    return index < 0 ? kDirfileCode : m_dataFormatCombo->itemData(index).toInt();
+    if (index < 0)
+        return DataFormat::Dirfile;
+    return m_dataFormatCombo->itemData(index).toInt() == static_cast<int>(DataFormat::Csv)
+               ? DataFormat::Csv
+               : DataFormat::Dirfile;
 }
 
 bool CUIForm::IsRetrieveWaveformsChecked() const {

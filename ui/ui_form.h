@@ -1,6 +1,7 @@
 #pragma once
 
 #include "capture/capture_window.h"
+#include "capture/image_encoder.h"
 #include "ui/settings_store.h"
 
 #include <QScrollArea>
@@ -40,7 +41,7 @@ public:
     void InitialUpdate();
     // The short names of the filter's descriptions ("PNG (*.png)|*.png|...")
     // become the image format names offered once InitialUpdate runs again.
-    void BuildFormatList(const QString& filter);
+    void BuildFormatList(const std::vector<ImageEncoder>& encoders);
 
     // Controls -> values, in the fixed field order. Stops at the first field
     // that fails its check, reports it and gives that field the focus; the
@@ -80,7 +81,7 @@ public:
     bool GetSaveIdnInComments() const override { return m_saveIdnInComments; }
     std::uint32_t GetCaptureDelay() const override { return m_captureDelay; }
     int GetSaveModeIndex() const override;
-    int GetDataFormatCode() const override;
+    DataFormat GetDataFormat() const override;
     bool IsRetrieveWaveformsChecked() const override;
     int GetImageFormatIndex() const override;
     std::string GetImageExtension() const override;

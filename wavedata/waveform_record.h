@@ -4,8 +4,10 @@
 #include <string>
 #include <vector>
 
-constexpr std::int32_t SAMPLE_KIND_DOUBLE = 0;
-constexpr std::int32_t SAMPLE_KIND_BYTE = 1;
+// Where a record keeps its samples. The retrieval fills doubles only; the
+// writers also take bytes, and write no field for a value outside the two
+// (a record read from elsewhere may carry one).
+enum SampleKind : std::int32_t { SAMPLE_KIND_DOUBLE = 0, SAMPLE_KIND_BYTE = 1 };
 
 // The numeric data of one channel, logic pod or analyser trace, with the
 // labels the data writers put into their headers. A plain value type.
@@ -17,7 +19,7 @@ struct WaveformRecord {
     std::vector<double> x;
     std::vector<double> y;           // samples when sampleKind is SAMPLE_KIND_DOUBLE
     std::vector<std::uint8_t> bytes; // samples when sampleKind is SAMPLE_KIND_BYTE
-    std::int32_t sampleKind = SAMPLE_KIND_DOUBLE;
+    SampleKind sampleKind = SAMPLE_KIND_DOUBLE;
 
     // x and y become n zeros each; sampleKind becomes SAMPLE_KIND_DOUBLE.
     void Resize(std::uint32_t n);

@@ -328,8 +328,8 @@ TEST(CaptureIndividual, DialogNameIsExpandedAndDataNameFollowsIt) {
     EXPECT_EQ(request.defaultExtension, "png");
     EXPECT_EQ(request.initialPath, bench.dir.File("Screenshot"));
     EXPECT_EQ(request.initialFilterIndex, 4);
-    EXPECT_NE(request.filter.find("png (*.png)|*.png|"), std::string::npos);
-    EXPECT_EQ(request.filter.find("PNG"), std::string::npos);
+    ASSERT_GT(request.encoders.size(), 3u);
+    EXPECT_EQ(request.encoders[3].extensions, AvailableEncoders()[3].extensions);
 
     std::time_t now = std::time(nullptr);
     std::tm local{};

@@ -25,7 +25,7 @@ public:
     bool saveIdnInComments = false;
     std::uint32_t captureDelay = 0;
     int saveModeIndex = 0;
-    int dataFormatCode = 1;
+    DataFormat dataFormat = DataFormat::Dirfile;
     bool retrieveWaveforms = false;
     int imageFormatIndex = -1;
     std::string imageExtension = "png";
@@ -53,7 +53,7 @@ public:
     bool GetSaveIdnInComments() const override { return saveIdnInComments; }
     std::uint32_t GetCaptureDelay() const override { return captureDelay; }
     int GetSaveModeIndex() const override { return saveModeIndex; }
-    int GetDataFormatCode() const override { return dataFormatCode; }
+    DataFormat GetDataFormat() const override { return dataFormat; }
     bool IsRetrieveWaveformsChecked() const override { return retrieveWaveforms; }
     int GetImageFormatIndex() const override { return imageFormatIndex; }
     std::string GetImageExtension() const override { return imageExtension; }

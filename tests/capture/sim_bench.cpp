@@ -45,7 +45,7 @@ QImage SimBench::ReferencePicture(QSize rescaleTo) const {
     if (!connection.GetDriver()->GetScreenshot(bytes))
         return {};
     QImage image;
-    if (LoadFromMemory(bytes.data(), bytes.size(), image) != CODEC_OK)
+    if (LoadFromMemory(bytes.data(), bytes.size(), image) != CodecStatus::Ok)
         return {};
     if (rescaleTo.isValid())
         image = image.scaled(rescaleTo, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);

@@ -42,12 +42,12 @@ std::size_t CountLines(const std::string& text) {
 
 // "Save sequential" with the number 4: "shot.png" is taken, so the capture
 // numbers its files from 0004 on.
-void PrepareSequential(SimBench& bench, int dataFormat, std::vector<std::string> channels) {
+void PrepareSequential(SimBench& bench, DataFormat dataFormat, std::vector<std::string> channels) {
     auto& form = bench.window.form;
     form.baseName = "shot";
     form.sequenceText = "0004";
     form.retrieveWaveforms = true;
-    form.dataFormatCode = dataFormat;
+    form.dataFormat = dataFormat;
     form.stopWhileCapturing = true;
     form.tickedChannels = std::move(channels);
     ASSERT_TRUE(WriteFileBytes(bench.dir.File("shot.png"), "taken"));
@@ -58,7 +58,7 @@ void PrepareSequential(SimBench& bench, int dataFormat, std::vector<std::string>
 TEST(WaveformCaptureE2E, SequentialCaptureWritesCsvBesideImage) {
     SimBench bench({"--instrument", "infiniivision-x"});
     ASSERT_TRUE(bench.Connect());
-    PrepareSequential(bench, 2, {"CHAN1", "CHAN2"});
+    PrepareSequential(bench, DataFormat::Csv, {"CHAN1", "CHAN2"});
     bench.controller.StartOrAbortCapture();
 
     EXPECT_TRUE(bench.controller.LastCaptureSucceeded());
@@ -102,7 +102,7 @@ TEST(WaveformCaptureE2E, SequentialCaptureWritesCsvBesideImage) {
 TEST(WaveformCaptureE2E, DirfileLeavesOutAChannelSwitchedOffAtTheInstrument) {
     SimBench bench({"--instrument", "infiniivision-x"});
     ASSERT_TRUE(bench.Connect());
-    PrepareSequential(bench, 1, {"CHAN1", "CHAN3"});
+    PrepareSequential(bench, DataFormat::Dirfile, {"CHAN1", "CHAN3"});
     AtInstrument(bench, ":CHANnel3:DISPlay 0");
     bench.controller.StartOrAbortCapture();
 
@@ -124,7 +124,7 @@ TEST(WaveformCaptureE2E, ClipboardModeReadsButWritesNothing) {
     auto& form = bench.window.form;
     form.saveModeIndex = 1;
     form.retrieveWaveforms = true;
-    form.dataFormatCode = 2;
+    form.dataFormat = DataFormat::Csv;
     form.tickedChannels = {"CHAN2"};
     bench.controller.StartOrAbortCapture();
 
@@ -141,7 +141,7 @@ TEST(WaveformCaptureE2E, AnalyserTracesBesideTheImage) {
     SimBench bench({"--instrument", "fsv"});
     ASSERT_TRUE(bench.Connect());
     // Trace 3 is not displayed.
-    PrepareSequential(bench, 2, {"TRACE1", "TRACE2", "TRACE3"});
+    PrepareSequential(bench, DataFormat::Csv, {"TRACE1", "TRACE2", "TRACE3"});
     bench.window.form.stopWhileCapturing = false;
     bench.controller.StartOrAbortCapture();
 
@@ -168,7 +168,7 @@ TEST(WaveformCaptureE2E, FailedDataSavingIsReported) {
     auto& form = bench.window.form;
     form.saveModeIndex = 2; // "Save individually"
     form.retrieveWaveforms = true;
-    form.dataFormatCode = 1;
+    form.dataFormat = DataFormat::Dirfile;
     form.tickedChannels = {"CHAN1"};
     bench.window.dialogAnswer = bench.dir.File("chosen.png");
     // A plain file where the dirfile directory would go.

@@ -104,32 +104,23 @@ TEST(SaveWaveforms, WritesTheChosenFormatAndReportsFailures) {
     ASSERT_EQ(records.size(), 1u);
 
     StatusLog status;
-    ASSERT_TRUE(SaveWaveforms(records, DATA_FORMAT_CSV, dir.File("shot.csv"), status.Sink()));
+    ASSERT_TRUE(SaveWaveforms(records, DataFormat::Csv, dir.File("shot.csv"), status.Sink()));
     EXPECT_EQ(status.texts, (std::vector<std::string>{"Saving waveform data..."}));
     EXPECT_EQ(ReadFileText(dir.File("shot.csv")), "time/s;CHAN1(voltage/V)\r\n"
                                                   "0.000000e+000;5.000000e-001\r\n"
                                                   "1.000000e+000;-5.000000e-001\r\n");
 
-    ASSERT_TRUE(SaveWaveforms(records, DATA_FORMAT_DIRFILE, dir.File("shot"), {}));
+    ASSERT_TRUE(SaveWaveforms(records, DataFormat::Dirfile, dir.File("shot"), {}));
     EXPECT_EQ(ReadFileText(dir.File("shot/format")), "xaxis.dat\tRAW\tFLOAT64\t1\r\n"
                                                      "CHAN1.dat\tRAW\tFLOAT64\t1\r\n");
-    // An unknown code is the dirfile, as when no format is selected.
-    ASSERT_TRUE(SaveWaveforms(records, 0, dir.File("other"), {}));
-    EXPECT_TRUE(PathExists(dir.File("other/CHAN1.dat")));
 
     // Failures come back as false.
-    EXPECT_FALSE(SaveWaveforms(records, DATA_FORMAT_DIRFILE, dir.File("shot"), {}));
-    EXPECT_FALSE(SaveWaveforms(records, DATA_FORMAT_CSV, dir.File("missing/shot.csv"), {}));
+    EXPECT_FALSE(SaveWaveforms(records, DataFormat::Dirfile, dir.File("shot"), {}));
+    EXPECT_FALSE(SaveWaveforms(records, DataFormat::Csv, dir.File("missing/shot.csv"), {}));
 
     // Nothing to save: no file, no status, no failure.
     StatusLog quiet;
-    EXPECT_TRUE(SaveWaveforms({}, DATA_FORMAT_CSV, dir.File("empty.csv"), quiet.Sink()));
+    EXPECT_TRUE(SaveWaveforms({}, DataFormat::Csv, dir.File("empty.csv"), quiet.Sink()));
     EXPECT_FALSE(PathExists(dir.File("empty.csv")));
     EXPECT_TRUE(quiet.texts.empty());
-}
-
-TEST(SaveWaveforms, DataExtensionPerFormat) {
-    EXPECT_EQ(DataExtensionFor(DATA_FORMAT_CSV), "csv");
-    EXPECT_EQ(DataExtensionFor(DATA_FORMAT_DIRFILE), "");
-    EXPECT_EQ(DataExtensionFor(0), "");
 }

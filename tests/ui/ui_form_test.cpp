@@ -20,8 +20,10 @@ using quarvel::test::ScopedSettingsDir;
 
 namespace {
 
-const QString kFilter = QStringLiteral(
-    "BMP (*.bmp)|*.bmp|JPEG (*.jpeg;*.jpg)|*.jpeg;*.jpg|PNG (*.png)|*.png|PPM (*.ppm)|*.ppm||");
+const std::vector<ImageEncoder> kEncoders = {{"BMP", {"bmp"}, "bmp"},
+                                             {"JPEG", {"jpeg", "jpg"}, "jpeg"},
+                                             {"PNG", {"png"}, "png"},
+                                             {"PPM", {"ppm"}, "ppm"}};
 
 class UiFormTest : public ::testing::Test {
 protected:
@@ -32,7 +34,7 @@ protected:
         m_form = std::make_unique<CUIForm>(*m_store);
         m_form->SetValidationReporter([this](const QString& text) { m_messages.append(text); });
         m_form->InitialUpdate();
-        m_form->BuildFormatList(kFilter);
+        m_form->BuildFormatList(kEncoders);
         m_form->InitialUpdate();
     }
     // Destroying the form writes its options to the store.
@@ -82,7 +84,7 @@ TEST_F(UiFormTest, FirstRunShowsTheDefaultsInTheDisconnectedState) {
     EXPECT_EQ(Get<QComboBox>("imageFormatCombo")->currentText(), "PNG");
     EXPECT_EQ(m_form->GetImageExtension(), "png");
     EXPECT_EQ(Get<QComboBox>("dataFormatCombo")->currentText(), "CSV");
-    EXPECT_EQ(m_form->GetDataFormatCode(), 2);
+    EXPECT_EQ(m_form->GetDataFormat(), DataFormat::Csv);
     EXPECT_FALSE(Get<QCheckBox>("invertedGraticuleCheck")->isChecked());
     EXPECT_FALSE(Get<QCheckBox>("saveIdnInCommentsCheck")->isChecked());
     EXPECT_FALSE(Get<QCheckBox>("stopWhileCapturingCheck")->isChecked());
@@ -357,7 +359,7 @@ TEST_F(UiFormTest, StoredChoicesWithoutAnEntryLeaveTheListsWithoutSelection) {
     EXPECT_EQ(m_form->GetImageExtension(), "png");
     EXPECT_EQ(m_form->GetSaveModeIndex(), -1);
     EXPECT_EQ(Get<QComboBox>("dataFormatCombo")->currentIndex(), -1);
-    EXPECT_EQ(m_form->GetDataFormatCode(), 1);
+    EXPECT_EQ(m_form->GetDataFormat(), DataFormat::Dirfile);
     DestroyForm();
     EXPECT_EQ(m_settingsDir.ReadRaw("Files/SaveMode").toInt(), -1);
 }

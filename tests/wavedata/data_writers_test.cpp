@@ -201,7 +201,7 @@ TEST(CsvWriter, ByteSamplesAndKindsWithoutField) {
     pod.sampleKind = SAMPLE_KIND_BYTE;
     pod.bytes = {10, 0xC3};
     WaveformRecord odd = Scope("ODD", {0, 1}, {7, 8});
-    odd.sampleKind = 5;
+    odd.sampleKind = static_cast<SampleKind>(5);
     ASSERT_TRUE(WriteCsvFile({Scope("CHAN1", {0, 1}, {1, 2}), pod, odd}, dir.File("b.csv")));
     EXPECT_EQ(ReadFileText(dir.File("b.csv")),
               "time/s;CHAN1(voltage/V);POD1(voltage/V);ODD(voltage/V)\r\n"
@@ -270,7 +270,7 @@ TEST(DirfileWriter, SeparateAxesAndByteRecords) {
     pod.sampleKind = SAMPLE_KIND_BYTE;
     pod.bytes = {0xA5};
     WaveformRecord odd = Scope("ODD", {0.0, 1.0, 2.0}, {});
-    odd.sampleKind = 7;
+    odd.sampleKind = static_cast<SampleKind>(7);
     ASSERT_TRUE(WriteKstDirfile({Scope("CHAN1", {1.0, 1.0}, {1.0, 1.0}), pod, odd}, path));
     EXPECT_EQ(ReadFileText(path + "/format"), "CHAN1_xaxis.dat\tRAW\tFLOAT64\t1\r\n"
                                               "CHAN1.dat\tRAW\tFLOAT64\t1\r\n"
