@@ -46,17 +46,7 @@ FileNaming Naming(const TempDir& dir, const std::string& pattern, std::uint32_t 
     return naming;
 }
 
-TEST(SequentialNames, FirstUnnumberedThenCountingUp) {
-    TempDir dir;
-    FileNaming naming = Naming(dir, "shot", 7);
-    EXPECT_EQ(CaptureOnce(naming), "shot.png");
-    EXPECT_EQ(naming.sequenceNumber, 1u);
-    EXPECT_EQ(CaptureOnce(naming), "shot-0001.png");
-    EXPECT_EQ(CaptureOnce(naming), "shot-0002.png");
-    EXPECT_TRUE(quarvel::test::PathExists(dir.File("shot-0002.png")));
-}
-
-TEST(SequentialNames, PatternExtensionsAndBlanksAreDropped) {
+TEST(SequentialNames, PatternExtensionsAndBlanksAreDroppedAndEmptyStaysEmpty) {
     TempDir dir;
     FileNaming a = Naming(dir, "shot.png");
     EXPECT_EQ(CaptureOnce(a), "shot.png");
@@ -64,6 +54,9 @@ TEST(SequentialNames, PatternExtensionsAndBlanksAreDropped) {
     EXPECT_EQ(CaptureOnce(b), "a.png");
     FileNaming c = Naming(dir, "  shot  ");
     EXPECT_EQ(CaptureOnce(c), "shot-0001.png");
+    FileNaming empty = Naming(dir, "");
+    EXPECT_EQ(CaptureOnce(empty), ".png");
+    EXPECT_EQ(CaptureOnce(empty), "-0001.png");
 }
 
 TEST(SequentialNames, TimeSpecifiersExpandToLocalTime) {
@@ -138,25 +131,12 @@ TEST(SequentialNames, ImageAndDataShareTheirNumber) {
     ASSERT_EQ(FindSequentialNames(noData, "png", "csv", false, image, data), NAMES_OK);
     EXPECT_EQ(image, dir.File("shot-0007.png"));
     EXPECT_EQ(data, "");
-}
-
-TEST(SequentialNames, AnExistingDirfileDirectoryCountsAsTaken) {
-    TempDir dir;
-    WriteFileBytes(dir.File("shot.png"), "");
+    // An existing dirfile directory counts as taken.
     ASSERT_EQ(::mkdir(dir.File("shot-0007").c_str(), 0700), 0);
-    FileNaming naming = Naming(dir, "shot", 7);
-    std::string image;
-    std::string data;
-    ASSERT_EQ(FindSequentialNames(naming, "png", "", true, image, data), NAMES_OK);
+    FileNaming dirfile = Naming(dir, "shot", 7);
+    ASSERT_EQ(FindSequentialNames(dirfile, "png", "", true, image, data), NAMES_OK);
     EXPECT_EQ(image, dir.File("shot-0008.png"));
     EXPECT_EQ(data, dir.File("shot-0008"));
-}
-
-TEST(SequentialNames, EmptyPattern) {
-    TempDir dir;
-    FileNaming naming = Naming(dir, "");
-    EXPECT_EQ(CaptureOnce(naming), ".png");
-    EXPECT_EQ(CaptureOnce(naming), "-0001.png");
 }
 
 TEST(SequentialNames, ExhaustedAfterTheLimitLeavesThePathsUnset) {

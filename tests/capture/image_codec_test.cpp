@@ -79,7 +79,6 @@ TEST(ImageCodec, DecodesPngAndBmpAndFailsOnAnythingElse) {
     truncated.resize(truncated.size() / 3);
     EXPECT_EQ(LoadFromMemory(truncated.data(), truncated.size(), image), CodecStatus::Fail);
     EXPECT_EQ(LoadFromMemory(nullptr, 0, image), CodecStatus::Fail);
-    EXPECT_EQ(static_cast<std::uint32_t>(CodecStatus::Fail), 0x80004005u);
 }
 
 TEST(ImageCodec, RescalesASourceRectangleOntoANewPicture) {
