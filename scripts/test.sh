@@ -7,6 +7,7 @@ cd "$(dirname "$0")/.."
 
 source scripts/lib/packages.sh
 install_missing_packages
+generate_test_locale
 
 cmake --preset "$preset"
 cmake --build --preset "$preset" -j "$(nproc)"

@@ -4,6 +4,8 @@
 
 quarvel_packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev
                   googletest libbenchmark-dev xvfb xauth
+                  # the comma-decimal locale the data file tests write under
+                  locales
                   # manual pages, and the validators and tools of the packaging tests
                   scdoc man-db desktop-file-utils appstream dpkg-dev lintian)
 
@@ -24,5 +26,19 @@ install_missing_packages() {
             echo "Missing Debian packages (run as root to install them): ${missing[*]}" >&2
             exit 1
         fi
+    fi
+}
+
+# The data file and formatted I/O tests run under de_DE.UTF-8, whose decimal
+# separator is a comma; generates it when root and it is missing (a fresh
+# Debian has only C and POSIX). Without root the tests that need it fail.
+generate_test_locale() {
+    locale -a 2>/dev/null | grep -qix 'de_DE.utf8' && return 0
+    if [ "$(id -u)" -eq 0 ]; then
+        sed -i 's/^# *de_DE.UTF-8 UTF-8/de_DE.UTF-8 UTF-8/' /etc/locale.gen
+        grep -q '^de_DE.UTF-8 UTF-8' /etc/locale.gen || echo 'de_DE.UTF-8 UTF-8' >> /etc/locale.gen
+        locale-gen
+    else
+        echo "Locale de_DE.UTF-8 missing (run as root to generate it); the locale tests will fail" >&2
     fi
 }
