@@ -25,20 +25,6 @@ std::string Stamp() {
     return buffer;
 }
 
-TEST(CommentsFile, PlainEntryHasTheTimestampLineAsItsWidestLine) {
-    TempDir dir;
-    CommentsEntry entry{"shot-0003.png", "", "ok", ""};
-    AppendCommentsEntry(dir.File("c.txt"), entry, kWhen);
-    ASSERT_EQ(Stamp().size(), 17u);
-    const std::string expected = "\r\n* File name: shot-0003.png"
-                                 "\r\n* Timestamp: " +
-                                 Stamp() +
-                                 "\r\n* Comments:\r\nok"
-                                 "\r\n" +
-                                 std::string(30, '-') + "\r\n";
-    EXPECT_EQ(ReadFileText(dir.File("c.txt")), expected);
-}
-
 TEST(CommentsFile, TheLastCommentLineCountsOnlyWhenEndedByALineBreak) {
     TempDir dir;
     const std::string longLine = "a much longer second line of text"; // 33 characters
@@ -52,14 +38,6 @@ TEST(CommentsFile, TheLastCommentLineCountsOnlyWhenEndedByALineBreak) {
     EXPECT_EQ(ReadFileText(dir.File("closed.txt")),
               "\r\n* File name: s.png\r\n* Timestamp: " + Stamp() + "\r\n* Comments:\r\nfirst\r\n" +
                   longLine + "\r\n\r\n" + std::string(33, '-') + "\r\n");
-}
-
-TEST(CommentsFile, CrLfIsNeverDoubled) {
-    TempDir dir;
-    AppendCommentsEntry(dir.File("c.txt"), {"s.png", "", "one\r\ntwo\r\n\r\nthree", ""}, kWhen);
-    const std::string text = ReadFileText(dir.File("c.txt"));
-    EXPECT_EQ(text.find("\r\r"), std::string::npos);
-    EXPECT_NE(text.find("one\r\ntwo\r\n\r\nthree\r\n"), std::string::npos);
 }
 
 TEST(CommentsFile, DataFileAndInstrumentIdLinesWidenTheRule) {

@@ -65,20 +65,6 @@ TEST(CliCapture, OptionsReachTheNamesAndTheFormat) {
     EXPECT_TRUE(PathExists(shots.File("scope-0041.bmp")));
 }
 
-TEST(CliCapture, WorksOverVxi11WithTheGivenPortmapper) {
-    SimProcess sim({"--instrument", "fsv"});
-    ASSERT_TRUE(sim.Started());
-    TempDir shots;
-    TempDir logs;
-    const CliRun run = RunCli(logs, {"capture", sim.Vxi11Resource(), "--portmapper-port",
-                                     std::to_string(sim.PortmapperPort()), "--dir", shots.Path(),
-                                     "--timeout", "5000"});
-    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
-    EXPECT_TRUE(PathExists(shots.File("Screenshot.png")));
-    // Nothing to log without comments.
-    EXPECT_FALSE(PathExists(shots.File("Comments.txt")));
-}
-
 TEST(CliCapture, WaveformImageAndDataUnderTheSameName) {
     SimProcess sim({"--instrument", "infiniivision-x"});
     ASSERT_TRUE(sim.Started());
