@@ -127,26 +127,6 @@ TEST(NumberText, NonFiniteWords) {
     EXPECT_EQ(Number(-std::numeric_limits<double>::infinity()), "-inf");
 }
 
-TEST(NumberText, ByteSamples) {
-    char text[4];
-    ASSERT_EQ(FormatByteSample(10, text), 4u);
-    EXPECT_EQ(std::string(text, 4), "0x0A");
-    FormatByteSample(0xFF, text);
-    EXPECT_EQ(std::string(text, 4), "0xFF");
-    FormatByteSample(0, text);
-    EXPECT_EQ(std::string(text, 4), "0x00");
-}
-
-TEST(CsvWriter, OneRecordSharedLayout) {
-    TempDir dir;
-    const std::string path = dir.File("one.csv");
-    ASSERT_TRUE(WriteCsvFile({Scope("CHAN1", {0, 1e-6, 2e-6}, {0.5, 0.25, -1})}, path));
-    EXPECT_EQ(ReadFileText(path), "time/s;CHAN1(voltage/V)\r\n"
-                                  "0.000000e+000;5.000000e-001\r\n"
-                                  "1.000000e-006;2.500000e-001\r\n"
-                                  "2.000000e-006;-1.000000e+000\r\n");
-}
-
 TEST(CsvWriter, SharedLayoutTakesXFromFirstRecordWhenEndsMatch) {
     TempDir dir;
     const std::string path = dir.File("shared.csv");
