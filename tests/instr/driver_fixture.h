@@ -4,11 +4,14 @@
 // identified and given its driver, for the driver tests.
 
 #include "instr/instr_connection.h"
-#include "visa/visa.h"
 #include "tests/support/sim_process.h"
 #include "tests/support/temp_dir.h"
+#include "visa/visa.h"
+
+#include <gtest/gtest.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -119,6 +122,30 @@ private:
     CInstrConnection m_connection;
     bool m_ready = false;
     std::vector<std::string> m_received;
+};
+
+// The data retrieval tests' fixture: a simulator started for the test, its
+// driver with the channel list made as the capture controller makes it at
+// connect time.
+class SimRetrieval : public ::testing::Test {
+protected:
+    void Connect(const std::string& instrument, bool vxi11 = false) {
+        m_sim = std::make_unique<SimDriver>(instrument, vxi11 ? Lan::Vxi11 : Lan::Socket);
+        ASSERT_TRUE(m_sim->Ready()) << m_sim->Sim().Output();
+        m_driver = &m_sim->Driver();
+        ChannelList names;
+        m_driver->GetChannelList(names);
+    }
+    // Sends one command (a line feed is added) and forgets it, so that the
+    // next Sent() holds only what the driver sent after it.
+    void Send(const std::string& command) {
+        ASSERT_EQ(viPrintf(m_driver->GetSession(), "%s\n", command.c_str()), VI_SUCCESS);
+        m_sim->TakeTranscript();
+    }
+    Lines Sent() { return m_sim->TakeTranscript(); }
+
+    std::unique_ptr<SimDriver> m_sim;
+    CInstrLL* m_driver = nullptr;
 };
 
 } // namespace quarvel::test

@@ -1,5 +1,5 @@
 #include "instr/instr_rs_fsv.h"
-#include "tests/instr/sim_connection.h"
+#include "tests/instr/driver_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -26,22 +26,21 @@ TEST_F(FsvRetrieval, TracesAndDisplayStates) {
     EXPECT_EQ(names, (ChannelList{"TRACE1", "TRACE2", "TRACE3", "TRACE4", "TRACE5", "TRACE6"}));
 
     Send("DISP:WIND:TRAC2 OFF;DISP:WIND:TRAC3 ON");
-    const std::size_t mark = Mark();
     ChannelList active{"stale"};
     m_driver->GetActiveChannels(active);
     EXPECT_EQ(active, (ChannelList{"TRACE1", "TRACE3"}));
-    const std::vector<std::string> sent = SentSince(mark);
+    const std::vector<std::string> sent = Sent();
     ASSERT_EQ(sent.size(), 6u);
     EXPECT_EQ(sent[2], "DISPLAY:WINDOW1:TRACE3:STATE?");
 }
 
 TEST_F(FsvRetrieval, ReadsLevelsAndFrequenciesWithLabels) {
-    const std::size_t mark = Mark();
+    m_sim->TakeTranscript();
     WaveformRecord record;
     ASSERT_TRUE(m_driver->GetWaveformData("TRACE1", record));
-    EXPECT_EQ(SentSince(mark), (std::vector<std::string>{
-                                   "TRACE:DATA? TRACE1", "TRACE:DATA:X? TRACE1", "UNIT:POWER?",
-                                   "DISPLAY:TRACE1:MODE?", "SENSE:WINDOW:DETECTOR1:FUNCTION?"}));
+    EXPECT_EQ(Sent(), (std::vector<std::string>{"TRACE:DATA? TRACE1", "TRACE:DATA:X? TRACE1",
+                                                "UNIT:POWER?", "DISPLAY:TRACE1:MODE?",
+                                                "SENSE:WINDOW:DETECTOR1:FUNCTION?"}));
     EXPECT_EQ(record.name, "TRACE1");
     EXPECT_EQ(record.xLabel, "Frequency/Hz");
     EXPECT_EQ(record.yLabel, "Level/DBM");
@@ -101,7 +100,7 @@ TEST_F(FsvRetrieval, InvalidOrUnequalBlocksFailAndLeaveTheRecord) {
 
 TEST_F(FsvRetrieval, LostTextRepliesLeaveLabelsEmpty) {
     // Lost replies run into the time-out; keep it short.
-    ASSERT_EQ(viSetAttribute(m_connection.GetSession(), VI_ATTR_TMO_VALUE, 300), VI_SUCCESS);
+    ASSERT_EQ(viSetAttribute(m_driver->GetSession(), VI_ATTR_TMO_VALUE, 300), VI_SUCCESS);
     Send(":SIMulate:QUERy:SILent 'UNIT';:SIMulate:QUERy:SILent 'MODE';"
          ":SIMulate:QUERy:SILent 'DETECTOR'");
     WaveformRecord record;

@@ -1,6 +1,6 @@
 #include "instr/instr_keys_infiniivision.h"
 #include "instr/retrieval_channels.h"
-#include "tests/instr/sim_connection.h"
+#include "tests/instr/driver_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -75,13 +75,12 @@ TEST(InfiniiVisionChannels, EndBeforeBeginSendsNothing) {
 TEST_F(InfiniiVisionRetrieval, ReadsChannelBetweenBeginAndEnd) {
     ASSERT_NO_FATAL_FAILURE(Connect("infiniivision-x"));
     Send(":STOP");
-    const std::size_t mark = Mark();
     ASSERT_TRUE(m_driver->BeginDataCapture());
     WaveformRecord record;
     ASSERT_TRUE(m_driver->GetWaveformData("CHAN1", record));
     ASSERT_TRUE(m_driver->EndDataCapture());
 
-    const std::vector<std::string> sent = SentSince(mark);
+    const std::vector<std::string> sent = Sent();
     // The record lasts 62 500 / 2E9 s; "%lf" prints six decimals.
     const std::vector<std::string> expected{":TIMEBASE:RANGE?",
                                             ":ACQUIRE:POINTS?",
@@ -116,10 +115,9 @@ TEST_F(InfiniiVisionRetrieval, ReadsChannelBetweenBeginAndEnd) {
 TEST_F(InfiniiVisionRetrieval, AveragedAcquisitionReadsWordSamples) {
     ASSERT_NO_FATAL_FAILURE(Connect("infiniivision-x"));
     Send(":STOP;:ACQuire:TYPE AVERage");
-    const std::size_t mark = Mark();
     WaveformRecord record;
     ASSERT_TRUE(m_driver->GetWaveformData("CHAN1", record));
-    EXPECT_TRUE(Contains(SentSince(mark), ":WAVEFORM:FORMAT WORD"));
+    EXPECT_TRUE(Contains(Sent(), ":WAVEFORM:FORMAT WORD"));
     ASSERT_EQ(record.y.size(), kPoints);
     // WORD codes resolve 1/256 of a BYTE step: only a correct LSB-first
     // reading lands this close.
@@ -128,9 +126,8 @@ TEST_F(InfiniiVisionRetrieval, AveragedAcquisitionReadsWordSamples) {
     }
 
     Send(":ACQuire:TYPE HRESolution");
-    const std::size_t hres = Mark();
     ASSERT_TRUE(m_driver->GetWaveformData("CHAN1", record));
-    EXPECT_TRUE(Contains(SentSince(hres), ":WAVEFORM:FORMAT BYTE"));
+    EXPECT_TRUE(Contains(Sent(), ":WAVEFORM:FORMAT BYTE"));
 }
 
 TEST_F(InfiniiVisionRetrieval, PodsCarryTheCounterOverVxi11) {
@@ -160,11 +157,10 @@ TEST_F(InfiniiVisionRetrieval, ActiveChannelsStopAtFailingStatusQuery) {
     EXPECT_EQ(active, (ChannelList{"CHAN1", "CHAN2", "CHAN3", "CHAN4"}));
 
     Send(":CHANnel2:DISPlay 0");
-    const std::size_t mark = Mark();
     m_driver->GetActiveChannels(active);
     EXPECT_EQ(active, (ChannelList{"CHAN1", "CHAN3", "CHAN4"}));
-    EXPECT_EQ(SentSince(mark), (std::vector<std::string>{":STAT? CHAN1", ":STAT? CHAN2",
-                                                         ":STAT? CHAN3", ":STAT? CHAN4"}));
+    EXPECT_EQ(Sent(), (std::vector<std::string>{":STAT? CHAN1", ":STAT? CHAN2", ":STAT? CHAN3",
+                                                ":STAT? CHAN4"}));
 
     Send(":SIMulate:STATus:FAIL 'CHAN3'");
     m_driver->GetActiveChannels(active);
@@ -180,10 +176,9 @@ TEST_F(InfiniiVisionRetrieval, UnusableSampleRateSetsNoRangeButEndRestores) {
     ASSERT_NO_FATAL_FAILURE(Connect("infiniivision-x"));
     for (const char* reply : {"+0.00000000E+00", "RATE", "+INF", "-2.00000000E+09"}) {
         Send(std::string(":SIMulate:SRATe:REPLy '") + reply + "'");
-        const std::size_t mark = Mark();
         EXPECT_TRUE(m_driver->BeginDataCapture());
         EXPECT_TRUE(m_driver->EndDataCapture());
-        EXPECT_EQ(SentSince(mark),
+        EXPECT_EQ(Sent(),
                   (std::vector<std::string>{":TIMEBASE:RANGE?", ":ACQUIRE:POINTS?",
                                             ":ACQUIRE:SRATE?", ":TIMEBASE:RANGE +1.00000000E-03"}))
             << reply;
@@ -191,9 +186,8 @@ TEST_F(InfiniiVisionRetrieval, UnusableSampleRateSetsNoRangeButEndRestores) {
     // A rate in another notation is still a real number: 1E6 Sa/s for
     // 62 500 points is 62.5 ms.
     Send(":SIMulate:SRATe:REPLy '1000000'");
-    const std::size_t mark = Mark();
     EXPECT_TRUE(m_driver->BeginDataCapture());
-    EXPECT_TRUE(Contains(SentSince(mark), ":TIMEBASE:RANGE 0.062500"));
+    EXPECT_TRUE(Contains(Sent(), ":TIMEBASE:RANGE 0.062500"));
 }
 
 TEST_F(InfiniiVisionRetrieval, OversizedPreambleFailsTheChannelCleanly) {
@@ -201,12 +195,12 @@ TEST_F(InfiniiVisionRetrieval, OversizedPreambleFailsTheChannelCleanly) {
     Send(":STOP;:SIMulate:PREamble:POINts 4000000000");
     WaveformRecord record;
     record.name = "untouched";
-    const std::size_t mark = Mark();
+    m_sim->TakeTranscript();
     EXPECT_FALSE(m_driver->GetWaveformData("CHAN1", record));
     EXPECT_EQ(record.name, "untouched");
     EXPECT_TRUE(record.x.empty());
     // Refused before any data is asked for.
-    EXPECT_FALSE(AnyStartsWith(SentSince(mark), ":WAVEFORM:DATA?"));
+    EXPECT_FALSE(AnyStartsWith(Sent(), ":WAVEFORM:DATA?"));
 
     // The session is clean for the next channel.
     Send(":SIMulate:PREamble:POINts 0");

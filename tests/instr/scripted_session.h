@@ -1,7 +1,7 @@
 #pragma once
 
-#include "visa/visa.h"
 #include "visa/transport_memory.h"
+#include "visa/visa.h"
 
 #include <cstddef>
 #include <memory>

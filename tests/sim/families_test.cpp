@@ -51,20 +51,6 @@ protected:
     }
 };
 
-TEST_F(Families, InfiniiVisionRunBitFollowsRunStopSingle) {
-    auto sim = Make("infiniivision-x");
-    EXPECT_EQ(sim->Execute(":OPEREGISTER:CONDITION?").bytes, "+8\n");
-    sim->Execute(":STOP");
-    EXPECT_EQ(sim->Execute(":OPER:COND?").bytes, "+0\n");
-    sim->Execute(":RUN");
-    EXPECT_EQ(sim->Execute(":OPERegister:CONDition?").bytes, "+8\n");
-    sim->Execute(":SINGLE");
-    EXPECT_EQ(sim->Execute(":OPER:COND?").bytes, "+0\n");
-    EXPECT_EQ(sim->Execute(":STOP;*OPC?").bytes, "1\n");
-    EXPECT_EQ(sim->Execute(":HARDCOPY:INKSAVER MAYBE").bytes, "");
-    EXPECT_EQ(sim->Execute(":SYST:ERR?").bytes, "-224,\"Illegal parameter value\"\n");
-}
-
 TEST_F(Families, InfiniiVisionImageFormatsAndInkSaver) {
     auto x = Make("infiniivision-x");
     const std::string png = BlockData(x->Execute(":DISPLAY:DATA? PNG, COLOR").bytes, 8);
