@@ -123,6 +123,7 @@ void Vxi11Server::ServeCore(int fd) {
             close = outcome.close;
             return std::move(outcome.reply);
         });
+    m_service->CloseConnection(connection);
 }
 
 void Vxi11Server::ServePortmapTcp(int fd) {

@@ -11,15 +11,17 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 // Procedures answered with a plain Device_Error after checking the link:
-// trigger, remote, local, lock, unlock.
-constexpr std::uint32_t kLinkOnlyProcs[] = {14, 16, 17, 18, 19};
+// trigger, remote, local.
+constexpr std::uint32_t kLinkOnlyProcs[] = {14, 16, 17};
+// How often a call waiting for the lock looks again.
+constexpr int kLockPollMs = 5;
 // enable_srq, docmd, create_intr_chan, destroy_intr_chan: not supported.
 constexpr std::uint32_t kUnsupportedProcs[] = {20, 22, 25, 26};
 
 bool Contains(const std::uint32_t (&list)[4], std::uint32_t v) {
     return std::find(std::begin(list), std::end(list), v) != std::end(list);
 }
-bool Contains(const std::uint32_t (&list)[5], std::uint32_t v) {
+bool Contains(const std::uint32_t (&list)[3], std::uint32_t v) {
     return std::find(std::begin(list), std::end(list), v) != std::end(list);
 }
 
@@ -52,7 +54,59 @@ void Vxi11Service::CreateLink(rpc::XdrReader& in, Vxi11Connection& c, rpc::Bytes
     rpc::Encode(out, resp);
 }
 
-void Vxi11Service::DeviceWrite(rpc::XdrReader& in, Vxi11Connection& c, rpc::Bytes& out) {
+bool Vxi11Service::MayAccess(std::int32_t linkId, std::int32_t flags, std::uint32_t lockTimeout,
+                             const Sleeper& sleep) {
+    const auto free = [&] {
+        const std::int32_t owner = m_lockOwner.load();
+        return owner == 0 || owner == linkId;
+    };
+    if (free())
+        return true;
+    if ((flags & rpc::kVxi11FlagWaitLock) == 0)
+        return false;
+    // Counted in sleeps rather than read from the clock, so a sleeper that
+    // does not wait (the fuzzer's) still ends.
+    const std::uint32_t limit = std::min(lockTimeout, kMaxWaitMs);
+    for (std::uint32_t waited = 0; waited < limit; waited += kLockPollMs)
+        if (!sleep(kLockPollMs) || free())
+            return free();
+    return false;
+}
+
+void Vxi11Service::DeviceLock(rpc::XdrReader& in, Vxi11Connection& c, const Sleeper& sleep,
+                              rpc::Bytes& out) {
+    rpc::DeviceLockParms parms;
+    if (!rpc::Decode(in, parms))
+        return;
+    rpc::DeviceError resp;
+    if (FindLink(c, parms.linkId) == nullptr) {
+        resp.error = rpc::VXI11_INVALID_LINK;
+    } else {
+        bool taken = false;
+        while (!taken && MayAccess(parms.linkId, parms.flags, parms.lockTimeout, sleep)) {
+            std::int32_t expected = 0;
+            taken = m_lockOwner.compare_exchange_strong(expected, parms.linkId) ||
+                    expected == parms.linkId;
+        }
+        if (!taken)
+            resp.error = rpc::VXI11_DEVICE_LOCKED;
+    }
+    rpc::Encode(out, resp);
+}
+
+void Vxi11Service::ReleaseLock(std::int32_t linkId) {
+    std::int32_t expected = linkId;
+    m_lockOwner.compare_exchange_strong(expected, 0);
+}
+
+void Vxi11Service::CloseConnection(Vxi11Connection& connection) {
+    for (const auto& [id, link] : connection.m_links)
+        ReleaseLock(id);
+    connection.m_links.clear();
+}
+
+void Vxi11Service::DeviceWrite(rpc::XdrReader& in, Vxi11Connection& c, const Sleeper& sleep,
+                               rpc::Bytes& out) {
     rpc::DeviceWriteParms parms;
     if (!rpc::Decode(in, parms))
         return;
@@ -60,6 +114,8 @@ void Vxi11Service::DeviceWrite(rpc::XdrReader& in, Vxi11Connection& c, rpc::Byte
     Link* link = FindLink(c, parms.linkId);
     if (link == nullptr) {
         resp.error = rpc::VXI11_INVALID_LINK;
+    } else if (!MayAccess(parms.linkId, parms.flags, parms.lockTimeout, sleep)) {
+        resp.error = rpc::VXI11_DEVICE_LOCKED;
     } else {
         const std::string_view data(reinterpret_cast<const char*>(parms.data.data()),
                                     parms.data.size());
@@ -90,6 +146,11 @@ bool Vxi11Service::DeviceRead(rpc::XdrReader& in, Vxi11Connection& c, const Slee
     Link* link = FindLink(c, parms.linkId);
     if (link == nullptr) {
         resp.error = rpc::VXI11_INVALID_LINK;
+        rpc::Encode(out, resp);
+        return false;
+    }
+    if (!MayAccess(parms.linkId, parms.flags, parms.lockTimeout, sleep)) {
+        resp.error = rpc::VXI11_DEVICE_LOCKED;
         rpc::Encode(out, resp);
         return false;
     }
@@ -160,7 +221,7 @@ Vxi11Service::Outcome Vxi11Service::HandleCall(rpc::ByteView call, Vxi11Connecti
         CreateLink(in, connection, results);
         break;
     case rpc::VXI11_DEVICE_WRITE:
-        DeviceWrite(in, connection, results);
+        DeviceWrite(in, connection, sleep, results);
         break;
     case rpc::VXI11_DEVICE_READ:
         outcome.close = DeviceRead(in, connection, sleep, results);
@@ -194,6 +255,24 @@ Vxi11Service::Outcome Vxi11Service::HandleCall(rpc::ByteView call, Vxi11Connecti
         rpc::Encode(results, resp);
         break;
     }
+    case rpc::VXI11_DEVICE_LOCK:
+        DeviceLock(in, connection, sleep, results);
+        break;
+    case rpc::VXI11_DEVICE_UNLOCK: {
+        rpc::DeviceLink parms;
+        if (!rpc::Decode(in, parms))
+            break;
+        rpc::DeviceError resp;
+        if (FindLink(connection, parms.linkId) == nullptr) {
+            resp.error = rpc::VXI11_INVALID_LINK;
+        } else {
+            std::int32_t expected = parms.linkId;
+            if (!m_lockOwner.compare_exchange_strong(expected, 0))
+                resp.error = rpc::VXI11_NO_LOCK_HELD;
+        }
+        rpc::Encode(results, resp);
+        break;
+    }
     case rpc::VXI11_DESTROY_LINK: {
         rpc::DeviceLink parms;
         if (!rpc::Decode(in, parms))
@@ -201,6 +280,8 @@ Vxi11Service::Outcome Vxi11Service::HandleCall(rpc::ByteView call, Vxi11Connecti
         rpc::DeviceError resp;
         if (connection.m_links.erase(parms.linkId) == 0)
             resp.error = rpc::VXI11_INVALID_LINK;
+        else
+            ReleaseLock(parms.linkId);
         rpc::Encode(results, resp);
         break;
     }

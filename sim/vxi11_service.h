@@ -8,13 +8,16 @@
 // device_write gathers data until the END flag; device_read serves the
 // pending response up to requestSize, with END on its last piece and
 // REQCNT when cut by the count; a read with nothing pending waits for the
-// io_timeout and then reports error 15.
+// io_timeout and then reports error 15. device_lock gives one link at a time
+// the device: writes and reads of other links then fail with error 11 (or
+// wait up to their lock_timeout with the wait-lock flag) until it is
+// unlocked, its link destroyed or its connection closed.
 
-#include "visa/oncrpc.h"
 #include "sim/faults.h"
 #include "sim/session.h"
 #include "sim/sim_instrument.h"
 #include "sim/transcript.h"
+#include "visa/oncrpc.h"
 
 #include <atomic>
 #include <chrono>
@@ -67,12 +70,22 @@ public:
         bool close = false;     // close the connection after the reply
     };
     Outcome HandleCall(visa::rpc::ByteView call, Vxi11Connection& connection, const Sleeper& sleep);
+    // The connection has ended: the lock of one of its links is released.
+    void CloseConnection(Vxi11Connection& connection);
 
 private:
     using Link = Vxi11Connection::Link;
     Link* FindLink(Vxi11Connection& c, std::int32_t id);
+    // False (error 11) when another link holds the lock and, with the
+    // wait-lock flag, does not release it within lockTimeout.
+    bool MayAccess(std::int32_t linkId, std::int32_t flags, std::uint32_t lockTimeout,
+                   const Sleeper& sleep);
+    void DeviceLock(visa::rpc::XdrReader& in, Vxi11Connection& c, const Sleeper& sleep,
+                    visa::rpc::Bytes& out);
+    void ReleaseLock(std::int32_t linkId);
     void CreateLink(visa::rpc::XdrReader& in, Vxi11Connection& c, visa::rpc::Bytes& out);
-    void DeviceWrite(visa::rpc::XdrReader& in, Vxi11Connection& c, visa::rpc::Bytes& out);
+    void DeviceWrite(visa::rpc::XdrReader& in, Vxi11Connection& c, const Sleeper& sleep,
+                     visa::rpc::Bytes& out);
     bool DeviceRead(visa::rpc::XdrReader& in, Vxi11Connection& c, const Sleeper& sleep,
                     visa::rpc::Bytes& out);
 
@@ -83,6 +96,8 @@ private:
     std::uint32_t m_maxRecvSize;
     // Link ids are unique across all connections of the server.
     std::atomic<std::int32_t> m_nextLinkId{1};
+    // The link holding the device lock; 0 when none does.
+    std::atomic<std::int32_t> m_lockOwner{0};
 };
 
 } // namespace quarvel::sim

@@ -456,6 +456,20 @@ bool Decode(XdrReader& in, DeviceLink& m) {
     return in.GetInt32(m.linkId);
 }
 
+void Encode(Bytes& out, const DeviceLockParms& m) {
+    XdrWriter w(out);
+    w.PutInt32(m.linkId);
+    w.PutInt32(m.flags);
+    w.PutUint32(m.lockTimeout);
+}
+
+bool Decode(XdrReader& in, DeviceLockParms& m) {
+    in.GetInt32(m.linkId);
+    in.GetInt32(m.flags);
+    in.GetUint32(m.lockTimeout);
+    return in.Ok();
+}
+
 } // namespace quarvel::visa::rpc
 
 namespace quarvel::visa::rpc {

@@ -208,6 +208,8 @@ enum Vxi11Proc : std::uint32_t {
     VXI11_DEVICE_READ = 12,
     VXI11_DEVICE_READSTB = 13,
     VXI11_DEVICE_CLEAR = 15,
+    VXI11_DEVICE_LOCK = 18,
+    VXI11_DEVICE_UNLOCK = 19,
     VXI11_DESTROY_LINK = 23,
 };
 
@@ -291,7 +293,13 @@ struct DeviceReadStbResp {
     std::int32_t error = 0;
     std::uint8_t stb = 0;
 };
-// Result of device_clear and destroy_link.
+// Argument of device_lock.
+struct DeviceLockParms {
+    std::int32_t linkId = 0;
+    std::int32_t flags = 0; // kVxi11FlagWaitLock: wait up to lockTimeout
+    std::uint32_t lockTimeout = 0;
+};
+// Result of device_clear, device_lock, device_unlock and destroy_link.
 struct DeviceError {
     std::int32_t error = 0;
 };
@@ -310,6 +318,7 @@ void Encode(Bytes& out, const DeviceGenericParms& m);
 void Encode(Bytes& out, const DeviceReadStbResp& m);
 void Encode(Bytes& out, const DeviceError& m);
 void Encode(Bytes& out, const DeviceLink& m);
+void Encode(Bytes& out, const DeviceLockParms& m);
 
 bool Decode(XdrReader& in, CreateLinkParms& m);
 bool Decode(XdrReader& in, CreateLinkResp& m);
@@ -321,6 +330,7 @@ bool Decode(XdrReader& in, DeviceGenericParms& m);
 bool Decode(XdrReader& in, DeviceReadStbResp& m);
 bool Decode(XdrReader& in, DeviceError& m);
 bool Decode(XdrReader& in, DeviceLink& m);
+bool Decode(XdrReader& in, DeviceLockParms& m);
 
 // The fixed part of a Device_ReadResp (error, reason, data length), for a
 // client that streams the data bytes straight into their destination; the

@@ -13,8 +13,10 @@ namespace {
 // One row per transport. USBTMC ("USB"), HiSLIP ("TCPIP" with a "hislip"
 // device), serial ("ASRL") and a system VISA library are each one more row.
 const TransportRow kBuiltinRows[] = {
-    {"TCPIP", "INSTR", true, 1, 2, InterpretVxi11Fields, OpenVxi11Transport},
-    {"TCPIP", "SOCKET", false, 2, 2, InterpretSocketFields, OpenSocketTransport},
+    {"TCPIP", VI_INTF_TCPIP, "INSTR", true, 1, 2, InterpretVxi11Fields, OpenVxi11Transport,
+     nullptr},
+    {"TCPIP", VI_INTF_TCPIP, "SOCKET", false, 2, 2, InterpretSocketFields, OpenSocketTransport,
+     nullptr},
 };
 
 struct Registry {
@@ -142,6 +144,37 @@ ViStatus ParseResourceName(std::string_view text, ResourceName& name, TransportR
     if (row)
         *row = *chosen;
     return VI_SUCCESS;
+}
+
+std::string CanonicalResourceName(const ResourceName& name) {
+    std::string text = name.interfaceType + std::to_string(name.board);
+    for (std::size_t i = 0; i < name.fields.size(); ++i) {
+        const std::string& field = name.fields[i];
+        // Only the host may hold colons (IPv6); it is bracketed again.
+        const bool bracket = i == 0 && field.find(':') != std::string::npos;
+        text += bracket ? "::[" + field + "]" : "::" + field;
+    }
+    return text + "::" + name.resourceClass;
+}
+
+std::vector<std::string> FindResources(const SessionSettings& settings, Deadline deadline) {
+    std::vector<ResourceLister> listers;
+    {
+        Registry& registry = TheRegistry();
+        std::lock_guard lock(registry.mutex);
+        for (const TransportRow& row : registry.rows)
+            if (row.find != nullptr &&
+                std::find(listers.begin(), listers.end(), row.find) == listers.end())
+                listers.push_back(row.find);
+    }
+    std::vector<std::string> found;
+    for (ResourceLister list : listers)
+        list(settings, deadline, found);
+    std::vector<std::string> unique;
+    for (std::string& name : found)
+        if (std::find(unique.begin(), unique.end(), name) == unique.end())
+            unique.push_back(std::move(name));
+    return unique;
 }
 
 void RegisterTransport(const TransportRow& row) {

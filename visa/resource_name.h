@@ -33,6 +33,7 @@ struct ResourceName {
 
 struct TransportRow {
     const char* interfaceType; // upper case
+    ViUInt16 interfaceCode;    // VI_INTF_TCPIP …; 0 for Quarvel's test interface
     const char* resourceClass; // upper case
     bool defaultClass;         // chosen when the string names no class
     std::size_t minFields;
@@ -40,12 +41,21 @@ struct TransportRow {
     // Checks and interprets the fields (host, device, port).
     bool (*interpret)(ResourceName& name);
     TransportFactory open;
+    // What this transport can find for viFindRsrc; null when it finds nothing.
+    ResourceLister find;
 };
 
 // Parses text and finds its transport row (copied to *row when row is not
 // null). Returns VI_SUCCESS, or VI_ERROR_INV_RSRC_NAME for any syntax error
 // (also for unknown interfaces or classes).
 ViStatus ParseResourceName(std::string_view text, ResourceName& name, TransportRow* row);
+
+// The unique form of a parsed name: board number and resource class written
+// out, the default device filled in ("TCPIP0::10.0.0.5::inst0::INSTR").
+std::string CanonicalResourceName(const ResourceName& name);
+
+// Every resource the transports can find, in table order, duplicates removed.
+std::vector<std::string> FindResources(const SessionSettings& settings, Deadline deadline);
 
 // Adds a row at run time (a test transport, a system VISA library found when
 // the program starts). Rows added later take precedence over earlier ones.

@@ -9,19 +9,39 @@ namespace {
 
 constexpr std::size_t kWriteBufferSize = 64 * 1024;
 constexpr std::size_t kReadBufferSize = 64 * 1024;
+// viSetBuf refuses larger formatted buffers.
+constexpr std::size_t kMaxBufferSize = 64 * 1024 * 1024;
 
 } // namespace
 
 Session::Session(std::unique_ptr<ITransport> transport, const SessionSettings& settings)
-    : m_transport(std::move(transport)), m_settings(settings), m_read(kReadBufferSize) {}
+    : m_transport(std::move(transport)), m_settings(settings), m_writeBufferSize(kWriteBufferSize),
+      m_read(kReadBufferSize) {}
+
+ViStatus Session::SetReadBufferSize(std::size_t size) {
+    if (size == 0 || size > kMaxBufferSize)
+        return VI_ERROR_ALLOC;
+    m_read.assign(size, 0);
+    DiscardRead();
+    m_lastEnd = ReadEnd::End;
+    return VI_SUCCESS;
+}
+
+ViStatus Session::SetWriteBufferSize(std::size_t size) {
+    if (size == 0 || size > kMaxBufferSize)
+        return VI_ERROR_ALLOC;
+    const ViStatus s = FlushWrite(false);
+    m_writeBufferSize = size;
+    return s;
+}
 
 ViStatus Session::Put(const char* data, std::size_t size) {
     while (size > 0) {
-        const std::size_t n = std::min(size, kWriteBufferSize - m_write.size());
+        const std::size_t n = std::min(size, m_writeBufferSize - m_write.size());
         m_write.append(data, n);
         data += n;
         size -= n;
-        if (m_write.size() == kWriteBufferSize)
+        if (m_write.size() >= m_writeBufferSize)
             if (const ViStatus s = FlushWrite(false); s != VI_SUCCESS)
                 return s;
     }
@@ -38,9 +58,9 @@ ViStatus Session::FlushWrite(bool endOfMessage) {
     return s;
 }
 
-ViStatus Session::WriteMessage(const std::uint8_t* data, std::size_t size) {
+ViStatus Session::WriteMessage(const std::uint8_t* data, std::size_t size, bool end) {
     DropEndedReply();
-    return m_transport->Write(data, size, true, m_settings);
+    return m_transport->Write(data, size, end, m_settings);
 }
 
 void Session::DropEndedReply() {
@@ -143,7 +163,39 @@ ViStatus Session::ReadMessage(std::uint8_t* data, std::size_t size, std::size_t&
     bool ended = false;
     if (const ViStatus s = ReadToMessageEnd(data, size, got, ended); s != VI_SUCCESS)
         return s;
-    return ended ? VI_SUCCESS : VI_SUCCESS_MAX_CNT;
+    return ReadCompletion(ended);
+}
+
+ViStatus Session::ReadCompletion(bool ended) const {
+    if (!ended)
+        return VI_SUCCESS_MAX_CNT;
+    return m_lastEnd == ReadEnd::TermChar && m_settings.termCharEnabled ? VI_SUCCESS_TERM_CHAR
+                                                                        : VI_SUCCESS;
+}
+
+ViStatus Session::ReadBuffered(std::uint8_t* data, std::size_t size, std::size_t& got) {
+    got = 0;
+    if (size == 0)
+        return VI_SUCCESS_MAX_CNT;
+    if (AtMessageEnd())
+        m_lastEnd = ReadEnd::None;
+    bool fresh = true;
+    while (got < size) {
+        if (m_pos == m_end) {
+            // The message has ended (an empty one too, once it was read).
+            if (m_lastEnd != ReadEnd::None && (got > 0 || !fresh))
+                break;
+            if (const ViStatus s = Fill(); s != VI_SUCCESS)
+                return s;
+            fresh = false;
+            continue;
+        }
+        const std::size_t n = std::min(size - got, m_end - m_pos);
+        std::memcpy(data + got, m_read.data() + m_pos, n);
+        m_pos += n;
+        got += n;
+    }
+    return ReadCompletion(m_pos == m_end && m_lastEnd != ReadEnd::None);
 }
 
 ViStatus Session::FlushRead() {

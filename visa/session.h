@@ -25,6 +25,11 @@ public:
     Session& operator=(const Session&) = delete;
 
     SessionSettings& Settings() { return m_settings; }
+    ITransport& Transport() { return *m_transport; }
+    // viSetBuf: new sizes for the formatted buffers; what they held is
+    // dropped (the write buffer is sent first).
+    ViStatus SetReadBufferSize(std::size_t size);
+    ViStatus SetWriteBufferSize(std::size_t size);
     // Starts the clock of one VISA call: however the device trickles data
     // (endless white space, a reply that never ends), buffer fills stop
     // with VI_ERROR_TMO once the call has taken the session timeout.
@@ -40,9 +45,9 @@ public:
     ViStatus FlushWrite(bool endOfMessage);
     void DiscardWrite() { m_write.clear(); }
     bool HasPendingWrite() const { return !m_write.empty(); }
-    // viWrite: the bytes as one message with END; the formatted write buffer
-    // is not involved.
-    ViStatus WriteMessage(const std::uint8_t* data, std::size_t size);
+    // viWrite: the bytes as one message, with END when end (VI_ATTR_SEND_END_EN);
+    // the formatted write buffer is not involved.
+    ViStatus WriteMessage(const std::uint8_t* data, std::size_t size, bool end);
 
     // ------------------------------------------------------ reading ----
     // True when the buffer is empty and the last read ended a message.
@@ -69,8 +74,12 @@ public:
 
     // viRead: buffered bytes first, then transport reads to the end of the
     // message or the count. VI_SUCCESS when the message ended,
-    // VI_SUCCESS_MAX_CNT when the count filled first.
+    // VI_SUCCESS_MAX_CNT when the count filled first, VI_SUCCESS_TERM_CHAR
+    // when the enabled termination character ended it.
     ViStatus ReadMessage(std::uint8_t* data, std::size_t size, std::size_t& got);
+    // viBufRead: as ReadMessage, but every byte passes the formatted read
+    // buffer, so formatted reads can go on where it stopped.
+    ViStatus ReadBuffered(std::uint8_t* data, std::size_t size, std::size_t& got);
 
     // VI_READ_BUF: reads and drops everything up to the end of the message.
     ViStatus FlushRead();
@@ -81,6 +90,9 @@ public:
     ViStatus Clear();
 
 private:
+    // The completion status of a read that ended (END or termination
+    // character) or filled its count.
+    ViStatus ReadCompletion(bool ended) const;
     ViStatus TransportRead(std::uint8_t* data, std::size_t size, ReadMode mode, ReadResult& result);
     // A new command makes the rest of an earlier, complete reply stale.
     void DropEndedReply();
@@ -88,6 +100,7 @@ private:
     std::unique_ptr<ITransport> m_transport;
     SessionSettings m_settings;
     std::string m_write;
+    std::size_t m_writeBufferSize;
     std::vector<std::uint8_t> m_read;
     std::size_t m_pos = 0;
     std::size_t m_end = 0;

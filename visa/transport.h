@@ -33,7 +33,8 @@ enum class ReadMode {
 enum class ReadEnd {
     None,     // more of the message follows (count filled, or Raw piece)
     End,      // the device signalled END: the message is complete
-    TermChar, // a line feed ended it (transports without END)
+    TermChar, // the termination character ended it (VI_ATTR_TERMCHAR; on
+              // transports without END always, over VXI-11 when enabled)
 };
 
 struct ReadResult {
@@ -45,6 +46,12 @@ struct ReadResult {
 struct SessionSettings {
     ViUInt32 timeoutMs = 2000;
     ViUInt16 portmapperPort = 111;
+    // VI_ATTR_TERMCHAR and VI_ATTR_TERMCHAR_EN. A transport without END ends
+    // text reads at the termination character whether enabled or not.
+    std::uint8_t termChar = '\n';
+    bool termCharEnabled = false;
+    // VI_ATTR_SUPPRESS_END_EN: END does not end a read.
+    bool suppressEnd = false;
 };
 
 class ITransport {
@@ -60,6 +67,17 @@ public:
                           const SessionSettings& settings, ReadResult& result) = 0;
     // Device clear (VXI-11 device_clear); drops what the transport buffered.
     virtual ViStatus Clear(const SessionSettings& settings) = 0;
+    // viReadSTB: the device's status byte.
+    virtual ViStatus ReadStatusByte(const SessionSettings& /*settings*/, ViUInt16& /*stb*/) {
+        return VI_ERROR_NSUP_OPER;
+    }
+    // viLock/viUnlock of an exclusive lock held by the device (VXI-11
+    // device_lock); transports without device-side locks lock only within
+    // this library.
+    virtual ViStatus Lock(const SessionSettings& /*settings*/, ViUInt32 /*timeoutMs*/) {
+        return VI_SUCCESS;
+    }
+    virtual ViStatus Unlock(const SessionSettings& /*settings*/) { return VI_SUCCESS; }
 };
 
 // The parsed form of a resource string (see resource_name.h).
@@ -69,5 +87,10 @@ struct ResourceName;
 // (VI_ERROR_RSRC_NFOUND for a host or device that does not answer).
 using TransportFactory = ViStatus (*)(const ResourceName& name, const SessionSettings& settings,
                                       std::unique_ptr<ITransport>& transport);
+
+// Appends the canonical names of the resources a transport can find
+// (viFindRsrc), waiting at most until the deadline.
+using ResourceLister = void (*)(const SessionSettings& settings, Deadline deadline,
+                                std::vector<std::string>& found);
 
 } // namespace quarvel::visa

@@ -130,13 +130,21 @@ ViStatus OpenMemoryTransport(const ResourceName& name, const SessionSettings&,
     return VI_SUCCESS;
 }
 
+// The devices that exist, for viFindRsrc.
+void ListMemoryDevices(const SessionSettings&, Deadline, std::vector<std::string>& found) {
+    Devices& devices = TheDevices();
+    std::lock_guard lock(devices.mutex);
+    for (const auto& [name, device] : devices.byName)
+        found.push_back("QVMEM0::" + name + "::INSTR");
+}
+
 } // namespace
 
 void RegisterMemoryTransport() {
     static std::once_flag once;
     std::call_once(once, [] {
-        RegisterTransport(
-            {"QVMEM", "INSTR", true, 1, 1, InterpretMemoryFields, OpenMemoryTransport});
+        RegisterTransport({"QVMEM", 0, "INSTR", true, 1, 1, InterpretMemoryFields,
+                           OpenMemoryTransport, ListMemoryDevices});
     });
 }
 

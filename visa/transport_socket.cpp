@@ -1,6 +1,7 @@
 // Raw TCP socket transport ("TCPIP::host::port::SOCKET"). A socket has no
-// END signal: text replies end at their line feed; binary block data is
-// read by length (ReadMode::Raw), so line feeds inside it end nothing.
+// END signal: text replies end at the termination character (VI_ATTR_TERMCHAR,
+// a line feed unless changed); binary block data is read by length
+// (ReadMode::Raw), so line feeds inside it end nothing.
 
 #include "visa/builtin_transports.h"
 #include "visa/tcp_connection.h"
@@ -50,7 +51,7 @@ public:
         std::size_t n = std::min(capacity, m_end - m_begin);
         const std::uint8_t* from = m_stage.data() + m_begin;
         if (mode == ReadMode::Message) {
-            if (const void* lf = std::memchr(from, '\n', n)) {
+            if (const void* lf = std::memchr(from, settings.termChar, n)) {
                 n = static_cast<std::size_t>(static_cast<const std::uint8_t*>(lf) - from) + 1;
                 result.end = ReadEnd::TermChar;
             }

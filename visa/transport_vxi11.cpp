@@ -344,6 +344,10 @@ public:
                 static_cast<std::uint32_t>(std::min<std::size_t>(capacity, kMaxReadRequest));
             parms.ioTimeout = settings.timeoutMs;
             parms.lockTimeout = settings.timeoutMs;
+            if (settings.termCharEnabled) {
+                parms.flags |= rpc::kVxi11FlagTermCharSet;
+                parms.termChar = settings.termChar;
+            }
             rpc::DeviceReadResp resp;
             std::size_t count = 0;
             if (const ViStatus s =
@@ -351,8 +355,10 @@ public:
                 s != VI_SUCCESS)
                 return s;
             result.count = count;
-            if (resp.reason & rpc::kVxi11ReasonEnd)
+            if ((resp.reason & rpc::kVxi11ReasonEnd) && !settings.suppressEnd)
                 result.end = ReadEnd::End;
+            else if ((resp.reason & rpc::kVxi11ReasonTermChar) && settings.termCharEnabled)
+                result.end = ReadEnd::TermChar;
             if (resp.error != rpc::VXI11_NO_ERROR)
                 return MapVxi11Error(resp.error);
             if (count > 0 || result.end == ReadEnd::End)
@@ -363,12 +369,8 @@ public:
     }
 
     ViStatus Clear(const SessionSettings& settings) override {
-        rpc::Bytes args;
         rpc::Bytes results;
-        rpc::Encode(args,
-                    rpc::DeviceGenericParms{m_linkId, 0, settings.timeoutMs, settings.timeoutMs});
-        if (const ViStatus s = m_core->Call(rpc::VXI11_DEVICE_CLEAR, args,
-                                            DeadlineAfter(WithGrace(settings.timeoutMs)), results);
+        if (const ViStatus s = GenericCall(rpc::VXI11_DEVICE_CLEAR, settings, results);
             s != VI_SUCCESS)
             return s;
         rpc::XdrReader in(results);
@@ -378,7 +380,54 @@ public:
         return MapVxi11Error(resp.error);
     }
 
+    ViStatus ReadStatusByte(const SessionSettings& settings, ViUInt16& stb) override {
+        rpc::Bytes results;
+        if (const ViStatus s = GenericCall(rpc::VXI11_DEVICE_READSTB, settings, results);
+            s != VI_SUCCESS)
+            return s;
+        rpc::XdrReader in(results);
+        rpc::DeviceReadStbResp resp;
+        if (!rpc::Decode(in, resp))
+            return VI_ERROR_IO;
+        stb = resp.stb;
+        return MapVxi11Error(resp.error);
+    }
+
+    ViStatus Lock(const SessionSettings& settings, ViUInt32 timeoutMs) override {
+        rpc::Bytes args;
+        rpc::Encode(args, rpc::DeviceLockParms{m_linkId, rpc::kVxi11FlagWaitLock, timeoutMs});
+        return ErrorOnlyCall(rpc::VXI11_DEVICE_LOCK, args,
+                             DeadlineAfter(WithGrace(std::max(timeoutMs, settings.timeoutMs))));
+    }
+
+    ViStatus Unlock(const SessionSettings& settings) override {
+        rpc::Bytes args;
+        rpc::Encode(args, rpc::DeviceLink{m_linkId});
+        return ErrorOnlyCall(rpc::VXI11_DEVICE_UNLOCK, args,
+                             DeadlineAfter(WithGrace(settings.timeoutMs)));
+    }
+
 private:
+    // A call with Device_GenericParms (device_clear, device_readstb).
+    ViStatus GenericCall(std::uint32_t procedure, const SessionSettings& settings,
+                         rpc::Bytes& results) {
+        rpc::Bytes args;
+        rpc::Encode(args,
+                    rpc::DeviceGenericParms{m_linkId, 0, settings.timeoutMs, settings.timeoutMs});
+        return m_core->Call(procedure, args, DeadlineAfter(WithGrace(settings.timeoutMs)), results);
+    }
+    // A call whose result is a Device_Error.
+    ViStatus ErrorOnlyCall(std::uint32_t procedure, const rpc::Bytes& args, Deadline deadline) {
+        rpc::Bytes results;
+        if (const ViStatus s = m_core->Call(procedure, args, deadline, results); s != VI_SUCCESS)
+            return s;
+        rpc::XdrReader in(results);
+        rpc::DeviceError resp;
+        if (!rpc::Decode(in, resp))
+            return VI_ERROR_IO;
+        return MapVxi11Error(resp.error);
+    }
+
     std::unique_ptr<RpcClient> m_core;
     std::int32_t m_linkId;
     std::uint32_t m_maxRecvSize;
@@ -411,8 +460,10 @@ ViStatus FindCorePort(const std::string& host, ViUInt16 portmapperPort, Deadline
 bool InterpretVxi11Fields(ResourceName& name) {
     if (name.fields.empty() || name.fields.size() > 2)
         return false;
+    if (name.fields.size() == 1)
+        name.fields.push_back("inst0");
     name.host = name.fields[0];
-    name.device = name.fields.size() == 2 ? name.fields[1] : "inst0";
+    name.device = name.fields[1];
     return name.device.size() <= rpc::kVxi11MaxDeviceName;
 }
 

@@ -1,150 +1,86 @@
-// The VISA functions of visa/visa.h: the session table (resource managers
-// and instrument sessions) and the entry points, which hand the work to the
-// session, the formatted I/O engine and the transports.
+// The VISA entry points for sessions and unformatted I/O: resource managers,
+// opening and closing, reads and writes, the formatted buffers' sizes and
+// raw access, status byte, device clear and locks.
 
 #include "visa/visa.h"
 
-#include "visa/formatted_io.h"
-#include "visa/resource_name.h"
-#include "visa/session.h"
+#include "visa/session_table.h"
 
-#include <algorithm>
-#include <memory>
-#include <mutex>
-#include <unordered_map>
-#include <vector>
+#include <charconv>
+#include <cstdlib>
+#include <cstring>
 
-using quarvel::visa::FormatArgs;
+using quarvel::visa::Instrument;
 using quarvel::visa::ResourceName;
 using quarvel::visa::Session;
 using quarvel::visa::SessionSettings;
+using quarvel::visa::Table;
 using quarvel::visa::TransportRow;
+using quarvel::visa::WithInstrument;
 
 namespace {
 
 constexpr ViUInt32 kDefaultTimeoutMs = 2000;
 constexpr ViUInt16 kDefaultPortmapperPort = 111;
 
-struct ResourceManager {
-    SessionSettings settings{kDefaultTimeoutMs, kDefaultPortmapperPort};
-    std::vector<ViSession> instruments;
-};
-
-struct Instrument {
-    Instrument(std::unique_ptr<quarvel::visa::ITransport> transport,
-               const SessionSettings& settings, ViSession rm)
-        : session(std::move(transport), settings), resourceManager(rm) {}
-    // One call at a time per session.
-    std::mutex mutex;
-    Session session;
-    ViSession resourceManager;
-};
-
-class SessionTable {
-public:
-    ViSession AddResourceManager() {
-        std::lock_guard lock(m_mutex);
-        const ViSession id = NextId();
-        m_managers[id] = std::make_shared<ResourceManager>();
-        return id;
-    }
-
-    std::shared_ptr<ResourceManager> FindManager(ViObject id) {
-        std::lock_guard lock(m_mutex);
-        const auto it = m_managers.find(id);
-        return it == m_managers.end() ? nullptr : it->second;
-    }
-
-    std::shared_ptr<Instrument> FindInstrument(ViObject id) {
-        std::lock_guard lock(m_mutex);
-        const auto it = m_instruments.find(id);
-        return it == m_instruments.end() ? nullptr : it->second;
-    }
-
-    // 0 when the resource manager has gone meanwhile.
-    ViSession AddInstrument(ViSession rm, std::shared_ptr<Instrument> instrument) {
-        std::lock_guard lock(m_mutex);
-        const auto manager = m_managers.find(rm);
-        if (manager == m_managers.end())
-            return 0;
-        const ViSession id = NextId();
-        m_instruments[id] = std::move(instrument);
-        manager->second->instruments.push_back(id);
-        return id;
-    }
-
-    // Removes a session (a resource manager with all its instruments). The
-    // objects are released after the lock is dropped: closing a VXI-11 link
-    // talks to the device.
-    bool Remove(ViObject id) {
-        std::vector<std::shared_ptr<Instrument>> closing;
-        std::shared_ptr<ResourceManager> manager;
-        {
-            std::lock_guard lock(m_mutex);
-            if (const auto it = m_instruments.find(id); it != m_instruments.end()) {
-                closing.push_back(it->second);
-                if (const auto rm = m_managers.find(it->second->resourceManager);
-                    rm != m_managers.end())
-                    std::erase(rm->second->instruments, id);
-                m_instruments.erase(it);
-            } else if (const auto rm = m_managers.find(id); rm != m_managers.end()) {
-                manager = rm->second;
-                for (ViSession child : manager->instruments)
-                    if (const auto c = m_instruments.find(child); c != m_instruments.end()) {
-                        closing.push_back(c->second);
-                        m_instruments.erase(c);
-                    }
-                m_managers.erase(rm);
-            } else {
-                return false;
-            }
-        }
-        for (auto& instrument : closing) {
-            std::lock_guard busy(instrument->mutex); // wait for a call under way
-        }
-        return true;
-    }
-
-private:
-    ViSession NextId() {
-        // Never 0 (VI_NULL); skips ids still in use after wrapping.
-        do {
-            m_next = m_next == 0x7FFFFFFF ? 1 : m_next + 1;
-        } while (m_managers.count(m_next) || m_instruments.count(m_next));
-        return m_next;
-    }
-
-    std::mutex m_mutex;
-    ViSession m_next = 0x100;
-    std::unordered_map<ViSession, std::shared_ptr<ResourceManager>> m_managers;
-    std::unordered_map<ViSession, std::shared_ptr<Instrument>> m_instruments;
-};
-
-SessionTable& Table() {
-    static SessionTable table;
-    return table;
+// The portmapper port new resource managers use: QUARVEL_PORTMAPPER_PORT when
+// it holds a port number (programs such as PyVISA cannot set our attribute),
+// otherwise 111.
+ViUInt16 DefaultPortmapperPort() {
+    const char* text = std::getenv("QUARVEL_PORTMAPPER_PORT");
+    if (text == nullptr)
+        return kDefaultPortmapperPort;
+    unsigned port = 0;
+    const char* end = text + std::strlen(text);
+    const auto [stop, ec] = std::from_chars(text, end, port);
+    if (ec != std::errc() || stop != end || port == 0 || port > 0xFFFF)
+        return kDefaultPortmapperPort;
+    return static_cast<ViUInt16>(port);
 }
 
-// Runs work on an instrument session, one call at a time.
-template <typename Work> ViStatus WithInstrument(ViSession vi, Work&& work) {
-    const auto instrument = Table().FindInstrument(vi);
-    if (!instrument)
-        return VI_ERROR_INV_OBJECT;
-    std::lock_guard lock(instrument->mutex);
-    instrument->session.BeginCall();
-    return work(instrument->session);
-}
-
-// Runs formatted I/O on an instrument session with its own copy of the
-// caller's argument list, which is ended again whatever the work returns.
-template <typename Work> ViStatus WithFormatArgs(ViSession vi, va_list params, Work&& work) {
-    return WithInstrument(vi, [&](Session& session) {
-        FormatArgs args;
-        va_copy(args.list, params);
-        const ViStatus s = work(session, args);
-        va_end(args.list);
+ViStatus TakeLock(Instrument& instrument, ViUInt32 timeoutMs) {
+    if (instrument.lockCount > 0) {
+        ++instrument.lockCount;
+        return VI_SUCCESS_NESTED_EXCLUSIVE;
+    }
+    Session& session = instrument.session;
+    if (const ViStatus s = session.Transport().Lock(session.Settings(), timeoutMs); s != VI_SUCCESS)
         return s;
-    });
+    instrument.lockCount = 1;
+    return VI_SUCCESS;
+}
+
+// viReadSTB on a transport without a status-byte service: the IEEE 488.2
+// "*STB?" query, whose reply is the status byte as a decimal number.
+ViStatus QueryStatusByte(Session& session, ViUInt16& stb) {
+    static constexpr char kQuery[] = "*STB?\n";
+    if (const ViStatus s = session.WriteMessage(reinterpret_cast<const std::uint8_t*>(kQuery),
+                                                sizeof kQuery - 1, true);
+        s != VI_SUCCESS)
+        return s;
+    char reply[64];
+    std::size_t got = 0;
+    const ViStatus s =
+        session.ReadMessage(reinterpret_cast<std::uint8_t*>(reply), sizeof reply, got);
+    if (s == VI_SUCCESS_MAX_CNT) {
+        session.FlushRead();
+        return VI_ERROR_IO;
+    }
+    if (s != VI_SUCCESS && s != VI_SUCCESS_TERM_CHAR)
+        return s;
+    const char* p = reply;
+    const char* end = reply + got;
+    while (p < end && (*p == ' ' || *p == '+'))
+        ++p;
+    unsigned value = 0;
+    const auto [stop, ec] = std::from_chars(p, end, value);
+    if (ec != std::errc() || value > 0xFF)
+        return VI_ERROR_IO;
+    for (const char* q = stop; q < end; ++q)
+        if (*q != '\n' && *q != '\r' && *q != ' ')
+            return VI_ERROR_IO;
+    stb = static_cast<ViUInt16>(value);
+    return VI_SUCCESS;
 }
 
 } // namespace
@@ -152,11 +88,14 @@ template <typename Work> ViStatus WithFormatArgs(ViSession vi, va_list params, W
 ViStatus viOpenDefaultRM(ViPSession vi) {
     if (vi == nullptr)
         return VI_ERROR_INV_PARAMETER;
-    *vi = Table().AddResourceManager();
+    SessionSettings settings;
+    settings.timeoutMs = kDefaultTimeoutMs;
+    settings.portmapperPort = DefaultPortmapperPort();
+    *vi = Table().AddResourceManager(settings);
     return VI_SUCCESS;
 }
 
-ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode /*mode*/, ViUInt32 /*timeout*/,
+ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 timeout,
                 ViPSession vi) {
     if (vi == nullptr)
         return VI_ERROR_INV_PARAMETER;
@@ -164,20 +103,27 @@ ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode /*mode*/, ViUInt3
     const auto manager = Table().FindManager(sesn);
     if (!manager)
         return VI_ERROR_INV_OBJECT;
+    if ((mode & ~(VI_EXCLUSIVE_LOCK | VI_LOAD_CONFIG)) != 0)
+        return VI_ERROR_INV_ACC_MODE;
     if (name == nullptr)
         return VI_ERROR_INV_RSRC_NAME;
     ResourceName parsed;
     TransportRow row{};
     if (const ViStatus s = quarvel::visa::ParseResourceName(name, parsed, &row); s != VI_SUCCESS)
         return s;
-    // The open timeout of the standard is for locks, which this layer does
-    // not take; finding the device is bounded by the session timeout, which
-    // the new session inherits from its resource manager.
+    // Finding the device is bounded by the session timeout, which the new
+    // session inherits from its resource manager; the open timeout bounds
+    // only the wait for a lock.
     const SessionSettings settings = manager->settings;
     std::unique_ptr<quarvel::visa::ITransport> transport;
     if (const ViStatus s = row.open(parsed, settings, transport); s != VI_SUCCESS)
         return s;
     auto instrument = std::make_shared<Instrument>(std::move(transport), settings, sesn);
+    instrument->name = std::move(parsed);
+    instrument->interfaceCode = row.interfaceCode;
+    if (mode & VI_EXCLUSIVE_LOCK)
+        if (const ViStatus s = TakeLock(*instrument, timeout); s != VI_SUCCESS)
+            return s;
     const ViSession id = Table().AddInstrument(sesn, std::move(instrument));
     if (id == 0)
         return VI_ERROR_INV_OBJECT;
@@ -186,49 +132,9 @@ ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode /*mode*/, ViUInt3
 }
 
 ViStatus viClose(ViObject vi) {
+    if (vi == VI_NULL)
+        return VI_WARN_NULL_OBJECT;
     return Table().Remove(vi) ? VI_SUCCESS : VI_ERROR_INV_OBJECT;
-}
-
-ViStatus viGetAttribute(ViObject vi, ViAttr attrName, void* attrValue) {
-    if (attrValue == nullptr)
-        return VI_ERROR_INV_PARAMETER;
-    auto get = [&](const SessionSettings& settings) {
-        switch (attrName) {
-        case VI_ATTR_TMO_VALUE:
-            *static_cast<ViUInt32*>(attrValue) = settings.timeoutMs;
-            return VI_SUCCESS;
-        case QVI_ATTR_PORTMAPPER_PORT:
-            *static_cast<ViUInt16*>(attrValue) = settings.portmapperPort;
-            return VI_SUCCESS;
-        default:
-            return VI_ERROR_NSUP_ATTR;
-        }
-    };
-    if (const auto manager = Table().FindManager(vi))
-        return get(manager->settings);
-    return WithInstrument(vi, [&](Session& session) { return get(session.Settings()); });
-}
-
-ViStatus viSetAttribute(ViObject vi, ViAttr attrName, ViAttrState attrValue) {
-    auto set = [&](SessionSettings& settings) {
-        switch (attrName) {
-        case VI_ATTR_TMO_VALUE:
-            if (attrValue > VI_TMO_INFINITE)
-                return VI_ERROR_NSUP_ATTR_STATE;
-            settings.timeoutMs = static_cast<ViUInt32>(attrValue);
-            return VI_SUCCESS;
-        case QVI_ATTR_PORTMAPPER_PORT:
-            if (attrValue == 0 || attrValue > 0xFFFF)
-                return VI_ERROR_NSUP_ATTR_STATE;
-            settings.portmapperPort = static_cast<ViUInt16>(attrValue);
-            return VI_SUCCESS;
-        default:
-            return VI_ERROR_NSUP_ATTR;
-        }
-    };
-    if (const auto manager = Table().FindManager(vi))
-        return set(manager->settings);
-    return WithInstrument(vi, [&](Session& session) { return set(session.Settings()); });
 }
 
 ViStatus viRead(ViSession vi, ViPBuf buf, ViUInt32 cnt, ViPUInt32 retCnt) {
@@ -236,9 +142,9 @@ ViStatus viRead(ViSession vi, ViPBuf buf, ViUInt32 cnt, ViPUInt32 retCnt) {
         *retCnt = 0;
     if (buf == nullptr && cnt > 0)
         return VI_ERROR_USER_BUF;
-    return WithInstrument(vi, [&](Session& session) {
+    return WithInstrument(vi, [&](Instrument& instrument) {
         std::size_t got = 0;
-        const ViStatus s = session.ReadMessage(buf, cnt, got);
+        const ViStatus s = instrument.session.ReadMessage(buf, cnt, got);
         if (retCnt)
             *retCnt = static_cast<ViUInt32>(got);
         return s;
@@ -250,11 +156,54 @@ ViStatus viWrite(ViSession vi, ViConstBuf buf, ViUInt32 cnt, ViPUInt32 retCnt) {
         *retCnt = 0;
     if (buf == nullptr && cnt > 0)
         return VI_ERROR_USER_BUF;
-    return WithInstrument(vi, [&](Session& session) {
-        const ViStatus s = session.WriteMessage(buf, cnt);
+    return WithInstrument(vi, [&](Instrument& instrument) {
+        const ViStatus s = instrument.session.WriteMessage(buf, cnt, instrument.sendEnd);
         if (s == VI_SUCCESS && retCnt)
             *retCnt = cnt;
         return s;
+    });
+}
+
+ViStatus viBufRead(ViSession vi, ViPBuf buf, ViUInt32 cnt, ViPUInt32 retCnt) {
+    if (retCnt)
+        *retCnt = 0;
+    if (buf == nullptr && cnt > 0)
+        return VI_ERROR_USER_BUF;
+    return WithInstrument(vi, [&](Instrument& instrument) {
+        std::size_t got = 0;
+        const ViStatus s = instrument.session.ReadBuffered(buf, cnt, got);
+        if (retCnt)
+            *retCnt = static_cast<ViUInt32>(got);
+        return s;
+    });
+}
+
+ViStatus viBufWrite(ViSession vi, ViConstBuf buf, ViUInt32 cnt, ViPUInt32 retCnt) {
+    if (retCnt)
+        *retCnt = 0;
+    if (buf == nullptr && cnt > 0)
+        return VI_ERROR_USER_BUF;
+    return WithInstrument(vi, [&](Instrument& instrument) {
+        const ViStatus s = instrument.session.Put(reinterpret_cast<const char*>(buf), cnt);
+        if (s == VI_SUCCESS && retCnt)
+            *retCnt = cnt;
+        return s;
+    });
+}
+
+ViStatus viSetBuf(ViSession vi, ViUInt16 mask, ViUInt32 size) {
+    constexpr ViUInt16 kKnown = VI_READ_BUF | VI_WRITE_BUF | VI_IO_IN_BUF | VI_IO_OUT_BUF;
+    if (mask == 0 || (mask & ~kKnown) != 0)
+        return VI_ERROR_INV_MASK;
+    return WithInstrument(vi, [&](Instrument& instrument) {
+        ViStatus status = VI_SUCCESS;
+        if (mask & VI_WRITE_BUF)
+            status = instrument.session.SetWriteBufferSize(size);
+        if ((mask & VI_READ_BUF) && status == VI_SUCCESS)
+            status = instrument.session.SetReadBufferSize(size);
+        // VI_IO_IN_BUF/VI_IO_OUT_BUF: the transports keep no low-level
+        // buffers of a settable size, so there is nothing to set.
+        return status;
     });
 }
 
@@ -264,7 +213,8 @@ ViStatus viFlush(ViSession vi, ViUInt16 mask) {
         ((mask & VI_READ_BUF) && (mask & VI_READ_BUF_DISCARD)) ||
         ((mask & VI_WRITE_BUF) && (mask & VI_WRITE_BUF_DISCARD)))
         return VI_ERROR_INV_MASK;
-    return WithInstrument(vi, [&](Session& session) {
+    return WithInstrument(vi, [&](Instrument& instrument) {
+        Session& session = instrument.session;
         ViStatus status = VI_SUCCESS;
         if (mask & VI_WRITE_BUF_DISCARD)
             session.DiscardWrite();
@@ -284,53 +234,43 @@ ViStatus viFlush(ViSession vi, ViUInt16 mask) {
 }
 
 ViStatus viClear(ViSession vi) {
-    return WithInstrument(vi, [](Session& session) { return session.Clear(); });
+    return WithInstrument(vi, [](Instrument& instrument) { return instrument.session.Clear(); });
 }
 
-ViStatus viVPrintf(ViSession vi, ViConstString writeFmt, va_list params) {
-    return WithFormatArgs(vi, params, [&](Session& session, FormatArgs& args) {
-        return quarvel::visa::FormatWrite(session, writeFmt, args);
-    });
-}
-
-ViStatus viPrintf(ViSession vi, ViConstString writeFmt, ...) {
-    va_list params;
-    va_start(params, writeFmt);
-    const ViStatus s = viVPrintf(vi, writeFmt, params);
-    va_end(params);
-    return s;
-}
-
-ViStatus viVScanf(ViSession vi, ViConstString readFmt, va_list params) {
-    return WithFormatArgs(vi, params, [&](Session& session, FormatArgs& args) {
-        return quarvel::visa::FormatRead(session, readFmt, args);
-    });
-}
-
-ViStatus viScanf(ViSession vi, ViConstString readFmt, ...) {
-    va_list params;
-    va_start(params, readFmt);
-    const ViStatus s = viVScanf(vi, readFmt, params);
-    va_end(params);
-    return s;
-}
-
-ViStatus viVQueryf(ViSession vi, ViConstString writeFmt, ViConstString readFmt, va_list params) {
-    return WithFormatArgs(vi, params, [&](Session& session, FormatArgs& args) {
-        ViStatus s = quarvel::visa::FormatWrite(session, writeFmt, args);
-        // The query goes out before its reply is read.
-        if (s == VI_SUCCESS && session.HasPendingWrite())
-            s = session.FlushWrite(true);
+ViStatus viReadSTB(ViSession vi, ViPUInt16 status) {
+    if (status == nullptr)
+        return VI_ERROR_INV_PARAMETER;
+    return WithInstrument(vi, [&](Instrument& instrument) {
+        Session& session = instrument.session;
+        ViUInt16 stb = 0;
+        ViStatus s = session.Transport().ReadStatusByte(session.Settings(), stb);
+        if (s == VI_ERROR_NSUP_OPER)
+            s = QueryStatusByte(session, stb);
         if (s == VI_SUCCESS)
-            s = quarvel::visa::FormatRead(session, readFmt, args);
+            *status = stb;
         return s;
     });
 }
 
-ViStatus viQueryf(ViSession vi, ViConstString writeFmt, ViConstString readFmt, ...) {
-    va_list params;
-    va_start(params, readFmt);
-    const ViStatus s = viVQueryf(vi, writeFmt, readFmt, params);
-    va_end(params);
-    return s;
+ViStatus viLock(ViSession vi, ViAccessMode lockType, ViUInt32 timeout,
+                ViConstKeyId /*requestedKey*/, ViChar accessKey[]) {
+    if (accessKey != nullptr)
+        accessKey[0] = '\0';
+    if (lockType == VI_SHARED_LOCK)
+        return Table().FindInstrument(vi) ? VI_ERROR_NSUP_OPER : VI_ERROR_INV_OBJECT;
+    if (lockType != VI_EXCLUSIVE_LOCK)
+        return VI_ERROR_INV_LOCK_TYPE;
+    return WithInstrument(vi,
+                          [&](Instrument& instrument) { return TakeLock(instrument, timeout); });
+}
+
+ViStatus viUnlock(ViSession vi) {
+    return WithInstrument(vi, [&](Instrument& instrument) {
+        if (instrument.lockCount == 0)
+            return VI_ERROR_SESN_NLOCKED;
+        if (--instrument.lockCount > 0)
+            return VI_SUCCESS_NESTED_EXCLUSIVE;
+        Session& session = instrument.session;
+        return session.Transport().Unlock(session.Settings());
+    });
 }

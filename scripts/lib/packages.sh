@@ -7,7 +7,9 @@ quarvel_packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libgte
                   # the comma-decimal locale the data file tests write under
                   locales
                   # manual pages, and the validators and tools of the packaging tests
-                  scdoc man-db desktop-file-utils appstream dpkg-dev lintian)
+                  scdoc man-db desktop-file-utils appstream dpkg-dev lintian
+                  # PyVISA, which the VISA library's tests and benchmark drive it with
+                  python3 python3-pyvisa python3-pyvisa-py)
 
 # Installs the missing packages when run as root; otherwise names them and
 # exits, because nothing after this step can work without them.

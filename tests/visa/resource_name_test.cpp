@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 using quarvel::visa::ParseResourceName;
 using quarvel::visa::ResourceName;
 using quarvel::visa::TransportRow;
@@ -34,6 +36,20 @@ TEST(VisaResourceName, Vxi11FormsWithDefaultsAndCaseInsensitiveKeywords) {
     n = Parse("TCPIP::[fe80::1%eth0]::INST1::INSTR");
     EXPECT_EQ(n.host, "fe80::1%eth0");
     EXPECT_EQ(n.device, "INST1"); // device names keep their case
+    EXPECT_EQ(quarvel::visa::CanonicalResourceName(n), "TCPIP0::[fe80::1%eth0]::INST1::INSTR");
+}
+
+TEST(VisaResourceName, CanonicalNamesSpellOutBoardDeviceAndClassAndParseAgain) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"tcpip::Scope-Lab.example", "TCPIP0::Scope-Lab.example::inst0::INSTR"},
+        {"TCPIP3::10.0.0.1::gpib0,7::instr", "TCPIP3::10.0.0.1::gpib0,7::INSTR"},
+        {"tcpip::[::1]::5025::socket", "TCPIP0::[::1]::5025::SOCKET"},
+    };
+    for (const auto& [text, canonical] : cases) {
+        const ResourceName n = Parse(text);
+        EXPECT_EQ(quarvel::visa::CanonicalResourceName(n), canonical);
+        EXPECT_EQ(quarvel::visa::CanonicalResourceName(Parse(canonical)), canonical);
+    }
 }
 
 TEST(VisaResourceName, SocketFormNeedsAValidPort) {
@@ -65,6 +81,7 @@ TEST(VisaResourceName, MalformedStringsAreRejected) {
 TEST(VisaResourceName, NewTransportIsOneMoreRow) {
     static bool opened = false;
     TransportRow row{"ASRL",
+                     VI_INTF_ASRL,
                      "INSTR",
                      true,
                      1,
@@ -77,7 +94,8 @@ TEST(VisaResourceName, NewTransportIsOneMoreRow) {
                         std::unique_ptr<quarvel::visa::ITransport>&) -> ViStatus {
                          opened = true;
                          return VI_ERROR_RSRC_NFOUND;
-                     }};
+                     },
+                     nullptr};
     ResourceName n;
     EXPECT_EQ(ParseResourceName("ASRL1::INSTR", n, nullptr), VI_ERROR_INV_RSRC_NAME);
     quarvel::visa::RegisterTransport(row);

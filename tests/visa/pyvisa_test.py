@@ -1,0 +1,135 @@
+"""PyVISA (Debian's python3-pyvisa) with libquarvel-visa.so as its VISA library,
+driving quarvel-sim over real loopback sockets, over VXI-11 and SOCKET.
+
+Run by ctest as: python3 pyvisa_test.py QUARVEL_SIM LIBQUARVEL_VISA
+A missing PyVISA fails the test (scripts/test.sh installs it)."""
+
+import os
+import subprocess
+import sys
+import unittest
+
+import pyvisa
+from pyvisa import constants, errors
+
+SIM, LIBRARY = sys.argv[1], sys.argv[2]
+IDN = "ACME,X1,1,1.0"
+BLOCK_SIZE = 4_000_000
+
+
+def test_byte(i):
+    """Byte i of the simulator's :TEST:BLOCK? data."""
+    return (i * 31 + (i >> 8) * 7 + 11) & 0xFF
+
+
+class Simulator:
+    """quarvel-sim on free loopback ports; its endpoints read from its output."""
+
+    def __init__(self):
+        self.process = subprocess.Popen(
+            [SIM, "--instrument", "generic", "--idn", IDN, "--socket-port", "0",
+             "--portmapper-port", "0"],
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        self.ports = {}
+        while len(self.ports) < 3:
+            line = self.process.stdout.readline()
+            if not line:
+                raise RuntimeError("quarvel-sim ended before printing its endpoints")
+            name, address = line.split()
+            self.ports[name] = int(address.rsplit(":", 1)[1])
+
+    def stop(self):
+        self.process.terminate()
+        self.process.wait(timeout=10)
+
+
+class PyVisaWithQuarvel(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.sim = Simulator()
+        # PyVISA cannot set Quarvel's portmapper attribute; the library reads
+        # the port from the environment when the resource manager opens.
+        os.environ["QUARVEL_PORTMAPPER_PORT"] = str(cls.sim.ports["portmapper"])
+        cls.rm = pyvisa.ResourceManager(LIBRARY)
+        cls.resources = {
+            "VXI-11": "TCPIP0::127.0.0.1::inst0::INSTR",
+            "SOCKET": "TCPIP0::127.0.0.1::%d::SOCKET" % cls.sim.ports["socket"],
+        }
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.rm.close()
+        cls.sim.stop()
+
+    def open(self, transport):
+        inst = self.rm.open_resource(self.resources[transport])
+        inst.read_termination = "\n"
+        inst.write_termination = "\n"
+        inst.timeout = 5000
+        return inst
+
+    def test_library_is_ours_and_finds_no_network_resources_yet(self):
+        self.assertEqual(self.rm.visalib.library_path.path, LIBRARY)
+        self.assertEqual(self.rm.list_resources(), ())
+        info = self.rm.resource_info("tcpip::127.0.0.1::5025::socket")
+        self.assertEqual(info.interface_type, constants.InterfaceType.tcpip)
+        self.assertEqual(info.resource_class, "SOCKET")
+        self.assertEqual(info.resource_name, "TCPIP0::127.0.0.1::5025::SOCKET")
+
+    def test_query_write_read_raw_and_terminations(self):
+        for transport in self.resources:
+            with self.subTest(transport=transport):
+                inst = self.open(transport)
+                self.assertEqual(inst.query("*IDN?"), IDN)
+                inst.write("*IDN?")
+                self.assertEqual(inst.read_raw(), (IDN + "\n").encode())
+                inst.write_termination = ""
+                inst.write("*IDN?\n")
+                inst.read_termination = ","
+                self.assertEqual(inst.read(), "ACME")
+                inst.read_termination = "\n"
+                self.assertEqual(inst.read(), "X1,1,1.0")
+                self.assertEqual(inst.timeout, 5000)
+                inst.close()
+
+    def test_four_megabyte_block(self):
+        expected = bytes(test_byte(i) for i in range(BLOCK_SIZE))
+        for transport in self.resources:
+            with self.subTest(transport=transport):
+                inst = self.open(transport)
+                inst.timeout = 30000
+                data = inst.query_binary_values(":TEST:BLOCK? %d" % BLOCK_SIZE, datatype="B",
+                                                container=bytes)
+                self.assertEqual(len(data), BLOCK_SIZE)
+                self.assertTrue(data == expected)
+                self.assertEqual(inst.query("*IDN?"), IDN)  # the stream stays in step
+                inst.close()
+
+    def test_timeout_clear_status_byte_and_close(self):
+        for transport in self.resources:
+            with self.subTest(transport=transport):
+                inst = self.open(transport)
+                inst.timeout = 300
+                with self.assertRaises(errors.VisaIOError) as raised:
+                    inst.read()  # nothing was asked
+                self.assertEqual(raised.exception.error_code, constants.StatusCode.error_timeout)
+                inst.timeout = 5000
+                if transport == "VXI-11":
+                    inst.write("*IDN?")
+                inst.clear()  # device clear: drops a waiting reply
+                self.assertIsInstance(inst.read_stb(), int)
+                self.assertEqual(inst.query("*IDN?"), IDN)
+                inst.close()
+                with self.assertRaises(errors.InvalidSession):
+                    inst.query("*IDN?")
+
+    def test_vxi11_status_byte_shows_a_waiting_reply(self):
+        inst = self.open("VXI-11")
+        self.assertEqual(inst.read_stb() & 0x10, 0)
+        inst.write("*IDN?")
+        self.assertEqual(inst.read_stb() & 0x10, 0x10)
+        inst.close()
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv[:1], verbosity=2)

@@ -1,0 +1,89 @@
+// libquarvel-visa.so as other programs see it: the symbols it exports, and a
+// C program that loads it with dlopen and drives quarvel-sim through it.
+
+#include "tests/support/sim_process.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <set>
+#include <sstream>
+#include <string>
+
+using quarvel::test::SimProcess;
+
+namespace {
+
+// Runs a shell command; its standard output, and its exit status in status.
+std::string RunShell(const std::string& command, int& status) {
+    std::string out;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        status = -1;
+        return out;
+    }
+    char chunk[4096];
+    std::size_t n = 0;
+    while ((n = fread(chunk, 1, sizeof chunk, pipe)) > 0)
+        out.append(chunk, n);
+    status = pclose(pipe);
+    return out;
+}
+
+// The standard VISA functions (VPP-4.3) this library may export.
+const std::set<std::string> kStandardNames = {
+    "viOpenDefaultRM", "viFindRsrc",    "viFindNext",       "viParseRsrc",        "viParseRsrcEx",
+    "viOpen",          "viClose",       "viGetAttribute",   "viSetAttribute",     "viStatusDesc",
+    "viTerminate",     "viLock",        "viUnlock",         "viEnableEvent",      "viDisableEvent",
+    "viDiscardEvents", "viWaitOnEvent", "viInstallHandler", "viUninstallHandler", "viRead",
+    "viReadAsync",     "viReadToFile",  "viWrite",          "viWriteAsync",       "viWriteFromFile",
+    "viAssertTrigger", "viReadSTB",     "viClear",          "viSetBuf",           "viFlush",
+    "viBufWrite",      "viBufRead",     "viPrintf",         "viVPrintf",          "viSPrintf",
+    "viVSPrintf",      "viScanf",       "viVScanf",         "viSScanf",           "viVSScanf",
+    "viQueryf",        "viVQueryf",     "viGpibControlREN", "viVxiCommandQuery",
+};
+
+} // namespace
+
+TEST(VisaSharedLibrary, ExportsTheStandardNamesAndNothingElse) {
+    int status = 0;
+    const std::string table =
+        RunShell(std::string("nm -D --defined-only ") + QUARVEL_VISA_LIBRARY, status);
+    ASSERT_EQ(status, 0) << "nm failed";
+    std::set<std::string> exported;
+    std::istringstream lines(table);
+    std::string line;
+    while (std::getline(lines, line)) {
+        const std::string name = line.substr(line.find_last_of(' ') + 1);
+        EXPECT_TRUE(kStandardNames.count(name)) << "exports a non-standard symbol: " << line;
+        exported.insert(name);
+    }
+    for (const char* needed :
+         {"viOpenDefaultRM", "viOpen",         "viClose",        "viRead",      "viWrite",
+          "viReadSTB",       "viClear",        "viFlush",        "viSetBuf",    "viBufRead",
+          "viBufWrite",      "viPrintf",       "viVPrintf",      "viSPrintf",   "viVSPrintf",
+          "viScanf",         "viVScanf",       "viSScanf",       "viVSScanf",   "viQueryf",
+          "viVQueryf",       "viGetAttribute", "viSetAttribute", "viParseRsrc", "viParseRsrcEx",
+          "viFindRsrc",      "viFindNext",     "viLock",         "viUnlock",    "viStatusDesc"})
+        EXPECT_TRUE(exported.count(needed)) << needed << " is not exported";
+
+    const std::string dynamic =
+        RunShell(std::string("readelf -d ") + QUARVEL_VISA_LIBRARY + " | grep SONAME", status);
+    EXPECT_NE(dynamic.find("[libquarvel-visa.so."), std::string::npos) << dynamic;
+}
+
+TEST(VisaSharedLibrary, CProgramDrivesTheSimulatorThroughDlsymNamesOnly) {
+    SimProcess sim({"--instrument", "generic", "--idn", "ACME,X1,1,1.0"});
+    ASSERT_TRUE(sim.Started()) << sim.Output();
+    for (const std::string& resource : {sim.Vxi11Resource(), sim.SocketResource()}) {
+        int status = 0;
+        const std::string out =
+            RunShell("QUARVEL_PORTMAPPER_PORT=" + std::to_string(sim.PortmapperPort()) + " " +
+                         QUARVEL_DLOPEN_CLIENT + " " + QUARVEL_VISA_LIBRARY + " " + resource,
+                     status);
+        EXPECT_EQ(status, 0) << out;
+        EXPECT_EQ(out, "read: ACME,X1,1,1.0\nqueryf: ACME,X1,1,1.0\nname: " + resource +
+                           "\ndesc: VI_ERROR_TMO: Timeout expired before operation completed.\n");
+    }
+}

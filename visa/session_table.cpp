@@ -1,0 +1,114 @@
+#include "visa/session_table.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace quarvel::visa {
+
+ViSession SessionTable::AddResourceManager(const SessionSettings& settings) {
+    std::lock_guard lock(m_mutex);
+    const ViSession id = NextId();
+    auto manager = std::make_shared<ResourceManager>();
+    manager->settings = settings;
+    m_managers[id] = std::move(manager);
+    return id;
+}
+
+std::shared_ptr<ResourceManager> SessionTable::FindManager(ViObject id) {
+    std::lock_guard lock(m_mutex);
+    const auto it = m_managers.find(id);
+    return it == m_managers.end() ? nullptr : it->second;
+}
+
+std::shared_ptr<Instrument> SessionTable::FindInstrument(ViObject id) {
+    std::lock_guard lock(m_mutex);
+    const auto it = m_instruments.find(id);
+    return it == m_instruments.end() ? nullptr : it->second;
+}
+
+std::shared_ptr<FindList> SessionTable::FindFindList(ViObject id) {
+    std::lock_guard lock(m_mutex);
+    const auto it = m_findLists.find(id);
+    return it == m_findLists.end() ? nullptr : it->second;
+}
+
+ViSession SessionTable::AddInstrument(ViSession rm, std::shared_ptr<Instrument> instrument) {
+    std::lock_guard lock(m_mutex);
+    const auto manager = m_managers.find(rm);
+    if (manager == m_managers.end())
+        return 0;
+    const ViSession id = NextId();
+    m_instruments[id] = std::move(instrument);
+    manager->second->instruments.push_back(id);
+    return id;
+}
+
+ViFindList SessionTable::AddFindList(ViSession rm, std::shared_ptr<FindList> list) {
+    std::lock_guard lock(m_mutex);
+    const auto manager = m_managers.find(rm);
+    if (manager == m_managers.end())
+        return 0;
+    const ViFindList id = NextId();
+    m_findLists[id] = std::move(list);
+    manager->second->findLists.push_back(id);
+    return id;
+}
+
+bool SessionTable::Remove(ViObject id) {
+    std::vector<std::shared_ptr<Instrument>> closing;
+    std::shared_ptr<ResourceManager> manager;
+    {
+        std::lock_guard lock(m_mutex);
+        if (const auto it = m_instruments.find(id); it != m_instruments.end()) {
+            closing.push_back(it->second);
+            if (const auto rm = m_managers.find(it->second->resourceManager);
+                rm != m_managers.end())
+                std::erase(rm->second->instruments, id);
+            m_instruments.erase(it);
+        } else if (m_findLists.erase(id) > 0) {
+            for (auto& [rmId, rm] : m_managers)
+                std::erase(rm->findLists, id);
+        } else if (const auto rm = m_managers.find(id); rm != m_managers.end()) {
+            manager = rm->second;
+            for (ViSession child : manager->instruments)
+                if (const auto c = m_instruments.find(child); c != m_instruments.end()) {
+                    closing.push_back(c->second);
+                    m_instruments.erase(c);
+                }
+            for (ViFindList list : manager->findLists)
+                m_findLists.erase(list);
+            m_managers.erase(rm);
+        } else {
+            return false;
+        }
+    }
+    for (auto& instrument : closing) {
+        std::lock_guard busy(instrument->mutex); // wait for a call under way
+    }
+    return true;
+}
+
+bool SessionTable::InUse(ViObject id) const {
+    return m_managers.count(id) || m_instruments.count(id) || m_findLists.count(id);
+}
+
+ViObject SessionTable::NextId() {
+    // Never 0 (VI_NULL); skips ids still in use after wrapping.
+    do {
+        m_next = m_next == 0x7FFFFFFF ? 1 : m_next + 1;
+    } while (InUse(m_next));
+    return m_next;
+}
+
+SessionTable& Table() {
+    static SessionTable table;
+    return table;
+}
+
+void CopyOut(const std::string& text, ViChar* out) {
+    const std::size_t n = std::min<std::size_t>(text.size(), VI_FIND_BUFLEN - 1);
+    std::memcpy(out, text.data(), n);
+    out[n] = '\0';
+}
+
+} // namespace quarvel::visa

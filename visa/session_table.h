@@ -1,0 +1,86 @@
+#pragma once
+
+// The VISA sessions of this process: resource managers, the instrument
+// sessions opened from them and the find lists of viFindRsrc, each under its
+// own ViObject number. The entry points (visa_*.cpp) look sessions up here.
+
+#include "visa/resource_name.h"
+#include "visa/session.h"
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace quarvel::visa {
+
+struct ResourceManager {
+    SessionSettings settings;
+    std::vector<ViSession> instruments;
+    std::vector<ViFindList> findLists;
+};
+
+struct Instrument {
+    Instrument(std::unique_ptr<ITransport> transport, const SessionSettings& settings, ViSession rm)
+        : session(std::move(transport), settings), resourceManager(rm) {}
+    // One call at a time per session.
+    std::mutex mutex;
+    Session session;
+    ViSession resourceManager;
+    ResourceName name;
+    ViUInt16 interfaceCode = 0;
+    bool sendEnd = true;                  // VI_ATTR_SEND_END_EN
+    ViUInt16 ioProtocol = VI_PROT_NORMAL; // VI_ATTR_IO_PROT
+    unsigned lockCount = 0;               // nested viLock calls
+};
+
+// The names viFindRsrc found; viFindNext hands them out one by one.
+struct FindList {
+    std::mutex mutex;
+    std::vector<std::string> names;
+    std::size_t next = 0;
+};
+
+class SessionTable {
+public:
+    ViSession AddResourceManager(const SessionSettings& settings);
+    std::shared_ptr<ResourceManager> FindManager(ViObject id);
+    std::shared_ptr<Instrument> FindInstrument(ViObject id);
+    std::shared_ptr<FindList> FindFindList(ViObject id);
+    // 0 when the resource manager has gone meanwhile.
+    ViSession AddInstrument(ViSession rm, std::shared_ptr<Instrument> instrument);
+    ViFindList AddFindList(ViSession rm, std::shared_ptr<FindList> list);
+    // Removes a session (a resource manager with all it opened). The objects
+    // are released after the lock is dropped: closing a VXI-11 link talks to
+    // the device.
+    bool Remove(ViObject id);
+
+private:
+    ViObject NextId();
+    bool InUse(ViObject id) const;
+
+    std::mutex m_mutex;
+    ViObject m_next = 0x100;
+    std::unordered_map<ViObject, std::shared_ptr<ResourceManager>> m_managers;
+    std::unordered_map<ViObject, std::shared_ptr<Instrument>> m_instruments;
+    std::unordered_map<ViObject, std::shared_ptr<FindList>> m_findLists;
+};
+
+SessionTable& Table();
+
+// Runs work(Instrument&) on an instrument session, one call at a time, with
+// the session's call clock started.
+template <typename Work> ViStatus WithInstrument(ViSession vi, Work&& work) {
+    const auto instrument = Table().FindInstrument(vi);
+    if (!instrument)
+        return VI_ERROR_INV_OBJECT;
+    std::lock_guard lock(instrument->mutex);
+    instrument->session.BeginCall();
+    return work(*instrument);
+}
+
+// Copies text into a caller's ViChar[256] (VI_FIND_BUFLEN), cut to fit.
+void CopyOut(const std::string& text, ViChar* out);
+
+} // namespace quarvel::visa
