@@ -34,35 +34,6 @@ int CountOf(const std::string& text, const std::string& piece) {
     return count;
 }
 
-TEST(CaptureConnect, ConnectOffersChannelsAndDisconnectCloses) {
-    SimBench bench({"--instrument", "infiniivision-x"});
-    ASSERT_TRUE(bench.sim.Started());
-    bench.window.form.imageDir = bench.dir.File("shots");
-    ASSERT_TRUE(bench.Connect());
-    EXPECT_EQ(bench.window.LastStatus(), "Instrument connected");
-    EXPECT_TRUE(bench.window.form.connected);
-    EXPECT_NE(bench.window.form.idnText.find("KEYSIGHT"), std::string::npos);
-    EXPECT_FALSE(bench.window.form.offeredChannels.empty());
-    EXPECT_EQ(bench.window.form.dirHistory.front(), bench.dir.File("shots"));
-    EXPECT_TRUE(bench.window.messages.empty());
-
-    bench.controller.ToggleConnection();
-    EXPECT_EQ(bench.window.LastStatus(), "Instrument disconnected");
-    EXPECT_FALSE(bench.window.form.connected);
-    EXPECT_FALSE(bench.controller.IsConnected());
-}
-
-TEST(CaptureConnect, FailedOpenSaysSo) {
-    SimBench bench({"--instrument", "infiniivision-x"});
-    bench.window.form.visaAddress = "TCPIP0::127.0.0.1::1::SOCKET";
-    EXPECT_FALSE(bench.Connect());
-    ASSERT_EQ(bench.window.messages.size(), 1u);
-    EXPECT_EQ(bench.window.messages[0].text, "Connect failed!");
-    EXPECT_EQ(bench.window.messages[0].icon, MessageIcon::Error);
-    EXPECT_EQ(bench.window.LastStatus(), "Connect failed");
-    EXPECT_FALSE(bench.window.form.connected);
-}
-
 TEST(CaptureConnect, UnknownInstrumentIsWarnedAboutAndNotKept) {
     SimBench bench({"--instrument", "generic"});
     ASSERT_TRUE(bench.sim.Started());
@@ -132,23 +103,6 @@ TEST(CaptureSequential, NumbersFilesLogsCommentsAndShowsThePicture) {
     EXPECT_EQ(FileNamesIn(bench.dir.Path()),
               (std::vector<std::string>{"Comments.txt", "Screenshot-0001.png",
                                         "Screenshot-0002.png", "Screenshot.png"}));
-}
-
-TEST(CaptureSequential, SequenceTextMakesARoundTripInEveryMode) {
-    SimBench bench({"--instrument", "infiniivision-x"});
-    ASSERT_TRUE(bench.Connect());
-    auto& form = bench.window.form;
-    form.saveModeIndex = 1;
-    form.sequenceText = "7";
-    bench.controller.CaptureNow();
-    EXPECT_EQ(form.sequenceText, "0007");
-    EXPECT_EQ(form.sequenceNumber, 7u);
-    form.sequenceText = "abc";
-    bench.controller.CaptureNow();
-    EXPECT_EQ(form.sequenceText, "0000");
-    form.sequenceText = "123456";
-    bench.controller.CaptureNow();
-    EXPECT_EQ(form.sequenceText, "123456");
 }
 
 TEST(CaptureSequential, FsvScreenIsRescaledForDisplayAndFiles) {

@@ -146,19 +146,13 @@ TEST(SimInstrument, BlockHeadersUseTheRequestedDigitCount) {
 }
 
 TEST(FamilyRegistry, EveryFamilyIsCreatedWithItsDefaultIdentification) {
-    const std::vector<std::string> expected = {"generic",   "infiniivision", "infiniivision-x",
-                                               "infiniium", "fsv",           "rigol",
-                                               "siglent",   "tektronix"};
-    std::vector<std::string> names;
     for (const FamilyInfo& f : Families()) {
-        names.emplace_back(f.name);
         auto sim = CreateInstrument(f.name, {});
         ASSERT_TRUE(sim) << f.name;
         EXPECT_EQ(sim->Execute("*IDN?").bytes, std::string(f.defaultIdn) + "\n");
         auto other = CreateInstrument(f.name, {"MAKER,MODEL,1,2", {}});
         EXPECT_EQ(other->Execute("*IDN?").bytes, "MAKER,MODEL,1,2\n");
     }
-    EXPECT_EQ(names, expected);
     EXPECT_FALSE(CreateInstrument("nonesuch", {}));
 }
 
