@@ -27,8 +27,6 @@ constexpr int kMinimumWidth = 960;
 constexpr int kMinimumHeight = 480;
 constexpr int kCountdownPeriodMs = 1000;
 
-enum Pane { NoPane = 0, FormPane = 1, PicturePane = 2 };
-
 // Menu prompts carry a short name after "\n"; the status line shows the
 // part before it.
 QString PromptText(const QString& prompt) {
@@ -249,36 +247,36 @@ void CMainFrame::SetFormActive(bool active) {
     UpdateCommandStates();
 }
 
-int CMainFrame::PaneOf(const QObject* object) const {
+CMainFrame::Pane CMainFrame::PaneOf(const QObject* object) const {
     if (m_form == nullptr || !object->isWidgetType())
-        return NoPane;
+        return Pane::None;
     // Walk the parent chain across windows, so that a drop-down's popup list
     // counts as part of the form.
     for (auto* widget = static_cast<const QWidget*>(object); widget != nullptr;
          widget = widget->parentWidget()) {
         if (widget == m_form)
-            return FormPane;
+            return Pane::Form;
         if (widget == m_pictureView)
-            return PicturePane;
+            return Pane::Picture;
         if (widget == this)
-            return NoPane;
+            return Pane::None;
     }
-    return NoPane;
+    return Pane::None;
 }
 
 bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
     switch (event->type()) {
     case QEvent::MouseButtonPress:
     case QEvent::FocusIn: {
-        const int pane = PaneOf(watched);
-        if (pane != NoPane)
-            SetFormActive(pane == FormPane);
+        const Pane pane = PaneOf(watched);
+        if (pane != Pane::None)
+            SetFormActive(pane == Pane::Form);
         break;
     }
     case QEvent::ShortcutOverride: {
         // A text box would keep Ctrl+C (and could keep Ctrl+S) for itself;
         // while there is a picture these keys belong to the frame's commands.
-        if (PaneOf(watched) == NoPane)
+        if (PaneOf(watched) == Pane::None)
             break;
         UpdateCommandStates();
         const auto* keyEvent = static_cast<QKeyEvent*>(event);

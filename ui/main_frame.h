@@ -69,8 +69,9 @@ private:
     void ConnectRequests();
     void SavePlacement();
     void SetFormActive(bool active);
-    // Which pane, if any, holds `widget`: 1 the form, 2 the picture pane.
-    int PaneOf(const QObject* widget) const;
+    enum class Pane { None, Form, Picture };
+    // Which pane, if any, holds `widget`.
+    Pane PaneOf(const QObject* widget) const;
     void ShowAbout();
 
     CSettingsStore m_store;
