@@ -151,13 +151,10 @@ TEST_F(UiFormTest, HistoriesComeFromTheStoreAndGoBackOnDestruction) {
     EXPECT_EQ(m_form->GetImageDir(), "/stored/dir");
 
     Connect("TCPIP0::older::INSTR", {});
-    m_form->AddDirToHistory("/new/dir");
     DestroyForm();
     EXPECT_EQ(m_settingsDir.ReadRaw("Instrument/VISAResource0").toString(), "TCPIP0::older::INSTR");
     EXPECT_EQ(m_settingsDir.ReadRaw("Instrument/VISAResource1").toString(),
               "TCPIP0::stored::INSTR");
-    EXPECT_EQ(m_settingsDir.ReadRaw("Files/RecentDir0").toString(), "/new/dir");
-    EXPECT_EQ(m_settingsDir.ReadRaw("Files/RecentDir1").toString(), "/stored/dir");
 }
 
 TEST_F(UiFormTest, EditableDropDownsShowTheFirstEntryThatBeginsWithTheValue) {
