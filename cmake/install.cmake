@@ -3,7 +3,9 @@
 # written outside the prefix: settings stay where QSettings puts them per user.
 #
 # Components: "applications" (the three programs, their manual pages, the
-# desktop entry, icons and AppStream metainfo).
+# desktop entry, icons and AppStream metainfo), "library" (libquarvel-visa.so.N
+# with its SONAME link) and "development" (the development link, the header
+# as include/quarvel/visa.h and the pkg-config file).
 include(GNUInstallDirs)
 
 set(QUARVEL_HOMEPAGE_URL "https://quarvel.example.org" CACHE STRING
@@ -17,6 +19,22 @@ string(TIMESTAMP QUARVEL_RELEASE_DATE_RFC2822 "%a, %d %b %Y %H:%M:%S +0000" UTC)
 
 install(TARGETS quarvel quarvel-cli quarvel-sim
     RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT applications)
+
+# The VISA library. Its header goes into include/quarvel/, and pkg-config
+# names that directory, so programs include it as <visa.h>, as they include
+# the header of any VISA library.
+install(TARGETS quarvel-visa
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library
+        NAMELINK_COMPONENT development)
+install(FILES visa/visa.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/quarvel COMPONENT development)
+# The pkg-config file finds the prefix from its own place, so it stays right
+# when the tree is installed with another --prefix than it was configured for.
+file(RELATIVE_PATH QUARVEL_PC_TO_PREFIX
+    ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig ${CMAKE_INSTALL_PREFIX})
+string(REGEX REPLACE "/$" "" QUARVEL_PC_TO_PREFIX "${QUARVEL_PC_TO_PREFIX}")
+configure_file(packaging/quarvel-visa.pc.in ${PROJECT_BINARY_DIR}/quarvel-visa.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/quarvel-visa.pc
+    DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
 
 # Manual pages: scdoc sources next to each program, built with the programs.
 find_program(QUARVEL_SCDOC scdoc REQUIRED)

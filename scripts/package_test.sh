@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# The Debian package on this machine: builds it (scripts/package.sh), checks
-# it with lintian (no errors), installs it with dpkg -i, runs the programs
-# from /usr/bin (a simulator screenshot through quarvel-cli), removes it with
-# dpkg -r and checks that nothing it installed is left behind.
+# The Debian packages on this machine: builds them (scripts/package.sh),
+# checks them with lintian (no errors), installs them with dpkg -i, runs the
+# programs from /usr/bin (a simulator screenshot through quarvel-cli), builds
+# a program against the installed VISA library through pkg-config and runs
+# it, removes the packages with dpkg -r and checks that nothing they
+# installed is left behind.
 #
 # It changes the system, so it is not part of ctest: run it as root on a
 # machine without Quarvel installed (CI runs it after the suite, .ci/run).
@@ -12,21 +14,32 @@ cd "$(dirname "$0")/.."
 source tests/packaging/lib.sh
 
 [ "$(id -u)" -eq 0 ] || fail "the package test installs a package: run it as root"
-# True while dpkg knows quarvel as installed, half-installed or with config files.
-quarvel_known() {
-    dpkg-query -W -f='${db:Status-Status}' quarvel 2>/dev/null | grep -qv '^not-installed$'
-}
-! quarvel_known || fail "a quarvel package is installed already; remove it first (dpkg -r quarvel)"
-
 mapfile -t debs < <(scripts/package.sh)
 [ "${#debs[@]}" -ge 1 ] || fail "scripts/package.sh built no package"
-require_tools lintian desktop-file-validate
+require_tools lintian desktop-file-validate pkg-config c++
+packages=()
+for deb in "${debs[@]}"; do
+    packages+=("$(dpkg-deb -f "$deb" Package)")
+done
+
+# The packages dpkg knows as installed, half-installed or with config files.
+known_packages() {
+    local package
+    for package in "${packages[@]}"; do
+        if dpkg-query -W -f='${db:Status-Status}' "$package" 2>/dev/null |
+            grep -qv '^not-installed$'; then
+            echo "$package"
+        fi
+    done
+}
+[ -z "$(known_packages)" ] ||
+    fail "already installed: $(known_packages | tr '\n' ' ')(remove them first with dpkg -r)"
 
 work="$(mktemp -d)"
 installed=0
 cleanup() {
     stop_sim
-    [ "$installed" -eq 0 ] || dpkg -r quarvel >/dev/null 2>&1 || true
+    [ "$installed" -eq 0 ] || dpkg -r "${packages[@]}" >/dev/null 2>&1 || true
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -60,9 +73,22 @@ desktop-file-validate /usr/share/applications/org.hollin.Quarvel.desktop ||
     fail "the installed desktop entry is not valid"
 check_screenshot /usr/bin "$work/run"
 
-dpkg -r quarvel || fail "dpkg -r failed"
+# The VISA library: known to the dynamic linker (the ldconfig trigger ran),
+# and a program built with the development package's pkg-config file and
+# header talks to the installed simulator through it.
+ldconfig -p | grep -q 'libquarvel-visa\.so\.[0-9]' || fail "ldconfig does not know libquarvel-visa"
+read -r -a flags <<<"$(pkg-config --cflags --libs quarvel-visa)" || fail "pkg-config quarvel-visa failed"
+c++ -std=c++17 -o "$work/idn_client" tests/packaging/visa_idn_client.cpp "${flags[@]}" ||
+    fail "a program does not build against the installed VISA library"
+idn="ACME,PACKAGED-1,7,0.1"
+start_sim /usr/bin/quarvel-sim "$work/sim.out" --idn "$idn"
+[ "$("$work/idn_client" "TCPIP0::127.0.0.1::$SIM_SOCKET_PORT::SOCKET")" = "$idn" ] ||
+    fail "the program linked with the installed VISA library did not read the identification"
+stop_sim
+
+dpkg -r "${packages[@]}" || fail "dpkg -r failed"
 installed=0
-! quarvel_known || fail "quarvel is still known to dpkg: $(dpkg-query -W -f='${Status}' quarvel)"
+[ -z "$(known_packages)" ] || fail "still known to dpkg after dpkg -r: $(known_packages | tr '\n' ' ')"
 while read -r path; do
     if [ -e "$path" ] && ! grep -qxF "$path" "$work/existing"; then
         echo "left behind: $path" >&2

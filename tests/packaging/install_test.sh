@@ -1,17 +1,28 @@
 #!/usr/bin/env bash
 # `cmake --install` of a built tree, into a prefix and into a DESTDIR: the
 # same files land in both, exactly the expected ones; the desktop entry, the
-# metainfo and the manual pages pass their validators; and the installed
-# quarvel-cli takes screenshots from the installed quarvel-sim.
+# metainfo and the manual pages pass their validators; the installed
+# quarvel-cli takes screenshots from the installed quarvel-sim; the installed
+# VISA library works loaded by path, and linked through its pkg-config file
+# and header by a program built here.
 #
-# Usage: install_test.sh BUILD_DIR APP_ID
+# Usage: install_test.sh BUILD_DIR APP_ID LIBDIR "REAL SONAME LINKER" DLOPEN_CLIENT CXX [CXXFLAGS]
+#   LIBDIR: the library directory relative to the prefix; then the file names
+#   of the VISA library; a program that dlopens a VISA library and asks
+#   *IDN? (dlopen_client LIBRARY RESOURCE); the C++ compiler and the flags the
+#   build's own code has (the sanitizers).
 set -euo pipefail
 build="$1"
 app_id="$2"
+libdir="$3"
+read -r lib_real lib_soname lib_linker <<<"$4"
+dlopen_client="$5"
+cxx="$6"
+read -r -a cxxflags <<<"${7:-}"
 here="$(cd "$(dirname "$0")" && pwd)"
 # shellcheck source=tests/packaging/lib.sh
 source "$here/lib.sh"
-require_tools cmake desktop-file-validate appstreamcli man od
+require_tools cmake desktop-file-validate appstreamcli man od pkg-config readelf "$cxx"
 
 work="$(mktemp -d)"
 trap 'stop_sim; rm -rf "$work"' EXIT
@@ -29,6 +40,8 @@ expected=(
     share/man/man1/quarvel.1.gz share/man/man1/quarvel-cli.1.gz share/man/man1/quarvel-sim.1.gz
     "share/applications/$app_id.desktop"
     "share/metainfo/$app_id.metainfo.xml"
+    "$libdir/$lib_real" "$libdir/$lib_soname" "$libdir/$lib_linker"
+    "$libdir/pkgconfig/quarvel-visa.pc" include/quarvel/visa.h
 )
 for size in "${icon_sizes[@]}"; do
     expected+=("share/icons/hicolor/${size}x${size}/apps/quarvel.png")
@@ -70,6 +83,33 @@ for page in "$prefix"/share/man/man1/*.1.gz; do
     grep -q '^NAME' "$work/page.txt" || fail "man -l $page: no NAME section"
 done
 
+# The library's links: SONAME name to the real file, development link to the
+# SONAME one; and the SONAME recorded in the library is that name.
+[ "$(readlink "$prefix/$libdir/$lib_soname")" = "$lib_real" ] || fail "$lib_soname link is wrong"
+[ "$(readlink "$prefix/$libdir/$lib_linker")" = "$lib_soname" ] || fail "$lib_linker link is wrong"
+readelf -d "$prefix/$libdir/$lib_real" | grep -q "SONAME.*\[$lib_soname\]" ||
+    fail "$lib_real does not carry the SONAME $lib_soname"
+
 # The installed programs work together.
 check_screenshot "$prefix/bin" "$work/run"
+
+# The installed library, loaded by path and linked by a program built against
+# the installed header through pkg-config, talks to the installed simulator.
+idn="ACME,INSTALLED-1,42,0.1"
+start_sim "$prefix/bin/quarvel-sim" "$work/sim-visa.out" --idn "$idn"
+resource="TCPIP0::127.0.0.1::$SIM_SOCKET_PORT::SOCKET"
+"$dlopen_client" "$prefix/$libdir/$lib_soname" "$resource" >"$work/dlopen.out" 2>&1 ||
+    fail "the installed library loaded by path failed: $(cat "$work/dlopen.out")"
+grep -q "^queryf: $idn" "$work/dlopen.out" || fail "no identification by dlopen: $(cat "$work/dlopen.out")"
+
+export PKG_CONFIG_PATH="$prefix/$libdir/pkgconfig"
+read -r -a flags <<<"$(pkg-config --cflags --libs quarvel-visa)" || fail "pkg-config quarvel-visa failed"
+"$cxx" -std=c++17 "${cxxflags[@]}" -o "$work/idn_client" "$here/visa_idn_client.cpp" "${flags[@]}" ||
+    fail "a program does not build against the installed header and library"
+readelf -d "$work/idn_client" | grep -q "NEEDED.*\[$lib_soname\]" ||
+    fail "the program built against the installed library does not need $lib_soname"
+LD_LIBRARY_PATH="$prefix/$libdir" "$work/idn_client" "$resource" >"$work/idn.out" 2>&1 ||
+    fail "the program linked with the installed library failed: $(cat "$work/idn.out")"
+[ "$(cat "$work/idn.out")" = "$idn" ] || fail "linked program read '$(cat "$work/idn.out")'"
+stop_sim
 echo "install test passed"
