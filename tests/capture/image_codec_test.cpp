@@ -81,24 +81,6 @@ TEST(ImageCodec, DecodesPngAndBmpAndFailsOnAnythingElse) {
     EXPECT_EQ(LoadFromMemory(nullptr, 0, image), CodecStatus::Fail);
 }
 
-TEST(ImageCodec, RescalesASourceRectangleOntoANewPicture) {
-    const QImage screen = Quadrants(1600, 1200);
-    QImage scratch = CreateBlank(800, 600, screen);
-    DrawScaled(screen, 0, 0, 1600, 1200, scratch);
-    QImage picture = CreateBlank(800, 600, scratch);
-    BlitAt(scratch, picture);
-    ASSERT_EQ(picture.size(), QSize(800, 600));
-    EXPECT_EQ(picture.pixel(100, 100), 0xFFFF0000u);
-    EXPECT_EQ(picture.pixel(100, 500), 0xFF00FF00u);
-    EXPECT_EQ(picture.pixel(700, 100), 0xFF0000FFu);
-    EXPECT_EQ(picture.pixel(700, 500), 0xFFFFFFFFu);
-    // A part of the source stretched over the whole target.
-    QImage corner = CreateBlank(100, 100, screen);
-    DrawScaled(screen, 800, 0, 800, 600, corner);
-    EXPECT_EQ(corner.pixel(50, 50), 0xFF0000FFu);
-    EXPECT_TRUE(CreateBlank(0, 10, screen).isNull());
-}
-
 TEST(ImageCodec, SavesByExtensionCaseInsensitively) {
     TempDir dir;
     const QImage original = Quadrants(64, 48);

@@ -1,10 +1,6 @@
 #include "capture/paths.h"
 
-#include "tests/support/temp_dir.h"
-
 #include <gtest/gtest.h>
-
-#include <sys/stat.h>
 
 namespace {
 
@@ -42,22 +38,6 @@ TEST(Paths, CombineRefusesPathsBeyondThePlatformLimits) {
     for (int i = 0; i < 20; ++i)
         deep += "/" + std::string(250, 'd');
     EXPECT_EQ(qpaths::Combine(deep, "shot.png"), "");
-}
-
-TEST(Paths, ComponentOperations) {
-    EXPECT_EQ(qpaths::RemoveFileSpec("/c.png"), "/");
-    EXPECT_EQ(qpaths::RemoveFileSpec("c.png"), "");
-    EXPECT_EQ(qpaths::FileNameOf("/a/b/c.png"), "c.png");
-}
-
-TEST(Paths, ExistsCountsFilesAndDirectories) {
-    quarvel::test::TempDir dir;
-    EXPECT_FALSE(qpaths::Exists(dir.File("f")));
-    ASSERT_TRUE(quarvel::test::WriteFileBytes(dir.File("f"), "x"));
-    EXPECT_TRUE(qpaths::Exists(dir.File("f")));
-    ASSERT_EQ(::mkdir(dir.File("d").c_str(), 0700), 0);
-    EXPECT_TRUE(qpaths::Exists(dir.File("d")));
-    EXPECT_FALSE(qpaths::Exists(""));
 }
 
 } // namespace
