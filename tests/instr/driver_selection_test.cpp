@@ -37,7 +37,6 @@ TEST(SplitIdn, FieldsAsInstrumentsSendThem) {
         // Leading commas and runs of commas are one separator.
         {",,,TEKTRONIX,,,TDS 3034B", "TEKTRONIX", "TDS 3034B"},
         {"ACME INSTRUMENTS", "ACME INSTRUMENTS", ""},
-        {"ACME INSTRUMENTS,,,", "ACME INSTRUMENTS", ""},
         {",,,", "", ""},
         {" ", " ", ""},
     };
@@ -75,21 +74,17 @@ TEST(DriverTable, ChoosesTheFamilyFromManufacturerAndModel) {
         {"AGILENT TECHNOLOGIES", "DSO-X 3034A", visionX},
         {"KEYSIGHT TECHNOLOGIES", "DSO-X 3034A", visionX},
         {"AGILENT TECHNOLOGIES", "MSO7104B", vision},
-        {"KEYSIGHT TECHNOLOGIES", "DSO5054A", vision},
         {"AGILENT TECHNOLOGIES", "DSO9254A", infiniium},
         {"KEYSIGHT TECHNOLOGIES", "DSOS254A", infiniium},
-        {"KEYSIGHT TECHNOLOGIES", "MSOV334A", infiniium},
         {"KEYSIGHT TECHNOLOGIES", "33522B", none},
         {"KEYSIGHT TECHNOLOGIES", "", none},
         // Manufacturer names compare exactly, case included.
         {"Agilent Technologies", "DSO-X 3034A", none},
-        {"Keysight Technologies", "MSO7104B", none},
         {"Rohde&Schwarz", "FSV-7", typeid(CInstrRSFSV)},
         {"ROHDE&SCHWARZ", "FSV-7", none},
         {"Rohde&Schwarz", "FSW-26", none},
         {"Siglent Technologies", "SDS1104X-E", typeid(CInstrSiglSDS)},
         {"SIGLENT TECHNOLOGIES", "SDS1104X-E", none},
-        {"Siglent Technologies", "SSA3021X", none},
         {"TEKTRONIX", "TDS 3034B", typeid(CInstrTekTDS)},
         {"TEKTRONIX", "MSO 4104", none},
         // DS1000Z/MSO1000Z end in Z; every DS2000 and DS6000 qualifies.
@@ -99,7 +94,6 @@ TEST(DriverTable, ChoosesTheFamilyFromManufacturerAndModel) {
         {"RIGOL TECHNOLOGIES", "DS2072A", typeid(CInstrRigolDS)},
         {"RIGOL TECHNOLOGIES", "DS6104", typeid(CInstrRigolDS)},
         {"RIGOL TECHNOLOGIES", "MSO2072A", none},
-        {"RIGOL TECHNOLOGIES", "DS4024", none},
         // A model with a leading space (comma-and-space replies) matches nothing.
         {"RIGOL TECHNOLOGIES", " DS1054Z", none},
         {"ACME", "DS1054Z", none},
