@@ -263,7 +263,7 @@ TEST_F(MainFrameTest, ACapturedPictureEnablesSaveAsAndCopyAndTheirKeysWorkFromAT
     EXPECT_EQ(saved.size(), m_frame->Controller().Picture().size());
 }
 
-TEST_F(MainFrameTest, PlacementAndPaneWidthSurviveARestart) {
+TEST_F(MainFrameTest, PlacementAndPaneWidthSurviveARestartAndAnUnreadableOneIsIgnored) {
     CreateFrame();
     m_frame->resize(1200, 700);
     Get<QSplitter>("paneSplitter")->setSizes({380, 800});
@@ -279,9 +279,8 @@ TEST_F(MainFrameTest, PlacementAndPaneWidthSurviveARestart) {
     QApplication::processEvents();
     EXPECT_EQ(m_frame->size(), QSize(1200, 700));
     EXPECT_EQ(m_frame->ControlForm().width(), formWidth);
-}
 
-TEST_F(MainFrameTest, AnUnreadablePlacementIsIgnored) {
+    m_frame.reset();
     m_settingsDir.WriteRaw("Window/WindowState", QByteArray("not a placement"));
     CreateFrame();
     EXPECT_GE(m_frame->width(), 960);
