@@ -539,6 +539,10 @@ ViStatus ReadBlock(Session& session, const Spec& spec, FormatArgs& args, bool& t
         if (!have)
             return VI_ERROR_INV_FMT; // message ended inside the header
         header.push_back(static_cast<char>(c));
+        // A byte that cannot continue the header stays unread, so a caller
+        // can read a reply that is no block (a bare file) in another way.
+        if (ParseBlockHeader(header, parsed) == BlockHeaderResult::Invalid)
+            return VI_ERROR_INV_FMT;
         session.Advance();
     }
 
@@ -569,6 +573,8 @@ ViStatus ReadBlock(Session& session, const Spec& spec, FormatArgs& args, bool& t
         if (parsed.dataLength > want) {
             truncated = true;
             session.SetPendingBlockBytes(parsed.dataLength - want);
+        } else if (!ended) {
+            session.EndOfReplyData();
         }
     }
     if (count)

@@ -64,8 +64,41 @@ ViStatus Session::WriteMessage(const std::uint8_t* data, std::size_t size, bool 
 }
 
 void Session::DropEndedReply() {
+    ConsumeTail();
     if (m_lastEnd != ReadEnd::None && m_pendingBlock == 0)
         m_pos = m_end = 0;
+}
+
+void Session::EndOfReplyData() {
+    if (m_transport->SignalsEnd() || m_pendingBlock > 0 || m_lastEnd == ReadEnd::End)
+        return;
+    m_tailMayFollow = true;
+    ConsumeTail();
+    if (m_pos == m_end)
+        m_lastEnd = ReadEnd::TermChar;
+}
+
+void Session::ConsumeTail() {
+    while (m_tailMayFollow && m_pos < m_end) {
+        const std::uint8_t c = m_read[m_pos];
+        if (c != '\0' && c != '\r' && c != '\n') {
+            m_tailMayFollow = false; // no (more) tail: this is the next reply
+            break;
+        }
+        ++m_pos;
+        if (c == '\n')
+            m_tailMayFollow = false;
+    }
+}
+
+ViStatus Session::SkipTail() {
+    while (m_tailMayFollow) {
+        if (m_pos < m_end)
+            ConsumeTail();
+        else if (const ViStatus s = Fill(); s != VI_SUCCESS)
+            return s;
+    }
+    return VI_SUCCESS;
 }
 
 ViStatus Session::TransportRead(std::uint8_t* data, std::size_t size, ReadMode mode,
@@ -83,6 +116,7 @@ ViStatus Session::Fill() {
     ReadResult result;
     const ViStatus s = TransportRead(m_read.data(), m_read.size(), ReadMode::Message, result);
     m_end = result.count;
+    ConsumeTail();
     return s;
 }
 
@@ -157,6 +191,8 @@ ViStatus Session::ReadMessage(std::uint8_t* data, std::size_t size, std::size_t&
     got = 0;
     if (size == 0)
         return VI_SUCCESS_MAX_CNT;
+    if (const ViStatus s = SkipTail(); s != VI_SUCCESS)
+        return s;
     // A new reply when the last one is complete and nothing of it is left.
     if (AtMessageEnd())
         m_lastEnd = ReadEnd::None;
@@ -221,7 +257,9 @@ ViStatus Session::FlushRead() {
             }
         }
         m_pendingBlock = 0;
+        EndOfReplyData();
     }
+    ConsumeTail();
     // A device that never ends its message is cut off after one timeout.
     const Deadline deadline = DeadlineAfter(m_settings.timeoutMs);
     m_pos = m_end = 0;
@@ -237,6 +275,7 @@ ViStatus Session::FlushRead() {
 }
 
 void Session::DiscardRead() {
+    ConsumeTail();
     m_pos = m_end = 0;
     m_pendingBlock = 0;
 }
@@ -245,6 +284,7 @@ ViStatus Session::Clear() {
     m_write.clear();
     m_pos = m_end = 0;
     m_pendingBlock = 0;
+    m_tailMayFollow = false;
     m_lastEnd = ReadEnd::End;
     return m_transport->Clear(m_settings);
 }

@@ -71,6 +71,15 @@ public:
     void DropTrailingSpaceOfEndedReply();
     // Bytes of a block that the caller had no room for; skipped by FlushRead.
     void SetPendingBlockBytes(std::uint64_t n) { m_pendingBlock = n; }
+    // The caller has taken all the data of the current reply by a length of
+    // its own (a definite-length block, a file that states its size). What
+    // follows is the reply's terminator, and firmware differs there: a line
+    // feed, NULs before it (00 00 0A), or nothing at all. With END the rest
+    // is read up to it as usual. Without END nothing says whether a
+    // terminator will come, so nothing waits for one: the reply counts as
+    // complete, and NULs, CRs and one line feed at the start of the next
+    // reply are dropped as this reply's tail.
+    void EndOfReplyData();
 
     // viRead: buffered bytes first, then transport reads to the end of the
     // message or the count. VI_SUCCESS when the message ended,
@@ -96,6 +105,12 @@ private:
     ViStatus TransportRead(std::uint8_t* data, std::size_t size, ReadMode mode, ReadResult& result);
     // A new command makes the rest of an earlier, complete reply stale.
     void DropEndedReply();
+    // Drops the tail of a reply whose data ended (see EndOfReplyData) from
+    // the front of the buffer; the first other byte, or the line feed, ends
+    // the tail.
+    void ConsumeTail();
+    // Reads until the tail of the last reply is over, when one may follow.
+    ViStatus SkipTail();
 
     std::unique_ptr<ITransport> m_transport;
     SessionSettings m_settings;
@@ -108,6 +123,8 @@ private:
     // message is under way.
     ReadEnd m_lastEnd = ReadEnd::End;
     std::uint64_t m_pendingBlock = 0;
+    // The last reply's data ended without END; its terminator may follow.
+    bool m_tailMayFollow = false;
     Deadline m_callDeadline = Deadline::max();
     // Transport reads of the current call: the first is always tried, so a
     // zero timeout still takes what has already arrived.

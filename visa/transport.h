@@ -78,6 +78,9 @@ public:
         return VI_SUCCESS;
     }
     virtual ViStatus Unlock(const SessionSettings& /*settings*/) { return VI_SUCCESS; }
+    // Whether the device marks the end of each message (VXI-11 END); a raw
+    // socket has only the line feed of text replies.
+    virtual bool SignalsEnd() const = 0;
 };
 
 // The parsed form of a resource string (see resource_name.h).

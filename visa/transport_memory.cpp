@@ -109,6 +109,7 @@ public:
         m_device->Clear();
         return VI_SUCCESS;
     }
+    bool SignalsEnd() const override { return m_device->SignalsEnd(); }
 
 private:
     std::shared_ptr<MemoryDevice> m_device;

@@ -40,6 +40,7 @@ public:
     std::vector<std::string> Messages() const;
     std::string Unfinished() const;
     std::size_t ClearCount() const;
+    bool SignalsEnd() const { return m_options.signalsEnd; }
 
     // Transport side.
     ViStatus Write(const std::uint8_t* data, std::size_t size, bool end);

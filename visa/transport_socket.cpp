@@ -69,6 +69,7 @@ public:
         m_connection->DiscardPending(16 * 1024 * 1024);
         return VI_SUCCESS;
     }
+    bool SignalsEnd() const override { return false; }
 
 private:
     std::unique_ptr<TcpConnection> m_connection;

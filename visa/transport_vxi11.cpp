@@ -368,6 +368,7 @@ public:
         }
     }
 
+    bool SignalsEnd() const override { return true; }
     ViStatus Clear(const SessionSettings& settings) override {
         rpc::Bytes results;
         if (const ViStatus s = GenericCall(rpc::VXI11_DEVICE_CLEAR, settings, results);

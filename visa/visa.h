@@ -217,3 +217,11 @@ QVI_EXPORT ViStatus viVQueryf(ViSession vi, ViConstString writeFmt, ViConstStrin
 // status ("VI_ERROR_TMO"), or "unknown status" for values this layer does not
 // know.
 const char* qviStatusName(ViStatus status);
+// Quarvel's own (not exported either): the caller has read all the data of
+// the current reply by a length of its own (a file without block header that
+// states its size), as "%#b" does for a block. Only the reply's terminator may
+// be left, and firmware differs there (a line feed, NULs before it, or
+// nothing). Over VXI-11 the rest is read with viFlush(VI_READ_BUF) as usual;
+// over a raw socket nothing waits for a terminator that may never come: NULs,
+// CRs and one line feed at the start of the next reply are dropped instead.
+ViStatus qviEndOfReplyData(ViSession vi);

@@ -233,6 +233,13 @@ ViStatus viFlush(ViSession vi, ViUInt16 mask) {
     });
 }
 
+ViStatus qviEndOfReplyData(ViSession vi) {
+    return WithInstrument(vi, [](Instrument& instrument) {
+        instrument.session.EndOfReplyData();
+        return VI_SUCCESS;
+    });
+}
+
 ViStatus viClear(ViSession vi) {
     return WithInstrument(vi, [](Instrument& instrument) { return instrument.session.Clear(); });
 }

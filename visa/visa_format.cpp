@@ -58,6 +58,7 @@ public:
         return VI_SUCCESS;
     }
     ViStatus Clear(const quarvel::visa::SessionSettings&) override { return VI_SUCCESS; }
+    bool SignalsEnd() const override { return true; }
 
 private:
     std::string m_input;
