@@ -6,6 +6,7 @@
 #include "instr/instr_rs_fsv.h"
 #include "instr/instr_sigl_sds.h"
 #include "instr/instr_tek_tds.h"
+#include "instr/quirk_table.h"
 
 #include <algorithm>
 #include <array>
@@ -36,14 +37,8 @@ bool EndsWithZ(std::string_view model) {
     return model.ends_with('Z');
 }
 
-// Both names the company has traded under appear in the replies of the
-// same instrument families, depending on the firmware date.
-constexpr std::array<std::string_view, 2> KEYSIGHT = {"AGILENT TECHNOLOGIES",
-                                                      "KEYSIGHT TECHNOLOGIES"};
-constexpr std::array<std::string_view, 1> ROHDE_SCHWARZ = {"Rohde&Schwarz"};
-constexpr std::array<std::string_view, 1> SIGLENT = {"Siglent Technologies"};
-constexpr std::array<std::string_view, 1> TEKTRONIX = {"TEKTRONIX"};
-constexpr std::array<std::string_view, 1> RIGOL = {"RIGOL TECHNOLOGIES"};
+using quarvel::instr::Family;
+using quarvel::instr::HabitsOf;
 
 bool IsInfiniiVision(std::string_view model) {
     return HasAnyPrefix(model, {"MSO7", "DSO7", "MSO6", "DSO6", "MSO5", "DSO5"});
@@ -65,8 +60,10 @@ bool IsTds(std::string_view model) {
     return model.starts_with("TDS");
 }
 // DS1000Z and MSO1000Z end in Z (the older DS1000E/D answer other commands);
-// every DS2000 and DS6000 model qualifies.
+// every DS2000 and DS6000 model qualifies. The series is told by the model's
+// first word: "DS1054Z Plus" is a DS1054Z with its options unlocked.
 bool IsRigolDs(std::string_view model) {
+    model = model.substr(0, model.find(' '));
     return (model.starts_with("DS1") && EndsWithZ(model)) ||
            (model.starts_with("MSO1") && EndsWithZ(model)) || model.starts_with("DS2") ||
            model.starts_with("DS6");
@@ -76,14 +73,18 @@ template <class Driver> std::unique_ptr<CInstrLL> Make() {
     return std::make_unique<Driver>();
 }
 
+// The manufacturer texts each family's firmware sends come from the quirk
+// table (both company names of Keysight, the older "SIGLENT").
 const DriverTableRow DRIVER_TABLE[] = {
-    {KEYSIGHT, IsInfiniiVision, Make<CInstrKeysInfiniiVision>, true},
-    {KEYSIGHT, IsInfiniiVisionX, Make<CInstrKeysInfiniiVisionX>, true},
-    {KEYSIGHT, IsInfiniium, Make<CInstrKeysInfiniium>, true},
-    {ROHDE_SCHWARZ, IsFsv, Make<CInstrRSFSV>, false},
-    {SIGLENT, IsSds, Make<CInstrSiglSDS>, false},
-    {TEKTRONIX, IsTds, Make<CInstrTekTDS>, false},
-    {RIGOL, IsRigolDs, Make<CInstrRigolDS>, true},
+    {HabitsOf(Family::KeysightInfiniiVision).makers, IsInfiniiVision, Make<CInstrKeysInfiniiVision>,
+     true},
+    {HabitsOf(Family::KeysightInfiniiVision).makers, IsInfiniiVisionX,
+     Make<CInstrKeysInfiniiVisionX>, true},
+    {HabitsOf(Family::KeysightInfiniium).makers, IsInfiniium, Make<CInstrKeysInfiniium>, true},
+    {HabitsOf(Family::RohdeSchwarzFsv).makers, IsFsv, Make<CInstrRSFSV>, false},
+    {HabitsOf(Family::SiglentSds).makers, IsSds, Make<CInstrSiglSDS>, false},
+    {HabitsOf(Family::TektronixTds).makers, IsTds, Make<CInstrTekTDS>, false},
+    {HabitsOf(Family::RigolDs).makers, IsRigolDs, Make<CInstrRigolDS>, true},
 };
 
 } // namespace

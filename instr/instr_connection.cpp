@@ -1,6 +1,7 @@
 #include "instr/instr_connection.h"
 
 #include "instr/driver_table.h"
+#include "instr/reply_header.h"
 
 namespace {
 
@@ -58,7 +59,9 @@ bool CInstrConnection::QueryIdn() {
     // is read and dropped, it means nothing to the program.
     if (viScanf(m_session, "%t", reply) != VI_SUCCESS)
         return false;
-    m_idn = WithoutTrailingWhiteSpace(reply);
+    // Older Siglent firmware puts its command header on this reply too
+    // ("*IDN SIGLENT,SDS2304X,..."); the identification is what follows it.
+    m_idn = quarvel::instr::SkipEchoedHeader(WithoutTrailingWhiteSpace(reply), "*IDN?");
     return true;
 }
 

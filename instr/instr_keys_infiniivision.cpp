@@ -3,7 +3,7 @@
 namespace {
 
 // Bit 3 of the Operation Status Condition register: acquisition running.
-constexpr ViInt32 OPERATION_RUN_BIT = 8;
+constexpr std::int32_t OPERATION_RUN_BIT = 8;
 
 } // namespace
 
@@ -19,10 +19,10 @@ CInstrKeysInfiniiVisionX::CInstrKeysInfiniiVisionX() {
 }
 
 bool CInstrKeysInfiniiVision::StopInstrument() {
-    ViInt32 condition = 0;
+    std::int32_t condition = 0;
     // Without the register the run state is unknown: leave the instrument
     // running and report that it need not be restarted.
-    if (viQueryf(m_session, ":OPEREGISTER:CONDITION?\n", "%d\n", &condition) != VI_SUCCESS)
+    if (!QueryInteger(":OPEREGISTER:CONDITION?", condition))
         return false;
     const bool wasRunning = (condition & OPERATION_RUN_BIT) != 0;
     StopBestEffort(":STOP");

@@ -1,6 +1,8 @@
 #include "instr/instr_ll.h"
 
+#include "instr/bmp_extent.h"
 #include "instr/png_extent.h"
+#include "instr/retrieval_io.h"
 
 #include <algorithm>
 #include <new>
@@ -61,22 +63,26 @@ bool CInstrLL::SendCommands(std::initializer_list<const char*> commands) const {
     return true;
 }
 
+namespace {
+
+// Replies read as a word or an integer are short; anything longer is no
+// such reply.
+constexpr std::size_t kStateReplyLimit = 255;
+
+} // namespace
+
 bool CInstrLL::QueryStateWord(const char* query, std::string& word) const {
-    if (SendCommand(query) != VI_SUCCESS)
-        return false;
-    // Without a width the VISA layer stores at most 256 bytes, terminator
-    // included: this buffer.
-    char buffer[256] = {};
-    if (viScanf(m_session, "%s", buffer) != VI_SUCCESS)
-        return false;
-    word = buffer;
-    return true;
+    return quarvel::wavedata::QueryWord(m_session, query, kStateReplyLimit, word);
+}
+
+bool CInstrLL::QueryInteger(const char* query, std::int32_t& value) const {
+    return quarvel::wavedata::QueryInt32(m_session, query, value);
 }
 
 void CInstrLL::StopBestEffort(const char* stopCommand) const {
     SendCommand(stopCommand);
-    ViInt32 complete = 0;
-    viQueryf(m_session, "*OPC?\n", "%d", &complete);
+    std::int32_t complete = 0;
+    QueryInteger("*OPC?", complete);
 }
 
 ViStatus CInstrLL::ReadRawImage() {
@@ -104,6 +110,21 @@ ViStatus CInstrLL::ReadRawImage() {
             m_imageBufferSize = static_cast<ViUInt32>(pngLength);
     }
     return status;
+}
+
+ViStatus CInstrLL::ReadRawBmpImage() {
+    using quarvel::instr::kBmpFileHeaderSize;
+    ViByte* image = m_imageBuffer.get();
+    if (!quarvel::wavedata::ReadExactly(m_session, image, kBmpFileHeaderSize))
+        return VI_ERROR_IO;
+    const std::uint32_t length = quarvel::instr::BmpFileLength(image, kBmpFileHeaderSize);
+    if (length == 0 || length > IMAGE_BUFFER_CAPACITY)
+        return VI_ERROR_INV_FMT;
+    if (!quarvel::wavedata::ReadExactly(m_session, image + kBmpFileHeaderSize,
+                                        length - kBmpFileHeaderSize))
+        return VI_ERROR_IO;
+    m_imageBufferSize = length;
+    return qviEndOfReplyData(m_session);
 }
 
 bool CInstrLL::TransferScreenImage(ByteBuffer& out, const ImageTransferSteps& steps) {
@@ -143,6 +164,12 @@ bool CInstrLL::TransferScreenImage(ByteBuffer& out, const ImageTransferSteps& st
         break;
     case ImageRead::Raw:
         status = ReadRawImage();
+        break;
+    case ImageRead::BlockOrRawBmp:
+        // The block read leaves a reply that does not start with '#' unread.
+        status = viScanf(m_session, "%#b \n", &m_imageBufferSize, m_imageBuffer.get());
+        if (status == VI_ERROR_INV_FMT)
+            status = ReadRawBmpImage();
         break;
     }
     if (status != VI_SUCCESS)

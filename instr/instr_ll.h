@@ -63,6 +63,9 @@ protected:
         Block,              // IEEE 488.2 definite-length block, "%#b\n"
         BlockAndWhiteSpace, // the same, then any white space after it, "%#b \n"
         Raw,                // viRead to the end of the message; a full buffer fails
+        // A block as BlockAndWhiteSpace, or the bare BMP file (a reply that
+        // starts with "BM"), read to the length its header gives.
+        BlockOrRawBmp,
     };
     // The family-specific steps of a screen-image transfer. A step returns
     // false when one of its commands failed.
@@ -84,6 +87,10 @@ protected:
     // the PNG file where the transport has no END; VI_SUCCESS only when the
     // image is complete within the buffer.
     ViStatus ReadRawImage();
+    // The bare-BMP variant: exactly the file length the BMP header gives
+    // (bounded by the image buffer); the reply's terminator, if any, is no
+    // part of the image.
+    ViStatus ReadRawBmpImage();
 
     // Sends `command` followed by a line feed (ending the message). The text
     // goes as an argument, never as the format, so '%' and '\\' pass unchanged.
@@ -91,8 +98,12 @@ protected:
     // Sends the commands in order; false at the first that fails.
     bool SendCommands(std::initializer_list<const char*> commands) const;
     // Sends `query` and reads one word of its reply (a run state, a trigger
-    // mode) into `word`; false when either step fails.
+    // mode) into `word`, after an echo of the query's header; false when
+    // either step fails.
     bool QueryStateWord(const char* query, std::string& word) const;
+    // Sends `query` and reads the integer of its reply ("+1", "*OPC 1");
+    // false when either step fails or the reply holds no integer.
+    bool QueryInteger(const char* query, std::int32_t& value) const;
     // Sends `stopCommand`, then "*OPC?", which only waits until the stop has
     // taken effect. Best effort: neither status is examined.
     void StopBestEffort(const char* stopCommand) const;

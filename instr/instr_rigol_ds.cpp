@@ -3,10 +3,8 @@
 bool CInstrRigolDS::StopInstrument() {
     if (SendCommand(":STOP") != VI_SUCCESS)
         return false;
-    ViInt32 complete = 0;
-    if (viQueryf(m_session, "*OPC?\n", "%d", &complete) != VI_SUCCESS)
-        return false;
-    return true;
+    std::int32_t complete = 0;
+    return QueryInteger("*OPC?", complete);
 }
 
 bool CInstrRigolDS::RunInstrument(bool run, bool single) {

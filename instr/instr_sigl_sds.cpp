@@ -1,6 +1,7 @@
 #include "instr/instr_sigl_sds.h"
 
 #include "instr/instr_text.h"
+#include "instr/quirk_table.h"
 
 CInstrSiglSDS::CInstrSiglSDS() : m_triggerMode("AUTO") {}
 
@@ -33,8 +34,11 @@ bool CInstrSiglSDS::GetScreenshot(ByteBuffer& out) {
     const ImageTransferSteps steps{
         .setUp = {},
         .query = [this] { return SendCommand("SCDP") == VI_SUCCESS; },
-        // The white space after the block is consumed with it.
-        .read = ImageRead::BlockAndWhiteSpace,
+        // The white space after the block is consumed with it; several
+        // models send the bare BMP file instead of a block.
+        .read = quarvel::instr::HabitsOf(quarvel::instr::Family::SiglentSds).rawBmpScreenImage
+                    ? ImageRead::BlockOrRawBmp
+                    : ImageRead::BlockAndWhiteSpace,
     };
     return TransferScreenImage(out, steps);
 }

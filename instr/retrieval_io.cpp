@@ -1,5 +1,6 @@
 #include "instr/retrieval_io.h"
 
+#include "instr/reply_header.h"
 #include "wavedata/waveform_preamble.h"
 
 #include <limits>
@@ -59,7 +60,8 @@ bool QueryLine(ViSession session, const std::string& command, std::size_t limit,
     if (text.size() > limit) {
         return false;
     }
-    reply = std::move(text);
+    // Instruments with reply headers on answer "<header> <value>".
+    reply = quarvel::instr::SkipEchoedHeader(text, command);
     return true;
 }
 

@@ -23,7 +23,8 @@ constexpr std::size_t MAX_COMMAND_LENGTH = 255;
 bool SendText(ViSession session, const std::string& command);
 
 // Sends `command`, then reads its reply to the end of the message. The
-// reply loses its trailing white space (the line end). False when the send
+// reply loses its trailing white space (the line end) and a leading echo of
+// the command's header ("TRMD AUTO" for "TRMD?"). False when the send
 // or the read fails, or the reply is longer than `limit` bytes (the rest
 // of such a reply is read and dropped).
 bool QueryLine(ViSession session, const std::string& command, std::size_t limit,

@@ -59,19 +59,25 @@ std::string CommandCall::Unquoted(std::size_t i) const {
 
 void CommandResult::Text(std::string text) {
     hasReply = true;
-    reply = Reply{Reply::Kind::Text, std::move(text), 0, true, {}};
+    reply = Reply{Reply::Kind::Text, std::move(text), 0, true, {}, {}, false};
 }
 
 void CommandResult::Block(std::string data, int digits, bool trailingLf,
                           std::string imageExtension) {
     hasReply = true;
-    reply =
-        Reply{Reply::Kind::Block, std::move(data), digits, trailingLf, std::move(imageExtension)};
+    reply = Reply{Reply::Kind::Block,
+                  std::move(data),
+                  digits,
+                  trailingLf,
+                  std::move(imageExtension),
+                  {},
+                  false};
 }
 
 void CommandResult::Raw(std::string data, std::string imageExtension) {
     hasReply = true;
-    reply = Reply{Reply::Kind::Raw, std::move(data), 0, false, std::move(imageExtension)};
+    reply =
+        Reply{Reply::Kind::Raw, std::move(data), 0, false, std::move(imageExtension), {}, false};
 }
 
 void CommandResult::Error(int code, std::string text) {
@@ -130,7 +136,7 @@ bool CommandTable::Add(std::string_view pattern, CommandHandler handler) {
 
 bool CommandTable::MatchNodes(const std::vector<Node>& nodes, std::size_t n,
                               const std::vector<std::string_view>& tokens, std::size_t t,
-                              std::vector<int>& suffixes) {
+                              std::vector<int>& suffixes, std::vector<const Node*>& path) {
     if (n == nodes.size())
         return t == tokens.size();
     const Node& node = nodes[n];
@@ -152,8 +158,10 @@ bool CommandTable::MatchNodes(const std::vector<Node>& nodes, std::size_t n,
             const std::size_t mark = suffixes.size();
             if (node.numericSuffix)
                 suffixes.push_back(suffix);
-            if (MatchNodes(nodes, n + 1, tokens, t + 1, suffixes))
+            path.push_back(&node);
+            if (MatchNodes(nodes, n + 1, tokens, t + 1, suffixes, path))
                 return true;
+            path.pop_back();
             suffixes.resize(mark);
         }
     }
@@ -161,15 +169,18 @@ bool CommandTable::MatchNodes(const std::vector<Node>& nodes, std::size_t n,
         const std::size_t mark = suffixes.size();
         if (node.numericSuffix)
             suffixes.push_back(1);
-        if (MatchNodes(nodes, n + 1, tokens, t, suffixes))
+        // Instruments echo the whole path, optional nodes included.
+        path.push_back(&node);
+        if (MatchNodes(nodes, n + 1, tokens, t, suffixes, path))
             return true;
+        path.pop_back();
         suffixes.resize(mark);
     }
     return false;
 }
 
-const CommandHandler* CommandTable::Find(std::string_view header,
-                                         std::vector<int>& suffixes) const {
+const CommandHandler* CommandTable::Find(std::string_view header, std::vector<int>& suffixes,
+                                         HeaderForms* forms) const {
     suffixes.clear();
     bool query = false;
     if (!header.empty() && header.back() == '?') {
@@ -181,11 +192,26 @@ const CommandHandler* CommandTable::Find(std::string_view header,
     std::vector<std::string_view> tokens;
     if (header.empty() || !SplitHeader(header, tokens))
         return nullptr;
+    std::vector<const Node*> path;
     for (const Command& command : m_commands) {
         if (command.query != query)
             continue;
-        if (MatchNodes(command.nodes, 0, tokens, 0, suffixes))
+        path.clear();
+        if (MatchNodes(command.nodes, 0, tokens, 0, suffixes, path)) {
+            if (forms != nullptr) {
+                *forms = {};
+                std::size_t suffix = 0;
+                for (const Node* node : path) {
+                    const std::string separator = forms->shortForm.empty() ? "" : ":";
+                    std::string number;
+                    if (node->numericSuffix && suffix < suffixes.size())
+                        number = std::to_string(suffixes[suffix++]);
+                    forms->shortForm += separator + node->shortForm + number;
+                    forms->longForm += separator + node->longForm + number;
+                }
+            }
             return &command.handler;
+        }
         suffixes.clear();
     }
     return nullptr;

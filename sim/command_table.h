@@ -34,6 +34,19 @@ struct Reply {
     bool trailingLf = true;
     // Extension ("png", "bmp") when data is an image file; such replies can be dumped.
     std::string imageExtension;
+    // Bytes sent right after the data (what some firmware puts after a block
+    // or file); not part of the data, so not part of a dumped image.
+    std::string trailer;
+    // Sent exactly as given on every transport: a raw socket adds no line
+    // feed after an unterminated reply.
+    bool exact = false;
+};
+
+// The header of the command a received header matched, in the notation
+// instruments echo: nodes joined by ':', numeric suffixes as received.
+struct HeaderForms {
+    std::string shortForm; // "ACQ:STATE", "TRMD", "*OPC"
+    std::string longForm;  // "ACQUIRE:STATE", "TRMD", "*OPC"
 };
 
 // A received command unit, split for the handler.
@@ -70,7 +83,8 @@ public:
 
     // Finds the handler for a header ("DISP:DATA?", "*idn?"); fills the
     // numeric suffixes. Null when no entry matches.
-    const CommandHandler* Find(std::string_view header, std::vector<int>& suffixes) const;
+    const CommandHandler* Find(std::string_view header, std::vector<int>& suffixes,
+                               HeaderForms* forms = nullptr) const;
 
     std::size_t Size() const { return m_commands.size(); }
 
@@ -89,7 +103,7 @@ private:
     static bool ParsePattern(std::string_view pattern, Command& command);
     static bool MatchNodes(const std::vector<Node>& nodes, std::size_t n,
                            const std::vector<std::string_view>& tokens, std::size_t t,
-                           std::vector<int>& suffixes);
+                           std::vector<int>& suffixes, std::vector<const Node*>& path);
 
     std::vector<Command> m_commands;
 };

@@ -17,12 +17,18 @@ std::unique_ptr<SimInstrument> CreateGeneric(const InstrumentSetup& setup) {
         std::size_t length = 0;
         const std::string& p = call.params.empty() ? std::string() : call.params[0];
         const auto [end, ec] = std::from_chars(p.data(), p.data() + p.size(), length);
-        if (call.params.size() != 1 || ec != std::errc() || end != p.data() + p.size() ||
-            length > kMaxTestBlock) {
+        const bool indefinite =
+            call.params.size() == 2 && MatchChoice(call.params[1], {"INDefinite"}) == 0;
+        if (call.params.empty() || call.params.size() > 2 ||
+            (call.params.size() == 2 && !indefinite) || ec != std::errc() ||
+            end != p.data() + p.size() || length > kMaxTestBlock) {
             r.Error(-222, "Data out of range");
             return;
         }
-        r.Block(TestBlockData(length), 0, true);
+        if (indefinite)
+            r.Text("#0" + TestBlockData(length)); // ends with the message
+        else
+            r.Block(TestBlockData(length), 0, true);
     });
     return instrument;
 }

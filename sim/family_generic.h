@@ -1,8 +1,9 @@
 #pragma once
 
 // The generic SCPI instrument: the common commands only, plus
-// ":TEST:BLOCK? <n>", which answers a definite-length block of n
-// deterministic bytes (TestBlockByte) for transfer tests and benchmarks.
+// ":TEST:BLOCK? <n>[,INDefinite]", which answers a definite-length block of n
+// deterministic bytes (TestBlockByte) for transfer tests and benchmarks, or
+// with INDEFINITE the same bytes as a "#0" block that ends with the message.
 
 #include "sim/family_support.h"
 #include "sim/sim_instrument.h"

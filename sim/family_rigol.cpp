@@ -20,7 +20,7 @@ const char* TriggerStatus(RunState run) {
 
 RigolSim::RigolSim(const InstrumentSetup& setup) : SimInstrument(setup.idn) {
     m_state.model = ModelOf(setup.idn);
-    m_state.extraBytes = setup.quirks.rigolExtraBytes;
+    m_state.blockTail = setup.quirks.rigolBlockTail;
     CommandTable& t = Commands();
     AddRunStopSingle(t, m_state.run);
     t.Add(":TRIGger:STATus?",
@@ -62,15 +62,15 @@ RigolSim::RigolSim(const InstrumentSetup& setup) : SimInstrument(setup.idn) {
                    : format == 1 ? EncodeBmp8Gray(picture)
                                  : EncodeBmp24(picture);
         });
-        if (m_state.extraBytes <= 0) {
-            r.Block(std::move(image), 9, true, format == 2 ? "png" : "bmp");
+        r.Block(std::move(image), 9, m_state.blockTail == 1, format == 2 ? "png" : "bmp");
+        if (m_state.blockTail == 1)
             return;
-        }
-        // Quirk: some firmware sends bytes after the block, before the LF.
-        std::string raw = BlockHeader(image.size(), 9) + image;
-        raw.append(static_cast<std::size_t>(m_state.extraBytes), '\0');
-        raw += '\n';
-        r.Raw(std::move(raw));
+        // Quirk: firmware versions differ in what follows the block: NULs
+        // before the line feed, or nothing at all (not even on a raw socket).
+        r.reply.exact = true;
+        if (m_state.blockTail > 1)
+            r.reply.trailer =
+                std::string(static_cast<std::size_t>(m_state.blockTail - 1), '\0') + "\n";
     });
 }
 

@@ -14,7 +14,7 @@ namespace quarvel::sim {
 struct RigolState {
     std::string model;
     RunState run = RunState::Run;
-    int extraBytes = 0; // quirk: bytes after the image block
+    int blockTail = 1; // quirk: bytes after the image block: 0, 1 (LF) or 3 (00 00 0A)
 };
 
 class RigolSim : public SimInstrument {

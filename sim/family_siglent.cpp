@@ -2,9 +2,22 @@
 
 namespace quarvel::sim {
 
+namespace {
+
+// COMM_HEADER LONG names of their own for these short headers.
+struct LongName {
+    const char* shortForm;
+    const char* longForm;
+};
+constexpr LongName kLongNames[] = {{"TRMD", "TRIG_MODE"}, {"CHDR", "COMM_HEADER"}};
+
+} // namespace
+
 SiglentSim::SiglentSim(const InstrumentSetup& setup) : SimInstrument(setup.idn) {
     m_state.model = ModelOf(setup.idn);
+    m_state.idnHeader = setup.quirks.siglentIdnHeader;
     m_state.rawScdp = setup.quirks.siglentRawScdp;
+    m_state.scdpTerminator = setup.quirks.siglentScdpTerminator;
     if (setup.quirks.siglentReplyHeaders)
         m_state.replyHeaders = "SHORT";
     CommandTable& t = Commands();
@@ -22,10 +35,7 @@ SiglentSim::SiglentSim(const InstrumentSetup& setup) : SimInstrument(setup.idn) 
         m_state.triggerMode = kModes[mode];
     };
     const auto queryMode = [this](const CommandCall&, CommandResult& r) {
-        const std::string prefix = m_state.replyHeaders == "LONG"    ? "TRIG_MODE "
-                                   : m_state.replyHeaders == "SHORT" ? "TRMD "
-                                                                     : "";
-        r.Text(prefix + m_state.triggerMode);
+        r.Text(m_state.triggerMode);
     };
     t.Add("TRMD", setMode);
     t.Add("TRIG_MODE", setMode);
@@ -45,13 +55,29 @@ SiglentSim::SiglentSim(const InstrumentSetup& setup) : SimInstrument(setup.idn) 
             scene.traces = 4;
             return EncodeBmp24(RenderScreen(scene));
         });
-        if (m_state.rawScdp)
-            r.Raw(image, "bmp");
-        else
+        if (!m_state.rawScdp) {
             r.Block(image, 9, true, "bmp");
+            return;
+        }
+        // The bare file, exactly so on every transport: a raw socket gets no
+        // line feed unless the firmware sends one.
+        r.Raw(image, "bmp");
+        r.reply.exact = true;
+        if (m_state.scdpTerminator)
+            r.reply.trailer = "\n";
     };
     t.Add("SCDP", screenDump);
     t.Add("SCDP?", screenDump);
+}
+
+std::string SiglentSim::ReplyHeader(const HeaderForms& forms) const {
+    if (m_state.replyHeaders == "OFF" || (forms.shortForm == "*IDN" && !m_state.idnHeader))
+        return {};
+    const bool longForm = m_state.replyHeaders == "LONG";
+    for (const LongName& name : kLongNames)
+        if (forms.shortForm == name.shortForm || forms.shortForm == name.longForm)
+            return longForm ? name.longForm : name.shortForm;
+    return longForm ? forms.longForm : forms.shortForm;
 }
 
 std::unique_ptr<SimInstrument> CreateSiglent(const InstrumentSetup& setup) {

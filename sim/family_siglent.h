@@ -16,7 +16,9 @@ struct SiglentState {
     std::string triggerMode = "AUTO"; // AUTO, NORM, SINGLE or STOP
     // Command headers on replies (CHDR): OFF, SHORT or LONG.
     std::string replyHeaders = "OFF";
-    bool rawScdp = false; // quirk: SCDP sends the BMP without a block header
+    bool idnHeader = false;      // quirk: older firmware: *IDN? follows CHDR too
+    bool rawScdp = false;        // quirk: SCDP sends the BMP without a block header
+    bool scdpTerminator = false; // quirk: a line feed after that file
 };
 
 class SiglentSim : public SimInstrument {
@@ -29,6 +31,7 @@ public:
 
 protected:
     void ResetFamilyState() override { m_state.triggerMode = "AUTO"; }
+    std::string ReplyHeader(const HeaderForms& forms) const override;
 
 private:
     SiglentState m_state;

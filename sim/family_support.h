@@ -17,9 +17,12 @@ enum class RunState { Run, Stop, Single };
 
 // Options that make a family behave like particular real units.
 struct QuirkOptions {
-    bool siglentReplyHeaders = false; // "TRMD AUTO" instead of "AUTO"
-    bool siglentRawScdp = false;      // SCDP answers the bare BMP file
-    int rigolExtraBytes = 0;          // bytes sent after the :DISP:DATA? block
+    bool siglentReplyHeaders = false;   // COMM_HEADER SHORT: "TRMD AUTO", "*OPC 1"
+    bool siglentIdnHeader = false;      // older firmware: "*IDN SIGLENT,..." too
+    bool siglentRawScdp = false;        // SCDP answers the bare BMP file
+    bool siglentScdpTerminator = false; // a line feed after that file
+    int rigolBlockTail = 1;             // bytes after the :DISP:DATA? block: 0, 1 (LF), 3
+    bool tektronixHeaders = false;      // HEADer ON: ":ACQUIRE:STATE 1"
 };
 
 // What a family factory is given.

@@ -6,7 +6,10 @@ namespace quarvel::sim {
 
 TektronixSim::TektronixSim(const InstrumentSetup& setup) : SimInstrument(setup.idn) {
     m_state.model = ModelOf(setup.idn);
+    m_state.headers = setup.quirks.tektronixHeaders;
     CommandTable& t = Commands();
+    AddBoolSetting(t, "HEADer", m_state.headers);
+    t.Add("ACQuire:STATE?", [](const CommandCall&, CommandResult& r) { r.Text("1"); });
     AddChoiceSetting(t, "HARDCopy:FORMat", {"PNG", "BMP", "BMPColor", "TIFf"}, m_state.format);
     AddChoiceSetting(t, "HARDCopy:LAYout", {"PORTRait", "LANDscape"}, m_state.layout);
     AddChoiceSetting(t, "HARDCopy:PORT", {"ETHERnet", "GPIB", "RS232", "USB", "FILE"},
@@ -53,8 +56,17 @@ TektronixSim::TektronixSim(const InstrumentSetup& setup) : SimInstrument(setup.i
 
 void TektronixSim::ResetFamilyState() {
     const std::string model = m_state.model;
+    const bool headers = m_state.headers; // *RST leaves the header setting
     m_state = TektronixState();
     m_state.model = model;
+    m_state.headers = headers;
+}
+
+std::string TektronixSim::ReplyHeader(const HeaderForms& forms) const {
+    // Common-command replies (*IDN?, *OPC?) carry no header.
+    if (!m_state.headers || forms.longForm.starts_with('*'))
+        return {};
+    return ":" + forms.longForm;
 }
 
 std::unique_ptr<SimInstrument> CreateTektronix(const InstrumentSetup& setup) {

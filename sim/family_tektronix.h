@@ -20,6 +20,8 @@ struct TektronixState {
     std::string port = "GPIB";
     std::string palette = "NORMAL";
     bool inkSaver = true;
+    // HEADer ON: replies are valid set commands (":ACQUIRE:STATE 1").
+    bool headers = false;
 };
 
 class TektronixSim : public SimInstrument {
@@ -32,6 +34,7 @@ public:
 
 protected:
     void ResetFamilyState() override;
+    std::string ReplyHeader(const HeaderForms& forms) const override;
 
 private:
     TektronixState m_state;

@@ -1,5 +1,6 @@
 // quarvel-sim: a simulated test and measurement instrument on loopback.
 
+#include "quarvel/version.h"
 #include "sim/screen_image.h"
 #include "sim/simulator.h"
 
@@ -20,6 +21,10 @@ int main(int argc, char** argv) {
     }
     if (options.help) {
         std::fputs(SimUsage().c_str(), stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("quarvel-sim %s\n", quarvel::kVersion);
         return 0;
     }
 

@@ -106,6 +106,7 @@ void SimInstrument::AppendReply(ResponseMessage& response, const Reply& reply) {
     case Reply::Kind::Text:
     case Reply::Kind::Raw:
         response.bytes += reply.data;
+        response.bytes += reply.trailer;
         break;
     case Reply::Kind::Block: {
         const std::string header = BlockHeader(reply.data.size(), reply.blockDigits);
@@ -117,6 +118,7 @@ void SimInstrument::AppendReply(ResponseMessage& response, const Reply& reply) {
         }
         response.bytes += header;
         response.bytes += reply.data;
+        response.bytes += reply.trailer;
         break;
     }
     }
@@ -126,21 +128,23 @@ ResponseMessage SimInstrument::Execute(std::string_view programMessage) {
     std::lock_guard lock(m_mutex);
     ResponseMessage response;
     bool terminate = false;
+    bool exact = false;
     std::string previousPath;
     std::vector<int> suffixes;
     for (const ProgramUnit& unit : SplitProgramMessage(programMessage)) {
         const CommandHandler* handler = nullptr;
         std::string matchedHeader = unit.header;
+        HeaderForms forms;
         // After ';' a header without a leading ':' continues the previous
         // command's path ("HCOP:DEV:LANG PNG;COL ON"); fall back to the root.
         if (!previousPath.empty() && unit.header.front() != ':' && unit.header.front() != '*') {
             const std::string relative = previousPath + ":" + unit.header;
-            handler = m_commands.Find(relative, suffixes);
+            handler = m_commands.Find(relative, suffixes, &forms);
             if (handler != nullptr)
                 matchedHeader = relative;
         }
         if (handler == nullptr)
-            handler = m_commands.Find(unit.header, suffixes);
+            handler = m_commands.Find(unit.header, suffixes, &forms);
         if (handler == nullptr) {
             QueueErrorUnlocked(-113, "Undefined header");
             continue;
@@ -158,17 +162,23 @@ ResponseMessage SimInstrument::Execute(std::string_view programMessage) {
             QueueErrorUnlocked(result.errorCode, result.errorText);
         if (!result.hasReply)
             continue;
+        if (result.reply.kind == Reply::Kind::Text) {
+            const std::string echo = ReplyHeader(forms);
+            if (!echo.empty())
+                result.reply.data = echo + " " + result.reply.data;
+        }
         if (!m_filterFaults || m_faultFilter.Find(unit.header, suffixes) != nullptr)
             response.faultTarget = true;
         DumpImage(result.reply);
         AppendReply(response, result.reply);
         terminate = result.reply.kind == Reply::Kind::Text ||
                     (result.reply.kind == Reply::Kind::Block && result.reply.trailingLf);
+        exact = result.reply.exact;
     }
     if (terminate)
         response.bytes += '\n';
     else
-        response.unterminated = !response.bytes.empty();
+        response.unterminated = !response.bytes.empty() && !exact;
     return response;
 }
 

@@ -66,6 +66,10 @@ public:
 protected:
     // *RST: families reset their own state (called under the lock).
     virtual void ResetFamilyState() {}
+    // The header a text reply to the query `forms` names starts with, as the
+    // instrument's header setting makes it echo ("TRMD", ":ACQUIRE:STATE");
+    // empty (the default) for none. Called under the lock.
+    virtual std::string ReplyHeader(const HeaderForms& /*forms*/) const { return {}; }
 
 private:
     struct Error {

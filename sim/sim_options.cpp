@@ -103,16 +103,26 @@ const std::vector<Option>& OptionTable() {
              return !v.empty();
          }},
         {"--siglent-reply-headers", "",
-         "quirk: Siglent replies carry the command header (TRMD AUTO)",
+         "quirk: Siglent replies carry their command header (TRMD AUTO, *OPC 1)",
          [](SimOptions& o, const std::string&) { return o.quirks.siglentReplyHeaders = true; }},
+        {"--siglent-idn-header", "",
+         "quirk: older Siglent firmware puts the header on *IDN? too (*IDN SIGLENT,...)",
+         [](SimOptions& o, const std::string&) { return o.quirks.siglentIdnHeader = true; }},
         {"--siglent-raw-scdp", "", "quirk: Siglent SCDP sends the BMP without a block header",
          [](SimOptions& o, const std::string&) { return o.quirks.siglentRawScdp = true; }},
-        {"--rigol-extra-bytes", "N", "quirk: Rigol sends N extra bytes after the image block",
+        {"--siglent-scdp-terminator", "", "quirk: a line feed follows that bare BMP file",
+         [](SimOptions& o, const std::string&) { return o.quirks.siglentScdpTerminator = true; }},
+        {"--rigol-block-tail", "0|1|3",
+         "quirk: bytes after the Rigol image block: none, 0A (default) or 00 00 0A",
          [](SimOptions& o, const std::string& v) {
-             return ParseNumber(v, 0, 1 << 20, o.quirks.rigolExtraBytes);
+             return ParseNumber(v, 0, 3, o.quirks.rigolBlockTail) && o.quirks.rigolBlockTail != 2;
          }},
+        {"--tektronix-headers", "", "quirk: Tektronix HEADer ON, replies as set commands",
+         [](SimOptions& o, const std::string&) { return o.quirks.tektronixHeaders = true; }},
         {"--help", "", "show this help",
          [](SimOptions& o, const std::string&) { return o.help = true; }},
+        {"--version", "", "show the version",
+         [](SimOptions& o, const std::string&) { return o.version = true; }},
     };
     return options;
 }

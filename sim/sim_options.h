@@ -24,6 +24,7 @@ struct SimOptions {
     FaultOptions faults;
     QuirkOptions quirks;
     bool help = false;
+    bool version = false;
 };
 
 // Parses the arguments (without the program name). False with a message on

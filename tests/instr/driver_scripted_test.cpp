@@ -65,12 +65,18 @@ TEST(ScriptedSiglent, TriggerModeIsKeptAsTheInstrumentSentIt) {
     EXPECT_TRUE(driver.RunInstrument(true, false));
     EXPECT_EQ(s.TakeSent(), Lines{"TRMD norm\n"});
 
-    // A reply with the command header (a setting of some firmware) is not a
-    // running mode: the saved mode stays.
-    s.Device().QueueReply("TRMD AUTO\n");
-    s.Device().QueueReply("1\n");
+    // With command headers on (COMM_HEADER SHORT or LONG) the mode follows
+    // the header; a stopped or single mode leaves the saved one.
+    s.Device().QueueReply("TRIG_MODE SINGLE\n");
+    s.Device().QueueReply("*OPC 1\n");
     EXPECT_FALSE(driver.StopInstrument());
     EXPECT_EQ(driver.GetTriggerMode(), "norm");
+    s.Device().QueueReply("TRMD AUTO\n");
+    s.Device().QueueReply("*OPC 1\n");
+    EXPECT_TRUE(driver.StopInstrument());
+    s.TakeSent();
+    EXPECT_TRUE(driver.RunInstrument(true, false));
+    EXPECT_EQ(s.TakeSent(), Lines{"TRMD AUTO\n"});
 }
 
 TEST(ScriptedTektronix, RawPngSplitAtLineFeedsIsReadToItsEndOrFailsWhenCut) {

@@ -104,6 +104,40 @@ TEST(DriverTable, ChoosesTheFamilyFromManufacturerAndModel) {
     }
 }
 
+// Replies real instruments send (programming manuals, published transcripts
+// and bug reports of other instrument tools) pin today's rules to them.
+TEST(DriverTable, RealIdentificationsSelectTheirFamily) {
+    const std::pair<const char*, std::type_index> cases[] = {
+        {"AGILENT TECHNOLOGIES,MSO7104A,MY45000123,06.16.0001", typeid(CInstrKeysInfiniiVision)},
+        {"AGILENT TECHNOLOGIES,DSO-X 2002A,MY57235663,02.42.2017032900",
+         typeid(CInstrKeysInfiniiVisionX)},
+        {"KEYSIGHT TECHNOLOGIES,DSO-X 3034T,MY58490123,07.20.2017102614",
+         typeid(CInstrKeysInfiniiVisionX)},
+        {"KEYSIGHT TECHNOLOGIES,DSO9104A,MY53130118,06.00.00901", typeid(CInstrKeysInfiniium)},
+        {"TEKTRONIX,TDS 3034B,0,CF:91.1CT FV:v3.41 TDS3FFT:v1.00 TDS3TRG:v1.00",
+         typeid(CInstrTekTDS)},
+        {"TEKTRONIX,TDS 2024C,C042765,CF:91.1CT FV:v24.26", typeid(CInstrTekTDS)},
+        {"Rohde&Schwarz,FSV-7,1307.9002K07/102597,2.30 SP1", typeid(CInstrRSFSV)},
+        {"Siglent Technologies,SDS1202X-E,SDS1ECDQ2R5789,7.1.1.3.23", typeid(CInstrSiglSDS)},
+        {"Siglent Technologies,SDS1104X-E,SDSMMFCD4R7397,8.1.6.1.35R2", typeid(CInstrSiglSDS)},
+        {"Siglent Technologies,SDS2504X Plus,SDS2PEED5R1234,5.3.1.3.9R10", typeid(CInstrSiglSDS)},
+        {"Siglent Technologies,SDS824X HD,SDS08A0X801234,3.8.12.1.1.3.8", typeid(CInstrSiglSDS)},
+        // Older firmware names the maker in capitals (after its "*IDN " header,
+        // which the connection drops).
+        {"SIGLENT,SDS2304X,SDS2XJBD1R2754,1.2.2.2 R19", typeid(CInstrSiglSDS)},
+        {"RIGOL TECHNOLOGIES,DS1074Z,DS1ZA164912345,00.04.04.SP4", typeid(CInstrRigolDS)},
+        // The series is told by the model's first word: a "Plus" after it is
+        // the same DS1000Z instrument with its options unlocked.
+        {"RIGOL TECHNOLOGIES,DS1054Z Plus,DS1ZC204807123,00.04.05.SP2", typeid(CInstrRigolDS)},
+        {"RIGOL TECHNOLOGIES,DS1102E Plus,DS1EB1234,00.02.06", typeid(void)},
+    };
+    for (const auto& [idn, expected] : cases) {
+        SCOPED_TRACE(idn);
+        const IdnFields fields = SplitIdn(idn);
+        EXPECT_EQ(SelectedClass(fields.manufacturer.c_str(), fields.model.c_str()), expected);
+    }
+}
+
 // ---- Through a session to the simulated generic instrument ---------------
 
 struct IdentifyCase {

@@ -141,12 +141,18 @@ TEST_F(Families, RigolBmpBlockIsExactlyTheSizeOfAn800By480TrueColourFile) {
     const QImage image = Decode(bmp, "BMP");
     EXPECT_EQ(image.size(), QSize(800, 480));
 
-    // Quirk: bytes after the block, before the LF.
-    auto quirky = Make("rigol", {false, false, 5});
-    const std::string extra = quirky->Execute(":DISP:DATA?").bytes;
-    ASSERT_EQ(extra.size(), reply.size() + 5);
-    EXPECT_TRUE(extra.substr(0, 11 + 1152054) == reply.substr(0, 11 + 1152054));
-    EXPECT_EQ(extra.substr(11 + 1152054), std::string(5, '\0') + "\n");
+    // Quirk: what follows the block differs between firmware versions; the
+    // bytes are sent exactly so (no line feed added on a raw socket).
+    for (const auto& [tail, bytes] :
+         {std::pair{0, std::string()}, std::pair{3, std::string("\0\0\n", 3)}}) {
+        QuirkOptions quirks;
+        quirks.rigolBlockTail = tail;
+        const ResponseMessage message = Make("rigol", quirks)->Execute(":DISP:DATA?");
+        ASSERT_EQ(message.bytes.size(), 11 + 1152054 + bytes.size()) << tail;
+        EXPECT_TRUE(message.bytes.substr(0, 11 + 1152054) == reply.substr(0, 11 + 1152054));
+        EXPECT_EQ(message.bytes.substr(11 + 1152054), bytes);
+        EXPECT_FALSE(message.unterminated) << "sent as it is, also on a raw socket";
+    }
 }
 
 TEST_F(Families, SiglentTriggerModeAndScreenDump) {
@@ -164,13 +170,40 @@ TEST_F(Families, SiglentTriggerModeAndScreenDump) {
     const std::string bmp = BlockData(sim->Execute("SCDP").bytes, 0);
     EXPECT_EQ(Decode(bmp, "BMP").size(), QSize(800, 480));
 
-    auto quirky = Make("siglent", {true, true, 0});
+    QuirkOptions quirks;
+    quirks.siglentReplyHeaders = true;
+    quirks.siglentRawScdp = true;
+    auto quirky = Make("siglent", quirks);
     EXPECT_EQ(quirky->Execute("TRMD?").bytes, "TRMD AUTO\n");
+    EXPECT_EQ(quirky->Execute("*OPC?").bytes, "*OPC 1\n");
+    EXPECT_EQ(quirky->Execute("*IDN?").bytes.find("*IDN"), std::string::npos)
+        << "only older firmware puts the header on the identification";
+    quirky->Execute("CHDR LONG");
+    EXPECT_EQ(quirky->Execute("trmd?").bytes, "TRIG_MODE AUTO\n");
+    EXPECT_EQ(quirky->Execute("CHDR?").bytes, "COMM_HEADER LONG\n");
     quirky->Execute("CHDR OFF");
     EXPECT_EQ(quirky->Execute("TRMD?").bytes, "AUTO\n");
-    const std::string raw = quirky->Execute("SCDP").bytes;
-    EXPECT_EQ(raw.substr(0, 2), "BM");
-    EXPECT_TRUE(raw == bmp) << "the raw quirk sends the same file without the header";
+    const ResponseMessage raw = quirky->Execute("SCDP");
+    EXPECT_TRUE(raw.bytes == bmp) << "the raw quirk sends the same file without the header";
+    EXPECT_FALSE(raw.unterminated) << "and nothing after it, also on a raw socket";
+
+    quirks.siglentIdnHeader = true;
+    quirks.siglentScdpTerminator = true;
+    auto older = Make("siglent", quirks);
+    EXPECT_EQ(older->Execute("*IDN?").bytes.substr(0, 5), "*IDN ");
+    EXPECT_TRUE(older->Execute("SCDP").bytes == bmp + "\n");
+}
+
+TEST_F(Families, TektronixHeadersMakeRepliesSetCommands) {
+    QuirkOptions quirks;
+    quirks.tektronixHeaders = true;
+    auto sim = Make("tektronix", quirks);
+    EXPECT_EQ(sim->Execute("acq:state?").bytes, ":ACQUIRE:STATE 1\n");
+    EXPECT_EQ(sim->Execute("HARDCOPY:FORMAT?").bytes, ":HARDCOPY:FORMAT BMP\n");
+    EXPECT_EQ(sim->Execute("*OPC?").bytes, "1\n") << "common commands carry no header";
+    sim->Execute("*RST");
+    sim->Execute("HEADER OFF");
+    EXPECT_EQ(sim->Execute("ACQUIRE:STATE?").bytes, "1\n");
 }
 
 TEST_F(Families, TektronixHardcopyIsTheRawFileWithoutHeaderOrTerminator) {

@@ -38,7 +38,8 @@ TEST(SimOptions, EveryOptionIsTaken) {
                             "--portmapper-port none --transcript t.txt --dump-images d "
                             "--delay-ms 5 --block-cut 0 --block-overclaim 9 --garbage "
                             "--drop-mid-reply --tiny-pieces 3 --max-recv-size 64 --fault-on *IDN? "
-                            "--siglent-reply-headers --siglent-raw-scdp --rigol-extra-bytes 2"),
+                            "--siglent-reply-headers --siglent-idn-header --siglent-raw-scdp "
+                            "--siglent-scdp-terminator --rigol-block-tail 0 --tektronix-headers"),
                       o, error))
         << error;
     // The options tests do not start the simulator with.
@@ -48,7 +49,7 @@ TEST(SimOptions, EveryOptionIsTaken) {
     EXPECT_EQ(o.transcriptPath, "t.txt");
     EXPECT_EQ(o.faults.blockCut, 0);
     EXPECT_TRUE(o.quirks.siglentReplyHeaders);
-    EXPECT_EQ(o.quirks.rigolExtraBytes, 2);
+    EXPECT_EQ(o.quirks.rigolBlockTail, 0);
 }
 
 TEST(SimOptions, BadArgumentsAreRefusedWithAMessage) {
@@ -65,6 +66,7 @@ TEST(SimOptions, BadArgumentsAreRefusedWithAMessage) {
                                                {"--tiny-pieces", "0"},
                                                {"--max-recv-size", "0"},
                                                {"--idn", ""},
+                                               {"--rigol-block-tail", "2"},
                                                {"--verbose"}}) {
         std::string error;
         EXPECT_FALSE(Parse(args, o, error)) << args[0];
@@ -72,11 +74,19 @@ TEST(SimOptions, BadArgumentsAreRefusedWithAMessage) {
     }
 }
 
-TEST(SimOptions, TheProgramExitsWithAStatusOnBadOptions) {
+TEST(SimOptions, TheProgramExitsWithAStatusOnBadOptionsAndPrintsItsVersion) {
     const std::string command = std::string(QUARVEL_SIM_PATH) + " --address 0.0.0.0 2>/dev/null";
     const int status = std::system(command.c_str());
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 2);
+
+    test::TempDir dir;
+    const std::string version =
+        std::string(QUARVEL_SIM_PATH) + " --version >" + dir.File("out") + " 2>" + dir.File("err");
+    EXPECT_EQ(std::system(version.c_str()), 0);
+    EXPECT_EQ(test::ReadFileText(dir.File("out")), "quarvel-sim " QUARVEL_PROJECT_VERSION "\n");
+    // Neither --version nor --help starts Qt: nothing on standard error.
+    EXPECT_EQ(test::ReadFileText(dir.File("err")), "");
 }
 
 TEST(SimOptions, SigtermEndsTheProgramCleanlyAfterItPrintedItsEndpoints) {

@@ -1,0 +1,211 @@
+// What real instruments' firmware sends beyond what the drivers would expect
+// (see the quirk table): each habit, served by quarvel-sim, over the raw
+// socket and VXI-11, through the driver, the capture controller and
+// quarvel-cli capture. The image arrives byte for byte, nothing of one reply
+// leaks into the next, and Stop/Run gives back the mode the instrument had.
+
+#include "capture/capture_controller.h"
+#include "capture/image_codec.h"
+#include "tests/capture/fake_capture_window.h"
+#include "tests/capture/sim_bench.h"
+#include "tests/instr/driver_fixture.h"
+#include "tests/support/cli_run.h"
+
+#include <gtest/gtest.h>
+
+#include <QImage>
+
+#include <algorithm>
+#include <string>
+#include <tuple>
+#include <vector>
+
+namespace quarvel::test {
+namespace {
+
+struct Habit {
+    const char* name;
+    const char* instrument;
+    std::vector<std::string> simArgs;
+    // Sent first: puts the instrument in the mode Stop/Run must give back.
+    const char* setMode;
+    // A capture that stops the instrument: the commands up to the image
+    // query, then the restart (none when the family cannot stop).
+    Lines throughImage;
+    const char* restart;
+};
+
+const char* kOlderSiglentIdn = "SIGLENT,SDS2304X,SDS2XJBD1R2754,1.2.2.2 R19";
+const Lines kSiglentCapture = {"TRMD?", "TRMD STOP", "*OPC?", "SCDP"};
+const Lines kRigolCapture = {":STOP", "*OPC?", ":DISP:DATA?"};
+
+const Habit kHabits[] = {
+    {"SiglentReplyHeaders",
+     "siglent",
+     {"--siglent-reply-headers"},
+     "TRMD NORM",
+     kSiglentCapture,
+     "TRMD NORM"},
+    {"SiglentOlderFirmware",
+     "siglent",
+     {"--idn", kOlderSiglentIdn, "--siglent-reply-headers", "--siglent-idn-header"},
+     "TRMD NORM",
+     kSiglentCapture,
+     "TRMD NORM"},
+    {"SiglentRawBmp",
+     "siglent",
+     {"--siglent-raw-scdp", "--siglent-reply-headers"},
+     "TRMD AUTO",
+     kSiglentCapture,
+     "TRMD AUTO"},
+    {"SiglentRawBmpAndTerminator",
+     "siglent",
+     {"--siglent-raw-scdp", "--siglent-scdp-terminator"},
+     "TRMD NORM",
+     kSiglentCapture,
+     "TRMD NORM"},
+    {"RigolNothingAfterTheBlock",
+     "rigol",
+     {"--rigol-block-tail", "0"},
+     ":RUN",
+     kRigolCapture,
+     ":RUN"},
+    {"RigolNulsBeforeTheLineFeed",
+     "rigol",
+     {"--rigol-block-tail", "3"},
+     ":RUN",
+     kRigolCapture,
+     ":RUN"},
+    {"TektronixHeaders",
+     "tektronix",
+     {"--tektronix-headers"},
+     "HEADER ON",
+     {"HARDCOPY:INKSAVER OFF", "HARDCOPY START"},
+     nullptr},
+};
+
+using HabitCase = std::tuple<Habit, Lan>;
+
+class InstrumentHabit : public ::testing::TestWithParam<HabitCase> {
+protected:
+    const Habit& habit() const { return std::get<0>(GetParam()); }
+    Lan lan() const { return std::get<1>(GetParam()); }
+
+    std::vector<std::string> SimArgs() const {
+        std::vector<std::string> args = {"--instrument", habit().instrument, "--dump-images",
+                                         m_dumps.Path()};
+        args.insert(args.end(), habit().simArgs.begin(), habit().simArgs.end());
+        return args;
+    }
+    std::string Address() const {
+        return lan() == Lan::Socket ? m_sim.SocketResource() : m_sim.Vxi11Resource();
+    }
+    std::vector<std::uint8_t> LastServedImage() const {
+        const auto images = ReadDirFiles(m_dumps.Path());
+        return images.empty() ? std::vector<std::uint8_t>() : images.back();
+    }
+    QImage LastServedPicture() const {
+        const std::vector<std::uint8_t> bytes = LastServedImage();
+        QImage image;
+        LoadFromMemory(bytes.data(), bytes.size(), image);
+        return image.convertToFormat(QImage::Format_RGB32);
+    }
+    // What the simulator received last, once an "*OPC?" round trip over
+    // `session` has made sure it has handled everything sent before.
+    Lines ReceivedLast(ViSession session, std::size_t count) const {
+        char reply[256] = {};
+        viQueryf(session, "*OPC?\n", "%t", reply);
+        Lines lines = m_sim.Transcript();
+        if (!lines.empty() && lines.back() == "*OPC?")
+            lines.pop_back();
+        count = std::min(count, lines.size());
+        return Lines(lines.end() - static_cast<std::ptrdiff_t>(count), lines.end());
+    }
+    // What the simulator received up to the last image query, which has
+    // been answered (the restart after it may still be on its way when a
+    // program has ended).
+    Lines ReceivedThroughImage() const {
+        const Lines lines = m_sim.Transcript();
+        const auto last = std::find(lines.rbegin(), lines.rend(), habit().throughImage.back());
+        const auto end = last.base();
+        const auto count = std::min<std::ptrdiff_t>(
+            static_cast<std::ptrdiff_t>(habit().throughImage.size()), end - lines.begin());
+        return Lines(end - count, end);
+    }
+    Lines ExpectedCapture() const {
+        Lines lines = habit().throughImage;
+        if (habit().restart != nullptr)
+            lines.push_back(habit().restart);
+        return lines;
+    }
+
+    TempDir m_dumps; // before m_sim: the simulator writes into it
+    SimProcess m_sim{SimArgs()};
+};
+
+TEST_P(InstrumentHabit, CapturesTheServedImageAndRestoresTheMode) {
+    ASSERT_TRUE(m_sim.Started()) << m_sim.Output();
+    const std::string expectedIdn =
+        habit().simArgs.size() > 1 && habit().simArgs[0] == "--idn" ? kOlderSiglentIdn : "";
+
+    // The driver: the served file byte for byte, and the next reply clean.
+    {
+        CInstrConnection connection;
+        ASSERT_TRUE(ConnectToSim(connection, m_sim, lan())) << connection.GetIdn();
+        if (!expectedIdn.empty()) {
+            EXPECT_EQ(connection.GetIdn(), expectedIdn);
+        }
+        ASSERT_EQ(viPrintf(connection.GetSession(), "%s\n", habit().setMode), VI_SUCCESS);
+        const std::string idn = connection.GetIdn();
+        ByteBuffer image;
+        ASSERT_TRUE(connection.GetDriver()->GetScreenshot(image));
+        EXPECT_TRUE(image == LastServedImage()) << image.size() << " bytes";
+        ASSERT_TRUE(connection.QueryIdn());
+        EXPECT_EQ(connection.GetIdn(), idn) << "a reply must not start with the image's tail";
+        ASSERT_TRUE(connection.GetDriver()->GetScreenshot(image));
+    }
+
+    // The capture controller, stopping and restarting the instrument.
+    {
+        FakeCaptureWindow window;
+        CCaptureController controller{window};
+        TempDir shots;
+        window.form.visaAddress = Address();
+        window.form.imageDir = shots.Path();
+        window.form.stopWhileCapturing = true;
+        viSetAttribute(controller.Connection().GetResourceManager(), QVI_ATTR_PORTMAPPER_PORT,
+                       static_cast<ViAttrState>(m_sim.PortmapperPort()));
+        controller.ToggleConnection();
+        ASSERT_TRUE(controller.HasDriver()) << window.LastStatus();
+        controller.CaptureNow();
+        ASSERT_TRUE(controller.LastCaptureSucceeded()) << window.LastStatus();
+        EXPECT_EQ(controller.Picture().convertToFormat(QImage::Format_RGB32), LastServedPicture());
+        EXPECT_EQ(ReadPicture(controller.LastImagePath()).convertToFormat(QImage::Format_RGB32),
+                  LastServedPicture());
+        EXPECT_EQ(ReceivedLast(controller.Connection().GetSession(), ExpectedCapture().size()),
+                  ExpectedCapture());
+    }
+
+    // quarvel-cli capture, the same once more.
+    TempDir shots;
+    TempDir logs;
+    std::vector<std::string> args = {"capture", Address(), "--dir", shots.Path(), "--stop"};
+    if (lan() == Lan::Vxi11)
+        args.insert(args.end(), {"--portmapper-port", std::to_string(m_sim.PortmapperPort())});
+    const CliRun run = RunCli(logs, args);
+    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+    EXPECT_EQ(ReadPicture(shots.File("Screenshot.png")).convertToFormat(QImage::Format_RGB32),
+              LastServedPicture());
+    EXPECT_EQ(ReceivedThroughImage(), habit().throughImage);
+}
+
+INSTANTIATE_TEST_SUITE_P(Habits, InstrumentHabit,
+                         ::testing::Combine(::testing::ValuesIn(kHabits),
+                                            ::testing::Values(Lan::Socket, Lan::Vxi11)),
+                         [](const auto& info) {
+                             return std::string(std::get<0>(info.param).name) +
+                                    LanName(std::get<1>(info.param));
+                         });
+
+} // namespace
+} // namespace quarvel::test
