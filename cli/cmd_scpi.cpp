@@ -1,10 +1,15 @@
 // quarvel-cli scpi: sends each command through the VISA layer and prints the
-// reply of each query (a command with '?').
+// reply of each query (a command with '?'): a text reply as one line, an
+// IEEE 488.2 block reply as its data bytes, header removed, so that
+// "> shot.png" gives the instrument's file. Replies are read whole, however
+// long; a reply that cannot be read whole is an error, never a silent cut.
 
 #include "cli/commands.h"
 #include "cli/connection_options.h"
+#include "visa/ieee488_block.h"
 #include "visa/visa.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -15,9 +20,8 @@ namespace {
 
 constexpr const char* USAGE = "usage: quarvel-cli scpi [--timeout MS] [--portmapper-port N] "
                               "ADDRESS COMMAND...\n";
-// Replies longer than this are cut (and the rest of the reply dropped).
-constexpr ViUInt32 kReplyBufferSize = 1024 * 1024;
-
+// Replies are read and written in pieces of this size.
+constexpr ViUInt32 kPieceSize = 64 * 1024;
 struct ScpiOptions {
     ConnectionOptions connection;
     std::string address;
@@ -28,6 +32,7 @@ bool ParseArguments(int argc, char** argv, ScpiOptions& options) {
     int i = 1;
     for (; i < argc && std::strncmp(argv[i], "--", 2) == 0; ++i) {
         const std::string_view option = argv[i];
+
         if (!IsConnectionOption(option)) {
             std::fprintf(stderr, "quarvel-cli scpi: unknown option '%s'\n", argv[i]);
             return false;
@@ -68,6 +73,126 @@ struct Sessions {
     }
 };
 
+bool WriteOut(const ViByte* data, std::size_t size) {
+    return std::fwrite(data, 1, size, stdout) == size;
+}
+
+// Why a reply could not be passed on whole.
+struct ReplyError {
+    ViStatus status = VI_SUCCESS;
+    std::string what;
+};
+
+// The data of a definite-length block of `length` bytes, of which `have`
+// bytes are at `data` already (read up to the message end when `ended`); the
+// rest is read piece by piece into `piece`, which may hold `data`. A transport
+// without END also ends a read at each line feed of the data: the reading
+// goes on until the declared length has come.
+bool PassDefiniteBlock(ViSession vi, std::uint64_t length, const ViByte* data, std::size_t have,
+                       bool ended, std::vector<ViByte>& piece, ReplyError& error) {
+    const std::size_t first = static_cast<std::size_t>(std::min<std::uint64_t>(have, length));
+    if (!WriteOut(data, first)) {
+        error = {VI_SUCCESS, "writing to standard output"};
+        return false;
+    }
+    std::uint64_t done = first;
+    while (done < length) {
+        const ViUInt32 want =
+            static_cast<ViUInt32>(std::min<std::uint64_t>(length - done, piece.size()));
+        ViUInt32 got = 0;
+        const ViStatus s = viRead(vi, piece.data(), want, &got);
+        if ((s != VI_SUCCESS && s != VI_SUCCESS_MAX_CNT) || got == 0) {
+            error = {s, "block cut after " + std::to_string(done) + " of " +
+                            std::to_string(length) + " bytes"};
+            return false;
+        }
+        if (!WriteOut(piece.data(), got)) {
+            error = {VI_SUCCESS, "writing to standard output"};
+            return false;
+        }
+        done += got;
+    }
+    // Only the reply's terminator is left, unless the first read took it
+    // with the data: taken without waiting for one that a raw socket may
+    // never send.
+    if (have <= length)
+        qviEndOfReplyData(vi);
+    if (have <= length || !ended)
+        viFlush(vi, VI_READ_BUF);
+    return true;
+}
+
+// Reads the rest of a message that began with `data` (the first piece,
+// `ended` when it reached the message end) into `piece`, which may hold
+// `data`, and writes it without its terminator; a line end is added for text.
+bool PassToMessageEnd(ViSession vi, const ViByte* data, std::size_t size, bool ended,
+                      bool addLineEnd, std::vector<ViByte>& piece, ReplyError& error) {
+    // The terminator (LF or CR LF) is only known at the end: line-end bytes
+    // at the end of a piece wait until more data follows.
+    std::string held;
+    const auto pass = [&](const ViByte* bytes, std::size_t n) {
+        std::size_t keep = n;
+        while (keep > 0 && (bytes[keep - 1] == '\n' || bytes[keep - 1] == '\r'))
+            --keep;
+        if (keep > 0) {
+            if (!WriteOut(reinterpret_cast<const ViByte*>(held.data()), held.size()) ||
+                !WriteOut(bytes, keep))
+                return false;
+            held.clear();
+        }
+        held.append(reinterpret_cast<const char*>(bytes) + keep, n - keep);
+        return true;
+    };
+    if (!pass(data, size)) {
+        error = {VI_SUCCESS, "writing to standard output"};
+        return false;
+    }
+    while (!ended) {
+        ViUInt32 got = 0;
+        const ViStatus s = viRead(vi, piece.data(), static_cast<ViUInt32>(piece.size()), &got);
+        if (s != VI_SUCCESS && s != VI_SUCCESS_MAX_CNT) {
+            error = {s, "reply cut before its end"};
+            return false;
+        }
+        ended = s == VI_SUCCESS;
+        if (!pass(piece.data(), got)) {
+            error = {VI_SUCCESS, "writing to standard output"};
+            return false;
+        }
+    }
+    if (addLineEnd && std::fputc('\n', stdout) == EOF) {
+        error = {VI_SUCCESS, "writing to standard output"};
+        return false;
+    }
+    return true;
+}
+
+// Reads one reply whole and writes it to standard output.
+bool PassReply(ViSession vi, std::vector<ViByte>& piece, ReplyError& error) {
+    ViUInt32 got = 0;
+    const ViStatus s = viRead(vi, piece.data(), static_cast<ViUInt32>(piece.size()), &got);
+    if (s != VI_SUCCESS && s != VI_SUCCESS_MAX_CNT) {
+        error = {s, "no reply"};
+        return false;
+    }
+    const bool ended = s == VI_SUCCESS;
+    // The header's digits can end a read early only on a line feed, which
+    // is no digit: the first piece holds the whole header of a valid block.
+    quarvel::visa::BlockHeader block;
+    const std::string_view start(reinterpret_cast<const char*>(piece.data()), got);
+    if (got > 0 && piece[0] == '#' &&
+        quarvel::visa::ParseBlockHeader(start, block) == quarvel::visa::BlockHeaderResult::Ok) {
+        const ViByte* data = piece.data() + block.headerSize;
+        const std::size_t have = got - block.headerSize;
+        // "#0": data to the end of the message (END; on a raw socket the
+        // line feed), whose terminator is no data.
+        if (block.indefinite)
+            return PassToMessageEnd(vi, data, have, ended, false, piece, error);
+        return PassDefiniteBlock(vi, block.dataLength, data, have, ended, piece, error);
+    }
+    return PassToMessageEnd(vi, piece.data(), got, ended, true, piece, error);
+}
+
 } // namespace
 
 int RunScpiCommand(int argc, char** argv) {
@@ -87,22 +212,24 @@ int RunScpiCommand(int argc, char** argv) {
         sessions.instrument = VI_NULL;
         return Fail("opening", options.address, s);
     }
-    std::vector<char> reply(kReplyBufferSize);
+    std::vector<ViByte> piece(kPieceSize);
     for (const std::string& command : options.commands) {
         if (const ViStatus s = viPrintf(sessions.instrument, "%s\n", command.c_str());
             s != VI_SUCCESS)
             return Fail("sending", "'" + command + "'", s);
         if (command.find('?') == std::string::npos)
             continue;
-        ViUInt32 count = kReplyBufferSize;
-        if (const ViStatus s = viScanf(sessions.instrument, "%#t", &count, reply.data());
-            s != VI_SUCCESS)
-            return Fail("reading the reply to", "'" + command + "'", s);
-        // The reply's own terminator (LF or CR LF) is replaced by one line end.
-        while (count > 0 && (reply[count - 1] == '\n' || reply[count - 1] == '\r'))
-            --count;
-        std::fwrite(reply.data(), 1, count, stdout);
-        std::fputc('\n', stdout);
+        ReplyError error;
+        if (!PassReply(sessions.instrument, piece, error)) {
+            std::fflush(stdout);
+            if (error.status == VI_SUCCESS) {
+                std::fprintf(stderr, "quarvel-cli scpi: reading the reply to '%s' failed: %s\n",
+                             command.c_str(), error.what.c_str());
+                return 1;
+            }
+            return Fail("reading the reply to", "'" + command + "' (" + error.what + ")",
+                        error.status);
+        }
     }
     return std::fflush(stdout) == 0 ? 0 : 1;
 }

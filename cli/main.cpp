@@ -1,4 +1,5 @@
 #include "cli/commands.h"
+#include "quarvel/version.h"
 
 #include <cstdio>
 #include <cstring>
@@ -20,7 +21,7 @@ const CliCommand kCommands[] = {
     {"capture",
      "capture ADDRESS [--dir D] [--name PATTERN] [--sequence N] [--format EXT] [--comments TEXT] "
      "[--comments-file NAME] [--save-idn] [--stop] [--ink-saver] [--delay S] [--timeout MS] "
-     "[--portmapper-port N]",
+     "[--portmapper-port N] [--waveforms CHAN1,CHAN2,...] [--data-format csv|dirfile]",
      RunCaptureCommand},
 };
 
@@ -37,9 +38,19 @@ int main(int argc, char** argv) {
         PrintUsage();
         return 2;
     }
-    for (const auto& c : kCommands)
-        if (std::strcmp(argv[1], c.name) == 0)
-            return c.run(argc - 1, argv + 1);
+    if (std::strcmp(argv[1], "--version") == 0) {
+        std::printf("quarvel-cli %s\n", quarvel::kVersion);
+        return 0;
+    }
+    for (const auto& c : kCommands) {
+        if (std::strcmp(argv[1], c.name) != 0)
+            continue;
+        if (argc == 3 && std::strcmp(argv[2], "--help") == 0) {
+            std::printf("usage: quarvel-cli %s\n", c.usage);
+            return 0;
+        }
+        return c.run(argc - 1, argv + 1);
+    }
     std::fprintf(stderr, "quarvel-cli: unknown command '%s'\n", argv[1]);
     PrintUsage();
     return 2;

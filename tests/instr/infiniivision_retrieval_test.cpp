@@ -79,11 +79,12 @@ TEST_F(InfiniiVisionRetrieval, ReadsChannelBetweenBeginAndEnd) {
     ASSERT_TRUE(m_driver->EndDataCapture());
 
     const std::vector<std::string> sent = Sent();
-    // The record lasts 62 500 / 2E9 s; "%lf" prints six decimals.
+    // The record lasts 62 500 / 2E9 s, sent as the shortest text that reads
+    // back as the same double (six fixed decimals would give 0.000031).
     const std::vector<std::string> expected{":TIMEBASE:RANGE?",
                                             ":ACQUIRE:POINTS?",
                                             ":ACQUIRE:SRATE?",
-                                            ":TIMEBASE:RANGE 0.000031",
+                                            ":TIMEBASE:RANGE 3.125e-05",
                                             ":ACQ:POIN?",
                                             ":ACQUIRE:TYPE?",
                                             ":WAVEFORM:POINTS:MODE RAW",
@@ -185,7 +186,7 @@ TEST_F(InfiniiVisionRetrieval, UnusableSampleRateSetsNoRangeButEndRestores) {
     // 62 500 points is 62.5 ms.
     Send(":SIMulate:SRATe:REPLy '1000000'");
     EXPECT_TRUE(m_driver->BeginDataCapture());
-    EXPECT_TRUE(Contains(Sent(), ":TIMEBASE:RANGE 0.062500"));
+    EXPECT_TRUE(Contains(Sent(), ":TIMEBASE:RANGE 0.0625"));
 }
 
 TEST_F(InfiniiVisionRetrieval, OversizedPreambleFailsTheChannelCleanly) {
