@@ -29,6 +29,7 @@ void PrintUsage() {
     std::fprintf(stderr, "usage: quarvel-cli COMMAND [ARGS...]\n");
     for (const auto& c : kCommands)
         std::fprintf(stderr, "  quarvel-cli %s\n", c.usage);
+    std::fprintf(stderr, "  quarvel-cli COMMAND --help\n  quarvel-cli --version\n");
 }
 
 } // namespace
