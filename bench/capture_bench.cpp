@@ -50,7 +50,8 @@ public:
             close(out[1]);
             setenv("QT_QPA_PLATFORM", "offscreen", 0);
             execl(QUARVEL_SIM_PATH, QUARVEL_SIM_PATH, "--instrument", instrument, "--socket-port",
-                  "0", "--portmapper-port", "none", static_cast<char*>(nullptr));
+                  "0", "--portmapper-port", "none", "--hislip-port", "none",
+                  static_cast<char*>(nullptr));
             _exit(127);
         }
         close(out[1]);

@@ -50,7 +50,8 @@ struct Simulator {
             close(out[0]);
             close(out[1]);
             execl(QUARVEL_SIM_PATH, QUARVEL_SIM_PATH, "--instrument", "infiniivision-x",
-                  "--socket-port", "0", "--portmapper-port", "none", static_cast<char*>(nullptr));
+                  "--socket-port", "0", "--portmapper-port", "none", "--hislip-port", "none",
+                  static_cast<char*>(nullptr));
             _exit(127);
         }
         close(out[1]);

@@ -5,7 +5,7 @@
 namespace quarvel::sim {
 
 OutgoingReply ApplyFaults(const ResponseMessage& response, const FaultOptions& faults) {
-    OutgoingReply out{response.bytes, std::string::npos, 0};
+    OutgoingReply out{response.bytes, std::string::npos, 0, response.faultTarget};
     if (!response.faultTarget)
         return out;
     out.delayMs = faults.delayMs;

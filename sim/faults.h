@@ -19,6 +19,11 @@ struct FaultOptions {
     bool dropMidReply = false;     // close the connection halfway through a reply
     std::size_t tinyPieces = 0;    // send in TCP pieces of this many bytes
     std::uint32_t maxRecvSize = 0; // VXI-11 maxRecvSize (0: the default)
+    // HiSLIP only:
+    std::size_t hislipFragment = 0; // Data messages of at most this many bytes before the DataEnd
+    bool hislipError = false;       // an Error message instead of the reply
+    bool hislipFatal = false;       // a FatalError instead of the reply, then both channels closed
+    bool hislipStall = false;       // the reply held back until a device clear
 };
 
 // The garbage sent instead of a reply: no valid number, word or block.
@@ -31,6 +36,8 @@ struct OutgoingReply {
     std::size_t dropAfter = std::string::npos;
     // Wait before sending (the delay fault).
     int delayMs = 0;
+    // The reply is one the fault options apply to (see --fault-on).
+    bool faultTarget = false;
 };
 
 OutgoingReply ApplyFaults(const ResponseMessage& response, const FaultOptions& faults);

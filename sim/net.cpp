@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -137,6 +138,32 @@ bool SendAll(int fd, std::string_view data, std::size_t pieceSize, const StopSig
             if (stop.Raised())
                 return false;
             usleep(200);
+        }
+    }
+    return true;
+}
+
+bool SendGathered(int fd, std::string_view head, std::string_view body, const StopSignal& stop) {
+    iovec parts[2] = {{const_cast<char*>(head.data()), head.size()},
+                      {const_cast<char*>(body.data()), body.size()}};
+    int first = head.empty() ? 1 : 0;
+    while (first < 2) {
+        msghdr msg{};
+        msg.msg_iov = parts + first;
+        msg.msg_iovlen = static_cast<std::size_t>(2 - first);
+        const ssize_t n = sendmsg(fd, &msg, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 || (n == 0 && parts[first].iov_len > 0) || stop.Raised())
+            return false;
+        std::size_t left = static_cast<std::size_t>(n);
+        while (first < 2 && left >= parts[first].iov_len) {
+            left -= parts[first].iov_len;
+            ++first;
+        }
+        if (first < 2) {
+            parts[first].iov_base = static_cast<char*>(parts[first].iov_base) + left;
+            parts[first].iov_len -= left;
         }
     }
     return true;

@@ -55,6 +55,11 @@ BoundSocket BindUdp(const std::string& address, std::uint16_t port);
 // the peer went away or the stop signal was raised.
 bool SendAll(int fd, std::string_view data, std::size_t pieceSize, const StopSignal& stop);
 
+// Sends head and then body with one gathered write where the socket takes it
+// (no copy, no small segment left waiting on its own). False when the peer
+// went away or the stop signal was raised.
+bool SendGathered(int fd, std::string_view head, std::string_view body, const StopSignal& stop);
+
 void CloseFd(int& fd);
 
 // Threads serving accepted connections. Each gets its socket, which it must

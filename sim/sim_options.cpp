@@ -60,6 +60,11 @@ const std::vector<Option>& OptionTable() {
              o.portmapper = v != "none";
              return !o.portmapper || Port(v, o.portmapperPort);
          }},
+        {"--hislip-port", "N|none", "HiSLIP port (default 4880; 0 free; none: no HiSLIP)",
+         [](SimOptions& o, const std::string& v) {
+             o.hislip = v != "none";
+             return !o.hislip || Port(v, o.hislipPort);
+         }},
         {"--transcript", "FILE", "append every program message received to FILE",
          [](SimOptions& o, const std::string& v) {
              o.transcriptPath = v;
@@ -96,6 +101,17 @@ const std::vector<Option>& OptionTable() {
          [](SimOptions& o, const std::string& v) {
              return ParseNumber<std::uint32_t>(v, 1, 16u << 20, o.faults.maxRecvSize);
          }},
+        {"--hislip-fragment", "N",
+         "fault: HiSLIP replies in Data messages of N bytes before the DataEnd",
+         [](SimOptions& o, const std::string& v) {
+             return ParseNumber<std::size_t>(v, 1, 1 << 20, o.faults.hislipFragment);
+         }},
+        {"--hislip-error", "", "fault: a HiSLIP Error message instead of each reply",
+         [](SimOptions& o, const std::string&) { return o.faults.hislipError = true; }},
+        {"--hislip-fatal", "", "fault: a HiSLIP FatalError instead of a reply, then close",
+         [](SimOptions& o, const std::string&) { return o.faults.hislipFatal = true; }},
+        {"--hislip-stall", "", "fault: hold each HiSLIP reply back until a device clear",
+         [](SimOptions& o, const std::string&) { return o.faults.hislipStall = true; }},
         {"--fault-on", "HEADER",
          "apply the faults only to replies of this query (e.g. :DISPlay:DATA?)",
          [](SimOptions& o, const std::string& v) {
@@ -159,9 +175,9 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& options,
 std::string SimUsage() {
     std::string text =
         "Usage: quarvel-sim [OPTION]...\n"
-        "Simulates a test and measurement instrument on loopback: raw SOCKET, VXI-11 and a\n"
-        "portmapper. Prints one line per endpoint (socket, vxi11, portmapper) and serves\n"
-        "until SIGTERM or SIGINT.\n\nOptions:\n";
+        "Simulates a test and measurement instrument on loopback: raw SOCKET, VXI-11 with a\n"
+        "portmapper, and HiSLIP. Prints one line per endpoint (socket, vxi11, portmapper,\n"
+        "hislip) and serves until SIGTERM or SIGINT.\n\nOptions:\n";
     for (const Option& option : OptionTable()) {
         std::string left = "  " + std::string(option.name);
         if (!option.argument.empty())

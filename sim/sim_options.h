@@ -18,6 +18,8 @@ struct SimOptions {
     std::uint16_t socketPort = 5025;
     bool portmapper = true;
     std::uint16_t portmapperPort = 111;
+    bool hislip = true;
+    std::uint16_t hislipPort = 4880;
     std::string transcriptPath;
     std::string dumpImagesDir;
     std::string faultOn; // header pattern limiting the faults; empty: every reply

@@ -41,6 +41,14 @@ bool Simulator::Start(std::string& error) {
         error = "portmapper: " + error + " (try --portmapper-port 0 or none)";
         return false;
     }
+    if (m_options.hislip) {
+        m_hislip =
+            std::make_unique<HislipServer>(*m_instrument, transcript, m_options.faults, m_stop);
+        if (!m_hislip->Start(m_options.address, m_options.hislipPort, error)) {
+            error = "hislip: " + error + " (try --hislip-port 0 or none)";
+            return false;
+        }
+    }
     return true;
 }
 
@@ -51,6 +59,8 @@ std::vector<std::string> Simulator::EndpointLines() const {
     lines.push_back("vxi11 " + a + ":" + std::to_string(Vxi11Port()));
     if (m_options.portmapper)
         lines.push_back("portmapper " + a + ":" + std::to_string(PortmapperPort()));
+    if (m_hislip)
+        lines.push_back("hislip " + a + ":" + std::to_string(HislipPort()));
     return lines;
 }
 
@@ -60,6 +70,8 @@ void Simulator::Stop() {
         m_socket->Stop();
     if (m_vxi11)
         m_vxi11->Stop();
+    if (m_hislip)
+        m_hislip->Stop();
 }
 
 std::uint16_t Simulator::SocketPort() const {
@@ -70,6 +82,9 @@ std::uint16_t Simulator::Vxi11Port() const {
 }
 std::uint16_t Simulator::PortmapperPort() const {
     return m_vxi11 ? m_vxi11->PortmapperPort() : 0;
+}
+std::uint16_t Simulator::HislipPort() const {
+    return m_hislip ? m_hislip->Port() : 0;
 }
 
 } // namespace quarvel::sim

@@ -3,6 +3,7 @@
 // One running simulator: the instrument and its servers, as quarvel-sim
 // runs them. Tests may run it in-process too.
 
+#include "sim/hislip_server.h"
 #include "sim/net.h"
 #include "sim/sim_instrument.h"
 #include "sim/sim_options.h"
@@ -25,7 +26,8 @@ public:
 
     // Creates the instrument and binds every endpoint; false with a message.
     bool Start(std::string& error);
-    // "socket 127.0.0.1:5025", "vxi11 127.0.0.1:40123", "portmapper 127.0.0.1:111".
+    // "socket 127.0.0.1:5025", "vxi11 127.0.0.1:40123", "portmapper 127.0.0.1:111",
+    // "hislip 127.0.0.1:4880".
     std::vector<std::string> EndpointLines() const;
     void Stop();
 
@@ -33,6 +35,7 @@ public:
     std::uint16_t SocketPort() const;
     std::uint16_t Vxi11Port() const;
     std::uint16_t PortmapperPort() const;
+    std::uint16_t HislipPort() const;
 
 private:
     SimOptions m_options;
@@ -41,6 +44,7 @@ private:
     std::unique_ptr<SimInstrument> m_instrument;
     std::unique_ptr<SocketServer> m_socket;
     std::unique_ptr<Vxi11Server> m_vxi11;
+    std::unique_ptr<HislipServer> m_hislip;
 };
 
 } // namespace quarvel::sim

@@ -11,6 +11,18 @@ bool InterpretVxi11Fields(ResourceName& name);
 ViStatus OpenVxi11Transport(const ResourceName& name, const SessionSettings& settings,
                             std::unique_ptr<ITransport>& transport);
 
+// "hislip0", "HiSLIP1,4881": a device name that belongs to HiSLIP, not VXI-11.
+bool IsHislipDeviceName(std::string_view device);
+bool InterpretHislipFields(ResourceName& name);
+ViStatus OpenHislipTransport(const ResourceName& name, const SessionSettings& settings,
+                             std::unique_ptr<ITransport>& transport);
+// A HiSLIP session on two channels whose opening handshake is done (the
+// fuzzer's way in; everyone else opens through OpenHislipTransport).
+class TcpConnection;
+std::unique_ptr<ITransport> MakeHislipTransport(std::unique_ptr<TcpConnection> sync,
+                                                std::unique_ptr<TcpConnection> async,
+                                                std::uint16_t version);
+
 bool InterpretSocketFields(ResourceName& name);
 ViStatus OpenSocketTransport(const ResourceName& name, const SessionSettings& settings,
                              std::unique_ptr<ITransport>& transport);

@@ -10,10 +10,13 @@ namespace quarvel::visa {
 
 namespace {
 
-// One row per transport. USBTMC ("USB"), HiSLIP ("TCPIP" with a "hislip"
-// device), serial ("ASRL") and a system VISA library are each one more row.
+// One row per transport. USBTMC ("USB"), serial ("ASRL") and a system VISA
+// library are each one more row. HiSLIP follows VXI-11 so that it is tried
+// first for "TCPIP::host::device::INSTR"; it takes only "hislipN" devices.
 const TransportRow kBuiltinRows[] = {
     {"TCPIP", VI_INTF_TCPIP, "INSTR", true, 1, 2, InterpretVxi11Fields, OpenVxi11Transport,
+     nullptr},
+    {"TCPIP", VI_INTF_TCPIP, "INSTR", true, 2, 2, InterpretHislipFields, OpenHislipTransport,
      nullptr},
     {"TCPIP", VI_INTF_TCPIP, "SOCKET", false, 2, 2, InterpretSocketFields, OpenSocketTransport,
      nullptr},
@@ -118,32 +121,37 @@ ViStatus ParseResourceName(std::string_view text, ResourceName& name, TransportR
     Registry& registry = TheRegistry();
     std::lock_guard lock(registry.mutex);
     const std::string lastUpper = Upper(rest.back());
-    const TransportRow* chosen = nullptr;
-    bool namedClass = false;
-    // Later rows take precedence, so search from the back.
-    for (auto it = registry.rows.rbegin(); it != registry.rows.rend() && !chosen; ++it)
-        if (interfaceType == it->interfaceType && lastUpper == it->resourceClass &&
-            !restBracketed.back()) {
-            chosen = &*it;
-            namedClass = true;
-        }
-    for (auto it = registry.rows.rbegin(); it != registry.rows.rend() && !chosen; ++it)
-        if (interfaceType == it->interfaceType && it->defaultClass)
-            chosen = &*it;
-    if (!chosen)
-        return VI_ERROR_INV_RSRC_NAME;
-    if (namedClass)
-        rest.pop_back();
-    if (rest.size() < chosen->minFields || rest.size() > chosen->maxFields)
-        return VI_ERROR_INV_RSRC_NAME;
-    parsed.resourceClass = chosen->resourceClass;
-    parsed.fields = std::move(rest);
-    if (!chosen->interpret(parsed))
-        return VI_ERROR_INV_RSRC_NAME;
-    name = std::move(parsed);
-    if (row)
-        *row = *chosen;
-    return VI_SUCCESS;
+    // Rows that name the class written last come first, then the interface's
+    // default rows; later rows take precedence. Several rows may share an
+    // interface and class (VXI-11 and HiSLIP are both TCPIP INSTR): the first
+    // whose fields fit takes the string.
+    std::vector<std::pair<const TransportRow*, bool>> candidates;
+    if (!restBracketed.back())
+        for (auto it = registry.rows.rbegin(); it != registry.rows.rend(); ++it)
+            if (interfaceType == it->interfaceType && lastUpper == it->resourceClass)
+                candidates.emplace_back(&*it, true);
+    if (candidates.empty())
+        for (auto it = registry.rows.rbegin(); it != registry.rows.rend(); ++it)
+            if (interfaceType == it->interfaceType && it->defaultClass)
+                candidates.emplace_back(&*it, false);
+    for (const auto& [candidate, namedClass] : candidates) {
+        std::vector<std::string> candidateFields = rest;
+        if (namedClass)
+            candidateFields.pop_back();
+        if (candidateFields.size() < candidate->minFields ||
+            candidateFields.size() > candidate->maxFields)
+            continue;
+        ResourceName attempt = parsed;
+        attempt.resourceClass = candidate->resourceClass;
+        attempt.fields = std::move(candidateFields);
+        if (!candidate->interpret(attempt))
+            continue;
+        name = std::move(attempt);
+        if (row)
+            *row = *candidate;
+        return VI_SUCCESS;
+    }
+    return VI_ERROR_INV_RSRC_NAME;
 }
 
 std::string CanonicalResourceName(const ResourceName& name) {

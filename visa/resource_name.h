@@ -3,6 +3,7 @@
 // Resource strings and the table of transports they select.
 //
 //   TCPIP[board]::host[::device][::INSTR]   VXI-11, device "inst0" by default
+//   TCPIP[board]::host::hislipN[,port][::INSTR]  HiSLIP, port 4880 by default
 //   TCPIP[board]::host::port::SOCKET        raw TCP socket
 //
 // Keywords (interface type, resource class) are case-insensitive; host and
@@ -27,8 +28,8 @@ struct ResourceName {
     std::vector<std::string> fields;
     // Filled in by the matching transport row.
     std::string host;
-    std::string device; // VXI-11 device name
-    ViUInt16 port = 0;  // SOCKET port
+    std::string device; // VXI-11 device name, HiSLIP sub-address ("hislip0")
+    ViUInt16 port = 0;  // SOCKET or HiSLIP port
 };
 
 struct TransportRow {

@@ -101,6 +101,12 @@ ViStatus TcpConnection::Connect(const std::string& host, std::uint16_t port, Dea
     return VI_SUCCESS;
 }
 
+std::unique_ptr<TcpConnection> TcpConnection::Adopt(int fd) {
+    const int flags = fcntl(fd, F_GETFL);
+    fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    return std::unique_ptr<TcpConnection>(new TcpConnection(fd));
+}
+
 TcpConnection::~TcpConnection() {
     if (m_fd >= 0)
         close(m_fd);

@@ -20,6 +20,9 @@ public:
     // VI_ERROR_RSRC_NFOUND when nothing answers by the deadline.
     static ViStatus Connect(const std::string& host, std::uint16_t port, Deadline deadline,
                             std::unique_ptr<TcpConnection>& connection);
+    // Takes over a connected stream socket (made nonblocking here); the
+    // fuzzer's way to run a transport over a socket pair.
+    static std::unique_ptr<TcpConnection> Adopt(int fd);
     ~TcpConnection();
     TcpConnection(const TcpConnection&) = delete;
     TcpConnection& operator=(const TcpConnection&) = delete;

@@ -1,6 +1,6 @@
 #pragma once
 
-// What every transport (VXI-11, raw socket, and later USBTMC, HiSLIP, serial
+// What every transport (VXI-11, HiSLIP, raw socket, and later USBTMC, serial
 // or a system VISA library) offers the session layer. A transport moves bytes
 // and knows where a message ends; buffering and formatting live above it.
 
@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quarvel::visa {

@@ -465,7 +465,7 @@ bool InterpretVxi11Fields(ResourceName& name) {
         name.fields.push_back("inst0");
     name.host = name.fields[0];
     name.device = name.fields[1];
-    return name.device.size() <= rpc::kVxi11MaxDeviceName;
+    return name.device.size() <= rpc::kVxi11MaxDeviceName && !IsHislipDeviceName(name.device);
 }
 
 ViStatus OpenVxi11Transport(const ResourceName& name, const SessionSettings& settings,

@@ -1,6 +1,6 @@
 #pragma once
 
-// A connection to a quarvel-sim instrument over one of the two LAN transports,
+// A connection to a quarvel-sim instrument over one of the LAN transports,
 // identified and given its driver, for the driver tests.
 
 #include "instr/instr_connection.h"
@@ -20,10 +20,18 @@ namespace quarvel::test {
 // Commands as the simulator's transcript lists them.
 using Lines = std::vector<std::string>;
 
-enum class Lan { Socket, Vxi11 };
+enum class Lan { Socket, Vxi11, Hislip };
 
 inline const char* LanName(Lan lan) {
-    return lan == Lan::Socket ? "Socket" : "Vxi11";
+    switch (lan) {
+    case Lan::Socket:
+        return "Socket";
+    case Lan::Vxi11:
+        return "Vxi11";
+    case Lan::Hislip:
+        return "Hislip";
+    }
+    return "?";
 }
 
 // A PNG-structured file whose chunk data holds line feeds, as real ones do
@@ -48,7 +56,7 @@ inline bool OpenSim(CInstrConnection& connection, const SimProcess& sim, Lan lan
             return false;
         return connection.Open(sim.Vxi11Resource());
     }
-    return connection.Open(sim.SocketResource());
+    return connection.Open(lan == Lan::Hislip ? sim.HislipResource() : sim.SocketResource());
 }
 
 inline bool ConnectToSim(CInstrConnection& connection, const SimProcess& sim, Lan lan) {

@@ -35,7 +35,9 @@ TEST(SimOptions, EveryOptionIsTaken) {
     SimOptions o;
     std::string error;
     ASSERT_TRUE(Parse(Words("--instrument fsv --idn A,B,C,D --address 127.0.0.2 --socket-port 0 "
-                            "--portmapper-port none --transcript t.txt --dump-images d "
+                            "--portmapper-port none --hislip-port none --transcript t.txt "
+                            "--dump-images d --hislip-fragment 7 --hislip-error --hislip-fatal "
+                            "--hislip-stall "
                             "--delay-ms 5 --block-cut 0 --block-overclaim 9 --garbage "
                             "--drop-mid-reply --tiny-pieces 3 --max-recv-size 64 --fault-on *IDN? "
                             "--siglent-reply-headers --siglent-idn-header --siglent-raw-scdp "
@@ -46,6 +48,9 @@ TEST(SimOptions, EveryOptionIsTaken) {
     EXPECT_EQ(o.address, "127.0.0.2");
     EXPECT_EQ(o.socketPort, 0);
     EXPECT_FALSE(o.portmapper);
+    EXPECT_FALSE(o.hislip);
+    EXPECT_EQ(o.faults.hislipFragment, 7u);
+    EXPECT_TRUE(o.faults.hislipStall);
     EXPECT_EQ(o.transcriptPath, "t.txt");
     EXPECT_EQ(o.faults.blockCut, 0);
     EXPECT_TRUE(o.quirks.siglentReplyHeaders);
@@ -62,6 +67,8 @@ TEST(SimOptions, BadArgumentsAreRefusedWithAMessage) {
                                                {"--socket-port", "65536"},
                                                {"--socket-port", "-1"},
                                                {"--portmapper-port", "12x"},
+                                               {"--hislip-port", "4880x"},
+                                               {"--hislip-fragment", "0"},
                                                {"--delay-ms"},
                                                {"--tiny-pieces", "0"},
                                                {"--max-recv-size", "0"},
@@ -96,7 +103,7 @@ TEST(SimOptions, SigtermEndsTheProgramCleanlyAfterItPrintedItsEndpoints) {
     if (pid == 0) {
         freopen(out.c_str(), "w", stdout);
         execl(QUARVEL_SIM_PATH, QUARVEL_SIM_PATH, "--socket-port", "0", "--portmapper-port", "none",
-              static_cast<char*>(nullptr));
+              "--hislip-port", "none", static_cast<char*>(nullptr));
         _exit(127);
     }
     ASSERT_GT(pid, 0);
@@ -105,10 +112,12 @@ TEST(SimOptions, SigtermEndsTheProgramCleanlyAfterItPrintedItsEndpoints) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
         text = test::ReadFileText(out);
     }
-    // Exactly the two endpoint lines, in order, and nothing for the portmapper.
+    // Exactly the two endpoint lines, in order, and nothing for the portmapper
+    // or HiSLIP.
     EXPECT_EQ(text.rfind("socket 127.0.0.1:", 0), 0u) << text;
     EXPECT_NE(text.find("\nvxi11 127.0.0.1:"), std::string::npos) << text;
     EXPECT_EQ(text.find("portmapper"), std::string::npos) << text;
+    EXPECT_EQ(text.find("hislip"), std::string::npos) << text;
     kill(pid, SIGTERM);
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);

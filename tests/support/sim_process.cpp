@@ -39,17 +39,16 @@ int PortOfLine(const std::string& output, const std::string& keyword) {
 } // namespace
 
 SimProcess::SimProcess(const std::vector<std::string>& args) {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "quarvel-sim-XXXXXX").string();
+    std::string pattern = (std::filesystem::temp_directory_path() / "quarvel-sim-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr)
         throw std::runtime_error("mkdtemp failed");
     m_dir = pattern;
     m_transcriptPath = m_dir + "/transcript.txt";
     m_outputPath = m_dir + "/output.txt";
 
-    std::vector<std::string> argv = {QUARVEL_SIM_PATH, "--socket-port",  "0",
-                                     "--portmapper-port", "0", "--transcript",
-                                     m_transcriptPath};
+    std::vector<std::string> argv = {
+        QUARVEL_SIM_PATH, "--socket-port", "0", "--portmapper-port", "0", "--hislip-port", "0",
+        "--transcript",   m_transcriptPath};
     argv.insert(argv.end(), args.begin(), args.end());
 
     m_pid = fork();
@@ -76,6 +75,7 @@ SimProcess::SimProcess(const std::vector<std::string>& args) {
         m_socketPort = PortOfLine(out, "socket");
         m_vxi11Port = PortOfLine(out, "vxi11");
         m_portmapperPort = PortOfLine(out, "portmapper");
+        m_hislipPort = PortOfLine(out, "hislip");
         if (m_socketPort && m_vxi11Port && m_portmapperPort)
             return;
         int status = 0;
@@ -112,7 +112,13 @@ std::string SimProcess::SocketResource() const {
     return "TCPIP0::127.0.0.1::" + std::to_string(m_socketPort) + "::SOCKET";
 }
 
-std::string SimProcess::Vxi11Resource() const { return "TCPIP0::127.0.0.1::inst0::INSTR"; }
+std::string SimProcess::Vxi11Resource() const {
+    return "TCPIP0::127.0.0.1::inst0::INSTR";
+}
+
+std::string SimProcess::HislipResource() const {
+    return "TCPIP0::127.0.0.1::hislip0," + std::to_string(m_hislipPort) + "::INSTR";
+}
 
 std::vector<std::string> SimProcess::Transcript() const {
     std::vector<std::string> lines;
@@ -128,6 +134,8 @@ void SimProcess::ClearTranscript() const {
     std::ofstream(m_transcriptPath, std::ios::trunc);
 }
 
-std::string SimProcess::Output() const { return ReadAll(m_outputPath); }
+std::string SimProcess::Output() const {
+    return ReadAll(m_outputPath);
+}
 
 } // namespace quarvel::test

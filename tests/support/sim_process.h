@@ -9,9 +9,10 @@ namespace quarvel::test {
 // Runs quarvel-sim as a child process on free loopback ports for one test.
 //
 // The simulator is started with "--socket-port 0 --portmapper-port 0
-// --transcript <tmpfile>" plus the caller's arguments, and the constructor
-// waits (at most 10 s) until it has printed its "socket", "vxi11" and
-// "portmapper" endpoint lines. The process is killed when the object goes.
+// --hislip-port 0 --transcript <tmpfile>" plus the caller's arguments, and
+// the constructor waits (at most 10 s) until it has printed its "socket",
+// "vxi11" and "portmapper" endpoint lines (and "hislip" with them). The process is killed when the
+// object goes.
 class SimProcess {
 public:
     explicit SimProcess(const std::vector<std::string>& args);
@@ -23,12 +24,15 @@ public:
     int SocketPort() const { return m_socketPort; }
     int Vxi11Port() const { return m_vxi11Port; }
     int PortmapperPort() const { return m_portmapperPort; }
+    int HislipPort() const { return m_hislipPort; }
 
     // "TCPIP0::127.0.0.1::<port>::SOCKET"
     std::string SocketResource() const;
     // "TCPIP0::127.0.0.1::inst0::INSTR"; the portmapper is on PortmapperPort(),
     // so the resource manager must be told that port (QVI_ATTR_PORTMAPPER_PORT).
     std::string Vxi11Resource() const;
+    // "TCPIP0::127.0.0.1::hislip0,<port>::INSTR"
+    std::string HislipResource() const;
 
     // Every command the simulator received so far, one per entry.
     std::vector<std::string> Transcript() const;
@@ -43,6 +47,7 @@ private:
     int m_socketPort = 0;
     int m_vxi11Port = 0;
     int m_portmapperPort = 0;
+    int m_hislipPort = 0;
     std::string m_dir;
     std::string m_transcriptPath;
     std::string m_outputPath;

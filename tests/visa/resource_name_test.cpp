@@ -1,5 +1,7 @@
 #include "visa/resource_name.h"
 
+#include "visa/builtin_transports.h"
+
 #include <gtest/gtest.h>
 
 #include <utility>
@@ -63,6 +65,29 @@ TEST(VisaResourceName, SocketFormNeedsAValidPort) {
     for (const char* bad :
          {"TCPIP::host::0::SOCKET", "TCPIP::host::65536::SOCKET", "TCPIP::host::50x::SOCKET",
           "TCPIP::host::SOCKET", "TCPIP::host::-1::SOCKET", "TCPIP::host::5025::inst0::SOCKET"})
+        Parse(bad, VI_ERROR_INV_RSRC_NAME);
+}
+
+TEST(VisaResourceName, HislipDevicesGoToHislipWithTheirPort) {
+    TransportRow row{};
+    ResourceName n;
+    ASSERT_EQ(ParseResourceName("TCPIP0::10.0.0.7::hislip0::INSTR", n, &row), VI_SUCCESS);
+    EXPECT_EQ(row.open, &quarvel::visa::OpenHislipTransport);
+    EXPECT_EQ(n.host, "10.0.0.7");
+    EXPECT_EQ(n.device, "hislip0"); // the sub-address sent in Initialize
+    EXPECT_EQ(n.port, 4880);
+    ASSERT_EQ(ParseResourceName("tcpip::[::1]::HiSLIP12,4881", n, &row), VI_SUCCESS);
+    EXPECT_EQ(row.open, &quarvel::visa::OpenHislipTransport);
+    EXPECT_EQ(n.device, "HiSLIP12");
+    EXPECT_EQ(n.port, 4881);
+    // Other device names stay VXI-11's.
+    ASSERT_EQ(ParseResourceName("TCPIP::host::inst0::INSTR", n, &row), VI_SUCCESS);
+    EXPECT_EQ(row.open, &quarvel::visa::OpenVxi11Transport);
+
+    for (const char* bad : {"TCPIP::host::hislip::INSTR", "TCPIP::host::hislipX::INSTR",
+                            "TCPIP::host::hislip0,::INSTR", "TCPIP::host::hislip0,0::INSTR",
+                            "TCPIP::host::hislip0,65536::INSTR", "TCPIP::host::hislip0,48x0::INSTR",
+                            "TCPIP::host::hislip0::4880::INSTR"})
         Parse(bad, VI_ERROR_INV_RSRC_NAME);
 }
 

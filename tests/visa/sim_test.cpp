@@ -1,5 +1,6 @@
 // The VISA layer against quarvel-sim over real loopback sockets, over both
-// transports: VXI-11 (through the simulator's portmapper) and raw SOCKET.
+// LAN transports: VXI-11 (through the simulator's portmapper), raw SOCKET and
+// HiSLIP.
 
 #include "tests/instr/driver_fixture.h"
 #include "tests/support/sim_process.h"
@@ -37,8 +38,9 @@ protected:
         ASSERT_EQ(viSetAttribute(m_rm, QVI_ATTR_PORTMAPPER_PORT, m_sim->PortmapperPort()),
                   VI_SUCCESS);
         ASSERT_EQ(viSetAttribute(m_rm, VI_ATTR_TMO_VALUE, timeoutMs), VI_SUCCESS);
-        const std::string resource =
-            GetParam() == Lan::Vxi11 ? m_sim->Vxi11Resource() : m_sim->SocketResource();
+        const std::string resource = GetParam() == Lan::Vxi11    ? m_sim->Vxi11Resource()
+                                     : GetParam() == Lan::Hislip ? m_sim->HislipResource()
+                                                                 : m_sim->SocketResource();
         ASSERT_EQ(viOpen(m_rm, resource.c_str(), VI_NULL, 0, &m_vi), VI_SUCCESS) << resource;
     }
     void TearDown() override {
@@ -143,7 +145,8 @@ TEST_P(VisaSim, ClearDropsAnUnreadReply) {
     EXPECT_EQ(opc, 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(BothTransports, VisaSim, ::testing::Values(Lan::Vxi11, Lan::Socket),
+INSTANTIATE_TEST_SUITE_P(LanTransports, VisaSim,
+                         ::testing::Values(Lan::Vxi11, Lan::Socket, Lan::Hislip),
                          [](const auto& info) { return LanName(info.param); });
 
 TEST(VisaVxi11, LongCommandGoesInChunksOfMaxRecvSize) {

@@ -1,0 +1,161 @@
+// The HiSLIP message header and the simulator's HiSLIP service without
+// sockets: strict header decoding, the opening handshake with version
+// negotiation, device clear, and how responses are cut into messages.
+
+#include "sim/family_registry.h"
+#include "sim/hislip_service.h"
+#include "visa/hislip_message.h"
+
+#include <gtest/gtest.h>
+
+namespace quarvel::sim {
+namespace {
+
+namespace hs = visa::hislip;
+using hs::MessageType;
+
+hs::Header Decode(const HislipBytes& bytes, std::uint64_t maxPayload = 1 << 20,
+                  hs::DecodeResult expected = hs::DecodeResult::Ok) {
+    hs::Header header;
+    EXPECT_GE(bytes.size(), hs::kHeaderSize);
+    EXPECT_EQ(hs::DecodeHeader(
+                  std::span<const std::uint8_t, hs::kHeaderSize>(bytes.data(), hs::kHeaderSize),
+                  maxPayload, header),
+              expected);
+    return header;
+}
+
+HislipView Text(std::string_view text) {
+    return HislipView(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+}
+
+TEST(HislipMessage, HeaderIsBigEndianAndDecodedStrictly) {
+    const HislipBytes m = hs::EncodeMessage(MessageType::DataEnd, 1, 0xFFFFFF02u, Text("*IDN?\n"));
+    ASSERT_EQ(m.size(), 22u);
+    EXPECT_EQ(HislipBytes(m.begin(), m.begin() + 16),
+              (HislipBytes{'H', 'S', 7, 1, 0xFF, 0xFF, 0xFF, 0x02, 0, 0, 0, 0, 0, 0, 0, 6}));
+    const hs::Header h = Decode(m);
+    EXPECT_EQ(h.type, MessageType::DataEnd);
+    EXPECT_EQ(h.controlCode, 1);
+    EXPECT_EQ(h.parameter, 0xFFFFFF02u);
+    EXPECT_EQ(h.payloadLength, 6u);
+
+    HislipBytes bad = m;
+    bad[1] = 's';
+    Decode(bad, 1 << 20, hs::DecodeResult::BadPrologue);
+    bad = m;
+    bad[2] = hs::kLastKnownType + 1;
+    EXPECT_EQ(Decode(bad, 1 << 20, hs::DecodeResult::UnknownType).payloadLength, 6u);
+    Decode(m, 5, hs::DecodeResult::TooLarge);
+    // A length near 2^64 is refused, never trusted.
+    bad = m;
+    std::fill(bad.begin() + 8, bad.begin() + 16, 0xFF);
+    Decode(bad, ~0ull - 1, hs::DecodeResult::TooLarge);
+
+    std::uint64_t size = 0;
+    EXPECT_TRUE(hs::DecodeSize(hs::EncodeSize(0x0102030405060708ull), size));
+    EXPECT_EQ(size, 0x0102030405060708ull);
+    EXPECT_FALSE(hs::DecodeSize(Text("1234567"), size));
+}
+
+class HislipServiceTest : public ::testing::Test {
+protected:
+    HislipOutcome Initialize(std::uint16_t version, std::string_view subAddress) {
+        return m_service.Initialize(
+            {MessageType::Initialize, 0, hs::JoinHalves(version, 0x5156), subAddress.size()},
+            Text(subAddress), m_session, m_isSync);
+    }
+
+    std::unique_ptr<SimInstrument> m_instrument = CreateInstrument("generic", {"ACME,H,1,1", {}});
+    FaultOptions m_faults;
+    HislipService m_service{*m_instrument, nullptr, m_faults};
+    std::shared_ptr<HislipSessionState> m_session;
+    bool m_isSync = false;
+};
+
+TEST_F(HislipServiceTest, OpeningNegotiatesTheLowerVersionAndJoinsTheChannels) {
+    HislipOutcome out = Initialize(hs::kVersion10, "hislip0");
+    ASSERT_FALSE(out.close);
+    ASSERT_TRUE(m_isSync);
+    hs::Header h = Decode(out.immediate);
+    EXPECT_EQ(h.type, MessageType::InitializeResponse);
+    EXPECT_EQ(hs::HighHalf(h.parameter), hs::kVersion10);
+    const std::uint16_t id = hs::LowHalf(h.parameter);
+    const auto first = m_session;
+    EXPECT_EQ(id, first->id);
+    EXPECT_EQ(hs::HighHalf(Decode(Initialize(0x0301, "HiSLIP3").immediate).parameter),
+              hs::kVersion20);
+    EXPECT_NE(m_session->id, id);
+
+    std::shared_ptr<HislipSessionState> joined;
+    bool isSync = true;
+    out = m_service.Initialize({MessageType::AsyncInitialize, 0, id, 0}, {}, joined, isSync);
+    EXPECT_EQ(Decode(out.immediate).type, MessageType::AsyncInitializeResponse);
+    EXPECT_FALSE(isSync);
+    EXPECT_EQ(joined, first);
+
+    // Refused with a FatalError: an old version, a foreign sub-address, an
+    // unknown session, and anything but the two initializations.
+    for (HislipOutcome refused :
+         {Initialize(0x0009, "hislip0"), Initialize(hs::kVersion20, "inst0"),
+          m_service.Initialize({MessageType::AsyncInitialize, 0, 999, 0}, {}, joined, isSync),
+          m_service.Initialize({MessageType::DataEnd, 0, 0, 0}, {}, joined, isSync)}) {
+        EXPECT_TRUE(refused.close);
+        EXPECT_EQ(Decode(refused.immediate).type, MessageType::FatalError);
+    }
+}
+
+TEST_F(HislipServiceTest, DeviceClearDropsWhatArrivesUntilItCompletes) {
+    ASSERT_FALSE(Initialize(hs::kVersion20, "hislip0").close);
+    HislipSessionState& s = *m_session;
+    HislipOutcome out =
+        m_service.HandleSync(s, {MessageType::DataEnd, 0, 0xFFFFFF00u, 6}, Text("*IDN?\n"));
+    ASSERT_EQ(out.responses.size(), 1u);
+    EXPECT_EQ(out.responses[0].messageId, 0xFFFFFF00u);
+    EXPECT_EQ(out.responses[0].reply.bytes, "ACME,H,1,1\n");
+
+    // Half a message, then the clear: neither it nor what follows is run.
+    EXPECT_TRUE(m_service.HandleSync(s, {MessageType::Data, 0, 0xFFFFFF02u, 3}, Text("*ID"))
+                    .responses.empty());
+    EXPECT_EQ(
+        Decode(m_service.HandleAsync(s, {MessageType::AsyncDeviceClear, 0, 0, 0}, {}).immediate)
+            .type,
+        MessageType::AsyncDeviceClearAcknowledge);
+    EXPECT_TRUE(m_service.HandleSync(s, {MessageType::DataEnd, 0, 0xFFFFFF04u, 3}, Text("N?\n"))
+                    .responses.empty());
+    out = m_service.HandleSync(s, {MessageType::DeviceClearComplete, 0, 0, 0}, {});
+    EXPECT_EQ(Decode(out.immediate).type, MessageType::DeviceClearAcknowledge);
+    out = m_service.HandleSync(s, {MessageType::DataEnd, 0, 0xFFFFFF00u, 6}, Text("*OPC?\n"));
+    ASSERT_EQ(out.responses.size(), 1u);
+    EXPECT_EQ(out.responses[0].reply.bytes, "1\n");
+
+    // Messages of the wrong channel get an Error, not a closed session.
+    out = m_service.HandleAsync(s, {MessageType::DataEnd, 0, 0, 0}, {});
+    EXPECT_FALSE(out.close);
+    EXPECT_EQ(Decode(out.immediate).type, MessageType::Error);
+}
+
+TEST(HislipFraming, ResponsesAreCutToTheClientsSizeAndEndWithDataEnd) {
+    const std::string bytes(100, 'x');
+    // 16 header + 40 payload per message: 40, 40, 20.
+    auto pieces = HislipService::FrameResponse(bytes, 7, 56, 0);
+    ASSERT_EQ(pieces.size(), 3u);
+    std::size_t total = 0;
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        HislipBytes header(pieces[i].header.begin(), pieces[i].header.end());
+        const hs::Header h = Decode(header);
+        EXPECT_EQ(h.type, i + 1 == pieces.size() ? MessageType::DataEnd : MessageType::Data);
+        EXPECT_EQ(h.parameter, 7u);
+        EXPECT_EQ(h.payloadLength, pieces[i].payload.size());
+        total += pieces[i].payload.size();
+    }
+    EXPECT_EQ(total, bytes.size());
+    EXPECT_EQ(HislipService::FrameResponse(bytes, 7, 1 << 20, 30).size(), 4u);
+    // An empty response is one empty DataEnd.
+    pieces = HislipService::FrameResponse("", 9, 1 << 20, 0);
+    ASSERT_EQ(pieces.size(), 1u);
+    EXPECT_EQ(pieces[0].header[2], static_cast<std::uint8_t>(MessageType::DataEnd));
+}
+
+} // namespace
+} // namespace quarvel::sim

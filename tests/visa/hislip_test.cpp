@@ -1,0 +1,139 @@
+// What only HiSLIP has, against quarvel-sim's HiSLIP server over loopback:
+// fragmented responses, Error and FatalError, a stalled reply that device
+// clear (or the next query) ends, the status byte and locks on the
+// asynchronous channel, and peers that do not speak HiSLIP.
+
+#include "tests/support/sim_process.h"
+#include "visa/visa.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+using quarvel::test::SimProcess;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+class HislipSim : public ::testing::Test {
+protected:
+    void Start(std::vector<std::string> args, ViUInt32 timeoutMs = 2000) {
+        m_sim = std::make_unique<SimProcess>(args);
+        ASSERT_TRUE(m_sim->Started()) << m_sim->Output();
+        ASSERT_NE(m_sim->HislipPort(), 0) << m_sim->Output();
+        ASSERT_EQ(viOpenDefaultRM(&m_rm), VI_SUCCESS);
+        ASSERT_EQ(viSetAttribute(m_rm, VI_ATTR_TMO_VALUE, timeoutMs), VI_SUCCESS);
+        Open();
+    }
+    void Open() {
+        ASSERT_EQ(viOpen(m_rm, m_sim->HislipResource().c_str(), VI_NULL, 0, &m_vi), VI_SUCCESS);
+    }
+    void TearDown() override {
+        if (m_rm != VI_NULL)
+            viClose(m_rm);
+    }
+    ViStatus Opc() {
+        ViInt32 opc = 0;
+        const ViStatus s = viQueryf(m_vi, "*OPC?\n", "%d", &opc);
+        return s == VI_SUCCESS && opc != 1 ? VI_ERROR_IO : s;
+    }
+
+    std::unique_ptr<SimProcess> m_sim;
+    ViSession m_rm = VI_NULL;
+    ViSession m_vi = VI_NULL;
+};
+
+TEST_F(HislipSim, ResponsesInManyDataMessagesAndTcpPiecesArriveWhole) {
+    Start({"--hislip-fragment", "5", "--tiny-pieces", "11", "--idn", "ACME,FRAG,1,2.0"}, 10000);
+    char idn[256] = {};
+    ASSERT_EQ(viQueryf(m_vi, "*IDN?\n", "%t", idn), VI_SUCCESS);
+    EXPECT_STREQ(idn, "ACME,FRAG,1,2.0\n");
+    std::vector<unsigned char> block(3000);
+    ViUInt32 count = static_cast<ViUInt32>(block.size());
+    ASSERT_EQ(viQueryf(m_vi, ":TEST:BLOCK? 2000\n", "%#b\n", &count, block.data()), VI_SUCCESS);
+    ASSERT_EQ(count, 2000u);
+    for (std::size_t i = 0; i < count; ++i)
+        ASSERT_EQ(block[i], static_cast<unsigned char>((i * 31u + (i >> 8) * 7u + 11u) & 0xFFu));
+}
+
+TEST_F(HislipSim, ErrorMessageFailsTheCallAndTheSessionGoesOn) {
+    Start({"--hislip-error", "--fault-on", "*IDN?"});
+    char idn[256] = {};
+    EXPECT_EQ(viQueryf(m_vi, "*IDN?\n", "%t", idn), VI_ERROR_IO);
+    EXPECT_EQ(Opc(), VI_SUCCESS);
+}
+
+TEST_F(HislipSim, FatalErrorEndsTheSessionButNotTheInstrument) {
+    Start({"--hislip-fatal", "--fault-on", "*IDN?"});
+    char idn[256] = {};
+    EXPECT_EQ(viQueryf(m_vi, "*IDN?\n", "%t", idn), VI_ERROR_CONN_LOST);
+    EXPECT_EQ(Opc(), VI_ERROR_CONN_LOST);
+    ASSERT_EQ(viClose(m_vi), VI_SUCCESS);
+    Open();
+    EXPECT_EQ(Opc(), VI_SUCCESS);
+}
+
+TEST_F(HislipSim, StalledReplyEndsByDeviceClearOrByTheNextQuery) {
+    Start({"--hislip-stall", "--fault-on", "*IDN?"}, 300);
+    char idn[256] = {};
+    auto start = Clock::now();
+    EXPECT_EQ(viQueryf(m_vi, "*IDN?\n", "%t", idn), VI_ERROR_TMO);
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1500));
+    ASSERT_EQ(viClear(m_vi), VI_SUCCESS);
+    EXPECT_EQ(Opc(), VI_SUCCESS);
+
+    // Without a clear, the next query interrupts the stalled reply; the
+    // Interrupted notices on both channels are passed over.
+    EXPECT_EQ(viQueryf(m_vi, "*IDN?\n", "%t", idn), VI_ERROR_TMO);
+    EXPECT_EQ(Opc(), VI_SUCCESS);
+    ViUInt16 stb = 0xFF;
+    EXPECT_EQ(viReadSTB(m_vi, &stb), VI_SUCCESS);
+    EXPECT_EQ(stb, 0);
+}
+
+TEST_F(HislipSim, StatusByteIsAskedOutOfBand) {
+    Start({});
+    ASSERT_EQ(viPrintf(m_vi, ":NO:SUCH:COMMAND\n"), VI_SUCCESS);
+    ASSERT_EQ(Opc(), VI_SUCCESS);
+    ViUInt16 stb = 0;
+    ASSERT_EQ(viReadSTB(m_vi, &stb), VI_SUCCESS);
+    EXPECT_EQ(stb & 0x04, 0x04); // the error queue holds the error
+    char error[256] = {};
+    ASSERT_EQ(viQueryf(m_vi, ":SYSTEM:ERROR?\n", "%t", error), VI_SUCCESS);
+    ASSERT_EQ(viReadSTB(m_vi, &stb), VI_SUCCESS);
+    EXPECT_EQ(stb & 0x04, 0);
+    // Asked out of band: the transcript shows no "*STB?".
+    for (const std::string& line : m_sim->Transcript())
+        EXPECT_NE(line, "*STB?");
+}
+
+TEST_F(HislipSim, LocksAreHeldAtTheInstrumentAcrossSessions) {
+    Start({});
+    ViSession other = VI_NULL;
+    ASSERT_EQ(viOpen(m_rm, m_sim->HislipResource().c_str(), VI_NULL, 0, &other), VI_SUCCESS);
+    ASSERT_EQ(viLock(m_vi, VI_EXCLUSIVE_LOCK, 0, nullptr, nullptr), VI_SUCCESS);
+    EXPECT_EQ(viLock(other, VI_EXCLUSIVE_LOCK, 50, nullptr, nullptr), VI_ERROR_RSRC_LOCKED);
+    ASSERT_EQ(viUnlock(m_vi), VI_SUCCESS);
+    ASSERT_EQ(viLock(other, VI_EXCLUSIVE_LOCK, 0, nullptr, nullptr), VI_SUCCESS);
+    // A session that goes takes its lock with it; the request waits for that.
+    ASSERT_EQ(viClose(other), VI_SUCCESS);
+    EXPECT_EQ(viLock(m_vi, VI_EXCLUSIVE_LOCK, 1500, nullptr, nullptr), VI_SUCCESS);
+    EXPECT_EQ(Opc(), VI_SUCCESS);
+}
+
+TEST_F(HislipSim, PeersThatDoNotSpeakHislipAreNotFoundWithinTheTimeout) {
+    Start({}, 400);
+    // The raw socket server takes the Initialize for SCPI text and never answers.
+    const std::string notHislip =
+        "TCPIP0::127.0.0.1::hislip0," + std::to_string(m_sim->SocketPort()) + "::INSTR";
+    ViSession vi = VI_NULL;
+    const auto start = Clock::now();
+    EXPECT_EQ(viOpen(m_rm, notHislip.c_str(), VI_NULL, 0, &vi), VI_ERROR_RSRC_NFOUND);
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1500));
+    EXPECT_EQ(vi, VI_NULL);
+}
+
+} // namespace

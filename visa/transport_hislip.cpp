@@ -1,0 +1,519 @@
+// HiSLIP transport ("TCPIP::host::hislip0[,port]::INSTR", IVI-6.1 versions
+// 1.0 to 2.0): a synchronous channel for the messages and their responses and
+// an asynchronous one for device clear, the status byte, locks and the
+// maximum message size, both TCP connections to the same port.
+//
+// The client works in synchronized mode without a reader thread: every call
+// reads what it waits for within the session timeout. Responses carry the
+// MessageID of the message they answer; those of an earlier message (its
+// reply arriving after the caller gave up on it) are dropped unread.
+// Response data goes straight from the socket into the caller's memory, and
+// a timeout in the middle of a message leaves the stream where it was, so
+// the next read goes on from there.
+
+#include "visa/builtin_transports.h"
+#include "visa/hislip_message.h"
+#include "visa/tcp_connection.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+#include <string_view>
+
+namespace quarvel::visa {
+
+namespace {
+
+namespace hs = quarvel::visa::hislip;
+
+// The largest message we announce and accept; data is streamed, never held,
+// so this bounds nothing in memory, only what a server may claim.
+constexpr std::uint64_t kClientMaxMessageSize = 1ull << 30;
+// Messages other than Data/DataEnd (error texts, descriptors) are small.
+constexpr std::uint64_t kMaxControlPayload = 64 * 1024;
+// Async transactions the instrument answers at once wait a little longer than
+// the session timeout, so that a lock request's own timeout answers first.
+constexpr ViUInt32 kAsyncGraceMs = 1000;
+// "QV", the vendor id this client gives in Initialize.
+constexpr std::uint16_t kVendorId = 0x5156;
+
+ViUInt32 WithGrace(ViUInt32 timeoutMs) {
+    return timeoutMs >= VI_TMO_INFINITE - kAsyncGraceMs ? VI_TMO_INFINITE
+                                                        : timeoutMs + kAsyncGraceMs;
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// A message read whole from one channel (control messages only).
+struct Message {
+    hs::Header header;
+    std::vector<std::uint8_t> payload;
+};
+
+// Reads one complete control message: header and (bounded) payload. A
+// prologue out of step or an oversized payload leaves the channel unusable.
+ViStatus ReadWholeMessage(TcpConnection& connection, Deadline deadline, Message& message) {
+    std::array<std::uint8_t, hs::kHeaderSize> bytes{};
+    if (const ViStatus s = connection.ReceiveExact(bytes.data(), bytes.size(), deadline);
+        s != VI_SUCCESS)
+        return s;
+    const hs::DecodeResult r = hs::DecodeHeader(bytes, kMaxControlPayload, message.header);
+    if (r == hs::DecodeResult::BadPrologue || r == hs::DecodeResult::TooLarge)
+        return VI_ERROR_IO;
+    message.payload.resize(static_cast<std::size_t>(message.header.payloadLength));
+    return connection.ReceiveExact(message.payload.data(), message.payload.size(), deadline);
+}
+
+class HislipTransport final : public ITransport {
+public:
+    HislipTransport(std::unique_ptr<TcpConnection> sync, std::unique_ptr<TcpConnection> async,
+                    std::uint16_t version)
+        : m_sync(std::move(sync)), m_async(std::move(async)), m_version(version) {}
+
+    std::uint16_t Version() const { return m_version; }
+
+    // Asks the server's maximum message size and tells it ours.
+    ViStatus NegotiateMessageSize(Deadline deadline) {
+        const auto ours = hs::EncodeSize(kClientMaxMessageSize);
+        Message reply;
+        if (const ViStatus s =
+                AsyncTransaction(hs::MessageType::AsyncMaximumMessageSize, 0, 0, ours,
+                                 hs::MessageType::AsyncMaximumMessageSizeResponse, deadline, reply);
+            s != VI_SUCCESS)
+            return s;
+        std::uint64_t serverMax = 0;
+        if (!hs::DecodeSize(reply.payload, serverMax))
+            return Fail(VI_ERROR_IO);
+        // The size counts the header too; a server admitting less than a
+        // header's worth still gets one byte per message rather than none.
+        m_maxPayload = serverMax > hs::kHeaderSize ? serverMax - hs::kHeaderSize : 1;
+        return VI_SUCCESS;
+    }
+
+    ViStatus Write(const std::uint8_t* data, std::size_t size, bool endOfMessage,
+                   const SessionSettings& settings) override {
+        if (m_broken)
+            return VI_ERROR_CONN_LOST;
+        // Whatever is left of an earlier response is stale from now on.
+        m_accepting = false;
+        const Deadline deadline = DeadlineAfter(settings.timeoutMs);
+        std::size_t done = 0;
+        do {
+            const std::size_t chunk =
+                static_cast<std::size_t>(std::min<std::uint64_t>(size - done, m_maxPayload));
+            const bool last = done + chunk == size;
+            if (last && !endOfMessage && chunk == 0)
+                break;
+            const hs::MessageType type =
+                last && endOfMessage ? hs::MessageType::DataEnd : hs::MessageType::Data;
+            // RMT-delivered: the previous response was read to its end.
+            const auto header = hs::EncodeHeader({type, m_rmtDelivered, m_nextMessageId, chunk});
+            const std::span<const std::uint8_t> parts[] = {header, {data + done, chunk}};
+            if (const ViStatus s = m_sync->SendAll(parts, deadline); s != VI_SUCCESS)
+                return Fail(s == VI_ERROR_TMO ? VI_ERROR_TMO : VI_ERROR_CONN_LOST);
+            m_rmtDelivered = 0;
+            m_lastSentId = m_nextMessageId;
+            m_sentAny = true;
+            m_nextMessageId += 2;
+            done += chunk;
+        } while (done < size);
+        return VI_SUCCESS;
+    }
+
+    ViStatus Read(std::uint8_t* data, std::size_t capacity, ReadMode /*mode*/,
+                  const SessionSettings& settings, ReadResult& result) override {
+        result = {};
+        if (m_broken)
+            return VI_ERROR_CONN_LOST;
+        if (capacity == 0)
+            return VI_SUCCESS;
+        const Deadline deadline = DeadlineAfter(settings.timeoutMs);
+        for (;;) {
+            if (m_payloadLeft == 0) {
+                if (m_accepting && m_inDataEnd) {
+                    // An empty DataEnd: the response ends with nothing more.
+                    m_accepting = false;
+                    m_rmtDelivered = 1;
+                    result.end = ReadEnd::End;
+                    return VI_SUCCESS;
+                }
+                hs::Header header;
+                if (const ViStatus s = NextSyncHeader(deadline, header); s != VI_SUCCESS)
+                    return s;
+                if (const ViStatus s = TakeSyncHeader(header, deadline); s != VI_SUCCESS)
+                    return s;
+                continue;
+            }
+            if (!m_accepting) {
+                if (const ViStatus s = SkipPayload(deadline); s != VI_SUCCESS)
+                    return s;
+                continue;
+            }
+            const std::size_t want =
+                static_cast<std::size_t>(std::min<std::uint64_t>(capacity, m_payloadLeft));
+            std::size_t got = 0;
+            if (const ViStatus s = m_sync->ReceiveSome(data, want, deadline, got); s != VI_SUCCESS)
+                return Fail(s);
+            m_payloadLeft -= got;
+            result.count = got;
+            if (m_payloadLeft == 0 && m_inDataEnd) {
+                m_accepting = false;
+                m_rmtDelivered = 1;
+                result.end = ReadEnd::End;
+            }
+            return VI_SUCCESS;
+        }
+    }
+
+    // Device clear: AsyncDeviceClear, then DeviceClearComplete on the
+    // synchronous channel asking for synchronized mode, and everything the
+    // server sent before its DeviceClearAcknowledge dropped.
+    ViStatus Clear(const SessionSettings& settings) override {
+        if (m_broken)
+            return VI_ERROR_CONN_LOST;
+        const Deadline deadline = DeadlineAfter(WithGrace(settings.timeoutMs));
+        Message ack;
+        if (const ViStatus s =
+                AsyncTransaction(hs::MessageType::AsyncDeviceClear, 0, 0, {},
+                                 hs::MessageType::AsyncDeviceClearAcknowledge, deadline, ack);
+            s != VI_SUCCESS)
+            return s;
+        const auto complete = hs::EncodeMessage(hs::MessageType::DeviceClearComplete, 0, 0);
+        if (const ViStatus s = m_sync->SendAll(complete.data(), complete.size(), deadline);
+            s != VI_SUCCESS)
+            return Fail(s);
+        m_accepting = false;
+        for (;;) {
+            if (m_payloadLeft > 0) {
+                if (const ViStatus s = SkipPayload(deadline); s != VI_SUCCESS)
+                    return s;
+                continue;
+            }
+            hs::Header header;
+            if (const ViStatus s = NextSyncHeader(deadline, header); s != VI_SUCCESS)
+                return s == VI_ERROR_TMO ? Fail(s) : s;
+            if (header.type == hs::MessageType::DeviceClearAcknowledge)
+                break;
+            if (header.type == hs::MessageType::FatalError)
+                return TakeSyncHeader(header, deadline);
+            m_payloadLeft = header.payloadLength; // dropped
+        }
+        m_nextMessageId = hs::kFirstMessageId;
+        m_sentAny = false;
+        m_rmtDelivered = 0;
+        m_inDataEnd = false;
+        return VI_SUCCESS;
+    }
+
+    ViStatus ReadStatusByte(const SessionSettings& settings, ViUInt16& status) override {
+        if (m_broken)
+            return VI_ERROR_CONN_LOST;
+        Message reply;
+        const ViStatus s = AsyncTransaction(hs::MessageType::AsyncStatusQuery, m_rmtDelivered,
+                                            m_lastSentId, {}, hs::MessageType::AsyncStatusResponse,
+                                            DeadlineAfter(WithGrace(settings.timeoutMs)), reply);
+        if (s != VI_SUCCESS)
+            return s;
+        m_rmtDelivered = 0;
+        status = reply.header.controlCode;
+        return VI_SUCCESS;
+    }
+
+    // An exclusive lock at the instrument; the server waits for it at most
+    // timeoutMs, and we that long plus a grace.
+    ViStatus Lock(const SessionSettings& /*settings*/, ViUInt32 timeoutMs) override {
+        if (m_broken)
+            return VI_ERROR_CONN_LOST;
+        Message reply;
+        if (const ViStatus s = AsyncTransaction(hs::MessageType::AsyncLock, hs::kLockRequest,
+                                                timeoutMs, {}, hs::MessageType::AsyncLockResponse,
+                                                DeadlineAfter(WithGrace(timeoutMs)), reply);
+            s != VI_SUCCESS)
+            return s;
+        switch (reply.header.controlCode) {
+        case hs::kLockSuccess:
+        case hs::kLockSuccessShared:
+            return VI_SUCCESS;
+        case hs::kLockFailure:
+            return VI_ERROR_RSRC_LOCKED; // another client held it past the timeout
+        default:
+            return VI_ERROR_IO;
+        }
+    }
+
+    ViStatus Unlock(const SessionSettings& settings) override {
+        if (m_broken)
+            return VI_ERROR_CONN_LOST;
+        Message reply;
+        if (const ViStatus s =
+                AsyncTransaction(hs::MessageType::AsyncLock, hs::kLockRelease, m_lastSentId, {},
+                                 hs::MessageType::AsyncLockResponse,
+                                 DeadlineAfter(WithGrace(settings.timeoutMs)), reply);
+            s != VI_SUCCESS)
+            return s;
+        return reply.header.controlCode == hs::kLockSuccess ||
+                       reply.header.controlCode == hs::kLockSuccessShared
+                   ? VI_SUCCESS
+                   : VI_ERROR_SESN_NLOCKED;
+    }
+
+    // Sends a request on the asynchronous channel and waits for its answer,
+    // passing over service requests and interruption notices on the way.
+    ViStatus AsyncTransaction(hs::MessageType type, std::uint8_t controlCode,
+                              std::uint32_t parameter, std::span<const std::uint8_t> payload,
+                              hs::MessageType answer, Deadline deadline, Message& reply) {
+        const auto header = hs::EncodeHeader({type, controlCode, parameter, payload.size()});
+        const std::span<const std::uint8_t> parts[] = {header, payload};
+        if (const ViStatus s = m_async->SendAll(parts, deadline); s != VI_SUCCESS)
+            return Fail(s);
+        for (;;) {
+            // A late answer would be taken for the next one: a timeout here
+            // ends the session.
+            if (const ViStatus s = ReadWholeMessage(*m_async, deadline, reply); s != VI_SUCCESS)
+                return Fail(s);
+            if (reply.header.type == answer)
+                return VI_SUCCESS;
+            if (reply.header.type == hs::MessageType::FatalError)
+                return Fatal();
+            if (reply.header.type == hs::MessageType::Error)
+                return VI_ERROR_IO;
+            // AsyncServiceRequest, AsyncInterrupted and anything unknown: passed over.
+        }
+    }
+
+private:
+    // Reads the next header of the synchronous channel, keeping a partly
+    // received header across a timeout.
+    ViStatus NextSyncHeader(Deadline deadline, hs::Header& header) {
+        while (m_headerHave < hs::kHeaderSize) {
+            std::size_t got = 0;
+            const ViStatus s = m_sync->ReceiveSome(m_headerBytes.data() + m_headerHave,
+                                                   hs::kHeaderSize - m_headerHave, deadline, got);
+            if (s != VI_SUCCESS)
+                return s == VI_ERROR_TMO ? s : Fail(s);
+            m_headerHave += got;
+        }
+        m_headerHave = 0;
+        switch (hs::DecodeHeader(m_headerBytes, kClientMaxMessageSize, header)) {
+        case hs::DecodeResult::Ok:
+            return VI_SUCCESS;
+        case hs::DecodeResult::BadPrologue:
+            return SendFatal(hs::FatalCode::PoorlyFormedHeader);
+        case hs::DecodeResult::UnknownType:
+            SendError(hs::ErrorCode::UnrecognizedMessageType);
+            header.type = hs::MessageType::Trigger; // dropped with its payload below
+            return VI_SUCCESS;
+        case hs::DecodeResult::TooLarge:
+            return SendFatal(hs::FatalCode::Unidentified);
+        }
+        return VI_ERROR_IO;
+    }
+
+    // Acts on a header read from the synchronous channel.
+    ViStatus TakeSyncHeader(const hs::Header& header, Deadline deadline) {
+        switch (header.type) {
+        case hs::MessageType::Data:
+        case hs::MessageType::DataEnd:
+            // The answer to our latest message, or one that answers none in
+            // particular; any other is the late reply of an abandoned query.
+            m_accepting = m_sentAny && (header.parameter == m_lastSentId ||
+                                        header.parameter == hs::kAnyMessageId);
+            m_inDataEnd = header.type == hs::MessageType::DataEnd;
+            m_payloadLeft = header.payloadLength;
+            return VI_SUCCESS;
+        case hs::MessageType::Error: {
+            Message m;
+            if (const ViStatus s = ReadPayload(header, deadline, m); s != VI_SUCCESS)
+                return s;
+            // The server refused our message; the session goes on.
+            return VI_ERROR_IO;
+        }
+        case hs::MessageType::FatalError: {
+            Message m;
+            ReadPayload(header, deadline, m);
+            return Fatal();
+        }
+        default:
+            // Interrupted (an abandoned response ends), and anything else that
+            // has no business here: dropped with its payload.
+            m_accepting = false;
+            m_payloadLeft = header.payloadLength;
+            return VI_SUCCESS;
+        }
+    }
+
+    ViStatus ReadPayload(const hs::Header& header, Deadline deadline, Message& m) {
+        if (header.payloadLength > kMaxControlPayload)
+            return SendFatal(hs::FatalCode::Unidentified);
+        m.header = header;
+        m.payload.resize(static_cast<std::size_t>(header.payloadLength));
+        const ViStatus s = m_sync->ReceiveExact(m.payload.data(), m.payload.size(), deadline);
+        return s == VI_SUCCESS ? s : Fail(s);
+    }
+
+    ViStatus SkipPayload(Deadline deadline) {
+        std::uint8_t scratch[16 * 1024];
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(sizeof scratch, m_payloadLeft));
+        std::size_t got = 0;
+        if (const ViStatus s = m_sync->ReceiveSome(scratch, want, deadline, got); s != VI_SUCCESS)
+            return s == VI_ERROR_TMO ? s : Fail(s);
+        m_payloadLeft -= got;
+        return VI_SUCCESS;
+    }
+
+    void SendError(hs::ErrorCode code) {
+        const auto m =
+            hs::EncodeMessage(hs::MessageType::Error, static_cast<std::uint8_t>(code), 0);
+        if (m_sync->SendAll(m.data(), m.size(), DeadlineAfter(200)) != VI_SUCCESS)
+            m_broken = true;
+    }
+
+    // A server that breaks the protocol is told so, and the session ends.
+    ViStatus SendFatal(hs::FatalCode code) {
+        const auto m =
+            hs::EncodeMessage(hs::MessageType::FatalError, static_cast<std::uint8_t>(code), 0);
+        m_sync->SendAll(m.data(), m.size(), DeadlineAfter(200));
+        Fail(VI_ERROR_IO);
+        return VI_ERROR_IO;
+    }
+
+    // The server ended the session: both channels are closed at once.
+    ViStatus Fatal() {
+        m_sync.reset();
+        m_async.reset();
+        m_broken = true;
+        return VI_ERROR_CONN_LOST;
+    }
+
+    // The stream is out of step (or gone): every later call fails at once.
+    ViStatus Fail(ViStatus s) {
+        m_broken = true;
+        return s;
+    }
+
+    std::unique_ptr<TcpConnection> m_sync;
+    std::unique_ptr<TcpConnection> m_async;
+    std::uint16_t m_version;
+    std::uint64_t m_maxPayload = 1 << 20;
+    std::uint32_t m_nextMessageId = hs::kFirstMessageId;
+    std::uint32_t m_lastSentId = hs::kFirstMessageId - 2;
+    bool m_sentAny = false;
+    std::uint8_t m_rmtDelivered = 0;
+    // The Data/DataEnd message under way: bytes still to come, whether it
+    // answers our latest message, whether it ends the response.
+    std::uint64_t m_payloadLeft = 0;
+    bool m_accepting = false;
+    bool m_inDataEnd = false;
+    std::array<std::uint8_t, hs::kHeaderSize> m_headerBytes{};
+    std::size_t m_headerHave = 0;
+    bool m_broken = false;
+};
+
+// Sends one message and reads the answer, during the opening handshake.
+ViStatus Handshake(TcpConnection& connection, const std::vector<std::uint8_t>& request,
+                   hs::MessageType answer, Deadline deadline, Message& reply) {
+    if (connection.SendAll(request.data(), request.size(), deadline) != VI_SUCCESS ||
+        ReadWholeMessage(connection, deadline, reply) != VI_SUCCESS)
+        return VI_ERROR_RSRC_NFOUND;
+    if (reply.header.type == hs::MessageType::FatalError &&
+        reply.header.controlCode ==
+            static_cast<std::uint8_t>(hs::FatalCode::MaximumClientsExceeded))
+        return VI_ERROR_RSRC_LOCKED;
+    return reply.header.type == answer ? VI_SUCCESS : VI_ERROR_RSRC_NFOUND;
+}
+
+// "hislip0" or "hislip0,4881" (any case): the sub-address and the port.
+bool ParseHislipDevice(const std::string& field, std::string& subAddress, ViUInt16& port) {
+    const std::size_t comma = field.find(',');
+    subAddress = field.substr(0, comma);
+    constexpr std::string_view kPrefix = "hislip";
+    if (subAddress.size() <= kPrefix.size() ||
+        !EqualsIgnoringCase(std::string_view(subAddress).substr(0, kPrefix.size()), kPrefix) ||
+        !std::all_of(subAddress.begin() + kPrefix.size(), subAddress.end(),
+                     [](char c) { return c >= '0' && c <= '9'; }))
+        return false;
+    port = hs::kDefaultPort;
+    if (comma == std::string::npos)
+        return true;
+    const std::string portText = field.substr(comma + 1);
+    unsigned value = 0;
+    const auto [end, ec] =
+        std::from_chars(portText.data(), portText.data() + portText.size(), value);
+    if (ec != std::errc() || end != portText.data() + portText.size() || value == 0 ||
+        value > 65535)
+        return false;
+    port = static_cast<ViUInt16>(value);
+    return true;
+}
+
+} // namespace
+
+std::unique_ptr<ITransport> MakeHislipTransport(std::unique_ptr<TcpConnection> sync,
+                                                std::unique_ptr<TcpConnection> async,
+                                                std::uint16_t version) {
+    return std::make_unique<HislipTransport>(std::move(sync), std::move(async), version);
+}
+
+bool IsHislipDeviceName(std::string_view device) {
+    return device.size() >= 6 && EqualsIgnoringCase(device.substr(0, 6), "hislip");
+}
+
+bool InterpretHislipFields(ResourceName& name) {
+    if (name.fields.size() != 2)
+        return false;
+    name.host = name.fields[0];
+    return ParseHislipDevice(name.fields[1], name.device, name.port);
+}
+
+ViStatus OpenHislipTransport(const ResourceName& name, const SessionSettings& settings,
+                             std::unique_ptr<ITransport>& transport) {
+    // Both connections and the whole handshake within the timeout.
+    const Deadline deadline = DeadlineAfter(settings.timeoutMs);
+    std::unique_ptr<TcpConnection> sync;
+    if (TcpConnection::Connect(name.host, name.port, deadline, sync) != VI_SUCCESS)
+        return VI_ERROR_RSRC_NFOUND;
+    const std::span<const std::uint8_t> subAddress(
+        reinterpret_cast<const std::uint8_t*>(name.device.data()), name.device.size());
+    Message init;
+    if (const ViStatus s =
+            Handshake(*sync,
+                      hs::EncodeMessage(hs::MessageType::Initialize, 0,
+                                        hs::JoinHalves(hs::kOwnVersion, kVendorId), subAddress),
+                      hs::MessageType::InitializeResponse, deadline, init);
+        s != VI_SUCCESS)
+        return s;
+    const std::uint16_t version =
+        hs::NegotiatedVersion(hs::kOwnVersion, hs::HighHalf(init.header.parameter));
+    if (version < hs::kOldestVersion)
+        return VI_ERROR_RSRC_NFOUND;
+    const std::uint16_t sessionId = hs::LowHalf(init.header.parameter);
+    const bool prefersOverlap = (init.header.controlCode & hs::kFeatureOverlapped) != 0;
+
+    std::unique_ptr<TcpConnection> async;
+    if (TcpConnection::Connect(name.host, name.port, deadline, async) != VI_SUCCESS)
+        return VI_ERROR_RSRC_NFOUND;
+    Message asyncInit;
+    if (const ViStatus s =
+            Handshake(*async, hs::EncodeMessage(hs::MessageType::AsyncInitialize, 0, sessionId),
+                      hs::MessageType::AsyncInitializeResponse, deadline, asyncInit);
+        s != VI_SUCCESS)
+        return s;
+
+    auto hislip = std::make_unique<HislipTransport>(std::move(sync), std::move(async), version);
+    if (hislip->NegotiateMessageSize(deadline) != VI_SUCCESS)
+        return VI_ERROR_RSRC_NFOUND;
+    // A server starting in overlapped mode is brought to synchronized mode,
+    // the one this client speaks, by the device clear's feature negotiation.
+    if (prefersOverlap && hislip->Clear(settings) != VI_SUCCESS)
+        return VI_ERROR_RSRC_NFOUND;
+    transport = std::move(hislip);
+    return VI_SUCCESS;
+}
+
+} // namespace quarvel::visa
