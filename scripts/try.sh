@@ -45,7 +45,7 @@ if [ "$(id -u)" -eq 0 ]; then
     if wait_for_sim; then
         started_on_111=yes
     else
-        echo "The portmapper port 111 is taken; the simulator uses free ports instead."
+        echo "The portmapper port 111 (or HiSLIP's 4880) is taken; the simulator uses free ports instead."
         stop_sim
         sim_output="$(mktemp)"
         sim_pid=""
@@ -53,7 +53,7 @@ if [ "$(id -u)" -eq 0 ]; then
 fi
 if [ "$started_on_111" = no ]; then
     "$bin/quarvel-sim" --instrument infiniivision-x --socket-port 0 --portmapper-port 0 \
-        >"$sim_output" 2>&1 &
+        --hislip-port 0 >"$sim_output" 2>&1 &
     sim_pid=$!
     if ! wait_for_sim; then
         echo "The simulator did not start:" >&2

@@ -41,7 +41,7 @@ TEST_P(HislipCapture, PictureAndWaveformDataArriveWhole) {
     ASSERT_TRUE(bench.Connect()) << bench.window.LastStatus();
     if (GetParam().channel != nullptr) {
         form.retrieveWaveforms = true;
-        form.dataFormatCode = 2; // CSV
+        form.dataFormat = DataFormat::Csv;
         form.tickedChannels = {GetParam().channel};
     }
     bench.controller.StartOrAbortCapture();

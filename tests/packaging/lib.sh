@@ -22,7 +22,7 @@ require_tools() {
 start_sim() {
     local binary="$1" output="$2"
     shift 2
-    "$binary" --socket-port 0 --portmapper-port 0 "$@" >"$output" 2>&1 &
+    "$binary" --socket-port 0 --portmapper-port 0 --hislip-port 0 "$@" >"$output" 2>&1 &
     SIM_PID=$!
     # The endpoint lines come once the sockets listen; a simulator that
     # exits instead ends the wait at once.
