@@ -77,6 +77,9 @@ public:
 
     std::uint16_t Version() const { return m_version; }
 
+    // DataEnd ends every response.
+    bool SignalsEnd() const override { return true; }
+
     // Asks the server's maximum message size and tells it ours.
     ViStatus NegotiateMessageSize(Deadline deadline) {
         const auto ours = hs::EncodeSize(kClientMaxMessageSize);
