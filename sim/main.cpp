@@ -4,8 +4,6 @@
 #include "sim/screen_image.h"
 #include "sim/simulator.h"
 
-#include <QGuiApplication>
-
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -37,11 +35,9 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
-    // Fonts need a QGuiApplication; no window is ever shown.
-    if (std::getenv("QT_QPA_PLATFORM") == nullptr)
-        setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    QGuiApplication app(argc, argv);
-
+    // No QGuiApplication: images are painted on QImage with the simulator's
+    // own pixel font, so no platform plugin, display or runtime directory is
+    // needed.
     Simulator simulator(options);
     if (!simulator.Start(error)) {
         std::fprintf(stderr, "quarvel-sim: %s\n", error.c_str());

@@ -1,8 +1,8 @@
 #include "sim/screen_image.h"
 
+#include "sim/pixel_font.h"
+
 #include <QBuffer>
-#include <QFont>
-#include <QGuiApplication>
 #include <QImageWriter>
 #include <QPainter>
 #include <QPainterPath>
@@ -144,18 +144,15 @@ QImage RenderScreen(const ScreenScene& scene) {
     const QRect plot(scene.width / 40, bar + scene.height / 40, scene.width - scene.width / 20,
                      scene.height - 2 * bar - scene.height / 20);
 
-    QFont font(QStringLiteral("DejaVu Sans"));
-    font.setPixelSize(bar * 2 / 3);
-    p.setFont(font);
+    // Labels in the built-in pixel font, about two thirds of the bar high.
+    const int scale = std::max(1, bar * 2 / 3 / kGlyphRows);
+    const int textTop = (bar - kGlyphRows * scale) / 2;
 
     p.fillRect(QRect(0, 0, scene.width, bar), QColor(40, 40, 60));
-    p.setPen(QColor(230, 230, 230));
-    p.drawText(QRect(8, 0, scene.width / 2, bar), Qt::AlignVCenter | Qt::AlignLeft,
-               QString::fromStdString(scene.title));
+    DrawPixelText(p, 8, textTop, scene.title, scale, QColor(230, 230, 230));
     const bool running = scene.status == "RUN" || scene.status == "AUTO" || scene.status == "NORM";
-    p.setPen(running ? QColor(0, 230, 0) : QColor(255, 60, 60));
-    p.drawText(QRect(scene.width / 2, 0, scene.width / 2 - 8, bar),
-               Qt::AlignVCenter | Qt::AlignRight, QString::fromStdString(scene.status));
+    DrawPixelText(p, scene.width - 8 - PixelTextWidth(scene.status, scale), textTop, scene.status,
+                  scale, running ? QColor(0, 230, 0) : QColor(255, 60, 60));
 
     if (scene.kind == ScreenScene::Kind::Oscilloscope) {
         DrawGraticule(p, plot, 10, 8);
@@ -166,16 +163,14 @@ QImage RenderScreen(const ScreenScene& scene) {
     }
 
     p.fillRect(QRect(0, scene.height - bar, scene.width, bar), QColor(40, 40, 60));
-    QString footer;
+    std::string footer;
     for (int c = 0; c < scene.traces; ++c) {
         footer += scene.kind == ScreenScene::Kind::Oscilloscope
-                      ? QStringLiteral("%1: 500mV/   ").arg(c + 1)
-                      : QStringLiteral("Trc%1 RMS   ").arg(c + 1);
+                      ? std::to_string(c + 1) + ": 500mV/   "
+                      : "Trc" + std::to_string(c + 1) + " RMS   ";
     }
-    footer += QString::fromStdString(scene.footer);
-    p.setPen(QColor(230, 230, 230));
-    p.drawText(QRect(8, scene.height - bar, scene.width - 16, bar),
-               Qt::AlignVCenter | Qt::AlignLeft, footer);
+    footer += scene.footer;
+    DrawPixelText(p, 8, scene.height - bar + textTop, footer, scale, QColor(230, 230, 230));
     p.end();
 
     if (scene.grayscale)
@@ -235,17 +230,6 @@ std::string EncodeBmp8Gray(const QImage& source) {
         out.append(rowBytes - static_cast<std::uint32_t>(w), '\0');
     }
     return out;
-}
-
-void EnsureGuiApplication() {
-    if (QCoreApplication::instance() != nullptr)
-        return;
-    if (std::getenv("QT_QPA_PLATFORM") == nullptr)
-        setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    static int argc = 1;
-    static char name[] = "quarvel-sim";
-    static char* argv[] = {name, nullptr};
-    static std::unique_ptr<QGuiApplication> app = std::make_unique<QGuiApplication>(argc, argv);
 }
 
 const std::string& ImageCache::Get(const std::string& key,

@@ -35,11 +35,6 @@ std::string EncodeBmp24(const QImage& image);
 // 8-bit BMP with a grey-scale palette.
 std::string EncodeBmp8Gray(const QImage& image);
 
-// QFont needs a QGuiApplication. Creates one (offscreen platform unless
-// QT_QPA_PLATFORM says otherwise) when none exists; call it from the main
-// thread before the first rendering.
-void EnsureGuiApplication();
-
 // Remembers the last few encoded images by a key describing the state they
 // show, so repeated screenshots of an unchanged screen cost nothing.
 class ImageCache {

@@ -1,7 +1,7 @@
 #include "sim/sim_instrument.h"
 
-#include "visa/ieee488_block.h"
 #include "sim/program_message.h"
+#include "visa/ieee488_block.h"
 
 #include <cstdio>
 #include <fstream>

@@ -23,8 +23,6 @@ std::string Ask(SimInstrument& sim, std::string_view message) {
 
 class Families : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { EnsureGuiApplication(); }
-
     std::unique_ptr<SimInstrument> Make(const std::string& family, QuirkOptions quirks = {}) {
         auto sim = CreateInstrument(family, {"", quirks});
         EXPECT_TRUE(sim) << family;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/temp_dir.h"
+#include "visa/visa.h"
 
 #include <chrono>
 #include <csignal>
@@ -13,6 +14,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace quarvel::sim {
 namespace {
@@ -99,11 +101,17 @@ TEST(SimOptions, TheProgramExitsWithAStatusOnBadOptionsAndPrintsItsVersion) {
 TEST(SimOptions, SigtermEndsTheProgramCleanlyAfterItPrintedItsEndpoints) {
     test::TempDir dir;
     const std::string out = dir.File("out.txt");
+    const std::string err = dir.File("err.txt");
     const pid_t pid = fork();
     if (pid == 0) {
+        // As run by root from a plain shell: no display, no runtime directory.
+        for (const char* name :
+             {"DISPLAY", "WAYLAND_DISPLAY", "XDG_RUNTIME_DIR", "QT_QPA_PLATFORM"})
+            unsetenv(name);
         freopen(out.c_str(), "w", stdout);
-        execl(QUARVEL_SIM_PATH, QUARVEL_SIM_PATH, "--socket-port", "0", "--portmapper-port", "none",
-              "--hislip-port", "none", static_cast<char*>(nullptr));
+        freopen(err.c_str(), "w", stderr);
+        execl(QUARVEL_SIM_PATH, QUARVEL_SIM_PATH, "--instrument", "rigol", "--socket-port", "0",
+              "--portmapper-port", "none", "--hislip-port", "none", static_cast<char*>(nullptr));
         _exit(127);
     }
     ASSERT_GT(pid, 0);
@@ -118,11 +126,26 @@ TEST(SimOptions, SigtermEndsTheProgramCleanlyAfterItPrintedItsEndpoints) {
     EXPECT_NE(text.find("\nvxi11 127.0.0.1:"), std::string::npos) << text;
     EXPECT_EQ(text.find("portmapper"), std::string::npos) << text;
     EXPECT_EQ(text.find("hislip"), std::string::npos) << text;
+
+    // It draws its screen image all the same, and says nothing about it.
+    const std::string port = text.substr(17, text.find('\n') - 17);
+    ViSession rm = VI_NULL;
+    ViSession vi = VI_NULL;
+    ASSERT_EQ(viOpenDefaultRM(&rm), VI_SUCCESS);
+    ASSERT_EQ(viOpen(rm, ("TCPIP0::127.0.0.1::" + port + "::SOCKET").c_str(), VI_NULL, 0, &vi),
+              VI_SUCCESS);
+    std::vector<ViByte> image(2'000'000);
+    ViUInt32 count = static_cast<ViUInt32>(image.size());
+    EXPECT_EQ(viQueryf(vi, ":DISP:DATA?\n", "%#b\n", &count, image.data()), VI_SUCCESS);
+    EXPECT_EQ(count, 1152054u);
+    viClose(rm);
+
     kill(pid, SIGTERM);
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
     EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(test::ReadFileText(err), "");
 }
 
 } // namespace
