@@ -176,9 +176,6 @@ public:
     // Device clear: AsyncDeviceClear, then DeviceClearComplete on the
     // synchronous channel asking for synchronized mode, and everything the
     // server sent before its DeviceClearAcknowledge dropped.
-    // DataEND marks the last message of a reply.
-    bool SignalsEnd() const override { return true; }
-
     ViStatus Clear(const SessionSettings& settings) override {
         if (m_broken)
             return VI_ERROR_CONN_LOST;
