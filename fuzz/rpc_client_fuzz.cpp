@@ -1,95 +1,118 @@
-// Fuzzes what the VXI-11 client decodes from the network: record marking,
-// RPC reply headers and every reply body it reads (portmapper GETPORT,
-// create_link, device_write, device_read, device_clear/destroy_link).
+// Fuzzes what the VXI-11 client reads from the network with the client's own
+// code: RpcClient's record reader (fragments, bounds, replies with stale
+// transaction ids) and reply decoding for small calls and device_read, then
+// the result decoders the transport applies (GETPORT, create_link,
+// device_write, device_readstb, Device_Error).
+//
+// Input: byte 0 picks the read capacity, the rest is what the "server" sends.
+// The client's transaction ids start at 1, so inputs can answer them.
 
-#include "visa/oncrpc.h"
+#include "visa/rpc_client.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <vector>
 
 namespace rpc = quarvel::visa::rpc;
+using quarvel::visa::Deadline;
+using quarvel::visa::RpcClient;
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size < 1)
-        return 0;
-    const rpc::ByteView input(data + 1, size - 1);
+namespace {
 
-    // Record marking: arbitrary pieces, bounded records.
-    rpc::RecordAssembler assembler(4096);
-    std::size_t pos = 0;
-    const std::size_t piece = 1 + data[0] % 64;
-    while (pos < input.size()) {
-        const std::size_t n = std::min(piece, input.size() - pos);
-        std::size_t consumed = 0;
-        const auto state = assembler.Feed(input.subspan(pos, n), &consumed);
-        if (consumed > n)
-            std::abort();
-        pos += consumed;
-        if (state == rpc::RecordAssembler::State::TooLarge)
-            break;
-        if (state == rpc::RecordAssembler::State::RecordReady) {
-            if (assembler.TakeRecord().size() > 4096)
-                std::abort();
-        } else if (consumed == 0) {
-            std::abort(); // no progress while needing more
-        }
+class FuzzStream final : public quarvel::visa::IByteStream {
+public:
+    FuzzStream(const std::uint8_t* data, std::size_t size) : m_data(data), m_size(size) {}
+    ViStatus SendAll(std::span<const std::span<const std::uint8_t>>, Deadline) override {
+        return VI_SUCCESS;
     }
+    ViStatus ReceiveExact(std::uint8_t* data, std::size_t size, Deadline) override {
+        if (size > m_size - m_pos) {
+            m_pos = m_size;
+            return VI_ERROR_CONN_LOST;
+        }
+        std::memcpy(data, m_data + m_pos, size);
+        m_pos += size;
+        return VI_SUCCESS;
+    }
+    bool Exhausted() const { return m_pos == m_size; }
 
-    // Reply header followed by each kind of result.
-    rpc::XdrReader in(input);
-    rpc::ReplyHeader header;
-    if (!rpc::DecodeReplyHeader(in, header))
-        return 0;
-    const std::size_t after = input.size() - in.Remaining();
-    const rpc::ByteView body = input.subspan(after);
-    switch (data[0] % 7) {
+private:
+    const std::uint8_t* m_data;
+    std::size_t m_size;
+    std::size_t m_pos = 0;
+};
+
+void DecodeResults(const rpc::Bytes& results, unsigned kind) {
+    rpc::XdrReader in(results);
+    switch (kind % 5) {
     case 0: {
-        rpc::XdrReader r(body);
         std::uint32_t port = 0;
-        if (rpc::DecodeGetPortResult(r, port) && port > 0xFFFF)
+        if (rpc::DecodeGetPortResult(in, port) && port > 0xFFFF)
             std::abort();
         break;
     }
     case 1: {
-        rpc::XdrReader r(body);
         rpc::CreateLinkResp m;
-        rpc::Decode(r, m);
+        if (rpc::Decode(in, m) && m.abortPort > 0xFFFF)
+            std::abort();
         break;
     }
     case 2: {
-        rpc::XdrReader r(body);
         rpc::DeviceWriteResp m;
-        rpc::Decode(r, m);
+        rpc::Decode(in, m);
         break;
     }
     case 3: {
-        rpc::XdrReader r(body);
-        rpc::DeviceReadResp m;
-        if (rpc::Decode(r, m) && (m.data.data() < body.data() ||
-                                  m.data.data() + m.data.size() > body.data() + body.size()))
-            std::abort();
-        break;
-    }
-    case 4: {
-        rpc::XdrReader r(body);
-        rpc::DeviceReadResp m;
-        std::uint32_t length = 0;
-        if (rpc::DecodeDeviceReadRespHead(r, m, length, 1000) && length > 1000)
-            std::abort();
-        break;
-    }
-    case 5: {
-        rpc::XdrReader r(body);
-        rpc::DeviceError m;
-        rpc::Decode(r, m);
+        rpc::DeviceReadStbResp m;
+        rpc::Decode(in, m);
         break;
     }
     default: {
-        rpc::XdrReader r(body);
-        rpc::DeviceReadStbResp m;
-        rpc::Decode(r, m);
+        rpc::DeviceError m;
+        rpc::Decode(in, m);
         break;
     }
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 1)
+        return 0;
+    const std::size_t capacity = 1 + std::size_t{data[0]} * 64;
+    auto owned = std::make_unique<FuzzStream>(data + 1, size - 1);
+    FuzzStream& stream = *owned;
+    RpcClient client(std::move(owned), rpc::kVxi11CoreProgram, rpc::kVxi11CoreVersion, 0);
+    std::vector<std::uint8_t> buffer(capacity + 16, 0xA5);
+    const rpc::Bytes args{0, 0, 0, 1};
+    // Alternate small calls and reads until the input is used up or the
+    // client gives the stream up; each call reads at least one header.
+    for (unsigned call = 0; !stream.Exhausted() && !client.IsBroken() && call < 1000; ++call) {
+        if (call % 2 == 0) {
+            rpc::Bytes results;
+            if (client.Call(rpc::VXI11_DEVICE_WRITE, args, Deadline::max(), results) ==
+                VI_SUCCESS) {
+                if (results.size() > RpcClient::kMaxSmallReply)
+                    std::abort();
+                DecodeResults(results, call / 2);
+            }
+        } else {
+            rpc::DeviceReadParms parms;
+            parms.requestSize = static_cast<std::uint32_t>(capacity);
+            rpc::DeviceReadResp resp;
+            std::size_t count = 0;
+            const ViStatus s =
+                client.CallRead(parms, Deadline::max(), buffer.data(), capacity, resp, count);
+            // Never more than asked, never past the buffer.
+            if (s == VI_SUCCESS && count > capacity)
+                std::abort();
+            for (std::size_t i = capacity; i < buffer.size(); ++i)
+                if (buffer[i] != 0xA5)
+                    std::abort();
+        }
     }
     return 0;
 }

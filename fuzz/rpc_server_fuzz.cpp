@@ -4,11 +4,12 @@
 // to reach deeper faster, a list of call bodies under valid call headers.
 // Every record also goes to the portmapper.
 
-#include "visa/oncrpc.h"
 #include "sim/faults.h"
 #include "sim/portmap_service.h"
+#include "sim/rpc_server.h"
 #include "sim/sim_instrument.h"
 #include "sim/vxi11_service.h"
+#include "visa/oncrpc.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -41,14 +42,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     rpc::ByteView rest(data + 1, size - 1);
 
     if (!structured) {
-        rpc::RecordAssembler assembler(service.MaxRecvSize() + 4096);
+        quarvel::sim::RecordAssembler assembler(service.MaxRecvSize() + 4096);
         while (!rest.empty()) {
             std::size_t consumed = 0;
             const auto state = assembler.Feed(rest, &consumed);
             rest = rest.subspan(consumed);
-            if (state == rpc::RecordAssembler::State::TooLarge)
+            if (state == quarvel::sim::RecordAssembler::State::TooLarge)
                 break;
-            if (state == rpc::RecordAssembler::State::RecordReady)
+            if (state == quarvel::sim::RecordAssembler::State::RecordReady)
                 Handle(service, connection, assembler.TakeRecord());
         }
         return 0;

@@ -24,6 +24,12 @@ struct FaultOptions {
     bool hislipError = false;       // an Error message instead of the reply
     bool hislipFatal = false;       // a FatalError instead of the reply, then both channels closed
     bool hislipStall = false;       // the reply held back until a device clear
+    // VXI-11: RPC replies in record-marking fragments of at most this many
+    // bytes (0: one fragment), as servers with small buffers send them.
+    std::uint32_t replyFragment = 0;
+    // VXI-11: before each reply the previous one again, as a late reply of an
+    // earlier call with a stale transaction id arrives.
+    bool staleReplies = false;
 };
 
 // The garbage sent instead of a reply: no valid number, word or block.

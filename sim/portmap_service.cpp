@@ -1,5 +1,7 @@
 #include "sim/portmap_service.h"
 
+#include "sim/rpc_server.h"
+
 namespace quarvel::sim {
 
 namespace rpc = visa::rpc;
@@ -15,28 +17,28 @@ rpc::Bytes HandlePortmapCall(rpc::ByteView call, std::uint32_t vxi11Port) {
     rpc::Bytes out;
     if (!rpc::DecodeCallHeader(in, header))
         return out;
-    if (!rpc::AdmitCall(header, rpc::kPortmapProgram, rpc::kPortmapVersion, out))
+    if (!AdmitCall(header, rpc::kPortmapProgram, rpc::kPortmapVersion, out))
         return out;
     const rpc::PortmapMapping core{rpc::kVxi11CoreProgram, rpc::kVxi11CoreVersion, rpc::kIpProtoTcp,
                                    vxi11Port};
     switch (header.procedure) {
     case kProcNull:
-        rpc::EncodeAcceptedReply(out, header.xid, rpc::ACCEPT_SUCCESS);
+        EncodeAcceptedReply(out, header.xid, rpc::ACCEPT_SUCCESS);
         return out;
     case rpc::kPortmapProcGetPort: {
         rpc::PortmapMapping asked;
         if (!rpc::Decode(in, asked) || !in.Done()) {
-            rpc::EncodeAcceptedReply(out, header.xid, rpc::GARBAGE_ARGS);
+            EncodeAcceptedReply(out, header.xid, rpc::GARBAGE_ARGS);
             return out;
         }
         const bool known = asked.program == core.program && asked.version == core.version &&
                            asked.protocol == core.protocol;
-        rpc::EncodeAcceptedReply(out, header.xid, rpc::ACCEPT_SUCCESS);
+        EncodeAcceptedReply(out, header.xid, rpc::ACCEPT_SUCCESS);
         rpc::EncodeGetPortResult(out, known ? vxi11Port : 0);
         return out;
     }
     case kProcDump: {
-        rpc::EncodeAcceptedReply(out, header.xid, rpc::ACCEPT_SUCCESS);
+        EncodeAcceptedReply(out, header.xid, rpc::ACCEPT_SUCCESS);
         rpc::XdrWriter w(out);
         w.PutBool(true);
         rpc::Encode(out, core);
@@ -44,7 +46,7 @@ rpc::Bytes HandlePortmapCall(rpc::ByteView call, std::uint32_t vxi11Port) {
         return out;
     }
     default:
-        rpc::EncodeAcceptedReply(out, header.xid, rpc::PROC_UNAVAIL);
+        EncodeAcceptedReply(out, header.xid, rpc::PROC_UNAVAIL);
         return out;
     }
 }

@@ -112,6 +112,13 @@ const std::vector<Option>& OptionTable() {
          [](SimOptions& o, const std::string&) { return o.faults.hislipFatal = true; }},
         {"--hislip-stall", "", "fault: hold each HiSLIP reply back until a device clear",
          [](SimOptions& o, const std::string&) { return o.faults.hislipStall = true; }},
+        {"--reply-fragments", "N",
+         "fault: VXI-11 replies in record-marking fragments of at most N bytes",
+         [](SimOptions& o, const std::string& v) {
+             return ParseNumber<std::uint32_t>(v, 1, 16u << 20, o.faults.replyFragment);
+         }},
+        {"--stale-replies", "", "fault: each VXI-11 reply follows a late copy of the previous one",
+         [](SimOptions& o, const std::string&) { return o.faults.staleReplies = true; }},
         {"--fault-on", "HEADER",
          "apply the faults only to replies of this query (e.g. :DISPlay:DATA?)",
          [](SimOptions& o, const std::string& v) {

@@ -1,5 +1,7 @@
 #include "sim/vxi11_server.h"
 
+#include "sim/rpc_server.h"
+
 #include "sim/portmap_service.h"
 
 #include <sys/socket.h>
@@ -15,12 +17,21 @@ namespace {
 // Largest portmapper call we accept (they are tiny).
 constexpr std::size_t kMaxPortmapRecord = 4096;
 
+// How replies go out: TCP piece size, record-marking fragment size, and
+// whether each reply follows a late copy of the previous one.
+struct ReplyFraming {
+    std::size_t pieceSize = 0;
+    std::uint32_t maxFragment = visa::rpc::kMaxFragmentLength;
+    bool staleReplies = false;
+};
+
 // Reads records from fd and answers each through handle(record) until the
 // peer leaves, a record is too large, handle asks to close, or we stop.
 template <typename Handler>
-void ServeRecords(int fd, std::size_t maxRecord, std::size_t pieceSize, const StopSignal& stop,
-                  Handler handle) {
-    rpc::RecordAssembler assembler(maxRecord);
+void ServeRecords(int fd, std::size_t maxRecord, const ReplyFraming& framing,
+                  const StopSignal& stop, Handler handle) {
+    rpc::Bytes previous;
+    RecordAssembler assembler(maxRecord);
     std::vector<std::uint8_t> buffer(64 * 1024);
     while (WaitReadable(fd, stop, -1) == WaitResult::Ready) {
         const ssize_t n = recv(fd, buffer.data(), buffer.size(), 0);
@@ -31,20 +42,37 @@ void ServeRecords(int fd, std::size_t maxRecord, std::size_t pieceSize, const St
             std::size_t consumed = 0;
             const auto state = assembler.Feed(data, &consumed);
             data = data.subspan(consumed);
-            if (state == rpc::RecordAssembler::State::TooLarge)
+            if (state == RecordAssembler::State::TooLarge)
                 return;
-            if (state != rpc::RecordAssembler::State::RecordReady)
+            if (state != RecordAssembler::State::RecordReady)
                 continue;
             const rpc::Bytes record = assembler.TakeRecord();
             bool close = false;
             const rpc::Bytes reply = handle(record, close);
-            if (!reply.empty()) {
+            if (!reply.empty() && framing.pieceSize == 0 && !framing.staleReplies &&
+                reply.size() <= framing.maxFragment) {
+                // One fragment: its mark goes ahead (held back by MSG_MORE
+                // until the reply follows), so the reply is not copied.
+                const auto mark =
+                    rpc::EncodeFragmentHeader(static_cast<std::uint32_t>(reply.size()), true);
+                if (send(fd, mark.data(), mark.size(), MSG_MORE | MSG_NOSIGNAL) !=
+                        static_cast<ssize_t>(mark.size()) ||
+                    !SendAll(
+                        fd,
+                        std::string_view(reinterpret_cast<const char*>(reply.data()), reply.size()),
+                        0, stop))
+                    return;
+            } else if (!reply.empty()) {
                 rpc::Bytes framed;
-                rpc::AppendRecord(framed, reply);
+                if (framing.staleReplies && !previous.empty())
+                    AppendRecord(framed, previous, framing.maxFragment);
+                AppendRecord(framed, reply, framing.maxFragment);
+                if (framing.staleReplies)
+                    previous = reply;
                 if (!SendAll(fd,
                              std::string_view(reinterpret_cast<const char*>(framed.data()),
                                               framed.size()),
-                             pieceSize, stop))
+                             framing.pieceSize, stop))
                     return;
             }
             if (close) {
@@ -117,19 +145,23 @@ void Vxi11Server::ServeCore(int fd) {
     const Vxi11Service::Sleeper sleep = [this](int ms) { return m_stop.Sleep(ms); };
     // A write carries at most maxRecvSize data bytes plus the call header.
     const std::size_t maxRecord = std::size_t{m_service->MaxRecvSize()} + 4096;
-    ServeRecords(
-        fd, maxRecord, m_faults.tinyPieces, m_stop, [&](const rpc::Bytes& record, bool& close) {
-            Vxi11Service::Outcome outcome = m_service->HandleCall(record, connection, sleep);
-            close = outcome.close;
-            return std::move(outcome.reply);
-        });
+    ReplyFraming framing;
+    framing.pieceSize = m_faults.tinyPieces;
+    if (m_faults.replyFragment > 0)
+        framing.maxFragment = m_faults.replyFragment;
+    framing.staleReplies = m_faults.staleReplies;
+    ServeRecords(fd, maxRecord, framing, m_stop, [&](const rpc::Bytes& record, bool& close) {
+        Vxi11Service::Outcome outcome = m_service->HandleCall(record, connection, sleep);
+        close = outcome.close;
+        return std::move(outcome.reply);
+    });
     m_service->CloseConnection(connection);
 }
 
 void Vxi11Server::ServePortmapTcp(int fd) {
-    ServeRecords(fd, kMaxPortmapRecord, 0, m_stop, [&](const rpc::Bytes& record, bool&) {
-        return HandlePortmapCall(record, m_corePort);
-    });
+    ServeRecords(
+        fd, kMaxPortmapRecord, ReplyFraming{}, m_stop,
+        [&](const rpc::Bytes& record, bool&) { return HandlePortmapCall(record, m_corePort); });
 }
 
 void Vxi11Server::ServePortmapUdp() {

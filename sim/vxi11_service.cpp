@@ -1,5 +1,7 @@
 #include "sim/vxi11_service.h"
 
+#include "sim/rpc_server.h"
+
 #include <algorithm>
 #include <atomic>
 
@@ -211,11 +213,14 @@ Vxi11Service::Outcome Vxi11Service::HandleCall(rpc::ByteView call, Vxi11Connecti
     if (!rpc::DecodeCallHeader(in, header))
         return outcome;
     rpc::Bytes& out = outcome.reply;
-    if (!rpc::AdmitCall(header, rpc::kVxi11CoreProgram, rpc::kVxi11CoreVersion, out))
+    if (!AdmitCall(header, rpc::kVxi11CoreProgram, rpc::kVxi11CoreVersion, out))
         return outcome;
 
-    // Arguments are decoded first; results are encoded after the header.
-    rpc::Bytes results;
+    // The results go straight behind the header (bulk read data is copied
+    // once); a call whose arguments do not decode is answered GARBAGE_ARGS
+    // instead.
+    EncodeAcceptedReply(out, header.xid, rpc::ACCEPT_SUCCESS);
+    rpc::Bytes& results = out;
     switch (header.procedure) {
     case rpc::VXI11_CREATE_LINK:
         CreateLink(in, connection, results);
@@ -296,7 +301,8 @@ Vxi11Service::Outcome Vxi11Service::HandleCall(rpc::ByteView call, Vxi11Connecti
         } else if (Contains(kUnsupportedProcs, header.procedure)) {
             resp.error = rpc::VXI11_OPERATION_NOT_SUPPORTED;
         } else {
-            rpc::EncodeAcceptedReply(out, header.xid, rpc::PROC_UNAVAIL);
+            out.clear();
+            EncodeAcceptedReply(out, header.xid, rpc::PROC_UNAVAIL);
             return outcome;
         }
         rpc::Encode(results, resp);
@@ -304,12 +310,10 @@ Vxi11Service::Outcome Vxi11Service::HandleCall(rpc::ByteView call, Vxi11Connecti
     }
     }
     if (!in.Ok()) {
-        rpc::EncodeAcceptedReply(out, header.xid, rpc::GARBAGE_ARGS);
+        out.clear();
+        EncodeAcceptedReply(out, header.xid, rpc::GARBAGE_ARGS);
         outcome.close = false;
-        return outcome;
     }
-    rpc::EncodeAcceptedReply(out, header.xid, rpc::ACCEPT_SUCCESS);
-    out.insert(out.end(), results.begin(), results.end());
     return outcome;
 }
 

@@ -128,49 +128,6 @@ bool DecodeCallHeader(XdrReader& in, CallHeader& call) {
     return in.Ok();
 }
 
-void EncodeAcceptedReply(Bytes& out, std::uint32_t xid, AcceptStat stat, std::uint32_t low,
-                         std::uint32_t high) {
-    XdrWriter w(out);
-    w.PutUint32(xid);
-    w.PutUint32(kMsgReply);
-    w.PutUint32(MSG_ACCEPTED);
-    w.PutUint32(kAuthNone);
-    w.PutUint32(0);
-    w.PutUint32(stat);
-    if (stat == PROG_MISMATCH) {
-        w.PutUint32(low);
-        w.PutUint32(high);
-    }
-}
-
-void EncodeDeniedReply(Bytes& out, std::uint32_t xid, RejectStat stat, std::uint32_t low,
-                       std::uint32_t high) {
-    XdrWriter w(out);
-    w.PutUint32(xid);
-    w.PutUint32(kMsgReply);
-    w.PutUint32(MSG_DENIED);
-    w.PutUint32(stat);
-    w.PutUint32(low);
-    if (stat == RPC_MISMATCH)
-        w.PutUint32(high);
-}
-
-bool AdmitCall(const CallHeader& call, std::uint32_t program, std::uint32_t version, Bytes& out) {
-    if (call.rpcVersion != kRpcVersion) {
-        EncodeDeniedReply(out, call.xid, RPC_MISMATCH, kRpcVersion, kRpcVersion);
-        return false;
-    }
-    if (call.program != program) {
-        EncodeAcceptedReply(out, call.xid, PROG_UNAVAIL);
-        return false;
-    }
-    if (call.version != version) {
-        EncodeAcceptedReply(out, call.xid, PROG_MISMATCH, version, version);
-        return false;
-    }
-    return true;
-}
-
 bool DecodeReplyHeader(XdrReader& in, ReplyHeader& reply) {
     std::uint32_t msgType = 0;
     in.GetUint32(reply.xid);
@@ -218,68 +175,6 @@ FragmentHeader DecodeFragmentHeader(const std::uint8_t* p) {
     const std::uint32_t word = (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) |
                                (std::uint32_t{p[2]} << 8) | std::uint32_t{p[3]};
     return {word & kMaxFragmentLength, (word & kLastFragmentBit) != 0};
-}
-
-void AppendRecord(Bytes& out, ByteView record, std::uint32_t maxFragment) {
-    maxFragment = std::clamp<std::uint32_t>(maxFragment, 1, kMaxFragmentLength);
-    std::size_t pos = 0;
-    do {
-        const std::size_t n = std::min<std::size_t>(maxFragment, record.size() - pos);
-        const bool last = pos + n == record.size();
-        const auto header = EncodeFragmentHeader(static_cast<std::uint32_t>(n), last);
-        out.insert(out.end(), header.begin(), header.end());
-        out.insert(out.end(), record.begin() + static_cast<std::ptrdiff_t>(pos),
-                   record.begin() + static_cast<std::ptrdiff_t>(pos + n));
-        pos += n;
-    } while (pos < record.size());
-}
-
-RecordAssembler::State RecordAssembler::Feed(ByteView data, std::size_t* consumed) {
-    std::size_t pos = 0;
-    while (m_state == State::NeedMore && pos < data.size()) {
-        if (!m_inFragment) {
-            const std::size_t n = std::min(data.size() - pos, 4 - m_headerFill);
-            std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(pos), n,
-                        m_header.begin() + static_cast<std::ptrdiff_t>(m_headerFill));
-            m_headerFill += n;
-            pos += n;
-            if (m_headerFill < 4)
-                break;
-            const FragmentHeader h = DecodeFragmentHeader(m_header.data());
-            m_headerFill = 0;
-            if (h.length > m_maxRecord - m_record.size()) {
-                m_state = State::TooLarge;
-                break;
-            }
-            m_fragmentLeft = h.length;
-            m_lastFragment = h.last;
-            m_inFragment = true;
-        }
-        const std::size_t n = std::min<std::size_t>(data.size() - pos, m_fragmentLeft);
-        m_record.insert(m_record.end(), data.begin() + static_cast<std::ptrdiff_t>(pos),
-                        data.begin() + static_cast<std::ptrdiff_t>(pos + n));
-        pos += n;
-        m_fragmentLeft -= static_cast<std::uint32_t>(n);
-        if (m_fragmentLeft == 0) {
-            m_inFragment = false;
-            if (m_lastFragment)
-                m_state = State::RecordReady;
-        }
-    }
-    if (consumed)
-        *consumed = pos;
-    return m_state;
-}
-
-Bytes RecordAssembler::TakeRecord() {
-    Bytes record;
-    record.swap(m_record);
-    m_state = State::NeedMore;
-    m_inFragment = false;
-    m_lastFragment = false;
-    m_headerFill = 0;
-    m_fragmentLeft = 0;
-    return record;
 }
 
 // ----------------------------------------------------- Portmapper ----

@@ -3,7 +3,9 @@
 // ONC RPC (RFC 5531) over TCP as the VXI-11 client and the simulator's server
 // both speak it: XDR primitives, call and reply headers (AUTH_NONE), record
 // marking, the portmapper's GETPORT and the messages of the VXI-11 core
-// channel. Every decoder is strict and bounded: it never reads past its input,
+// channel. What only a server needs (admitting calls, encoding replies,
+// reassembling records) is sim/rpc_server.h; the client's reader is
+// visa/rpc_client.h. Every decoder is strict and bounded: it never reads past its input,
 // rejects lengths beyond the remaining bytes or the given maximum, and reports
 // failure instead of throwing. Encoders append to a byte vector.
 
@@ -117,17 +119,6 @@ struct ReplyHeader {
     std::uint32_t mismatchHigh = 0;
 };
 
-// Accepted reply (verifier AUTH_NONE); for ACCEPT_SUCCESS the results follow.
-void EncodeAcceptedReply(Bytes& out, std::uint32_t xid, AcceptStat stat, std::uint32_t low = 0,
-                         std::uint32_t high = 0);
-// Denied reply: RPC_MISMATCH with the version range, or AUTH_ERROR with
-// auth_stat in low.
-void EncodeDeniedReply(Bytes& out, std::uint32_t xid, RejectStat stat, std::uint32_t low = 0,
-                       std::uint32_t high = 0);
-// Server side: true when the call asks for `program` at `version` in the RPC
-// version spoken here. Otherwise `out` receives the reply that refuses it
-// (RPC_MISMATCH, PROG_UNAVAIL or PROG_MISMATCH) and the result is false.
-bool AdmitCall(const CallHeader& call, std::uint32_t program, std::uint32_t version, Bytes& out);
 // Fails when the message is not a REPLY or is malformed; the results (if any)
 // remain in the reader.
 bool DecodeReplyHeader(XdrReader& in, ReplyHeader& reply);
@@ -146,36 +137,6 @@ struct FragmentHeader {
     bool last = false;
 };
 FragmentHeader DecodeFragmentHeader(const std::uint8_t* fourBytes);
-
-// Frames a whole record as fragments of at most maxFragment bytes (the last
-// one flagged), appending to out.
-void AppendRecord(Bytes& out, ByteView record, std::uint32_t maxFragment = kMaxFragmentLength);
-
-// Reassembles records from a byte stream fed in arbitrary pieces. A record
-// (the sum of its fragments) longer than maxRecord is an error, so a peer
-// cannot make us allocate without bound.
-class RecordAssembler {
-public:
-    enum class State { NeedMore, RecordReady, TooLarge };
-    explicit RecordAssembler(std::size_t maxRecord) : m_maxRecord(maxRecord) {}
-    // Consumes bytes up to the end of the next complete record (or all of
-    // them); *consumed tells how many. Call again with the rest after taking
-    // the record.
-    State Feed(ByteView data, std::size_t* consumed);
-    // The complete record; resets the assembler for the next one.
-    Bytes TakeRecord();
-    State state() const { return m_state; }
-
-private:
-    std::size_t m_maxRecord;
-    Bytes m_record;
-    std::array<std::uint8_t, 4> m_header{};
-    std::size_t m_headerFill = 0;
-    std::uint32_t m_fragmentLeft = 0;
-    bool m_inFragment = false;
-    bool m_lastFragment = false;
-    State m_state = State::NeedMore;
-};
 
 // ----------------------------------------------------- Portmapper ----
 

@@ -4,6 +4,7 @@
 // VISA layer touches sockets. Nonblocking underneath, so connect, send and
 // receive all end by their deadline.
 
+#include "visa/byte_stream.h"
 #include "visa/transport.h"
 
 #include <cstddef>
@@ -14,7 +15,7 @@
 
 namespace quarvel::visa {
 
-class TcpConnection {
+class TcpConnection final : public IByteStream {
 public:
     // Resolves host (a name, an IPv4 or an IPv6 address) and connects.
     // VI_ERROR_RSRC_NFOUND when nothing answers by the deadline.
@@ -29,14 +30,15 @@ public:
 
     // Sends all parts in order (gathered, no copy). VI_ERROR_TMO, or
     // VI_ERROR_CONN_LOST when the peer is gone.
-    ViStatus SendAll(std::span<const std::span<const std::uint8_t>> parts, Deadline deadline);
+    ViStatus SendAll(std::span<const std::span<const std::uint8_t>> parts,
+                     Deadline deadline) override;
     ViStatus SendAll(const std::uint8_t* data, std::size_t size, Deadline deadline);
     // At least one byte, at most capacity. VI_ERROR_CONN_LOST when the peer
     // closed, VI_ERROR_TMO at the deadline.
     ViStatus ReceiveSome(std::uint8_t* data, std::size_t capacity, Deadline deadline,
                          std::size_t& received);
     // Exactly size bytes.
-    ViStatus ReceiveExact(std::uint8_t* data, std::size_t size, Deadline deadline);
+    ViStatus ReceiveExact(std::uint8_t* data, std::size_t size, Deadline deadline) override;
     // Drops whatever has already arrived, without waiting (at most limit bytes).
     void DiscardPending(std::size_t limit);
 

@@ -5,12 +5,14 @@
 
 #include "visa/builtin_transports.h"
 #include "visa/oncrpc.h"
+#include "visa/rpc_client.h"
 #include "visa/tcp_connection.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <unistd.h>
+#include <vector>
 
 namespace quarvel::visa {
 
@@ -21,11 +23,8 @@ namespace rpc = quarvel::visa::rpc;
 // The socket waits this much longer than the io_timeout given to the device,
 // so that the device's own timeout reply (error 15) arrives first.
 constexpr ViUInt32 kSocketGraceMs = 1000;
-// Replies other than device_read are a few words.
-constexpr std::size_t kMaxSmallReply = 64 * 1024;
-// Room for the reply and read headers in front of device_read data.
-constexpr std::size_t kReplyHeadRoom = 1024;
-constexpr std::size_t kPrefixSize = 512;
+// Reads smaller than this are served from a read-ahead of this size.
+constexpr std::size_t kStageSize = 256 * 1024;
 // The largest device_read we ask for at once.
 constexpr std::uint32_t kMaxReadRequest = 16u * 1024u * 1024u;
 
@@ -57,219 +56,6 @@ ViUInt32 WithGrace(ViUInt32 timeoutMs) {
         return VI_TMO_INFINITE;
     return timeoutMs + kSocketGraceMs;
 }
-
-// Reads one record-marked RPC message fragment by fragment, so that bulk data
-// can land directly in the caller's memory; at most maxRecord bytes in all.
-class RecordReader {
-public:
-    RecordReader(TcpConnection& connection, Deadline deadline, std::size_t maxRecord)
-        : m_connection(connection), m_deadline(deadline), m_maxRecord(maxRecord) {}
-
-    // Up to size bytes; fewer only when the record ends.
-    ViStatus Read(std::uint8_t* data, std::size_t size, std::size_t& got) {
-        got = 0;
-        while (got < size) {
-            if (m_fragmentLeft == 0) {
-                if (m_last)
-                    return VI_SUCCESS;
-                if (const ViStatus s = NextFragment(); s != VI_SUCCESS)
-                    return s;
-                continue;
-            }
-            const std::size_t n = std::min<std::size_t>(size - got, m_fragmentLeft);
-            if (const ViStatus s = m_connection.ReceiveExact(data + got, n, m_deadline);
-                s != VI_SUCCESS)
-                return s;
-            m_started = true;
-            got += n;
-            m_fragmentLeft -= static_cast<std::uint32_t>(n);
-        }
-        return VI_SUCCESS;
-    }
-
-    ViStatus Skip(std::size_t size) {
-        std::uint8_t scratch[4096];
-        while (size > 0) {
-            std::size_t got = 0;
-            const std::size_t n = std::min(size, sizeof scratch);
-            if (const ViStatus s = Read(scratch, n, got); s != VI_SUCCESS)
-                return s;
-            if (got < n)
-                return VI_ERROR_IO; // record ended early
-            size -= n;
-        }
-        return VI_SUCCESS;
-    }
-
-    // Reads and drops the rest of the record.
-    ViStatus Drain() {
-        std::uint8_t scratch[4096];
-        for (;;) {
-            std::size_t got = 0;
-            if (const ViStatus s = Read(scratch, sizeof scratch, got); s != VI_SUCCESS)
-                return s;
-            if (got < sizeof scratch)
-                return VI_SUCCESS;
-        }
-    }
-
-    bool Started() const { return m_started; }
-
-private:
-    ViStatus NextFragment() {
-        std::uint8_t header[4];
-        if (const ViStatus s = m_connection.ReceiveExact(header, 4, m_deadline); s != VI_SUCCESS)
-            return s;
-        m_started = true;
-        const rpc::FragmentHeader h = rpc::DecodeFragmentHeader(header);
-        if (h.length > m_maxRecord - m_total)
-            return VI_ERROR_IO; // a peer may not make us read without bound
-        m_total += h.length;
-        m_fragmentLeft = h.length;
-        m_last = h.last;
-        return VI_SUCCESS;
-    }
-
-    TcpConnection& m_connection;
-    Deadline m_deadline;
-    std::size_t m_maxRecord;
-    std::size_t m_total = 0;
-    std::uint32_t m_fragmentLeft = 0;
-    bool m_last = false;
-    bool m_started = false;
-};
-
-std::uint32_t NewXidBase() {
-    static std::atomic<std::uint32_t> counter{0};
-    return (static_cast<std::uint32_t>(getpid()) << 16) ^ (counter.fetch_add(1) << 24) ^
-           0x5A5A0000u;
-}
-
-// One RPC program on one TCP connection.
-class RpcClient {
-public:
-    RpcClient(std::unique_ptr<TcpConnection> connection, std::uint32_t program,
-              std::uint32_t version)
-        : m_connection(std::move(connection)), m_program(program), m_version(version),
-          m_xid(NewXidBase()) {}
-
-    // A call whose reply is small: results holds what follows the reply header.
-    ViStatus Call(std::uint32_t procedure, const rpc::Bytes& args, Deadline deadline,
-                  rpc::Bytes& results) {
-        std::uint32_t xid = 0;
-        if (const ViStatus s = Send(procedure, args, deadline, xid); s != VI_SUCCESS)
-            return s;
-        for (;;) {
-            RecordReader reader(*m_connection, deadline, kMaxSmallReply);
-            rpc::Bytes record(kMaxSmallReply);
-            std::size_t got = 0;
-            if (const ViStatus s = reader.Read(record.data(), record.size(), got); s != VI_SUCCESS)
-                return Failed(s, reader);
-            record.resize(got);
-            if (const ViStatus s = reader.Drain(); s != VI_SUCCESS)
-                return Failed(s, reader);
-            rpc::XdrReader in(record);
-            rpc::ReplyHeader header;
-            if (!rpc::DecodeReplyHeader(in, header))
-                return Broken(VI_ERROR_IO);
-            if (header.xid != xid)
-                continue; // the late reply of a call that timed out
-            if (!rpc::ReplySucceeded(header))
-                return VI_ERROR_IO;
-            results.assign(record.end() - static_cast<std::ptrdiff_t>(in.Remaining()),
-                           record.end());
-            return VI_SUCCESS;
-        }
-    }
-
-    // device_read: the data goes straight into data[0..capacity).
-    ViStatus CallRead(const rpc::DeviceReadParms& parms, Deadline deadline, std::uint8_t* data,
-                      std::size_t capacity, rpc::DeviceReadResp& resp, std::size_t& count) {
-        count = 0;
-        rpc::Bytes args;
-        rpc::Encode(args, parms);
-        std::uint32_t xid = 0;
-        if (const ViStatus s = Send(rpc::VXI11_DEVICE_READ, args, deadline, xid); s != VI_SUCCESS)
-            return s;
-        for (;;) {
-            RecordReader reader(*m_connection, deadline, rpc::kVxi11MaxData + kReplyHeadRoom);
-            std::uint8_t prefix[kPrefixSize];
-            std::size_t got = 0;
-            if (const ViStatus s = reader.Read(prefix, sizeof prefix, got); s != VI_SUCCESS)
-                return Failed(s, reader);
-            rpc::XdrReader in(rpc::ByteView(prefix, got));
-            rpc::ReplyHeader header;
-            if (!rpc::DecodeReplyHeader(in, header))
-                return Broken(VI_ERROR_IO);
-            if (header.xid != xid) {
-                if (const ViStatus s = reader.Drain(); s != VI_SUCCESS)
-                    return Failed(s, reader);
-                continue;
-            }
-            std::uint32_t length = 0;
-            if (!rpc::ReplySucceeded(header) ||
-                !rpc::DecodeDeviceReadRespHead(in, resp, length, capacity)) {
-                // Also a reply with more data than was asked for.
-                const ViStatus s = reader.Drain();
-                return s == VI_SUCCESS ? VI_ERROR_IO : Failed(s, reader);
-            }
-            const std::size_t inPrefix = std::min<std::size_t>(in.Remaining(), length);
-            std::memcpy(data, prefix + (got - in.Remaining()), inPrefix);
-            std::size_t rest = 0;
-            if (const ViStatus s = reader.Read(data + inPrefix, length - inPrefix, rest);
-                s != VI_SUCCESS)
-                return Failed(s, reader);
-            if (inPrefix + rest < length)
-                return Broken(VI_ERROR_IO); // record shorter than its data length
-            count = length;
-            const std::size_t padInPrefix = in.Remaining() - inPrefix;
-            const std::size_t pad = rpc::XdrPadding(length);
-            if (padInPrefix < pad)
-                if (const ViStatus s = reader.Skip(pad - padInPrefix); s != VI_SUCCESS)
-                    return Failed(s, reader);
-            if (const ViStatus s = reader.Drain(); s != VI_SUCCESS)
-                return Failed(s, reader);
-            return VI_SUCCESS;
-        }
-    }
-
-    bool IsBroken() const { return m_broken; }
-
-private:
-    ViStatus Send(std::uint32_t procedure, const rpc::Bytes& args, Deadline deadline,
-                  std::uint32_t& xid) {
-        if (m_broken)
-            return VI_ERROR_CONN_LOST;
-        xid = ++m_xid;
-        rpc::Bytes head;
-        rpc::EncodeCallHeader(head, {xid, rpc::kRpcVersion, m_program, m_version, procedure});
-        const std::size_t size = head.size() + args.size();
-        if (size > rpc::kMaxFragmentLength)
-            return VI_ERROR_INV_PARAMETER;
-        const auto mark = rpc::EncodeFragmentHeader(static_cast<std::uint32_t>(size), true);
-        const std::span<const std::uint8_t> parts[] = {mark, head, args};
-        const ViStatus s = m_connection->SendAll(parts, deadline);
-        // A half-sent call leaves the stream unusable.
-        return s == VI_SUCCESS ? s : Broken(s == VI_ERROR_TMO ? VI_ERROR_TMO : VI_ERROR_CONN_LOST);
-    }
-
-    // A record read part-way cannot be resynchronised.
-    ViStatus Failed(ViStatus s, const RecordReader& reader) {
-        if (reader.Started() || s != VI_ERROR_TMO)
-            m_broken = true;
-        return s;
-    }
-    ViStatus Broken(ViStatus s) {
-        m_broken = true;
-        return s;
-    }
-
-    std::unique_ptr<TcpConnection> m_connection;
-    std::uint32_t m_program;
-    std::uint32_t m_version;
-    std::uint32_t m_xid;
-    bool m_broken = false;
-};
 
 ViStatus MapVxi11Error(std::int32_t error) {
     for (const ErrorRow& row : kErrorMap)
@@ -329,47 +115,53 @@ public:
         return VI_SUCCESS;
     }
 
-    ViStatus Read(std::uint8_t* data, std::size_t capacity, ReadMode /*mode*/,
+    ViStatus Read(std::uint8_t* data, std::size_t capacity, ReadMode mode,
                   const SessionSettings& settings, ReadResult& result) override {
         result = {};
         if (capacity == 0)
             return VI_SUCCESS;
-        const Deadline deadline = DeadlineAfter(WithGrace(settings.timeoutMs));
-        // The device's io_timeout bounds each call; a device that keeps
-        // answering with nothing is cut off by the socket deadline.
-        for (;;) {
-            rpc::DeviceReadParms parms;
-            parms.linkId = m_linkId;
-            parms.requestSize =
-                static_cast<std::uint32_t>(std::min<std::size_t>(capacity, kMaxReadRequest));
-            parms.ioTimeout = settings.timeoutMs;
-            parms.lockTimeout = settings.timeoutMs;
-            if (settings.termCharEnabled) {
-                parms.flags |= rpc::kVxi11FlagTermCharSet;
-                parms.termChar = settings.termChar;
-            }
-            rpc::DeviceReadResp resp;
-            std::size_t count = 0;
-            if (const ViStatus s =
-                    m_core->CallRead(parms, deadline, data, parms.requestSize, resp, count);
-                s != VI_SUCCESS)
+        const bool findTermChar = settings.termCharEnabled && mode == ReadMode::Message;
+        if (m_stageBegin == m_stageEnd) {
+            // Large reads go straight into the caller's memory.
+            if (capacity >= kStageSize)
+                return ReadFromDevice(data, capacity, settings, result);
+            // Small reads take a larger piece of the message into the stage:
+            // a program reading in small chunks (PyVISA reads 20 KB at a
+            // time) then costs one round trip per stage, not per chunk. The
+            // termination character is looked for here rather than by the
+            // device, which would cost a round trip for every line feed
+            // inside binary data. A stage never reaches past END, so nothing
+            // of the next reply is taken early.
+            m_stage.resize(kStageSize);
+            ReadResult filled;
+            const ViStatus s = ReadFromDevice(m_stage.data(), m_stage.size(), settings, filled);
+            m_stageBegin = 0;
+            m_stageEnd = filled.count;
+            m_stageEndsMessage = filled.end == ReadEnd::End;
+            if (s != VI_SUCCESS) {
+                m_stageEnd = 0;
                 return s;
-            result.count = count;
-            if ((resp.reason & rpc::kVxi11ReasonEnd) && !settings.suppressEnd)
-                result.end = ReadEnd::End;
-            else if ((resp.reason & rpc::kVxi11ReasonTermChar) && settings.termCharEnabled)
-                result.end = ReadEnd::TermChar;
-            if (resp.error != rpc::VXI11_NO_ERROR)
-                return MapVxi11Error(resp.error);
-            if (count > 0 || result.end == ReadEnd::End)
-                return VI_SUCCESS;
-            if (std::chrono::steady_clock::now() >= deadline)
-                return VI_ERROR_TMO;
+            }
         }
+        std::size_t n = std::min(capacity, m_stageEnd - m_stageBegin);
+        const std::uint8_t* from = m_stage.data() + m_stageBegin;
+        if (findTermChar) {
+            if (const void* t = std::memchr(from, settings.termChar, n)) {
+                n = static_cast<std::size_t>(static_cast<const std::uint8_t*>(t) - from) + 1;
+                result.end = ReadEnd::TermChar;
+            }
+        }
+        std::memcpy(data, from, n);
+        m_stageBegin += n;
+        result.count = n;
+        if (m_stageBegin == m_stageEnd && m_stageEndsMessage)
+            result.end = ReadEnd::End;
+        return VI_SUCCESS;
     }
 
     bool SignalsEnd() const override { return true; }
     ViStatus Clear(const SessionSettings& settings) override {
+        m_stageBegin = m_stageEnd = 0;
         rpc::Bytes results;
         if (const ViStatus s = GenericCall(rpc::VXI11_DEVICE_CLEAR, settings, results);
             s != VI_SUCCESS)
@@ -409,6 +201,38 @@ public:
     }
 
 private:
+    // One device_read (repeated while the device answers with nothing): up
+    // to capacity bytes into data.
+    ViStatus ReadFromDevice(std::uint8_t* data, std::size_t capacity,
+                            const SessionSettings& settings, ReadResult& result) {
+        const Deadline deadline = DeadlineAfter(WithGrace(settings.timeoutMs));
+        // The device's io_timeout bounds each call; a device that keeps
+        // answering with nothing is cut off by the socket deadline.
+        for (;;) {
+            rpc::DeviceReadParms parms;
+            parms.linkId = m_linkId;
+            parms.requestSize =
+                static_cast<std::uint32_t>(std::min<std::size_t>(capacity, kMaxReadRequest));
+            parms.ioTimeout = settings.timeoutMs;
+            parms.lockTimeout = settings.timeoutMs;
+            rpc::DeviceReadResp resp;
+            std::size_t count = 0;
+            if (const ViStatus s =
+                    m_core->CallRead(parms, deadline, data, parms.requestSize, resp, count);
+                s != VI_SUCCESS)
+                return s;
+            result.count = count;
+            if ((resp.reason & rpc::kVxi11ReasonEnd) && !settings.suppressEnd)
+                result.end = ReadEnd::End;
+            if (resp.error != rpc::VXI11_NO_ERROR)
+                return MapVxi11Error(resp.error);
+            if (count > 0 || result.end == ReadEnd::End)
+                return VI_SUCCESS;
+            if (std::chrono::steady_clock::now() >= deadline)
+                return VI_ERROR_TMO;
+        }
+    }
+
     // A call with Device_GenericParms (device_clear, device_readstb).
     ViStatus GenericCall(std::uint32_t procedure, const SessionSettings& settings,
                          rpc::Bytes& results) {
@@ -433,6 +257,11 @@ private:
     std::int32_t m_linkId;
     std::uint32_t m_maxRecvSize;
     ViUInt32 m_closeTimeoutMs;
+    // Read-ahead for reads that end at the termination character.
+    std::vector<std::uint8_t> m_stage;
+    std::size_t m_stageBegin = 0;
+    std::size_t m_stageEnd = 0;
+    bool m_stageEndsMessage = false;
 };
 
 // Asks the portmapper for the TCP port of the core channel; 0 when none.

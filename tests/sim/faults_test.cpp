@@ -1,11 +1,11 @@
 // Every fault option of quarvel-sim, observed from a client over real
 // sockets (raw SOCKET, and VXI-11 where the fault is specific to it).
 
-#include "visa/oncrpc.h"
 #include "sim/family_generic.h"
 #include "sim/faults.h"
 #include "tests/sim/sim_test_client.h"
 #include "tests/support/sim_process.h"
+#include "visa/oncrpc.h"
 
 #include <gtest/gtest.h>
 
@@ -128,6 +128,59 @@ TEST(SimFaults, MaxRecvSizeIsOfferedByCreateLink) {
     std::uint32_t maxRecv = 0;
     CreateLink(v, &maxRecv);
     EXPECT_EQ(maxRecv, 8u);
+}
+
+// A VXI-11 reply record read from the stream fragment by fragment; false
+// when a fragment is longer than maxFragment or the stream ends.
+bool ReadRecord(RawClient& c, std::size_t maxFragment, visa::rpc::Bytes& record) {
+    record.clear();
+    for (;;) {
+        const std::string head = c.Read(4);
+        if (head.size() != 4)
+            return false;
+        const auto h =
+            visa::rpc::DecodeFragmentHeader(reinterpret_cast<const std::uint8_t*>(head.data()));
+        if (h.length > maxFragment)
+            return false;
+        const std::string body = c.Read(h.length);
+        if (body.size() != h.length)
+            return false;
+        record.insert(record.end(), body.begin(), body.end());
+        if (h.last)
+            return true;
+    }
+}
+
+std::uint32_t XidOf(const visa::rpc::Bytes& record) {
+    visa::rpc::XdrReader in(record);
+    std::uint32_t xid = 0;
+    in.GetUint32(xid);
+    return xid;
+}
+
+TEST(SimFaults, Vxi11RepliesComeInSmallFragmentsAfterAStaleCopyOfThePreviousOne) {
+    SimProcess sim({"--reply-fragments", "5", "--stale-replies"});
+    ASSERT_TRUE(sim.Started()) << sim.Output();
+    RawClient c(sim.Vxi11Port());
+    for (std::uint32_t xid : {101u, 102u}) {
+        visa::rpc::Bytes call;
+        visa::rpc::EncodeCallHeader(call,
+                                    {xid, visa::rpc::kRpcVersion, visa::rpc::kVxi11CoreProgram, 1,
+                                     visa::rpc::VXI11_CREATE_LINK});
+        visa::rpc::Encode(call, visa::rpc::CreateLinkParms{1, false, 0, "inst0"});
+        const auto mark =
+            visa::rpc::EncodeFragmentHeader(static_cast<std::uint32_t>(call.size()), true);
+        ASSERT_TRUE(
+            c.Send(std::string(mark.begin(), mark.end()) + std::string(call.begin(), call.end())));
+        visa::rpc::Bytes record;
+        if (xid == 102u) { // the first reply again, late
+            ASSERT_TRUE(ReadRecord(c, 5, record));
+            EXPECT_EQ(XidOf(record), 101u);
+        }
+        ASSERT_TRUE(ReadRecord(c, 5, record));
+        EXPECT_EQ(XidOf(record), xid);
+        EXPECT_GT(record.size(), 5u * 4); // so it took several fragments
+    }
 }
 
 } // namespace

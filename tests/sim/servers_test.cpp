@@ -2,9 +2,10 @@
 // spoken by hand, the portmapper over TCP and UDP. The project's VISA layer
 // against the simulator is tested in tests/visa/sim_test.cpp.
 
-#include "visa/oncrpc.h"
+#include "sim/rpc_server.h"
 #include "tests/sim/sim_test_client.h"
 #include "tests/support/sim_process.h"
+#include "visa/oncrpc.h"
 
 #include <gtest/gtest.h>
 
@@ -230,7 +231,7 @@ TEST_F(SimVxi11, WrongProgramVersionProcedureAndGarbageArgumentsAreRejected) {
     // A record of junk: no reply, and the connection still works afterwards.
     rpc::Bytes junk;
     const rpc::Bytes body = {1, 2, 3, 4, 5, 6, 7};
-    rpc::AppendRecord(junk, body);
+    quarvel::sim::AppendRecord(junk, body);
     ASSERT_TRUE(c.SendRaw(junk));
     EXPECT_GT(CreateLink(c), 0);
     // A record claiming more than any call may carry ends the connection.

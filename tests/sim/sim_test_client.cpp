@@ -1,4 +1,5 @@
 #include "tests/sim/sim_test_client.h"
+#include "sim/rpc_server.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -136,7 +137,7 @@ bool RpcClient::Call(std::uint32_t program, std::uint32_t version, std::uint32_t
     if (m_udp)
         record = message;
     else
-        rpc::AppendRecord(record, message);
+        quarvel::sim::AppendRecord(record, message);
     if (!SendRaw(record))
         return false;
 
@@ -150,7 +151,7 @@ bool RpcClient::Call(std::uint32_t program, std::uint32_t version, std::uint32_t
             return false;
         whole.assign(buffer.begin(), buffer.begin() + n);
     } else {
-        rpc::RecordAssembler assembler(128u << 20);
+        quarvel::sim::RecordAssembler assembler(128u << 20);
         std::vector<std::uint8_t> buffer(65536);
         bool ready = false;
         while (!ready) {
@@ -161,7 +162,8 @@ bool RpcClient::Call(std::uint32_t program, std::uint32_t version, std::uint32_t
                 return false;
             rpc::ByteView data(buffer.data(), static_cast<std::size_t>(n));
             std::size_t consumed = 0;
-            ready = assembler.Feed(data, &consumed) == rpc::RecordAssembler::State::RecordReady;
+            ready = assembler.Feed(data, &consumed) ==
+                    quarvel::sim::RecordAssembler::State::RecordReady;
             // One call, one reply: nothing may follow the record.
             if (ready && consumed != data.size())
                 return false;

@@ -46,68 +46,6 @@ TEST(VisaOncRpc, XdrOpaqueIsPaddedAndBoundedByInputAndLimit) {
     EXPECT_FALSE(r2.GetUint32(word));
 }
 
-TEST(VisaOncRpc, CallAndReplyHeadersRoundTripAndRejectWrongMessageType) {
-    rpc::Bytes call;
-    rpc::EncodeCallHeader(call, {0x1234, rpc::kRpcVersion, rpc::kVxi11CoreProgram,
-                                 rpc::kVxi11CoreVersion, rpc::VXI11_DEVICE_READ});
-    rpc::CallHeader decoded;
-    rpc::XdrReader in(call);
-    ASSERT_TRUE(rpc::DecodeCallHeader(in, decoded));
-    EXPECT_TRUE(in.Done());
-    EXPECT_EQ(decoded.xid, 0x1234u);
-    EXPECT_EQ(decoded.program, rpc::kVxi11CoreProgram);
-    EXPECT_EQ(decoded.procedure, rpc::VXI11_DEVICE_READ);
-
-    // A call is not a reply.
-    rpc::ReplyHeader reply;
-    rpc::XdrReader asReply(call);
-    EXPECT_FALSE(rpc::DecodeReplyHeader(asReply, reply));
-
-    rpc::Bytes mismatch;
-    rpc::EncodeAcceptedReply(mismatch, 7, rpc::PROG_MISMATCH, 1, 1);
-    rpc::XdrReader m(mismatch);
-    ASSERT_TRUE(rpc::DecodeReplyHeader(m, reply));
-    EXPECT_FALSE(rpc::ReplySucceeded(reply));
-    EXPECT_EQ(reply.stat, rpc::PROG_MISMATCH);
-    EXPECT_TRUE(m.Done());
-
-    rpc::Bytes denied;
-    rpc::EncodeDeniedReply(denied, 9, rpc::RPC_MISMATCH, 2, 2);
-    rpc::XdrReader d(denied);
-    ASSERT_TRUE(rpc::DecodeReplyHeader(d, reply));
-    EXPECT_EQ(reply.replyStat, rpc::MSG_DENIED);
-    EXPECT_EQ(reply.mismatchHigh, 2u);
-    EXPECT_TRUE(d.Done());
-}
-
-TEST(VisaOncRpc, RecordAssemblerJoinsFragmentsFedByteByByteAndBoundsSize) {
-    rpc::Bytes payload(1000);
-    for (std::size_t i = 0; i < payload.size(); ++i)
-        payload[i] = static_cast<std::uint8_t>(i * 7);
-    rpc::Bytes stream;
-    rpc::AppendRecord(stream, payload, 300); // four fragments
-    rpc::AppendRecord(stream, rpc::Bytes{1, 2, 3});
-    ASSERT_EQ(stream.size(), 1000 + 4 * 4 + 3 + 4);
-
-    rpc::RecordAssembler assembler(1000);
-    std::vector<rpc::Bytes> records;
-    for (std::uint8_t byte : stream) {
-        std::size_t consumed = 0;
-        const auto state = assembler.Feed(rpc::ByteView(&byte, 1), &consumed);
-        EXPECT_EQ(consumed, 1u);
-        ASSERT_NE(state, rpc::RecordAssembler::State::TooLarge);
-        if (state == rpc::RecordAssembler::State::RecordReady)
-            records.push_back(assembler.TakeRecord());
-    }
-    ASSERT_EQ(records.size(), 2u);
-    EXPECT_EQ(records[0], payload);
-    EXPECT_EQ(records[1], (rpc::Bytes{1, 2, 3}));
-
-    rpc::RecordAssembler small(999);
-    std::size_t consumed = 0;
-    EXPECT_EQ(small.Feed(stream, &consumed), rpc::RecordAssembler::State::TooLarge);
-}
-
 TEST(VisaOncRpc, Vxi11MessagesRoundTrip) {
     rpc::Bytes out;
     rpc::Encode(out, rpc::CreateLinkParms{42, false, 2000, "inst0"});

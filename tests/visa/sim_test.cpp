@@ -167,6 +167,37 @@ TEST(VisaVxi11, LongCommandGoesInChunksOfMaxRecvSize) {
     viClose(rm);
 }
 
+TEST(VisaVxi11, FragmentedRepliesAndStaleRepliesStillGiveEachCallItsOwnAnswer) {
+    for (const std::vector<std::string>& fault :
+         {std::vector<std::string>{"--reply-fragments", "7"},
+          std::vector<std::string>{"--stale-replies"}}) {
+        SimProcess sim(fault);
+        ASSERT_TRUE(sim.Started()) << sim.Output();
+        ViSession rm = VI_NULL;
+        ViSession vi = VI_NULL;
+        ASSERT_EQ(viOpenDefaultRM(&rm), VI_SUCCESS);
+        viSetAttribute(rm, QVI_ATTR_PORTMAPPER_PORT, sim.PortmapperPort());
+        ASSERT_EQ(viOpen(rm, sim.Vxi11Resource().c_str(), VI_NULL, 0, &vi), VI_SUCCESS);
+        char idn[256];
+        ViInt32 opc = 0;
+        for (int round = 0; round < 2; ++round) {
+            ASSERT_EQ(viQueryf(vi, "*IDN?\n", "%t", idn), VI_SUCCESS) << fault[0];
+            EXPECT_STREQ(idn, "QUARVEL,SIM-1,0,1.0\n");
+            std::vector<unsigned char> block(100'003);
+            ViUInt32 count = static_cast<ViUInt32>(block.size());
+            ASSERT_EQ(viQueryf(vi, ":TEST:BLOCK? 100003\n", "%#b\n", &count, block.data()),
+                      VI_SUCCESS)
+                << fault[0];
+            ASSERT_EQ(count, block.size());
+            for (std::size_t i = 0; i < block.size(); ++i)
+                ASSERT_EQ(block[i], TestByte(i)) << fault[0] << " byte " << i;
+            ASSERT_EQ(viQueryf(vi, "*OPC?\n", "%d", &opc), VI_SUCCESS);
+            EXPECT_EQ(opc, 1);
+        }
+        viClose(rm);
+    }
+}
+
 TEST(VisaOpen, HostsThatDoNotAnswerAreNotFoundWithinTheTimeout) {
     ViSession rm = VI_NULL;
     ASSERT_EQ(viOpenDefaultRM(&rm), VI_SUCCESS);
