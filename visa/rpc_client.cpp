@@ -79,6 +79,8 @@ public:
     }
 
     bool Started() const { return m_started; }
+    // The whole record has been read.
+    bool AtEnd() const { return m_last && m_fragmentLeft == 0; }
 
 private:
     ViStatus NextFragment() {
@@ -115,10 +117,14 @@ ViStatus RpcClient::Call(std::uint32_t procedure, const rpc::Bytes& args, Deadli
         return s;
     rpc::Bytes record(kMaxSmallReply);
     for (;;) {
-        RecordReader reader(*m_stream, deadline, kMaxSmallReply);
+        // A late reply of an earlier call may be a long device_read reply:
+        // it is read past (bounded by the longest reply there can be), and
+        // only our own reply must be small.
+        RecordReader reader(*m_stream, deadline, rpc::kVxi11MaxData + kReplyHeadRoom);
         std::size_t got = 0;
         if (const ViStatus s = reader.Read(record.data(), record.size(), got); s != VI_SUCCESS)
             return Failed(s, reader);
+        const bool tooLong = !reader.AtEnd();
         if (const ViStatus s = reader.Drain(); s != VI_SUCCESS)
             return Failed(s, reader);
         rpc::XdrReader in(rpc::ByteView(record.data(), got));
@@ -127,7 +133,7 @@ ViStatus RpcClient::Call(std::uint32_t procedure, const rpc::Bytes& args, Deadli
             return Broken(VI_ERROR_IO);
         if (header.xid != xid)
             continue; // the late reply of a call that timed out
-        if (!rpc::ReplySucceeded(header))
+        if (tooLong || !rpc::ReplySucceeded(header))
             return VI_ERROR_IO;
         const auto end = record.begin() + static_cast<std::ptrdiff_t>(got);
         results.assign(end - static_cast<std::ptrdiff_t>(in.Remaining()), end);
