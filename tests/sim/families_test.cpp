@@ -11,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <bit>
-#include <chrono>
 #include <cstring>
 
 namespace quarvel::sim {
@@ -214,20 +213,6 @@ TEST_F(Families, TektronixHardcopyIsTheRawFileWithoutHeaderOrTerminator) {
     EXPECT_EQ(Decode(png, "PNG").size(), QSize(640, 480));
     sim->Execute("HARDCOPY:INKSAVER ON");
     EXPECT_TRUE(sim->Execute("HARDCOPY START").bytes != png);
-}
-
-TEST_F(Families, ImagesAreTheSameBytesForTheSameStateAndQuickToRender) {
-    for (const auto& [family, query] : std::vector<std::pair<std::string, std::string>>{
-             {"infiniivision-x", ":DISP:DATA? PNG, COLOR"},
-             {"infiniium", ":DISP:DATA? PNG, SCREEN, ON, NORMAL"},
-             {"rigol", ":DISP:DATA?"},
-             {"siglent", "SCDP"},
-             {"tektronix", "HARDCOPY START"}}) {
-        const std::string first = Make(family)->Execute(query).bytes;
-        const std::string second = Make(family)->Execute(query).bytes;
-        EXPECT_GT(first.size(), 1000u) << family;
-        EXPECT_TRUE(first == second) << family;
-    }
 }
 
 // ---- Waveform data -------------------------------------------------------

@@ -137,14 +137,6 @@ TEST(SimInstrument, HeadersAfterASemicolonContinueThePreviousPath) {
     EXPECT_EQ(sim->PendingErrors(), 0u);
 }
 
-TEST(SimInstrument, BlockHeadersUseTheRequestedDigitCount) {
-    EXPECT_EQ(BlockHeader(12345, 8), "#800012345");
-    EXPECT_EQ(BlockHeader(12345, 9), "#9000012345");
-    EXPECT_EQ(BlockHeader(12345, 0), "#512345");
-    // Too few digits for the length: as many as needed.
-    EXPECT_EQ(BlockHeader(12345, 3), "#512345");
-}
-
 TEST(FamilyRegistry, EveryFamilyIsCreatedWithItsDefaultIdentification) {
     for (const FamilyInfo& f : Families()) {
         auto sim = CreateInstrument(f.name, {});
