@@ -61,9 +61,6 @@ std::size_t EntriesIn(const std::string& dir) {
 TEST(NumberText, ScientificFormHasThreeExponentDigits) {
     EXPECT_EQ(Number(0.0), "0.000000e+000");
     EXPECT_EQ(Number(0.5), "5.000000e-001");
-    EXPECT_EQ(Number(-1.0), "-1.000000e+000");
-    EXPECT_EQ(Number(1.25e-6), "1.250000e-006");
-    EXPECT_EQ(Number(-3.0), "-3.000000e+000");
     EXPECT_EQ(Number(123456789.0), "1.234568e+008"); // rounded to six decimals
     EXPECT_EQ(Number(1e100), "1.000000e+100");
     EXPECT_EQ(Number(-2.5e-300), "-2.500000e-300");
