@@ -68,6 +68,9 @@ dpkg-query -W -f='${Depends}\n' quarvel | grep -q 'libqt6widgets6' ||
     fail "the package does not depend on libqt6widgets6: $(dpkg-query -W -f='${Depends}' quarvel)"
 
 [ "$(command -v quarvel-cli)" = /usr/bin/quarvel-cli ] || fail "quarvel-cli is not found on PATH"
+version=$(dpkg-query -W -f='${Version}' quarvel)
+[ "$(/usr/bin/quarvel-cli --version)" = "quarvel-cli $version" ] ||
+    fail "quarvel-cli --version does not say the package version $version"
 /usr/bin/quarvel-sim --help >/dev/null || fail "/usr/bin/quarvel-sim --help failed"
 desktop-file-validate /usr/share/applications/org.hollin.Quarvel.desktop ||
     fail "the installed desktop entry is not valid"

@@ -6,19 +6,21 @@
 # VISA library works loaded by path, and linked through its pkg-config file
 # and header by a program built here.
 #
-# Usage: install_test.sh BUILD_DIR APP_ID LIBDIR "REAL SONAME LINKER" DLOPEN_CLIENT CXX [CXXFLAGS]
-#   LIBDIR: the library directory relative to the prefix; then the file names
+# Usage: install_test.sh BUILD_DIR APP_ID VERSION LIBDIR "REAL SONAME LINKER" DLOPEN_CLIENT CXX
+#        [CXXFLAGS]
+#   VERSION: the project version the programs report; LIBDIR: the library directory relative to the prefix; then the file names
 #   of the VISA library; a program that dlopens a VISA library and asks
 #   *IDN? (dlopen_client LIBRARY RESOURCE); the C++ compiler and the flags the
 #   build's own code has (the sanitizers).
 set -euo pipefail
 build="$1"
 app_id="$2"
-libdir="$3"
-read -r lib_real lib_soname lib_linker <<<"$4"
-dlopen_client="$5"
-cxx="$6"
-read -r -a cxxflags <<<"${7:-}"
+version="$3"
+libdir="$4"
+read -r lib_real lib_soname lib_linker <<<"$5"
+dlopen_client="$6"
+cxx="$7"
+read -r -a cxxflags <<<"${8:-}"
 here="$(cd "$(dirname "$0")" && pwd)"
 # shellcheck source=tests/packaging/lib.sh
 source "$here/lib.sh"
@@ -56,6 +58,10 @@ diff -u "$work/prefix.files" "$work/dest.files" || fail "DESTDIR install differs
 
 for program in quarvel quarvel-cli quarvel-sim; do
     [ -x "$prefix/bin/$program" ] || fail "$program is not executable"
+done
+for program in quarvel-cli quarvel-sim; do
+    [ "$("$prefix/bin/$program" --version)" = "$program $version" ] ||
+        fail "installed $program --version does not say $version"
 done
 
 # Each icon is a PNG of its directory's size (width and height are the
