@@ -28,7 +28,7 @@ class Simulator:
     def __init__(self):
         self.process = subprocess.Popen(
             [SIM, "--instrument", "generic", "--idn", IDN, "--socket-port", "0",
-             "--portmapper-port", "0"],
+             "--portmapper-port", "0", "--hislip-port", "0"],
             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
         self.ports = {}
         while len(self.ports) < 3:
