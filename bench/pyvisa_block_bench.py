@@ -28,7 +28,8 @@ ROUNDS = 5
 
 def start_simulator(sim):
     process = subprocess.Popen(
-        [sim, "--instrument", "generic", "--socket-port", "0", "--portmapper-port", "0"],
+        [sim, "--instrument", "generic", "--socket-port", "0", "--portmapper-port", "0",
+         "--hislip-port", "0"],
         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
     ports = {}
     while len(ports) < 3:
