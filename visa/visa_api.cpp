@@ -83,6 +83,25 @@ ViStatus QueryStatusByte(Session& session, ViUInt16& stb) {
     return VI_SUCCESS;
 }
 
+// The frame of viRead, viWrite, viBufRead and viBufWrite: the returned count
+// cleared first, the buffer checked, then set to the bytes moved (also when
+// the transfer failed part-way, as the standard asks for reads).
+template <typename Transfer>
+ViStatus CountedTransfer(ViSession vi, const void* buf, ViUInt32 cnt, ViPUInt32 retCnt,
+                         Transfer&& transfer) {
+    if (retCnt)
+        *retCnt = 0;
+    if (buf == nullptr && cnt > 0)
+        return VI_ERROR_USER_BUF;
+    return WithInstrument(vi, [&](Instrument& instrument) {
+        std::size_t moved = 0;
+        const ViStatus s = transfer(instrument, moved);
+        if (retCnt)
+            *retCnt = static_cast<ViUInt32>(moved);
+        return s;
+    });
+}
+
 } // namespace
 
 ViStatus viOpenDefaultRM(ViPSession vi) {
@@ -138,55 +157,29 @@ ViStatus viClose(ViObject vi) {
 }
 
 ViStatus viRead(ViSession vi, ViPBuf buf, ViUInt32 cnt, ViPUInt32 retCnt) {
-    if (retCnt)
-        *retCnt = 0;
-    if (buf == nullptr && cnt > 0)
-        return VI_ERROR_USER_BUF;
-    return WithInstrument(vi, [&](Instrument& instrument) {
-        std::size_t got = 0;
-        const ViStatus s = instrument.session.ReadMessage(buf, cnt, got);
-        if (retCnt)
-            *retCnt = static_cast<ViUInt32>(got);
-        return s;
+    return CountedTransfer(vi, buf, cnt, retCnt, [&](Instrument& instrument, std::size_t& moved) {
+        return instrument.session.ReadMessage(buf, cnt, moved);
     });
 }
 
 ViStatus viWrite(ViSession vi, ViConstBuf buf, ViUInt32 cnt, ViPUInt32 retCnt) {
-    if (retCnt)
-        *retCnt = 0;
-    if (buf == nullptr && cnt > 0)
-        return VI_ERROR_USER_BUF;
-    return WithInstrument(vi, [&](Instrument& instrument) {
+    return CountedTransfer(vi, buf, cnt, retCnt, [&](Instrument& instrument, std::size_t& moved) {
         const ViStatus s = instrument.session.WriteMessage(buf, cnt, instrument.sendEnd);
-        if (s == VI_SUCCESS && retCnt)
-            *retCnt = cnt;
+        moved = s == VI_SUCCESS ? cnt : 0;
         return s;
     });
 }
 
 ViStatus viBufRead(ViSession vi, ViPBuf buf, ViUInt32 cnt, ViPUInt32 retCnt) {
-    if (retCnt)
-        *retCnt = 0;
-    if (buf == nullptr && cnt > 0)
-        return VI_ERROR_USER_BUF;
-    return WithInstrument(vi, [&](Instrument& instrument) {
-        std::size_t got = 0;
-        const ViStatus s = instrument.session.ReadBuffered(buf, cnt, got);
-        if (retCnt)
-            *retCnt = static_cast<ViUInt32>(got);
-        return s;
+    return CountedTransfer(vi, buf, cnt, retCnt, [&](Instrument& instrument, std::size_t& moved) {
+        return instrument.session.ReadBuffered(buf, cnt, moved);
     });
 }
 
 ViStatus viBufWrite(ViSession vi, ViConstBuf buf, ViUInt32 cnt, ViPUInt32 retCnt) {
-    if (retCnt)
-        *retCnt = 0;
-    if (buf == nullptr && cnt > 0)
-        return VI_ERROR_USER_BUF;
-    return WithInstrument(vi, [&](Instrument& instrument) {
+    return CountedTransfer(vi, buf, cnt, retCnt, [&](Instrument& instrument, std::size_t& moved) {
         const ViStatus s = instrument.session.Put(reinterpret_cast<const char*>(buf), cnt);
-        if (s == VI_SUCCESS && retCnt)
-            *retCnt = cnt;
+        moved = s == VI_SUCCESS ? cnt : 0;
         return s;
     });
 }
