@@ -135,6 +135,31 @@ TEST_F(HislipServiceTest, DeviceClearDropsWhatArrivesUntilItCompletes) {
     EXPECT_EQ(Decode(out.immediate).type, MessageType::Error);
 }
 
+TEST_F(HislipServiceTest, SharedLocksGoToHoldersOfOneKeyAndBlockTheExclusiveOne) {
+    ASSERT_FALSE(Initialize(hs::kVersion20, "hislip0").close);
+    const auto a = m_session;
+    ASSERT_FALSE(Initialize(hs::kVersion20, "hislip0").close);
+    const auto b = m_session;
+    const auto lock = [&](HislipSessionState& s, std::uint8_t control, std::string_view key) {
+        return Decode(
+                   m_service
+                       .HandleAsync(s, {MessageType::AsyncLock, control, 0, key.size()}, Text(key))
+                       .immediate)
+            .controlCode;
+    };
+    EXPECT_EQ(lock(*a, hs::kLockRequest, "bench"), hs::kLockSuccessShared);
+    EXPECT_EQ(lock(*b, hs::kLockRequest, "bench"), hs::kLockSuccessShared);
+    EXPECT_EQ(lock(*b, hs::kLockRequest, ""), hs::kLockFailure);
+    EXPECT_EQ(lock(*a, hs::kLockRelease, ""), hs::kLockSuccessShared);
+    EXPECT_EQ(lock(*a, hs::kLockRequest, "other"), hs::kLockFailure);
+    EXPECT_EQ(lock(*b, hs::kLockRelease, ""), hs::kLockSuccessShared);
+    EXPECT_EQ(lock(*b, hs::kLockRelease, ""), hs::kLockError);
+    EXPECT_EQ(lock(*a, hs::kLockRequest, ""), hs::kLockSuccess);
+    // The session that goes releases its lock.
+    m_service.EndSession(a->id);
+    EXPECT_EQ(lock(*b, hs::kLockRequest, ""), hs::kLockSuccess);
+}
+
 TEST(HislipFraming, ResponsesAreCutToTheClientsSizeAndEndWithDataEnd) {
     const std::string bytes(100, 'x');
     // 16 header + 40 payload per message: 40, 40, 20.
