@@ -63,7 +63,10 @@ ViStatus ReadWholeMessage(TcpConnection& connection, Deadline deadline, Message&
         s != VI_SUCCESS)
         return s;
     const hs::DecodeResult r = hs::DecodeHeader(bytes, kMaxControlPayload, message.header);
-    if (r == hs::DecodeResult::BadPrologue || r == hs::DecodeResult::TooLarge)
+    // An unknown type is read and passed over by the caller, but its length
+    // is held to the same bound as any other.
+    if (r == hs::DecodeResult::BadPrologue || r == hs::DecodeResult::TooLarge ||
+        message.header.payloadLength > kMaxControlPayload)
         return VI_ERROR_IO;
     message.payload.resize(static_cast<std::size_t>(message.header.payloadLength));
     return connection.ReceiveExact(message.payload.data(), message.payload.size(), deadline);
