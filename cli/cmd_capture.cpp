@@ -23,7 +23,7 @@ namespace {
 constexpr const char* USAGE =
     "usage: quarvel-cli capture ADDRESS [--dir D] [--name PATTERN] [--sequence N] [--format EXT]\n"
     "         [--comments TEXT] [--comments-file NAME] [--save-idn] [--stop] [--ink-saver]\n"
-    "         [--delay S] [--timeout MS] [--portmapper-port N]\n"
+    "         [--delay S] [--timeout MS] [--portmapper-port N] [--usbip HOST:PORT]\n"
     "         [--waveforms CHAN1,CHAN2,...] [--data-format csv|dirfile]\n";
 
 // The form's values as given on the command line; defaults as the settings'.
@@ -220,7 +220,7 @@ int RunCaptureCommand(int argc, char** argv) {
         return 2;
 
     CCaptureController controller(window);
-    ApplyPortmapperPort(controller.Connection().GetResourceManager(), connection);
+    ApplyResourceManagerOptions(controller.Connection().GetResourceManager(), connection);
     controller.ToggleConnection();
     if (!controller.HasDriver())
         return 1;

@@ -19,7 +19,7 @@
 namespace {
 
 constexpr const char* USAGE = "usage: quarvel-cli scpi [--timeout MS] [--portmapper-port N] "
-                              "ADDRESS COMMAND...\n";
+                              "[--usbip HOST:PORT] ADDRESS COMMAND...\n";
 // Replies are read and written in pieces of this size.
 constexpr ViUInt32 kPieceSize = 64 * 1024;
 struct ScpiOptions {
@@ -37,10 +37,9 @@ bool ParseArguments(int argc, char** argv, ScpiOptions& options) {
             std::fprintf(stderr, "quarvel-cli scpi: unknown option '%s'\n", argv[i]);
             return false;
         }
-        const bool isTimeout = option == "--timeout";
         if (i + 1 >= argc || !ParseConnectionOption(option, argv[i + 1], options.connection)) {
-            std::fprintf(stderr, "quarvel-cli scpi: %s needs a number (%s)\n", argv[i],
-                         isTimeout ? "milliseconds, 1 to 3600000" : "a TCP port, 1 to 65535");
+            std::fprintf(stderr, "quarvel-cli scpi: %s needs %s\n", argv[i],
+                         ConnectionOptionValueText(option));
             return false;
         }
         ++i;
@@ -205,7 +204,7 @@ int RunScpiCommand(int argc, char** argv) {
     // Set on the resource manager, the timeout also bounds viOpen.
     if (options.connection.timeoutMs != 0)
         viSetAttribute(sessions.rm, VI_ATTR_TMO_VALUE, options.connection.timeoutMs);
-    ApplyPortmapperPort(sessions.rm, options.connection);
+    ApplyResourceManagerOptions(sessions.rm, options.connection);
     if (const ViStatus s =
             viOpen(sessions.rm, options.address.c_str(), VI_NULL, 0, &sessions.instrument);
         s != VI_SUCCESS) {

@@ -17,7 +17,8 @@
 namespace {
 
 constexpr const char* USAGE =
-    "usage: quarvel-cli screenshot [--timeout MS] [--portmapper-port N] [--ink-saver] [--force] "
+    "usage: quarvel-cli screenshot [--timeout MS] [--portmapper-port N] [--usbip HOST:PORT] "
+    "[--ink-saver] [--force] "
     "ADDRESS FILE\n";
 
 struct ScreenshotOptions {
@@ -109,7 +110,7 @@ int RunScreenshotCommand(int argc, char** argv) {
     }
 
     CInstrConnection connection;
-    ApplyPortmapperPort(connection.GetResourceManager(), options.connection);
+    ApplyResourceManagerOptions(connection.GetResourceManager(), options.connection);
     if (!connection.Open(options.address)) {
         std::fprintf(stderr, "quarvel-cli screenshot: cannot connect to '%s'\n",
                      options.address.c_str());

@@ -14,18 +14,53 @@ bool ParseNumber(const char* text, ViUInt32 min, ViUInt32 max, ViUInt32& value) 
 }
 
 bool IsConnectionOption(std::string_view option) {
-    return option == "--timeout" || option == "--portmapper-port";
+    return option == "--timeout" || option == "--portmapper-port" || option == "--usbip";
 }
+
+namespace {
+
+// HOST:PORT, [IPv6]:PORT; the port 1 to 65535.
+bool IsServerAddress(std::string_view text) {
+    const std::size_t colon = text.rfind(':');
+    if (colon == std::string_view::npos || colon == 0 || text.find(',') != std::string_view::npos)
+        return false;
+    const std::string_view host = text.substr(0, colon);
+    if (host.front() == '[' ? host.back() != ']' : host.find(':') != std::string_view::npos)
+        return false;
+    ViUInt32 port = 0;
+    return ParseNumber(std::string(text.substr(colon + 1)).c_str(), 1, 65535u, port);
+}
+
+} // namespace
 
 bool ParseConnectionOption(std::string_view option, const char* value, ConnectionOptions& options) {
     if (option == "--timeout")
         return ParseNumber(value, 1, 3600000u, options.timeoutMs);
+    if (option == "--usbip") {
+        if (!IsServerAddress(value))
+            return false;
+        if (!options.usbipServers.empty())
+            options.usbipServers += ',';
+        options.usbipServers += value;
+        return true;
+    }
     return ParseNumber(value, 1, 65535u, options.portmapperPort);
 }
 
-void ApplyPortmapperPort(ViSession resourceManager, const ConnectionOptions& options) {
+const char* ConnectionOptionValueText(std::string_view option) {
+    if (option == "--timeout")
+        return "milliseconds, 1 to 3600000";
+    if (option == "--usbip")
+        return "HOST:PORT of a USB/IP server";
+    return "a TCP port, 1 to 65535";
+}
+
+void ApplyResourceManagerOptions(ViSession resourceManager, const ConnectionOptions& options) {
     if (options.portmapperPort != 0)
         viSetAttribute(resourceManager, QVI_ATTR_PORTMAPPER_PORT, options.portmapperPort);
+    if (!options.usbipServers.empty())
+        viSetAttribute(resourceManager, QVI_ATTR_USBIP_SERVERS,
+                       reinterpret_cast<ViAttrState>(options.usbipServers.c_str()));
 }
 
 bool ApplySessionTimeout(ViSession session, const ConnectionOptions& options, const char* command) {

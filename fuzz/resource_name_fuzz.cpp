@@ -13,8 +13,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     quarvel::visa::TransportRow row{};
     const ViStatus s = quarvel::visa::ParseResourceName(text, name, &row);
     if (s == VI_SUCCESS) {
-        if (name.host.empty() || name.interfaceType.empty() || name.resourceClass.empty() ||
-            row.open == nullptr)
+        if (name.interfaceType.empty() || name.resourceClass.empty() || row.open == nullptr)
+            std::abort();
+        if (name.interfaceType == "USB" ? name.serialNumber.empty() : name.host.empty())
             std::abort();
         if (name.resourceClass == "SOCKET" && name.port == 0)
             std::abort();

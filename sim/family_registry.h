@@ -7,6 +7,7 @@
 #include "sim/family_support.h"
 #include "sim/sim_instrument.h"
 
+#include <cstdint>
 #include <memory>
 #include <span>
 #include <string>
@@ -18,7 +19,13 @@ struct FamilyInfo {
     std::string_view name;
     std::string_view defaultIdn;
     std::unique_ptr<SimInstrument> (*create)(const InstrumentSetup& setup);
+    // The vendor and product IDs its USB port reports.
+    std::uint16_t usbVendorId;
+    std::uint16_t usbProductId;
 };
+
+// Null when the name is unknown.
+const FamilyInfo* FindFamily(std::string_view name);
 
 std::span<const FamilyInfo> Families();
 

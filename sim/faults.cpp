@@ -9,6 +9,7 @@ OutgoingReply ApplyFaults(const ResponseMessage& response, const FaultOptions& f
     if (!response.faultTarget)
         return out;
     out.delayMs = faults.delayMs;
+
     if (faults.garbage) {
         out.bytes = std::string(kGarbageReply);
         return out;

@@ -169,6 +169,22 @@ bool SendGathered(int fd, std::string_view head, std::string_view body, const St
     return true;
 }
 
+bool ReceiveAll(int fd, void* data, std::size_t size, const StopSignal& stop) {
+    auto* bytes = static_cast<char*>(data);
+    std::size_t done = 0;
+    while (done < size) {
+        if (WaitReadable(fd, stop, -1) != WaitResult::Ready)
+            return false;
+        const ssize_t n = recv(fd, bytes + done, size - done, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 void CloseFd(int& fd) {
     if (fd >= 0)
         close(fd);

@@ -60,6 +60,10 @@ bool SendAll(int fd, std::string_view data, std::size_t pieceSize, const StopSig
 // went away or the stop signal was raised.
 bool SendGathered(int fd, std::string_view head, std::string_view body, const StopSignal& stop);
 
+// Receives exactly size bytes. False when the peer went away first or the
+// stop signal was raised.
+bool ReceiveAll(int fd, void* data, std::size_t size, const StopSignal& stop);
+
 void CloseFd(int& fd);
 
 // Threads serving accepted connections. Each gets its socket, which it must

@@ -65,6 +65,28 @@ const std::vector<Option>& OptionTable() {
              o.hislip = v != "none";
              return !o.hislip || Port(v, o.hislipPort);
          }},
+        {"--usbip-port", "N|none",
+         "USB/IP server exporting the instrument as a USB device (default none; 0 free; the "
+         "standard port is 3240)",
+         [](SimOptions& o, const std::string& v) {
+             o.usbip = v != "none";
+             return !o.usbip || Port(v, o.usbipPort);
+         }},
+        {"--usb-full-speed", "", "USB: a full-speed device with 64-byte bulk packets",
+         [](SimOptions& o, const std::string&) { return o.usb.fullSpeed = true; }},
+        {"--usb-stall-in", "", "fault: USB bulk-IN never sends the reply (until aborted)",
+         [](SimOptions& o, const std::string&) { return o.usb.stallIn = true; }},
+        {"--usb-wrong-tag", "", "fault: USB reply transfers carry a wrong bTag",
+         [](SimOptions& o, const std::string&) { return o.usb.wrongTag = true; }},
+        {"--usb-split", "N", "fault: USB replies in transfers of N bytes, EOM on the last",
+         [](SimOptions& o, const std::string& v) {
+             return ParseNumber<std::size_t>(v, 1, 1 << 24, o.usb.splitTransfers);
+         }},
+        {"--usb-no-zlp", "",
+         "quirk: no zero-length packet after a USB transfer of whole packets (Rigol)",
+         [](SimOptions& o, const std::string&) { return o.usb.noZeroLengthPacket = true; }},
+        {"--usb-empty-first", "", "quirk: an empty USB transfer before each reply (Rigol)",
+         [](SimOptions& o, const std::string&) { return o.usb.emptyFirstTransfer = true; }},
         {"--transcript", "FILE", "append every program message received to FILE",
          [](SimOptions& o, const std::string& v) {
              o.transcriptPath = v;
@@ -183,8 +205,9 @@ std::string SimUsage() {
     std::string text =
         "Usage: quarvel-sim [OPTION]...\n"
         "Simulates a test and measurement instrument on loopback: raw SOCKET, VXI-11 with a\n"
-        "portmapper, and HiSLIP. Prints one line per endpoint (socket, vxi11, portmapper,\n"
-        "hislip) and serves until SIGTERM or SIGINT.\n\nOptions:\n";
+        "portmapper, HiSLIP and, when asked, a USB device over USB/IP. Prints one line per\n"
+        "endpoint (socket, vxi11, portmapper, hislip, usbip) and serves until SIGTERM or\n"
+        "SIGINT.\n\nOptions:\n";
     for (const Option& option : OptionTable()) {
         std::string left = "  " + std::string(option.name);
         if (!option.argument.empty())

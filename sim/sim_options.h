@@ -4,6 +4,7 @@
 
 #include "sim/family_support.h"
 #include "sim/faults.h"
+#include "sim/usbtmc_function.h"
 
 #include <cstdint>
 #include <string>
@@ -20,6 +21,9 @@ struct SimOptions {
     std::uint16_t portmapperPort = 111;
     bool hislip = true;
     std::uint16_t hislipPort = 4880;
+    bool usbip = false;
+    std::uint16_t usbipPort = 0;
+    UsbOptions usb;
     std::string transcriptPath;
     std::string dumpImagesDir;
     std::string faultOn; // header pattern limiting the faults; empty: every reply

@@ -49,6 +49,16 @@ bool Simulator::Start(std::string& error) {
             return false;
         }
     }
+    if (m_options.usbip) {
+        m_usbip = std::make_unique<UsbipServer>(
+            *m_instrument, transcript, m_options.faults, m_options.usb,
+            UsbIdentityFor(m_options.instrument, m_instrument->Idn(), m_options.usb.fullSpeed),
+            m_stop);
+        if (!m_usbip->Start(m_options.address, m_options.usbipPort, error)) {
+            error = "usbip: " + error;
+            return false;
+        }
+    }
     return true;
 }
 
@@ -61,6 +71,10 @@ std::vector<std::string> Simulator::EndpointLines() const {
         lines.push_back("portmapper " + a + ":" + std::to_string(PortmapperPort()));
     if (m_hislip)
         lines.push_back("hislip " + a + ":" + std::to_string(HislipPort()));
+    if (m_usbip) {
+        lines.push_back("usbip " + a + ":" + std::to_string(UsbipPort()));
+        lines.push_back("usb " + m_usbip->ResourceName());
+    }
     return lines;
 }
 
@@ -72,6 +86,8 @@ void Simulator::Stop() {
         m_vxi11->Stop();
     if (m_hislip)
         m_hislip->Stop();
+    if (m_usbip)
+        m_usbip->Stop();
 }
 
 std::uint16_t Simulator::SocketPort() const {
@@ -85,6 +101,14 @@ std::uint16_t Simulator::PortmapperPort() const {
 }
 std::uint16_t Simulator::HislipPort() const {
     return m_hislip ? m_hislip->Port() : 0;
+}
+
+} // namespace quarvel::sim
+
+namespace quarvel::sim {
+
+std::uint16_t Simulator::UsbipPort() const {
+    return m_usbip ? m_usbip->Port() : 0;
 }
 
 } // namespace quarvel::sim

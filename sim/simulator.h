@@ -9,6 +9,7 @@
 #include "sim/sim_options.h"
 #include "sim/socket_server.h"
 #include "sim/transcript.h"
+#include "sim/usbip_server.h"
 #include "sim/vxi11_server.h"
 
 #include <memory>
@@ -27,7 +28,8 @@ public:
     // Creates the instrument and binds every endpoint; false with a message.
     bool Start(std::string& error);
     // "socket 127.0.0.1:5025", "vxi11 127.0.0.1:40123", "portmapper 127.0.0.1:111",
-    // "hislip 127.0.0.1:4880".
+    // "hislip 127.0.0.1:4880", "usbip 127.0.0.1:3240",
+    // "usb USB0::0x1AB1::0x04CE::DS1ZA000000001::INSTR".
     std::vector<std::string> EndpointLines() const;
     void Stop();
 
@@ -36,6 +38,7 @@ public:
     std::uint16_t Vxi11Port() const;
     std::uint16_t PortmapperPort() const;
     std::uint16_t HislipPort() const;
+    std::uint16_t UsbipPort() const;
 
 private:
     SimOptions m_options;
@@ -45,6 +48,7 @@ private:
     std::unique_ptr<SocketServer> m_socket;
     std::unique_ptr<Vxi11Server> m_vxi11;
     std::unique_ptr<HislipServer> m_hislip;
+    std::unique_ptr<UsbipServer> m_usbip;
 };
 
 } // namespace quarvel::sim

@@ -27,4 +27,10 @@ bool InterpretSocketFields(ResourceName& name);
 ViStatus OpenSocketTransport(const ResourceName& name, const SessionSettings& settings,
                              std::unique_ptr<ITransport>& transport);
 
+bool InterpretUsbFields(ResourceName& name);
+ViStatus OpenUsbTransport(const ResourceName& name, const SessionSettings& settings,
+                          std::unique_ptr<ITransport>& transport);
+void FindUsbResources(const SessionSettings& settings, Deadline deadline,
+                      std::vector<std::string>& found);
+
 } // namespace quarvel::visa

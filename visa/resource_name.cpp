@@ -10,8 +10,8 @@ namespace quarvel::visa {
 
 namespace {
 
-// One row per transport. USBTMC ("USB"), serial ("ASRL") and a system VISA
-// library are each one more row. HiSLIP follows VXI-11 so that it is tried
+// One row per transport. Serial ("ASRL") and a system VISA library are each
+// one more row. HiSLIP follows VXI-11 so that it is tried
 // first for "TCPIP::host::device::INSTR"; it takes only "hislipN" devices.
 const TransportRow kBuiltinRows[] = {
     {"TCPIP", VI_INTF_TCPIP, "INSTR", true, 1, 2, InterpretVxi11Fields, OpenVxi11Transport,
@@ -20,6 +20,8 @@ const TransportRow kBuiltinRows[] = {
      nullptr},
     {"TCPIP", VI_INTF_TCPIP, "SOCKET", false, 2, 2, InterpretSocketFields, OpenSocketTransport,
      nullptr},
+    {"USB", VI_INTF_USB, "INSTR", true, 3, 4, InterpretUsbFields, OpenUsbTransport,
+     FindUsbResources},
 };
 
 struct Registry {

@@ -5,6 +5,7 @@
 //   TCPIP[board]::host[::device][::INSTR]   VXI-11, device "inst0" by default
 //   TCPIP[board]::host::hislipN[,port][::INSTR]  HiSLIP, port 4880 by default
 //   TCPIP[board]::host::port::SOCKET        raw TCP socket
+//   USB[board]::vendor::product::serial[::interface][::INSTR]   USBTMC
 //
 // Keywords (interface type, resource class) are case-insensitive; host and
 // device names are passed through unchanged; IPv6 hosts are written in
@@ -30,6 +31,12 @@ struct ResourceName {
     std::string host;
     std::string device; // VXI-11 device name, HiSLIP sub-address ("hislip0")
     ViUInt16 port = 0;  // SOCKET or HiSLIP port
+    // USB: IDs in hex (0x1AB1) or decimal, serial number as written,
+    // interface number or -1 when not given.
+    ViUInt16 manufacturerId = 0;
+    ViUInt16 modelCode = 0;
+    std::string serialNumber;
+    int interfaceNumber = -1;
 };
 
 struct TransportRow {

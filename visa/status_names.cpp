@@ -44,6 +44,8 @@ constexpr StatusRow kStatuses[] = {
     {VI_ERROR_NSUP_FMT, "VI_ERROR_NSUP_FMT", "The format is not supported."},
     {VI_ERROR_INV_MASK, "VI_ERROR_INV_MASK", "The mask is invalid."},
     {VI_ERROR_NSUP_OPER, "VI_ERROR_NSUP_OPER", "The operation is not supported."},
+    {VI_ERROR_RSRC_BUSY, "VI_ERROR_RSRC_BUSY",
+     "The resource is valid, but VISA cannot currently access it."},
     {VI_ERROR_USER_BUF, "VI_ERROR_USER_BUF", "The user buffer is not valid."},
 
     {VI_ERROR_INV_PARAMETER, "VI_ERROR_INV_PARAMETER", "A parameter is invalid."},

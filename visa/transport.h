@@ -53,6 +53,9 @@ struct SessionSettings {
     bool termCharEnabled = false;
     // VI_ATTR_SUPPRESS_END_EN: END does not end a read.
     bool suppressEnd = false;
+    // USB/IP servers whose devices USB sessions look at, "host:port,..."
+    // (QVI_ATTR_USBIP_SERVERS), besides those in QUARVEL_USBIP.
+    std::string usbipServers;
 };
 
 class ITransport {

@@ -101,6 +101,7 @@ constexpr ViStatus VI_ERROR_INV_FMT = static_cast<ViStatus>(0xBFFF003F);
 constexpr ViStatus VI_ERROR_NSUP_FMT = static_cast<ViStatus>(0xBFFF0041);
 constexpr ViStatus VI_ERROR_NSUP_OPER = static_cast<ViStatus>(0xBFFF0067);
 constexpr ViStatus VI_ERROR_USER_BUF = static_cast<ViStatus>(0xBFFF0071);
+constexpr ViStatus VI_ERROR_RSRC_BUSY = static_cast<ViStatus>(0xBFFF0072);
 constexpr ViStatus VI_ERROR_INV_PARAMETER = static_cast<ViStatus>(0xBFFF0078);
 constexpr ViStatus VI_ERROR_SESN_NLOCKED = static_cast<ViStatus>(0xBFFF009C);
 constexpr ViStatus VI_ERROR_CONN_LOST = static_cast<ViStatus>(0xBFFF00A6);
@@ -131,6 +132,12 @@ constexpr ViAttr VI_ATTR_TCPIP_DEVICE_NAME = 0xBFFF0199; // string (INSTR)
 // and the simulator work without root. viGetAttribute writes it as a
 // ViUInt16.
 constexpr ViAttr QVI_ATTR_PORTMAPPER_PORT = 0x3FFFC001;
+// Quarvel's own: the USB/IP servers ("host:port,host:port") whose devices
+// USB sessions opened from this resource manager look at, besides those
+// named by the QUARVEL_USBIP environment variable. viSetAttribute takes a
+// const char* cast to ViAttrState (copied); viGetAttribute writes the text
+// into a ViChar[256].
+constexpr ViAttr QVI_ATTR_USBIP_SERVERS = 0x3FFFC002;
 
 // Interface types (VI_ATTR_INTF_TYPE, viParseRsrc).
 constexpr ViUInt16 VI_INTF_GPIB = 1;

@@ -6,8 +6,11 @@
 
 #include "quarvel/version.h"
 #include "visa/session_table.h"
+#include "visa/usbip_client.h"
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 using quarvel::visa::CopyOut;
 using quarvel::visa::Instrument;
@@ -41,6 +44,9 @@ bool GetCommon(const SessionSettings& settings, ViAttr attribute, void* out, ViS
         return true;
     case QVI_ATTR_PORTMAPPER_PORT:
         status = Put<ViUInt16>(out, settings.portmapperPort);
+        return true;
+    case QVI_ATTR_USBIP_SERVERS:
+        status = PutText(out, settings.usbipServers);
         return true;
     case VI_ATTR_RSRC_MANF_NAME:
         status = PutText(out, kManufacturer);
@@ -135,6 +141,17 @@ bool SetCommon(SessionSettings& settings, ViAttr attribute, ViAttrState value, V
         settings.portmapperPort = static_cast<ViUInt16>(value);
         status = VI_SUCCESS;
         return true;
+    case QVI_ATTR_USBIP_SERVERS: {
+        const auto* text = reinterpret_cast<const char*>(static_cast<std::uintptr_t>(value));
+        std::vector<quarvel::visa::usbip::ServerAddress> servers;
+        if (text == nullptr || !quarvel::visa::usbip::ParseServerList(text, servers)) {
+            status = VI_ERROR_NSUP_ATTR_STATE;
+            return true;
+        }
+        settings.usbipServers = text;
+        status = VI_SUCCESS;
+        return true;
+    }
     default:
         if (IsReadOnly(attribute)) {
             status = VI_ERROR_ATTR_READONLY;

@@ -9,7 +9,9 @@ quarvel_packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libgte
                   # manual pages, and the validators and tools of the packaging tests
                   scdoc man-db desktop-file-utils appstream dpkg-dev lintian
                   # PyVISA, which the VISA library's tests and benchmark drive it with
-                  python3 python3-pyvisa python3-pyvisa-py)
+                  python3 python3-pyvisa python3-pyvisa-py
+                  # Linux's USB/IP tool, the third-party client of the simulator's USB/IP server
+                  usbip)
 
 # Installs the missing packages when run as root; otherwise names them and
 # exits, because nothing after this step can work without them.

@@ -10,13 +10,14 @@
 namespace quarvel::test {
 namespace {
 
-TEST(CliScpi, PrintsEachQueryReplyOverBothTransports) {
+TEST(CliScpi, PrintsEachQueryReplyOverEveryTransport) {
     SimProcess sim({"--idn", "ACME,X1,1,1.0"});
     ASSERT_TRUE(sim.Started()) << sim.Output();
     TempDir logs;
     const std::vector<std::string> vxi11 = {
         "--portmapper-port", std::to_string(sim.PortmapperPort()), sim.Vxi11Resource()};
-    for (const std::vector<std::string>& target : {vxi11, {sim.SocketResource()}}) {
+    const std::vector<std::string> usb = {"--usbip", sim.UsbipServer(), sim.UsbResource()};
+    for (const std::vector<std::string>& target : {vxi11, usb, {sim.SocketResource()}}) {
         std::vector<std::string> args = {"scpi"};
         args.insert(args.end(), target.begin(), target.end());
         args.insert(args.end(), {"*IDN?", "*CLS", "*OPC?"});
@@ -26,7 +27,7 @@ TEST(CliScpi, PrintsEachQueryReplyOverBothTransports) {
     }
     // Every command reached the instrument, the one without '?' too.
     const auto transcript = sim.Transcript();
-    ASSERT_EQ(transcript.size(), 6u);
+    ASSERT_EQ(transcript.size(), 9u);
     EXPECT_EQ(transcript[1], "*CLS");
 }
 

@@ -13,22 +13,27 @@
 namespace quarvel::test {
 namespace {
 
+enum class Link { Socket, Vxi11, Usb };
+
 struct FamilyCase {
     const char* instrument;
-    bool vxi11;
+    Link link;
 };
 
 class CliScreenshot : public ::testing::TestWithParam<FamilyCase> {};
 
-INSTANTIATE_TEST_SUITE_P(Families, CliScreenshot,
-                         ::testing::Values(FamilyCase{"fsv", false}, FamilyCase{"fsv", true},
-                                           FamilyCase{"rigol", false}, FamilyCase{"rigol", true},
-                                           FamilyCase{"tektronix", false},
-                                           FamilyCase{"tektronix", true}),
-                         [](const auto& info) {
-                             return std::string(info.param.instrument) +
-                                    (info.param.vxi11 ? "_Vxi11" : "_Socket");
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Families, CliScreenshot,
+    ::testing::Values(FamilyCase{"fsv", Link::Socket}, FamilyCase{"fsv", Link::Vxi11},
+                      FamilyCase{"rigol", Link::Socket}, FamilyCase{"rigol", Link::Vxi11},
+                      FamilyCase{"rigol", Link::Usb}, FamilyCase{"tektronix", Link::Socket},
+                      FamilyCase{"tektronix", Link::Vxi11}),
+    [](const auto& info) {
+        const Link link = info.param.link;
+        return std::string(info.param.instrument) + (link == Link::Vxi11 ? "_Vxi11"
+                                                     : link == Link::Usb ? "_Usb"
+                                                                         : "_Socket");
+    });
 
 TEST_P(CliScreenshot, WritesTheServedImageByteForByte) {
     TempDir dumps;
@@ -36,10 +41,13 @@ TEST_P(CliScreenshot, WritesTheServedImageByteForByte) {
     SimProcess sim({"--instrument", GetParam().instrument, "--dump-images", dumps.Path()});
     ASSERT_TRUE(sim.Started());
     const std::string file = work.File("screen.img");
+    const Link link = GetParam().link;
     const CliRun run =
-        GetParam().vxi11
+        link == Link::Vxi11
             ? RunCli(work, {"screenshot", "--portmapper-port", std::to_string(sim.PortmapperPort()),
                             sim.Vxi11Resource(), file})
+        : link == Link::Usb
+            ? RunCli(work, {"screenshot", "--usbip", sim.UsbipServer(), sim.UsbResource(), file})
             : RunCli(work, {"screenshot", sim.SocketResource(), file});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     const auto served = ReadDirFiles(dumps.Path());

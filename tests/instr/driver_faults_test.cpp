@@ -49,7 +49,7 @@ ByteBuffer ExpectedBlockBytes(std::size_t length) {
 
 class TransferFaults : public ::testing::TestWithParam<Lan> {};
 
-INSTANTIATE_TEST_SUITE_P(Lan, TransferFaults, ::testing::Values(Lan::Socket, Lan::Vxi11),
+INSTANTIATE_TEST_SUITE_P(Lan, TransferFaults, ::testing::Values(Lan::Socket, Lan::Vxi11, Lan::Usb),
                          [](const auto& info) { return LanName(info.param); });
 
 TEST_P(TransferFaults, ImageLongerThanTheBufferIsCutAndTheRestDropped) {

@@ -1,7 +1,8 @@
 #pragma once
 
-// A connection to a quarvel-sim instrument over one of the LAN transports,
-// identified and given its driver, for the driver tests.
+// A connection to a quarvel-sim instrument over one of its links (the LAN
+// transports, or USBTMC through the simulator's USB/IP server), identified
+// and given its driver, for the driver tests.
 
 #include "instr/instr_connection.h"
 #include "tests/support/sim_process.h"
@@ -20,7 +21,7 @@ namespace quarvel::test {
 // Commands as the simulator's transcript lists them.
 using Lines = std::vector<std::string>;
 
-enum class Lan { Socket, Vxi11, Hislip };
+enum class Lan { Socket, Vxi11, Hislip, Usb };
 
 inline const char* LanName(Lan lan) {
     switch (lan) {
@@ -30,6 +31,8 @@ inline const char* LanName(Lan lan) {
         return "Vxi11";
     case Lan::Hislip:
         return "Hislip";
+    case Lan::Usb:
+        return "Usb";
     }
     return "?";
 }
@@ -48,8 +51,15 @@ inline std::string SamplePng() {
 }
 
 // Opens the simulator's resource on `lan`; for VXI-11 the resource manager is
-// first pointed at the simulator's portmapper.
+// first pointed at the simulator's portmapper, for USB at its USB/IP server.
 inline bool OpenSim(CInstrConnection& connection, const SimProcess& sim, Lan lan) {
+    if (lan == Lan::Usb) {
+        const std::string server = sim.UsbipServer();
+        if (viSetAttribute(connection.GetResourceManager(), QVI_ATTR_USBIP_SERVERS,
+                           reinterpret_cast<ViAttrState>(server.c_str())) != VI_SUCCESS)
+            return false;
+        return connection.Open(sim.UsbResource());
+    }
     if (lan == Lan::Vxi11) {
         if (viSetAttribute(connection.GetResourceManager(), QVI_ATTR_PORTMAPPER_PORT,
                            static_cast<ViAttrState>(sim.PortmapperPort())) != VI_SUCCESS)

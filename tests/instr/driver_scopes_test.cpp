@@ -16,7 +16,7 @@ namespace {
 
 class ScopeDriver : public ::testing::TestWithParam<Lan> {};
 
-INSTANTIATE_TEST_SUITE_P(Lan, ScopeDriver, ::testing::Values(Lan::Socket, Lan::Vxi11),
+INSTANTIATE_TEST_SUITE_P(Lan, ScopeDriver, ::testing::Values(Lan::Socket, Lan::Vxi11, Lan::Usb),
                          [](const auto& info) { return LanName(info.param); });
 
 // Captures once and checks that the bytes appended are the image served.

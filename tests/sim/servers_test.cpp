@@ -10,7 +10,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <unistd.h>
 
 namespace quarvel::test {
 namespace {
@@ -237,6 +239,36 @@ TEST_F(SimVxi11, WrongProgramVersionProcedureAndGarbageArgumentsAreRejected) {
     // A record claiming more than any call may carry ends the connection.
     ASSERT_TRUE(c.SendRaw({0xFF, 0xFF, 0xFF, 0xF0}));
     EXPECT_TRUE(c.PeerClosed(2000));
+}
+
+} // namespace
+} // namespace quarvel::test
+
+namespace quarvel::test {
+namespace {
+
+// Linux's own USB/IP tool (Debian's usbip) as the third-party client of the
+// simulator's USB/IP server.
+TEST(SimUsbip, LinuxUsbipToolListsTheDeviceWithItsIdsAndInterface) {
+    std::string tool;
+    for (const char* path : {"/usr/sbin/usbip", "/usr/bin/usbip", "/sbin/usbip"})
+        if (access(path, X_OK) == 0)
+            tool = path;
+    ASSERT_FALSE(tool.empty()) << "Debian's usbip is not installed (scripts/test.sh installs it)";
+    SimProcess sim({"--instrument", "rigol"});
+    ASSERT_TRUE(sim.Started()) << sim.Output();
+    const std::string command =
+        tool + " --tcp-port " + std::to_string(sim.UsbipPort()) + " list -r 127.0.0.1 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string output;
+    char chunk[512];
+    while (std::fgets(chunk, sizeof chunk, pipe) != nullptr)
+        output += chunk;
+    EXPECT_EQ(pclose(pipe), 0) << output;
+    EXPECT_NE(output.find("1-1:"), std::string::npos) << output;
+    EXPECT_NE(output.find("(1ab1:04ce)"), std::string::npos) << output;
+    EXPECT_NE(output.find("(fe/03/01)"), std::string::npos) << output;
 }
 
 } // namespace

@@ -36,6 +36,20 @@ int PortOfLine(const std::string& output, const std::string& keyword) {
     return 0;
 }
 
+// The rest of the complete line that starts with the keyword.
+std::string WordOfLine(const std::string& output, const std::string& keyword) {
+    const std::string prefix = keyword + " ";
+    for (std::size_t start = 0; start < output.size();) {
+        const std::size_t end = output.find('\n', start);
+        if (end == std::string::npos)
+            break;
+        if (output.compare(start, prefix.size(), prefix) == 0)
+            return output.substr(start + prefix.size(), end - start - prefix.size());
+        start = end + 1;
+    }
+    return {};
+}
+
 } // namespace
 
 SimProcess::SimProcess(const std::vector<std::string>& args) {
@@ -47,7 +61,7 @@ SimProcess::SimProcess(const std::vector<std::string>& args) {
     m_outputPath = m_dir + "/output.txt";
 
     std::vector<std::string> argv = {
-        QUARVEL_SIM_PATH, "--socket-port", "0", "--portmapper-port", "0", "--hislip-port", "0",
+        QUARVEL_SIM_PATH, "--socket-port", "0", "--portmapper-port", "0", "--hislip-port", "0", "--usbip-port", "0",
         "--transcript",   m_transcriptPath};
     argv.insert(argv.end(), args.begin(), args.end());
 
@@ -76,7 +90,10 @@ SimProcess::SimProcess(const std::vector<std::string>& args) {
         m_vxi11Port = PortOfLine(out, "vxi11");
         m_portmapperPort = PortOfLine(out, "portmapper");
         m_hislipPort = PortOfLine(out, "hislip");
-        if (m_socketPort && m_vxi11Port && m_portmapperPort)
+        m_usbipPort = PortOfLine(out, "usbip");
+        m_usbResource = WordOfLine(out, "usb");
+        if (m_socketPort && m_vxi11Port && m_portmapperPort && m_usbipPort &&
+            !m_usbResource.empty())
             return;
         int status = 0;
         if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
@@ -118,6 +135,10 @@ std::string SimProcess::Vxi11Resource() const {
 
 std::string SimProcess::HislipResource() const {
     return "TCPIP0::127.0.0.1::hislip0," + std::to_string(m_hislipPort) + "::INSTR";
+}
+
+std::string SimProcess::UsbipServer() const {
+    return "127.0.0.1:" + std::to_string(m_usbipPort);
 }
 
 std::vector<std::string> SimProcess::Transcript() const {

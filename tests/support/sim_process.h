@@ -9,10 +9,10 @@ namespace quarvel::test {
 // Runs quarvel-sim as a child process on free loopback ports for one test.
 //
 // The simulator is started with "--socket-port 0 --portmapper-port 0
-// --hislip-port 0 --transcript <tmpfile>" plus the caller's arguments, and
-// the constructor waits (at most 10 s) until it has printed its "socket",
-// "vxi11" and "portmapper" endpoint lines (and "hislip" with them). The process is killed when the
-// object goes.
+// --hislip-port 0 --usbip-port 0 --transcript <tmpfile>" plus the caller's
+// arguments, and the constructor waits (at most 10 s) until it has printed its
+// "socket", "vxi11", "portmapper", "usbip" and "usb" lines (and "hislip" with
+// them). The process is killed when the object goes.
 class SimProcess {
 public:
     explicit SimProcess(const std::vector<std::string>& args);
@@ -25,6 +25,12 @@ public:
     int Vxi11Port() const { return m_vxi11Port; }
     int PortmapperPort() const { return m_portmapperPort; }
     int HislipPort() const { return m_hislipPort; }
+    int UsbipPort() const { return m_usbipPort; }
+    // "127.0.0.1:<port>", for QVI_ATTR_USBIP_SERVERS and --usbip.
+    std::string UsbipServer() const;
+    // The simulated USB device, e.g. "USB0::0x1AB1::0x04CE::DS1ZA000000001::INSTR";
+    // the resource manager must be told UsbipServer().
+    const std::string& UsbResource() const { return m_usbResource; }
 
     // "TCPIP0::127.0.0.1::<port>::SOCKET"
     std::string SocketResource() const;
@@ -48,6 +54,8 @@ private:
     int m_vxi11Port = 0;
     int m_portmapperPort = 0;
     int m_hislipPort = 0;
+    int m_usbipPort = 0;
+    std::string m_usbResource;
     std::string m_dir;
     std::string m_transcriptPath;
     std::string m_outputPath;

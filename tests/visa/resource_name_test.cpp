@@ -91,6 +91,27 @@ TEST(VisaResourceName, HislipDevicesGoToHislipWithTheirPort) {
         Parse(bad, VI_ERROR_INV_RSRC_NAME);
 }
 
+TEST(VisaResourceName, UsbFormTakesHexOrDecimalIdsAndAnOptionalInterface) {
+    ResourceName n = Parse("USB0::0x1AB1::0x04CE::DS1ZA000000001::INSTR");
+    EXPECT_EQ(n.interfaceType, "USB");
+    EXPECT_EQ(n.manufacturerId, 0x1AB1);
+    EXPECT_EQ(n.modelCode, 0x04CE);
+    EXPECT_EQ(n.serialNumber, "DS1ZA000000001");
+    EXPECT_EQ(n.interfaceNumber, -1);
+
+    n = Parse("usb::6833::0X4ce::MY12::3"); // decimal vendor, class left out
+    EXPECT_EQ(n.manufacturerId, 6833);
+    EXPECT_EQ(n.modelCode, 0x04CE);
+    EXPECT_EQ(n.resourceClass, "INSTR");
+    EXPECT_EQ(n.interfaceNumber, 3);
+
+    for (const char* bad :
+         {"USB0::0x1AB1::0x04CE::INSTR", "USB0::0x10000::1::S::INSTR", "USB0::0x::1::S::INSTR",
+          "USB0::0xG1::1::S", "USB0::1::2::S::256::INSTR", "USB0::1::2::S::x::INSTR",
+          "USB0::-1::2::S", "USB0::1::2::S::0::extra::INSTR", "USB0::1::2::[S]::INSTR"})
+        Parse(bad, VI_ERROR_INV_RSRC_NAME);
+}
+
 TEST(VisaResourceName, MalformedStringsAreRejected) {
     for (const char* bad :
          {"", "TCPIP", "TCPIP0", "TCPIP::", "TCPIP::::INSTR", "::host::INSTR",

@@ -1,6 +1,6 @@
-// The VISA layer against quarvel-sim over real loopback sockets, over both
-// LAN transports: VXI-11 (through the simulator's portmapper), raw SOCKET and
-// HiSLIP.
+// The VISA layer against quarvel-sim over real loopback sockets, over every
+// transport: VXI-11 (through the simulator's portmapper), raw SOCKET, HiSLIP
+// and USBTMC (through the simulator's USB/IP server).
 
 #include "tests/instr/driver_fixture.h"
 #include "tests/support/sim_process.h"
@@ -38,8 +38,13 @@ protected:
         ASSERT_EQ(viSetAttribute(m_rm, QVI_ATTR_PORTMAPPER_PORT, m_sim->PortmapperPort()),
                   VI_SUCCESS);
         ASSERT_EQ(viSetAttribute(m_rm, VI_ATTR_TMO_VALUE, timeoutMs), VI_SUCCESS);
+        const std::string server = m_sim->UsbipServer();
+        ASSERT_EQ(viSetAttribute(m_rm, QVI_ATTR_USBIP_SERVERS,
+                                 reinterpret_cast<ViAttrState>(server.c_str())),
+                  VI_SUCCESS);
         const std::string resource = GetParam() == Lan::Vxi11    ? m_sim->Vxi11Resource()
                                      : GetParam() == Lan::Hislip ? m_sim->HislipResource()
+                                     : GetParam() == Lan::Usb    ? m_sim->UsbResource()
                                                                  : m_sim->SocketResource();
         ASSERT_EQ(viOpen(m_rm, resource.c_str(), VI_NULL, 0, &m_vi), VI_SUCCESS) << resource;
     }
@@ -145,8 +150,8 @@ TEST_P(VisaSim, ClearDropsAnUnreadReply) {
     EXPECT_EQ(opc, 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(LanTransports, VisaSim,
-                         ::testing::Values(Lan::Vxi11, Lan::Socket, Lan::Hislip),
+INSTANTIATE_TEST_SUITE_P(Transports, VisaSim,
+                         ::testing::Values(Lan::Vxi11, Lan::Socket, Lan::Hislip, Lan::Usb),
                          [](const auto& info) { return LanName(info.param); });
 
 TEST(VisaVxi11, LongCommandGoesInChunksOfMaxRecvSize) {

@@ -1,0 +1,231 @@
+#include "sim/usbip_server.h"
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <list>
+
+namespace quarvel::sim {
+
+namespace usbip = visa::usbip;
+
+namespace {
+
+// An OUT transfer larger than this ends the connection.
+constexpr std::uint32_t kMaxOutUrb = 32u * 1024u * 1024u;
+// IN transfers larger than this are refused (the host asks for what it reads).
+constexpr std::uint32_t kMaxInUrb = 32u * 1024u * 1024u;
+
+struct PendingIn {
+    usbip::UrbHeader urb;
+    UsbBytes data;
+};
+
+bool Send(int fd, const usbip::Bytes& bytes, const StopSignal& stop) {
+    return SendAll(fd, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
+                   0, stop);
+}
+
+bool SendRetSubmit(int fd, const usbip::UrbHeader& cmd, std::int32_t status, const UsbBytes& data,
+                   bool in, std::size_t outLength, const StopSignal& stop) {
+    usbip::UrbHeader ret;
+    ret.seqnum = cmd.seqnum;
+    ret.status = status;
+    ret.actualLength = static_cast<std::uint32_t>(in ? data.size() : outLength);
+    usbip::Bytes message;
+    message.reserve(usbip::kUrbHeaderSize + (in ? data.size() : 0));
+    usbip::AppendRetSubmit(message, ret);
+    if (in)
+        message.insert(message.end(), data.begin(), data.end());
+    return Send(fd, message, stop);
+}
+
+// Takes packets into an IN transfer; true when it is complete (a short
+// packet, the buffer full, an overflow or a halt).
+bool FillIn(SimUsbDevice& device, PendingIn& pending, std::int32_t& status) {
+    const auto endpoint = static_cast<std::uint8_t>(0x80 | pending.urb.endpoint);
+    const std::uint16_t packetSize = device.PacketSize(endpoint);
+    UsbBytes packet;
+    bool halted = false;
+    status = 0;
+    while (device.PeekIn(endpoint, packet, halted)) {
+        if (pending.data.size() + packet.size() > pending.urb.transferLength) {
+            // Babble: the packet does not fit what the host asked for.
+            device.PopIn(endpoint);
+            status = usbip::kUrbOverflow;
+            return true;
+        }
+        pending.data.insert(pending.data.end(), packet.begin(), packet.end());
+        device.PopIn(endpoint);
+        if (packet.size() < packetSize || pending.data.size() == pending.urb.transferLength)
+            return true;
+    }
+    if (halted) {
+        status = usbip::kUrbStall;
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
+bool UsbipServer::Start(const std::string& address, std::uint16_t port, std::string& error) {
+    BoundSocket s = ListenTcp(address, port);
+    if (s.fd < 0) {
+        error = s.error;
+        return false;
+    }
+    m_listenFd = s.fd;
+    m_port = s.port;
+    m_acceptThread = std::thread([this] { AcceptLoop(); });
+    return true;
+}
+
+std::string UsbipServer::ResourceName() const {
+    char ids[32];
+    std::snprintf(ids, sizeof ids, "USB0::0x%04X::0x%04X::", m_identity.vendorId,
+                  m_identity.productId);
+    return ids + m_identity.serialNumber + "::INSTR";
+}
+
+void UsbipServer::Stop() {
+    if (m_acceptThread.joinable())
+        m_acceptThread.join();
+    m_connections.StopAll();
+    CloseFd(m_listenFd);
+}
+
+void UsbipServer::AcceptLoop() {
+    while (WaitReadable(m_listenFd, m_stop, -1) == WaitResult::Ready) {
+        const int fd = accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0)
+            continue;
+        // Each URB reply is one small message the host waits for.
+        const int on = 1;
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        m_connections.Start(fd, [this](int c) { Serve(c); });
+    }
+}
+
+void UsbipServer::Serve(int fd) {
+    std::uint8_t headerBytes[usbip::kOpHeaderSize];
+    usbip::OpHeader header;
+    if (!ReceiveAll(fd, headerBytes, sizeof headerBytes, m_stop) ||
+        !usbip::DecodeOpHeader(headerBytes, header))
+        return;
+    const usbip::ExportedDevice exported = ExportedDeviceFor(m_identity);
+    usbip::Bytes reply;
+    if (header.code == usbip::kOpReqDevlist) {
+        usbip::AppendOpHeader(reply, usbip::kOpRepDevlist, usbip::kStatusOk);
+        for (std::uint8_t b : {0, 0, 0, 1}) // one device
+            reply.push_back(b);
+        usbip::AppendDevice(reply, exported);
+        usbip::AppendInterfaces(reply, exported);
+        Send(fd, reply, m_stop);
+        return;
+    }
+    if (header.code != usbip::kOpReqImport)
+        return;
+    std::uint8_t busIdBytes[usbip::kBusIdSize];
+    std::string busId;
+    if (!ReceiveAll(fd, busIdBytes, sizeof busIdBytes, m_stop) ||
+        !usbip::DecodeBusId(busIdBytes, busId))
+        return;
+    if (busId != exported.busId) {
+        usbip::AppendOpHeader(reply, usbip::kOpRepImport, usbip::kStatusNotAvailable);
+        Send(fd, reply, m_stop);
+        return;
+    }
+    usbip::AppendOpHeader(reply, usbip::kOpRepImport, usbip::kStatusOk);
+    usbip::AppendDevice(reply, exported);
+    if (Send(fd, reply, m_stop))
+        ServeUrbs(fd);
+}
+
+void UsbipServer::ServeUrbs(int fd) {
+    SimUsbDevice device(m_identity, m_instrument, m_transcript, m_faults, m_options);
+    std::list<PendingIn> pending;
+    for (;;) {
+        // Complete what the device can answer now, oldest first per endpoint.
+        bool blocked[16] = {};
+        for (auto it = pending.begin(); it != pending.end();) {
+            std::int32_t status = 0;
+            if (blocked[it->urb.endpoint] || !FillIn(device, *it, status)) {
+                blocked[it->urb.endpoint] = true;
+                ++it;
+                continue;
+            }
+            if (!SendRetSubmit(fd, it->urb, status, it->data, true, 0, m_stop))
+                return;
+            it = pending.erase(it);
+        }
+        if (device.Function().LinkDropped())
+            return;
+        int timeoutMs = -1;
+        const auto ready = device.Function().NextReadyTime();
+        if (ready != std::chrono::steady_clock::time_point::max()) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                ready - std::chrono::steady_clock::now());
+            timeoutMs = static_cast<int>(std::max<long long>(left.count() + 1, 0));
+        }
+        const WaitResult wait = WaitReadable(fd, m_stop, timeoutMs);
+        if (wait == WaitResult::Timeout)
+            continue;
+        if (wait != WaitResult::Ready)
+            return;
+        std::uint8_t headerBytes[usbip::kUrbHeaderSize];
+        usbip::UrbHeader urb;
+        if (!ReceiveAll(fd, headerBytes, sizeof headerBytes, m_stop) ||
+            !usbip::DecodeUrbHeader(headerBytes, urb))
+            return;
+        if (urb.command == usbip::kCmdUnlink) {
+            const auto it = std::find_if(pending.begin(), pending.end(), [&](const PendingIn& p) {
+                return p.urb.seqnum == urb.unlinkSeqnum;
+            });
+            usbip::UrbHeader ret;
+            ret.seqnum = urb.seqnum;
+            ret.status = it != pending.end() ? usbip::kUrbUnlinked : 0;
+            if (it != pending.end())
+                pending.erase(it);
+            usbip::Bytes message;
+            usbip::AppendRetUnlink(message, ret);
+            if (!Send(fd, message, m_stop))
+                return;
+            continue;
+        }
+        if (urb.command != usbip::kCmdSubmit)
+            return;
+        const bool in = urb.direction == usbip::kDirIn;
+        UsbBytes outData;
+        if (!in) {
+            if (urb.transferLength > kMaxOutUrb)
+                return;
+            outData.resize(urb.transferLength);
+            if (!ReceiveAll(fd, outData.data(), outData.size(), m_stop))
+                return;
+        }
+        if (urb.endpoint == 0) {
+            UsbBytes reply;
+            const bool ok = device.Control(urb.setup, outData, reply);
+            if (!SendRetSubmit(fd, urb, ok ? 0 : usbip::kUrbStall, reply, in,
+                               ok ? outData.size() : 0, m_stop))
+                return;
+        } else if (!in) {
+            const bool ok = device.Out(static_cast<std::uint8_t>(urb.endpoint), outData);
+            if (!SendRetSubmit(fd, urb, ok ? 0 : usbip::kUrbStall, {}, false,
+                               ok ? outData.size() : 0, m_stop))
+                return;
+        } else if (urb.transferLength > kMaxInUrb) {
+            if (!SendRetSubmit(fd, urb, usbip::kUrbOverflow, {}, true, 0, m_stop))
+                return;
+        } else {
+            pending.push_back({urb, {}});
+        }
+    }
+}
+
+} // namespace quarvel::sim

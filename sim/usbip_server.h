@@ -1,0 +1,55 @@
+#pragma once
+
+// The USB/IP server: exports the simulated instrument as one USB device
+// (bus ID "1-1") on the protocol of Linux's usbipd. OP_REQ_DEVLIST lists it;
+// OP_REQ_IMPORT hands the connection over to URB traffic, served by a
+// device model of its own (each import is a separate USB host's view of the
+// one instrument, as each VXI-11 link is). IN transfers wait, as USB IN
+// tokens are NAKed, until the device has data or the host unlinks them.
+
+#include "sim/faults.h"
+#include "sim/net.h"
+#include "sim/sim_instrument.h"
+#include "sim/transcript.h"
+#include "sim/usb_device_model.h"
+
+#include <cstdint>
+#include <string>
+#include <thread>
+
+namespace quarvel::sim {
+
+class UsbipServer {
+public:
+    UsbipServer(SimInstrument& instrument, Transcript* transcript, const FaultOptions& faults,
+                const UsbOptions& options, UsbIdentity identity, const StopSignal& stop)
+        : m_instrument(instrument), m_transcript(transcript), m_faults(faults), m_options(options),
+          m_identity(std::move(identity)), m_stop(stop) {}
+    ~UsbipServer() { Stop(); }
+    UsbipServer(const UsbipServer&) = delete;
+    UsbipServer& operator=(const UsbipServer&) = delete;
+
+    bool Start(const std::string& address, std::uint16_t port, std::string& error);
+    std::uint16_t Port() const { return m_port; }
+    // The VISA resource string that opens the exported device.
+    std::string ResourceName() const;
+    void Stop();
+
+private:
+    void AcceptLoop();
+    void Serve(int fd);
+    void ServeUrbs(int fd);
+
+    SimInstrument& m_instrument;
+    Transcript* m_transcript;
+    const FaultOptions& m_faults;
+    const UsbOptions& m_options;
+    UsbIdentity m_identity;
+    const StopSignal& m_stop;
+    int m_listenFd = -1;
+    std::uint16_t m_port = 0;
+    std::thread m_acceptThread;
+    ConnectionPool m_connections;
+};
+
+} // namespace quarvel::sim

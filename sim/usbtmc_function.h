@@ -1,0 +1,88 @@
+#pragma once
+
+// The device side of USBTMC/USB488: bulk-OUT messages cut into program
+// messages for the instrument's session, replies handed out in the
+// transfers that REQUEST_DEV_DEP_MSG_IN asks for, and the class requests
+// (capabilities, aborts, clear, status byte, remote/local). The USB faults
+// of the simulator act here.
+
+#include "sim/faults.h"
+#include "sim/session.h"
+#include "visa/usbtmc_message.h"
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+namespace quarvel::sim {
+
+using UsbBytes = std::vector<std::uint8_t>;
+
+// USB options and faults of quarvel-sim (all off by default).
+struct UsbOptions {
+    bool fullSpeed = false;          // 64-byte bulk packets instead of 512
+    bool stallIn = false;            // fault: a faulted reply is never sent (bulk-IN NAKs)
+    bool wrongTag = false;           // fault: a faulted reply carries a wrong bTag
+    std::size_t splitTransfers = 0;  // fault: at most N data bytes a transfer, EOM on the last
+    bool noZeroLengthPacket = false; // quirk: no short packet after a transfer of whole packets
+    bool emptyFirstTransfer = false; // quirk: an empty transfer before each reply
+};
+
+class UsbtmcFunction {
+public:
+    UsbtmcFunction(SimInstrument& instrument, Transcript* transcript, const FaultOptions& faults,
+                   const UsbOptions& options, std::uint16_t packetSize,
+                   std::uint8_t interfaceNumber);
+
+    // One bulk-OUT transfer; false when the endpoint stalls (a malformed header).
+    bool BulkOut(visa::usbtmc::ByteView data);
+    // A class request to the interface or an endpoint; false to stall it.
+    bool ClassRequest(std::uint8_t request, std::uint16_t value, std::uint16_t index,
+                      UsbBytes& reply);
+
+    // The next packet of the bulk-IN or interrupt-IN pipe; false when the
+    // device has nothing to send now (the host's IN token is NAKed).
+    bool PeekBulkIn(UsbBytes& packet);
+    void PopBulkIn();
+    bool PeekInterrupt(UsbBytes& packet);
+    void PopInterrupt() { m_interrupt.pop_front(); }
+
+    // A delayed reply becomes ready at this time (max() when none waits).
+    std::chrono::steady_clock::time_point NextReadyTime() const;
+    // The link-drop fault fired: the server must close the connection.
+    bool LinkDropped() const { return m_dropLink; }
+
+private:
+    struct Request {
+        bool pending = false;
+        std::uint8_t tag = 0;
+        std::uint32_t size = 0;
+    };
+    struct PendingReply {
+        OutgoingReply reply;
+        std::chrono::steady_clock::time_point readyAt;
+        std::size_t sent = 0;
+        bool started = false;
+    };
+
+    void ProduceTransfer();
+    void AbandonReplies();
+    void QueuePackets(const UsbBytes& transfer);
+
+    Session m_session;
+    UsbOptions m_options;
+    std::uint16_t m_packetSize;
+    std::uint8_t m_interface;
+    UsbBytes m_outBuffer;
+    bool m_midMessage = false;
+    Request m_request;
+    std::deque<PendingReply> m_replies;
+    std::deque<UsbBytes> m_bulkIn;
+    std::deque<UsbBytes> m_interrupt;
+    bool m_dropLink = false;
+    std::uint32_t m_lastOutBytes = 0;
+};
+
+} // namespace quarvel::sim

@@ -1,0 +1,142 @@
+// USBTMC against quarvel-sim's USB/IP server: what only USB has — the class's
+// recovery after a stalled or mismatched transfer, firmware habits in the
+// packet and transfer layout, listing, and finding a device by its IDs and
+// serial number. The transport behaviour shared with the LAN transports is
+// in sim_test.cpp.
+
+#include "tests/support/sim_process.h"
+#include "visa/resource_name.h"
+#include "visa/visa.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+using quarvel::test::SimProcess;
+
+namespace {
+
+std::uint8_t TestByte(std::size_t i) {
+    return static_cast<std::uint8_t>((i * 31u + (i >> 8) * 7u + 11u) & 0xFFu);
+}
+
+class UsbSim : public ::testing::Test {
+protected:
+    void Start(std::vector<std::string> args, ViUInt32 timeoutMs = 2000) {
+        m_sim = std::make_unique<SimProcess>(args);
+        ASSERT_TRUE(m_sim->Started()) << m_sim->Output();
+        ASSERT_EQ(viOpenDefaultRM(&m_rm), VI_SUCCESS);
+        m_server = m_sim->UsbipServer();
+        ASSERT_EQ(viSetAttribute(m_rm, QVI_ATTR_USBIP_SERVERS,
+                                 reinterpret_cast<ViAttrState>(m_server.c_str())),
+                  VI_SUCCESS);
+        ASSERT_EQ(viSetAttribute(m_rm, VI_ATTR_TMO_VALUE, timeoutMs), VI_SUCCESS);
+        ASSERT_EQ(viOpen(m_rm, m_sim->UsbResource().c_str(), VI_NULL, 0, &m_vi), VI_SUCCESS)
+            << m_sim->UsbResource();
+    }
+    void TearDown() override {
+        if (m_rm != VI_NULL)
+            viClose(m_rm);
+    }
+
+    void ExpectIdn(const char* expected) {
+        char idn[256] = {};
+        ASSERT_EQ(viQueryf(m_vi, "*IDN?\n", "%t", idn), VI_SUCCESS);
+        EXPECT_EQ(std::string(idn), std::string(expected) + "\n");
+    }
+
+    void ExpectTestBlock(std::size_t n) {
+        std::vector<unsigned char> buffer(n + 16);
+        ViUInt32 count = static_cast<ViUInt32>(buffer.size());
+        ASSERT_EQ(viQueryf(m_vi, ":TEST:BLOCK? %u\n", "%#b\n", static_cast<unsigned>(n), &count,
+                           buffer.data()),
+                  VI_SUCCESS);
+        ASSERT_EQ(count, n);
+        for (std::size_t i = 0; i < n; ++i)
+            ASSERT_EQ(buffer[i], TestByte(i)) << "byte " << i;
+    }
+
+    std::unique_ptr<SimProcess> m_sim;
+    std::string m_server;
+    ViSession m_rm = VI_NULL;
+    ViSession m_vi = VI_NULL;
+};
+
+} // namespace
+
+TEST_F(UsbSim, StalledReadTimesOutAndTheAbortLeavesTheNextReplyClean) {
+    Start({"--idn", "ACME,X1,1,1.0", "--usb-stall-in", "--fault-on", ":TEST:BLOCK?"}, 400);
+    std::vector<unsigned char> buffer(1000);
+    ViUInt32 count = static_cast<ViUInt32>(buffer.size());
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(viQueryf(m_vi, ":TEST:BLOCK? 100\n", "%#b", &count, buffer.data()), VI_ERROR_TMO);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2500));
+    ExpectIdn("ACME,X1,1,1.0");
+    ExpectIdn("ACME,X1,1,1.0");
+}
+
+TEST_F(UsbSim, ReplyWithAWrongTagIsRefusedAndTheNextReplyIsClean) {
+    Start({"--idn", "ACME,X1,1,1.0", "--usb-wrong-tag", "--fault-on", "*OPC?"});
+    ViInt32 opc = 0;
+    EXPECT_EQ(viQueryf(m_vi, "*OPC?\n", "%d", &opc), VI_ERROR_IO);
+    ExpectIdn("ACME,X1,1,1.0");
+}
+
+// Firmware habits and bus speeds: the data arrives whole either way.
+class UsbLayouts : public UsbSim, public ::testing::WithParamInterface<std::vector<std::string>> {};
+
+TEST_P(UsbLayouts, LargeBlockArrivesWholeAndTheNextReplyIsClean) {
+    Start(GetParam(), 10000);
+    ExpectTestBlock(300000);
+    ExpectTestBlock(1012); // header and data fill exactly two 512-byte packets
+    ExpectIdn("QUARVEL,SIM-1,0,1.0");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Firmware, UsbLayouts,
+    ::testing::Values(std::vector<std::string>{"--usb-split", "1000"},
+                      std::vector<std::string>{"--usb-no-zlp", "--usb-empty-first"},
+                      std::vector<std::string>{"--usb-full-speed", "--usb-no-zlp"},
+                      std::vector<std::string>{"--usb-split", "52", "--usb-full-speed"}),
+    [](const auto& info) {
+        std::string name;
+        for (const std::string& arg : info.param)
+            if (arg.rfind("--usb-", 0) == 0)
+                for (char c : arg.substr(6))
+                    name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+        return name;
+    });
+
+TEST_F(UsbSim, DeviceIsListedAndFoundOnlyByItsIdsAndSerial) {
+    Start({"--instrument", "rigol"});
+    EXPECT_EQ(m_sim->UsbResource(), "USB0::0x1AB1::0x04CE::DS1ZA000000001::INSTR");
+    quarvel::visa::SessionSettings settings;
+    settings.usbipServers = m_server;
+    const auto found = quarvel::visa::FindResources(settings, quarvel::visa::DeadlineAfter(2000));
+    EXPECT_EQ(found, std::vector<std::string>{m_sim->UsbResource()});
+
+    ViSession other = VI_NULL;
+    // Decimal IDs and keywords in any case name the same device.
+    EXPECT_EQ(viOpen(m_rm, "usb::6833::1230::DS1ZA000000001", VI_NULL, 0, &other), VI_SUCCESS);
+    viClose(other);
+    for (const char* absent : {"USB0::0x1AB1::0x04CE::DS1ZA000000002::INSTR",
+                               "USB0::0x1AB1::0x04CF::DS1ZA000000001::INSTR",
+                               "USB0::0x1AB1::0x04CE::DS1ZA000000001::1::INSTR"})
+        EXPECT_EQ(viOpen(m_rm, absent, VI_NULL, 0, &other), VI_ERROR_RSRC_NFOUND) << absent;
+}
+
+TEST(UsbOpen, NoServerMeansNotFoundAtOnceAndAnEmptyListing) {
+    ViSession rm = VI_NULL;
+    ASSERT_EQ(viOpenDefaultRM(&rm), VI_SUCCESS);
+    ViSession vi = VI_NULL;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(viOpen(rm, "USB0::0x1AB1::0x04CE::DS1ZA000000001::INSTR", VI_NULL, 0, &vi),
+              VI_ERROR_RSRC_NFOUND);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+    EXPECT_TRUE(quarvel::visa::FindResources({}, quarvel::visa::DeadlineAfter(500)).empty());
+    EXPECT_EQ(viSetAttribute(rm, QVI_ATTR_USBIP_SERVERS, reinterpret_cast<ViAttrState>("x:0")),
+              VI_ERROR_NSUP_ATTR_STATE);
+    viClose(rm);
+}

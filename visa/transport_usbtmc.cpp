@@ -1,0 +1,571 @@
+// USBTMC/USB488 transport ("USB[board]::vendor::product::serial[::interface][::INSTR]"):
+// the class's bulk message layer over a USB device reached through one of
+// the host sides (a USB/IP server named by the resource manager or the
+// QUARVEL_USBIP environment variable; libusb for devices on this machine).
+
+#include "visa/builtin_transports.h"
+#include "visa/usb_descriptors.h"
+#include "visa/usb_device.h"
+#include "visa/usb_quirks.h"
+#include "visa/usbip_client.h"
+#include "visa/usbtmc_message.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace quarvel::visa {
+
+namespace {
+
+namespace tmc = quarvel::visa::usbtmc;
+using usb::UsbResult;
+
+// Recovery sequences (abort, clear) get this long of their own, after the
+// call's deadline has passed.
+constexpr auto kRecoveryTime = std::chrono::milliseconds(1500);
+// A drain read during recovery waits this long for the device's last packet.
+constexpr auto kDrainWait = std::chrono::milliseconds(100);
+// The bytes a device may send beyond the TransferSize asked for (some
+// firmware does) and still be believed.
+constexpr std::uint32_t kMaxExtraBytes = 64 * 1024;
+// Empty transfers in a row before the device counts as broken: a zero-length
+// packet left over from an earlier transfer, or firmware that sometimes
+// answers the first request with nothing.
+constexpr int kMaxEmptyTransfers = 3;
+
+// What a host side found: a USBTMC interface and the identity of its device.
+struct UsbtmcIdentity {
+    std::uint16_t vendorId = 0;
+    std::uint16_t productId = 0;
+    std::string serialNumber;
+    std::uint8_t configurationValue = 1;
+    std::uint8_t interfaceNumber = 0;
+    std::uint8_t protocol = 0;
+    std::uint8_t bulkOut = 0;
+    std::uint8_t bulkIn = 0;
+    std::uint8_t interruptIn = 0; // 0: none
+    std::uint16_t bulkInPacketSize = 64;
+};
+
+std::string UsbResourceString(const UsbtmcIdentity& id, bool withInterface) {
+    char text[64];
+    std::snprintf(text, sizeof text, "USB0::0x%04X::0x%04X::", id.vendorId, id.productId);
+    std::string resource = text + id.serialNumber;
+    if (withInterface)
+        resource += "::" + std::to_string(id.interfaceNumber);
+    return resource + "::INSTR";
+}
+
+UsbResult GetDescriptor(usb::IUsbDevice& device, std::uint8_t type, std::uint8_t index,
+                        std::uint16_t language, std::size_t length, Deadline deadline,
+                        usb::Bytes& out) {
+    out.assign(length, 0);
+    std::size_t got = 0;
+    const UsbResult r = device.Control({0x80, usb::kRequestGetDescriptor,
+                                        static_cast<std::uint16_t>(type << 8 | index), language,
+                                        static_cast<std::uint16_t>(length)},
+                                       out.data(), deadline, got);
+    out.resize(got);
+    return r;
+}
+
+// Reads the descriptors and finds the USBTMC interface (the one numbered
+// wantedInterface when that is not negative).
+ViStatus IdentifyUsbtmc(usb::IUsbDevice& device, int wantedInterface, Deadline deadline,
+                        UsbtmcIdentity& identity) {
+    usb::Bytes bytes;
+    usb::DeviceDescriptor dd;
+    if (GetDescriptor(device, usb::kDescriptorDevice, 0, 0, usb::kDeviceDescriptorSize, deadline,
+                      bytes) != UsbResult::Ok ||
+        !usb::ParseDeviceDescriptor(bytes, dd))
+        return VI_ERROR_IO;
+    std::size_t total = 0;
+    if (GetDescriptor(device, usb::kDescriptorConfiguration, 0, 0, usb::kConfigurationHeaderSize,
+                      deadline, bytes) != UsbResult::Ok ||
+        !usb::ConfigurationTotalLength(bytes, total) ||
+        GetDescriptor(device, usb::kDescriptorConfiguration, 0, 0, total, deadline, bytes) !=
+            UsbResult::Ok)
+        return VI_ERROR_IO;
+    usb::ConfigurationDescriptor config;
+    if (!usb::ParseConfigurationDescriptor(bytes, config))
+        return VI_ERROR_IO;
+    const usb::InterfaceDescriptor* found = nullptr;
+    for (const usb::InterfaceDescriptor& i : config.interfaces)
+        if (!found && i.alternateSetting == 0 && i.interfaceClass == tmc::kInterfaceClass &&
+            i.interfaceSubClass == tmc::kInterfaceSubClass &&
+            (wantedInterface < 0 || i.number == wantedInterface))
+            found = &i;
+    if (!found)
+        return VI_ERROR_RSRC_NFOUND;
+    UsbtmcIdentity id;
+    id.vendorId = dd.vendorId;
+    id.productId = dd.productId;
+    id.configurationValue = config.value;
+    id.interfaceNumber = found->number;
+    id.protocol = found->interfaceProtocol;
+    for (const usb::EndpointDescriptor& e : found->endpoints) {
+        if (e.TransferType() == usb::kTransferBulk && e.IsIn() && id.bulkIn == 0) {
+            id.bulkIn = e.address;
+            id.bulkInPacketSize = std::max<std::uint16_t>(e.maxPacketSize, 8);
+        } else if (e.TransferType() == usb::kTransferBulk && !e.IsIn() && id.bulkOut == 0) {
+            id.bulkOut = e.address;
+        } else if (e.TransferType() == usb::kTransferInterrupt && e.IsIn() && id.interruptIn == 0) {
+            id.interruptIn = e.address;
+        }
+    }
+    if (id.bulkIn == 0 || id.bulkOut == 0)
+        return VI_ERROR_IO;
+    if (dd.serialNumberIndex != 0) {
+        std::vector<std::uint16_t> languages;
+        if (GetDescriptor(device, usb::kDescriptorString, 0, 0, usb::kMaxStringDescriptorSize,
+                          deadline, bytes) != UsbResult::Ok ||
+            !usb::ParseLanguageIds(bytes, languages) || languages.empty() ||
+            GetDescriptor(device, usb::kDescriptorString, dd.serialNumberIndex, languages[0],
+                          usb::kMaxStringDescriptorSize, deadline, bytes) != UsbResult::Ok ||
+            !usb::ParseStringDescriptor(bytes, id.serialNumber))
+            return VI_ERROR_IO;
+    }
+    identity = std::move(id);
+    return VI_SUCCESS;
+}
+
+class UsbtmcTransport final : public ITransport {
+public:
+    UsbtmcTransport(std::unique_ptr<usb::IUsbDevice> device, const UsbtmcIdentity& identity,
+                    const tmc::Capabilities& capabilities, const usb::UsbQuirks& quirks)
+        : m_device(std::move(device)), m_id(identity), m_capabilities(capabilities),
+          m_quirks(quirks) {
+        if (m_quirks.packetSize64)
+            m_id.bulkInPacketSize = 64;
+    }
+
+    ViStatus Write(const std::uint8_t* data, std::size_t size, bool endOfMessage,
+                   const SessionSettings& settings) override {
+        if (m_lost)
+            return VI_ERROR_CONN_LOST;
+        // A new command: whatever is left of an earlier reply is stale (the
+        // device drops its own rest, as IEEE 488.2 has it).
+        m_begin = m_end = 0;
+        const Deadline deadline = DeadlineAfter(settings.timeoutMs);
+        // A message is sent in transfers of at most this many data bytes.
+        constexpr std::size_t kMaxOutTransfer = 1024 * 1024;
+        std::size_t done = 0;
+        do {
+            const std::size_t n = std::min(size - done, kMaxOutTransfer);
+            const bool last = done + n == size;
+            m_out.assign(tmc::kHeaderSize + tmc::PaddedSize(n), 0);
+            m_tag = tmc::NextTag(m_tag);
+            tmc::EncodeDevDepMsgOut(m_tag, static_cast<std::uint32_t>(n), last && endOfMessage,
+                                    m_out.data());
+            if (n > 0)
+                std::memcpy(m_out.data() + tmc::kHeaderSize, data + done, n);
+            std::size_t sent = 0;
+            const UsbResult r =
+                m_device->Transfer(m_id.bulkOut, m_out.data(), m_out.size(), deadline, sent);
+            if (r != UsbResult::Ok) {
+                if (r == UsbResult::Timeout || r == UsbResult::Stall)
+                    AbortBulkOut(m_tag);
+                return Fail(r);
+            }
+            done += n;
+        } while (done < size);
+        return VI_SUCCESS;
+    }
+
+    ViStatus Read(std::uint8_t* data, std::size_t capacity, ReadMode /*mode*/,
+                  const SessionSettings& settings, ReadResult& result) override {
+        result = {};
+        if (m_lost)
+            return VI_ERROR_CONN_LOST;
+        if (capacity == 0)
+            return VI_SUCCESS;
+        if (m_begin == m_end) {
+            if (const ViStatus s = ReceiveTransfer(capacity, DeadlineAfter(settings.timeoutMs));
+                s != VI_SUCCESS)
+                return s;
+        }
+        const std::size_t n = std::min(capacity, m_end - m_begin);
+        std::memcpy(data, m_stage.data() + m_begin, n);
+        m_begin += n;
+        result.count = n;
+        if (m_begin == m_end && m_stageEom)
+            result.end = ReadEnd::End;
+        return VI_SUCCESS;
+    }
+
+    ViStatus Clear(const SessionSettings& /*settings*/) override {
+        if (m_lost)
+            return VI_ERROR_CONN_LOST;
+        m_begin = m_end = 0;
+        const Deadline deadline = std::chrono::steady_clock::now() + kRecoveryTime;
+        std::uint8_t reply[tmc::kCheckClearReplySize] = {};
+        std::size_t got = 0;
+        UsbResult r = m_device->Control({tmc::kRequestTypeInterfaceIn, tmc::kInitiateClear, 0,
+                                         m_id.interfaceNumber, tmc::kInitiateClearReplySize},
+                                        reply, deadline, got);
+        if (r != UsbResult::Ok)
+            return Fail(r);
+        if (got >= 1 && reply[0] == tmc::kStatusSuccess) {
+            for (;;) {
+                r = m_device->Control({tmc::kRequestTypeInterfaceIn, tmc::kCheckClearStatus, 0,
+                                       m_id.interfaceNumber, tmc::kCheckClearReplySize},
+                                      reply, deadline, got);
+                if (r != UsbResult::Ok)
+                    return Fail(r);
+                if (got < 1 || reply[0] != tmc::kStatusPending)
+                    break;
+                if (got >= 2 && (reply[1] & 0x01) != 0)
+                    DrainBulkIn(deadline);
+                if (std::chrono::steady_clock::now() >= deadline)
+                    return VI_ERROR_TMO;
+            }
+        }
+        // The class asks the host to clear the bulk-OUT halt after a clear.
+        r = m_device->ClearHalt(m_id.bulkOut, deadline);
+        return r == UsbResult::Ok ? VI_SUCCESS : Fail(r);
+    }
+
+    // Called once after opening.
+    ViStatus Start(Deadline deadline) {
+        // USB488 devices that offer remote/local control are put in remote,
+        // as a GPIB controller would assert REN; some firmware advertises it
+        // and then stalls the request.
+        if (m_id.protocol == tmc::kProtocolUsb488 && m_capabilities.RemoteLocalSupported() &&
+            !m_quirks.noRenControl) {
+            std::uint8_t reply[1] = {};
+            std::size_t got = 0;
+            const UsbResult r = m_device->Control(
+                {tmc::kRequestTypeInterfaceIn, tmc::kRenControl, 1, m_id.interfaceNumber, 1}, reply,
+                deadline, got);
+            if (r == UsbResult::Lost)
+                return Fail(r);
+        }
+        return VI_SUCCESS;
+    }
+
+private:
+    ViStatus Fail(UsbResult r) {
+        if (r == UsbResult::Lost)
+            m_lost = true;
+        return usb::StatusOf(r);
+    }
+
+    // The TransferSize to ask for: the wanted count, bounded by the model's
+    // limit, and where possible such that header and data fill whole
+    // packets, so that a full transfer completes the read without a short
+    // packet (Rigol DS1000Z sends none at a packet boundary).
+    std::uint32_t TransferSizeFor(std::size_t wanted) const {
+        const std::size_t limit = m_quirks.maxTransferSize;
+        const std::size_t packet = m_id.bulkInPacketSize;
+        std::size_t size = std::min(std::max<std::size_t>(wanted, 1), limit);
+        const std::size_t rounded = (size + tmc::kHeaderSize + packet - 1) / packet * packet;
+        if (rounded - tmc::kHeaderSize <= limit)
+            size = rounded - tmc::kHeaderSize;
+        else if (limit + tmc::kHeaderSize >= packet)
+            size = (limit + tmc::kHeaderSize) / packet * packet - tmc::kHeaderSize;
+        return static_cast<std::uint32_t>(size);
+    }
+
+    std::size_t WholePackets(std::size_t size) const {
+        const std::size_t packet = m_id.bulkInPacketSize;
+        return std::max<std::size_t>((size + packet - 1) / packet * packet, packet);
+    }
+
+    // Asks for one transfer and takes its data into the stage.
+    ViStatus ReceiveTransfer(std::size_t wanted, Deadline deadline) {
+        m_begin = m_end = 0;
+        const std::uint32_t transferSize = TransferSizeFor(wanted);
+        m_tag = tmc::NextTag(m_tag);
+        const std::uint8_t tag = m_tag;
+        std::uint8_t request[tmc::kHeaderSize];
+        tmc::EncodeRequestDevDepMsgIn(tag, transferSize, false, 0, request);
+        std::size_t sent = 0;
+        if (const UsbResult r =
+                m_device->Transfer(m_id.bulkOut, request, sizeof request, deadline, sent);
+            r != UsbResult::Ok) {
+            if (r == UsbResult::Timeout || r == UsbResult::Stall)
+                AbortBulkOut(tag);
+            return Fail(r);
+        }
+        const std::size_t first = WholePackets(tmc::kHeaderSize + transferSize);
+        m_stage.resize(first);
+        std::size_t got = 0;
+        for (int empty = 0;; ++empty) {
+            const UsbResult r =
+                m_device->Transfer(m_id.bulkIn, m_stage.data(), first, deadline, got);
+            if (r != UsbResult::Ok)
+                return FailRead(r, tag);
+            if (got > 0)
+                break;
+            if (empty + 1 >= kMaxEmptyTransfers) {
+                AbortBulkIn(tag);
+                return VI_ERROR_IO;
+            }
+        }
+        tmc::BulkInHeader header;
+        if (!tmc::DecodeBulkInHeader(std::span(m_stage.data(), got), header) ||
+            header.msgId != tmc::kDevDepMsgIn || header.tag != tag ||
+            header.transferSize > transferSize + kMaxExtraBytes) {
+            // Not the reply to this request (a stale transfer, a wrong bTag):
+            // the device and this side no longer agree, so both start over.
+            AbortBulkIn(tag);
+            return VI_ERROR_IO;
+        }
+        const std::size_t whole = tmc::kHeaderSize + header.transferSize;
+        bool ended = got < first; // a short packet ended the transfer
+        while (got < whole && !ended) {
+            const std::size_t more = WholePackets(whole - got);
+            m_stage.resize(got + more);
+            std::size_t n = 0;
+            const UsbResult r =
+                m_device->Transfer(m_id.bulkIn, m_stage.data() + got, more, deadline, n);
+            if (r != UsbResult::Ok)
+                return FailRead(r, tag);
+            got += n;
+            ended = n < more;
+        }
+        // Firmware that stops short of its own TransferSize: the bytes that
+        // came are the data, and the message does not end here.
+        const std::size_t data = std::min(got, whole) - tmc::kHeaderSize;
+        m_begin = tmc::kHeaderSize;
+        m_end = tmc::kHeaderSize + data;
+        m_stageEom = header.Eom() && data == header.transferSize;
+        return VI_SUCCESS;
+    }
+
+    ViStatus FailRead(UsbResult r, std::uint8_t tag) {
+        if (r == UsbResult::Timeout || r == UsbResult::Stall || r == UsbResult::Overflow)
+            AbortBulkIn(tag);
+        m_begin = m_end = 0;
+        return Fail(r);
+    }
+
+    // Reads and drops bulk-IN data until a short packet or nothing comes.
+    void DrainBulkIn(Deadline deadline) {
+        std::vector<std::uint8_t> scratch(WholePackets(4096));
+        for (int i = 0; i < 64; ++i) {
+            const Deadline wait = std::min(deadline, std::chrono::steady_clock::now() + kDrainWait);
+            std::size_t n = 0;
+            if (m_device->Transfer(m_id.bulkIn, scratch.data(), scratch.size(), wait, n) !=
+                    UsbResult::Ok ||
+                n < scratch.size())
+                return;
+        }
+    }
+
+    // USBTMC's abort of a bulk-IN transfer: INITIATE_ABORT_BULK_IN, drain,
+    // CHECK_ABORT_BULK_IN_STATUS until it is no longer pending. Afterwards
+    // the device holds nothing of the abandoned reply.
+    void AbortBulkIn(std::uint8_t tag) {
+        m_begin = m_end = 0;
+        if (m_lost)
+            return;
+        const Deadline deadline = std::chrono::steady_clock::now() + kRecoveryTime;
+        std::uint8_t reply[tmc::kCheckAbortReplySize] = {};
+        std::size_t got = 0;
+        UsbResult r = m_device->Control({tmc::kRequestTypeEndpointIn, tmc::kInitiateAbortBulkIn,
+                                         tag, m_id.bulkIn, tmc::kInitiateAbortReplySize},
+                                        reply, deadline, got);
+        if (r == UsbResult::Lost)
+            m_lost = true;
+        if (r != UsbResult::Ok || got < 1 || reply[0] != tmc::kStatusSuccess)
+            return;
+        DrainBulkIn(deadline);
+        while (std::chrono::steady_clock::now() < deadline) {
+            r = m_device->Control({tmc::kRequestTypeEndpointIn, tmc::kCheckAbortBulkInStatus, 0,
+                                   m_id.bulkIn, tmc::kCheckAbortReplySize},
+                                  reply, deadline, got);
+            tmc::AbortStatus status;
+            if (r != UsbResult::Ok || !tmc::DecodeAbortStatus(std::span(reply, got), status)) {
+                if (r == UsbResult::Lost)
+                    m_lost = true;
+                return;
+            }
+            if (status.status != tmc::kStatusPending)
+                return;
+            if (status.dataInFifo)
+                DrainBulkIn(deadline);
+        }
+    }
+
+    // The same for a bulk-OUT transfer, ending with the halt cleared.
+    void AbortBulkOut(std::uint8_t tag) {
+        if (m_lost)
+            return;
+        const Deadline deadline = std::chrono::steady_clock::now() + kRecoveryTime;
+        std::uint8_t reply[tmc::kCheckAbortReplySize] = {};
+        std::size_t got = 0;
+        UsbResult r = m_device->Control({tmc::kRequestTypeEndpointIn, tmc::kInitiateAbortBulkOut,
+                                         tag, m_id.bulkOut, tmc::kInitiateAbortReplySize},
+                                        reply, deadline, got);
+        if (r == UsbResult::Ok && got >= 1 && reply[0] == tmc::kStatusSuccess) {
+            while (std::chrono::steady_clock::now() < deadline) {
+                r = m_device->Control({tmc::kRequestTypeEndpointIn, tmc::kCheckAbortBulkOutStatus,
+                                       0, m_id.bulkOut, tmc::kCheckAbortReplySize},
+                                      reply, deadline, got);
+                if (r != UsbResult::Ok || got < 1 || reply[0] != tmc::kStatusPending)
+                    break;
+            }
+        }
+        if (r == UsbResult::Lost) {
+            m_lost = true;
+            return;
+        }
+        m_device->ClearHalt(m_id.bulkOut, deadline);
+    }
+
+    std::unique_ptr<usb::IUsbDevice> m_device;
+    UsbtmcIdentity m_id;
+    tmc::Capabilities m_capabilities;
+    usb::UsbQuirks m_quirks;
+    std::uint8_t m_tag = 0;
+    bool m_lost = false;
+    std::vector<std::uint8_t> m_out;
+    // The data of the last transfer, m_begin..m_end not yet handed out;
+    // m_stageEom when that transfer ended the message.
+    std::vector<std::uint8_t> m_stage;
+    std::size_t m_begin = 0;
+    std::size_t m_end = 0;
+    bool m_stageEom = false;
+};
+
+// Hex with 0x (any case) or decimal, at most 0xFFFF.
+bool ParseUsbId(const std::string& text, ViUInt16& value) {
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const char* begin = text.data() + (hex ? 2 : 0);
+    const char* end = text.data() + text.size();
+    unsigned v = 0;
+    const auto [stop, ec] = std::from_chars(begin, end, v, hex ? 16 : 10);
+    if (ec != std::errc() || stop != end || v > 0xFFFF)
+        return false;
+    value = static_cast<ViUInt16>(v);
+    return true;
+}
+
+std::vector<usbip::ServerAddress> UsbipServers(const SessionSettings& settings) {
+    std::vector<usbip::ServerAddress> all;
+    std::vector<usbip::ServerAddress> some;
+    if (usbip::ParseServerList(settings.usbipServers, some))
+        all.insert(all.end(), some.begin(), some.end());
+    if (const char* env = std::getenv("QUARVEL_USBIP"); env && usbip::ParseServerList(env, some))
+        all.insert(all.end(), some.begin(), some.end());
+    return all;
+}
+
+bool HasUsbtmcInterface(const usbip::ExportedDevice& device) {
+    return std::any_of(device.interfaces.begin(), device.interfaces.end(), [](const auto& i) {
+        return i.interfaceClass == tmc::kInterfaceClass &&
+               i.interfaceSubClass == tmc::kInterfaceSubClass;
+    });
+}
+
+// Opens the session's transport on an identified device: capabilities,
+// configuration and claim, then the quirks of the model.
+ViStatus StartTransport(std::unique_ptr<usb::IUsbDevice> device, const UsbtmcIdentity& id,
+                        Deadline deadline, std::unique_ptr<ITransport>& transport) {
+    if (const UsbResult r = device->Claim(id.configurationValue, id.interfaceNumber, deadline);
+        r != UsbResult::Ok)
+        return r == UsbResult::NoAccess ? VI_ERROR_RSRC_BUSY : usb::StatusOf(r);
+    std::uint8_t caps[tmc::kCapabilitiesSize] = {};
+    std::size_t got = 0;
+    tmc::Capabilities capabilities;
+    if (device->Control({tmc::kRequestTypeInterfaceIn, tmc::kGetCapabilities, 0, id.interfaceNumber,
+                         tmc::kCapabilitiesSize},
+                        caps, deadline, got) != UsbResult::Ok ||
+        !tmc::DecodeCapabilities(std::span(caps, got), capabilities))
+        capabilities = {}; // optional in practice: go on with the plain class
+    auto usbtmc = std::make_unique<UsbtmcTransport>(std::move(device), id, capabilities,
+                                                    usb::QuirksFor(id.vendorId, id.productId));
+    if (const ViStatus s = usbtmc->Start(deadline); s != VI_SUCCESS)
+        return s;
+    transport = std::move(usbtmc);
+    return VI_SUCCESS;
+}
+
+} // namespace
+
+namespace usb {
+
+ViStatus StatusOf(UsbResult result) {
+    switch (result) {
+    case UsbResult::Ok:
+        return VI_SUCCESS;
+    case UsbResult::Timeout:
+        return VI_ERROR_TMO;
+    case UsbResult::Lost:
+        return VI_ERROR_CONN_LOST;
+    case UsbResult::NoAccess:
+        return VI_ERROR_RSRC_BUSY;
+    default:
+        return VI_ERROR_IO;
+    }
+}
+
+} // namespace usb
+
+bool InterpretUsbFields(ResourceName& name) {
+    if (name.fields.size() < 3 || name.fields.size() > 4)
+        return false;
+    if (!ParseUsbId(name.fields[0], name.manufacturerId) ||
+        !ParseUsbId(name.fields[1], name.modelCode))
+        return false;
+    name.serialNumber = name.fields[2];
+    name.interfaceNumber = -1;
+    if (name.fields.size() == 4) {
+        const std::string& text = name.fields[3];
+        unsigned n = 0;
+        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+        if (ec != std::errc() || end != text.data() + text.size() || n > 255)
+            return false;
+        name.interfaceNumber = static_cast<int>(n);
+    }
+    return true;
+}
+
+ViStatus OpenUsbTransport(const ResourceName& name, const SessionSettings& settings,
+                          std::unique_ptr<ITransport>& transport) {
+    const Deadline deadline = DeadlineAfter(settings.timeoutMs);
+    for (const usbip::ServerAddress& server : UsbipServers(settings)) {
+        std::vector<usbip::ExportedDevice> devices;
+        if (usbip::ListDevices(server, deadline, devices) != VI_SUCCESS)
+            continue;
+        for (const usbip::ExportedDevice& exported : devices) {
+            if (exported.vendorId != name.manufacturerId || exported.productId != name.modelCode ||
+                !HasUsbtmcInterface(exported))
+                continue;
+            std::unique_ptr<usb::IUsbDevice> device;
+            if (usbip::ImportDevice(server, exported.busId, deadline, device) != VI_SUCCESS)
+                continue;
+            UsbtmcIdentity id;
+            if (IdentifyUsbtmc(*device, name.interfaceNumber, deadline, id) != VI_SUCCESS ||
+                id.serialNumber != name.serialNumber)
+                continue;
+            return StartTransport(std::move(device), id, deadline, transport);
+        }
+    }
+    return VI_ERROR_RSRC_NFOUND;
+}
+
+void FindUsbResources(const SessionSettings& settings, Deadline deadline,
+                      std::vector<std::string>& found) {
+    for (const usbip::ServerAddress& server : UsbipServers(settings)) {
+        std::vector<usbip::ExportedDevice> devices;
+        if (usbip::ListDevices(server, deadline, devices) != VI_SUCCESS)
+            continue;
+        for (const usbip::ExportedDevice& exported : devices) {
+            if (!HasUsbtmcInterface(exported))
+                continue;
+            std::unique_ptr<usb::IUsbDevice> device;
+            UsbtmcIdentity id;
+            if (usbip::ImportDevice(server, exported.busId, deadline, device) != VI_SUCCESS ||
+                IdentifyUsbtmc(*device, -1, deadline, id) != VI_SUCCESS)
+                continue;
+            found.push_back(UsbResourceString(id, id.interfaceNumber != 0));
+        }
+    }
+}
+
+} // namespace quarvel::visa
