@@ -1,9 +1,8 @@
-// quarvel-cli list: prints every instrument resource the VISA layer can find,
-// one a line, with its *IDN? reply when asked (--idn).
+// quarvel-cli list: prints what viFindRsrc("?*INSTR") finds, one resource a
+// line, with its *IDN? reply when asked (--idn).
 
 #include "cli/commands.h"
 #include "cli/connection_options.h"
-#include "visa/resource_name.h"
 #include "visa/visa.h"
 
 #include <cstdio>
@@ -16,7 +15,6 @@ namespace {
 
 constexpr const char* USAGE =
     "usage: quarvel-cli list [--idn] [--timeout MS] [--usbip HOST:PORT]\n";
-constexpr ViUInt32 kDefaultTimeoutMs = 2000;
 
 struct ListOptions {
     ConnectionOptions connection;
@@ -75,12 +73,24 @@ int RunListCommand(int argc, char** argv) {
         return 1;
     }
     ApplyResourceManagerOptions(rm, options.connection);
-    quarvel::visa::SessionSettings settings;
-    settings.usbipServers = options.connection.usbipServers;
-    settings.timeoutMs =
-        options.connection.timeoutMs != 0 ? options.connection.timeoutMs : kDefaultTimeoutMs;
-    const std::vector<std::string> found =
-        quarvel::visa::FindResources(settings, quarvel::visa::DeadlineAfter(settings.timeoutMs));
+    // Set on the resource manager, the timeout also bounds the search.
+    if (options.connection.timeoutMs != 0)
+        viSetAttribute(rm, VI_ATTR_TMO_VALUE, options.connection.timeoutMs);
+    std::vector<std::string> found;
+    ViFindList list = VI_NULL;
+    ViUInt32 count = 0;
+    char name[256] = {};
+    const ViStatus s = viFindRsrc(rm, "?*INSTR", &list, &count, name);
+    if (s == VI_SUCCESS) {
+        found.emplace_back(name);
+        while (found.size() < count && viFindNext(list, name) == VI_SUCCESS)
+            found.emplace_back(name);
+        viClose(list);
+    } else if (s != VI_ERROR_RSRC_NFOUND) {
+        std::fprintf(stderr, "quarvel-cli list: viFindRsrc failed: %s\n", qviStatusName(s));
+        viClose(rm);
+        return 1;
+    }
     for (const std::string& resource : found) {
         if (options.idn)
             std::printf("%s %s\n", resource.c_str(), QueryIdn(rm, resource, options).c_str());

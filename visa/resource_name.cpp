@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <mutex>
 
 namespace quarvel::visa {
@@ -158,6 +159,15 @@ ViStatus ParseResourceName(std::string_view text, ResourceName& name, TransportR
 
 std::string CanonicalResourceName(const ResourceName& name) {
     std::string text = name.interfaceType + std::to_string(name.board);
+    // USB IDs are written in hex, however they were given.
+    if (name.interfaceType == "USB" && name.fields.size() >= 3) {
+        char ids[32];
+        std::snprintf(ids, sizeof ids, "::0x%04X::0x%04X", name.manufacturerId, name.modelCode);
+        text += ids;
+        for (std::size_t i = 2; i < name.fields.size(); ++i)
+            text += "::" + name.fields[i];
+        return text + "::" + name.resourceClass;
+    }
     for (std::size_t i = 0; i < name.fields.size(); ++i) {
         const std::string& field = name.fields[i];
         // Only the host may hold colons (IPv6); it is bracketed again.
