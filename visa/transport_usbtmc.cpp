@@ -196,6 +196,9 @@ public:
         return VI_SUCCESS;
     }
 
+    // EOM ends every message.
+    bool SignalsEnd() const override { return true; }
+
     ViStatus Clear(const SessionSettings& /*settings*/) override {
         if (m_lost)
             return VI_ERROR_CONN_LOST;
