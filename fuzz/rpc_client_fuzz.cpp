@@ -24,10 +24,12 @@ namespace {
 class FuzzStream final : public quarvel::visa::IByteStream {
 public:
     FuzzStream(const std::uint8_t* data, std::size_t size) : m_data(data), m_size(size) {}
-    ViStatus SendAll(std::span<const std::span<const std::uint8_t>>, Deadline) override {
+    ViStatus SendAll(std::span<const std::span<const std::uint8_t>>, Deadline,
+                     quarvel::visa::ProgressMeter*) override {
         return VI_SUCCESS;
     }
-    ViStatus ReceiveExact(std::uint8_t* data, std::size_t size, Deadline) override {
+    ViStatus ReceiveExact(std::uint8_t* data, std::size_t size, Deadline,
+                          quarvel::visa::ProgressMeter*) override {
         if (size > m_size - m_pos) {
             m_pos = m_size;
             return VI_ERROR_CONN_LOST;

@@ -3,6 +3,7 @@
 // Fault injection: what the simulator does to a response message before it
 // goes on the wire, and how it sends it. Every option is off by default.
 
+#include "sim/net.h"
 #include "sim/sim_instrument.h"
 
 #include <cstddef>
@@ -12,13 +13,14 @@
 namespace quarvel::sim {
 
 struct FaultOptions {
-    int delayMs = 0;               // wait before each reply
-    long long blockCut = -1;       // send only this many block data bytes, then end
-    long long blockOverclaim = 0;  // header claims this many bytes more than sent
-    bool garbage = false;          // garbage instead of the reply
-    bool dropMidReply = false;     // close the connection halfway through a reply
-    std::size_t tinyPieces = 0;    // send in TCP pieces of this many bytes
-    std::uint32_t maxRecvSize = 0; // VXI-11 maxRecvSize (0: the default)
+    int delayMs = 0;                    // wait before each reply
+    long long blockCut = -1;            // send only this many block data bytes, then end
+    long long blockOverclaim = 0;       // header claims this many bytes more than sent
+    bool garbage = false;               // garbage instead of the reply
+    bool dropMidReply = false;          // close the connection halfway through a reply
+    std::size_t tinyPieces = 0;         // send in TCP pieces of this many bytes
+    std::size_t rateBytesPerSecond = 0; // send no faster than this (0: no limit)
+    std::uint32_t maxRecvSize = 0;      // VXI-11 maxRecvSize (0: the default)
     // HiSLIP only:
     std::size_t hislipFragment = 0; // Data messages of at most this many bytes before the DataEnd
     bool hislipError = false;       // an Error message instead of the reply
@@ -45,6 +47,10 @@ struct OutgoingReply {
     // The reply is one the fault options apply to (see --fault-on).
     bool faultTarget = false;
 };
+
+inline SendPacing Pacing(const FaultOptions& faults) {
+    return {faults.tinyPieces, faults.rateBytesPerSecond};
+}
 
 OutgoingReply ApplyFaults(const ResponseMessage& response, const FaultOptions& faults);
 

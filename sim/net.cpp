@@ -11,6 +11,7 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <vector>
 
@@ -118,12 +119,18 @@ BoundSocket BindUdp(const std::string& address, std::uint16_t port) {
     return Bind(address, port, SOCK_DGRAM);
 }
 
-bool SendAll(int fd, std::string_view data, std::size_t pieceSize, const StopSignal& stop) {
+bool SendAll(int fd, std::string_view data, const SendPacing& pacing, const StopSignal& stop) {
+    const std::size_t pieceSize = pacing.pieceSize;
     if (pieceSize > 0) {
         const int on = 1;
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     }
-    const std::size_t step = pieceSize > 0 ? pieceSize : data.size();
+    std::size_t step = pieceSize > 0 ? pieceSize : data.size();
+    const std::size_t rate = pacing.bytesPerSecond;
+    // A rate limit sends a piece every 20 ms or so.
+    if (rate > 0)
+        step = std::min(step, std::clamp<std::size_t>(rate / 50, 1, 64 * 1024));
+    const auto start = std::chrono::steady_clock::now();
     std::size_t done = 0;
     while (done < data.size()) {
         const std::size_t want = std::min(step, data.size() - done);
@@ -133,7 +140,17 @@ bool SendAll(int fd, std::string_view data, std::size_t pieceSize, const StopSig
         if (n <= 0)
             return false;
         done += static_cast<std::size_t>(n);
-        if (pieceSize > 0 && done < data.size()) {
+        if (done == data.size())
+            break;
+        if (rate > 0) {
+            // Paced from the start, so that rounding does not add up.
+            const auto due = start + std::chrono::microseconds(
+                                         static_cast<long long>(done * 1'000'000.0 / rate));
+            const auto wait = std::chrono::ceil<std::chrono::milliseconds>(
+                due - std::chrono::steady_clock::now());
+            if (!stop.Sleep(static_cast<int>(wait.count())))
+                return false;
+        } else if (pieceSize > 0) {
             // A short pause lets each piece leave as its own segment.
             if (stop.Raised())
                 return false;

@@ -50,10 +50,23 @@ struct BoundSocket {
 BoundSocket ListenTcp(const std::string& address, std::uint16_t port);
 BoundSocket BindUdp(const std::string& address, std::uint16_t port);
 
-// Sends all bytes, in pieces of pieceSize (0: at once) with a short pause
-// after each piece so that they leave as separate TCP segments. False when
-// the peer went away or the stop signal was raised.
-bool SendAll(int fd, std::string_view data, std::size_t pieceSize, const StopSignal& stop);
+// How replies go on the wire.
+struct SendPacing {
+    // Pieces of this many bytes with a short pause after each, so that they
+    // leave as separate TCP segments (0: at once).
+    std::size_t pieceSize = 0;
+    // At most this many bytes a second (0: as fast as the socket takes them),
+    // like an instrument behind a slow link.
+    std::size_t bytesPerSecond = 0;
+};
+
+// Sends all bytes as pacing says. False when the peer went away or the stop
+// signal was raised.
+bool SendAll(int fd, std::string_view data, const SendPacing& pacing, const StopSignal& stop);
+// Pieces of pieceSize bytes (0: at once), no rate limit.
+inline bool SendAll(int fd, std::string_view data, std::size_t pieceSize, const StopSignal& stop) {
+    return SendAll(fd, data, SendPacing{pieceSize, 0}, stop);
+}
 
 // Sends head and then body with one gathered write where the socket takes it
 // (no copy, no small segment left waiting on its own). False when the peer

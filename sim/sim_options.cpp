@@ -101,6 +101,14 @@ const std::vector<Option>& OptionTable() {
          [](SimOptions& o, const std::string& v) {
              return ParseNumber(v, 0, 3'600'000, o.faults.delayMs);
          }},
+        {"--rate", "KBPS", "fault: send every reply at KBPS kilobytes (1000 bytes) a second",
+         [](SimOptions& o, const std::string& v) {
+             std::size_t kbps = 0;
+             if (!ParseNumber<std::size_t>(v, 1, 10'000'000, kbps))
+                 return false;
+             o.faults.rateBytesPerSecond = kbps * 1000;
+             return true;
+         }},
         {"--block-cut", "N", "fault: send only N data bytes of a block, then end the reply",
          [](SimOptions& o, const std::string& v) {
              return ParseNumber<long long>(v, 0, std::numeric_limits<int>::max(),

@@ -50,7 +50,7 @@ void SocketServer::Serve(int fd) {
             const bool drop = reply.dropAfter != std::string::npos;
             const std::string_view bytes =
                 std::string_view(reply.bytes).substr(0, drop ? reply.dropAfter : std::string::npos);
-            if (!SendAll(fd, bytes, m_faults.tinyPieces, m_stop))
+            if (!SendAll(fd, bytes, Pacing(m_faults), m_stop))
                 return;
             if (drop) {
                 shutdown(fd, SHUT_RDWR);

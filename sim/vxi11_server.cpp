@@ -21,6 +21,7 @@ constexpr std::size_t kMaxPortmapRecord = 4096;
 // whether each reply follows a late copy of the previous one.
 struct ReplyFraming {
     std::size_t pieceSize = 0;
+    std::size_t bytesPerSecond = 0; // the rate limit (0: none)
     std::uint32_t maxFragment = visa::rpc::kMaxFragmentLength;
     bool staleReplies = false;
 };
@@ -60,7 +61,7 @@ void ServeRecords(int fd, std::size_t maxRecord, const ReplyFraming& framing,
                     !SendAll(
                         fd,
                         std::string_view(reinterpret_cast<const char*>(reply.data()), reply.size()),
-                        0, stop))
+                        SendPacing{0, framing.bytesPerSecond}, stop))
                     return;
             } else if (!reply.empty()) {
                 rpc::Bytes framed;
@@ -72,7 +73,7 @@ void ServeRecords(int fd, std::size_t maxRecord, const ReplyFraming& framing,
                 if (!SendAll(fd,
                              std::string_view(reinterpret_cast<const char*>(framed.data()),
                                               framed.size()),
-                             framing.pieceSize, stop))
+                             SendPacing{framing.pieceSize, framing.bytesPerSecond}, stop))
                     return;
             }
             if (close) {
@@ -147,6 +148,7 @@ void Vxi11Server::ServeCore(int fd) {
     const std::size_t maxRecord = std::size_t{m_service->MaxRecvSize()} + 4096;
     ReplyFraming framing;
     framing.pieceSize = m_faults.tinyPieces;
+    framing.bytesPerSecond = m_faults.rateBytesPerSecond;
     if (m_faults.replyFragment > 0)
         framing.maxFragment = m_faults.replyFragment;
     framing.staleReplies = m_faults.staleReplies;

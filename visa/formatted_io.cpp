@@ -547,6 +547,8 @@ ViStatus ReadBlock(Session& session, const Spec& spec, FormatArgs& args, bool& t
     }
 
     std::size_t stored = 0;
+    if (!parsed.indefinite)
+        session.ExpectBlockData(parsed.dataLength);
     if (parsed.indefinite) {
         bool ended = false;
         if (const ViStatus s = session.ReadToMessageEnd(buffer, capacity, stored, ended);

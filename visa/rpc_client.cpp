@@ -1,5 +1,7 @@
 #include "visa/rpc_client.h"
 
+#include "visa/progress.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cstring>
@@ -27,8 +29,9 @@ std::uint32_t NewXidBase() {
 // can land directly in the caller's memory; at most maxRecord bytes in all.
 class RpcClient::RecordReader {
 public:
-    RecordReader(IByteStream& stream, Deadline deadline, std::size_t maxRecord)
-        : m_stream(stream), m_deadline(deadline), m_maxRecord(maxRecord) {}
+    RecordReader(IByteStream& stream, Deadline deadline, std::size_t maxRecord,
+                 ProgressMeter* progress)
+        : m_stream(stream), m_deadline(deadline), m_maxRecord(maxRecord), m_progress(progress) {}
 
     // Up to size bytes; fewer only when the record ends.
     ViStatus Read(std::uint8_t* data, std::size_t size, std::size_t& got) {
@@ -42,7 +45,7 @@ public:
                 continue;
             }
             const std::size_t n = std::min<std::size_t>(size - got, m_fragmentLeft);
-            if (const ViStatus s = m_stream.ReceiveExact(data + got, n, m_deadline);
+            if (const ViStatus s = m_stream.ReceiveExact(data + got, n, m_deadline, m_progress);
                 s != VI_SUCCESS)
                 return s;
             m_started = true;
@@ -85,8 +88,11 @@ public:
 private:
     ViStatus NextFragment() {
         std::uint8_t header[4];
-        if (const ViStatus s = m_stream.ReceiveExact(header, 4, m_deadline); s != VI_SUCCESS)
+        if (const ViStatus s = m_stream.ReceiveExact(header, 4, m_deadline, m_progress);
+            s != VI_SUCCESS)
             return s;
+        if (m_progress != nullptr)
+            m_progress->ReceivedFraming(sizeof header);
         m_started = true;
         const rpc::FragmentHeader h = rpc::DecodeFragmentHeader(header);
         if (h.length > m_maxRecord - m_total)
@@ -100,6 +106,7 @@ private:
     IByteStream& m_stream;
     Deadline m_deadline;
     std::size_t m_maxRecord;
+    ProgressMeter* m_progress;
     std::size_t m_total = 0;
     std::uint32_t m_fragmentLeft = 0;
     bool m_last = false;
@@ -111,16 +118,16 @@ RpcClient::RpcClient(std::unique_ptr<IByteStream> stream, std::uint32_t program,
     : m_stream(std::move(stream)), m_program(program), m_version(version), m_xid(firstXid) {}
 
 ViStatus RpcClient::Call(std::uint32_t procedure, const rpc::Bytes& args, Deadline deadline,
-                         rpc::Bytes& results) {
+                         rpc::Bytes& results, ProgressMeter* progress) {
     std::uint32_t xid = 0;
-    if (const ViStatus s = Send(procedure, args, deadline, xid); s != VI_SUCCESS)
+    if (const ViStatus s = Send(procedure, args, deadline, xid, progress); s != VI_SUCCESS)
         return s;
     rpc::Bytes record(kMaxSmallReply);
     for (;;) {
         // A late reply of an earlier call may be a long device_read reply:
         // it is read past (bounded by the longest reply there can be), and
         // only our own reply must be small.
-        RecordReader reader(*m_stream, deadline, rpc::kVxi11MaxData + kReplyHeadRoom);
+        RecordReader reader(*m_stream, deadline, rpc::kVxi11MaxData + kReplyHeadRoom, progress);
         std::size_t got = 0;
         if (const ViStatus s = reader.Read(record.data(), record.size(), got); s != VI_SUCCESS)
             return Failed(s, reader);
@@ -143,15 +150,16 @@ ViStatus RpcClient::Call(std::uint32_t procedure, const rpc::Bytes& args, Deadli
 
 ViStatus RpcClient::CallRead(const rpc::DeviceReadParms& parms, Deadline deadline,
                              std::uint8_t* data, std::size_t capacity, rpc::DeviceReadResp& resp,
-                             std::size_t& count) {
+                             std::size_t& count, ProgressMeter* progress) {
     count = 0;
     rpc::Bytes args;
     rpc::Encode(args, parms);
     std::uint32_t xid = 0;
-    if (const ViStatus s = Send(rpc::VXI11_DEVICE_READ, args, deadline, xid); s != VI_SUCCESS)
+    if (const ViStatus s = Send(rpc::VXI11_DEVICE_READ, args, deadline, xid, progress);
+        s != VI_SUCCESS)
         return s;
     for (;;) {
-        RecordReader reader(*m_stream, deadline, rpc::kVxi11MaxData + kReplyHeadRoom);
+        RecordReader reader(*m_stream, deadline, rpc::kVxi11MaxData + kReplyHeadRoom, progress);
         std::uint8_t prefix[kPrefixSize];
         std::size_t got = 0;
         if (const ViStatus s = reader.Read(prefix, sizeof prefix, got); s != VI_SUCCESS)
@@ -173,6 +181,8 @@ ViStatus RpcClient::CallRead(const rpc::DeviceReadParms& parms, Deadline deadlin
             const ViStatus s = reader.Drain();
             return s == VI_SUCCESS ? VI_ERROR_IO : Failed(s, reader);
         }
+        if (progress != nullptr)
+            progress->ReceivedFraming(got - in.Remaining());
         const std::size_t inPrefix = std::min<std::size_t>(in.Remaining(), length);
         std::memcpy(data, prefix + (got - in.Remaining()), inPrefix);
         std::size_t rest = 0;
@@ -184,6 +194,8 @@ ViStatus RpcClient::CallRead(const rpc::DeviceReadParms& parms, Deadline deadlin
         count = length;
         const std::size_t padInPrefix = in.Remaining() - inPrefix;
         const std::size_t pad = rpc::XdrPadding(length);
+        if (progress != nullptr)
+            progress->ReceivedFraming(pad);
         if (padInPrefix < pad)
             if (const ViStatus s = reader.Skip(pad - padInPrefix); s != VI_SUCCESS)
                 return Failed(s, reader);
@@ -194,7 +206,7 @@ ViStatus RpcClient::CallRead(const rpc::DeviceReadParms& parms, Deadline deadlin
 }
 
 ViStatus RpcClient::Send(std::uint32_t procedure, const rpc::Bytes& args, Deadline deadline,
-                         std::uint32_t& xid) {
+                         std::uint32_t& xid, ProgressMeter* progress) {
     if (m_broken)
         return VI_ERROR_CONN_LOST;
     xid = ++m_xid;
@@ -205,9 +217,11 @@ ViStatus RpcClient::Send(std::uint32_t procedure, const rpc::Bytes& args, Deadli
         return VI_ERROR_INV_PARAMETER;
     const auto mark = rpc::EncodeFragmentHeader(static_cast<std::uint32_t>(size), true);
     const std::span<const std::uint8_t> parts[] = {mark, head, args};
-    const ViStatus s = m_stream->SendAll(parts, deadline);
+    const ViStatus s = m_stream->SendAll(parts, deadline, progress);
     // A half-sent call leaves the stream unusable.
-    return s == VI_SUCCESS ? s : Broken(s == VI_ERROR_TMO ? VI_ERROR_TMO : VI_ERROR_CONN_LOST);
+    if (s == VI_SUCCESS || s == VI_ERROR_ABORT)
+        return s == VI_SUCCESS ? s : Broken(s);
+    return Broken(s == VI_ERROR_TMO ? VI_ERROR_TMO : VI_ERROR_CONN_LOST);
 }
 
 // A record read part-way cannot be resynchronised.

@@ -29,11 +29,12 @@ public:
 
     // A call whose reply is small: results holds what follows the reply header.
     ViStatus Call(std::uint32_t procedure, const rpc::Bytes& args, Deadline deadline,
-                  rpc::Bytes& results);
+                  rpc::Bytes& results, ProgressMeter* progress = nullptr);
     // device_read: the data goes straight into data[0..capacity); count is
     // the number of data bytes, resp the error and reason.
     ViStatus CallRead(const rpc::DeviceReadParms& parms, Deadline deadline, std::uint8_t* data,
-                      std::size_t capacity, rpc::DeviceReadResp& resp, std::size_t& count);
+                      std::size_t capacity, rpc::DeviceReadResp& resp, std::size_t& count,
+                      ProgressMeter* progress = nullptr);
     // A record read part-way, a malformed reply or a half-sent call leave the
     // stream unusable; every later call fails.
     bool IsBroken() const { return m_broken; }
@@ -41,7 +42,7 @@ public:
 private:
     class RecordReader;
     ViStatus Send(std::uint32_t procedure, const rpc::Bytes& args, Deadline deadline,
-                  std::uint32_t& xid);
+                  std::uint32_t& xid, ProgressMeter* progress);
     ViStatus Failed(ViStatus s, const RecordReader& reader);
     ViStatus Broken(ViStatus s) {
         m_broken = true;

@@ -16,7 +16,9 @@ constexpr std::size_t kMaxBufferSize = 64 * 1024 * 1024;
 
 Session::Session(std::unique_ptr<ITransport> transport, const SessionSettings& settings)
     : m_transport(std::move(transport)), m_settings(settings), m_writeBufferSize(kWriteBufferSize),
-      m_read(kReadBufferSize) {}
+      m_read(kReadBufferSize) {
+    m_settings.progress = &m_progress;
+}
 
 ViStatus Session::SetReadBufferSize(std::size_t size) {
     if (size == 0 || size > kMaxBufferSize)
@@ -52,15 +54,39 @@ ViStatus Session::FlushWrite(bool endOfMessage) {
     if (m_write.empty() && !endOfMessage)
         return VI_SUCCESS;
     DropEndedReply();
-    const ViStatus s = m_transport->Write(reinterpret_cast<const std::uint8_t*>(m_write.data()),
-                                          m_write.size(), endOfMessage, m_settings);
+    const ViStatus s = TransportWrite(reinterpret_cast<const std::uint8_t*>(m_write.data()),
+                                      m_write.size(), endOfMessage);
     m_write.clear();
     return s;
 }
 
 ViStatus Session::WriteMessage(const std::uint8_t* data, std::size_t size, bool end) {
     DropEndedReply();
-    return m_transport->Write(data, size, end, m_settings);
+    return TransportWrite(data, size, end);
+}
+
+ViStatus Session::TransportWrite(const std::uint8_t* data, std::size_t size, bool endOfMessage) {
+    m_progress.StartWrite(size);
+    return Abandoned(m_transport->Write(data, size, endOfMessage, m_settings));
+}
+
+ViStatus Session::Abandoned(ViStatus s) {
+    if (s == VI_ERROR_ABORT && m_progress.Cancelled()) {
+        m_write.clear();
+        m_pos = m_end = 0;
+        m_pendingBlock = 0;
+        m_lastEnd = ReadEnd::End;
+        m_tailMayFollow = false; // the next reply comes on a new connection
+    }
+    return s;
+}
+
+void Session::ExpectBlockData(std::uint64_t dataLength) {
+    // The meter counts the reply from its first byte; what is buffered but
+    // not yet consumed lies after the header.
+    const std::uint64_t buffered = (m_end - m_pos) + m_transport->Buffered();
+    const std::uint64_t done = m_progress.Done();
+    m_progress.SetExpected(done - std::min(done, buffered) + dataLength);
 }
 
 void Session::DropEndedReply() {
@@ -103,10 +129,11 @@ ViStatus Session::SkipTail() {
 
 ViStatus Session::TransportRead(std::uint8_t* data, std::size_t size, ReadMode mode,
                                 ReadResult& result) {
+    m_progress.StartRead();
     const ViStatus s = m_transport->Read(data, size, mode, m_settings, result);
     if (s == VI_SUCCESS || result.count > 0)
         m_lastEnd = result.end;
-    return s;
+    return Abandoned(s);
 }
 
 ViStatus Session::Fill() {

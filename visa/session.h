@@ -9,6 +9,7 @@
 // the current message ends. Large binary data bypasses the buffer and goes
 // straight into the caller's memory.
 
+#include "visa/progress.h"
 #include "visa/transport.h"
 
 #include <cstdint>
@@ -36,7 +37,9 @@ public:
     void BeginCall() {
         m_callDeadline = DeadlineAfter(m_settings.timeoutMs);
         m_callReads = 0;
+        m_progress.BeginCall();
     }
+    ProgressMeter& Progress() { return m_progress; }
 
     // ------------------------------------------------------ writing ----
     // Appends to the formatted write buffer; a full buffer is sent (without END).
@@ -69,6 +72,9 @@ public:
     ViStatus ReadToMessageEnd(std::uint8_t* data, std::size_t size, std::size_t& got, bool& ended);
     // When all that is left of a complete reply is white space, drops it.
     void DropTrailingSpaceOfEndedReply();
+    // The header of a block of dataLength bytes has just been read: the
+    // reply's length is now known to the progress meter.
+    void ExpectBlockData(std::uint64_t dataLength);
     // Bytes of a block that the caller had no room for; skipped by FlushRead.
     void SetPendingBlockBytes(std::uint64_t n) { m_pendingBlock = n; }
     // The caller has taken all the data of the current reply by a length of
@@ -103,6 +109,10 @@ private:
     // character) or filled its count.
     ViStatus ReadCompletion(bool ended) const;
     ViStatus TransportRead(std::uint8_t* data, std::size_t size, ReadMode mode, ReadResult& result);
+    ViStatus TransportWrite(const std::uint8_t* data, std::size_t size, bool endOfMessage);
+    // After a cancel the transport drops the rest of the message; so does the
+    // session with what it holds of it.
+    ViStatus Abandoned(ViStatus s);
     // A new command makes the rest of an earlier, complete reply stale.
     void DropEndedReply();
     // Drops the tail of a reply whose data ended (see EndOfReplyData) from
@@ -113,6 +123,7 @@ private:
     ViStatus SkipTail();
 
     std::unique_ptr<ITransport> m_transport;
+    ProgressMeter m_progress;
     SessionSettings m_settings;
     std::string m_write;
     std::size_t m_writeBufferSize;

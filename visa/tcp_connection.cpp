@@ -1,5 +1,7 @@
 #include "visa/tcp_connection.h"
 
+#include "visa/progress.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
@@ -112,21 +114,40 @@ TcpConnection::~TcpConnection() {
         close(m_fd);
 }
 
-ViStatus TcpConnection::Wait(short events, Deadline deadline) {
+namespace {
+
+bool Reporting(const ProgressMeter* progress) {
+    return progress != nullptr && progress->Active();
+}
+
+} // namespace
+
+ViStatus TcpConnection::Wait(short events, Deadline deadline, ProgressMeter* progress) {
     pollfd p{m_fd, events, 0};
+    const bool reporting = Reporting(progress);
     for (;;) {
-        const int rc = poll(&p, 1, PollTimeout(deadline));
+        // A progress handler gets its turn even while nothing arrives.
+        const Deadline wake = reporting ? std::min(deadline, std::chrono::steady_clock::now() +
+                                                                 ProgressMeter::kWakeInterval)
+                                        : deadline;
+        const int rc = poll(&p, 1, PollTimeout(wake));
         if (rc > 0)
             return VI_SUCCESS;
-        if (rc == 0)
-            return VI_ERROR_TMO;
+        if (rc == 0) {
+            if (!reporting || std::chrono::steady_clock::now() >= deadline)
+                return VI_ERROR_TMO;
+            if (const ViStatus s = progress->Waiting(); s != VI_SUCCESS)
+                return s;
+            continue;
+        }
         if (errno != EINTR)
             return VI_ERROR_IO;
     }
 }
 
 ViStatus TcpConnection::SendAll(std::span<const std::span<const std::uint8_t>> parts,
-                                Deadline deadline) {
+                                Deadline deadline, ProgressMeter* progress) {
+    const bool reporting = Reporting(progress);
     std::vector<iovec> iov;
     for (const auto& part : parts)
         if (!part.empty())
@@ -136,17 +157,41 @@ ViStatus TcpConnection::SendAll(std::span<const std::span<const std::uint8_t>> p
         msghdr msg{};
         msg.msg_iov = iov.data() + first;
         msg.msg_iovlen = std::min<std::size_t>(iov.size() - first, IOV_MAX);
+        // Reported sends go at most one piece at a time: the part that
+        // crosses the limit is shortened for this call only.
+        std::size_t shortened = iov.size();
+        std::size_t fullLength = 0;
+        if (reporting) {
+            std::size_t budget = progress->PieceLimit();
+            for (std::size_t i = 0; i < msg.msg_iovlen; ++i) {
+                iovec& part = iov[first + i];
+                if (part.iov_len >= budget) {
+                    shortened = first + i;
+                    fullLength = part.iov_len;
+                    part.iov_len = budget;
+                    msg.msg_iovlen = i + 1;
+                    break;
+                }
+                budget -= part.iov_len;
+            }
+        }
         const ssize_t sent = sendmsg(m_fd, &msg, MSG_NOSIGNAL);
+        const int error = errno;
+        if (shortened < iov.size())
+            iov[shortened].iov_len = fullLength;
         if (sent < 0) {
-            if (errno == EINTR)
+            if (error == EINTR)
                 continue;
-            if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                if (const ViStatus s = Wait(POLLOUT, deadline); s != VI_SUCCESS)
+            if (error == EAGAIN || error == EWOULDBLOCK) {
+                if (const ViStatus s = Wait(POLLOUT, deadline, progress); s != VI_SUCCESS)
                     return s;
                 continue;
             }
-            return StatusOfErrno(errno);
+            return StatusOfErrno(error);
         }
+        if (reporting)
+            if (const ViStatus s = progress->Sent(static_cast<std::size_t>(sent)); s != VI_SUCCESS)
+                return s;
         std::size_t left = static_cast<std::size_t>(sent);
         while (first < iov.size() && left >= iov[first].iov_len) {
             left -= iov[first].iov_len;
@@ -160,21 +205,25 @@ ViStatus TcpConnection::SendAll(std::span<const std::span<const std::uint8_t>> p
     return VI_SUCCESS;
 }
 
-ViStatus TcpConnection::SendAll(const std::uint8_t* data, std::size_t size, Deadline deadline) {
+ViStatus TcpConnection::SendAll(const std::uint8_t* data, std::size_t size, Deadline deadline,
+                                ProgressMeter* progress) {
     const std::span<const std::uint8_t> part(data, size);
-    return SendAll(std::span<const std::span<const std::uint8_t>>(&part, 1), deadline);
+    return SendAll(std::span<const std::span<const std::uint8_t>>(&part, 1), deadline, progress);
 }
 
 ViStatus TcpConnection::ReceiveSome(std::uint8_t* data, std::size_t capacity, Deadline deadline,
-                                    std::size_t& received) {
+                                    std::size_t& received, ProgressMeter* progress) {
     received = 0;
     if (capacity == 0)
         return VI_SUCCESS;
+    const bool reporting = Reporting(progress);
+    if (reporting)
+        capacity = std::min(capacity, progress->PieceLimit());
     for (;;) {
         const ssize_t n = recv(m_fd, data, capacity, 0);
         if (n > 0) {
             received = static_cast<std::size_t>(n);
-            return VI_SUCCESS;
+            return reporting ? progress->Received(received) : VI_SUCCESS;
         }
         if (n == 0)
             return VI_ERROR_CONN_LOST;
@@ -182,16 +231,18 @@ ViStatus TcpConnection::ReceiveSome(std::uint8_t* data, std::size_t capacity, De
             continue;
         if (errno != EAGAIN && errno != EWOULDBLOCK)
             return StatusOfErrno(errno);
-        if (const ViStatus s = Wait(POLLIN, deadline); s != VI_SUCCESS)
+        if (const ViStatus s = Wait(POLLIN, deadline, progress); s != VI_SUCCESS)
             return s;
     }
 }
 
-ViStatus TcpConnection::ReceiveExact(std::uint8_t* data, std::size_t size, Deadline deadline) {
+ViStatus TcpConnection::ReceiveExact(std::uint8_t* data, std::size_t size, Deadline deadline,
+                                     ProgressMeter* progress) {
     std::size_t done = 0;
     while (done < size) {
         std::size_t n = 0;
-        if (const ViStatus s = ReceiveSome(data + done, size - done, deadline, n); s != VI_SUCCESS)
+        if (const ViStatus s = ReceiveSome(data + done, size - done, deadline, n, progress);
+            s != VI_SUCCESS)
             return s;
         done += n;
     }

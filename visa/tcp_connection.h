@@ -28,24 +28,31 @@ public:
     TcpConnection(const TcpConnection&) = delete;
     TcpConnection& operator=(const TcpConnection&) = delete;
 
+    // With a progress meter whose handler is set, every call below counts
+    // the bytes it moves, moves at most ProgressMeter::kMaxPiece bytes at a
+    // time, wakes from its waits every ProgressMeter::kWakeInterval to
+    // report, and returns VI_ERROR_ABORT once the handler has cancelled.
+
     // Sends all parts in order (gathered, no copy). VI_ERROR_TMO, or
     // VI_ERROR_CONN_LOST when the peer is gone.
-    ViStatus SendAll(std::span<const std::span<const std::uint8_t>> parts,
-                     Deadline deadline) override;
-    ViStatus SendAll(const std::uint8_t* data, std::size_t size, Deadline deadline);
+    ViStatus SendAll(std::span<const std::span<const std::uint8_t>> parts, Deadline deadline,
+                     ProgressMeter* progress = nullptr) override;
+    ViStatus SendAll(const std::uint8_t* data, std::size_t size, Deadline deadline,
+                     ProgressMeter* progress = nullptr);
     // At least one byte, at most capacity. VI_ERROR_CONN_LOST when the peer
     // closed, VI_ERROR_TMO at the deadline.
     ViStatus ReceiveSome(std::uint8_t* data, std::size_t capacity, Deadline deadline,
-                         std::size_t& received);
+                         std::size_t& received, ProgressMeter* progress = nullptr);
     // Exactly size bytes.
-    ViStatus ReceiveExact(std::uint8_t* data, std::size_t size, Deadline deadline) override;
+    ViStatus ReceiveExact(std::uint8_t* data, std::size_t size, Deadline deadline,
+                          ProgressMeter* progress = nullptr) override;
     // Drops whatever has already arrived, without waiting (at most limit bytes).
     void DiscardPending(std::size_t limit);
 
 private:
     explicit TcpConnection(int fd) : m_fd(fd) {}
     // Waits until the socket is ready for events; VI_ERROR_TMO at the deadline.
-    ViStatus Wait(short events, Deadline deadline);
+    ViStatus Wait(short events, Deadline deadline, ProgressMeter* progress);
     int m_fd = -1;
 };
 

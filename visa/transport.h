@@ -43,6 +43,8 @@ struct ReadResult {
     ReadEnd end = ReadEnd::None;
 };
 
+class ProgressMeter;
+
 // Settings a transport needs when it opens and for each call.
 struct SessionSettings {
     ViUInt32 timeoutMs = 2000;
@@ -56,6 +58,12 @@ struct SessionSettings {
     // USB/IP servers whose devices USB sessions look at, "host:port,..."
     // (QVI_ATTR_USBIP_SERVERS), besides those in QUARVEL_USBIP.
     std::string usbipServers;
+    // The session's progress meter (see progress.h): transports hand it to
+    // every socket call. When its handler cancels, the call returns
+    // VI_ERROR_ABORT and the transport drops what is left of the message
+    // (by reconnecting at its next call), so the next reply is the next
+    // command's own.
+    ProgressMeter* progress = nullptr;
 };
 
 class ITransport {
@@ -69,6 +77,8 @@ public:
     // the deadline comes first).
     virtual ViStatus Read(std::uint8_t* data, std::size_t capacity, ReadMode mode,
                           const SessionSettings& settings, ReadResult& result) = 0;
+    // Bytes received but still held by the transport (not yet returned by Read).
+    virtual std::size_t Buffered() const { return 0; }
     // Device clear (VXI-11 device_clear); drops what the transport buffered.
     virtual ViStatus Clear(const SessionSettings& settings) = 0;
     // viReadSTB: the device's status byte.

@@ -5,6 +5,7 @@
 
 #include "visa/builtin_transports.h"
 #include "visa/oncrpc.h"
+#include "visa/progress.h"
 #include "visa/rpc_client.h"
 #include "visa/tcp_connection.h"
 
@@ -64,31 +65,68 @@ ViStatus MapVxi11Error(std::int32_t error) {
     return VI_ERROR_IO;
 }
 
+// A link to the device on a new core channel connection.
+struct CoreLink {
+    std::unique_ptr<RpcClient> core;
+    std::int32_t linkId = 0;
+    std::uint32_t maxRecvSize = 1;
+};
+
+ViStatus CreateCoreLink(const std::string& host, std::uint16_t corePort, const std::string& device,
+                        ViUInt32 timeoutMs, Deadline deadline, CoreLink& link) {
+    std::unique_ptr<TcpConnection> connection;
+    if (TcpConnection::Connect(host, corePort, deadline, connection) != VI_SUCCESS)
+        return VI_ERROR_RSRC_NFOUND;
+    auto core = std::make_unique<RpcClient>(std::move(connection), rpc::kVxi11CoreProgram,
+                                            rpc::kVxi11CoreVersion);
+    rpc::Bytes args;
+    rpc::Bytes results;
+    rpc::Encode(args, rpc::CreateLinkParms{static_cast<std::int32_t>(getpid() & 0x7FFFFFFF), false,
+                                           timeoutMs, device});
+    if (core->Call(rpc::VXI11_CREATE_LINK, args, deadline, results) != VI_SUCCESS)
+        return VI_ERROR_RSRC_NFOUND;
+    rpc::XdrReader in(results);
+    rpc::CreateLinkResp resp;
+    if (!rpc::Decode(in, resp))
+        return VI_ERROR_RSRC_NFOUND;
+    if (resp.error != rpc::VXI11_NO_ERROR) {
+        const ViStatus s = MapVxi11Error(resp.error);
+        return s == VI_ERROR_IO ? VI_ERROR_RSRC_NFOUND : s;
+    }
+    link.core = std::move(core);
+    link.linkId = resp.linkId;
+    // A device that admits no data at all gets single bytes rather than a hang.
+    link.maxRecvSize = std::max<std::uint32_t>(resp.maxRecvSize, 1);
+    return VI_SUCCESS;
+}
+
 class Vxi11Transport final : public ITransport {
 public:
-    Vxi11Transport(std::unique_ptr<RpcClient> core, std::int32_t linkId, std::uint32_t maxRecvSize,
+    Vxi11Transport(CoreLink link, std::string host, std::uint16_t corePort, std::string device,
                    ViUInt32 timeoutMs)
-        : m_core(std::move(core)), m_linkId(linkId), m_maxRecvSize(maxRecvSize),
-          m_closeTimeoutMs(std::min<ViUInt32>(timeoutMs, 1000)) {}
+        : m_link(std::move(link)), m_host(std::move(host)), m_corePort(corePort),
+          m_device(std::move(device)), m_closeTimeoutMs(std::min<ViUInt32>(timeoutMs, 1000)) {}
 
     ~Vxi11Transport() override {
-        if (m_core->IsBroken())
+        if (!m_link.core || m_link.core->IsBroken())
             return;
         rpc::Bytes args;
         rpc::Bytes results;
-        rpc::Encode(args, rpc::DeviceLink{m_linkId});
-        m_core->Call(rpc::VXI11_DESTROY_LINK, args, DeadlineAfter(m_closeTimeoutMs), results);
+        rpc::Encode(args, rpc::DeviceLink{m_link.linkId});
+        m_link.core->Call(rpc::VXI11_DESTROY_LINK, args, DeadlineAfter(m_closeTimeoutMs), results);
     }
 
     ViStatus Write(const std::uint8_t* data, std::size_t size, bool endOfMessage,
                    const SessionSettings& settings) override {
+        if (const ViStatus s = Relink(settings); s != VI_SUCCESS)
+            return s;
         const Deadline deadline = DeadlineAfter(WithGrace(settings.timeoutMs));
         std::size_t done = 0;
         do {
-            const std::size_t chunk = std::min<std::size_t>(size - done, m_maxRecvSize);
+            const std::size_t chunk = std::min<std::size_t>(size - done, m_link.maxRecvSize);
             const bool last = done + chunk == size;
             rpc::DeviceWriteParms parms;
-            parms.linkId = m_linkId;
+            parms.linkId = m_link.linkId;
             parms.ioTimeout = settings.timeoutMs;
             parms.lockTimeout = settings.timeoutMs;
             parms.flags = last && endOfMessage ? rpc::kVxi11FlagEnd : 0;
@@ -96,9 +134,10 @@ public:
             rpc::Bytes args;
             rpc::Bytes results;
             rpc::Encode(args, parms);
-            if (const ViStatus s = m_core->Call(rpc::VXI11_DEVICE_WRITE, args, deadline, results);
+            if (const ViStatus s = m_link.core->Call(rpc::VXI11_DEVICE_WRITE, args, deadline,
+                                                     results, settings.progress);
                 s != VI_SUCCESS)
-                return s;
+                return Dropped(s, settings);
             rpc::XdrReader in(results);
             rpc::DeviceWriteResp resp;
             if (!rpc::Decode(in, resp))
@@ -160,7 +199,10 @@ public:
     }
 
     bool SignalsEnd() const override { return true; }
+    std::size_t Buffered() const override { return m_stageEnd - m_stageBegin; }
     ViStatus Clear(const SessionSettings& settings) override {
+        if (const ViStatus s = Relink(settings); s != VI_SUCCESS)
+            return s;
         m_stageBegin = m_stageEnd = 0;
         rpc::Bytes results;
         if (const ViStatus s = GenericCall(rpc::VXI11_DEVICE_CLEAR, settings, results);
@@ -174,6 +216,8 @@ public:
     }
 
     ViStatus ReadStatusByte(const SessionSettings& settings, ViUInt16& stb) override {
+        if (const ViStatus s = Relink(settings); s != VI_SUCCESS)
+            return s;
         rpc::Bytes results;
         if (const ViStatus s = GenericCall(rpc::VXI11_DEVICE_READSTB, settings, results);
             s != VI_SUCCESS)
@@ -187,15 +231,19 @@ public:
     }
 
     ViStatus Lock(const SessionSettings& settings, ViUInt32 timeoutMs) override {
+        if (const ViStatus s = Relink(settings); s != VI_SUCCESS)
+            return s;
         rpc::Bytes args;
-        rpc::Encode(args, rpc::DeviceLockParms{m_linkId, rpc::kVxi11FlagWaitLock, timeoutMs});
+        rpc::Encode(args, rpc::DeviceLockParms{m_link.linkId, rpc::kVxi11FlagWaitLock, timeoutMs});
         return ErrorOnlyCall(rpc::VXI11_DEVICE_LOCK, args,
                              DeadlineAfter(WithGrace(std::max(timeoutMs, settings.timeoutMs))));
     }
 
     ViStatus Unlock(const SessionSettings& settings) override {
+        if (const ViStatus s = Relink(settings); s != VI_SUCCESS)
+            return s;
         rpc::Bytes args;
-        rpc::Encode(args, rpc::DeviceLink{m_linkId});
+        rpc::Encode(args, rpc::DeviceLink{m_link.linkId});
         return ErrorOnlyCall(rpc::VXI11_DEVICE_UNLOCK, args,
                              DeadlineAfter(WithGrace(settings.timeoutMs)));
     }
@@ -205,22 +253,24 @@ private:
     // to capacity bytes into data.
     ViStatus ReadFromDevice(std::uint8_t* data, std::size_t capacity,
                             const SessionSettings& settings, ReadResult& result) {
+        if (const ViStatus s = Relink(settings); s != VI_SUCCESS)
+            return s;
         const Deadline deadline = DeadlineAfter(WithGrace(settings.timeoutMs));
         // The device's io_timeout bounds each call; a device that keeps
         // answering with nothing is cut off by the socket deadline.
         for (;;) {
             rpc::DeviceReadParms parms;
-            parms.linkId = m_linkId;
+            parms.linkId = m_link.linkId;
             parms.requestSize =
                 static_cast<std::uint32_t>(std::min<std::size_t>(capacity, kMaxReadRequest));
             parms.ioTimeout = settings.timeoutMs;
             parms.lockTimeout = settings.timeoutMs;
             rpc::DeviceReadResp resp;
             std::size_t count = 0;
-            if (const ViStatus s =
-                    m_core->CallRead(parms, deadline, data, parms.requestSize, resp, count);
+            if (const ViStatus s = m_link.core->CallRead(parms, deadline, data, parms.requestSize,
+                                                         resp, count, settings.progress);
                 s != VI_SUCCESS)
-                return s;
+                return Dropped(s, settings);
             result.count = count;
             if ((resp.reason & rpc::kVxi11ReasonEnd) && !settings.suppressEnd)
                 result.end = ReadEnd::End;
@@ -237,14 +287,16 @@ private:
     ViStatus GenericCall(std::uint32_t procedure, const SessionSettings& settings,
                          rpc::Bytes& results) {
         rpc::Bytes args;
-        rpc::Encode(args,
-                    rpc::DeviceGenericParms{m_linkId, 0, settings.timeoutMs, settings.timeoutMs});
-        return m_core->Call(procedure, args, DeadlineAfter(WithGrace(settings.timeoutMs)), results);
+        rpc::Encode(args, rpc::DeviceGenericParms{m_link.linkId, 0, settings.timeoutMs,
+                                                  settings.timeoutMs});
+        return m_link.core->Call(procedure, args, DeadlineAfter(WithGrace(settings.timeoutMs)),
+                                 results);
     }
     // A call whose result is a Device_Error.
     ViStatus ErrorOnlyCall(std::uint32_t procedure, const rpc::Bytes& args, Deadline deadline) {
         rpc::Bytes results;
-        if (const ViStatus s = m_core->Call(procedure, args, deadline, results); s != VI_SUCCESS)
+        if (const ViStatus s = m_link.core->Call(procedure, args, deadline, results);
+            s != VI_SUCCESS)
             return s;
         rpc::XdrReader in(results);
         rpc::DeviceError resp;
@@ -253,9 +305,43 @@ private:
         return MapVxi11Error(resp.error);
     }
 
-    std::unique_ptr<RpcClient> m_core;
-    std::int32_t m_linkId;
-    std::uint32_t m_maxRecvSize;
+    // A cancel can come in the middle of an RPC record, after which the
+    // stream cannot be resynchronised, and the device may go on sending a
+    // large reply at its own pace: the connection is closed (the device
+    // destroys the link with it) and the next call links anew.
+    ViStatus Dropped(ViStatus s, const SessionSettings& settings) {
+        if (s == VI_ERROR_ABORT && settings.progress != nullptr && settings.progress->Cancelled()) {
+            m_link.core.reset();
+            m_stageBegin = m_stageEnd = 0;
+        }
+        return s;
+    }
+
+    // The new link starts with a device clear: the device's output queue may
+    // still hold the rest of the cancelled reply.
+    ViStatus Relink(const SessionSettings& settings) {
+        if (m_link.core)
+            return VI_SUCCESS;
+        CoreLink link;
+        if (CreateCoreLink(m_host, m_corePort, m_device, settings.timeoutMs,
+                           DeadlineAfter(settings.timeoutMs), link) != VI_SUCCESS)
+            return VI_ERROR_CONN_LOST;
+        m_link = std::move(link);
+        rpc::Bytes results;
+        if (const ViStatus s = GenericCall(rpc::VXI11_DEVICE_CLEAR, settings, results);
+            s != VI_SUCCESS)
+            return s;
+        rpc::XdrReader in(results);
+        rpc::DeviceError resp;
+        if (!rpc::Decode(in, resp))
+            return VI_ERROR_IO;
+        return MapVxi11Error(resp.error);
+    }
+
+    CoreLink m_link;
+    std::string m_host;
+    std::uint16_t m_corePort;
+    std::string m_device;
     ViUInt32 m_closeTimeoutMs;
     // Read-ahead for reads that end at the termination character.
     std::vector<std::uint8_t> m_stage;
@@ -305,28 +391,12 @@ ViStatus OpenVxi11Transport(const ResourceName& name, const SessionSettings& set
     if (const ViStatus s = FindCorePort(name.host, settings.portmapperPort, deadline, corePort);
         s != VI_SUCCESS)
         return s;
-    std::unique_ptr<TcpConnection> connection;
-    if (TcpConnection::Connect(name.host, corePort, deadline, connection) != VI_SUCCESS)
-        return VI_ERROR_RSRC_NFOUND;
-    auto core = std::make_unique<RpcClient>(std::move(connection), rpc::kVxi11CoreProgram,
-                                            rpc::kVxi11CoreVersion);
-    rpc::Bytes args;
-    rpc::Bytes results;
-    rpc::Encode(args, rpc::CreateLinkParms{static_cast<std::int32_t>(getpid() & 0x7FFFFFFF), false,
-                                           settings.timeoutMs, name.device});
-    if (core->Call(rpc::VXI11_CREATE_LINK, args, deadline, results) != VI_SUCCESS)
-        return VI_ERROR_RSRC_NFOUND;
-    rpc::XdrReader in(results);
-    rpc::CreateLinkResp resp;
-    if (!rpc::Decode(in, resp))
-        return VI_ERROR_RSRC_NFOUND;
-    if (resp.error != rpc::VXI11_NO_ERROR) {
-        const ViStatus s = MapVxi11Error(resp.error);
-        return s == VI_ERROR_IO ? VI_ERROR_RSRC_NFOUND : s;
-    }
-    // A device that admits no data at all gets single bytes rather than a hang.
-    const std::uint32_t maxRecvSize = std::max<std::uint32_t>(resp.maxRecvSize, 1);
-    transport = std::make_unique<Vxi11Transport>(std::move(core), resp.linkId, maxRecvSize,
+    CoreLink link;
+    if (const ViStatus s =
+            CreateCoreLink(name.host, corePort, name.device, settings.timeoutMs, deadline, link);
+        s != VI_SUCCESS)
+        return s;
+    transport = std::make_unique<Vxi11Transport>(std::move(link), name.host, corePort, name.device,
                                                  settings.timeoutMs);
     return VI_SUCCESS;
 }

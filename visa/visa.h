@@ -220,6 +220,23 @@ QVI_EXPORT ViStatus viVQueryf(ViSession vi, ViConstString writeFmt, ViConstStrin
 
 } // extern "C"
 
+// Quarvel's own (not exported by the shared library): progress of the transfer under way on a
+// session, and a way to cancel it. While a handler is set, every read and write of a message calls
+// it at least every 50 ms and at least every 64 KiB, also while the instrument has not sent its
+// first byte yet. done counts the bytes of the message moved so far; expected is its whole length
+// when known (the header of a definite-length block) and QVI_SIZE_UNKNOWN otherwise. Returning
+// QVI_PROGRESS_CANCEL ends the call with VI_ERROR_ABORT within half a second;
+// the rest of that reply is dropped (the connection is made anew at the next
+// call), so the next command gets its own reply. The handler runs on the
+// calling thread inside the VISA call and must not call VISA functions on
+// the same session. A null handler stops the reports.
+constexpr ViUInt64 QVI_SIZE_UNKNOWN = ~ViUInt64{0};
+constexpr ViInt32 QVI_PROGRESS_CONTINUE = 0;
+constexpr ViInt32 QVI_PROGRESS_CANCEL = 1;
+using QviProgressHandler = ViInt32 (*)(ViSession vi, ViUInt64 done, ViUInt64 expected,
+                                       ViAddr userData);
+ViStatus qviSetProgressHandler(ViSession vi, QviProgressHandler handler, ViAddr userData);
+
 // Quarvel's own (not exported by the shared library): the symbolic name of a
 // status ("VI_ERROR_TMO"), or "unknown status" for values this layer does not
 // know.

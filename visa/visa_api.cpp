@@ -274,3 +274,10 @@ ViStatus viUnlock(ViSession vi) {
         return session.Transport().Unlock(session.Settings());
     });
 }
+
+ViStatus qviSetProgressHandler(ViSession vi, QviProgressHandler handler, ViAddr userData) {
+    return WithInstrument(vi, [&](Instrument& instrument) {
+        instrument.session.Progress().SetHandler(vi, handler, userData);
+        return VI_SUCCESS;
+    });
+}

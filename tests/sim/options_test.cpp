@@ -40,7 +40,7 @@ TEST(SimOptions, EveryOptionIsTaken) {
                             "--portmapper-port none --hislip-port none --transcript t.txt "
                             "--dump-images d --hislip-fragment 7 --hislip-error --hislip-fatal "
                             "--hislip-stall "
-                            "--delay-ms 5 --block-cut 0 --block-overclaim 9 --garbage "
+                            "--delay-ms 5 --rate 12 --block-cut 0 --block-overclaim 9 --garbage "
                             "--drop-mid-reply --tiny-pieces 3 --max-recv-size 64 --fault-on *IDN? "
                             "--siglent-reply-headers --siglent-idn-header --siglent-raw-scdp "
                             "--siglent-scdp-terminator --rigol-block-tail 0 --tektronix-headers"),
@@ -54,6 +54,7 @@ TEST(SimOptions, EveryOptionIsTaken) {
     EXPECT_EQ(o.faults.hislipFragment, 7u);
     EXPECT_TRUE(o.faults.hislipStall);
     EXPECT_EQ(o.transcriptPath, "t.txt");
+    EXPECT_EQ(o.faults.rateBytesPerSecond, 12000u);
     EXPECT_EQ(o.faults.blockCut, 0);
     EXPECT_TRUE(o.quirks.siglentReplyHeaders);
     EXPECT_EQ(o.quirks.rigolBlockTail, 0);
@@ -73,6 +74,7 @@ TEST(SimOptions, BadArgumentsAreRefusedWithAMessage) {
                                                {"--hislip-fragment", "0"},
                                                {"--delay-ms"},
                                                {"--tiny-pieces", "0"},
+                                               {"--rate", "0"},
                                                {"--max-recv-size", "0"},
                                                {"--idn", ""},
                                                {"--rigol-block-tail", "2"},

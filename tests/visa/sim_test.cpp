@@ -11,6 +11,7 @@
 #include <arpa/inet.h>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <netinet/in.h>
 #include <string>
 #include <sys/socket.h>
@@ -54,12 +55,16 @@ protected:
     }
 
     // Reads a test block of n bytes into a buffer of capacity bytes.
-    ViStatus ReadTestBlock(std::size_t n, std::vector<unsigned char>& buffer, ViUInt32& count) {
+    // beforeReading runs between the query and the read of its reply.
+    ViStatus ReadTestBlock(std::size_t n, std::vector<unsigned char>& buffer, ViUInt32& count,
+                           const std::function<void()>& beforeReading = {}) {
         count = static_cast<ViUInt32>(buffer.size());
         const ViStatus s = viPrintf(m_vi, ":TEST:BLOCK? %u\n", static_cast<unsigned>(n));
         if (s != VI_SUCCESS)
             return s;
         viFlush(m_vi, VI_WRITE_BUF);
+        if (beforeReading)
+            beforeReading();
         return viScanf(m_vi, "%#b\n", &count, buffer.data());
     }
 
@@ -152,6 +157,83 @@ TEST_P(VisaSim, ClearDropsAnUnreadReply) {
 
 INSTANTIATE_TEST_SUITE_P(Transports, VisaSim,
                          ::testing::Values(Lan::Vxi11, Lan::Socket, Lan::Hislip, Lan::Usb),
+                         [](const auto& info) { return LanName(info.param); });
+
+// What a progress handler was told, and when it cancels.
+struct ProgressLog {
+    std::vector<std::pair<ViUInt64, ViUInt64>> reports; // done, expected
+    ViUInt64 cancelFrom = QVI_SIZE_UNKNOWN;             // cancel once done reaches this
+    std::size_t cancelAfterReports = 0;                 // or after this many (0: never)
+    std::size_t reportsAtCancel = 0;
+
+    static ViInt32 Handler(ViSession, ViUInt64 done, ViUInt64 expected, ViAddr user) {
+        auto& log = *static_cast<ProgressLog*>(user);
+        log.reports.emplace_back(done, expected);
+        const bool cancel =
+            done >= log.cancelFrom ||
+            (log.cancelAfterReports > 0 && log.reports.size() >= log.cancelAfterReports);
+        if (cancel && log.reportsAtCancel == 0)
+            log.reportsAtCancel = log.reports.size();
+        return cancel ? QVI_PROGRESS_CANCEL : QVI_PROGRESS_CONTINUE;
+    }
+    void Reset(ViUInt64 from, std::size_t afterReports) {
+        *this = ProgressLog{};
+        cancelFrom = from;
+        cancelAfterReports = afterReports;
+    }
+};
+
+// The transports that report progress and cancel so far.
+class VisaProgress : public VisaSim {};
+
+TEST_P(VisaProgress, ProgressIsReportedAndACancelLeavesTheSessionUsable) {
+    Start({"--rate", "2000", "--delay-ms", "300", "--fault-on", ":TEST:BLOCK?"}, 10000);
+    ProgressLog log;
+    ASSERT_EQ(qviSetProgressHandler(m_vi, &ProgressLog::Handler, &log), VI_SUCCESS);
+    auto expectIdn = [&] {
+        log.Reset(QVI_SIZE_UNKNOWN, 0);
+        char idn[256] = {};
+        ASSERT_EQ(viQueryf(m_vi, "*IDN?\n", "%t", idn), VI_SUCCESS);
+        EXPECT_EQ(std::string(idn).rfind("QUARVEL,", 0), 0u) << idn;
+    };
+
+    // A whole block: reports while the reply is delayed, then counts that
+    // rise by at most 64 KiB up to the reply's length ("#6300000" + data).
+    std::vector<unsigned char> buffer(4'000'000);
+    ViUInt32 count = 0;
+    ASSERT_EQ(ReadTestBlock(300000, buffer, count, [&] { log.Reset(QVI_SIZE_UNKNOWN, 0); }),
+              VI_SUCCESS);
+    ASSERT_EQ(count, 300000u);
+    ExpectTestBytes(buffer, count);
+    ASSERT_GE(log.reports.size(), 3u);
+    EXPECT_EQ(log.reports.front().first, 0u);
+    EXPECT_EQ(log.reports.back(), std::make_pair(ViUInt64{300008}, ViUInt64{300008}));
+    for (std::size_t i = 1; i < log.reports.size(); ++i) {
+        EXPECT_GE(log.reports[i].first, log.reports[i - 1].first) << i;
+        EXPECT_LE(log.reports[i].first - log.reports[i - 1].first, 64u * 1024u) << i;
+    }
+
+    // Cancelled in the middle of a 4 MB block: the call ends without reading
+    // the rest, and the next command gets its own reply.
+    EXPECT_EQ(ReadTestBlock(4'000'000, buffer, count, [&] { log.Reset(1'000'000, 0); }),
+              VI_ERROR_ABORT);
+    EXPECT_EQ(log.reports.size(), log.reportsAtCancel);
+    EXPECT_LT(log.reports.back().first, 1'100'000u);
+    EXPECT_EQ(log.reports.back().second, 4'000'009u);
+    expectIdn();
+
+    // Cancelled while the instrument has not answered yet.
+    EXPECT_EQ(ReadTestBlock(1000, buffer, count, [&] { log.Reset(QVI_SIZE_UNKNOWN, 2); }),
+              VI_ERROR_ABORT);
+    EXPECT_EQ(log.reports.size(), 2u);
+    EXPECT_EQ(log.reports.back().first, 0u);
+    expectIdn();
+    ASSERT_EQ(ReadTestBlock(1000, buffer, count), VI_SUCCESS);
+    EXPECT_EQ(count, 1000u);
+    ExpectTestBytes(buffer, count);
+}
+
+INSTANTIATE_TEST_SUITE_P(Transports, VisaProgress, ::testing::Values(Lan::Vxi11, Lan::Socket),
                          [](const auto& info) { return LanName(info.param); });
 
 TEST(VisaVxi11, LongCommandGoesInChunksOfMaxRecvSize) {

@@ -1,0 +1,72 @@
+#pragma once
+
+// The progress of one session's transfer, reported to the handler set with
+// qviSetProgressHandler. The session says where a message starts and how long
+// it is when it learns that; the socket layer counts the bytes and wakes from
+// its waits often enough that the handler runs at least every
+// kMaxReportGap and at least every kMaxPiece bytes, even while nothing
+// arrives. A handler's cancel sticks until the next VISA call begins.
+
+#include "visa/visa.h"
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+
+namespace quarvel::visa {
+
+class ProgressMeter {
+public:
+    // The longest a wait may block without reporting; waits wake this often.
+    static constexpr std::chrono::milliseconds kWakeInterval{20};
+    // A report is due this long after the previous one. With kWakeInterval,
+    // no two reports are more than about 50 ms apart.
+    static constexpr std::chrono::milliseconds kReportInterval{25};
+    // The most bytes moved in one piece, and between two reports.
+    static constexpr std::size_t kMaxPiece = 64 * 1024;
+
+    void SetHandler(ViSession vi, QviProgressHandler handler, ViAddr userData);
+    bool Active() const { return m_handler != nullptr; }
+
+    // A VISA call begins: no transfer under way, an earlier cancel forgotten.
+    void BeginCall();
+    // A message of size bytes goes out.
+    void StartWrite(std::uint64_t size);
+    // A reply starts coming in (its length unknown), unless one already is.
+    void StartRead();
+    // The reply's whole length, once known (a definite-length block header).
+    void SetExpected(std::uint64_t total);
+    std::uint64_t Done() const { return m_done; }
+    // How many bytes the next piece may move without passing a report that
+    // is due (at least 1; kMaxPiece when no handler is set).
+    std::size_t PieceLimit() const;
+
+    // Bytes sent or received; the ones that are not part of the transfer
+    // under way (the call half of a VXI-11 device_read) are not counted.
+    // VI_ERROR_ABORT once the handler has asked to cancel.
+    ViStatus Sent(std::size_t n) { return Moved(Direction::Write, n); }
+    ViStatus Received(std::size_t n) { return Moved(Direction::Read, n); }
+    // Bytes that Received counted but that were the transport's own framing
+    // (VXI-11 record marks, RPC headers, XDR padding), not the message.
+    void ReceivedFraming(std::size_t n);
+    // A wait woke up with nothing to do.
+    ViStatus Waiting();
+    bool Cancelled() const { return m_cancelled; }
+
+private:
+    enum class Direction { None, Write, Read };
+    ViStatus Moved(Direction direction, std::size_t n);
+    ViStatus Report();
+
+    ViSession m_vi = VI_NULL;
+    QviProgressHandler m_handler = nullptr;
+    ViAddr m_userData = nullptr;
+    Direction m_direction = Direction::None;
+    std::uint64_t m_done = 0;
+    std::uint64_t m_expected = QVI_SIZE_UNKNOWN;
+    std::uint64_t m_reportedDone = 0;
+    std::chrono::steady_clock::time_point m_lastReport;
+    bool m_cancelled = false;
+};
+
+} // namespace quarvel::visa
