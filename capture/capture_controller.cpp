@@ -17,9 +17,43 @@ std::string FormatHex8(std::uint32_t value) {
     return buffer;
 }
 
+static_assert(kTransferSizeUnknown == QVI_SIZE_UNKNOWN);
+
 } // namespace
 
+// One request of the user: the window shows it under way and offers Cancel
+// until it ends.
+class CCaptureController::RequestScope {
+public:
+    explicit RequestScope(CCaptureController& controller) : m_controller(controller) {
+        m_controller.m_requestUnderWay = true;
+        m_controller.m_cancelRequested = false;
+        m_controller.m_window.RequestStarted();
+    }
+    ~RequestScope() {
+        m_controller.m_requestUnderWay = false;
+        m_controller.m_window.RequestEnded();
+    }
+    RequestScope(const RequestScope&) = delete;
+    RequestScope& operator=(const RequestScope&) = delete;
+
+private:
+    CCaptureController& m_controller;
+};
+
 CCaptureController::CCaptureController(ICaptureWindow& window) : m_window(window) {}
+
+ViInt32 CCaptureController::OnTransferProgress(ViSession /*session*/, ViUInt64 done,
+                                               ViUInt64 expected, ViAddr controller) {
+    auto& self = *static_cast<CCaptureController*>(controller);
+    // Transfers outside a request (closing the session) are not shown.
+    if (!self.m_requestUnderWay)
+        return QVI_PROGRESS_CONTINUE;
+    if (!self.m_window.TransferProgress(done, expected))
+        return QVI_PROGRESS_CONTINUE;
+    self.m_cancelRequested = true;
+    return QVI_PROGRESS_CANCEL;
+}
 
 CCaptureController::~CCaptureController() = default;
 
@@ -27,6 +61,7 @@ void CCaptureController::ToggleConnection() {
     ICaptureForm& form = m_window.Form();
     form.AddDirToHistory(form.GetImageDir());
 
+    RequestScope request(*this);
     if (m_connection.IsConnected()) {
         EndCountdown();
         m_connection.Disconnect();
@@ -39,7 +74,14 @@ void CCaptureController::ToggleConnection() {
         m_window.SetStatusText("Connect failed");
         return;
     }
+    // Every transfer of this session reports to the window from now on.
+    qviSetProgressHandler(m_connection.GetSession(), &CCaptureController::OnTransferProgress, this);
     if (!m_connection.QueryIdn()) {
+        if (m_cancelRequested) {
+            m_connection.Disconnect();
+            m_window.SetStatusText("Connect cancelled");
+            return;
+        }
         // The session stays open without a driver; the next request closes it.
         m_window.ShowMessage("*IDN? query failed.", MessageIcon::Error);
         return;
@@ -64,16 +106,19 @@ void CCaptureController::ToggleConnection() {
 }
 
 void CCaptureController::StopRequest() {
+    RequestScope request(*this);
     if (CInstrLL* driver = m_connection.GetDriver())
         driver->StopInstrument();
 }
 
 void CCaptureController::RunRequest() {
+    RequestScope request(*this);
     if (CInstrLL* driver = m_connection.GetDriver())
         driver->RunInstrument(true, false);
 }
 
 void CCaptureController::SingleRequest() {
+    RequestScope request(*this);
     if (CInstrLL* driver = m_connection.GetDriver())
         driver->RunInstrument(true, true);
 }
@@ -84,6 +129,7 @@ void CCaptureController::CaptureNow() {
         return;
     ICaptureForm& form = m_window.Form();
     m_lastCaptureSucceeded = false;
+    RequestScope request(*this);
 
     m_dataMessage.clear();
     m_captureMessage.clear();
@@ -101,19 +147,33 @@ void CCaptureController::CaptureNow() {
     if (form.GetStopWhileCapturing())
         wasRunning = driver->StopInstrument();
 
-    m_window.SetStatusText("Getting screenshot...");
-    const bool screenshotOk = driver->GetScreenshot(stream);
-
-    m_retrieveWaveforms = false;
-    if (form.IsRetrieveWaveformsChecked()) {
-        m_retrieveWaveforms = true;
-        m_dataExtension = DataExtensionFor(form.GetDataFormat());
-        CaptureWaveforms(*driver, form.CopySelectedChannels(), m_waveforms,
-                         [this](const std::string& text) { m_window.SetStatusText(text); });
+    bool screenshotOk = false;
+    if (!m_cancelRequested) {
+        m_window.SetStatusText("Getting screenshot...");
+        screenshotOk = driver->GetScreenshot(stream);
     }
 
-    // Restarted only when stopped above, and only after the data was read.
+    m_retrieveWaveforms = false;
+    if (form.IsRetrieveWaveformsChecked() && !m_cancelRequested) {
+        m_retrieveWaveforms = true;
+        m_dataExtension = DataExtensionFor(form.GetDataFormat());
+        CaptureWaveforms(
+            *driver, form.CopySelectedChannels(), m_waveforms,
+            [this](const std::string& text) { m_window.SetStatusText(text); },
+            [this] { return m_cancelRequested; });
+    }
+
+    // Restarted only when stopped above, and only after the data was read;
+    // after a cancel too, as after a failure.
     driver->RunInstrument(wasRunning, false);
+
+    if (m_cancelRequested) {
+        // Nothing of a cancelled capture is kept: no file, no comments entry,
+        // no partial data; the picture on screen stays the previous one.
+        m_waveforms.clear();
+        m_window.SetStatusText("Capture cancelled.");
+        return;
+    }
 
     if (FetchAndDecode(screenshotOk, stream))
         OutputPicture();

@@ -45,6 +45,9 @@ public:
     bool IsConnected() const { return m_connection.IsConnected(); }
     bool HasDriver() const { return m_connection.GetDriver() != nullptr; }
     bool IsCountdownRunning() const { return m_countdownRunning; }
+    // True from the start of a connect, capture or run-control request to
+    // its end, including while the window processes events from inside it.
+    bool IsRequestUnderWay() const { return m_requestUnderWay; }
     CInstrConnection& Connection() { return m_connection; }
 
     // Outcome of the last CaptureNow: true when its output (file or
@@ -55,6 +58,9 @@ public:
     const WaveformRecordList& Waveforms() const { return m_waveforms; }
 
 private:
+    class RequestScope;
+    static ViInt32 OnTransferProgress(ViSession session, ViUInt64 done, ViUInt64 expected,
+                                      ViAddr controller);
     void EndCountdown();
     bool FetchAndDecode(bool screenshotOk, const ByteBuffer& stream);
     void RescalePicture();
@@ -85,4 +91,6 @@ private:
     std::string m_dataPath;
     std::string m_dataExtension;
     bool m_lastCaptureSucceeded = false;
+    bool m_requestUnderWay = false;
+    bool m_cancelRequested = false;
 };

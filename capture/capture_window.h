@@ -52,6 +52,9 @@ public:
 
 enum class MessageIcon { None, Error, Warning };
 
+// The length of a transfer that has not announced it.
+constexpr std::uint64_t kTransferSizeUnknown = ~std::uint64_t{0};
+
 // The save-file dialog's set-up.
 struct SaveDialogRequest {
     std::string defaultExtension;       // without dot, e.g. "png"
@@ -78,4 +81,19 @@ public:
     // A periodic 1000 ms timer that calls CCaptureController::OnCountdownTick.
     virtual void StartCountdownTimer() = 0;
     virtual void StopCountdownTimer() = 0;
+
+    // An instrument request (connect, capture, Stop/Run/Single) begins and
+    // ends. All instrument I/O happens on the caller's thread inside the
+    // request, one call at a time; in between, TransferProgress is called
+    // from inside each transfer at least every 50 ms, also while the
+    // instrument has not answered yet, with the bytes done and expected
+    // (kTransferSizeUnknown when not known). There the window keeps painting
+    // and may take the user's Cancel, but must start no other request; true
+    // cancels the transfer, after which the request skips its remaining steps.
+    // A window without progress display keeps these defaults.
+    virtual void RequestStarted() {}
+    virtual bool TransferProgress(std::uint64_t /*done*/, std::uint64_t /*expected*/) {
+        return false;
+    }
+    virtual void RequestEnded() {}
 };

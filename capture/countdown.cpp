@@ -49,6 +49,10 @@ void CCaptureController::OnCountdownTick() {
         --m_countdownRemaining;
         return;
     }
+    // A capture never starts inside another request (a Stop whose transfer is
+    // still under way when the tick arrives): it starts at the next tick.
+    if (m_requestUnderWay)
+        return;
     m_window.StopCountdownTimer();
     m_window.Form().SetCaptureButtonCaption("Capture screenshot");
     CaptureNow();

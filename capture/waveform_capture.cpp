@@ -11,13 +11,15 @@ std::string DataExtensionFor(DataFormat format) {
 }
 
 void CaptureWaveforms(CInstrLL& driver, ChannelList selected, WaveformRecordList& records,
-                      const StatusSink& status) {
+                      const StatusSink& status, const std::function<bool()>& cancelled) {
     records.clear();
     if (!driver.BeginDataCapture()) {
         return;
     }
     KeepActiveChannels(selected, driver);
     for (const std::string& channel : selected) {
+        if (cancelled && cancelled())
+            break;
         if (status) {
             status("Getting waveform data for channel " + channel + "...");
         }

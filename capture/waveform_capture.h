@@ -15,9 +15,10 @@ std::string DataExtensionFor(DataFormat format);
 
 // Reads the `selected` channels that the instrument shows into `records`
 // (emptied first), between BeginDataCapture and EndDataCapture, showing
-// "Getting waveform data for channel <name>..." per channel.
+// "Getting waveform data for channel <name>..." per channel. Channels not
+// yet read when `cancelled` turns true are skipped.
 void CaptureWaveforms(CInstrLL& driver, ChannelList selected, WaveformRecordList& records,
-                      const StatusSink& status);
+                      const StatusSink& status, const std::function<bool()>& cancelled = {});
 
 // Writes `records` to `path` in the given format. Nothing is written (and
 // true returned) when the list is empty; false when the writer failed.

@@ -15,9 +15,14 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStatusTipEvent>
+
+#include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -26,6 +31,8 @@ const QString kIdleMessage = QStringLiteral("Ready");
 constexpr int kMinimumWidth = 960;
 constexpr int kMinimumHeight = 480;
 constexpr int kCountdownPeriodMs = 1000;
+// The progress bar counts in thousandths of the transfer.
+constexpr int kTransferBarSteps = 1000;
 
 // Menu prompts carry a short name after "\n"; the status line shows the
 // part before it.
@@ -60,6 +67,32 @@ bool IsShortcutKey(const QKeyEvent* keyEvent, const QKeySequence& sequence) {
     return QKeySequence(keyEvent->keyCombination()) == sequence;
 }
 
+bool IsUserInput(QEvent::Type type) {
+    switch (type) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::Shortcut:
+    case QEvent::ShortcutOverride:
+    case QEvent::ContextMenu:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::TabletPress:
+    case QEvent::TabletRelease:
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+    case QEvent::Drop:
+    case QEvent::InputMethod:
+        return true;
+    default:
+        return false;
+    }
+}
+
 } // namespace
 
 CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent), m_controller(*this) {
@@ -74,6 +107,7 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent), m_controller(*thi
 
     statusBar()->setObjectName(QStringLiteral("statusBar"));
     statusBar()->showMessage(kIdleMessage);
+    CreateTransferIndicator();
 
     resize(sizes.uiWidth + m_splitter->handleWidth() + sizes.picWidth,
            sizes.splitterHeight + menuBar()->sizeHint().height() +
@@ -107,6 +141,21 @@ CMainFrame::~CMainFrame() {
     m_splitter = nullptr;
     client.reset();
     m_store.Sync();
+}
+
+void CMainFrame::CreateTransferIndicator() {
+    m_transferBar = new QProgressBar(statusBar());
+    m_transferBar->setObjectName(QStringLiteral("transferProgress"));
+    m_transferBar->setMaximumWidth(200);
+    m_transferBar->hide();
+    m_cancelButton = new QPushButton(QStringLiteral("Cancel"), statusBar());
+    m_cancelButton->setObjectName(QStringLiteral("cancelTransferButton"));
+    m_cancelButton->setToolTip(QStringLiteral("Stop the transfer under way (Esc)"));
+    m_cancelButton->setFocusPolicy(Qt::NoFocus);
+    m_cancelButton->hide();
+    statusBar()->addPermanentWidget(m_transferBar);
+    statusBar()->addPermanentWidget(m_cancelButton);
+    connect(m_cancelButton, &QPushButton::clicked, this, [this] { m_cancelRequested = true; });
 }
 
 void CMainFrame::CreateClient(const PaneSizes& sizes) {
@@ -229,11 +278,16 @@ void CMainFrame::ConnectRequests() {
 }
 
 void CMainFrame::UpdateCommandStates() {
+    // While a request is under way the menus may open, but nothing in them
+    // may start another request or a modal dialog.
+    const bool idle = !m_requestUnderWay;
     const bool hasPicture = m_controller.HasPicture();
-    m_saveAsAction->setEnabled(hasPicture);
+    m_saveAsAction->setEnabled(hasPicture && idle);
     m_copyAction->setEnabled(hasPicture);
+    m_exitAction->setEnabled(idle);
+    m_aboutAction->setEnabled(idle);
     const bool instrumentCommands =
-        m_formActive && m_form != nullptr && m_form->IsInstrumentConnected();
+        idle && m_formActive && m_form != nullptr && m_form->IsInstrumentConnected();
     m_stopAction->setEnabled(instrumentCommands);
     m_runAction->setEnabled(instrumentCommands);
     m_singleAction->setEnabled(instrumentCommands);
@@ -264,7 +318,25 @@ CMainFrame::Pane CMainFrame::PaneOf(const QObject* object) const {
     return Pane::None;
 }
 
+bool CMainFrame::FilterInputDuringTransfer(QObject* watched, QEvent* event) {
+    if (!m_inTransfer || !watched->isWidgetType() || !IsUserInput(event->type()))
+        return false;
+    auto* widget = static_cast<QWidget*>(watched);
+    if (event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape &&
+        QApplication::activePopupWidget() == nullptr) {
+        m_cancelRequested = true;
+        return true;
+    }
+    if (widget == m_cancelButton || qobject_cast<QMenuBar*>(widget) != nullptr ||
+        qobject_cast<QMenu*>(widget) != nullptr)
+        return false;
+    return true;
+}
+
 bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
+    if (FilterInputDuringTransfer(watched, event))
+        return true;
     switch (event->type()) {
     case QEvent::MouseButtonPress:
     case QEvent::FocusIn: {
@@ -304,6 +376,13 @@ bool CMainFrame::event(QEvent* event) {
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
+    // The window cannot go while a request is inside it: the request is
+    // cancelled instead, and the window can be closed once it has ended.
+    if (m_requestUnderWay) {
+        m_cancelRequested = true;
+        event->ignore();
+        return;
+    }
     SavePlacement();
     QMainWindow::closeEvent(event);
 }
@@ -332,6 +411,9 @@ ICaptureForm& CMainFrame::Form() {
 void CMainFrame::SetStatusText(const std::string& text) {
     statusBar()->showMessage(QString::fromStdString(text));
     UpdateCommandStates();
+    // Each step of a request shows at once, not only at its first report.
+    if (m_requestUnderWay)
+        statusBar()->repaint();
 }
 
 void CMainFrame::ShowMessage(const std::string& text, MessageIcon icon) {
@@ -383,4 +465,37 @@ void CMainFrame::StartCountdownTimer() {
 
 void CMainFrame::StopCountdownTimer() {
     m_countdownTimer.stop();
+}
+
+void CMainFrame::RequestStarted() {
+    m_requestUnderWay = true;
+    m_cancelRequested = false;
+    m_transferBar->setRange(0, 0); // busy until a transfer announces its length
+    m_transferBar->show();
+    m_cancelButton->show();
+    UpdateCommandStates();
+}
+
+bool CMainFrame::TransferProgress(std::uint64_t done, std::uint64_t expected) {
+    if (expected == kTransferSizeUnknown || expected == 0) {
+        m_transferBar->setRange(0, 0);
+    } else {
+        m_transferBar->setRange(0, kTransferBarSteps);
+        m_transferBar->setValue(
+            static_cast<int>(std::min(done, expected) * kTransferBarSteps / expected));
+    }
+    // Paint, resize and timer events; of the user's input only what
+    // FilterInputDuringTransfer lets through.
+    m_inTransfer = true;
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    m_inTransfer = false;
+    return std::exchange(m_cancelRequested, false);
+}
+
+void CMainFrame::RequestEnded() {
+    m_requestUnderWay = false;
+    m_cancelRequested = false;
+    m_transferBar->hide();
+    m_cancelButton->hide();
+    UpdateCommandStates();
 }

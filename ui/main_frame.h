@@ -12,6 +12,8 @@
 class CPicView;
 class CUIForm;
 class QAction;
+class QProgressBar;
+class QPushButton;
 class QSplitter;
 
 // The main window: the control form and the picture pane side by side in a
@@ -46,6 +48,9 @@ public:
     void ShowPicture(const QImage* picture) override;
     void StartCountdownTimer() override;
     void StopCountdownTimer() override;
+    void RequestStarted() override;
+    bool TransferProgress(std::uint64_t done, std::uint64_t expected) override;
+    void RequestEnded() override;
 
     QAction* SaveAsAction() const { return m_saveAsAction; }
     QAction* CopyAction() const { return m_copyAction; }
@@ -57,6 +62,8 @@ public:
     QAction* SingleAction() const { return m_singleAction; }
     QAction* StatusBarAction() const { return m_statusBarAction; }
     QAction* AboutAction() const { return m_aboutAction; }
+    QProgressBar* TransferBar() const { return m_transferBar; }
+    QPushButton* CancelButton() const { return m_cancelButton; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -73,6 +80,11 @@ private:
     // Which pane, if any, holds `widget`.
     Pane PaneOf(const QObject* widget) const;
     void ShowAbout();
+    void CreateTransferIndicator();
+    // While the window processes events from inside a transfer, user input
+    // reaches only the Cancel button and the menus (whose request commands
+    // are disabled then); Escape cancels. True when `event` is dropped.
+    bool FilterInputDuringTransfer(QObject* watched, QEvent* event);
 
     CSettingsStore m_store;
     CCaptureController m_controller;
@@ -82,6 +94,11 @@ private:
     CPicView* m_pictureView = nullptr;
     bool m_formActive = false; // no pane is active at start
     bool m_placementSaved = false;
+    QProgressBar* m_transferBar = nullptr;
+    QPushButton* m_cancelButton = nullptr;
+    bool m_requestUnderWay = false;
+    bool m_inTransfer = false;
+    bool m_cancelRequested = false;
 
     QAction* m_saveAsAction = nullptr;
     QAction* m_exitAction = nullptr;

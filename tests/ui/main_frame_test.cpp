@@ -6,12 +6,16 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSplitter>
 #include <QStatusBar>
@@ -20,6 +24,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -47,6 +53,14 @@ public:
         path = savePath;
         return !savePath.empty();
     }
+    // The test's user acts from inside a transfer: the events it posts there
+    // are delivered while the window processes events within that transfer.
+    bool TransferProgress(std::uint64_t done, std::uint64_t expected) override {
+        if (duringTransfer)
+            duringTransfer(done, expected);
+        return CMainFrame::TransferProgress(done, expected);
+    }
+    std::function<void(std::uint64_t done, std::uint64_t expected)> duringTransfer;
 
     std::vector<std::pair<std::string, MessageIcon>> messages;
     int saveDialogs = 0;
@@ -84,6 +98,17 @@ protected:
     ScopedSettingsDir m_settingsDir;
     std::unique_ptr<TestFrame> m_frame;
 };
+
+// A left click that arrives through the event queue.
+void PostClick(QWidget* widget, QPoint at) {
+    for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+        const Qt::MouseButtons held =
+            type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton;
+        QCoreApplication::postEvent(widget, new QMouseEvent(type, QPointF(at),
+                                                            widget->mapToGlobal(QPointF(at)),
+                                                            Qt::LeftButton, held, Qt::NoModifier));
+    }
+}
 
 bool Contains(const std::vector<std::string>& lines, const std::string& wanted) {
     return std::find(lines.begin(), lines.end(), wanted) != lines.end();
@@ -223,6 +248,95 @@ TEST_F(MainFrameTest, CaptureButtonSavesNumberedFilesAndCountsDown) {
         << Status().toStdString();
     EXPECT_EQ(capture->text(), "Capture screenshot");
     EXPECT_TRUE(Status().startsWith("Data capture finished. "));
+    EXPECT_TRUE(m_frame->messages.empty());
+}
+
+TEST_F(MainFrameTest, ALongCaptureKeepsTheWindowLiveShowsProgressAndCanBeCancelled) {
+    // A 1.1 MB screen image, sent after 400 ms at 3 MB/s.
+    SimProcess sim({"--instrument", "rigol", "--delay-ms", "400", "--rate", "3000", "--fault-on",
+                    ":DISPlay:DATA?"});
+    ASSERT_TRUE(sim.Started()) << sim.Output();
+    quarvel::test::TempDir shots;
+    CreateFrame();
+    ClickConnect(sim.SocketResource());
+    ASSERT_TRUE(m_frame->Controller().HasDriver()) << Status().toStdString();
+    Get<QComboBox>("imageDirCombo")->setEditText(QString::fromStdString(shots.Path()));
+    Get<QComboBox>("saveModeCombo")->setCurrentIndex(0);
+    Get<QCheckBox>("stopWhileCapturingCheck")->setChecked(true);
+    auto* capture = Get<QPushButton>("captureButton");
+    QMenuBar* menuBar = m_frame->menuBar();
+    QAction* helpTitle = menuBar->actions().back();
+    QMenu* helpMenu = helpTitle->menu();
+    ASSERT_NE(helpMenu, nullptr);
+    QProgressBar* bar = m_frame->TransferBar();
+    std::vector<int> barValues;
+    QObject::connect(bar, &QProgressBar::valueChanged, [&](int v) {
+        if (bar->maximum() > 0)
+            barValues.push_back(v);
+    });
+    auto imageTransfer = [](std::uint64_t done, std::uint64_t expected) {
+        return expected != kTransferSizeUnknown && expected > 100000 && done > 0;
+    };
+
+    // While the capture waits for its image: the Help menu opens (its About
+    // is disabled), a click on Disconnect is dropped, bar and Cancel show.
+    enum class Step { OpenMenu, MenuOpen, Done } step = Step::OpenMenu;
+    bool helpOpenedDuringCapture = false;
+    bool indicatorShown = false;
+    m_frame->duringTransfer = [&](std::uint64_t, std::uint64_t) {
+        indicatorShown =
+            indicatorShown || (bar->isVisible() && m_frame->CancelButton()->isVisible());
+        if (step == Step::OpenMenu) {
+            PostClick(menuBar, menuBar->actionGeometry(helpTitle).center());
+            PostClick(Get<QPushButton>("connectButton"), QPoint(5, 5));
+            step = Step::MenuOpen;
+        } else if (step == Step::MenuOpen && helpMenu->isVisible()) {
+            helpOpenedDuringCapture = m_frame->Controller().IsRequestUnderWay();
+            EXPECT_FALSE(m_frame->AboutAction()->isEnabled());
+            QCoreApplication::postEvent(helpMenu,
+                                        new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, {}));
+            step = Step::Done;
+        }
+    };
+    QTest::mouseClick(capture, Qt::LeftButton);
+    EXPECT_TRUE(helpOpenedDuringCapture);
+    EXPECT_TRUE(indicatorShown);
+    EXPECT_FALSE(bar->isVisible());
+    EXPECT_TRUE(m_frame->ControlForm().IsInstrumentConnected());
+    ASSERT_TRUE(quarvel::test::PathExists(shots.File("Screenshot.png"))) << Status().toStdString();
+    ASSERT_GE(barValues.size(), 3u);
+    EXPECT_TRUE(std::is_sorted(barValues.begin(), barValues.end()));
+    EXPECT_EQ(barValues.back(), 1000);
+    const std::vector<std::uint8_t> comments =
+        quarvel::test::ReadFileBytes(shots.File("Comments.txt"));
+
+    // Cancel in the middle of the image, by button and by Escape: nothing is
+    // written, the stopped instrument runs again, the next capture works.
+    for (const bool byEscape : {false, true}) {
+        bool cancelPosted = false;
+        m_frame->duringTransfer = [&](std::uint64_t done, std::uint64_t expected) {
+            if (cancelPosted || !imageTransfer(done, expected))
+                return;
+            if (byEscape)
+                QCoreApplication::postEvent(m_frame.get(),
+                                            new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, {}));
+            else
+                PostClick(m_frame->CancelButton(), QPoint(5, 5));
+            cancelPosted = true;
+        };
+        sim.ClearTranscript();
+        QTest::mouseClick(capture, Qt::LeftButton);
+        EXPECT_TRUE(cancelPosted) << byEscape;
+        EXPECT_EQ(Status(), "Capture cancelled.") << byEscape;
+        EXPECT_FALSE(quarvel::test::PathExists(shots.File("Screenshot-0001.png"))) << byEscape;
+        EXPECT_EQ(quarvel::test::ReadFileBytes(shots.File("Comments.txt")), comments) << byEscape;
+        const std::vector<std::string> transcript = TranscriptWith(sim, ":RUN");
+        EXPECT_TRUE(Contains(transcript, ":STOP") && Contains(transcript, ":RUN")) << byEscape;
+    }
+    m_frame->duringTransfer = {};
+    QTest::mouseClick(capture, Qt::LeftButton);
+    EXPECT_TRUE(quarvel::test::PathExists(shots.File("Screenshot-0001.png")))
+        << Status().toStdString();
     EXPECT_TRUE(m_frame->messages.empty());
 }
 

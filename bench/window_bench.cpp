@@ -1,0 +1,152 @@
+// How live the window stays during a long capture: the real main window
+// (offscreen) captures from a simulated Rigol that answers the screen query
+// after 3 s and sends its 1.1 MB image at 1 MB/s. A 5 ms timer keeps events
+// coming; the longest gap between two events the application delivered
+// during the capture is the figure (target: no gap over 100 ms). Also
+// reported: the progress bar's last value (1000 = the whole image) and the
+// number of progress reports.
+
+#include "ui/main_frame.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+// quarvel-sim on a free loopback port for the whole run.
+class Simulator {
+public:
+    Simulator() {
+        int out[2];
+        if (pipe(out) != 0)
+            return;
+        m_pid = fork();
+        if (m_pid == 0) {
+            dup2(out[1], STDOUT_FILENO);
+            close(out[0]);
+            close(out[1]);
+            execl(QUARVEL_SIM_PATH, QUARVEL_SIM_PATH, "--instrument", "rigol", "--socket-port", "0",
+                  "--portmapper-port", "none", "--delay-ms", "3000", "--rate", "1000", "--fault-on",
+                  ":DISPlay:DATA?", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(out[1]);
+        FILE* lines = fdopen(out[0], "r");
+        char line[256];
+        while (lines != nullptr && std::fgets(line, sizeof line, lines) != nullptr) {
+            unsigned port = 0;
+            if (std::sscanf(line, "socket 127.0.0.1:%u", &port) == 1) {
+                m_resource = "TCPIP0::127.0.0.1::" + std::to_string(port) + "::SOCKET";
+                break;
+            }
+        }
+        if (lines != nullptr)
+            std::fclose(lines);
+    }
+    ~Simulator() {
+        if (m_pid > 0) {
+            kill(m_pid, SIGTERM);
+            waitpid(m_pid, nullptr, 0);
+        }
+    }
+    const std::string& Resource() const { return m_resource; }
+
+private:
+    pid_t m_pid = -1;
+    std::string m_resource;
+};
+
+// Times every event the application delivers.
+class GapMeter : public QObject {
+public:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        const qint64 now = m_clock.nsecsElapsed();
+        if (m_last >= 0)
+            m_longest = std::max(m_longest, now - m_last);
+        m_last = now;
+        return QObject::eventFilter(watched, event);
+    }
+    void Start() {
+        m_clock.start();
+        m_last = -1;
+        m_longest = 0;
+    }
+    double LongestMs() const { return static_cast<double>(m_longest) / 1e6; }
+
+private:
+    QElapsedTimer m_clock;
+    qint64 m_last = -1;
+    qint64 m_longest = 0;
+};
+
+void BM_WindowDuringSlowCapture(benchmark::State& state) {
+    Simulator sim;
+    QTemporaryDir settings;
+    QTemporaryDir shots;
+    if (sim.Resource().empty() || !settings.isValid() || !shots.isValid()) {
+        state.SkipWithError("simulator or temporary directories not available");
+        return;
+    }
+    qputenv("XDG_CONFIG_HOME", settings.path().toLocal8Bit());
+    CMainFrame frame;
+    frame.show();
+    auto* address = frame.findChild<QComboBox*>(QStringLiteral("visaAddressCombo"));
+    auto* directory = frame.findChild<QComboBox*>(QStringLiteral("imageDirCombo"));
+    auto* connect = frame.findChild<QPushButton*>(QStringLiteral("connectButton"));
+    auto* capture = frame.findChild<QPushButton*>(QStringLiteral("captureButton"));
+    address->setEditText(QString::fromStdString(sim.Resource()));
+    directory->setEditText(shots.path());
+    connect->click();
+    if (!frame.Controller().HasDriver()) {
+        state.SkipWithError("connect failed");
+        return;
+    }
+    int lastBarValue = -1;
+    QObject::connect(frame.TransferBar(), &QProgressBar::valueChanged, [&](int value) {
+        if (frame.TransferBar()->maximum() > 0)
+            lastBarValue = value;
+    });
+    QTimer ticker;
+    ticker.setInterval(5);
+    ticker.start();
+    GapMeter meter;
+    qApp->installEventFilter(&meter);
+    double longest = 0;
+    for (auto _ : state) {
+        meter.Start();
+        capture->click();
+        longest = std::max(longest, meter.LongestMs());
+    }
+    qApp->removeEventFilter(&meter);
+    state.counters["longest_gap_ms"] = longest;
+    state.counters["last_bar_value"] = lastBarValue;
+    if (lastBarValue != 1000)
+        state.SkipWithError("the progress bar did not reach the total");
+}
+BENCHMARK(BM_WindowDuringSlowCapture)->Iterations(2)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
