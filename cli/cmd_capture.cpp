@@ -7,6 +7,7 @@
 #include "capture/waveform_capture.h"
 #include "cli/commands.h"
 #include "cli/connection_options.h"
+#include "cli/transfer_progress.h"
 #include "visa/visa.h"
 
 #include <algorithm>
@@ -76,6 +77,7 @@ public:
 class ConsoleWindow : public ICaptureWindow {
 public:
     ConsoleForm form;
+    quarvel::cli::TransferProgress progress;
 
     ICaptureForm& Form() override { return form; }
     void SetStatusText(const std::string& text) override {
@@ -94,6 +96,18 @@ public:
     // The countdown is driven by RunCaptureCommand's own loop.
     void StartCountdownTimer() override {}
     void StopCountdownTimer() override {}
+    // Ctrl+C cancels the transfer under way once; the capture then skips its
+    // other transfers itself, and restarts a stopped instrument.
+    bool TransferProgress(std::uint64_t done, std::uint64_t expected) override {
+        if (!progress.Report(done, expected) || m_cancelSent)
+            return false;
+        m_cancelSent = true;
+        return true;
+    }
+    void RequestEnded() override { progress.EndLine(); }
+
+private:
+    bool m_cancelSent = false;
 };
 
 bool IsEncoderExtension(const std::string& extension) {
@@ -229,8 +243,14 @@ int RunCaptureCommand(int argc, char** argv) {
 
     controller.StartOrAbortCapture();
     while (controller.IsCountdownRunning()) {
+        if (window.progress.Interrupted()) {
+            controller.StartOrAbortCapture(); // aborts the countdown
+            break;
+        }
         std::this_thread::sleep_for(std::chrono::seconds(1));
         controller.OnCountdownTick();
     }
+    if (window.progress.Interrupted())
+        return quarvel::cli::kExitInterrupted;
     return controller.LastCaptureSucceeded() ? 0 : 1;
 }

@@ -6,6 +6,7 @@
 
 #include "cli/commands.h"
 #include "cli/connection_options.h"
+#include "cli/transfer_progress.h"
 #include "visa/ieee488_block.h"
 #include "visa/visa.h"
 
@@ -198,6 +199,7 @@ int RunScpiCommand(int argc, char** argv) {
     ScpiOptions options;
     if (!ParseArguments(argc, argv, options))
         return 2;
+    quarvel::cli::TransferProgress progress;
     Sessions sessions;
     if (const ViStatus s = viOpenDefaultRM(&sessions.rm); s != VI_SUCCESS)
         return Fail("opening the resource manager", "", s);
@@ -211,16 +213,21 @@ int RunScpiCommand(int argc, char** argv) {
         sessions.instrument = VI_NULL;
         return Fail("opening", options.address, s);
     }
+    qviSetProgressHandler(sessions.instrument, &quarvel::cli::TransferProgress::Handler, &progress);
     std::vector<ViByte> piece(kPieceSize);
     for (const std::string& command : options.commands) {
         if (const ViStatus s = viPrintf(sessions.instrument, "%s\n", command.c_str());
             s != VI_SUCCESS)
-            return Fail("sending", "'" + command + "'", s);
+            return progress.Interrupted() ? quarvel::cli::kExitInterrupted
+                                          : Fail("sending", "'" + command + "'", s);
         if (command.find('?') == std::string::npos)
             continue;
         ReplyError error;
         if (!PassReply(sessions.instrument, piece, error)) {
             std::fflush(stdout);
+            progress.EndLine();
+            if (progress.Interrupted())
+                return quarvel::cli::kExitInterrupted;
             if (error.status == VI_SUCCESS) {
                 std::fprintf(stderr, "quarvel-cli scpi: reading the reply to '%s' failed: %s\n",
                              command.c_str(), error.what.c_str());

@@ -3,6 +3,7 @@
 
 #include "cli/commands.h"
 #include "cli/connection_options.h"
+#include "cli/transfer_progress.h"
 #include "instr/instr_connection.h"
 #include "visa/visa.h"
 
@@ -109,6 +110,7 @@ int RunScreenshotCommand(int argc, char** argv) {
         return 1;
     }
 
+    quarvel::cli::TransferProgress progress;
     CInstrConnection connection;
     ApplyResourceManagerOptions(connection.GetResourceManager(), options.connection);
     if (!connection.Open(options.address)) {
@@ -118,6 +120,8 @@ int RunScreenshotCommand(int argc, char** argv) {
     }
     if (!ApplySessionTimeout(connection.GetSession(), options.connection, "screenshot"))
         return 1;
+    qviSetProgressHandler(connection.GetSession(), &quarvel::cli::TransferProgress::Handler,
+                          &progress);
     if (!connection.QueryIdn()) {
         std::fprintf(stderr, "quarvel-cli screenshot: *IDN? query failed\n");
         return 1;
@@ -131,7 +135,14 @@ int RunScreenshotCommand(int argc, char** argv) {
     CInstrLL& driver = *connection.GetDriver();
     driver.SetInkSaver(options.inkSaver);
     ByteBuffer image;
-    if (!driver.GetScreenshot(image)) {
+    const bool transferred = driver.GetScreenshot(image);
+    progress.EndLine();
+    // Interrupted: nothing is written, whatever had arrived.
+    if (progress.Interrupted()) {
+        std::fprintf(stderr, "quarvel-cli screenshot: interrupted; nothing written\n");
+        return quarvel::cli::kExitInterrupted;
+    }
+    if (!transferred) {
         std::fprintf(stderr, "quarvel-cli screenshot: screen image transfer from '%s' failed\n",
                      connection.GetIdn().c_str());
         return 1;

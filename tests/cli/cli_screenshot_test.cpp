@@ -9,6 +9,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 
 namespace quarvel::test {
 namespace {
@@ -50,10 +57,62 @@ TEST_P(CliScreenshot, WritesTheServedImageByteForByte) {
             ? RunCli(work, {"screenshot", "--usbip", sim.UsbipServer(), sim.UsbResource(), file})
             : RunCli(work, {"screenshot", sim.SocketResource(), file});
     ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.err, ""); // no progress line when standard error is no terminal
     const auto served = ReadDirFiles(dumps.Path());
     ASSERT_EQ(served.size(), 1u);
     EXPECT_EQ(ReadFileBytes(file), served[0]);
     EXPECT_FALSE(served[0].empty());
+}
+
+bool ScreenQueryArrived(const SimProcess& sim) {
+    const std::vector<std::string> commands = sim.Transcript();
+    return std::any_of(commands.begin(), commands.end(),
+                       [](const std::string& c) { return c == ":DISP:DATA?"; });
+}
+
+TEST(CliScreenshotProgress, CtrlCWritesNothingAndATerminalShowsTheTransfer) {
+    TempDir work;
+    // Ctrl+C while the instrument has not answered yet.
+    SimProcess slow(
+        {"--instrument", "rigol", "--delay-ms", "5000", "--fault-on", ":DISPlay:DATA?"});
+    ASSERT_TRUE(slow.Started());
+    const std::string file = work.File("screen.bmp");
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, STDOUT_FILENO);
+        dup2(null, STDERR_FILENO);
+        execl(QUARVEL_CLI_PATH, QUARVEL_CLI_PATH, "screenshot", slow.SocketResource().c_str(),
+              file.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ASSERT_GT(pid, 0);
+    for (int i = 0; i < 500 && !ScreenQueryArrived(slow); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(ScreenQueryArrived(slow));
+    kill(pid, SIGINT);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 130);
+    EXPECT_FALSE(PathExists(file));
+
+    // On a terminal (script(1) gives it one) a line shows bytes, total and rate.
+    SimProcess paced({"--instrument", "rigol", "--rate", "2000"});
+    const std::string shownFile = work.File("shown.bmp");
+    ASSERT_TRUE(paced.Started());
+    const std::string command = std::string("script -qec '") + QUARVEL_CLI_PATH + " screenshot " +
+                                paced.SocketResource() + " " + shownFile + "' /dev/null";
+    FILE* terminal = popen(command.c_str(), "r");
+    ASSERT_NE(terminal, nullptr);
+    std::string shown;
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, terminal)) > 0;)
+        shown.append(buffer, n);
+    EXPECT_EQ(pclose(terminal), 0) << shown;
+    EXPECT_NE(shown.find(" of 1.15 MB ("), std::string::npos) << shown;
+    EXPECT_NE(shown.find("B/s"), std::string::npos) << shown;
+    EXPECT_TRUE(PathExists(shownFile));
 }
 
 TEST(CliScreenshotRefusals, ExistingFileIsKeptUnlessForced) {
