@@ -16,7 +16,7 @@ source tests/packaging/lib.sh
 [ "$(id -u)" -eq 0 ] || fail "the package test installs a package: run it as root"
 mapfile -t debs < <(scripts/package.sh)
 [ "${#debs[@]}" -ge 1 ] || fail "scripts/package.sh built no package"
-require_tools lintian desktop-file-validate pkg-config c++
+require_tools lintian desktop-file-validate pkg-config cc
 packages=()
 for deb in "${debs[@]}"; do
     packages+=("$(dpkg-deb -f "$deb" Package)")
@@ -81,7 +81,7 @@ check_screenshot /usr/bin "$work/run"
 # header talks to the installed simulator through it.
 ldconfig -p | grep -q 'libquarvel-visa\.so\.[0-9]' || fail "ldconfig does not know libquarvel-visa"
 read -r -a flags <<<"$(pkg-config --cflags --libs quarvel-visa)" || fail "pkg-config quarvel-visa failed"
-c++ -std=c++17 -o "$work/idn_client" tests/packaging/visa_idn_client.cpp "${flags[@]}" ||
+cc -std=c11 -o "$work/idn_client" tests/packaging/visa_idn_client.c "${flags[@]}" ||
     fail "a program does not build against the installed VISA library"
 idn="ACME,PACKAGED-1,7,0.1"
 start_sim /usr/bin/quarvel-sim "$work/sim.out" --idn "$idn"

@@ -6,170 +6,185 @@
 // VISA library is needed. The same functions are exported with C linkage by
 // libquarvel-visa.so, which other programs (PyVISA, C programs) load as
 // their VISA library; docs/visa.md lists where it differs from the standard.
+// The header is plain C (typedefs and macros, C linkage for C++), so that C
+// programs built against the installed library include it as they are.
 
-#include <cstdarg>
-#include <cstdint>
-#include <type_traits>
+#include <stdarg.h>
+#include <stdint.h>
 
 // The standard names are the shared library's only exported symbols; every
 // other symbol of the library is hidden.
 #define QVI_EXPORT __attribute__((visibility("default")))
 
-using ViUInt64 = std::uint64_t;
-using ViInt64 = std::int64_t;
-using ViUInt32 = std::uint32_t;
-using ViInt32 = std::int32_t;
-using ViUInt16 = std::uint16_t;
-using ViInt16 = std::int16_t;
-using ViUInt8 = std::uint8_t;
-using ViInt8 = std::int8_t;
-using ViChar = char;
-using ViByte = unsigned char;
-using ViBoolean = ViUInt16;
-using ViReal64 = double;
+typedef uint64_t ViUInt64;
+typedef int64_t ViInt64;
+typedef uint32_t ViUInt32;
+typedef int32_t ViInt32;
+typedef uint16_t ViUInt16;
+typedef int16_t ViInt16;
+typedef uint8_t ViUInt8;
+typedef int8_t ViInt8;
+typedef char ViChar;
+typedef unsigned char ViByte;
+typedef ViUInt16 ViBoolean;
+typedef double ViReal64;
 
-using ViStatus = ViInt32;
-using ViObject = ViUInt32;
-using ViSession = ViObject;
-using ViFindList = ViObject;
-using ViAttr = ViUInt32;
+typedef ViInt32 ViStatus;
+typedef ViUInt32 ViObject;
+typedef ViObject ViSession;
+typedef ViObject ViFindList;
+typedef ViUInt32 ViAttr;
 // Pointer-sized, as the standard defines it for 32- and 64-bit programs.
-using ViAttrState = std::conditional_t<sizeof(void*) == 8, ViUInt64, ViUInt32>;
-using ViAccessMode = ViUInt32;
-using ViVersion = ViUInt32;
-using ViEventType = ViUInt32;
-using ViEvent = ViObject;
-using ViEventFilter = ViUInt32;
+#if UINTPTR_MAX == UINT64_MAX
+typedef ViUInt64 ViAttrState;
+#else
+typedef ViUInt32 ViAttrState;
+#endif
+typedef ViUInt32 ViAccessMode;
+typedef ViUInt32 ViVersion;
+typedef ViUInt32 ViEventType;
+typedef ViObject ViEvent;
+typedef ViUInt32 ViEventFilter;
 
-using ViString = ViChar*;
-using ViConstString = const ViChar*;
-using ViRsrc = ViString;
-using ViConstRsrc = ViConstString;
-using ViKeyId = ViString;
-using ViConstKeyId = ViConstString;
-using ViBuf = ViByte*;
-using ViConstBuf = const ViByte*;
-using ViPBuf = ViByte*;
-using ViPSession = ViSession*;
-using ViPFindList = ViFindList*;
-using ViPUInt32 = ViUInt32*;
-using ViPInt32 = ViInt32*;
-using ViPUInt16 = ViUInt16*;
-using ViAddr = void*;
+typedef ViChar* ViString;
+typedef const ViChar* ViConstString;
+typedef ViString ViRsrc;
+typedef ViConstString ViConstRsrc;
+typedef ViString ViKeyId;
+typedef ViConstString ViConstKeyId;
+typedef ViByte* ViBuf;
+typedef const ViByte* ViConstBuf;
+typedef ViByte* ViPBuf;
+typedef ViSession* ViPSession;
+typedef ViFindList* ViPFindList;
+typedef ViUInt32* ViPUInt32;
+typedef ViInt32* ViPInt32;
+typedef ViUInt16* ViPUInt16;
+typedef void* ViAddr;
 
-static_assert(sizeof(ViSession) == 4 && sizeof(ViUInt32) == 4 && sizeof(ViStatus) == 4);
-static_assert(std::is_signed_v<ViStatus> && sizeof(ViAttrState) == sizeof(void*));
+#ifdef __cplusplus
+#define QVI_STATIC_ASSERT static_assert
+#else
+#define QVI_STATIC_ASSERT _Static_assert
+#endif
+QVI_STATIC_ASSERT(sizeof(ViSession) == 4 && sizeof(ViUInt32) == 4 && sizeof(ViStatus) == 4,
+                  "VISA handles and statuses are 32-bit");
+QVI_STATIC_ASSERT((ViStatus)-1 < 0 && sizeof(ViAttrState) == sizeof(void*),
+                  "ViStatus is signed, ViAttrState pointer-sized");
+#undef QVI_STATIC_ASSERT
 
-constexpr ViUInt32 VI_NULL = 0;
-constexpr ViBoolean VI_TRUE = 1;
-constexpr ViBoolean VI_FALSE = 0;
+#define VI_NULL ((ViUInt32)0)
+#define VI_TRUE ((ViBoolean)1)
+#define VI_FALSE ((ViBoolean)0)
 
 // The standard revision this library follows (VPP-4.3 5.8).
-constexpr ViVersion VI_SPEC_VERSION = 0x00500800;
+#define VI_SPEC_VERSION ((ViVersion)0x00500800)
 // Buffer size for descriptions, names and found resources.
-constexpr ViUInt32 VI_FIND_BUFLEN = 256;
+#define VI_FIND_BUFLEN ((ViUInt32)256)
 
 // Completion codes.
-constexpr ViStatus VI_SUCCESS = 0;
-constexpr ViStatus VI_SUCCESS_EVENT_DIS = 0x3FFF0003;
-constexpr ViStatus VI_SUCCESS_QUEUE_EMPTY = 0x3FFF0004;
-constexpr ViStatus VI_SUCCESS_TERM_CHAR = 0x3FFF0005;
-constexpr ViStatus VI_SUCCESS_MAX_CNT = 0x3FFF0006;
-constexpr ViStatus VI_SUCCESS_NESTED_EXCLUSIVE = 0x3FFF009A;
-constexpr ViStatus VI_WARN_NULL_OBJECT = 0x3FFF0082;
-constexpr ViStatus VI_WARN_NSUP_ATTR_STATE = 0x3FFF0084;
+#define VI_SUCCESS ((ViStatus)0)
+#define VI_SUCCESS_EVENT_DIS ((ViStatus)0x3FFF0003)
+#define VI_SUCCESS_QUEUE_EMPTY ((ViStatus)0x3FFF0004)
+#define VI_SUCCESS_TERM_CHAR ((ViStatus)0x3FFF0005)
+#define VI_SUCCESS_MAX_CNT ((ViStatus)0x3FFF0006)
+#define VI_SUCCESS_NESTED_EXCLUSIVE ((ViStatus)0x3FFF009A)
+#define VI_WARN_NULL_OBJECT ((ViStatus)0x3FFF0082)
+#define VI_WARN_NSUP_ATTR_STATE ((ViStatus)0x3FFF0084)
 
 // Error codes.
-constexpr ViStatus VI_ERROR_SYSTEM_ERROR = static_cast<ViStatus>(0xBFFF0000);
-constexpr ViStatus VI_ERROR_INV_OBJECT = static_cast<ViStatus>(0xBFFF000E);
-constexpr ViStatus VI_ERROR_RSRC_LOCKED = static_cast<ViStatus>(0xBFFF000F);
-constexpr ViStatus VI_ERROR_INV_EXPR = static_cast<ViStatus>(0xBFFF0010);
-constexpr ViStatus VI_ERROR_RSRC_NFOUND = static_cast<ViStatus>(0xBFFF0011);
-constexpr ViStatus VI_ERROR_INV_RSRC_NAME = static_cast<ViStatus>(0xBFFF0012);
-constexpr ViStatus VI_ERROR_INV_ACC_MODE = static_cast<ViStatus>(0xBFFF0013);
-constexpr ViStatus VI_ERROR_TMO = static_cast<ViStatus>(0xBFFF0015);
-constexpr ViStatus VI_ERROR_NSUP_ATTR = static_cast<ViStatus>(0xBFFF001D);
-constexpr ViStatus VI_ERROR_NSUP_ATTR_STATE = static_cast<ViStatus>(0xBFFF001E);
-constexpr ViStatus VI_ERROR_ATTR_READONLY = static_cast<ViStatus>(0xBFFF001F);
-constexpr ViStatus VI_ERROR_INV_LOCK_TYPE = static_cast<ViStatus>(0xBFFF0020);
-constexpr ViStatus VI_ERROR_ABORT = static_cast<ViStatus>(0xBFFF0030);
-constexpr ViStatus VI_ERROR_INV_SETUP = static_cast<ViStatus>(0xBFFF003A);
-constexpr ViStatus VI_ERROR_ALLOC = static_cast<ViStatus>(0xBFFF003C);
-constexpr ViStatus VI_ERROR_INV_MASK = static_cast<ViStatus>(0xBFFF003D);
-constexpr ViStatus VI_ERROR_IO = static_cast<ViStatus>(0xBFFF003E);
-constexpr ViStatus VI_ERROR_INV_FMT = static_cast<ViStatus>(0xBFFF003F);
-constexpr ViStatus VI_ERROR_NSUP_FMT = static_cast<ViStatus>(0xBFFF0041);
-constexpr ViStatus VI_ERROR_NSUP_OPER = static_cast<ViStatus>(0xBFFF0067);
-constexpr ViStatus VI_ERROR_USER_BUF = static_cast<ViStatus>(0xBFFF0071);
-constexpr ViStatus VI_ERROR_RSRC_BUSY = static_cast<ViStatus>(0xBFFF0072);
-constexpr ViStatus VI_ERROR_INV_PARAMETER = static_cast<ViStatus>(0xBFFF0078);
-constexpr ViStatus VI_ERROR_SESN_NLOCKED = static_cast<ViStatus>(0xBFFF009C);
-constexpr ViStatus VI_ERROR_CONN_LOST = static_cast<ViStatus>(0xBFFF00A6);
+#define VI_ERROR_SYSTEM_ERROR ((ViStatus)0xBFFF0000)
+#define VI_ERROR_INV_OBJECT ((ViStatus)0xBFFF000E)
+#define VI_ERROR_RSRC_LOCKED ((ViStatus)0xBFFF000F)
+#define VI_ERROR_INV_EXPR ((ViStatus)0xBFFF0010)
+#define VI_ERROR_RSRC_NFOUND ((ViStatus)0xBFFF0011)
+#define VI_ERROR_INV_RSRC_NAME ((ViStatus)0xBFFF0012)
+#define VI_ERROR_INV_ACC_MODE ((ViStatus)0xBFFF0013)
+#define VI_ERROR_TMO ((ViStatus)0xBFFF0015)
+#define VI_ERROR_NSUP_ATTR ((ViStatus)0xBFFF001D)
+#define VI_ERROR_NSUP_ATTR_STATE ((ViStatus)0xBFFF001E)
+#define VI_ERROR_ATTR_READONLY ((ViStatus)0xBFFF001F)
+#define VI_ERROR_INV_LOCK_TYPE ((ViStatus)0xBFFF0020)
+#define VI_ERROR_ABORT ((ViStatus)0xBFFF0030)
+#define VI_ERROR_INV_SETUP ((ViStatus)0xBFFF003A)
+#define VI_ERROR_ALLOC ((ViStatus)0xBFFF003C)
+#define VI_ERROR_INV_MASK ((ViStatus)0xBFFF003D)
+#define VI_ERROR_IO ((ViStatus)0xBFFF003E)
+#define VI_ERROR_INV_FMT ((ViStatus)0xBFFF003F)
+#define VI_ERROR_NSUP_FMT ((ViStatus)0xBFFF0041)
+#define VI_ERROR_NSUP_OPER ((ViStatus)0xBFFF0067)
+#define VI_ERROR_USER_BUF ((ViStatus)0xBFFF0071)
+#define VI_ERROR_RSRC_BUSY ((ViStatus)0xBFFF0072)
+#define VI_ERROR_INV_PARAMETER ((ViStatus)0xBFFF0078)
+#define VI_ERROR_SESN_NLOCKED ((ViStatus)0xBFFF009C)
+#define VI_ERROR_CONN_LOST ((ViStatus)0xBFFF00A6)
 
 // Attributes. String attributes are read into a ViChar[256].
-constexpr ViAttr VI_ATTR_RSRC_CLASS = 0xBFFF0001;        // string
-constexpr ViAttr VI_ATTR_RSRC_NAME = 0xBFFF0002;         // string
-constexpr ViAttr VI_ATTR_RSRC_IMPL_VERSION = 0x3FFF0003; // ViVersion
-constexpr ViAttr VI_ATTR_RSRC_LOCK_STATE = 0x3FFF0004;   // ViAccessMode
-constexpr ViAttr VI_ATTR_SEND_END_EN = 0x3FFF0016;       // ViBoolean
-constexpr ViAttr VI_ATTR_TERMCHAR = 0x3FFF0018;          // ViUInt8
-constexpr ViAttr VI_ATTR_TMO_VALUE = 0x3FFF001A;         // ViUInt32, ms
-constexpr ViAttr VI_ATTR_IO_PROT = 0x3FFF001C;           // ViUInt16
-constexpr ViAttr VI_ATTR_SUPPRESS_END_EN = 0x3FFF0036;   // ViBoolean
-constexpr ViAttr VI_ATTR_TERMCHAR_EN = 0x3FFF0038;       // ViBoolean
-constexpr ViAttr VI_ATTR_RSRC_SPEC_VERSION = 0x3FFF0170; // ViVersion
-constexpr ViAttr VI_ATTR_INTF_TYPE = 0x3FFF0171;         // ViUInt16
-constexpr ViAttr VI_ATTR_RSRC_MANF_NAME = 0xBFFF0174;    // string
-constexpr ViAttr VI_ATTR_RSRC_MANF_ID = 0x3FFF0175;      // ViUInt16
-constexpr ViAttr VI_ATTR_INTF_NUM = 0x3FFF0176;          // ViUInt16
-constexpr ViAttr VI_ATTR_TCPIP_ADDR = 0xBFFF0195;        // string
-constexpr ViAttr VI_ATTR_TCPIP_HOSTNAME = 0xBFFF0196;    // string
-constexpr ViAttr VI_ATTR_TCPIP_PORT = 0x3FFF0197;        // ViUInt16 (SOCKET)
-constexpr ViAttr VI_ATTR_TCPIP_DEVICE_NAME = 0xBFFF0199; // string (INSTR)
+#define VI_ATTR_RSRC_CLASS ((ViAttr)0xBFFF0001)        // string
+#define VI_ATTR_RSRC_NAME ((ViAttr)0xBFFF0002)         // string
+#define VI_ATTR_RSRC_IMPL_VERSION ((ViAttr)0x3FFF0003) // ViVersion
+#define VI_ATTR_RSRC_LOCK_STATE ((ViAttr)0x3FFF0004)   // ViAccessMode
+#define VI_ATTR_SEND_END_EN ((ViAttr)0x3FFF0016)       // ViBoolean
+#define VI_ATTR_TERMCHAR ((ViAttr)0x3FFF0018)          // ViUInt8
+#define VI_ATTR_TMO_VALUE ((ViAttr)0x3FFF001A)         // ViUInt32, ms
+#define VI_ATTR_IO_PROT ((ViAttr)0x3FFF001C)           // ViUInt16
+#define VI_ATTR_SUPPRESS_END_EN ((ViAttr)0x3FFF0036)   // ViBoolean
+#define VI_ATTR_TERMCHAR_EN ((ViAttr)0x3FFF0038)       // ViBoolean
+#define VI_ATTR_RSRC_SPEC_VERSION ((ViAttr)0x3FFF0170) // ViVersion
+#define VI_ATTR_INTF_TYPE ((ViAttr)0x3FFF0171)         // ViUInt16
+#define VI_ATTR_RSRC_MANF_NAME ((ViAttr)0xBFFF0174)    // string
+#define VI_ATTR_RSRC_MANF_ID ((ViAttr)0x3FFF0175)      // ViUInt16
+#define VI_ATTR_INTF_NUM ((ViAttr)0x3FFF0176)          // ViUInt16
+#define VI_ATTR_TCPIP_ADDR ((ViAttr)0xBFFF0195)        // string
+#define VI_ATTR_TCPIP_HOSTNAME ((ViAttr)0xBFFF0196)    // string
+#define VI_ATTR_TCPIP_PORT ((ViAttr)0x3FFF0197)        // ViUInt16 (SOCKET)
+#define VI_ATTR_TCPIP_DEVICE_NAME ((ViAttr)0xBFFF0199) // string (INSTR)
 // Quarvel's own: the TCP port of the portmapper that VXI-11 sessions opened
 // from this resource manager ask (default 111, or the environment variable
 // QUARVEL_PORTMAPPER_PORT). Set on the resource manager session; lets tests
 // and the simulator work without root. viGetAttribute writes it as a
 // ViUInt16.
-constexpr ViAttr QVI_ATTR_PORTMAPPER_PORT = 0x3FFFC001;
+#define QVI_ATTR_PORTMAPPER_PORT ((ViAttr)0x3FFFC001)
 // Quarvel's own: the USB/IP servers ("host:port,host:port") whose devices
 // USB sessions opened from this resource manager look at, besides those
 // named by the QUARVEL_USBIP environment variable. viSetAttribute takes a
 // const char* cast to ViAttrState (copied); viGetAttribute writes the text
 // into a ViChar[256].
-constexpr ViAttr QVI_ATTR_USBIP_SERVERS = 0x3FFFC002;
+#define QVI_ATTR_USBIP_SERVERS ((ViAttr)0x3FFFC002)
 
 // Interface types (VI_ATTR_INTF_TYPE, viParseRsrc).
-constexpr ViUInt16 VI_INTF_GPIB = 1;
-constexpr ViUInt16 VI_INTF_VXI = 2;
-constexpr ViUInt16 VI_INTF_ASRL = 4;
-constexpr ViUInt16 VI_INTF_TCPIP = 6;
-constexpr ViUInt16 VI_INTF_USB = 7;
+#define VI_INTF_GPIB ((ViUInt16)1)
+#define VI_INTF_VXI ((ViUInt16)2)
+#define VI_INTF_ASRL ((ViUInt16)4)
+#define VI_INTF_TCPIP ((ViUInt16)6)
+#define VI_INTF_USB ((ViUInt16)7)
 
 // VI_ATTR_IO_PROT values.
-constexpr ViUInt16 VI_PROT_NORMAL = 1;
-constexpr ViUInt16 VI_PROT_4882_STRS = 4;
+#define VI_PROT_NORMAL ((ViUInt16)1)
+#define VI_PROT_4882_STRS ((ViUInt16)4)
 
 // viLock types (VI_ATTR_RSRC_LOCK_STATE).
-constexpr ViAccessMode VI_NO_LOCK = 0;
-constexpr ViAccessMode VI_EXCLUSIVE_LOCK = 1;
-constexpr ViAccessMode VI_SHARED_LOCK = 2;
-constexpr ViAccessMode VI_LOAD_CONFIG = 4;
+#define VI_NO_LOCK ((ViAccessMode)0)
+#define VI_EXCLUSIVE_LOCK ((ViAccessMode)1)
+#define VI_SHARED_LOCK ((ViAccessMode)2)
+#define VI_LOAD_CONFIG ((ViAccessMode)4)
 
-constexpr ViUInt32 VI_TMO_IMMEDIATE = 0;
-constexpr ViUInt32 VI_TMO_INFINITE = 0xFFFFFFFFu;
+#define VI_TMO_IMMEDIATE ((ViUInt32)0)
+#define VI_TMO_INFINITE ((ViUInt32)0xFFFFFFFFU)
 
 // viFlush and viSetBuf masks.
-constexpr ViUInt16 VI_READ_BUF = 1;
-constexpr ViUInt16 VI_WRITE_BUF = 2;
-constexpr ViUInt16 VI_READ_BUF_DISCARD = 4;
-constexpr ViUInt16 VI_WRITE_BUF_DISCARD = 8;
-constexpr ViUInt16 VI_IO_IN_BUF = 16;
-constexpr ViUInt16 VI_IO_OUT_BUF = 32;
-constexpr ViUInt16 VI_IO_IN_BUF_DISCARD = 64;
-constexpr ViUInt16 VI_IO_OUT_BUF_DISCARD = 128;
+#define VI_READ_BUF ((ViUInt16)1)
+#define VI_WRITE_BUF ((ViUInt16)2)
+#define VI_READ_BUF_DISCARD ((ViUInt16)4)
+#define VI_WRITE_BUF_DISCARD ((ViUInt16)8)
+#define VI_IO_IN_BUF ((ViUInt16)16)
+#define VI_IO_OUT_BUF ((ViUInt16)32)
+#define VI_IO_IN_BUF_DISCARD ((ViUInt16)64)
+#define VI_IO_OUT_BUF_DISCARD ((ViUInt16)128)
 
+#ifdef __cplusplus
 extern "C" {
+#endif
 
 QVI_EXPORT ViStatus viOpenDefaultRM(ViPSession vi);
 QVI_EXPORT ViStatus viFindRsrc(ViSession sesn, ViConstString expr, ViPFindList vi, ViPUInt32 retCnt,
@@ -218,7 +233,9 @@ QVI_EXPORT ViStatus viQueryf(ViSession vi, ViConstString writeFmt, ViConstString
 QVI_EXPORT ViStatus viVQueryf(ViSession vi, ViConstString writeFmt, ViConstString readFmt,
                               va_list params);
 
+#ifdef __cplusplus
 } // extern "C"
+#endif
 
 // Quarvel's own (not exported by the shared library): progress of the transfer under way on a
 // session, and a way to cancel it. While a handler is set, every read and write of a message calls
@@ -230,11 +247,11 @@ QVI_EXPORT ViStatus viVQueryf(ViSession vi, ViConstString writeFmt, ViConstStrin
 // call), so the next command gets its own reply. The handler runs on the
 // calling thread inside the VISA call and must not call VISA functions on
 // the same session. A null handler stops the reports.
-constexpr ViUInt64 QVI_SIZE_UNKNOWN = ~ViUInt64{0};
-constexpr ViInt32 QVI_PROGRESS_CONTINUE = 0;
-constexpr ViInt32 QVI_PROGRESS_CANCEL = 1;
-using QviProgressHandler = ViInt32 (*)(ViSession vi, ViUInt64 done, ViUInt64 expected,
-                                       ViAddr userData);
+#define QVI_SIZE_UNKNOWN (~(ViUInt64)0)
+#define QVI_PROGRESS_CONTINUE ((ViInt32)0)
+#define QVI_PROGRESS_CANCEL ((ViInt32)1)
+typedef ViInt32 (*QviProgressHandler)(ViSession vi, ViUInt64 done, ViUInt64 expected,
+                                      ViAddr userData);
 ViStatus qviSetProgressHandler(ViSession vi, QviProgressHandler handler, ViAddr userData);
 
 // Quarvel's own (not exported by the shared library): the symbolic name of a

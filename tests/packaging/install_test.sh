@@ -24,7 +24,7 @@ read -r -a cxxflags <<<"${8:-}"
 here="$(cd "$(dirname "$0")" && pwd)"
 # shellcheck source=tests/packaging/lib.sh
 source "$here/lib.sh"
-require_tools cmake desktop-file-validate appstreamcli man od pkg-config readelf "$cxx"
+require_tools cmake desktop-file-validate appstreamcli man od pkg-config readelf cc "$cxx"
 
 work="$(mktemp -d)"
 trap 'stop_sim; rm -rf "$work"' EXIT
@@ -110,8 +110,12 @@ grep -q "^queryf: $idn" "$work/dlopen.out" || fail "no identification by dlopen:
 
 export PKG_CONFIG_PATH="$prefix/$libdir/pkgconfig"
 read -r -a flags <<<"$(pkg-config --cflags --libs quarvel-visa)" || fail "pkg-config quarvel-visa failed"
-"$cxx" -std=c++17 "${cxxflags[@]}" -o "$work/idn_client" "$here/visa_idn_client.cpp" "${flags[@]}" ||
-    fail "a program does not build against the installed header and library"
+# The header serves C and C++ programs alike.
+cc -std=c11 -Wall -Wextra "${cxxflags[@]}" -o "$work/idn_client" "$here/visa_idn_client.c" "${flags[@]}" ||
+    fail "a C program does not build against the installed header and library"
+"$cxx" -x c++ -std=c++17 -Wall -Wextra "${cxxflags[@]}" -o "$work/idn_client_cxx" \
+    "$here/visa_idn_client.c" "${flags[@]}" ||
+    fail "a C++ program does not build against the installed header and library"
 readelf -d "$work/idn_client" | grep -q "NEEDED.*\[$lib_soname\]" ||
     fail "the program built against the installed library does not need $lib_soname"
 LD_LIBRARY_PATH="$prefix/$libdir" "$work/idn_client" "$resource" >"$work/idn.out" 2>&1 ||
