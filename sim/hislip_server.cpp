@@ -13,25 +13,12 @@ namespace {
 
 enum class ReadStatus { Ok, Closed, BadPrologue, UnknownType, TooLarge };
 
-bool ReadExact(int fd, std::uint8_t* data, std::size_t size, const StopSignal& stop) {
-    while (size > 0) {
-        if (WaitReadable(fd, stop, -1) != WaitResult::Ready)
-            return false;
-        const ssize_t n = recv(fd, data, size, 0);
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 bool Skip(int fd, std::uint64_t size, const StopSignal& stop) {
     std::uint8_t scratch[16 * 1024];
     while (size > 0) {
         const std::size_t n =
             static_cast<std::size_t>(std::min<std::uint64_t>(size, sizeof scratch));
-        if (!ReadExact(fd, scratch, n, stop))
+        if (!ReceiveAll(fd, scratch, n, stop))
             return false;
         size -= n;
     }
@@ -41,7 +28,7 @@ bool Skip(int fd, std::uint64_t size, const StopSignal& stop) {
 // One whole message; the payload of an unknown or oversized one is skipped.
 ReadStatus ReadMessage(int fd, const StopSignal& stop, hs::Header& header, HislipBytes& payload) {
     std::array<std::uint8_t, hs::kHeaderSize> bytes{};
-    if (!ReadExact(fd, bytes.data(), bytes.size(), stop))
+    if (!ReceiveAll(fd, bytes.data(), bytes.size(), stop))
         return ReadStatus::Closed;
     switch (hs::DecodeHeader(bytes, HislipService::kServerMaxMessage - hs::kHeaderSize, header)) {
     case hs::DecodeResult::BadPrologue:
@@ -54,8 +41,8 @@ ReadStatus ReadMessage(int fd, const StopSignal& stop, hs::Header& header, Hisli
         break;
     }
     payload.resize(static_cast<std::size_t>(header.payloadLength));
-    return ReadExact(fd, payload.data(), payload.size(), stop) ? ReadStatus::Ok
-                                                               : ReadStatus::Closed;
+    return ReceiveAll(fd, payload.data(), payload.size(), stop) ? ReadStatus::Ok
+                                                                : ReadStatus::Closed;
 }
 
 std::string_view AsText(const HislipBytes& bytes) {
@@ -99,30 +86,10 @@ WaitEnd WaitBeforeReply(int fd, const HislipSessionState& session, int ms, const
 } // namespace
 
 bool HislipServer::Start(const std::string& address, std::uint16_t port, std::string& error) {
-    BoundSocket s = ListenTcp(address, port);
-    if (s.fd < 0) {
-        error = s.error;
+    if (!m_listener.Listen(address, port, error))
         return false;
-    }
-    m_listenFd = s.fd;
-    m_port = s.port;
-    m_acceptThread = std::thread([this] { AcceptLoop(); });
+    m_listener.Accept([this](int fd) { Serve(fd); });
     return true;
-}
-
-void HislipServer::Stop() {
-    if (m_acceptThread.joinable())
-        m_acceptThread.join();
-    m_connections.StopAll();
-    CloseFd(m_listenFd);
-}
-
-void HislipServer::AcceptLoop() {
-    while (WaitReadable(m_listenFd, m_stop, -1) == WaitResult::Ready) {
-        const int fd = accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd >= 0)
-            m_connections.Start(fd, [this](int c) { Serve(c); });
-    }
 }
 
 void HislipServer::Serve(int fd) {

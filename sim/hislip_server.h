@@ -10,12 +10,12 @@
 #include "sim/hislip_service.h"
 #include "sim/net.h"
 #include "sim/sim_instrument.h"
+#include "sim/tcp_listener.h"
 #include "sim/transcript.h"
 
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <thread>
 
 namespace quarvel::sim {
 
@@ -23,19 +23,19 @@ class HislipServer {
 public:
     HislipServer(SimInstrument& instrument, Transcript* transcript, const FaultOptions& faults,
                  const StopSignal& stop)
-        : m_faults(faults), m_stop(stop), m_service(instrument, transcript, faults) {}
+        : m_faults(faults), m_stop(stop), m_service(instrument, transcript, faults),
+          m_listener(stop) {}
     ~HislipServer() { Stop(); }
     HislipServer(const HislipServer&) = delete;
     HislipServer& operator=(const HislipServer&) = delete;
 
     // Binds port (0: a free one) and starts accepting; false with error text.
     bool Start(const std::string& address, std::uint16_t port, std::string& error);
-    std::uint16_t Port() const { return m_port; }
+    std::uint16_t Port() const { return m_listener.Port(); }
     // Returns after the stop signal was raised and every connection ended.
-    void Stop();
+    void Stop() { m_listener.Stop(); }
 
 private:
-    void AcceptLoop();
     void Serve(int fd);
     void ServeSync(int fd, HislipSessionState& session);
     void ServeAsync(int fd, HislipSessionState& session);
@@ -45,10 +45,7 @@ private:
     const FaultOptions& m_faults;
     const StopSignal& m_stop;
     HislipService m_service;
-    int m_listenFd = -1;
-    std::uint16_t m_port = 0;
-    std::thread m_acceptThread;
-    ConnectionPool m_connections;
+    TcpListener m_listener;
 };
 
 } // namespace quarvel::sim

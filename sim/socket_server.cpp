@@ -9,30 +9,10 @@
 namespace quarvel::sim {
 
 bool SocketServer::Start(const std::string& address, std::uint16_t port, std::string& error) {
-    BoundSocket s = ListenTcp(address, port);
-    if (s.fd < 0) {
-        error = s.error;
+    if (!m_listener.Listen(address, port, error))
         return false;
-    }
-    m_listenFd = s.fd;
-    m_port = s.port;
-    m_acceptThread = std::thread([this] { AcceptLoop(); });
+    m_listener.Accept([this](int fd) { Serve(fd); });
     return true;
-}
-
-void SocketServer::Stop() {
-    if (m_acceptThread.joinable())
-        m_acceptThread.join();
-    m_connections.StopAll();
-    CloseFd(m_listenFd);
-}
-
-void SocketServer::AcceptLoop() {
-    while (WaitReadable(m_listenFd, m_stop, -1) == WaitResult::Ready) {
-        const int fd = accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd >= 0)
-            m_connections.Start(fd, [this](int c) { Serve(c); });
-    }
 }
 
 void SocketServer::Serve(int fd) {

@@ -74,14 +74,9 @@ bool FillIn(SimUsbDevice& device, PendingIn& pending, std::int32_t& status) {
 } // namespace
 
 bool UsbipServer::Start(const std::string& address, std::uint16_t port, std::string& error) {
-    BoundSocket s = ListenTcp(address, port);
-    if (s.fd < 0) {
-        error = s.error;
+    if (!m_listener.Listen(address, port, error))
         return false;
-    }
-    m_listenFd = s.fd;
-    m_port = s.port;
-    m_acceptThread = std::thread([this] { AcceptLoop(); });
+    m_listener.Accept([this](int fd) { Serve(fd); });
     return true;
 }
 
@@ -92,26 +87,10 @@ std::string UsbipServer::ResourceName() const {
     return ids + m_identity.serialNumber + "::INSTR";
 }
 
-void UsbipServer::Stop() {
-    if (m_acceptThread.joinable())
-        m_acceptThread.join();
-    m_connections.StopAll();
-    CloseFd(m_listenFd);
-}
-
-void UsbipServer::AcceptLoop() {
-    while (WaitReadable(m_listenFd, m_stop, -1) == WaitResult::Ready) {
-        const int fd = accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0)
-            continue;
-        // Each URB reply is one small message the host waits for.
-        const int on = 1;
-        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-        m_connections.Start(fd, [this](int c) { Serve(c); });
-    }
-}
-
 void UsbipServer::Serve(int fd) {
+    // Each URB reply is one small message the host waits for.
+    const int on = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     std::uint8_t headerBytes[usbip::kOpHeaderSize];
     usbip::OpHeader header;
     if (!ReceiveAll(fd, headerBytes, sizeof headerBytes, m_stop) ||

@@ -10,12 +10,12 @@
 #include "sim/faults.h"
 #include "sim/net.h"
 #include "sim/sim_instrument.h"
+#include "sim/tcp_listener.h"
 #include "sim/transcript.h"
 #include "sim/usb_device_model.h"
 
 #include <cstdint>
 #include <string>
-#include <thread>
 
 namespace quarvel::sim {
 
@@ -24,19 +24,18 @@ public:
     UsbipServer(SimInstrument& instrument, Transcript* transcript, const FaultOptions& faults,
                 const UsbOptions& options, UsbIdentity identity, const StopSignal& stop)
         : m_instrument(instrument), m_transcript(transcript), m_faults(faults), m_options(options),
-          m_identity(std::move(identity)), m_stop(stop) {}
+          m_identity(std::move(identity)), m_stop(stop), m_listener(stop) {}
     ~UsbipServer() { Stop(); }
     UsbipServer(const UsbipServer&) = delete;
     UsbipServer& operator=(const UsbipServer&) = delete;
 
     bool Start(const std::string& address, std::uint16_t port, std::string& error);
-    std::uint16_t Port() const { return m_port; }
+    std::uint16_t Port() const { return m_listener.Port(); }
     // The VISA resource string that opens the exported device.
     std::string ResourceName() const;
-    void Stop();
+    void Stop() { m_listener.Stop(); }
 
 private:
-    void AcceptLoop();
     void Serve(int fd);
     void ServeUrbs(int fd);
 
@@ -46,10 +45,7 @@ private:
     const UsbOptions& m_options;
     UsbIdentity m_identity;
     const StopSignal& m_stop;
-    int m_listenFd = -1;
-    std::uint16_t m_port = 0;
-    std::thread m_acceptThread;
-    ConnectionPool m_connections;
+    TcpListener m_listener;
 };
 
 } // namespace quarvel::sim

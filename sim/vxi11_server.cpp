@@ -87,58 +87,34 @@ void ServeRecords(int fd, std::size_t maxRecord, const ReplyFraming& framing,
 } // namespace
 
 bool Vxi11Server::StartCore(const std::string& address, std::string& error) {
-    BoundSocket s = ListenTcp(address, 0);
-    if (s.fd < 0) {
-        error = s.error;
+    if (!m_core.Listen(address, 0, error))
         return false;
-    }
-    m_coreFd = s.fd;
-    m_corePort = s.port;
     // Aborts are not simulated; the abort port named in create_link is the
     // core channel's own, which answers any other program with PROG_UNAVAIL.
-    m_service = std::make_unique<Vxi11Service>(m_instrument, m_transcript, m_faults, m_corePort);
-    m_coreAccept = std::thread([this] { AcceptLoop(m_coreFd, false); });
+    m_service = std::make_unique<Vxi11Service>(m_instrument, m_transcript, m_faults, m_core.Port());
+    m_core.Accept([this](int fd) { ServeCore(fd); });
     return true;
 }
 
 bool Vxi11Server::StartPortmapper(const std::string& address, std::uint16_t port,
                                   std::string& error) {
-    BoundSocket tcp = ListenTcp(address, port);
-    if (tcp.fd < 0) {
-        error = tcp.error;
+    if (!m_portmap.Listen(address, port, error))
         return false;
-    }
-    m_portmapTcpFd = tcp.fd;
-    m_portmapPort = tcp.port;
     // UDP on the same port when it is free; clients use TCP first anyway.
-    BoundSocket udp = BindUdp(address, m_portmapPort);
+    BoundSocket udp = BindUdp(address, m_portmap.Port());
     m_portmapUdpFd = udp.fd;
-    m_portmapAccept = std::thread([this] { AcceptLoop(m_portmapTcpFd, true); });
+    m_portmap.Accept([this](int fd) { ServePortmapTcp(fd); });
     if (m_portmapUdpFd >= 0)
         m_portmapUdp = std::thread([this] { ServePortmapUdp(); });
     return true;
 }
 
 void Vxi11Server::Stop() {
-    for (std::thread* t : {&m_coreAccept, &m_portmapAccept, &m_portmapUdp})
-        if (t->joinable())
-            t->join();
-    m_connections.StopAll();
-    CloseFd(m_coreFd);
-    CloseFd(m_portmapTcpFd);
+    m_core.Stop();
+    m_portmap.Stop();
+    if (m_portmapUdp.joinable())
+        m_portmapUdp.join();
     CloseFd(m_portmapUdpFd);
-}
-
-void Vxi11Server::AcceptLoop(int listenFd, bool portmapper) {
-    while (WaitReadable(listenFd, m_stop, -1) == WaitResult::Ready) {
-        const int fd = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0)
-            continue;
-        if (portmapper)
-            m_connections.Start(fd, [this](int c) { ServePortmapTcp(c); });
-        else
-            m_connections.Start(fd, [this](int c) { ServeCore(c); });
-    }
 }
 
 void Vxi11Server::ServeCore(int fd) {
@@ -163,7 +139,7 @@ void Vxi11Server::ServeCore(int fd) {
 void Vxi11Server::ServePortmapTcp(int fd) {
     ServeRecords(
         fd, kMaxPortmapRecord, ReplyFraming{}, m_stop,
-        [&](const rpc::Bytes& record, bool&) { return HandlePortmapCall(record, m_corePort); });
+        [&](const rpc::Bytes& record, bool&) { return HandlePortmapCall(record, m_core.Port()); });
 }
 
 void Vxi11Server::ServePortmapUdp() {
@@ -176,7 +152,7 @@ void Vxi11Server::ServePortmapUdp() {
         if (n <= 0)
             continue;
         const rpc::Bytes reply = HandlePortmapCall(
-            rpc::ByteView(buffer.data(), static_cast<std::size_t>(n)), m_corePort);
+            rpc::ByteView(buffer.data(), static_cast<std::size_t>(n)), m_core.Port());
         if (!reply.empty())
             sendto(m_portmapUdpFd, reply.data(), reply.size(), 0,
                    reinterpret_cast<sockaddr*>(&peer), peerLen);

@@ -6,6 +6,7 @@
 #include "sim/faults.h"
 #include "sim/net.h"
 #include "sim/sim_instrument.h"
+#include "sim/tcp_listener.h"
 #include "sim/transcript.h"
 #include "sim/vxi11_service.h"
 
@@ -20,7 +21,8 @@ class Vxi11Server {
 public:
     Vxi11Server(SimInstrument& instrument, Transcript* transcript, const FaultOptions& faults,
                 const StopSignal& stop)
-        : m_instrument(instrument), m_transcript(transcript), m_faults(faults), m_stop(stop) {}
+        : m_instrument(instrument), m_transcript(transcript), m_faults(faults), m_stop(stop),
+          m_core(stop), m_portmap(stop) {}
     ~Vxi11Server() { Stop(); }
     Vxi11Server(const Vxi11Server&) = delete;
     Vxi11Server& operator=(const Vxi11Server&) = delete;
@@ -30,13 +32,12 @@ public:
     // Portmapper on port (0: a free one), TCP and UDP.
     bool StartPortmapper(const std::string& address, std::uint16_t port, std::string& error);
 
-    std::uint16_t CorePort() const { return m_corePort; }
-    std::uint16_t PortmapperPort() const { return m_portmapPort; }
+    std::uint16_t CorePort() const { return m_core.Port(); }
+    std::uint16_t PortmapperPort() const { return m_portmap.Port(); }
     // Returns after the stop signal was raised and every connection ended.
     void Stop();
 
 private:
-    void AcceptLoop(int listenFd, bool portmapper);
     void ServeCore(int fd);
     void ServePortmapTcp(int fd);
     void ServePortmapUdp();
@@ -46,15 +47,10 @@ private:
     const FaultOptions& m_faults;
     const StopSignal& m_stop;
     std::unique_ptr<Vxi11Service> m_service;
-    int m_coreFd = -1;
-    int m_portmapTcpFd = -1;
+    TcpListener m_core;
+    TcpListener m_portmap;
     int m_portmapUdpFd = -1;
-    std::uint16_t m_corePort = 0;
-    std::uint16_t m_portmapPort = 0;
-    std::thread m_coreAccept;
-    std::thread m_portmapAccept;
     std::thread m_portmapUdp;
-    ConnectionPool m_connections;
 };
 
 } // namespace quarvel::sim
