@@ -192,6 +192,10 @@ ViStatus Session::ReadBlockData(std::uint8_t* data, std::size_t size, std::size_
             break;
         }
     }
+    // Block data is bounded by its header, so arriving data is progress, not
+    // a trickle: what follows the block gets a whole timeout of its own. A
+    // large block on a slow link may take longer than one timeout.
+    m_callDeadline = DeadlineAfter(m_settings.timeoutMs);
     return VI_SUCCESS;
 }
 

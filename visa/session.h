@@ -33,7 +33,8 @@ public:
     ViStatus SetWriteBufferSize(std::size_t size);
     // Starts the clock of one VISA call: however the device trickles data
     // (endless white space, a reply that never ends), buffer fills stop
-    // with VI_ERROR_TMO once the call has taken the session timeout.
+    // with VI_ERROR_TMO once the call has taken the session timeout since
+    // it began or since its last block was read (a block's length bounds it).
     void BeginCall() {
         m_callDeadline = DeadlineAfter(m_settings.timeoutMs);
         m_callReads = 0;

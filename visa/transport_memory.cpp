@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <thread>
 
 namespace quarvel::visa {
 
@@ -40,6 +41,8 @@ ViStatus MemoryDevice::Write(const std::uint8_t* data, std::size_t size, bool en
 
 ViStatus MemoryDevice::Read(std::uint8_t* data, std::size_t capacity, ReadMode mode,
                             ReadResult& result) {
+    if (m_options.readDelay.count() > 0)
+        std::this_thread::sleep_for(m_options.readDelay);
     std::lock_guard lock(m_mutex);
     result = {};
     // Empty replies carry only END.

@@ -7,6 +7,7 @@
 
 #include "visa/transport.h"
 
+#include <chrono>
 #include <cstddef>
 #include <deque>
 #include <memory>
@@ -28,6 +29,8 @@ struct MemoryDeviceOptions {
     // When not NUL: after the replies, the device sends this byte for ever
     // (a reply that never ends).
     char endlessFill = '\0';
+    // Each read first waits this long (a slow but steady link).
+    std::chrono::milliseconds readDelay{0};
 };
 
 class MemoryDevice {

@@ -365,6 +365,23 @@ TEST_F(VisaFormattedIo, EndlessRepliesAreCutOffByTheTimeout) {
     }
 }
 
+// The timeout bounds each wait, not a whole transfer: a block that arrives
+// steadily but takes longer than one timeout is read whole, with the line
+// feed after it.
+TEST_F(VisaFormattedIo, SteadyBlockSlowerThanTheTimeoutIsReadWhole) {
+    MemoryDeviceOptions options;
+    options.pieceSize = 100;
+    options.readDelay = std::chrono::milliseconds(20);
+    Open(options);
+    ASSERT_EQ(viSetAttribute(m_vi, VI_ATTR_TMO_VALUE, 150), VI_SUCCESS);
+    const std::string data = BinaryData(2000); // 21 reads, over 400 ms
+    m_device->QueueReply(Block(data) + "\n");
+    std::vector<unsigned char> buffer(3000);
+    ViUInt32 count = static_cast<ViUInt32>(buffer.size());
+    ASSERT_EQ(viScanf(m_vi, "%#b\n", &count, buffer.data()), VI_SUCCESS);
+    EXPECT_EQ(std::string(buffer.begin(), buffer.begin() + count), data);
+}
+
 TEST_F(VisaFormattedIo, TimeoutAttributeAndInvalidSessions) {
     Open();
     ViUInt32 timeout = 0;
