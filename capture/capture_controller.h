@@ -49,6 +49,9 @@ public:
     // its end, including while the window processes events from inside it.
     bool IsRequestUnderWay() const { return m_requestUnderWay; }
     CInstrConnection& Connection() { return m_connection; }
+    // How many numbers "Save sequential" tries (SEQUENTIAL_SEARCH_LIMIT
+    // unless set), so that a full directory can be shown with a few files.
+    void SetSequentialSearchLimit(std::uint32_t limit) { m_naming.searchLimit = limit; }
 
     // Outcome of the last CaptureNow: true when its output (file or
     // clipboard) was completed without an error.

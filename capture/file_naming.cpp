@@ -122,12 +122,12 @@ NamingResult FindSequentialNames(FileNaming& naming, const std::string& imageExt
         };
         buildNumbered();
         std::uint32_t increments = 0;
-        while (eitherTaken() && increments < SEQUENTIAL_SEARCH_LIMIT) {
+        while (eitherTaken() && increments < naming.searchLimit) {
             ++naming.sequenceNumber;
             buildNumbered();
             ++increments;
         }
-        if (increments >= SEQUENTIAL_SEARCH_LIMIT)
+        if (increments >= naming.searchLimit)
             return NAMES_EXHAUSTED;
     }
     // The image's name is the one the record remembers.

@@ -5,6 +5,9 @@
 #include <functional>
 #include <string>
 
+// The sequential search's limit unless a naming record sets another one.
+constexpr std::uint32_t SEQUENTIAL_SEARCH_LIMIT = 100000;
+
 // Directory, pattern, comments file, last file name and sequence number of
 // the files one capture writes. All texts UTF-8.
 struct FileNaming {
@@ -13,6 +16,8 @@ struct FileNaming {
     std::string commentsFile;
     std::string fileName; // name and extension of the last path built
     std::uint32_t sequenceNumber = 1;
+    // How many numbers the sequential search tries before it gives up.
+    std::uint32_t searchLimit = SEQUENTIAL_SEARCH_LIMIT;
 };
 
 enum NamingResult {
@@ -22,8 +27,6 @@ enum NamingResult {
     NAMES_EXHAUSTED = 3,
 };
 
-// How many numbers the sequential search tries before it gives up.
-constexpr std::uint32_t SEQUENTIAL_SEARCH_LIMIT = 100000;
 // The longest expansion of a name pattern, in UTF-16 code units.
 constexpr std::size_t MAX_EXPANDED_PATTERN = 127;
 

@@ -7,19 +7,18 @@
 
 #include <gtest/gtest.h>
 
-#include <QImageReader>
-
 #include <ctime>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
 using quarvel::test::FileNamesIn;
+using quarvel::test::PathExists;
 using quarvel::test::ReadFileText;
 using quarvel::test::ReadPicture;
 using quarvel::test::SimBench;
 using quarvel::test::SimilarPictures;
+using quarvel::test::SimProcess;
+using quarvel::test::WriteFileBytes;
 
 const std::string kFinished = "Data capture finished. ";
 
@@ -158,15 +157,21 @@ TEST(CaptureSequential, StopsAndRestartsOnlyWhenAskedAndRunning) {
     EXPECT_GE(bench.IndexOfReceived(":DISPLAY:DATA? PNG, COLOR"), 0);
 }
 
-TEST(CaptureSequential, InvalidSpecifierReportsButStillShowsTheNewPicture) {
+TEST(CaptureNaming, InvalidSpecifierFailsTheSaveInBothModesButShowsTheNewPicture) {
     SimBench bench({"--instrument", "infiniivision-x"});
     ASSERT_TRUE(bench.Connect());
     bench.window.form.baseName = "x%q";
-    bench.controller.CaptureNow();
-    ASSERT_EQ(bench.window.messages.size(), 1u);
-    EXPECT_EQ(bench.window.messages[0].text, "Invalid date formatting specifiers in filename");
-    EXPECT_EQ(bench.window.LastStatus(), kFinished + "Error: Screenshot capture failed. ");
-    EXPECT_EQ(bench.window.shownPicture, &bench.controller.Picture());
+    bench.window.dialogAnswer = bench.dir.File("bad%q.png");
+    for (const int mode : {SAVE_MODE_SEQUENTIAL, SAVE_MODE_INDIVIDUAL}) {
+        bench.window.form.saveModeIndex = mode;
+        bench.window.messages.clear();
+        bench.window.shownPicture = nullptr;
+        bench.controller.CaptureNow();
+        ASSERT_EQ(bench.window.messages.size(), 1u) << mode;
+        EXPECT_EQ(bench.window.messages[0].text, "Invalid date formatting specifiers in filename");
+        EXPECT_EQ(bench.window.LastStatus(), kFinished + "Error: Screenshot capture failed. ");
+        EXPECT_EQ(bench.window.shownPicture, &bench.controller.Picture());
+    }
     EXPECT_TRUE(FileNamesIn(bench.dir.Path()).empty());
 }
 
@@ -191,28 +196,26 @@ TEST(CaptureSequential, UnwritableOrOverlongTargetFailsTheSaveAndKeepsTheComment
 TEST(CaptureSequential, NoFreeNumberWritesAndOverwritesNothing) {
     SimBench bench({"--instrument", "infiniivision-x"});
     ASSERT_TRUE(bench.Connect());
+    // The search gives up as it would at SEQUENTIAL_SEARCH_LIMIT, with fewer files.
+    constexpr std::uint32_t kLimit = 20;
+    bench.controller.SetSequentialSearchLimit(kLimit);
     auto& form = bench.window.form;
     form.comments = "never logged";
-    // Every number the search may try is taken.
-    ASSERT_TRUE(quarvel::test::WriteFileBytes(bench.dir.File("Screenshot.png"), "old"));
-    for (std::uint32_t n = 1; n <= SEQUENTIAL_SEARCH_LIMIT; ++n) {
-        const int fd =
-            ::open(bench.dir.File("Screenshot-" + FormatSequenceNumber(n) + ".png").c_str(),
-                   O_CREAT | O_WRONLY, 0644);
-        ASSERT_GE(fd, 0);
-        ::close(fd);
-    }
+    ASSERT_TRUE(WriteFileBytes(bench.dir.File("Screenshot.png"), "old"));
+    for (std::uint32_t n = 1; n <= kLimit; ++n)
+        ASSERT_TRUE(WriteFileBytes(bench.dir.File("Screenshot-" + FormatSequenceNumber(n) + ".png"),
+                                   "old " + std::to_string(n)));
     bench.controller.CaptureNow();
     ASSERT_EQ(bench.window.messages.size(), 1u);
     EXPECT_EQ(bench.window.messages[0].icon, MessageIcon::Error);
-    EXPECT_EQ(bench.window.LastStatus().rfind(kFinished + "Error: ", 0), 0u)
-        << bench.window.LastStatus();
+    EXPECT_EQ(bench.window.LastStatus(),
+              kFinished + "Error: No free sequence number for the file name; nothing saved. ");
     EXPECT_FALSE(bench.controller.LastCaptureSucceeded());
     EXPECT_EQ(ReadFileText(bench.dir.File("Screenshot.png")), "old");
-    EXPECT_EQ(quarvel::test::ReadFileBytes(bench.dir.File("Screenshot-0001.png")).size(), 0u);
-    EXPECT_EQ(quarvel::test::ReadFileBytes(bench.dir.File("Screenshot-100000.png")).size(), 0u);
-    EXPECT_FALSE(quarvel::test::PathExists(bench.dir.File("Screenshot-100001.png")));
-    EXPECT_FALSE(quarvel::test::PathExists(bench.dir.File("Comments.txt")));
+    for (std::uint32_t n = 1; n <= kLimit; ++n)
+        EXPECT_EQ(ReadFileText(bench.dir.File("Screenshot-" + FormatSequenceNumber(n) + ".png")),
+                  "old " + std::to_string(n));
+    EXPECT_EQ(FileNamesIn(bench.dir.Path()).size(), kLimit + 1);
     EXPECT_EQ(form.comments, "never logged");
 }
 
@@ -260,28 +263,14 @@ TEST(CaptureIndividual, DialogNameIsExpandedAndDataNameFollowsIt) {
     const std::string expected =
         bench.dir.File("report " + std::to_string(1900 + local.tm_year) + ".png");
     EXPECT_EQ(window.LastStatus(), Saved(expected));
-    EXPECT_TRUE(quarvel::test::PathExists(expected));
+    EXPECT_TRUE(PathExists(expected));
     EXPECT_NE(ReadFileText(bench.dir.File("Comments.txt")).find("* File name: report "),
               std::string::npos);
-}
 
-TEST(CaptureIndividual, CancelAndInvalidSpecifierAreTold) {
-    SimBench bench({"--instrument", "infiniivision-x"});
-    ASSERT_TRUE(bench.Connect());
-    auto& window = bench.window;
-    window.form.saveModeIndex = 2;
     window.dialogCancels = true;
     bench.controller.CaptureNow();
     EXPECT_EQ(window.LastStatus(), kFinished + "Screenshot saving cancelled by user. ");
     EXPECT_TRUE(window.messages.empty());
-
-    window.dialogCancels = false;
-    window.dialogAnswer = bench.dir.File("bad%q.png");
-    bench.controller.CaptureNow();
-    EXPECT_EQ(window.LastStatus(), kFinished + "Error: Screenshot capture failed. ");
-    ASSERT_EQ(window.messages.size(), 1u);
-    EXPECT_EQ(window.messages[0].text, "Invalid date formatting specifiers in filename");
-    EXPECT_TRUE(FileNamesIn(bench.dir.Path()).empty());
 }
 
 TEST(CaptureSaveAs, KeepsTheChosenNameAsItStandsAndAlwaysLogs) {
@@ -311,11 +300,11 @@ TEST(CaptureSaveAs, KeepsTheChosenNameAsItStandsAndAlwaysLogs) {
     bench.controller.SaveCurrentImageAs();
     EXPECT_EQ(window.LastStatus(), "Error: Saving screenshot failed.");
     EXPECT_EQ(window.messages.back().text, "Saving screenshot failed");
-    EXPECT_FALSE(quarvel::test::PathExists(bench.dir.File("shot.unknownformat")));
+    EXPECT_FALSE(PathExists(bench.dir.File("shot.unknownformat")));
 }
 
 // Connects the bench's controller to another simulator.
-void Reconnect(SimBench& bench, const quarvel::test::SimProcess& other) {
+void Reconnect(SimBench& bench, const SimProcess& other) {
     bench.controller.ToggleConnection();
     bench.window.form.visaAddress = other.SocketResource();
     ASSERT_TRUE(bench.Connect());
@@ -330,7 +319,7 @@ TEST(CaptureFailures, FailedScreenshotKeepsThePreviousPicture) {
     const QImage previous = bench.controller.Picture().copy();
     const int shown = bench.window.showPictureCalls;
 
-    quarvel::test::SimProcess failing(
+    SimProcess failing(
         {"--instrument", "infiniivision-x", "--garbage", "--fault-on", ":DISPlay:DATA?"});
     ASSERT_TRUE(failing.Started());
     Reconnect(bench, failing);
@@ -351,8 +340,7 @@ TEST(CaptureFailures, UndecodableImageEmptiesThePicture) {
     ASSERT_TRUE(bench.controller.HasPicture());
 
     // The Tektronix image comes as raw bytes, so garbage reaches the decoder.
-    quarvel::test::SimProcess garbled(
-        {"--instrument", "tektronix", "--garbage", "--fault-on", "HARDcopy"});
+    SimProcess garbled({"--instrument", "tektronix", "--garbage", "--fault-on", "HARDcopy"});
     ASSERT_TRUE(garbled.Started());
     Reconnect(bench, garbled);
     bench.controller.CaptureNow();

@@ -5,7 +5,6 @@
 
 namespace {
 
-using quarvel::test::FileNamesIn;
 using quarvel::test::SimBench;
 
 const std::string kCaptured =

@@ -7,10 +7,7 @@
 #include <QBuffer>
 #include <QImageReader>
 
-#include <dirent.h>
-
 #include <algorithm>
-
 #include <string>
 #include <vector>
 
@@ -34,17 +31,6 @@ QImage Quadrants(int width, int height) {
                            x < width / 2 ? (y < height / 2 ? 0xFFFF0000 : 0xFF00FF00)
                                          : (y < height / 2 ? 0xFF0000FF : 0xFFFFFFFF));
     return image;
-}
-
-std::vector<std::string> DirectoryEntries(const std::string& path) {
-    std::vector<std::string> names;
-    if (DIR* dir = ::opendir(path.c_str())) {
-        while (const dirent* entry = ::readdir(dir))
-            if (std::string(entry->d_name) != "." && std::string(entry->d_name) != "..")
-                names.emplace_back(entry->d_name);
-        ::closedir(dir);
-    }
-    return names;
 }
 
 TEST(ImageCodec, EncodersByShortNameWithoutIconFormatsAndAliasesJoined) {
@@ -104,7 +90,7 @@ TEST(ImageCodec, FailedSavesLeaveNoFileBehind) {
     EXPECT_EQ(SaveByExtension(image, dir.File("missing/shot.png")), CodecStatus::Fail);
     EXPECT_EQ(SaveByExtension(image, dir.File(std::string(300, 'n') + ".png")), CodecStatus::Fail);
     EXPECT_EQ(SaveByExtension(QImage(), dir.File("null.png")), CodecStatus::Fail);
-    EXPECT_TRUE(DirectoryEntries(dir.Path()).empty());
+    EXPECT_TRUE(quarvel::test::FileNamesIn(dir.Path()).empty());
 }
 
 } // namespace

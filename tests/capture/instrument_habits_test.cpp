@@ -1,7 +1,7 @@
 // What real instruments' firmware sends beyond what the drivers would expect
 // (see the quirk table): each habit, served by quarvel-sim, over the raw
-// socket and VXI-11, through the driver, the capture controller and
-// quarvel-cli capture. The image arrives byte for byte, nothing of one reply
+// socket and VXI-11, through the driver and the capture controller (which
+// quarvel-cli capture drives as well). The image arrives byte for byte, nothing of one reply
 // leaks into the next, and Stop/Run gives back the mode the instrument had.
 
 #include "capture/capture_controller.h"
@@ -9,7 +9,6 @@
 #include "tests/capture/fake_capture_window.h"
 #include "tests/capture/sim_bench.h"
 #include "tests/instr/driver_fixture.h"
-#include "tests/support/cli_run.h"
 
 #include <gtest/gtest.h>
 
@@ -121,17 +120,6 @@ protected:
         count = std::min(count, lines.size());
         return Lines(lines.end() - static_cast<std::ptrdiff_t>(count), lines.end());
     }
-    // What the simulator received up to the last image query, which has
-    // been answered (the restart after it may still be on its way when a
-    // program has ended).
-    Lines ReceivedThroughImage() const {
-        const Lines lines = m_sim.Transcript();
-        const auto last = std::find(lines.rbegin(), lines.rend(), habit().throughImage.back());
-        const auto end = last.base();
-        const auto count = std::min<std::ptrdiff_t>(
-            static_cast<std::ptrdiff_t>(habit().throughImage.size()), end - lines.begin());
-        return Lines(end - count, end);
-    }
     Lines ExpectedCapture() const {
         Lines lines = habit().throughImage;
         if (habit().restart != nullptr)
@@ -185,18 +173,6 @@ TEST_P(InstrumentHabit, CapturesTheServedImageAndRestoresTheMode) {
         EXPECT_EQ(ReceivedLast(controller.Connection().GetSession(), ExpectedCapture().size()),
                   ExpectedCapture());
     }
-
-    // quarvel-cli capture, the same once more.
-    TempDir shots;
-    TempDir logs;
-    std::vector<std::string> args = {"capture", Address(), "--dir", shots.Path(), "--stop"};
-    if (lan() == Lan::Vxi11)
-        args.insert(args.end(), {"--portmapper-port", std::to_string(m_sim.PortmapperPort())});
-    const CliRun run = RunCli(logs, args);
-    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
-    EXPECT_EQ(ReadPicture(shots.File("Screenshot.png")).convertToFormat(QImage::Format_RGB32),
-              LastServedPicture());
-    EXPECT_EQ(ReceivedThroughImage(), habit().throughImage);
 }
 
 INSTANTIATE_TEST_SUITE_P(Habits, InstrumentHabit,

@@ -6,8 +6,6 @@
 
 #include <QImageReader>
 
-#include <dirent.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
@@ -99,20 +97,6 @@ bool SimilarPictures(const QImage& a, const QImage& b) {
 QImage ReadPicture(const std::string& path) {
     QImageReader reader(QString::fromStdString(path));
     return reader.read();
-}
-
-std::vector<std::string> FileNamesIn(const std::string& directory) {
-    std::vector<std::string> names;
-    if (DIR* dir = ::opendir(directory.c_str())) {
-        while (const dirent* entry = ::readdir(dir)) {
-            const std::string name = entry->d_name;
-            if (name != "." && name != "..")
-                names.push_back(name);
-        }
-        ::closedir(dir);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 } // namespace quarvel::test

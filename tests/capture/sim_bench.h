@@ -46,6 +46,4 @@ bool SimilarPictures(const QImage& a, const QImage& b);
 // The file decoded, null when it cannot be read.
 QImage ReadPicture(const std::string& path);
 
-std::vector<std::string> FileNamesIn(const std::string& directory);
-
 } // namespace quarvel::test

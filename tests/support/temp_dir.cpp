@@ -48,14 +48,19 @@ bool PathExists(const std::string& path) {
     return std::filesystem::exists(path, ec);
 }
 
-std::vector<std::vector<std::uint8_t>> ReadDirFiles(const std::string& dir) {
+std::vector<std::string> FileNamesIn(const std::string& dir) {
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir))
-        names.push_back(entry.path().string());
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(dir, ec))
+        names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::vector<std::vector<std::uint8_t>> ReadDirFiles(const std::string& dir) {
     std::vector<std::vector<std::uint8_t>> files;
-    for (const auto& name : names)
-        files.push_back(ReadFileBytes(name));
+    for (const auto& name : FileNamesIn(dir))
+        files.push_back(ReadFileBytes(dir + "/" + name));
     return files;
 }
 

@@ -28,6 +28,8 @@ std::vector<std::uint8_t> ReadFileBytes(const std::string& path);
 std::string ReadFileText(const std::string& path);
 bool WriteFileBytes(const std::string& path, const std::string& bytes);
 bool PathExists(const std::string& path);
+// The names of the entries of `dir`, sorted; empty when it cannot be read.
+std::vector<std::string> FileNamesIn(const std::string& dir);
 // Every file in `dir`, read whole, in the order of their names.
 std::vector<std::vector<std::uint8_t>> ReadDirFiles(const std::string& dir);
 
