@@ -33,6 +33,7 @@ TEST(SimFaults, DelayHoldsEveryReplyBack) {
               380);
 }
 
+// Garbage in place of the reply, and only for the query --fault-on names.
 TEST(SimFaults, FaultOnLimitsTheFaultsToOneQuery) {
     SimProcess sim({"--garbage", "--fault-on", ":TEST:BLOCK?"});
     ASSERT_TRUE(sim.Started()) << sim.Output();
@@ -43,34 +44,20 @@ TEST(SimFaults, FaultOnLimitsTheFaultsToOneQuery) {
     EXPECT_EQ(c.ReadLine(), std::string(sim::kGarbageReply));
 }
 
-TEST(SimFaults, BlockCutSendsOnlyTheFirstBytesOfTheBlock) {
-    SimProcess sim({"--block-cut", "100"});
-    ASSERT_TRUE(sim.Started()) << sim.Output();
-    RawClient c(sim.SocketPort());
-    c.Send(":TEST:BLOCK? 5000\n");
-    const std::string got = c.ReadFor(500);
-    EXPECT_EQ(got, Block(5000).substr(0, 6 + 100));
-    // Text replies are untouched; the connection goes on.
-    c.Send("*OPC?\n");
-    EXPECT_EQ(c.ReadLine(), "1\n");
-}
-
-TEST(SimFaults, BlockOverclaimDeclaresMoreThanItSends) {
-    SimProcess sim({"--block-overclaim", "50"});
-    ASSERT_TRUE(sim.Started()) << sim.Output();
-    RawClient c(sim.SocketPort());
-    c.Send(":TEST:BLOCK? 5000\n");
-    const std::string got = c.ReadFor(500);
-    const std::string expected = "#45050" + sim::TestBlockData(5000) + "\n";
-    EXPECT_EQ(got, expected);
-}
-
-TEST(SimFaults, GarbageReplacesTheReply) {
-    SimProcess sim({"--garbage"});
-    ASSERT_TRUE(sim.Started()) << sim.Output();
-    RawClient c(sim.SocketPort());
-    c.Send("*IDN?\n");
-    EXPECT_EQ(c.ReadLine(), std::string(sim::kGarbageReply));
+TEST(SimFaults, BlockCutAndOverclaimChangeOnlyTheBlockReply) {
+    const std::string data = sim::TestBlockData(5000);
+    for (const auto& [fault, expected] :
+         {std::pair{std::vector<std::string>{"--block-cut", "100"}, Block(5000).substr(0, 6 + 100)},
+          std::pair{std::vector<std::string>{"--block-overclaim", "50"}, "#45050" + data + "\n"}}) {
+        SimProcess sim(fault);
+        ASSERT_TRUE(sim.Started()) << sim.Output();
+        RawClient c(sim.SocketPort());
+        c.Send(":TEST:BLOCK? 5000\n");
+        EXPECT_EQ(c.ReadFor(500), expected) << fault[0];
+        // Text replies are untouched; the connection goes on.
+        c.Send("*OPC?\n");
+        EXPECT_EQ(c.ReadLine(), "1\n") << fault[0];
+    }
 }
 
 TEST(SimFaults, DropMidReplyClosesTheConnectionHalfway) {
@@ -84,26 +71,15 @@ TEST(SimFaults, DropMidReplyClosesTheConnectionHalfway) {
 
     // Over VXI-11: the read returns the first half without END, then the
     // connection closes.
-    namespace rpc = visa::rpc;
     RpcClient v(sim.Vxi11Port());
     const std::int32_t linkId = CreateLink(v);
-    rpc::Bytes args, results;
-    rpc::ReplyHeader h;
-    const std::string query = "*IDN?\n";
-    rpc::Encode(args, rpc::DeviceWriteParms{
-                          linkId, 1000, 0, rpc::kVxi11FlagEnd,
-                          rpc::ByteView(reinterpret_cast<const std::uint8_t*>(query.data()),
-                                        query.size())});
-    ASSERT_TRUE(v.Call(rpc::kVxi11CoreProgram, 1, rpc::VXI11_DEVICE_WRITE, args, h, results));
-    args.clear();
-    rpc::Encode(args, rpc::DeviceReadParms{linkId, 1000, 1000, 0, 0, 0});
-    ASSERT_TRUE(v.Call(rpc::kVxi11CoreProgram, 1, rpc::VXI11_DEVICE_READ, args, h, results));
-    rpc::XdrReader rin(results);
-    rpc::DeviceReadResp read;
-    ASSERT_TRUE(rpc::Decode(rin, read));
+    ASSERT_EQ(Vxi11Write(v, linkId, "*IDN?\n", true).error, 0);
+    std::string data;
+    const visa::rpc::DeviceReadResp read = Vxi11Read(v, linkId, 1000, data);
+    ASSERT_EQ(read.error, 0);
     const std::string idn = "QUARVEL,SIM-1,0,1.0\n";
-    EXPECT_EQ(std::string(read.data.begin(), read.data.end()), idn.substr(0, idn.size() / 2));
-    EXPECT_EQ(read.reason & rpc::kVxi11ReasonEnd, 0);
+    EXPECT_EQ(data, idn.substr(0, idn.size() / 2));
+    EXPECT_EQ(read.reason & visa::rpc::kVxi11ReasonEnd, 0);
     EXPECT_TRUE(v.PeerClosed(2000));
 }
 

@@ -81,43 +81,6 @@ class SimVxi11 : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(sim.Started()) << sim.Output(); }
 
-    rpc::DeviceWriteResp Write(RpcClient& c, std::int32_t lid, const std::string& data, bool end) {
-        rpc::Bytes args, results;
-        rpc::DeviceWriteParms p;
-        p.linkId = lid;
-        p.ioTimeout = 1000;
-        p.flags = end ? rpc::kVxi11FlagEnd : 0;
-        p.data = rpc::ByteView(reinterpret_cast<const std::uint8_t*>(data.data()), data.size());
-        rpc::Encode(args, p);
-        rpc::ReplyHeader h;
-        rpc::DeviceWriteResp resp;
-        resp.error = -1;
-        if (c.Call(rpc::kVxi11CoreProgram, 1, rpc::VXI11_DEVICE_WRITE, args, h, results)) {
-            rpc::XdrReader in(results);
-            rpc::Decode(in, resp);
-        }
-        return resp;
-    }
-    // The reply's data in `data`.
-    rpc::DeviceReadResp Read(RpcClient& c, std::int32_t lid, std::uint32_t size, std::string& data,
-                             std::uint32_t ioTimeout = 1000) {
-        rpc::Bytes args;
-        rpc::DeviceReadParms p;
-        p.linkId = lid;
-        p.requestSize = size;
-        p.ioTimeout = ioTimeout;
-        rpc::Encode(args, p);
-        rpc::ReplyHeader h;
-        rpc::DeviceReadResp resp;
-        resp.error = -1;
-        if (c.Call(rpc::kVxi11CoreProgram, 1, rpc::VXI11_DEVICE_READ, args, h, m_readResults,
-                   static_cast<int>(ioTimeout) + 3000)) {
-            rpc::XdrReader in(m_readResults);
-            rpc::Decode(in, resp);
-            data.assign(reinterpret_cast<const char*>(resp.data.data()), resp.data.size());
-        }
-        return resp;
-    }
     std::int32_t SimpleCall(RpcClient& c, std::uint32_t proc, std::int32_t lid) {
         rpc::Bytes args, results;
         if (proc == rpc::VXI11_DESTROY_LINK)
@@ -134,9 +97,6 @@ protected:
     }
 
     SimProcess sim{{"--instrument", "generic", "--idn", "ACME,V11,3,2.0"}};
-
-private:
-    rpc::Bytes m_readResults;
 };
 
 TEST_F(SimVxi11, PortmapperTellsTheCorePortOverTcpAndUdp) {
@@ -169,25 +129,25 @@ TEST_F(SimVxi11, WriteGathersUntilEndAndReadServesInPiecesWithEndOnTheLast) {
     std::uint32_t maxRecv = 0;
     const std::int32_t lid = CreateLink(c, &maxRecv);
     EXPECT_GE(maxRecv, 1024u);
-    EXPECT_EQ(Write(c, lid, "*ID", false).size, 3u);
-    EXPECT_EQ(Write(c, lid, "N?\n", true).size, 3u);
+    EXPECT_EQ(Vxi11Write(c, lid, "*ID", false).size, 3u);
+    EXPECT_EQ(Vxi11Write(c, lid, "N?\n", true).size, 3u);
     std::string data;
-    rpc::DeviceReadResp r = Read(c, lid, 5, data);
+    rpc::DeviceReadResp r = Vxi11Read(c, lid, 5, data);
     EXPECT_EQ(r.error, 0);
     EXPECT_EQ(data, "ACME,");
     EXPECT_EQ(r.reason, rpc::kVxi11ReasonRequestCount);
-    r = Read(c, lid, 1000, data);
+    r = Vxi11Read(c, lid, 1000, data);
     EXPECT_EQ(data, "V11,3,2.0\n");
     EXPECT_EQ(r.reason, rpc::kVxi11ReasonEnd);
     EXPECT_EQ(sim.Transcript(), std::vector<std::string>{"*IDN?"});
 
     // Several queries before reading: each reply is its own message.
-    Write(c, lid, "*OPC?", true);
-    Write(c, lid, ":TEST:BLOCK? 3", true);
-    r = Read(c, lid, 1000, data);
+    Vxi11Write(c, lid, "*OPC?", true);
+    Vxi11Write(c, lid, ":TEST:BLOCK? 3", true);
+    r = Vxi11Read(c, lid, 1000, data);
     EXPECT_EQ(data, "1\n");
     EXPECT_EQ(r.reason, rpc::kVxi11ReasonEnd);
-    r = Read(c, lid, 1000, data);
+    r = Vxi11Read(c, lid, 1000, data);
     EXPECT_EQ(data.substr(0, 3), "#13");
     EXPECT_EQ(data.size(), 7u);
 
@@ -195,7 +155,7 @@ TEST_F(SimVxi11, WriteGathersUntilEndAndReadServesInPiecesWithEndOnTheLast) {
     EXPECT_EQ(SimpleCall(c, rpc::VXI11_DEVICE_CLEAR, lid), 0);
     EXPECT_EQ(SimpleCall(c, rpc::VXI11_DESTROY_LINK, lid), 0);
     EXPECT_EQ(SimpleCall(c, rpc::VXI11_DESTROY_LINK, lid), rpc::VXI11_INVALID_LINK);
-    EXPECT_EQ(Write(c, lid, "*IDN?", true).error, rpc::VXI11_INVALID_LINK);
+    EXPECT_EQ(Vxi11Write(c, lid, "*IDN?", true).error, rpc::VXI11_INVALID_LINK);
 }
 
 TEST_F(SimVxi11, ReadWithNothingPendingTimesOutAfterIoTimeout) {
@@ -203,18 +163,18 @@ TEST_F(SimVxi11, ReadWithNothingPendingTimesOutAfterIoTimeout) {
     const std::int32_t lid = CreateLink(c);
     std::string data;
     const auto start = Clock::now();
-    const rpc::DeviceReadResp r = Read(c, lid, 100, data, 300);
+    const rpc::DeviceReadResp r = Vxi11Read(c, lid, 100, data, 300);
     const long long elapsed = MsSince(start);
     EXPECT_EQ(r.error, rpc::VXI11_IO_TIMEOUT);
     EXPECT_TRUE(data.empty());
     EXPECT_GE(elapsed, 280);
     // Device clear drops an unread reply, and a message not yet ended.
-    Write(c, lid, "*IDN?", true);
-    Write(c, lid, "*OPC", false);
+    Vxi11Write(c, lid, "*IDN?", true);
+    Vxi11Write(c, lid, "*OPC", false);
     SimpleCall(c, rpc::VXI11_DEVICE_CLEAR, lid);
-    EXPECT_EQ(Read(c, lid, 100, data, 100).error, rpc::VXI11_IO_TIMEOUT);
-    Write(c, lid, "?", true);
-    EXPECT_EQ(Read(c, lid, 100, data, 100).error, rpc::VXI11_IO_TIMEOUT);
+    EXPECT_EQ(Vxi11Read(c, lid, 100, data, 100).error, rpc::VXI11_IO_TIMEOUT);
+    Vxi11Write(c, lid, "?", true);
+    EXPECT_EQ(Vxi11Read(c, lid, 100, data, 100).error, rpc::VXI11_IO_TIMEOUT);
     EXPECT_EQ(sim.Transcript(), (std::vector<std::string>{"*IDN?", "?"}));
 }
 

@@ -178,7 +178,6 @@ bool RpcClient::Call(std::uint32_t program, std::uint32_t version, std::uint32_t
 }
 
 std::int32_t CreateLink(RpcClient& c, std::uint32_t* maxRecv) {
-    namespace rpc = visa::rpc;
     rpc::Bytes args, results;
     rpc::Encode(args, rpc::CreateLinkParms{1, false, 0, "inst0"});
     rpc::ReplyHeader h;
@@ -191,6 +190,41 @@ std::int32_t CreateLink(RpcClient& c, std::uint32_t* maxRecv) {
     if (maxRecv != nullptr)
         *maxRecv = resp.maxRecvSize;
     return resp.linkId;
+}
+
+rpc::DeviceWriteResp Vxi11Write(RpcClient& c, std::int32_t linkId, const std::string& data,
+                                bool end) {
+    rpc::Bytes args, results;
+    rpc::Encode(
+        args, rpc::DeviceWriteParms{
+                  linkId, 1000, 0, end ? rpc::kVxi11FlagEnd : 0,
+                  rpc::ByteView(reinterpret_cast<const std::uint8_t*>(data.data()), data.size())});
+    rpc::ReplyHeader h;
+    rpc::DeviceWriteResp resp;
+    resp.error = -1;
+    if (c.Call(rpc::kVxi11CoreProgram, 1, rpc::VXI11_DEVICE_WRITE, args, h, results)) {
+        rpc::XdrReader in(results);
+        rpc::Decode(in, resp);
+    }
+    return resp;
+}
+
+rpc::DeviceReadResp Vxi11Read(RpcClient& c, std::int32_t linkId, std::uint32_t size,
+                              std::string& data, std::uint32_t ioTimeout) {
+    rpc::Bytes args, results;
+    rpc::Encode(args, rpc::DeviceReadParms{linkId, size, ioTimeout, 0, 0, 0});
+    rpc::ReplyHeader h;
+    rpc::DeviceReadResp resp;
+    resp.error = -1;
+    data.clear();
+    if (c.Call(rpc::kVxi11CoreProgram, 1, rpc::VXI11_DEVICE_READ, args, h, results,
+               static_cast<int>(ioTimeout) + 3000)) {
+        rpc::XdrReader in(results);
+        rpc::Decode(in, resp);
+        data.assign(reinterpret_cast<const char*>(resp.data.data()), resp.data.size());
+    }
+    resp.data = {}; // it pointed into `results`
+    return resp;
 }
 
 } // namespace quarvel::test

@@ -65,5 +65,12 @@ private:
 // Opens a VXI-11 link to "inst0" on the core channel `c` talks to, expecting
 // success; the link id, and the offered maxRecvSize in `maxRecv` if given.
 std::int32_t CreateLink(RpcClient& c, std::uint32_t* maxRecv = nullptr);
+// device_write of `data` (with END when `end`); error -1 when no reply came.
+visa::rpc::DeviceWriteResp Vxi11Write(RpcClient& c, std::int32_t linkId, const std::string& data,
+                                      bool end);
+// device_read of up to `size` bytes, the reply's data in `data`; error -1
+// when no reply came.
+visa::rpc::DeviceReadResp Vxi11Read(RpcClient& c, std::int32_t linkId, std::uint32_t size,
+                                    std::string& data, std::uint32_t ioTimeout = 1000);
 
 } // namespace quarvel::test

@@ -17,6 +17,7 @@
 #include <string>
 #include <sys/resource.h>
 
+using quarvel::test::FileNamesIn;
 using quarvel::test::PathExists;
 using quarvel::test::ReadFileBytes;
 using quarvel::test::ReadFileText;
@@ -46,14 +47,6 @@ std::vector<std::uint8_t> Bytes(std::initializer_list<int> values) {
         out.push_back(static_cast<std::uint8_t>(v));
     }
     return out;
-}
-
-std::size_t EntriesIn(const std::string& dir) {
-    std::size_t n = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir)) {
-        ++n;
-    }
-    return n;
 }
 
 } // namespace
@@ -124,66 +117,60 @@ TEST(NumberText, NonFiniteWords) {
     EXPECT_EQ(Number(-std::numeric_limits<double>::infinity()), "-inf");
 }
 
-TEST(CsvWriter, SharedLayoutTakesXFromFirstRecordWhenEndsMatch) {
-    TempDir dir;
-    const std::string path = dir.File("shared.csv");
-    WaveformRecordList list{Scope("CHAN1", {0, 1, 2}, {1, 2, 3}),
-                            Scope("CHAN2", {0, 1.5, 2}, {4, 5, 6})};
-    ASSERT_TRUE(WriteCsvFile(list, path));
-    EXPECT_EQ(ReadFileText(path), "time/s;CHAN1(voltage/V);CHAN2(voltage/V)\r\n"
-                                  "0.000000e+000;1.000000e+000;4.000000e+000\r\n"
-                                  "1.000000e+000;2.000000e+000;5.000000e+000\r\n"
-                                  "2.000000e+000;3.000000e+000;6.000000e+000\r\n");
+namespace {
+
+WaveformRecord Trace(const std::string& name, std::vector<double> x, std::vector<double> y) {
+    WaveformRecord r = Scope(name, std::move(x), std::move(y));
+    r.xLabel = "Frequency/Hz";
+    r.yLabel = "Level/DBM";
+    r.yQualifier = "POS/WRIT";
+    return r;
 }
 
-TEST(CsvWriter, SeparateLayoutPadsShortRecordsAndStopsAtAllMissingLine) {
-    TempDir dir;
-    const std::string path = dir.File("separate.csv");
-    WaveformRecordList list{Scope("CHAN1", {0, 1, 2}, {-1, 0, 1}),
-                            Scope("POD1", {5, 6}, {0.5, 0.25})};
-    ASSERT_TRUE(WriteCsvFile(list, path));
-    EXPECT_EQ(ReadFileText(path), "CHAN1(time/s);CHAN1(voltage/V);POD1(time/s);POD1(voltage/V)\r\n"
-                                  "0.000000e+000;-1.000000e+000;5.000000e+000;5.000000e-001\r\n"
-                                  "1.000000e+000;0.000000e+000;6.000000e+000;2.500000e-001\r\n"
-                                  "2.000000e+000;1.000000e+000;NA;NA\r\n");
+WaveformRecord Bytewise(WaveformRecord r, SampleKind kind, std::vector<std::uint8_t> bytes) {
+    r.sampleKind = kind;
+    r.bytes = std::move(bytes);
+    return r;
 }
 
-TEST(CsvWriter, QualifierOnlyInSharedHeader) {
-    TempDir dir;
-    WaveformRecord trace;
-    trace.name = "TRACE1";
-    trace.xLabel = "Frequency/Hz";
-    trace.yLabel = "Level/DBM";
-    trace.yQualifier = "POS/WRIT";
-    trace.x = {1e6};
-    trace.y = {-20};
-    ASSERT_TRUE(WriteCsvFile({trace}, dir.File("a.csv")));
-    EXPECT_EQ(ReadFileText(dir.File("a.csv")),
-              "Frequency/Hz;TRACE1(Level/DBM/POS/WRIT)\r\n1.000000e+006;-2.000000e+001\r\n");
+} // namespace
 
-    WaveformRecord other = trace;
-    other.name = "TRACE2";
-    other.x = {2e6, 3e6};
-    other.y = {-30, -40};
-    ASSERT_TRUE(WriteCsvFile({trace, other}, dir.File("b.csv")));
-    EXPECT_EQ(ReadFileText(dir.File("b.csv")),
-              "TRACE1(Frequency/Hz);TRACE1(Level/DBM);TRACE2(Frequency/Hz);TRACE2(Level/DBM)\r\n"
-              "1.000000e+006;-2.000000e+001;2.000000e+006;-3.000000e+001\r\n"
-              "NA;NA;3.000000e+006;-4.000000e+001\r\n");
-}
-
-TEST(CsvWriter, ByteSamplesAndKindsWithoutField) {
+// One x column when every record spans the same first and last x; otherwise
+// an x column per record, NA where a record has ended. The qualifier shows in
+// the shared header only; a kind without a field writes no column.
+TEST(CsvWriter, LayoutFollowsTheRecordsXAxes) {
+    const struct {
+        WaveformRecordList records;
+        std::string text;
+    } cases[] = {
+        {{Scope("CHAN1", {0, 1, 2}, {1, 2, 3}), Scope("CHAN2", {0, 1.5, 2}, {4, 5, 6})},
+         "time/s;CHAN1(voltage/V);CHAN2(voltage/V)\r\n"
+         "0.000000e+000;1.000000e+000;4.000000e+000\r\n"
+         "1.000000e+000;2.000000e+000;5.000000e+000\r\n"
+         "2.000000e+000;3.000000e+000;6.000000e+000\r\n"},
+        {{Scope("CHAN1", {0, 1, 2}, {-1, 0, 1}), Scope("POD1", {5, 6}, {0.5, 0.25})},
+         "CHAN1(time/s);CHAN1(voltage/V);POD1(time/s);POD1(voltage/V)\r\n"
+         "0.000000e+000;-1.000000e+000;5.000000e+000;5.000000e-001\r\n"
+         "1.000000e+000;0.000000e+000;6.000000e+000;2.500000e-001\r\n"
+         "2.000000e+000;1.000000e+000;NA;NA\r\n"},
+        {{Trace("TRACE1", {1e6}, {-20})},
+         "Frequency/Hz;TRACE1(Level/DBM/POS/WRIT)\r\n1.000000e+006;-2.000000e+001\r\n"},
+        {{Trace("TRACE1", {1e6}, {-20}), Trace("TRACE2", {2e6, 3e6}, {-30, -40})},
+         "TRACE1(Frequency/Hz);TRACE1(Level/DBM);TRACE2(Frequency/Hz);TRACE2(Level/DBM)\r\n"
+         "1.000000e+006;-2.000000e+001;2.000000e+006;-3.000000e+001\r\n"
+         "NA;NA;3.000000e+006;-4.000000e+001\r\n"},
+        {{Scope("CHAN1", {0, 1}, {1, 2}),
+          Bytewise(Scope("POD1", {0, 1}, {}), SAMPLE_KIND_BYTE, {10, 0xC3}),
+          Bytewise(Scope("ODD", {0, 1}, {7, 8}), static_cast<SampleKind>(5), {})},
+         "time/s;CHAN1(voltage/V);POD1(voltage/V);ODD(voltage/V)\r\n"
+         "0.000000e+000;1.000000e+000;0x0A\r\n"
+         "1.000000e+000;2.000000e+000;0xC3\r\n"},
+    };
     TempDir dir;
-    WaveformRecord pod = Scope("POD1", {0, 1}, {});
-    pod.sampleKind = SAMPLE_KIND_BYTE;
-    pod.bytes = {10, 0xC3};
-    WaveformRecord odd = Scope("ODD", {0, 1}, {7, 8});
-    odd.sampleKind = static_cast<SampleKind>(5);
-    ASSERT_TRUE(WriteCsvFile({Scope("CHAN1", {0, 1}, {1, 2}), pod, odd}, dir.File("b.csv")));
-    EXPECT_EQ(ReadFileText(dir.File("b.csv")),
-              "time/s;CHAN1(voltage/V);POD1(voltage/V);ODD(voltage/V)\r\n"
-              "0.000000e+000;1.000000e+000;0x0A\r\n"
-              "1.000000e+000;2.000000e+000;0xC3\r\n");
+    for (const auto& c : cases) {
+        ASSERT_TRUE(WriteCsvFile(c.records, dir.File("data.csv"))) << c.text;
+        EXPECT_EQ(ReadFileText(dir.File("data.csv")), c.text);
+    }
 }
 
 TEST(CsvWriter, ReplacesExistingFileWithoutLeavingTemporaries) {
@@ -192,7 +179,7 @@ TEST(CsvWriter, ReplacesExistingFileWithoutLeavingTemporaries) {
     ASSERT_TRUE(WriteFileBytes(path, std::string(5000, 'z')));
     ASSERT_TRUE(WriteCsvFile({Scope("CHAN1", {1}, {2})}, path));
     EXPECT_EQ(ReadFileText(path), "time/s;CHAN1(voltage/V)\r\n1.000000e+000;2.000000e+000\r\n");
-    EXPECT_EQ(EntriesIn(dir.Path()), 1u);
+    EXPECT_EQ(FileNamesIn(dir.Path()).size(), 1u);
 }
 
 TEST(CsvWriter, UncreatableFileFailsAndLeavesNothing) {
@@ -203,7 +190,7 @@ TEST(CsvWriter, UncreatableFileFailsAndLeavesNothing) {
     std::filesystem::create_directory(dir.File("taken.csv"));
     EXPECT_FALSE(WriteCsvFile(list, dir.File("taken.csv")));
     EXPECT_TRUE(std::filesystem::is_directory(dir.File("taken.csv")));
-    EXPECT_EQ(EntriesIn(dir.Path()), 1u);
+    EXPECT_EQ(FileNamesIn(dir.Path()).size(), 1u);
     EXPECT_FALSE(WriteCsvFile({}, dir.File("empty.csv")));
     EXPECT_FALSE(PathExists(dir.File("empty.csv")));
 }
@@ -222,7 +209,7 @@ TEST(CsvWriter, WriteFailureIsReported) {
     const bool written = WriteCsvFile({big}, dir.File("big.csv"));
     setrlimit(RLIMIT_FSIZE, &old);
     EXPECT_FALSE(written);
-    EXPECT_EQ(EntriesIn(dir.Path()), 0u);
+    EXPECT_EQ(FileNamesIn(dir.Path()).size(), 0u);
 }
 
 TEST(DirfileWriter, OneRecordGivesSharedAxisFieldsInOrder) {
@@ -237,18 +224,17 @@ TEST(DirfileWriter, OneRecordGivesSharedAxisFieldsInOrder) {
               Bytes({0, 0, 0, 0, 0, 0, 0xF0, 0x3F, 0, 0, 0, 0, 0, 0, 0, 0xC0}));
     EXPECT_EQ(ReadFileBytes(path + "/CHAN1.dat"),
               Bytes({0, 0, 0, 0, 0, 0, 0xE0, 0x3F, 0, 0, 0, 0, 0, 0, 0, 0}));
-    EXPECT_EQ(EntriesIn(path), 3u);
+    EXPECT_EQ(FileNamesIn(path).size(), 3u);
 }
 
 TEST(DirfileWriter, SeparateAxesAndByteRecords) {
     TempDir dir;
     const std::string path = dir.File("mixed");
-    WaveformRecord pod = Scope("POD1", {0.0}, {});
-    pod.sampleKind = SAMPLE_KIND_BYTE;
-    pod.bytes = {0xA5};
-    WaveformRecord odd = Scope("ODD", {0.0, 1.0, 2.0}, {});
-    odd.sampleKind = static_cast<SampleKind>(7);
-    ASSERT_TRUE(WriteKstDirfile({Scope("CHAN1", {1.0, 1.0}, {1.0, 1.0}), pod, odd}, path));
+    ASSERT_TRUE(WriteKstDirfile(
+        {Scope("CHAN1", {1.0, 1.0}, {1.0, 1.0}),
+         Bytewise(Scope("POD1", {0.0}, {}), SAMPLE_KIND_BYTE, {0xA5}),
+         Bytewise(Scope("ODD", {0.0, 1.0, 2.0}, {}), static_cast<SampleKind>(7), {})},
+        path));
     EXPECT_EQ(ReadFileText(path + "/format"), "CHAN1_xaxis.dat\tRAW\tFLOAT64\t1\r\n"
                                               "CHAN1.dat\tRAW\tFLOAT64\t1\r\n"
                                               "POD1_xaxis.dat\tRAW\tFLOAT64\t1\r\n"
@@ -262,10 +248,9 @@ TEST(DirfileWriter, SeparateAxesAndByteRecords) {
 
 TEST(DirfileWriter, SharedAxisWithByteRecordAndEmptyArrays) {
     TempDir dir;
-    WaveformRecord pod = Scope("POD2", {}, {});
-    pod.sampleKind = SAMPLE_KIND_BYTE;
     const std::string path = dir.File("empty");
-    ASSERT_TRUE(WriteKstDirfile({Scope("CHAN2", {}, {}), pod}, path));
+    ASSERT_TRUE(WriteKstDirfile(
+        {Scope("CHAN2", {}, {}), Bytewise(Scope("POD2", {}, {}), SAMPLE_KIND_BYTE, {})}, path));
     EXPECT_EQ(ReadFileText(path + "/format"), "xaxis.dat\tRAW\tFLOAT64\t1\r\n"
                                               "CHAN2.dat\tRAW\tFLOAT64\t1\r\n"
                                               "POD2.dat\tRAW\tUINT8\t1\r\n");
