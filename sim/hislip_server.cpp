@@ -236,7 +236,12 @@ bool HislipServer::SendResponse(int fd, HislipSessionState& session,
             return true; // the rest of an abandoned reply is not sent
         const std::string_view head(reinterpret_cast<const char*>(piece.header.data()),
                                     piece.header.size());
-        if (!SendGathered(fd, head, piece.payload, m_stop))
+        // A rate limit paces the payload; the message itself cannot be cut
+        // short, so a device clear takes effect after it.
+        if (m_faults.rateBytesPerSecond > 0
+                ? !SendAll(fd, head, 0, m_stop) ||
+                      !SendAll(fd, piece.payload, Pacing(m_faults), m_stop)
+                : !SendGathered(fd, head, piece.payload, m_stop))
             return false;
     }
     return true;

@@ -147,6 +147,13 @@ ViStatus TcpConnection::Wait(short events, Deadline deadline, ProgressMeter* pro
 
 ViStatus TcpConnection::SendAll(std::span<const std::span<const std::uint8_t>> parts,
                                 Deadline deadline, ProgressMeter* progress) {
+    std::size_t sent = 0;
+    return SendAll(parts, deadline, progress, sent);
+}
+
+ViStatus TcpConnection::SendAll(std::span<const std::span<const std::uint8_t>> parts,
+                                Deadline deadline, ProgressMeter* progress, std::size_t& total) {
+    total = 0;
     const bool reporting = Reporting(progress);
     std::vector<iovec> iov;
     for (const auto& part : parts)
@@ -189,6 +196,7 @@ ViStatus TcpConnection::SendAll(std::span<const std::span<const std::uint8_t>> p
             }
             return StatusOfErrno(error);
         }
+        total += static_cast<std::size_t>(sent);
         if (reporting)
             if (const ViStatus s = progress->Sent(static_cast<std::size_t>(sent)); s != VI_SUCCESS)
                 return s;
@@ -209,6 +217,10 @@ ViStatus TcpConnection::SendAll(const std::uint8_t* data, std::size_t size, Dead
                                 ProgressMeter* progress) {
     const std::span<const std::uint8_t> part(data, size);
     return SendAll(std::span<const std::span<const std::uint8_t>>(&part, 1), deadline, progress);
+}
+
+ViStatus TcpConnection::WaitReadable(Deadline deadline, ProgressMeter* progress) {
+    return Wait(POLLIN, deadline, progress);
 }
 
 ViStatus TcpConnection::ReceiveSome(std::uint8_t* data, std::size_t capacity, Deadline deadline,

@@ -39,6 +39,13 @@ public:
                      ProgressMeter* progress = nullptr) override;
     ViStatus SendAll(const std::uint8_t* data, std::size_t size, Deadline deadline,
                      ProgressMeter* progress = nullptr);
+    // The same, telling how many bytes went out also when it fails: a
+    // transport whose framing must stay whole sends the rest after a cancel.
+    ViStatus SendAll(std::span<const std::span<const std::uint8_t>> parts, Deadline deadline,
+                     ProgressMeter* progress, std::size_t& total);
+    // Waits until something can be read (or the peer closed), reporting
+    // meanwhile: for a transport's framing, which the meter does not count.
+    ViStatus WaitReadable(Deadline deadline, ProgressMeter* progress);
     // At least one byte, at most capacity. VI_ERROR_CONN_LOST when the peer
     // closed, VI_ERROR_TMO at the deadline.
     ViStatus ReceiveSome(std::uint8_t* data, std::size_t capacity, Deadline deadline,

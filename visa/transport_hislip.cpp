@@ -10,9 +10,16 @@
 // Response data goes straight from the socket into the caller's memory, and
 // a timeout in the middle of a message leaves the stream where it was, so
 // the next read goes on from there.
+//
+// A cancel (see progress.h) uses the protocol's own device clear: the
+// instrument drops the response under way, and what it had already sent is
+// read and dropped up to its DeviceClearAcknowledge. The cancelled call
+// waits for that only briefly; the session's next call finishes it, so the
+// next command still gets its own reply.
 
 #include "visa/builtin_transports.h"
 #include "visa/hislip_message.h"
+#include "visa/progress.h"
 #include "visa/tcp_connection.h"
 
 #include <algorithm>
@@ -36,6 +43,10 @@ constexpr std::uint64_t kMaxControlPayload = 64 * 1024;
 constexpr ViUInt32 kAsyncGraceMs = 1000;
 // "QV", the vendor id this client gives in Initialize.
 constexpr std::uint16_t kVendorId = 0x5156;
+// How long a cancelled call reads the abandoned response on its way to the
+// device clear's acknowledgement before it returns; the rest is read at the
+// next call. A cancel must end the call within half a second.
+constexpr auto kCancelDrainTime = std::chrono::milliseconds(200);
 
 ViUInt32 WithGrace(ViUInt32 timeoutMs) {
     return timeoutMs >= VI_TMO_INFINITE - kAsyncGraceMs ? VI_TMO_INFINITE
@@ -105,9 +116,11 @@ public:
                    const SessionSettings& settings) override {
         if (m_broken)
             return VI_ERROR_CONN_LOST;
+        const Deadline deadline = DeadlineAfter(settings.timeoutMs);
+        if (const ViStatus s = FinishClear(deadline, settings.progress); s != VI_SUCCESS)
+            return s;
         // Whatever is left of an earlier response is stale from now on.
         m_accepting = false;
-        const Deadline deadline = DeadlineAfter(settings.timeoutMs);
         std::size_t done = 0;
         do {
             const std::size_t chunk =
@@ -120,7 +133,17 @@ public:
             // RMT-delivered: the previous response was read to its end.
             const auto header = hs::EncodeHeader({type, m_rmtDelivered, m_nextMessageId, chunk});
             const std::span<const std::uint8_t> parts[] = {header, {data + done, chunk}};
-            if (const ViStatus s = m_sync->SendAll(parts, deadline); s != VI_SUCCESS)
+            std::size_t sent = 0;
+            const ViStatus s = m_sync->SendAll(parts, deadline, settings.progress, sent);
+            if (s == VI_ERROR_ABORT && Cancelled(settings)) {
+                // The server reads the channel message by message: this one
+                // goes out whole, and the device clear drops it.
+                if (const ViStatus rest = SendRest(parts, sent, deadline); rest != VI_SUCCESS)
+                    return rest;
+                m_nextMessageId += 2;
+                return Abandon(settings);
+            }
+            if (s != VI_SUCCESS)
                 return Fail(s == VI_ERROR_TMO ? VI_ERROR_TMO : VI_ERROR_CONN_LOST);
             m_rmtDelivered = 0;
             m_lastSentId = m_nextMessageId;
@@ -139,6 +162,9 @@ public:
         if (capacity == 0)
             return VI_SUCCESS;
         const Deadline deadline = DeadlineAfter(settings.timeoutMs);
+        ProgressMeter* const progress = settings.progress;
+        if (const ViStatus s = FinishClear(deadline, progress); s != VI_SUCCESS)
+            return s;
         for (;;) {
             if (m_payloadLeft == 0) {
                 if (m_accepting && m_inDataEnd) {
@@ -149,23 +175,26 @@ public:
                     return VI_SUCCESS;
                 }
                 hs::Header header;
-                if (const ViStatus s = NextSyncHeader(deadline, header); s != VI_SUCCESS)
-                    return s;
+                if (const ViStatus s = NextSyncHeader(deadline, header, progress); s != VI_SUCCESS)
+                    return Abandoned(s, settings);
                 if (const ViStatus s = TakeSyncHeader(header, deadline); s != VI_SUCCESS)
                     return s;
                 continue;
             }
             if (!m_accepting) {
-                if (const ViStatus s = SkipPayload(deadline); s != VI_SUCCESS)
-                    return s;
+                if (const ViStatus s = SkipPayload(deadline, progress); s != VI_SUCCESS)
+                    return Abandoned(s, settings);
                 continue;
             }
             const std::size_t want =
                 static_cast<std::size_t>(std::min<std::uint64_t>(capacity, m_payloadLeft));
             std::size_t got = 0;
-            if (const ViStatus s = m_sync->ReceiveSome(data, want, deadline, got); s != VI_SUCCESS)
-                return Fail(s);
+            const ViStatus s = m_sync->ReceiveSome(data, want, deadline, got, progress);
+            // A cancel may come with bytes received: they still count
+            // against the message, so that the stream stays in step.
             m_payloadLeft -= got;
+            if (s != VI_SUCCESS)
+                return s == VI_ERROR_ABORT ? Abandoned(s, settings) : Fail(s);
             result.count = got;
             if (m_payloadLeft == 0 && m_inDataEnd) {
                 m_accepting = false;
@@ -178,42 +207,18 @@ public:
 
     // Device clear: AsyncDeviceClear, then DeviceClearComplete on the
     // synchronous channel asking for synchronized mode, and everything the
-    // server sent before its DeviceClearAcknowledge dropped.
+    // server sent before its DeviceClearAcknowledge dropped. A clear that
+    // does not complete in time ends the session.
     ViStatus Clear(const SessionSettings& settings) override {
         if (m_broken)
             return VI_ERROR_CONN_LOST;
         const Deadline deadline = DeadlineAfter(WithGrace(settings.timeoutMs));
-        Message ack;
-        if (const ViStatus s =
-                AsyncTransaction(hs::MessageType::AsyncDeviceClear, 0, 0, {},
-                                 hs::MessageType::AsyncDeviceClearAcknowledge, deadline, ack);
-            s != VI_SUCCESS)
-            return s;
-        const auto complete = hs::EncodeMessage(hs::MessageType::DeviceClearComplete, 0, 0);
-        if (const ViStatus s = m_sync->SendAll(complete.data(), complete.size(), deadline);
-            s != VI_SUCCESS)
-            return Fail(s);
-        m_accepting = false;
-        for (;;) {
-            if (m_payloadLeft > 0) {
-                if (const ViStatus s = SkipPayload(deadline); s != VI_SUCCESS)
-                    return s;
-                continue;
-            }
-            hs::Header header;
-            if (const ViStatus s = NextSyncHeader(deadline, header); s != VI_SUCCESS)
-                return s == VI_ERROR_TMO ? Fail(s) : s;
-            if (header.type == hs::MessageType::DeviceClearAcknowledge)
-                break;
-            if (header.type == hs::MessageType::FatalError)
-                return TakeSyncHeader(header, deadline);
-            m_payloadLeft = header.payloadLength; // dropped
-        }
-        m_nextMessageId = hs::kFirstMessageId;
-        m_sentAny = false;
-        m_rmtDelivered = 0;
-        m_inDataEnd = false;
-        return VI_SUCCESS;
+        ViStatus s = FinishClear(deadline, nullptr);
+        if (s == VI_SUCCESS)
+            s = StartClear(deadline);
+        if (s == VI_SUCCESS)
+            s = FinishClear(deadline, nullptr);
+        return s == VI_ERROR_TMO ? Fail(s) : s;
     }
 
     ViStatus ReadStatusByte(const SessionSettings& settings, ViUInt16& status) override {
@@ -293,15 +298,102 @@ public:
     }
 
 private:
+    static bool Cancelled(const SessionSettings& settings) {
+        return settings.progress != nullptr && settings.progress->Cancelled();
+    }
+
+    // The first half of a device clear: the instrument is told on the
+    // asynchronous channel and acknowledges there, and DeviceClearComplete
+    // goes on the synchronous one; FinishClear reads up to its answer.
+    ViStatus StartClear(Deadline deadline) {
+        Message ack;
+        if (const ViStatus s =
+                AsyncTransaction(hs::MessageType::AsyncDeviceClear, 0, 0, {},
+                                 hs::MessageType::AsyncDeviceClearAcknowledge, deadline, ack);
+            s != VI_SUCCESS)
+            return s;
+        const auto complete = hs::EncodeMessage(hs::MessageType::DeviceClearComplete, 0, 0);
+        if (const ViStatus s = m_sync->SendAll(complete.data(), complete.size(), deadline);
+            s != VI_SUCCESS)
+            return Fail(s);
+        m_accepting = false;
+        m_clearPending = true;
+        return VI_SUCCESS;
+    }
+
+    // Drops what the server sent before DeviceClearAcknowledge, when a clear
+    // is under way. A timeout or a cancel leaves it under way, where the
+    // stream is, for the next call.
+    ViStatus FinishClear(Deadline deadline, ProgressMeter* progress) {
+        while (m_clearPending) {
+            if (m_payloadLeft > 0) {
+                if (const ViStatus s = SkipPayload(deadline, progress); s != VI_SUCCESS)
+                    return s;
+                continue;
+            }
+            hs::Header header;
+            if (const ViStatus s = NextSyncHeader(deadline, header, progress); s != VI_SUCCESS)
+                return s;
+            if (header.type == hs::MessageType::DeviceClearAcknowledge) {
+                m_clearPending = false;
+                m_nextMessageId = hs::kFirstMessageId;
+                m_sentAny = false;
+                m_rmtDelivered = 0;
+                m_inDataEnd = false;
+                break;
+            }
+            if (header.type == hs::MessageType::FatalError)
+                return TakeSyncHeader(header, deadline);
+            m_payloadLeft = header.payloadLength; // dropped
+        }
+        return VI_SUCCESS;
+    }
+
+    // A wait or read that the progress handler cancelled: the response is
+    // abandoned by a device clear. Other failures pass through.
+    ViStatus Abandoned(ViStatus s, const SessionSettings& settings) {
+        return s == VI_ERROR_ABORT && Cancelled(settings) ? Abandon(settings) : s;
+    }
+
+    ViStatus Abandon(const SessionSettings& settings) {
+        if (!m_clearPending) {
+            if (const ViStatus s = StartClear(DeadlineAfter(WithGrace(settings.timeoutMs)));
+                s != VI_SUCCESS)
+                return s;
+        }
+        // Usually the acknowledgement follows at once; a large response
+        // already under way at the instrument's pace is read at the next call.
+        const ViStatus s =
+            FinishClear(std::chrono::steady_clock::now() + kCancelDrainTime, nullptr);
+        return s == VI_SUCCESS || s == VI_ERROR_TMO ? VI_ERROR_ABORT : s;
+    }
+
+    // Sends what SendAll left of a message after a cancel.
+    ViStatus SendRest(std::span<const std::span<const std::uint8_t>> parts, std::size_t sent,
+                      Deadline deadline) {
+        for (std::span<const std::uint8_t> part : parts) {
+            const std::size_t skip = std::min(sent, part.size());
+            sent -= skip;
+            if (const ViStatus s =
+                    m_sync->SendAll(part.data() + skip, part.size() - skip, deadline);
+                s != VI_SUCCESS)
+                return Fail(s == VI_ERROR_TMO ? VI_ERROR_TMO : VI_ERROR_CONN_LOST);
+        }
+        return VI_SUCCESS;
+    }
+
     // Reads the next header of the synchronous channel, keeping a partly
-    // received header across a timeout.
-    ViStatus NextSyncHeader(Deadline deadline, hs::Header& header) {
+    // received header across a timeout. The header is framing: with a
+    // progress meter it is waited for with reports but not counted.
+    ViStatus NextSyncHeader(Deadline deadline, hs::Header& header, ProgressMeter* progress) {
         while (m_headerHave < hs::kHeaderSize) {
+            ViStatus s = m_sync->WaitReadable(deadline, progress);
             std::size_t got = 0;
-            const ViStatus s = m_sync->ReceiveSome(m_headerBytes.data() + m_headerHave,
-                                                   hs::kHeaderSize - m_headerHave, deadline, got);
+            if (s == VI_SUCCESS)
+                s = m_sync->ReceiveSome(m_headerBytes.data() + m_headerHave,
+                                        hs::kHeaderSize - m_headerHave, deadline, got);
             if (s != VI_SUCCESS)
-                return s == VI_ERROR_TMO ? s : Fail(s);
+                return s == VI_ERROR_TMO || s == VI_ERROR_ABORT ? s : Fail(s);
             m_headerHave += got;
         }
         m_headerHave = 0;
@@ -362,13 +454,18 @@ private:
         return s == VI_SUCCESS ? s : Fail(s);
     }
 
-    ViStatus SkipPayload(Deadline deadline) {
+    // Reads and drops the payload of a stale message (not counted, but
+    // waited for with reports).
+    ViStatus SkipPayload(Deadline deadline, ProgressMeter* progress) {
         std::uint8_t scratch[16 * 1024];
         const std::size_t want =
             static_cast<std::size_t>(std::min<std::uint64_t>(sizeof scratch, m_payloadLeft));
+        ViStatus s = m_sync->WaitReadable(deadline, progress);
         std::size_t got = 0;
-        if (const ViStatus s = m_sync->ReceiveSome(scratch, want, deadline, got); s != VI_SUCCESS)
-            return s == VI_ERROR_TMO ? s : Fail(s);
+        if (s == VI_SUCCESS)
+            s = m_sync->ReceiveSome(scratch, want, deadline, got);
+        if (s != VI_SUCCESS)
+            return s == VI_ERROR_TMO || s == VI_ERROR_ABORT ? s : Fail(s);
         m_payloadLeft -= got;
         return VI_SUCCESS;
     }
@@ -418,6 +515,8 @@ private:
     bool m_inDataEnd = false;
     std::array<std::uint8_t, hs::kHeaderSize> m_headerBytes{};
     std::size_t m_headerHave = 0;
+    // DeviceClearComplete sent, its DeviceClearAcknowledge not read yet.
+    bool m_clearPending = false;
     bool m_broken = false;
 };
 

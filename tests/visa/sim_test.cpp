@@ -233,7 +233,8 @@ TEST_P(VisaProgress, ProgressIsReportedAndACancelLeavesTheSessionUsable) {
     ExpectTestBytes(buffer, count);
 }
 
-INSTANTIATE_TEST_SUITE_P(Transports, VisaProgress, ::testing::Values(Lan::Vxi11, Lan::Socket),
+INSTANTIATE_TEST_SUITE_P(Transports, VisaProgress,
+                         ::testing::Values(Lan::Vxi11, Lan::Socket, Lan::Hislip),
                          [](const auto& info) { return LanName(info.param); });
 
 TEST(VisaVxi11, LongCommandGoesInChunksOfMaxRecvSize) {
