@@ -128,16 +128,27 @@ void UsbipServer::Serve(int fd) {
 void UsbipServer::ServeUrbs(int fd) {
     SimUsbDevice device(m_identity, m_instrument, m_transcript, m_faults, m_options);
     std::list<PendingIn> pending;
+    using Clock = std::chrono::steady_clock;
+    // The rate limit: bulk-IN data leaves no faster than this, a transfer
+    // completing once its bytes' time has come.
+    const std::size_t rate = m_faults.rateBytesPerSecond;
+    Clock::time_point paceUntil = Clock::now();
     for (;;) {
         // Complete what the device can answer now, oldest first per endpoint.
         bool blocked[16] = {};
+        const bool paced = rate > 0 && Clock::now() < paceUntil;
         for (auto it = pending.begin(); it != pending.end();) {
             std::int32_t status = 0;
-            if (blocked[it->urb.endpoint] || !FillIn(device, *it, status)) {
+            if (blocked[it->urb.endpoint] || (paced && it->urb.endpoint != 0) ||
+                !FillIn(device, *it, status)) {
                 blocked[it->urb.endpoint] = true;
                 ++it;
                 continue;
             }
+            if (rate > 0)
+                paceUntil = std::max(paceUntil, Clock::now()) +
+                            std::chrono::microseconds(static_cast<long long>(
+                                it->data.size() * 1'000'000.0 / static_cast<double>(rate)));
             if (!SendRetSubmit(fd, it->urb, status, it->data, true, 0, m_stop))
                 return;
             it = pending.erase(it);
@@ -145,10 +156,12 @@ void UsbipServer::ServeUrbs(int fd) {
         if (device.Function().LinkDropped())
             return;
         int timeoutMs = -1;
-        const auto ready = device.Function().NextReadyTime();
-        if (ready != std::chrono::steady_clock::time_point::max()) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                ready - std::chrono::steady_clock::now());
+        auto ready = device.Function().NextReadyTime();
+        if (paced && !pending.empty())
+            ready = std::min(ready, paceUntil);
+        if (ready != Clock::time_point::max()) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(ready - Clock::now());
             timeoutMs = static_cast<int>(std::max<long long>(left.count() + 1, 0));
         }
         const WaitResult wait = WaitReadable(fd, m_stop, timeoutMs);

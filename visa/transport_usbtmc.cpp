@@ -2,8 +2,16 @@
 // the class's bulk message layer over a USB device reached through one of
 // the host sides (a USB/IP server named by the resource manager or the
 // QUARVEL_USBIP environment variable; libusb for devices on this machine).
+//
+// With a progress handler (see progress.h) transfers carry at most 64 KiB
+// of data, and the wait for a bulk-IN transfer is cut into short slices so
+// that the handler runs while the instrument is silent. A cancel while a
+// transfer is under way aborts it with the class's INITIATE_ABORT_BULK_IN
+// sequence; the rest of the reply is then dropped by the device when the
+// next command arrives (IEEE 488.2: a new command interrupts the query).
 
 #include "visa/builtin_transports.h"
+#include "visa/progress.h"
 #include "visa/usb_descriptors.h"
 #include "visa/usb_device.h"
 #include "visa/usb_quirks.h"
@@ -35,6 +43,23 @@ constexpr std::uint32_t kMaxExtraBytes = 64 * 1024;
 // packet left over from an earlier transfer, or firmware that sometimes
 // answers the first request with nothing.
 constexpr int kMaxEmptyTransfers = 3;
+
+bool Reporting(const SessionSettings& settings) {
+    return settings.progress != nullptr && settings.progress->Active();
+}
+
+// Counts n bytes of the message that moved at once, a report at each 64 KiB
+// they pass; VI_ERROR_ABORT once the handler has cancelled.
+ViStatus CountMoved(ProgressMeter& progress, std::size_t n, bool sent) {
+    do {
+        const std::size_t piece = std::min(n, progress.PieceLimit());
+        if (const ViStatus s = sent ? progress.Sent(piece) : progress.Received(piece);
+            s != VI_SUCCESS)
+            return s;
+        n -= piece;
+    } while (n > 0);
+    return VI_SUCCESS;
+}
 
 // What a host side found: a USBTMC interface and the identity of its device.
 struct UsbtmcIdentity {
@@ -150,11 +175,12 @@ public:
         // device drops its own rest, as IEEE 488.2 has it).
         m_begin = m_end = 0;
         const Deadline deadline = DeadlineAfter(settings.timeoutMs);
+        const bool reporting = Reporting(settings);
         // A message is sent in transfers of at most this many data bytes.
-        constexpr std::size_t kMaxOutTransfer = 1024 * 1024;
+        const std::size_t maxOutTransfer = reporting ? ProgressMeter::kMaxPiece : 1024 * 1024;
         std::size_t done = 0;
         do {
-            const std::size_t n = std::min(size - done, kMaxOutTransfer);
+            const std::size_t n = std::min(size - done, maxOutTransfer);
             const bool last = done + n == size;
             m_out.assign(tmc::kHeaderSize + tmc::PaddedSize(n), 0);
             m_tag = tmc::NextTag(m_tag);
@@ -171,6 +197,13 @@ public:
                 return Fail(r);
             }
             done += n;
+            if (reporting && CountMoved(*settings.progress, n, true) != VI_SUCCESS) {
+                // No transfer is under way for an abort to stop, but the
+                // device holds the start of a message: a clear drops it.
+                if (done < size || !endOfMessage)
+                    Clear(settings);
+                return VI_ERROR_ABORT;
+            }
         } while (done < size);
         return VI_SUCCESS;
     }
@@ -183,7 +216,8 @@ public:
         if (capacity == 0)
             return VI_SUCCESS;
         if (m_begin == m_end) {
-            if (const ViStatus s = ReceiveTransfer(capacity, DeadlineAfter(settings.timeoutMs));
+            if (const ViStatus s =
+                    ReceiveTransfer(capacity, DeadlineAfter(settings.timeoutMs), settings);
                 s != VI_SUCCESS)
                 return s;
         }
@@ -198,6 +232,7 @@ public:
 
     // EOM ends every message.
     bool SignalsEnd() const override { return true; }
+    std::size_t Buffered() const override { return m_end - m_begin; }
 
     ViStatus Clear(const SessionSettings& /*settings*/) override {
         if (m_lost)
@@ -260,8 +295,7 @@ private:
     // limit, and where possible such that header and data fill whole
     // packets, so that a full transfer completes the read without a short
     // packet (Rigol DS1000Z sends none at a packet boundary).
-    std::uint32_t TransferSizeFor(std::size_t wanted) const {
-        const std::size_t limit = m_quirks.maxTransferSize;
+    std::uint32_t TransferSizeFor(std::size_t wanted, std::size_t limit) const {
         const std::size_t packet = m_id.bulkInPacketSize;
         std::size_t size = std::min(std::max<std::size_t>(wanted, 1), limit);
         const std::size_t rounded = (size + tmc::kHeaderSize + packet - 1) / packet * packet;
@@ -277,10 +311,45 @@ private:
         return std::max<std::size_t>((size + packet - 1) / packet * packet, packet);
     }
 
+    // One bulk-IN transfer into data. With a progress handler the wait is
+    // cut into slices: a slice that ends first cancels the transfer (the
+    // host sides promise that, and hand over what arrived before), and the
+    // next one takes the device's packets from where it stopped. cancelled
+    // tells that the handler cancelled meanwhile.
+    UsbResult BulkIn(std::uint8_t* data, std::size_t size, Deadline deadline,
+                     const SessionSettings& settings, std::size_t& got, bool& cancelled) {
+        got = 0;
+        cancelled = false;
+        const bool reporting = Reporting(settings);
+        for (;;) {
+            const Deadline wake = reporting ? std::min(deadline, std::chrono::steady_clock::now() +
+                                                                     ProgressMeter::kWakeInterval)
+                                            : deadline;
+            std::size_t n = 0;
+            const UsbResult r = m_device->Transfer(m_id.bulkIn, data + got, size - got, wake, n);
+            got += n;
+            // Whole packets that came before a slice ended do not end the
+            // transfer; a short one does.
+            const bool shortPacket = n % m_id.bulkInPacketSize != 0;
+            if (r != UsbResult::Timeout || !reporting || shortPacket || got == size ||
+                std::chrono::steady_clock::now() >= deadline)
+                return r == UsbResult::Timeout && (shortPacket || got == size) ? UsbResult::Ok : r;
+            if (settings.progress->Waiting() != VI_SUCCESS) {
+                cancelled = true;
+                return UsbResult::Timeout;
+            }
+        }
+    }
+
     // Asks for one transfer and takes its data into the stage.
-    ViStatus ReceiveTransfer(std::size_t wanted, Deadline deadline) {
+    ViStatus ReceiveTransfer(std::size_t wanted, Deadline deadline,
+                             const SessionSettings& settings) {
         m_begin = m_end = 0;
-        const std::uint32_t transferSize = TransferSizeFor(wanted);
+        const bool reporting = Reporting(settings);
+        const std::uint32_t transferSize =
+            TransferSizeFor(wanted, reporting ? std::min<std::size_t>(m_quirks.maxTransferSize,
+                                                                      ProgressMeter::kMaxPiece)
+                                              : m_quirks.maxTransferSize);
         m_tag = tmc::NextTag(m_tag);
         const std::uint8_t tag = m_tag;
         std::uint8_t request[tmc::kHeaderSize];
@@ -296,9 +365,11 @@ private:
         const std::size_t first = WholePackets(tmc::kHeaderSize + transferSize);
         m_stage.resize(first);
         std::size_t got = 0;
+        bool cancelled = false;
         for (int empty = 0;; ++empty) {
-            const UsbResult r =
-                m_device->Transfer(m_id.bulkIn, m_stage.data(), first, deadline, got);
+            const UsbResult r = BulkIn(m_stage.data(), first, deadline, settings, got, cancelled);
+            if (cancelled)
+                return Cancel(tag);
             if (r != UsbResult::Ok)
                 return FailRead(r, tag);
             if (got > 0)
@@ -324,7 +395,9 @@ private:
             m_stage.resize(got + more);
             std::size_t n = 0;
             const UsbResult r =
-                m_device->Transfer(m_id.bulkIn, m_stage.data() + got, more, deadline, n);
+                BulkIn(m_stage.data() + got, more, deadline, settings, n, cancelled);
+            if (cancelled)
+                return Cancel(tag);
             if (r != UsbResult::Ok)
                 return FailRead(r, tag);
             got += n;
@@ -336,7 +409,18 @@ private:
         m_begin = tmc::kHeaderSize;
         m_end = tmc::kHeaderSize + data;
         m_stageEom = header.Eom() && data == header.transferSize;
+        if (reporting && CountMoved(*settings.progress, data, false) != VI_SUCCESS) {
+            // The transfer is complete: nothing to abort.
+            m_begin = m_end = 0;
+            return VI_ERROR_ABORT;
+        }
         return VI_SUCCESS;
+    }
+
+    // The handler cancelled while a transfer was under way.
+    ViStatus Cancel(std::uint8_t tag) {
+        AbortBulkIn(tag);
+        return m_lost ? VI_ERROR_CONN_LOST : VI_ERROR_ABORT;
     }
 
     ViStatus FailRead(UsbResult r, std::uint8_t tag) {

@@ -111,7 +111,7 @@ private:
             UrbHeader reply;
             const ViStatus s = ReceiveHeader(reply, deadline);
             if (s == VI_ERROR_TMO)
-                return Unlink(urb.seqnum);
+                return Unlink(urb.seqnum, in, data, size, transferred);
             if (s != VI_SUCCESS)
                 return Lose();
             if (reply.command != kRetSubmit || reply.seqnum != urb.seqnum) {
@@ -119,15 +119,21 @@ private:
                     return Lose();
                 continue;
             }
-            const std::size_t got = in ? reply.actualLength : 0;
-            if (got > size)
-                return Lose(); // more than asked for: the stream cannot be trusted
-            if (got > 0 && m_connection->ReceiveExact(
-                               data, got, WithGrace(deadline, kMessageGrace)) != VI_SUCCESS)
-                return Lose();
-            transferred = in ? got : std::min<std::size_t>(reply.actualLength, size);
-            return ResultOfUrbStatus(reply.status);
+            return TakeCompletion(reply, in, data, size, transferred);
         }
+    }
+
+    // The RET_SUBMIT of the caller's transfer: its data into the caller's memory.
+    usb::UsbResult TakeCompletion(const UrbHeader& reply, bool in, std::uint8_t* data,
+                                  std::size_t size, std::size_t& transferred) {
+        const std::size_t got = in ? reply.actualLength : 0;
+        if (got > size)
+            return Lose(); // more than asked for: the stream cannot be trusted
+        if (got > 0 && m_connection->ReceiveExact(
+                           data, got, WithGrace(Deadline::min(), kMessageGrace)) != VI_SUCCESS)
+            return Lose();
+        transferred = in ? got : std::min<std::size_t>(reply.actualLength, size);
+        return ResultOfUrbStatus(reply.status);
     }
 
     // The header of the next message; a timeout only before its first byte.
@@ -162,9 +168,13 @@ private:
         return true;
     }
 
-    // Gives up a transfer: USBIP_CMD_UNLINK, then its confirmation (or the
-    // transfer's own late completion, whose data is dropped).
-    usb::UsbResult Unlink(std::uint32_t seqnum) {
+    // Gives up a transfer: USBIP_CMD_UNLINK, then its confirmation. A
+    // transfer that completed before the unlink reached the server is
+    // answered first by its RET_SUBMIT: that completion is the result, and
+    // its data the caller's (dropping it would lose part of a reply to a
+    // caller that waits in short slices).
+    usb::UsbResult Unlink(std::uint32_t seqnum, bool in, std::uint8_t* data, std::size_t size,
+                          std::size_t& transferred) {
         UrbHeader unlink;
         unlink.seqnum = NextSeqnum();
         unlink.devid = m_devid;
@@ -174,12 +184,19 @@ private:
         const Deadline deadline = std::chrono::steady_clock::now() + kUnlinkGrace;
         if (m_connection->SendAll(message.data(), message.size(), deadline) != VI_SUCCESS)
             return Lose();
+        usb::UsbResult result = usb::UsbResult::Timeout;
         for (;;) {
             UrbHeader reply;
             if (ReceiveHeader(reply, deadline) != VI_SUCCESS)
                 return Lose();
             if (reply.command == kRetUnlink && reply.seqnum == unlink.seqnum)
-                return usb::UsbResult::Timeout;
+                return result;
+            if (reply.command == kRetSubmit && reply.seqnum == seqnum) {
+                result = TakeCompletion(reply, in, data, size, transferred);
+                if (result == usb::UsbResult::Lost)
+                    return result;
+                continue;
+            }
             if (!SkipStale(reply))
                 return Lose();
         }

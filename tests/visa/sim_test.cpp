@@ -155,10 +155,6 @@ TEST_P(VisaSim, ClearDropsAnUnreadReply) {
     EXPECT_EQ(opc, 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Transports, VisaSim,
-                         ::testing::Values(Lan::Vxi11, Lan::Socket, Lan::Hislip, Lan::Usb),
-                         [](const auto& info) { return LanName(info.param); });
-
 // What a progress handler was told, and when it cancels.
 struct ProgressLog {
     std::vector<std::pair<ViUInt64, ViUInt64>> reports; // done, expected
@@ -183,10 +179,7 @@ struct ProgressLog {
     }
 };
 
-// The transports that report progress and cancel so far.
-class VisaProgress : public VisaSim {};
-
-TEST_P(VisaProgress, ProgressIsReportedAndACancelLeavesTheSessionUsable) {
+TEST_P(VisaSim, ProgressIsReportedAndACancelLeavesTheSessionUsable) {
     Start({"--rate", "2000", "--delay-ms", "300", "--fault-on", ":TEST:BLOCK?"}, 10000);
     ProgressLog log;
     ASSERT_EQ(qviSetProgressHandler(m_vi, &ProgressLog::Handler, &log), VI_SUCCESS);
@@ -233,8 +226,8 @@ TEST_P(VisaProgress, ProgressIsReportedAndACancelLeavesTheSessionUsable) {
     ExpectTestBytes(buffer, count);
 }
 
-INSTANTIATE_TEST_SUITE_P(Transports, VisaProgress,
-                         ::testing::Values(Lan::Vxi11, Lan::Socket, Lan::Hislip),
+INSTANTIATE_TEST_SUITE_P(Transports, VisaSim,
+                         ::testing::Values(Lan::Vxi11, Lan::Socket, Lan::Hislip, Lan::Usb),
                          [](const auto& info) { return LanName(info.param); });
 
 TEST(VisaVxi11, LongCommandGoesInChunksOfMaxRecvSize) {
