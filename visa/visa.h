@@ -243,8 +243,9 @@ QVI_EXPORT ViStatus viVQueryf(ViSession vi, ViConstString writeFmt, ViConstStrin
 // first byte yet. done counts the bytes of the message moved so far; expected is its whole length
 // when known (the header of a definite-length block) and QVI_SIZE_UNKNOWN otherwise. Returning
 // QVI_PROGRESS_CANCEL ends the call with VI_ERROR_ABORT within half a second;
-// the rest of that reply is dropped (the connection is made anew at the next
-// call), so the next command gets its own reply. The handler runs on the
+// the rest of that reply is dropped (VXI-11 and SOCKET connect anew at the
+// next call, HiSLIP clears the device, USBTMC aborts the transfer), so the
+// next command gets its own reply. The handler runs on the
 // calling thread inside the VISA call and must not call VISA functions on
 // the same session. A null handler stops the reports.
 #define QVI_SIZE_UNKNOWN (~(ViUInt64)0)
