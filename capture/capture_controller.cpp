@@ -70,7 +70,11 @@ void CCaptureController::ToggleConnection() {
         return;
     }
     if (!m_connection.Open(form.GetVisaAddress())) {
-        m_window.ShowMessage("Connect failed!", MessageIcon::Error);
+        // What the VISA layer knows (a library that answered, no library
+        // named for a GPIB address, one that could not be loaded) goes below.
+        const std::string& why = m_connection.OpenFailureText();
+        m_window.ShowMessage(why.empty() ? "Connect failed!" : "Connect failed!\n" + why,
+                             MessageIcon::Error);
         m_window.SetStatusText("Connect failed");
         return;
     }

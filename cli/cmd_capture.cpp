@@ -25,6 +25,7 @@ constexpr const char* USAGE =
     "usage: quarvel-cli capture ADDRESS [--dir D] [--name PATTERN] [--sequence N] [--format EXT]\n"
     "         [--comments TEXT] [--comments-file NAME] [--save-idn] [--stop] [--ink-saver]\n"
     "         [--delay S] [--timeout MS] [--portmapper-port N] [--usbip HOST:PORT]\n"
+    "         [--visa-library PATH | --visa-library-all PATH]\n"
     "         [--waveforms CHAN1,CHAN2,...] [--data-format csv|dirfile]\n";
 
 // The form's values as given on the command line; defaults as the settings'.
@@ -168,11 +169,11 @@ bool ParseArguments(int argc, char** argv, ConsoleForm& form, ConnectionOptions&
             form.inkSaver = true;
             continue;
         }
-        static constexpr std::string_view kValued[] = {
-            "--dir",           "--name",  "--sequence", "--format",          "--comments",
-            "--comments-file", "--delay", "--timeout",  "--portmapper-port", "--waveforms",
-            "--data-format"};
-        if (std::find(std::begin(kValued), std::end(kValued), option) == std::end(kValued)) {
+        static constexpr std::string_view kValued[] = {"--dir",    "--name",      "--sequence",
+                                                       "--format", "--comments",  "--comments-file",
+                                                       "--delay",  "--waveforms", "--data-format"};
+        if (std::find(std::begin(kValued), std::end(kValued), option) == std::end(kValued) &&
+            !IsConnectionOption(option)) {
             std::fprintf(stderr, "quarvel-cli capture: unknown option '%s'\n", argv[i]);
             return false;
         }
@@ -234,7 +235,9 @@ int RunCaptureCommand(int argc, char** argv) {
         return 2;
 
     CCaptureController controller(window);
-    ApplyResourceManagerOptions(controller.Connection().GetResourceManager(), connection);
+    if (!ApplyResourceManagerOptions(controller.Connection().GetResourceManager(), connection,
+                                     "capture"))
+        return 1;
     controller.ToggleConnection();
     if (!controller.HasDriver())
         return 1;

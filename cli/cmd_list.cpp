@@ -14,7 +14,8 @@
 namespace {
 
 constexpr const char* USAGE =
-    "usage: quarvel-cli list [--idn] [--timeout MS] [--usbip HOST:PORT]\n";
+    "usage: quarvel-cli list [--idn] [--timeout MS] [--usbip HOST:PORT]\n"
+    "                        [--visa-library PATH | --visa-library-all PATH]\n";
 
 struct ListOptions {
     ConnectionOptions connection;
@@ -72,7 +73,10 @@ int RunListCommand(int argc, char** argv) {
         std::fprintf(stderr, "quarvel-cli list: cannot open the VISA resource manager\n");
         return 1;
     }
-    ApplyResourceManagerOptions(rm, options.connection);
+    if (!ApplyResourceManagerOptions(rm, options.connection, "list")) {
+        viClose(rm);
+        return 1;
+    }
     // Set on the resource manager, the timeout also bounds the search.
     if (options.connection.timeoutMs != 0)
         viSetAttribute(rm, VI_ATTR_TMO_VALUE, options.connection.timeoutMs);

@@ -20,7 +20,8 @@
 namespace {
 
 constexpr const char* USAGE = "usage: quarvel-cli scpi [--timeout MS] [--portmapper-port N] "
-                              "[--usbip HOST:PORT] ADDRESS COMMAND...\n";
+                              "[--usbip HOST:PORT] [--visa-library PATH | --visa-library-all PATH] "
+                              "ADDRESS COMMAND...\n";
 // Replies are read and written in pieces of this size.
 constexpr ViUInt32 kPieceSize = 64 * 1024;
 struct ScpiOptions {
@@ -206,12 +207,15 @@ int RunScpiCommand(int argc, char** argv) {
     // Set on the resource manager, the timeout also bounds viOpen.
     if (options.connection.timeoutMs != 0)
         viSetAttribute(sessions.rm, VI_ATTR_TMO_VALUE, options.connection.timeoutMs);
-    ApplyResourceManagerOptions(sessions.rm, options.connection);
+    if (!ApplyResourceManagerOptions(sessions.rm, options.connection, "scpi"))
+        return 1;
     if (const ViStatus s =
             viOpen(sessions.rm, options.address.c_str(), VI_NULL, 0, &sessions.instrument);
-        s != VI_SUCCESS) {
+        s < VI_SUCCESS) {
         sessions.instrument = VI_NULL;
-        return Fail("opening", options.address, s);
+        Fail("opening", options.address, s);
+        PrintOpenFailure(sessions.rm, options.address, s, "scpi");
+        return 1;
     }
     qviSetProgressHandler(sessions.instrument, &quarvel::cli::TransferProgress::Handler, &progress);
     std::vector<ViByte> piece(kPieceSize);

@@ -19,7 +19,7 @@ namespace {
 
 constexpr const char* USAGE =
     "usage: quarvel-cli screenshot [--timeout MS] [--portmapper-port N] [--usbip HOST:PORT] "
-    "[--ink-saver] [--force] "
+    "[--visa-library PATH | --visa-library-all PATH] [--ink-saver] [--force] "
     "ADDRESS FILE\n";
 
 struct ScreenshotOptions {
@@ -112,10 +112,14 @@ int RunScreenshotCommand(int argc, char** argv) {
 
     quarvel::cli::TransferProgress progress;
     CInstrConnection connection;
-    ApplyResourceManagerOptions(connection.GetResourceManager(), options.connection);
+    if (!ApplyResourceManagerOptions(connection.GetResourceManager(), options.connection,
+                                     "screenshot"))
+        return 1;
     if (!connection.Open(options.address)) {
         std::fprintf(stderr, "quarvel-cli screenshot: cannot connect to '%s'\n",
                      options.address.c_str());
+        PrintOpenFailure(connection.GetResourceManager(), options.address, connection.OpenStatus(),
+                         "screenshot");
         return 1;
     }
     if (!ApplySessionTimeout(connection.GetSession(), options.connection, "screenshot"))

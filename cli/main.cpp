@@ -14,18 +14,24 @@ struct CliCommand {
 
 // One row per command.
 const CliCommand kCommands[] = {
-    {"scpi", "scpi [--timeout MS] [--portmapper-port N] [--usbip HOST:PORT] ADDRESS COMMAND...",
+    {"scpi",
+     "scpi [--timeout MS] [--portmapper-port N] [--usbip HOST:PORT] "
+     "[--visa-library PATH | --visa-library-all PATH] ADDRESS COMMAND...",
      RunScpiCommand},
     {"screenshot",
-     "screenshot [--timeout MS] [--portmapper-port N] [--usbip HOST:PORT] [--ink-saver] [--force] "
-     "ADDRESS FILE",
+     "screenshot [--timeout MS] [--portmapper-port N] [--usbip HOST:PORT] "
+     "[--visa-library PATH | --visa-library-all PATH] [--ink-saver] [--force] ADDRESS FILE",
      RunScreenshotCommand},
     {"capture",
      "capture ADDRESS [--dir D] [--name PATTERN] [--sequence N] [--format EXT] [--comments TEXT] "
      "[--comments-file NAME] [--save-idn] [--stop] [--ink-saver] [--delay S] [--timeout MS] "
-     "[--portmapper-port N] [--usbip HOST:PORT] [--waveforms CHAN1,CHAN2,...] [--data-format csv|dirfile]",
+     "[--portmapper-port N] [--usbip HOST:PORT] [--visa-library PATH | --visa-library-all PATH] "
+     "[--waveforms CHAN1,CHAN2,...] [--data-format csv|dirfile]",
      RunCaptureCommand},
-    {"list", "list [--idn] [--timeout MS] [--usbip HOST:PORT]", RunListCommand},
+    {"list",
+     "list [--idn] [--timeout MS] [--usbip HOST:PORT] [--visa-library PATH | --visa-library-all "
+     "PATH]",
+     RunListCommand},
 };
 
 void PrintUsage() {

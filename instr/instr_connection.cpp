@@ -34,18 +34,57 @@ CInstrConnection::~CInstrConnection() {
     viClose(m_resourceManager);
 }
 
+bool CInstrConnection::UseVisaLibrary(const VisaLibraryChoice& choice) {
+    m_library = choice;
+    m_libraryError.clear();
+    char message[QVI_MESSAGE_BUFLEN] = {};
+    const ViStatus s = qviUseVisaLibrary(
+        m_resourceManager, choice.path.c_str(),
+        choice.allResources ? QVI_LIBRARY_FOR_ALL : QVI_LIBRARY_FOR_OTHERS, message);
+    if (s == VI_SUCCESS)
+        return true;
+    m_libraryError = message[0] != '\0' ? message : qviStatusName(s);
+    return false;
+}
+
 bool CInstrConnection::Open(const std::string& address) {
+    m_openFailure.clear();
     // A longer address, or one with a NUL inside, would name another resource
     // once cut to what the VISA layer takes; refuse it instead of opening that.
     if (address.size() > MAX_ADDRESS_LENGTH || address.find('\0') != std::string::npos)
         return false;
-    ViSession session = 0;
-    if (viOpen(m_resourceManager, address.c_str(), VI_NULL, 0, &session) != VI_SUCCESS)
+    // Every address was meant for a library that is not there: none is
+    // opened by our own transports behind the user's back.
+    if (m_library.allResources && !m_libraryError.empty()) {
+        m_openStatus = VI_ERROR_LIBRARY_NFOUND;
+        m_openFailure = m_libraryError;
         return false;
+    }
+    ViSession session = 0;
+    m_openStatus = viOpen(m_resourceManager, address.c_str(), VI_NULL, 0, &session);
+    if (m_openStatus < VI_SUCCESS) {
+        ExplainOpenFailure(address, m_openStatus);
+        return false;
+    }
     m_session = session;
     viFlush(m_session, VI_READ_BUF_DISCARD | VI_WRITE_BUF_DISCARD);
     m_connected = true;
     return true;
+}
+
+void CInstrConnection::ExplainOpenFailure(const std::string& address, ViStatus status) {
+    // A library that could not be loaded is the reason when the address was
+    // meant for it: one our own transports do not take.
+    ViUInt16 type = 0;
+    ViUInt16 board = 0;
+    const bool ours = viParseRsrc(m_resourceManager, address.c_str(), &type, &board) == VI_SUCCESS;
+    if (!m_libraryError.empty() && !ours) {
+        m_openFailure = m_libraryError;
+        return;
+    }
+    char text[QVI_MESSAGE_BUFLEN] = {};
+    qviOpenFailureText(m_resourceManager, address.c_str(), status, text);
+    m_openFailure = text;
 }
 
 bool CInstrConnection::QueryIdn() {

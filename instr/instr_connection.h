@@ -1,6 +1,7 @@
 #pragma once
 
 #include "instr/instr_ll.h"
+#include "instr/visa_library_choice.h"
 #include "visa/visa.h"
 
 #include <memory>
@@ -18,8 +19,19 @@ public:
     CInstrConnection(const CInstrConnection&) = delete;
     CInstrConnection& operator=(const CInstrConnection&) = delete;
 
+    // Passes resources to another VISA library as `choice` says (an empty
+    // path: none). False when it cannot be loaded; LibraryError() says why,
+    // and opening a resource meant for it fails with that reason.
+    bool UseVisaLibrary(const VisaLibraryChoice& choice);
+    const std::string& LibraryError() const { return m_libraryError; }
     // Opens the VISA resource named by `address` (UTF-8, at most 255 bytes used).
     bool Open(const std::string& address);
+    // After a failed Open: what the user needs to know beyond "failed" (the
+    // library that answered, no library named for a GPIB address, a library
+    // that could not be loaded); empty when nothing.
+    const std::string& OpenFailureText() const { return m_openFailure; }
+    // The status of the last viOpen (VI_SUCCESS before any).
+    ViStatus OpenStatus() const { return m_openStatus; }
     // "*IDN?"; stores the reply without trailing white space.
     bool QueryIdn();
     std::string GetIdn() const { return m_idn; }
@@ -36,11 +48,17 @@ public:
     ViSession GetSession() const { return m_session; }
 
 private:
+    void ExplainOpenFailure(const std::string& address, ViStatus status);
+
     std::unique_ptr<CInstrLL> m_driver;
     bool m_connected = false;
     ViSession m_resourceManager = 0;
     ViSession m_session = 0;
     std::string m_idn;
+    VisaLibraryChoice m_library;
+    std::string m_libraryError;
+    std::string m_openFailure;
+    ViStatus m_openStatus = VI_SUCCESS;
     std::string m_manufacturer;
     std::string m_model;
 };

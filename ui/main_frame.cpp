@@ -95,6 +95,20 @@ bool IsUserInput(QEvent::Type type) {
 
 } // namespace
 
+void CMainFrame::UseVisaLibrary() {
+    // The environment names a library for this run; the settings otherwise.
+    VisaLibraryChoice library = VisaLibraryFromEnvironment();
+    if (library.path.empty())
+        library = LoadVisaLibraryChoice(m_store);
+    if (library.path.empty())
+        return;
+    // A library that cannot be loaded is reported here and again by the
+    // connect that needs it.
+    CInstrConnection& connection = m_controller.Connection();
+    if (!connection.UseVisaLibrary(library))
+        statusBar()->showMessage(QString::fromStdString(connection.LibraryError()));
+}
+
 CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent), m_controller(*this) {
     setObjectName(QStringLiteral("mainFrame"));
     setWindowTitle(QStringLiteral("Quarvel v") + QString::fromLatin1(quarvel::kVersion));
@@ -107,6 +121,7 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent), m_controller(*thi
 
     statusBar()->setObjectName(QStringLiteral("statusBar"));
     statusBar()->showMessage(kIdleMessage);
+    UseVisaLibrary();
     CreateTransferIndicator();
 
     resize(sizes.uiWidth + m_splitter->handleWidth() + sizes.picWidth,

@@ -81,6 +81,8 @@ private:
     Pane PaneOf(const QObject* widget) const;
     void ShowAbout();
     void CreateTransferIndicator();
+    // Passes resources to the VISA library the environment or the settings name.
+    void UseVisaLibrary();
     // While the window processes events from inside a transfer, user input
     // reaches only the Cancel button and the menus (whose request commands
     // are disabled then); Escape cancels. True when `event` is dropped.

@@ -145,6 +145,13 @@ void SaveFormOptions(CSettingsStore& store, const FormOptions& o) {
     store.WriteInt(kData, QStringLiteral("DataFileFormat"), o.dataFileFormat);
 }
 
+VisaLibraryChoice LoadVisaLibraryChoice(const CSettingsStore& store) {
+    VisaLibraryChoice choice;
+    choice.path = store.ReadString(kInstrument, QStringLiteral("VisaLibrary"), {}).toStdString();
+    choice.allResources = store.ReadInt(kInstrument, QStringLiteral("VisaLibraryForAll"), 0) == 1;
+    return choice;
+}
+
 QStringList LoadHistory(const CSettingsStore& store, HistoryKind kind) {
     QStringList entries;
     for (int i = 0; i < kHistoryKeys; ++i) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "instr/visa_library_choice.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -76,6 +78,12 @@ void SaveFormOptions(CSettingsStore& store, const FormOptions& options);
 QStringList LoadHistory(const CSettingsStore& store, HistoryKind kind);
 // Writes entries 0 .. size-1; stored entries beyond the list are left alone.
 void SaveHistory(CSettingsStore& store, HistoryKind kind, const QStringList& entries);
+
+// The VISA library the window passes resources to: [Instrument] VisaLibrary
+// (a path; empty or missing: none) and VisaLibraryForAll (1: every resource,
+// otherwise those Quarvel does not open itself). The user writes them; the
+// window never does.
+VisaLibraryChoice LoadVisaLibraryChoice(const CSettingsStore& store);
 
 // Fallbacks when a history is empty.
 QString DefaultVisaAddress();

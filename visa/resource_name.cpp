@@ -11,9 +11,9 @@ namespace quarvel::visa {
 
 namespace {
 
-// One row per transport. Serial ("ASRL") and a system VISA library are each
-// one more row. HiSLIP follows VXI-11 so that it is tried
-// first for "TCPIP::host::device::INSTR"; it takes only "hislipN" devices.
+// One row per transport. Serial ("ASRL") would be one more row; interfaces
+// without a row go to a VISA library loaded at run time (visa_library.h). HiSLIP follows VXI-11 so
+// that it is tried first for "TCPIP::host::device::INSTR"; it takes only "hislipN" devices.
 const TransportRow kBuiltinRows[] = {
     {"TCPIP", VI_INTF_TCPIP, "INSTR", true, 1, 2, InterpretVxi11Fields, OpenVxi11Transport,
      nullptr},
@@ -201,6 +201,14 @@ void RegisterTransport(const TransportRow& row) {
     Registry& registry = TheRegistry();
     std::lock_guard lock(registry.mutex);
     registry.rows.push_back(row);
+}
+
+bool HasTransportFor(std::string_view interfaceType) {
+    Registry& registry = TheRegistry();
+    std::lock_guard lock(registry.mutex);
+    return std::any_of(registry.rows.begin(), registry.rows.end(), [&](const TransportRow& row) {
+        return Upper(interfaceType) == row.interfaceType;
+    });
 }
 
 } // namespace quarvel::visa

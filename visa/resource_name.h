@@ -69,4 +69,7 @@ std::vector<std::string> FindResources(const SessionSettings& settings, Deadline
 // the program starts). Rows added later take precedence over earlier ones.
 void RegisterTransport(const TransportRow& row);
 
+// True when some transport row serves the interface keyword ("TCPIP").
+bool HasTransportFor(std::string_view interfaceType);
+
 } // namespace quarvel::visa

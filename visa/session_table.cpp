@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace quarvel::visa {
 
@@ -32,6 +33,12 @@ std::shared_ptr<FindList> SessionTable::FindFindList(ViObject id) {
     return it == m_findLists.end() ? nullptr : it->second;
 }
 
+std::shared_ptr<ForwardedSession> SessionTable::FindForwarded(ViObject id) {
+    std::lock_guard lock(m_mutex);
+    const auto it = m_forwarded.find(id);
+    return it == m_forwarded.end() ? nullptr : it->second;
+}
+
 ViSession SessionTable::AddInstrument(ViSession rm, std::shared_ptr<Instrument> instrument) {
     std::lock_guard lock(m_mutex);
     const auto manager = m_managers.find(rm);
@@ -54,12 +61,48 @@ ViFindList SessionTable::AddFindList(ViSession rm, std::shared_ptr<FindList> lis
     return id;
 }
 
+ViSession SessionTable::AddForwarded(ViSession rm, std::shared_ptr<ForwardedSession> session) {
+    std::lock_guard lock(m_mutex);
+    const auto manager = m_managers.find(rm);
+    if (manager == m_managers.end())
+        return 0;
+    const ViSession id = NextId();
+    m_forwarded[id] = std::move(session);
+    manager->second->forwarded.push_back(id);
+    return id;
+}
+
+bool SessionTable::SetLibrary(ViSession rm, std::shared_ptr<LibraryLink> library) {
+    std::shared_ptr<LibraryLink> previous; // released after the lock is dropped
+    std::lock_guard lock(m_mutex);
+    const auto manager = m_managers.find(rm);
+    if (manager == m_managers.end())
+        return false;
+    previous = std::exchange(manager->second->library, std::move(library));
+    return true;
+}
+
+std::shared_ptr<LibraryLink> SessionTable::LibraryOf(ViSession rm) {
+    std::lock_guard lock(m_mutex);
+    const auto manager = m_managers.find(rm);
+    return manager == m_managers.end() ? nullptr : manager->second->library;
+}
+
 bool SessionTable::Remove(ViObject id) {
     std::vector<std::shared_ptr<Instrument>> closing;
     std::shared_ptr<ResourceManager> manager;
+    // Declared last, so released first: the library's resource manager (kept
+    // by the manager's link) outlives the sessions it opened.
+    std::vector<std::shared_ptr<ForwardedSession>> forwarded;
     {
         std::lock_guard lock(m_mutex);
-        if (const auto it = m_instruments.find(id); it != m_instruments.end()) {
+        if (const auto it = m_forwarded.find(id); it != m_forwarded.end()) {
+            forwarded.push_back(it->second);
+            if (const auto rm = m_managers.find(it->second->resourceManager);
+                rm != m_managers.end())
+                std::erase(rm->second->forwarded, id);
+            m_forwarded.erase(it);
+        } else if (const auto it = m_instruments.find(id); it != m_instruments.end()) {
             closing.push_back(it->second);
             if (const auto rm = m_managers.find(it->second->resourceManager);
                 rm != m_managers.end())
@@ -75,6 +118,11 @@ bool SessionTable::Remove(ViObject id) {
                     closing.push_back(c->second);
                     m_instruments.erase(c);
                 }
+            for (ViSession child : manager->forwarded)
+                if (const auto c = m_forwarded.find(child); c != m_forwarded.end()) {
+                    forwarded.push_back(c->second);
+                    m_forwarded.erase(c);
+                }
             for (ViFindList list : manager->findLists)
                 m_findLists.erase(list);
             m_managers.erase(rm);
@@ -89,7 +137,8 @@ bool SessionTable::Remove(ViObject id) {
 }
 
 bool SessionTable::InUse(ViObject id) const {
-    return m_managers.count(id) || m_instruments.count(id) || m_findLists.count(id);
+    return m_managers.count(id) || m_instruments.count(id) || m_findLists.count(id) ||
+           m_forwarded.count(id);
 }
 
 ViObject SessionTable::NextId() {

@@ -6,6 +6,7 @@
 
 #include "visa/resource_name.h"
 #include "visa/session.h"
+#include "visa/visa_library.h"
 
 #include <memory>
 #include <mutex>
@@ -18,7 +19,11 @@ namespace quarvel::visa {
 struct ResourceManager {
     SessionSettings settings;
     std::vector<ViSession> instruments;
+    std::vector<ViSession> forwarded; // sessions a loaded VISA library serves
     std::vector<ViFindList> findLists;
+    // Set by qviUseVisaLibrary (SessionTable::SetLibrary, under the table's
+    // lock); sessions already open keep theirs.
+    std::shared_ptr<LibraryLink> library;
 };
 
 struct Instrument {
@@ -48,12 +53,20 @@ public:
     std::shared_ptr<ResourceManager> FindManager(ViObject id);
     std::shared_ptr<Instrument> FindInstrument(ViObject id);
     std::shared_ptr<FindList> FindFindList(ViObject id);
+    std::shared_ptr<ForwardedSession> FindForwarded(ViObject id);
     // 0 when the resource manager has gone meanwhile.
     ViSession AddInstrument(ViSession rm, std::shared_ptr<Instrument> instrument);
     ViFindList AddFindList(ViSession rm, std::shared_ptr<FindList> list);
+    ViSession AddForwarded(ViSession rm, std::shared_ptr<ForwardedSession> session);
+    // Makes `library` the one the resource manager passes resources to
+    // (null: none). False when there is no such resource manager.
+    bool SetLibrary(ViSession rm, std::shared_ptr<LibraryLink> library);
+    // The library a resource manager passes resources to; null for none.
+    std::shared_ptr<LibraryLink> LibraryOf(ViSession rm);
     // Removes a session (a resource manager with all it opened). The objects
     // are released after the lock is dropped: closing a VXI-11 link talks to
-    // the device.
+    // the device, and a loaded library's sessions are closed by that library
+    // (before its resource manager).
     bool Remove(ViObject id);
 
 private:
@@ -65,6 +78,7 @@ private:
     std::unordered_map<ViObject, std::shared_ptr<ResourceManager>> m_managers;
     std::unordered_map<ViObject, std::shared_ptr<Instrument>> m_instruments;
     std::unordered_map<ViObject, std::shared_ptr<FindList>> m_findLists;
+    std::unordered_map<ViObject, std::shared_ptr<ForwardedSession>> m_forwarded;
 };
 
 SessionTable& Table();

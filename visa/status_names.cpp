@@ -2,6 +2,8 @@
 
 #include "visa/visa.h"
 
+#include "visa/backend.h"
+
 #include <cstdio>
 
 namespace {
@@ -50,6 +52,8 @@ constexpr StatusRow kStatuses[] = {
 
     {VI_ERROR_INV_PARAMETER, "VI_ERROR_INV_PARAMETER", "A parameter is invalid."},
     {VI_ERROR_SESN_NLOCKED, "VI_ERROR_SESN_NLOCKED", "The session holds no lock."},
+    {VI_ERROR_LIBRARY_NFOUND, "VI_ERROR_LIBRARY_NFOUND",
+     "A VISA library needed for this resource is not named or cannot be loaded."},
     {VI_ERROR_CONN_LOST, "VI_ERROR_CONN_LOST", "The connection was lost."},
 };
 
@@ -67,6 +71,8 @@ const char* qviStatusName(ViStatus status) {
     return row ? row->name : "unknown status";
 }
 
+namespace quarvel::visa::builtin {
+
 ViStatus viStatusDesc(ViObject /*vi*/, ViStatus status, ViChar desc[]) {
     if (desc == nullptr)
         return VI_ERROR_INV_PARAMETER;
@@ -77,3 +83,5 @@ ViStatus viStatusDesc(ViObject /*vi*/, ViStatus status, ViChar desc[]) {
         std::snprintf(desc, 256, "Unknown status 0x%08X.", static_cast<unsigned>(status));
     return VI_SUCCESS;
 }
+
+} // namespace quarvel::visa::builtin

@@ -117,6 +117,7 @@ QVI_STATIC_ASSERT((ViStatus)-1 < 0 && sizeof(ViAttrState) == sizeof(void*),
 #define VI_ERROR_RSRC_BUSY ((ViStatus)0xBFFF0072)
 #define VI_ERROR_INV_PARAMETER ((ViStatus)0xBFFF0078)
 #define VI_ERROR_SESN_NLOCKED ((ViStatus)0xBFFF009C)
+#define VI_ERROR_LIBRARY_NFOUND ((ViStatus)0xBFFF009E)
 #define VI_ERROR_CONN_LOST ((ViStatus)0xBFFF00A6)
 
 // Attributes. String attributes are read into a ViChar[256].
@@ -267,3 +268,25 @@ const char* qviStatusName(ViStatus status);
 // over a raw socket nothing waits for a terminator that may never come: NULs,
 // CRs and one line feed at the start of the next reply are dropped instead.
 ViStatus qviEndOfReplyData(ViSession vi);
+
+// Quarvel's own (not exported either): another VISA library, loaded at run
+// time from `path` (dlopen), to which the resource manager `rm` passes the
+// resources this layer does not open itself (GPIB, ASRL, VXI, PXI, and any
+// name our parser refuses: QVI_LIBRARY_FOR_OTHERS), or every resource
+// (QVI_LIBRARY_FOR_ALL). Sessions opened through it get handles of this
+// layer, whose functions call the library's (formatted I/O through its viV…
+// forms). A null or empty path stops passing resources on; sessions already
+// open keep their library. A library that cannot be loaded, or lacks a
+// function Quarvel needs, gives VI_ERROR_LIBRARY_NFOUND and the reason
+// (naming the path and the loader's message) in `message`, a
+// ViChar[QVI_MESSAGE_BUFLEN]; on success `message` is empty.
+#define QVI_LIBRARY_FOR_OTHERS ((ViUInt16)0)
+#define QVI_LIBRARY_FOR_ALL ((ViUInt16)1)
+#define QVI_MESSAGE_BUFLEN 1024
+ViStatus qviUseVisaLibrary(ViSession rm, ViConstString path, ViUInt16 resources, ViChar message[]);
+// Quarvel's own (not exported either): what to tell the user about a viOpen of
+// `name` on `rm` that answered `status`, beyond the status itself, into a
+// ViChar[QVI_MESSAGE_BUFLEN]: which loaded library answered, or that no VISA
+// library is named for an interface this layer does not serve ("GPIB"). Empty
+// when there is nothing to add.
+ViStatus qviOpenFailureText(ViSession rm, ViConstRsrc name, ViStatus status, ViChar message[]);

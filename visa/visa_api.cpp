@@ -4,6 +4,8 @@
 
 #include "visa/visa.h"
 
+#include "visa/backend.h"
+#include "visa/library_open.h"
 #include "visa/session_table.h"
 
 #include <charconv>
@@ -128,8 +130,12 @@ ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 ti
         return VI_ERROR_INV_RSRC_NAME;
     ResourceName parsed;
     TransportRow row{};
-    if (const ViStatus s = quarvel::visa::ParseResourceName(name, parsed, &row); s != VI_SUCCESS)
-        return s;
+    const ViStatus parseStatus = quarvel::visa::ParseResourceName(name, parsed, &row);
+    if (const auto link = Table().LibraryOf(sesn); link && link->Takes(parseStatus))
+        return quarvel::visa::OpenThroughLibrary(sesn, link, manager->settings.timeoutMs, name,
+                                                 mode, timeout, vi);
+    if (parseStatus != VI_SUCCESS)
+        return quarvel::visa::IsForeignInterface(name) ? VI_ERROR_LIBRARY_NFOUND : parseStatus;
     // Finding the device is bounded by the session timeout, which the new
     // session inherits from its resource manager; the open timeout bounds
     // only the wait for a lock.
@@ -155,6 +161,8 @@ ViStatus viClose(ViObject vi) {
         return VI_WARN_NULL_OBJECT;
     return Table().Remove(vi) ? VI_SUCCESS : VI_ERROR_INV_OBJECT;
 }
+
+namespace quarvel::visa::builtin {
 
 ViStatus viRead(ViSession vi, ViPBuf buf, ViUInt32 cnt, ViPUInt32 retCnt) {
     return CountedTransfer(vi, buf, cnt, retCnt, [&](Instrument& instrument, std::size_t& moved) {
@@ -281,3 +289,5 @@ ViStatus qviSetProgressHandler(ViSession vi, QviProgressHandler handler, ViAddr 
         return VI_SUCCESS;
     });
 }
+
+} // namespace quarvel::visa::builtin

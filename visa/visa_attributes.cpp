@@ -4,6 +4,8 @@
 
 #include "visa/visa.h"
 
+#include "visa/backend.h"
+
 #include "quarvel/version.h"
 #include "visa/session_table.h"
 #include "visa/usbip_client.h"
@@ -198,6 +200,8 @@ ViStatus SetInstrument(Instrument& instrument, ViAttr attribute, ViAttrState val
 
 } // namespace
 
+namespace quarvel::visa::builtin {
+
 ViStatus viGetAttribute(ViObject vi, ViAttr attrName, void* attrValue) {
     if (attrValue == nullptr)
         return VI_ERROR_INV_PARAMETER;
@@ -227,3 +231,5 @@ ViStatus viSetAttribute(ViObject vi, ViAttr attrName, ViAttrState attrValue) {
     return WithInstrument(
         vi, [&](Instrument& instrument) { return SetInstrument(instrument, attrName, attrValue); });
 }
+
+} // namespace quarvel::visa::builtin

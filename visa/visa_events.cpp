@@ -5,6 +5,7 @@
 
 #include "visa/visa.h"
 
+#include "visa/backend.h"
 #include "visa/session_table.h"
 
 using quarvel::visa::Table;
@@ -16,6 +17,8 @@ bool IsSession(ViSession vi) {
 }
 
 } // namespace
+
+namespace quarvel::visa::builtin {
 
 ViStatus viEnableEvent(ViSession vi, ViEventType /*eventType*/, ViUInt16 /*mechanism*/,
                        ViEventFilter /*context*/) {
@@ -38,3 +41,5 @@ ViStatus viWaitOnEvent(ViSession vi, ViEventType /*inEventType*/, ViUInt32 /*tim
         *outContext = VI_NULL;
     return IsSession(vi) ? VI_ERROR_NSUP_OPER : VI_ERROR_INV_OBJECT;
 }
+
+} // namespace quarvel::visa::builtin

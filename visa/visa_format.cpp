@@ -4,6 +4,8 @@
 
 #include "visa/visa.h"
 
+#include "visa/backend.h"
+
 #include "visa/formatted_io.h"
 #include "visa/session_table.h"
 
@@ -69,32 +71,18 @@ private:
 
 } // namespace
 
+namespace quarvel::visa::builtin {
+
 ViStatus viVPrintf(ViSession vi, ViConstString writeFmt, va_list params) {
     return WithFormatArgs(vi, params, [&](Session& session, FormatArgs& args) {
         return quarvel::visa::FormatWrite(session, writeFmt, args);
     });
 }
 
-ViStatus viPrintf(ViSession vi, ViConstString writeFmt, ...) {
-    va_list params;
-    va_start(params, writeFmt);
-    const ViStatus s = viVPrintf(vi, writeFmt, params);
-    va_end(params);
-    return s;
-}
-
 ViStatus viVScanf(ViSession vi, ViConstString readFmt, va_list params) {
     return WithFormatArgs(vi, params, [&](Session& session, FormatArgs& args) {
         return quarvel::visa::FormatRead(session, readFmt, args);
     });
-}
-
-ViStatus viScanf(ViSession vi, ViConstString readFmt, ...) {
-    va_list params;
-    va_start(params, readFmt);
-    const ViStatus s = viVScanf(vi, readFmt, params);
-    va_end(params);
-    return s;
 }
 
 ViStatus viVQueryf(ViSession vi, ViConstString writeFmt, ViConstString readFmt, va_list params) {
@@ -107,14 +95,6 @@ ViStatus viVQueryf(ViSession vi, ViConstString writeFmt, ViConstString readFmt, 
             s = quarvel::visa::FormatRead(session, readFmt, args);
         return s;
     });
-}
-
-ViStatus viQueryf(ViSession vi, ViConstString writeFmt, ViConstString readFmt, ...) {
-    va_list params;
-    va_start(params, readFmt);
-    const ViStatus s = viVQueryf(vi, writeFmt, readFmt, params);
-    va_end(params);
-    return s;
 }
 
 ViStatus viVSPrintf(ViSession vi, ViPBuf buf, ViConstString writeFmt, va_list params) {
@@ -140,14 +120,6 @@ ViStatus viVSPrintf(ViSession vi, ViPBuf buf, ViConstString writeFmt, va_list pa
     });
 }
 
-ViStatus viSPrintf(ViSession vi, ViPBuf buf, ViConstString writeFmt, ...) {
-    va_list params;
-    va_start(params, writeFmt);
-    const ViStatus s = viVSPrintf(vi, buf, writeFmt, params);
-    va_end(params);
-    return s;
-}
-
 ViStatus viVSScanf(ViSession vi, ViConstBuf buf, ViConstString readFmt, va_list params) {
     if (buf == nullptr)
         return VI_ERROR_USER_BUF;
@@ -164,10 +136,4 @@ ViStatus viVSScanf(ViSession vi, ViConstBuf buf, ViConstString readFmt, va_list 
     });
 }
 
-ViStatus viSScanf(ViSession vi, ViConstBuf buf, ViConstString readFmt, ...) {
-    va_list params;
-    va_start(params, readFmt);
-    const ViStatus s = viVSScanf(vi, buf, readFmt, params);
-    va_end(params);
-    return s;
-}
+} // namespace quarvel::visa::builtin

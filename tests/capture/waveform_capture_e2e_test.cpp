@@ -1,5 +1,8 @@
 // Captures with waveform data through the capture controller: the fake
-// window, quarvel-sim over real sockets, real files read back.
+// window, quarvel-sim over real sockets, real files read back. The scope and
+// analyser captures run twice: through our own transports, and through a
+// VISA library loaded at run time (our own, as if it were a vendor's) with
+// every resource sent to it.
 #include "tests/capture/sim_bench.h"
 
 #include "instr/instr_connection.h"
@@ -53,11 +56,34 @@ void PrepareSequential(SimBench& bench, DataFormat dataFormat, std::vector<std::
     ASSERT_TRUE(WriteFileBytes(bench.dir.File("shot.png"), "taken"));
 }
 
+enum class Visa { Ours, LoadedLibrary };
+
+class WaveformCaptureThrough : public ::testing::TestWithParam<Visa> {
+protected:
+    // Connects the bench's controller through the VISA library of the case.
+    void Connect(SimBench& bench) {
+        CInstrConnection& connection = bench.controller.Connection();
+        if (GetParam() == Visa::LoadedLibrary) {
+            ASSERT_TRUE(connection.UseVisaLibrary({QUARVEL_VISA_SHARED_LIBRARY, true}))
+                << connection.LibraryError();
+        }
+        ASSERT_TRUE(bench.Connect()) << bench.window.LastStatus();
+        // Our progress reports are no function of another library's.
+        EXPECT_EQ(qviSetProgressHandler(connection.GetSession(), nullptr, nullptr),
+                  GetParam() == Visa::LoadedLibrary ? VI_ERROR_NSUP_OPER : VI_SUCCESS);
+    }
+};
+
+INSTANTIATE_TEST_SUITE_P(Visa, WaveformCaptureThrough,
+                         ::testing::Values(Visa::Ours, Visa::LoadedLibrary), [](const auto& info) {
+                             return info.param == Visa::Ours ? "Ours" : "LoadedLibrary";
+                         });
+
 } // namespace
 
-TEST(WaveformCaptureE2E, SequentialCaptureWritesCsvBesideImage) {
+TEST_P(WaveformCaptureThrough, SequentialCaptureWritesCsvBesideImage) {
     SimBench bench({"--instrument", "infiniivision-x"});
-    ASSERT_TRUE(bench.Connect());
+    Connect(bench);
     PrepareSequential(bench, DataFormat::Csv, {"CHAN1", "CHAN2"});
     bench.controller.StartOrAbortCapture();
 
@@ -137,9 +163,9 @@ TEST(WaveformCaptureE2E, ClipboardModeReadsButWritesNothing) {
     EXPECT_EQ(bench.window.LastStatus().find("Waveform data saving"), std::string::npos);
 }
 
-TEST(WaveformCaptureE2E, AnalyserTracesBesideTheImage) {
+TEST_P(WaveformCaptureThrough, AnalyserTracesBesideTheImage) {
     SimBench bench({"--instrument", "fsv"});
-    ASSERT_TRUE(bench.Connect());
+    Connect(bench);
     // Trace 3 is not displayed.
     PrepareSequential(bench, DataFormat::Csv, {"TRACE1", "TRACE2", "TRACE3"});
     bench.window.form.stopWhileCapturing = false;

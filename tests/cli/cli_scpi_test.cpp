@@ -7,6 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <dlfcn.h>
+#include <utility>
+
 namespace quarvel::test {
 namespace {
 
@@ -17,7 +22,10 @@ TEST(CliScpi, PrintsEachQueryReplyOverEveryTransport) {
     const std::vector<std::string> vxi11 = {
         "--portmapper-port", std::to_string(sim.PortmapperPort()), sim.Vxi11Resource()};
     const std::vector<std::string> usb = {"--usbip", sim.UsbipServer(), sim.UsbResource()};
-    for (const std::vector<std::string>& target : {vxi11, usb, {sim.SocketResource()}}) {
+    // Everything sent to our own VISA library, loaded as another vendor's.
+    const std::vector<std::string> loaded = {"--visa-library-all", QUARVEL_VISA_SHARED_LIBRARY,
+                                             sim.SocketResource()};
+    for (const std::vector<std::string>& target : {vxi11, usb, {sim.SocketResource()}, loaded}) {
         std::vector<std::string> args = {"scpi"};
         args.insert(args.end(), target.begin(), target.end());
         args.insert(args.end(), {"*IDN?", "*CLS", "*OPC?"});
@@ -27,7 +35,7 @@ TEST(CliScpi, PrintsEachQueryReplyOverEveryTransport) {
     }
     // Every command reached the instrument, the one without '?' too.
     const auto transcript = sim.Transcript();
-    ASSERT_EQ(transcript.size(), 9u);
+    ASSERT_EQ(transcript.size(), 12u);
     EXPECT_EQ(transcript[1], "*CLS");
 }
 
@@ -38,10 +46,12 @@ std::string TestBlock(std::size_t length) {
     return data;
 }
 
-// Both LAN transports of one simulator, as quarvel-cli scpi arguments.
+// Both LAN transports of one simulator, and the socket through a loaded VISA
+// library, as quarvel-cli scpi arguments.
 std::vector<std::vector<std::string>> Targets(const SimProcess& sim) {
     return {{"--portmapper-port", std::to_string(sim.PortmapperPort()), sim.Vxi11Resource()},
-            {sim.SocketResource()}};
+            {sim.SocketResource()},
+            {"--visa-library-all", QUARVEL_VISA_SHARED_LIBRARY, sim.SocketResource()}};
 }
 
 CliRun Scpi(const TempDir& logs, const std::vector<std::string>& target,
@@ -109,6 +119,60 @@ TEST(CliScpi, FailuresGiveAStatusNameAndNonZeroExit) {
 
     EXPECT_EQ(RunCli(logs, {"scpi", "--timeout", "x", sim.SocketResource(), "*IDN?"}).exitCode, 2);
     EXPECT_EQ(RunCli(logs, {"scpi", sim.SocketResource()}).exitCode, 2);
+}
+
+bool Says(const CliRun& r, const std::string& text) {
+    return r.err.find(text) != std::string::npos;
+}
+
+TEST(CliScpi, AVisaLibraryTakesWhatQuarvelCannotOpenAndABadOneIsNamed) {
+    TempDir logs;
+    const std::string library = QUARVEL_VISA_SHARED_LIBRARY;
+    // No library named: Quarvel has no GPIB of its own.
+    CliRun r = RunCli(logs, {"scpi", "GPIB0::5::INSTR", "*IDN?"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(Says(r, "opening GPIB0::5::INSTR failed: VI_ERROR_LIBRARY_NFOUND")) << r.err;
+    EXPECT_TRUE(Says(r, "no VISA library for GPIB resources")) << r.err;
+    EXPECT_TRUE(Says(r, "--visa-library PATH")) << r.err;
+    // Named, by option or by the environment: the GPIB name reaches it, and
+    // its own answer comes back (it has no GPIB either).
+    r = RunCli(logs, {"scpi", "--visa-library", library, "gpib0::5::INSTR", "*IDN?"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(Says(r, "the VISA library " + library +
+                            " answered VI_ERROR_LIBRARY_NFOUND (0xBFFF009E) for gpib0::5::INSTR"))
+        << r.err;
+    EXPECT_FALSE(Says(r, "no VISA library for")) << r.err;
+    setenv("QUARVEL_VISA_LIBRARY", library.c_str(), 1);
+    r = RunCli(logs, {"scpi", "ASRL/dev/ttyS0::INSTR", "*IDN?"});
+    unsetenv("QUARVEL_VISA_LIBRARY");
+    EXPECT_TRUE(Says(r, "the VISA library " + library + " answered")) << r.err;
+
+    // Libraries that cannot serve: the path and the loader's reason, before
+    // any instrument is asked.
+    SimProcess sim({"--idn", "ACME,X1,1,1.0"});
+    ASSERT_TRUE(sim.Started()) << sim.Output();
+    Dl_info libc{};
+    ASSERT_NE(dladdr(reinterpret_cast<void*>(&std::fputs), &libc), 0);
+    const std::string textFile = logs.File("not-a-library.so");
+    std::FILE* f = std::fopen(textFile.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fputs("not a shared object\n", f);
+    std::fclose(f);
+    const std::vector<std::pair<std::string, std::string>> bad = {
+        {"/nonexistent/libvisa.so",
+         "cannot load the VISA library /nonexistent/libvisa.so: /nonexistent/libvisa.so: cannot "
+         "open shared object file"},
+        {textFile, "cannot load the VISA library " + textFile + ": "},
+        {libc.dli_fname, std::string(libc.dli_fname) +
+                             " is not a VISA library: it lacks viOpenDefaultRM, viOpen, viClose"},
+        {"libvisa.so", "cannot load the VISA library libvisa.so: give its path"}};
+    for (const auto& [path, message] : bad) {
+        r = RunCli(logs, {"scpi", "--visa-library", path, sim.SocketResource(), "*IDN?"});
+        EXPECT_EQ(r.exitCode, 1) << path;
+        EXPECT_TRUE(Says(r, "quarvel-cli scpi: " + message)) << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+    EXPECT_TRUE(sim.Transcript().empty());
 }
 
 TEST(CliHelp, EachCommandPrintsItsUsageAndTheVersionComesFromTheProject) {

@@ -20,7 +20,9 @@
 namespace quarvel::test {
 namespace {
 
-enum class Link { Socket, Vxi11, Usb };
+// Library: the socket through our own VISA library loaded as another vendor's,
+// every resource sent to it.
+enum class Link { Socket, Vxi11, Usb, Library };
 
 struct FamilyCase {
     const char* instrument;
@@ -34,12 +36,14 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(FamilyCase{"fsv", Link::Socket}, FamilyCase{"fsv", Link::Vxi11},
                       FamilyCase{"rigol", Link::Socket}, FamilyCase{"rigol", Link::Vxi11},
                       FamilyCase{"rigol", Link::Usb}, FamilyCase{"tektronix", Link::Socket},
-                      FamilyCase{"tektronix", Link::Vxi11}),
+                      FamilyCase{"tektronix", Link::Vxi11}, FamilyCase{"rigol", Link::Library},
+                      FamilyCase{"tektronix", Link::Library}),
     [](const auto& info) {
         const Link link = info.param.link;
-        return std::string(info.param.instrument) + (link == Link::Vxi11 ? "_Vxi11"
-                                                     : link == Link::Usb ? "_Usb"
-                                                                         : "_Socket");
+        return std::string(info.param.instrument) + (link == Link::Vxi11     ? "_Vxi11"
+                                                     : link == Link::Usb     ? "_Usb"
+                                                     : link == Link::Library ? "_Library"
+                                                                             : "_Socket");
     });
 
 TEST_P(CliScreenshot, WritesTheServedImageByteForByte) {
@@ -55,6 +59,9 @@ TEST_P(CliScreenshot, WritesTheServedImageByteForByte) {
                             sim.Vxi11Resource(), file})
         : link == Link::Usb
             ? RunCli(work, {"screenshot", "--usbip", sim.UsbipServer(), sim.UsbResource(), file})
+        : link == Link::Library
+            ? RunCli(work, {"screenshot", "--visa-library-all", QUARVEL_VISA_SHARED_LIBRARY,
+                            sim.SocketResource(), file})
             : RunCli(work, {"screenshot", sim.SocketResource(), file});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.err, ""); // no progress line when standard error is no terminal
