@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <ctime>
 
 namespace {
@@ -249,15 +250,23 @@ TEST(CaptureSequential, NoFreeNumberWritesAndOverwritesNothing) {
     EXPECT_EQ(form.comments, "never logged");
 }
 
-TEST(CaptureClipboard, CopiesThePictureOrSaysItFailed) {
+TEST(CaptureClipboard, CopiesThePictureReadsTheDataButWritesNoFileOrSaysItFailed) {
     SimBench bench({"--instrument", "infiniivision-x"});
     ASSERT_TRUE(bench.Connect());
-    bench.window.form.saveModeIndex = 1;
-    bench.window.form.comments = "not logged";
-    bench.controller.CaptureNow();
+    auto& form = bench.window.form;
+    form.saveModeIndex = 1;
+    form.comments = "not logged";
+    form.retrieveWaveforms = true;
+    form.dataFormat = DataFormat::Csv;
+    form.tickedChannels = {"CHAN2"};
+    bench.controller.StartOrAbortCapture();
     EXPECT_EQ(bench.window.LastStatus(),
               kFinished + "Screen capture successfully copied to clipboard. ");
     EXPECT_EQ(bench.window.clipboardImage, bench.controller.Picture());
+    EXPECT_EQ(bench.controller.Waveforms().size(), 1u);
+    EXPECT_GE(bench.IndexOfReceived(":WAVEFORM:DATA?"), 0);
+    const auto& texts = bench.window.statusTexts;
+    EXPECT_EQ(std::find(texts.begin(), texts.end(), "Saving waveform data..."), texts.end());
     EXPECT_TRUE(FileNamesIn(bench.dir.Path()).empty());
 
     bench.window.clipboardAccepts = false;

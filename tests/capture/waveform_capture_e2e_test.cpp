@@ -144,25 +144,6 @@ TEST(WaveformCaptureE2E, DirfileLeavesOutAChannelSwitchedOffAtTheInstrument) {
     EXPECT_EQ(ReadFileBytes(dirfile + "/xaxis.dat").size(), kScopePoints * 8);
 }
 
-TEST(WaveformCaptureE2E, ClipboardModeReadsButWritesNothing) {
-    SimBench bench({"--instrument", "infiniivision-x"});
-    ASSERT_TRUE(bench.Connect());
-    auto& form = bench.window.form;
-    form.saveModeIndex = 1;
-    form.retrieveWaveforms = true;
-    form.dataFormat = DataFormat::Csv;
-    form.tickedChannels = {"CHAN2"};
-    bench.controller.StartOrAbortCapture();
-
-    bench.Sync();
-    EXPECT_GE(bench.IndexOfReceived(":WAVEFORM:DATA?"), 0);
-    EXPECT_TRUE(HasStatus(bench, "Getting waveform data for channel CHAN2..."));
-    EXPECT_FALSE(HasStatus(bench, "Saving waveform data..."));
-    EXPECT_EQ(bench.window.clipboardCalls, 1);
-    EXPECT_TRUE(FileNamesIn(bench.dir.Path()).empty());
-    EXPECT_EQ(bench.window.LastStatus().find("Waveform data saving"), std::string::npos);
-}
-
 TEST_P(WaveformCaptureThrough, AnalyserTracesBesideTheImage) {
     SimBench bench({"--instrument", "fsv"});
     Connect(bench);
