@@ -3,6 +3,7 @@
 // PNG, comments entry. Reports the median per capture and the split between
 // transfer, decode and encode. Target: median below 100 ms.
 
+#include "bench/bench_sim.h"
 #include "capture/capture_controller.h"
 #include "capture/comments_file.h"
 #include "capture/image_codec.h"
@@ -23,6 +24,7 @@
 
 namespace {
 
+using quarvel::bench::BenchSim;
 using Clock = std::chrono::steady_clock;
 
 double Milliseconds(Clock::duration d) {
@@ -36,49 +38,11 @@ double Median(std::vector<double> values) {
     return values[values.size() / 2];
 }
 
-// quarvel-sim on a free loopback port for the whole run.
-class Simulator {
-public:
-    explicit Simulator(const char* instrument) {
-        int out[2];
-        if (pipe(out) != 0)
-            return;
-        m_pid = fork();
-        if (m_pid == 0) {
-            dup2(out[1], STDOUT_FILENO);
-            close(out[0]);
-            close(out[1]);
-            setenv("QT_QPA_PLATFORM", "offscreen", 0);
-            execl(QUARVEL_SIM_PATH, QUARVEL_SIM_PATH, "--instrument", instrument, "--socket-port",
-                  "0", "--portmapper-port", "none", "--hislip-port", "none",
-                  static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(out[1]);
-        FILE* lines = fdopen(out[0], "r");
-        char line[256];
-        while (lines != nullptr && std::fgets(line, sizeof line, lines) != nullptr) {
-            unsigned port = 0;
-            if (std::sscanf(line, "socket 127.0.0.1:%u", &port) == 1) {
-                m_resource = "TCPIP0::127.0.0.1::" + std::to_string(port) + "::SOCKET";
-                break;
-            }
-        }
-        if (lines != nullptr)
-            std::fclose(lines);
-    }
-    ~Simulator() {
-        if (m_pid > 0) {
-            kill(m_pid, SIGTERM);
-            waitpid(m_pid, nullptr, 0);
-        }
-    }
-    const std::string& Resource() const { return m_resource; }
-
-private:
-    pid_t m_pid = -1;
-    std::string m_resource;
-};
+// The simulated Rigol on a free loopback port, nothing else.
+std::vector<std::string> RigolArgs() {
+    return {"--instrument",      "rigol", "--socket-port", "0",
+            "--portmapper-port", "none",  "--hislip-port", "none"};
+}
 
 class BenchForm : public ICaptureForm {
 public:
@@ -139,14 +103,14 @@ void RemoveTree(const std::string& dir) {
 
 // The whole capture as the user triggers it.
 void BM_CaptureToPng(benchmark::State& state) {
-    Simulator sim("rigol");
-    if (sim.Resource().empty()) {
+    const BenchSim sim(RigolArgs(), {"socket"});
+    if (sim.SocketResource().empty()) {
         state.SkipWithError("quarvel-sim did not start");
         return;
     }
     const std::string dir = MakeTempDir();
     BenchWindow window;
-    window.form.address = sim.Resource();
+    window.form.address = sim.SocketResource();
     window.form.dir = dir;
     CCaptureController controller(window);
     controller.ToggleConnection();
@@ -174,10 +138,10 @@ BENCHMARK(BM_CaptureToPng)->Unit(benchmark::kMillisecond)->Iterations(40);
 
 // The same work split into its phases.
 void BM_CapturePhases(benchmark::State& state) {
-    Simulator sim("rigol");
+    const BenchSim sim(RigolArgs(), {"socket"});
     CInstrConnection connection;
-    if (sim.Resource().empty() || !connection.Open(sim.Resource()) || !connection.QueryIdn() ||
-        !connection.CreateDriver()) {
+    if (sim.SocketResource().empty() || !connection.Open(sim.SocketResource()) ||
+        !connection.QueryIdn() || !connection.CreateDriver()) {
         state.SkipWithError("cannot reach the simulator");
         return;
     }

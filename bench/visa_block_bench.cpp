@@ -4,6 +4,7 @@
 // rates and the ratios VISA / plain (targets: at least 0.8 for VXI-11, 0.5 for
 // SOCKET, 0.8 for HiSLIP).
 
+#include "bench/bench_sim.h"
 #include "visa/visa.h"
 
 #include <benchmark/benchmark.h>
@@ -27,62 +28,10 @@ constexpr std::size_t kBlockSize = 4'000'000;
 const std::string kQuery = ":TEST:BLOCK? " + std::to_string(kBlockSize) + "\n";
 
 // quarvel-sim on free loopback ports for the whole run.
-class Simulator {
-public:
-    Simulator() {
-        int out[2];
-        if (pipe(out) != 0)
-            return;
-        m_pid = fork();
-        if (m_pid == 0) {
-            dup2(out[1], 1);
-            close(out[0]);
-            close(out[1]);
-            execl(QUARVEL_SIM_PATH, QUARVEL_SIM_PATH, "--socket-port", "0", "--portmapper-port",
-                  "0", "--hislip-port", "0", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(out[1]);
-        FILE* lines = fdopen(out[0], "r");
-        char line[256];
-        while ((m_socketPort == 0 || m_portmapperPort == 0 || m_hislipPort == 0) && lines &&
-               std::fgets(line, sizeof line, lines)) {
-            const char* colon = std::strrchr(line, ':');
-            if (!colon)
-                continue;
-            if (std::strncmp(line, "socket ", 7) == 0)
-                m_socketPort = std::atoi(colon + 1);
-            else if (std::strncmp(line, "portmapper ", 11) == 0)
-                m_portmapperPort = std::atoi(colon + 1);
-            else if (std::strncmp(line, "hislip ", 7) == 0)
-                m_hislipPort = std::atoi(colon + 1);
-        }
-        // The simulator keeps writing to a pipe nobody reads: keep it open.
-        m_lines = lines;
-    }
-    ~Simulator() {
-        if (m_pid > 0) {
-            kill(m_pid, SIGTERM);
-            waitpid(m_pid, nullptr, 0);
-        }
-        if (m_lines)
-            std::fclose(m_lines);
-    }
-    bool Ok() const { return m_socketPort != 0 && m_portmapperPort != 0 && m_hislipPort != 0; }
-    int socketPort() const { return m_socketPort; }
-    int portmapperPort() const { return m_portmapperPort; }
-    int hislipPort() const { return m_hislipPort; }
-
-private:
-    pid_t m_pid = -1;
-    int m_socketPort = 0;
-    int m_portmapperPort = 0;
-    int m_hislipPort = 0;
-    FILE* m_lines = nullptr;
-};
-
-Simulator& Sim() {
-    static Simulator sim;
+const quarvel::bench::BenchSim& Sim() {
+    static const quarvel::bench::BenchSim sim(
+        {"--socket-port", "0", "--portmapper-port", "0", "--hislip-port", "0"},
+        {"socket", "portmapper", "hislip"});
     return sim;
 }
 
@@ -93,22 +42,22 @@ std::string ResourceOf(Lan lan) {
     case Lan::Vxi11:
         return "TCPIP0::127.0.0.1::inst0::INSTR";
     case Lan::Socket:
-        return "TCPIP0::127.0.0.1::" + std::to_string(Sim().socketPort()) + "::SOCKET";
+        return "TCPIP0::127.0.0.1::" + std::to_string(Sim().Port("socket")) + "::SOCKET";
     case Lan::Hislip:
-        return "TCPIP0::127.0.0.1::hislip0," + std::to_string(Sim().hislipPort()) + "::INSTR";
+        return "TCPIP0::127.0.0.1::hislip0," + std::to_string(Sim().Port("hislip")) + "::INSTR";
     }
     return {};
 }
 
 void VisaBlock(benchmark::State& state, Lan lan) {
-    if (!Sim().Ok()) {
+    if (Sim().Port("hislip") == 0) {
         state.SkipWithError("quarvel-sim did not start");
         return;
     }
     ViSession rm = VI_NULL;
     ViSession vi = VI_NULL;
     viOpenDefaultRM(&rm);
-    viSetAttribute(rm, QVI_ATTR_PORTMAPPER_PORT, Sim().portmapperPort());
+    viSetAttribute(rm, QVI_ATTR_PORTMAPPER_PORT, Sim().Port("portmapper"));
     viSetAttribute(rm, VI_ATTR_TMO_VALUE, 10000);
     const std::string resource = ResourceOf(lan);
     if (viOpen(rm, resource.c_str(), VI_NULL, 0, &vi) != VI_SUCCESS) {
@@ -143,14 +92,14 @@ void BM_HislipBlock(benchmark::State& state) {
 // The baseline: the same query and bytes over a plain blocking socket, read
 // with large recv() calls straight into the buffer.
 void BM_PlainSocketBlock(benchmark::State& state) {
-    if (!Sim().Ok()) {
+    if (Sim().Port("hislip") == 0) {
         state.SkipWithError("quarvel-sim did not start");
         return;
     }
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<std::uint16_t>(Sim().socketPort()));
+    addr.sin_port = htons(static_cast<std::uint16_t>(Sim().Port("socket")));
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     const int one = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);

@@ -4,6 +4,7 @@
 // and the dirfile written straight from it. Prints the peak (VmHWM) before
 // and after; the record alone is 128 MB (122 MiB).
 
+#include "bench/bench_sim.h"
 #include "capture/waveform_capture.h"
 #include "instr/instr_connection.h"
 
@@ -33,49 +34,6 @@ long StatusKilobytes(const char* field) {
     }
     return -1;
 }
-
-// quarvel-sim on a free loopback port; the port comes from its "socket" line.
-struct Simulator {
-    pid_t pid = -1;
-    int port = 0;
-
-    bool Start() {
-        int out[2];
-        if (pipe(out) != 0) {
-            return false;
-        }
-        pid = fork();
-        if (pid == 0) {
-            dup2(out[1], STDOUT_FILENO);
-            close(out[0]);
-            close(out[1]);
-            execl(QUARVEL_SIM_PATH, QUARVEL_SIM_PATH, "--instrument", "infiniivision-x",
-                  "--socket-port", "0", "--portmapper-port", "none", "--hislip-port", "none",
-                  static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(out[1]);
-        std::FILE* lines = fdopen(out[0], "r");
-        char line[256];
-        while (lines != nullptr && std::fgets(line, sizeof line, lines) != nullptr) {
-            if (std::strncmp(line, "socket ", 7) == 0) {
-                const char* colon = std::strrchr(line, ':');
-                port = colon ? std::atoi(colon + 1) : 0;
-                break;
-            }
-        }
-        if (lines != nullptr) {
-            std::fclose(lines);
-        }
-        return port != 0;
-    }
-    ~Simulator() {
-        if (pid > 0) {
-            kill(pid, SIGTERM);
-            waitpid(pid, nullptr, 0);
-        }
-    }
-};
 
 struct Outcome {
     bool ok = false;
@@ -109,15 +67,17 @@ Outcome CaptureLargeChannel(int port, const std::string& dirfile) {
 } // namespace
 
 int main(int argc, char** argv) {
-    Simulator sim;
-    if (!sim.Start()) {
+    const quarvel::bench::BenchSim sim({"--instrument", "infiniivision-x", "--socket-port", "0",
+                                        "--portmapper-port", "none", "--hislip-port", "none"},
+                                       {"socket"});
+    if (sim.Port("socket") == 0) {
         std::fprintf(stderr, "quarvel-sim did not start\n");
         return 1;
     }
     const std::string dirfile = std::filesystem::temp_directory_path().string() +
                                 "/quarvel-memory-bench-" + std::to_string(getpid());
     const long before = StatusKilobytes("VmHWM:");
-    const Outcome outcome = CaptureLargeChannel(sim.port, dirfile);
+    const Outcome outcome = CaptureLargeChannel(sim.Port("socket"), dirfile);
     const long after = StatusKilobytes("VmHWM:");
     std::error_code ignored;
     std::filesystem::remove_all(dirfile, ignored);
