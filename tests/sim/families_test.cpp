@@ -1,6 +1,8 @@
 // The simulated families in process: the state the drivers change and
-// observe, the screen images with their formats and framing, and the waveform
-// data in the reply forms, byte orders and block framing of the instruments.
+// observe, the screen images with their formats and framing, and the scope's
+// waveform data in the reply forms, byte orders and block framing of the
+// instruments. The analyser's traces are read through its driver
+// (tests/instr/fsv_retrieval_test.cpp).
 
 #include "sim/family_registry.h"
 #include "sim/screen_image.h"
@@ -9,9 +11,6 @@
 #include <QImage>
 
 #include <gtest/gtest.h>
-
-#include <bit>
-#include <cstring>
 
 namespace quarvel::sim {
 namespace {
@@ -259,23 +258,6 @@ TEST_F(Families, WaveformStoppedScopeOffersItsWholeRecord) {
     ASSERT_EQ(pod.size(), 8000000u);
     EXPECT_EQ(static_cast<unsigned char>(pod[0x1234]), 0x12u); // the counter's second byte
     EXPECT_EQ(Ask(*scope, ":SIM:PRE:POIN 9000000;:WAV:PRE?").substr(0, 14), "+0,+0,+9000000");
-}
-
-TEST_F(Families, WaveformAnalyserTracesAsFloat32Blocks) {
-    auto fsv = Make("fsv");
-    ASSERT_TRUE(fsv);
-    EXPECT_EQ(Ask(*fsv, "DISP:WIND1:TRAC1:STAT?"), "1\n");
-    EXPECT_EQ(Ask(*fsv, "DISPLAY:WINDOW1:TRACE3:STATE?"), "0\n");
-    ASSERT_EQ(Ask(*fsv, "FORMAT:DATA REAL, 32"), "");
-    const std::string reply = Ask(*fsv, "TRACE:DATA:X? TRACE1");
-    ASSERT_EQ(reply.substr(0, 6), "#42764"); // 691 values
-    const std::string x = BlockData(reply, 0);
-    std::uint32_t bits = 0;
-    std::memcpy(&bits, x.data(), 4); // the test host is little-endian like the block
-    EXPECT_EQ(std::bit_cast<float>(bits), 1.0e6f);
-    EXPECT_EQ(BlockData(Ask(*fsv, "TRAC? TRACE2"), 0).size(), 2764u);
-    EXPECT_EQ(Ask(*fsv, "UNIT:POW DBUV;UNIT:POWER?"), "DBUV\n");
-    EXPECT_EQ(Ask(*fsv, ":SIM:TRAC:LEV:BLOC '#216',16;TRACE:DATA? TRACE1").substr(0, 4), "#216");
 }
 
 } // namespace
