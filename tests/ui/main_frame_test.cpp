@@ -25,6 +25,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <string>
@@ -217,6 +218,33 @@ TEST_F(MainFrameTest, AFailedConnectIsReportedAndLeavesTheFormDisconnected) {
     EXPECT_EQ(m_frame->messages[0].second, MessageIcon::Error);
     EXPECT_EQ(Status(), "Connect failed");
     EXPECT_FALSE(m_frame->ControlForm().IsInstrumentConnected());
+}
+
+TEST_F(MainFrameTest, TheVisaLibraryComesFromTheEnvironmentOrElseFromTheSettings) {
+    m_settingsDir.WriteRaw("Instrument/VisaLibrary", "/nonexistent/from-settings.so");
+    CreateFrame();
+    const std::string settingsError =
+        "cannot load the VISA library /nonexistent/from-settings.so: ";
+    EXPECT_EQ(Status().toStdString().rfind(settingsError, 0), 0u) << Status().toStdString();
+    // A GPIB address was meant for that library: the connect says why it failed.
+    ClickConnect("GPIB0::3::INSTR");
+    ASSERT_EQ(m_frame->messages.size(), 1u);
+    EXPECT_EQ(m_frame->messages[0].first.rfind("Connect failed!\n" + settingsError, 0), 0u)
+        << m_frame->messages[0].first;
+    m_frame.reset();
+
+    // The environment's library (our own, every resource sent to it) wins.
+    SimProcess sim({"--instrument", "rigol"});
+    ASSERT_TRUE(sim.Started());
+    setenv("QUARVEL_VISA_LIBRARY", QUARVEL_VISA_SHARED_LIBRARY, 1);
+    setenv("QUARVEL_VISA_LIBRARY_ALL", "1", 1);
+    CreateFrame();
+    unsetenv("QUARVEL_VISA_LIBRARY");
+    unsetenv("QUARVEL_VISA_LIBRARY_ALL");
+    EXPECT_EQ(Status(), "Ready");
+    ClickConnect(sim.SocketResource());
+    EXPECT_TRUE(m_frame->ControlForm().IsInstrumentConnected()) << Status().toStdString();
+    EXPECT_TRUE(m_frame->messages.empty());
 }
 
 // The Capture button in the real window saves numbered files into the chosen
