@@ -8,6 +8,7 @@
 #include "visa/resource_name.h"
 #include "visa/session_table.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
