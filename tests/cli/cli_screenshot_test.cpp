@@ -20,7 +20,8 @@
 namespace quarvel::test {
 namespace {
 
-// Library: the socket through our own VISA library loaded as another vendor's,
+// Library: the socket through our own VISA library loaded as another vendor's
+// (the raw BMP without block header, the hardest reply to pass through),
 // every resource sent to it.
 enum class Link { Socket, Vxi11, Usb, Library };
 
@@ -36,8 +37,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(FamilyCase{"fsv", Link::Socket}, FamilyCase{"fsv", Link::Vxi11},
                       FamilyCase{"rigol", Link::Socket}, FamilyCase{"rigol", Link::Vxi11},
                       FamilyCase{"rigol", Link::Usb}, FamilyCase{"tektronix", Link::Socket},
-                      FamilyCase{"tektronix", Link::Vxi11}, FamilyCase{"rigol", Link::Library},
-                      FamilyCase{"tektronix", Link::Library}),
+                      FamilyCase{"tektronix", Link::Vxi11}, FamilyCase{"tektronix", Link::Library}),
     [](const auto& info) {
         const Link link = info.param.link;
         return std::string(info.param.instrument) + (link == Link::Vxi11     ? "_Vxi11"
