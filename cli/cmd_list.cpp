@@ -1,34 +1,71 @@
-// quarvel-cli list: prints what viFindRsrc("?*INSTR") finds, one resource a
-// line, with its *IDN? reply when asked (--idn).
+// quarvel-cli list: prints what the VISA layer finds (USB/IP servers, VXI-11
+// broadcast and probe, DNS-SD), one resource a line, with its *IDN? reply
+// when asked (--idn); the identifications are queried side by side.
 
 #include "cli/commands.h"
 #include "cli/connection_options.h"
+#include "instr/instrument_finder.h"
 #include "visa/visa.h"
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace {
 
 constexpr const char* USAGE =
-    "usage: quarvel-cli list [--idn] [--timeout MS] [--usbip HOST:PORT]\n"
+    "usage: quarvel-cli list [--idn] [--probe HOSTS] [--method broadcast|probe|dnssd|usb]...\n"
+    "                        [--timeout MS] [--verbose] [--usbip HOST:PORT] "
+    "[--portmapper-port N]\n"
     "                        [--visa-library PATH | --visa-library-all PATH]\n";
+
+constexpr std::string_view kMethods[] = {"broadcast", "probe", "dnssd", "usb"};
 
 struct ListOptions {
     ConnectionOptions connection;
     bool idn = false;
+    bool verbose = false;
+    std::string methods; // "probe,dnssd"; empty: the library's default
+    std::string probeHosts;
 };
+
+void Append(std::string& list, std::string_view item) {
+    if (!list.empty())
+        list += ',';
+    list += item;
+}
+
+bool IsMethod(std::string_view name) {
+    for (std::string_view m : kMethods)
+        if (name == m)
+            return true;
+    return false;
+}
 
 bool ParseArguments(int argc, char** argv, ListOptions& options) {
     for (int i = 1; i < argc; ++i) {
         const std::string_view option = argv[i];
+        const bool takesValue =
+            option == "--method" || option == "--probe" || IsConnectionOption(option);
+        if (takesValue && i + 1 >= argc) {
+            std::fprintf(stderr, "quarvel-cli list: %s needs a value\n", argv[i]);
+            return false;
+        }
         if (option == "--idn") {
             options.idn = true;
+        } else if (option == "--verbose") {
+            options.verbose = true;
+        } else if (option == "--method") {
+            if (!IsMethod(argv[i + 1])) {
+                std::fprintf(stderr,
+                             "quarvel-cli list: --method needs broadcast, probe, dnssd or usb\n");
+                return false;
+            }
+            Append(options.methods, argv[++i]);
+        } else if (option == "--probe") {
+            Append(options.probeHosts, argv[++i]);
         } else if (IsConnectionOption(option)) {
-            if (i + 1 >= argc || !ParseConnectionOption(option, argv[i + 1], options.connection)) {
+            if (!ParseConnectionOption(option, argv[i + 1], options.connection)) {
                 std::fprintf(stderr, "quarvel-cli list: %s needs %s\n", argv[i],
                              ConnectionOptionValueText(option));
                 return false;
@@ -43,64 +80,50 @@ bool ParseArguments(int argc, char** argv, ListOptions& options) {
     return true;
 }
 
-// The *IDN? reply of one resource, or the status that prevented it.
-std::string QueryIdn(ViSession rm, const std::string& resource, const ListOptions& options) {
-    ViSession vi = VI_NULL;
-    ViStatus s = viOpen(rm, resource.c_str(), VI_NULL, VI_NULL, &vi);
-    if (s != VI_SUCCESS)
-        return std::string("(") + qviStatusName(s) + ")";
-    if (options.connection.timeoutMs != 0)
-        viSetAttribute(vi, VI_ATTR_TMO_VALUE, options.connection.timeoutMs);
-    char reply[256] = {};
-    s = viQueryf(vi, "*IDN?\n", "%256t", reply);
-    viClose(vi);
-    if (s != VI_SUCCESS)
-        return std::string("(") + qviStatusName(s) + ")";
-    std::string text = reply;
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
-        text.pop_back();
-    return text;
-}
-
 } // namespace
 
 int RunListCommand(int argc, char** argv) {
     ListOptions options;
     if (!ParseArguments(argc, argv, options))
         return 2;
-    ViSession rm = VI_NULL;
-    if (viOpenDefaultRM(&rm) != VI_SUCCESS) {
-        std::fprintf(stderr, "quarvel-cli list: cannot open the VISA resource manager\n");
+    quarvel::instr::FindRequest request;
+    request.methods = options.methods;
+    request.probeHosts = options.probeHosts;
+    // Portmapper port, USB/IP servers and another VISA library (whose
+    // sessions the identifications then use) as every command gives them.
+    request.prepare = [&options](ViSession rm) {
+        return ApplyResourceManagerOptions(rm, options.connection, "list");
+    };
+    request.timeoutMs = options.connection.timeoutMs;
+    request.identify = options.idn;
+    const quarvel::instr::FindResult result = quarvel::instr::FindInstruments(request);
+    if (result.status == VI_ERROR_LIBRARY_NFOUND)
+        return 1; // ApplyResourceManagerOptions said why
+    if (result.status == VI_ERROR_NSUP_ATTR_STATE) {
+        std::fprintf(stderr,
+                     "quarvel-cli list: --probe needs IPv4 hosts, ranges (127.0.0.1-127.0.0.9) "
+                     "or networks (192.168.1.0/24), at most 4096 hosts in all\n");
+        return 2;
+    }
+    if (options.verbose) {
+        std::size_t start = 0;
+        while (start < result.report.size()) {
+            const std::size_t end = result.report.find('\n', start);
+            std::fprintf(stderr, "quarvel-cli list: %s\n",
+                         result.report.substr(start, end - start).c_str());
+            start = end == std::string::npos ? result.report.size() : end + 1;
+        }
+    }
+    if (result.status != VI_SUCCESS) {
+        std::fprintf(stderr, "quarvel-cli list: the search failed: %s\n",
+                     qviStatusName(result.status));
         return 1;
     }
-    if (!ApplyResourceManagerOptions(rm, options.connection, "list")) {
-        viClose(rm);
-        return 1;
-    }
-    // Set on the resource manager, the timeout also bounds the search.
-    if (options.connection.timeoutMs != 0)
-        viSetAttribute(rm, VI_ATTR_TMO_VALUE, options.connection.timeoutMs);
-    std::vector<std::string> found;
-    ViFindList list = VI_NULL;
-    ViUInt32 count = 0;
-    char name[256] = {};
-    const ViStatus s = viFindRsrc(rm, "?*INSTR", &list, &count, name);
-    if (s == VI_SUCCESS) {
-        found.emplace_back(name);
-        while (found.size() < count && viFindNext(list, name) == VI_SUCCESS)
-            found.emplace_back(name);
-        viClose(list);
-    } else if (s != VI_ERROR_RSRC_NFOUND) {
-        std::fprintf(stderr, "quarvel-cli list: viFindRsrc failed: %s\n", qviStatusName(s));
-        viClose(rm);
-        return 1;
-    }
-    for (const std::string& resource : found) {
+    for (const auto& found : result.instruments) {
         if (options.idn)
-            std::printf("%s %s\n", resource.c_str(), QueryIdn(rm, resource, options).c_str());
+            std::printf("%s %s\n", found.resource.c_str(), found.identification.c_str());
         else
-            std::printf("%s\n", resource.c_str());
+            std::printf("%s\n", found.resource.c_str());
     }
-    viClose(rm);
     return 0;
 }

@@ -29,8 +29,8 @@ const CliCommand kCommands[] = {
      "[--waveforms CHAN1,CHAN2,...] [--data-format csv|dirfile]",
      RunCaptureCommand},
     {"list",
-     "list [--idn] [--timeout MS] [--usbip HOST:PORT] [--visa-library PATH | --visa-library-all "
-     "PATH]",
+     "list [--idn] [--probe HOSTS] [--method M]... [--timeout MS] [--verbose] [--usbip HOST:PORT] "
+     "[--visa-library PATH | --visa-library-all PATH]",
      RunListCommand},
 };
 

@@ -1,6 +1,7 @@
 // quarvel-sim: a simulated test and measurement instrument on loopback.
 
 #include "quarvel/version.h"
+#include "sim/dnssd_publisher.h"
 #include "sim/screen_image.h"
 #include "sim/simulator.h"
 
@@ -46,6 +47,23 @@ int main(int argc, char** argv) {
     for (const std::string& line : simulator.EndpointLines())
         std::printf("%s\n", line.c_str());
     std::fflush(stdout);
+
+    DnssdPublisher publisher;
+    if (options.publish) {
+        std::vector<DnssdService> services = {{"_scpi-raw._tcp", simulator.SocketPort()}};
+        if (options.portmapper)
+            services.push_back({"_vxi-11._tcp", simulator.PortmapperPort()});
+        if (options.hislip)
+            services.push_back({"_hislip._tcp", simulator.HislipPort()});
+        const auto print = [](const std::string& line) {
+            std::printf("%s\n", line.c_str());
+            std::fflush(stdout);
+        };
+        if (!publisher.Start("quarvel-sim " + options.instrument + " on " + options.address +
+                                 " port " + std::to_string(simulator.SocketPort()),
+                             options.address, std::move(services), print, error))
+            print("dnssd failed: " + error);
+    }
 
     int received = 0;
     sigwait(&stopSignals, &received);

@@ -22,6 +22,7 @@ struct SimOptions {
     bool hislip = true;
     std::uint16_t hislipPort = 4880;
     bool usbip = false;
+    bool publish = false; // announce the services by DNS-SD (Avahi)
     std::uint16_t usbipPort = 0;
     UsbOptions usb;
     std::string transcriptPath;

@@ -10,6 +10,13 @@ namespace quarvel::visa {
 bool InterpretVxi11Fields(ResourceName& name);
 ViStatus OpenVxi11Transport(const ResourceName& name, const SessionSettings& settings,
                             std::unique_ptr<ITransport>& transport);
+// VXI-11 instruments by GETPORT over UDP: broadcast and probe (discovery_vxi11.cpp).
+void FindVxi11Resources(const SessionSettings& settings, Deadline deadline,
+                        std::vector<std::string>& found);
+// HiSLIP, VXI-11 and raw socket services announced by DNS-SD, through the
+// Avahi daemon (discovery_dnssd.cpp).
+void FindDnssdResources(const SessionSettings& settings, Deadline deadline,
+                        std::vector<std::string>& found);
 
 // "hislip0", "HiSLIP1,4881": a device name that belongs to HiSLIP, not VXI-11.
 bool IsHislipDeviceName(std::string_view device);

@@ -204,6 +204,25 @@ bool DecodeGetPortResult(XdrReader& in, std::uint32_t& port) {
     return in.GetUint32(port) && port <= 0xFFFF;
 }
 
+Bytes EncodeGetPortDatagram(std::uint32_t xid, const PortmapMapping& query) {
+    Bytes out;
+    EncodeCallHeader(out,
+                     {xid, kRpcVersion, kPortmapProgram, kPortmapVersion, kPortmapProcGetPort});
+    Encode(out, query);
+    return out;
+}
+
+bool DecodeGetPortDatagram(ByteView datagram, std::uint32_t xid, std::uint32_t& port) {
+    XdrReader in(datagram);
+    ReplyHeader reply;
+    std::uint32_t found = 0;
+    if (!DecodeReplyHeader(in, reply) || reply.xid != xid || !ReplySucceeded(reply) ||
+        !DecodeGetPortResult(in, found) || !in.Done())
+        return false;
+    port = found;
+    return true;
+}
+
 // ------------------------------------------- VXI-11 core channel ----
 
 void Encode(Bytes& out, const CreateLinkParms& m) {

@@ -157,6 +157,12 @@ bool Decode(XdrReader& in, PortmapMapping& m);
 // GETPORT result: the port, 0 when the program is not registered.
 void EncodeGetPortResult(Bytes& out, std::uint32_t port);
 bool DecodeGetPortResult(XdrReader& in, std::uint32_t& port);
+// GETPORT as one UDP datagram (no record mark), the way discovery asks every
+// host of a network at once, and its answer. The reply decoder accepts only
+// the accepted, successful reply to xid with one whole result and nothing
+// after it; port is 0 when the host has no such program registered.
+Bytes EncodeGetPortDatagram(std::uint32_t xid, const PortmapMapping& query);
+bool DecodeGetPortDatagram(ByteView datagram, std::uint32_t xid, std::uint32_t& port);
 
 // ------------------------------------------- VXI-11 core channel ----
 

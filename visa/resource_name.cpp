@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cstdio>
 #include <mutex>
+#include <thread>
 
 namespace quarvel::visa {
 
@@ -16,11 +17,13 @@ namespace {
 // that it is tried first for "TCPIP::host::device::INSTR"; it takes only "hislipN" devices.
 const TransportRow kBuiltinRows[] = {
     {"TCPIP", VI_INTF_TCPIP, "INSTR", true, 1, 2, InterpretVxi11Fields, OpenVxi11Transport,
-     nullptr},
+     FindVxi11Resources},
+    // DNS-SD names HiSLIP, VXI-11 and raw socket services alike; it is one
+    // lister, listed once.
     {"TCPIP", VI_INTF_TCPIP, "INSTR", true, 2, 2, InterpretHislipFields, OpenHislipTransport,
-     nullptr},
+     FindDnssdResources},
     {"TCPIP", VI_INTF_TCPIP, "SOCKET", false, 2, 2, InterpretSocketFields, OpenSocketTransport,
-     nullptr},
+     FindDnssdResources},
     {"USB", VI_INTF_USB, "INSTR", true, 3, 4, InterpretUsbFields, OpenUsbTransport,
      FindUsbResources},
 };
@@ -187,14 +190,62 @@ std::vector<std::string> FindResources(const SessionSettings& settings, Deadline
                 std::find(listers.begin(), listers.end(), row.find) == listers.end())
                 listers.push_back(row.find);
     }
-    std::vector<std::string> found;
-    for (ResourceLister list : listers)
-        list(settings, deadline, found);
+    // Each lister waits for its own network (USB/IP servers, UDP answers,
+    // the DNS-SD daemon): side by side the search takes the longest of them,
+    // not their sum. The results keep table order.
+    std::vector<std::vector<std::string>> results(listers.size());
+    std::vector<std::thread> threads;
+    for (std::size_t i = 1; i < listers.size(); ++i)
+        threads.emplace_back([&, i] { listers[i](settings, deadline, results[i]); });
+    if (!listers.empty())
+        listers[0](settings, deadline, results[0]);
+    for (std::thread& t : threads)
+        t.join();
     std::vector<std::string> unique;
-    for (std::string& name : found)
-        if (std::find(unique.begin(), unique.end(), name) == unique.end())
-            unique.push_back(std::move(name));
-    return unique;
+    for (std::vector<std::string>& names : results)
+        for (std::string& name : names)
+            if (std::find(unique.begin(), unique.end(), name) == unique.end())
+                unique.push_back(std::move(name));
+    return MergeLanDuplicates(std::move(unique));
+}
+
+std::vector<std::string> MergeLanDuplicates(std::vector<std::string> names) {
+    // The protocols one host may be found by, best first: HiSLIP (device
+    // clear and status over a second channel), VXI-11, raw socket.
+    const auto rank = [](const std::string& text, std::string& host) {
+        ResourceName name;
+        TransportRow row{};
+        if (ParseResourceName(text, name, &row) != VI_SUCCESS || name.interfaceType != "TCPIP")
+            return -1;
+        host = name.host;
+        if (name.resourceClass == "SOCKET")
+            return 2;
+        return IsHislipDeviceName(name.device) ? 0 : 1;
+    };
+    std::vector<std::pair<std::string, int>> best; // host, best rank found
+    std::vector<int> ranks(names.size());
+    std::vector<std::string> hosts(names.size());
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        ranks[i] = rank(names[i], hosts[i]);
+        if (ranks[i] < 0)
+            continue;
+        const auto it = std::find_if(best.begin(), best.end(),
+                                     [&](const auto& b) { return b.first == hosts[i]; });
+        if (it == best.end())
+            best.emplace_back(hosts[i], ranks[i]);
+        else
+            it->second = std::min(it->second, ranks[i]);
+    }
+    std::vector<std::string> kept;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const bool better =
+            ranks[i] >= 0 && std::any_of(best.begin(), best.end(), [&](const auto& b) {
+                return b.first == hosts[i] && b.second < ranks[i];
+            });
+        if (!better)
+            kept.push_back(std::move(names[i]));
+    }
+    return kept;
 }
 
 void RegisterTransport(const TransportRow& row) {

@@ -62,8 +62,13 @@ ViStatus ParseResourceName(std::string_view text, ResourceName& name, TransportR
 // out, the default device filled in ("TCPIP0::10.0.0.5::inst0::INSTR").
 std::string CanonicalResourceName(const ResourceName& name);
 
-// Every resource the transports can find, in table order, duplicates removed.
+// Every resource the transports can find, in table order, duplicates removed
+// and merged (MergeLanDuplicates). The listers run side by side.
 std::vector<std::string> FindResources(const SessionSettings& settings, Deadline deadline);
+// One instrument found several ways (HiSLIP, VXI-11 and raw socket on one
+// host) is listed once, by the best of them: HiSLIP, then VXI-11, then
+// SOCKET. Names of other interfaces and the order are kept.
+std::vector<std::string> MergeLanDuplicates(std::vector<std::string> names);
 
 // Adds a row at run time (a test transport, a system VISA library found when
 // the program starts). Rows added later take precedence over earlier ones.

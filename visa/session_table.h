@@ -24,6 +24,9 @@ struct ResourceManager {
     // Set by qviUseVisaLibrary (SessionTable::SetLibrary, under the table's
     // lock); sessions already open keep theirs.
     std::shared_ptr<LibraryLink> library;
+    // What the last viFindRsrc found out (qviFindReport).
+    std::mutex reportMutex;
+    std::string findReport;
 };
 
 struct Instrument {

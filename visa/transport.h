@@ -4,6 +4,7 @@
 // or a system VISA library) offers the session layer. A transport moves bytes
 // and knows where a message ends; buffering and formatting live above it.
 
+#include "visa/discovery.h"
 #include "visa/visa.h"
 
 #include <chrono>
@@ -58,6 +59,15 @@ struct SessionSettings {
     // USB/IP servers whose devices USB sessions look at, "host:port,..."
     // (QVI_ATTR_USBIP_SERVERS), besides those in QUARVEL_USBIP.
     std::string usbipServers;
+    // viFindRsrc: the ways it looks (discovery.h; QVI_ATTR_DISCOVERY_METHODS,
+    // QUARVEL_DISCOVERY), the hosts a probe asks besides those in
+    // QUARVEL_PROBE (QVI_ATTR_PROBE_HOSTS), how long the LAN methods collect
+    // answers (QVI_ATTR_DISCOVERY_TMO), and, while a search runs, where the
+    // listers leave their notes.
+    unsigned discoveryMethods = kAllDiscoveryMethods;
+    std::string probeHosts;
+    ViUInt32 discoveryMs = kDefaultDiscoveryMs;
+    FindNotes* findNotes = nullptr;
     // The session's progress meter (see progress.h): transports hand it to
     // every socket call. When its handler cancels, the call returns
     // VI_ERROR_ABORT and the transport drops what is left of the message

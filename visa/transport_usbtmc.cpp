@@ -638,6 +638,8 @@ ViStatus OpenUsbTransport(const ResourceName& name, const SessionSettings& setti
 
 void FindUsbResources(const SessionSettings& settings, Deadline deadline,
                       std::vector<std::string>& found) {
+    if ((settings.discoveryMethods & kDiscoverUsb) == 0)
+        return;
     for (const usbip::ServerAddress& server : UsbipServers(settings)) {
         std::vector<usbip::ExportedDevice> devices;
         if (usbip::ListDevices(server, deadline, devices) != VI_SUCCESS)

@@ -152,6 +152,19 @@ QVI_STATIC_ASSERT((ViStatus)-1 < 0 && sizeof(ViAttrState) == sizeof(void*),
 // const char* cast to ViAttrState (copied); viGetAttribute writes the text
 // into a ViChar[256].
 #define QVI_ATTR_USBIP_SERVERS ((ViAttr)0x3FFFC002)
+// Quarvel's own, for viFindRsrc on this resource manager: the ways it looks
+// for instruments, "broadcast,probe,dnssd,usb" or any of them (default all;
+// the environment variable QUARVEL_DISCOVERY gives a resource manager its
+// first value, and a variable with an unknown name leaves none), as a
+// const char* cast to ViAttrState; viGetAttribute writes a ViChar[256].
+#define QVI_ATTR_DISCOVERY_METHODS ((ViAttr)0x3FFFC010)
+// Quarvel's own: the IPv4 hosts a probe asks, "10.0.0.5,192.168.1.0/24,
+// 127.0.0.1-127.0.0.9" (at most 4096 hosts), besides those in the
+// environment variable QUARVEL_PROBE. Text as for QVI_ATTR_USBIP_SERVERS.
+#define QVI_ATTR_PROBE_HOSTS ((ViAttr)0x3FFFC011)
+// Quarvel's own: how long (ms, ViUInt32, default 1000) broadcast, probe and
+// DNS-SD collect answers; VI_ATTR_TMO_VALUE still bounds the whole search.
+#define QVI_ATTR_DISCOVERY_TMO ((ViAttr)0x3FFFC012)
 
 // Interface types (VI_ATTR_INTF_TYPE, viParseRsrc).
 #define VI_INTF_GPIB ((ViUInt16)1)
@@ -290,3 +303,7 @@ ViStatus qviUseVisaLibrary(ViSession rm, ViConstString path, ViUInt16 resources,
 // library is named for an interface this layer does not serve ("GPIB"). Empty
 // when there is nothing to add.
 ViStatus qviOpenFailureText(ViSession rm, ViConstRsrc name, ViStatus status, ViChar message[]);
+// Quarvel's own (not exported either): what the last viFindRsrc of the
+// resource manager rm found out about each way of looking, one line each
+// (e.g. why DNS-SD found nothing), NUL-terminated and cut to size bytes.
+ViStatus qviFindReport(ViSession rm, ViChar report[], ViUInt32 size);

@@ -40,6 +40,18 @@ ViUInt16 DefaultPortmapperPort() {
     return static_cast<ViUInt16>(port);
 }
 
+// The ways new resource managers look for instruments: QUARVEL_DISCOVERY
+// when set. A variable that names no known method with a name it does not
+// know leaves none rather than all, so a mistyped limit never widens the
+// search (to a broadcast, say).
+unsigned DefaultDiscoveryMethods() {
+    const char* text = std::getenv("QUARVEL_DISCOVERY");
+    if (text == nullptr)
+        return quarvel::visa::kAllDiscoveryMethods;
+    unsigned methods = 0;
+    return quarvel::visa::ParseDiscoveryMethods(text, methods) ? methods : 0u;
+}
+
 ViStatus TakeLock(Instrument& instrument, ViUInt32 timeoutMs) {
     if (instrument.lockCount > 0) {
         ++instrument.lockCount;
@@ -112,6 +124,7 @@ ViStatus viOpenDefaultRM(ViPSession vi) {
     SessionSettings settings;
     settings.timeoutMs = kDefaultTimeoutMs;
     settings.portmapperPort = DefaultPortmapperPort();
+    settings.discoveryMethods = DefaultDiscoveryMethods();
     *vi = Table().AddResourceManager(settings);
     return VI_SUCCESS;
 }

@@ -50,6 +50,15 @@ bool GetCommon(const SessionSettings& settings, ViAttr attribute, void* out, ViS
     case QVI_ATTR_USBIP_SERVERS:
         status = PutText(out, settings.usbipServers);
         return true;
+    case QVI_ATTR_DISCOVERY_METHODS:
+        status = PutText(out, quarvel::visa::DiscoveryMethodNames(settings.discoveryMethods));
+        return true;
+    case QVI_ATTR_PROBE_HOSTS:
+        status = PutText(out, settings.probeHosts);
+        return true;
+    case QVI_ATTR_DISCOVERY_TMO:
+        status = Put<ViUInt32>(out, settings.discoveryMs);
+        return true;
     case VI_ATTR_RSRC_MANF_NAME:
         status = PutText(out, kManufacturer);
         return true;
@@ -154,6 +163,34 @@ bool SetCommon(SessionSettings& settings, ViAttr attribute, ViAttrState value, V
         status = VI_SUCCESS;
         return true;
     }
+    case QVI_ATTR_DISCOVERY_METHODS: {
+        const auto* text = reinterpret_cast<const char*>(static_cast<std::uintptr_t>(value));
+        unsigned methods = 0;
+        const bool ok = text != nullptr &&
+                        (*text == '\0' || quarvel::visa::ParseDiscoveryMethods(text, methods));
+        if (ok)
+            settings.discoveryMethods = methods;
+        status = ok ? VI_SUCCESS : VI_ERROR_NSUP_ATTR_STATE;
+        return true;
+    }
+    case QVI_ATTR_PROBE_HOSTS: {
+        const auto* text = reinterpret_cast<const char*>(static_cast<std::uintptr_t>(value));
+        std::vector<std::uint32_t> hosts;
+        const bool ok =
+            text != nullptr && (*text == '\0' || quarvel::visa::ParseProbeHosts(text, hosts));
+        if (ok)
+            settings.probeHosts = text;
+        status = ok ? VI_SUCCESS : VI_ERROR_NSUP_ATTR_STATE;
+        return true;
+    }
+    case QVI_ATTR_DISCOVERY_TMO:
+        if (value == 0 || value > 3600000u) {
+            status = VI_ERROR_NSUP_ATTR_STATE;
+            return true;
+        }
+        settings.discoveryMs = static_cast<ViUInt32>(value);
+        status = VI_SUCCESS;
+        return true;
     default:
         if (IsReadOnly(attribute)) {
             status = VI_ERROR_ATTR_READONLY;

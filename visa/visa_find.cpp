@@ -7,6 +7,10 @@
 #include "visa/resource_pattern.h"
 #include "visa/session_table.h"
 
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+
 using quarvel::visa::CopyOut;
 using quarvel::visa::FindList;
 using quarvel::visa::ResourceName;
@@ -28,12 +32,18 @@ ViStatus viFindRsrc(ViSession sesn, ViConstString expr, ViPFindList vi, ViPUInt3
     ResourcePattern pattern;
     if (const ViStatus s = ResourcePattern::Compile(expr, pattern); s != VI_SUCCESS)
         return s;
-    const auto settings = manager->settings;
+    auto settings = manager->settings;
+    quarvel::visa::FindNotes notes;
+    settings.findNotes = &notes;
     auto list = std::make_shared<FindList>();
     for (std::string& name :
          quarvel::visa::FindResources(settings, quarvel::visa::DeadlineAfter(settings.timeoutMs)))
         if (pattern.Matches(name, quarvel::visa::AttributesOfName(name)))
             list->names.push_back(std::move(name));
+    {
+        std::lock_guard lock(manager->reportMutex);
+        manager->findReport = notes.Text();
+    }
     if (list->names.empty())
         return VI_ERROR_RSRC_NFOUND;
     if (desc != nullptr)
@@ -48,6 +58,19 @@ ViStatus viFindRsrc(ViSession sesn, ViConstString expr, ViPFindList vi, ViPUInt3
             return VI_ERROR_INV_OBJECT;
         *vi = id;
     }
+    return VI_SUCCESS;
+}
+
+ViStatus qviFindReport(ViSession rm, ViChar report[], ViUInt32 size) {
+    const auto manager = Table().FindManager(rm);
+    if (!manager)
+        return VI_ERROR_INV_OBJECT;
+    if (report == nullptr || size == 0)
+        return VI_ERROR_INV_PARAMETER;
+    std::lock_guard lock(manager->reportMutex);
+    const std::size_t n = std::min<std::size_t>(manager->findReport.size(), size - 1);
+    std::memcpy(report, manager->findReport.data(), n);
+    report[n] = '\0';
     return VI_SUCCESS;
 }
 

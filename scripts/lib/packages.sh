@@ -11,7 +11,10 @@ quarvel_packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libgte
                   # PyVISA, which the VISA library's tests and benchmark drive it with
                   python3 python3-pyvisa python3-pyvisa-py
                   # Linux's USB/IP tool, the third-party client of the simulator's USB/IP server
-                  usbip)
+                  usbip
+                  # DNS-SD: Avahi's client library (discovery, the simulator's --publish), and
+                  # the daemons and browser the tests run privately on loopback
+                  libavahi-client-dev avahi-daemon avahi-utils dbus-daemon)
 
 # Installs the missing packages when run as root; otherwise names them and
 # exits, because nothing after this step can work without them.
@@ -24,8 +27,18 @@ install_missing_packages() {
         if [ "$(id -u)" -eq 0 ]; then
             echo "Installing: ${missing[*]}"
             export DEBIAN_FRONTEND=noninteractive
+            # No service starts while installing: avahi-daemon would announce
+            # this machine on its real network interfaces. The tests start
+            # their own daemons, on loopback only.
+            local own_policy=
+            if [ ! -e /usr/sbin/policy-rc.d ]; then
+                printf '#!/bin/sh\nexit 101\n' > /usr/sbin/policy-rc.d
+                chmod 755 /usr/sbin/policy-rc.d
+                own_policy=1
+            fi
             apt-get update -qq
             apt-get install -y -qq --no-install-recommends "${missing[@]}"
+            if [ -n "$own_policy" ]; then rm -f /usr/sbin/policy-rc.d; fi
         else
             echo "Missing Debian packages (run as root to install them): ${missing[*]}" >&2
             exit 1

@@ -1,13 +1,17 @@
-// quarvel-cli list, run as a program against quarvel-sim's USB/IP server,
-// named by --usbip or by the QUARVEL_USBIP environment variable.
+// quarvel-cli list, run as a program: the simulator's USB/IP server (named by
+// --usbip or QUARVEL_USBIP), and two simulators on loopback found by unicast
+// probe and by DNS-SD through a private Avahi daemon. Never by broadcast.
 
 #include "tests/support/cli_run.h"
+#include "tests/support/private_avahi.h"
 #include "tests/support/sim_process.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <sstream>
+#include <unistd.h>
 
 namespace quarvel::test {
 namespace {
@@ -17,22 +21,141 @@ TEST(CliList, PrintsTheSimulatedUsbDeviceWithItsIdentification) {
     ASSERT_TRUE(sim.Started()) << sim.Output();
     TempDir logs;
     const std::string resource = "USB0::0x1AB1::0x04CE::DS1ZA000000001::INSTR";
-    CliRun r = RunCli(logs, {"list", "--usbip", sim.UsbipServer()});
+    CliRun r = RunCli(logs, {"list", "--method", "usb", "--usbip", sim.UsbipServer()});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, resource + "\n");
 
     setenv("QUARVEL_USBIP", sim.UsbipServer().c_str(), 1);
-    r = RunCli(logs, {"list", "--idn"});
-    unsetenv("QUARVEL_USBIP");
+    r = RunCli(logs, {"list", "--idn", "--method", "usb"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, resource + " RIGOL TECHNOLOGIES,DS1054Z,DS1ZA000000001,00.04.04.SP3\n");
+    // The methods named are the only ones used.
+    EXPECT_EQ(RunCli(logs, {"list", "--method", "probe"}).out, "");
+    unsetenv("QUARVEL_USBIP");
 
-    EXPECT_EQ(RunCli(logs, {"list"}).out, "");
+    EXPECT_EQ(RunCli(logs, {"list", "--method", "usb"}).out, "");
     for (const char* bad : {"127.0.0.1", "127.0.0.1:0", "a,b:1"}) {
         r = RunCli(logs, {"list", "--usbip", bad});
         EXPECT_EQ(r.exitCode, 2) << bad;
         EXPECT_NE(r.err.find("HOST:PORT"), std::string::npos) << r.err;
     }
+    r = RunCli(logs, {"list", "--method", "multicast"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("broadcast, probe, dnssd or usb"), std::string::npos) << r.err;
+    r = RunCli(logs, {"list", "--method", "probe", "--probe", "10.0.0.0/8"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("at most 4096 hosts"), std::string::npos) << r.err;
+}
+
+TEST(CliList, VerboseOutputSaysWhyDnssdFoundNothing) {
+    // The test programs' system bus is one that is not there.
+    TempDir logs;
+    const CliRun r = RunCli(logs, {"list", "--method", "dnssd", "--verbose"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("quarvel-cli list: dnssd: the Avahi daemon cannot be reached"),
+              std::string::npos)
+        << r.err;
+}
+
+// Two simulators on loopback addresses of this process's own (127.a.b.2 and
+// .3, so that another test run's simulators on the machine never mix in),
+// with one portmapper port: a probe asks every host on one port.
+class CliListLan : public ::testing::Test {
+protected:
+    void StartSimulators(bool publish) {
+        const unsigned pid = static_cast<unsigned>(getpid());
+        m_net =
+            "127." + std::to_string(1 + (pid >> 8) % 250) + "." + std::to_string(pid & 0xFF) + ".";
+        std::vector<std::string> extra;
+        if (publish)
+            extra.push_back("--publish");
+        std::vector<std::string> a = {"--instrument", "rigol", "--address", m_net + "2"};
+        a.insert(a.end(), extra.begin(), extra.end());
+        m_rigol = std::make_unique<SimProcess>(a);
+        ASSERT_TRUE(m_rigol->Started()) << m_rigol->Output();
+        std::vector<std::string> b = {
+            "--instrument",      "fsv",
+            "--address",         m_net + "3",
+            "--portmapper-port", std::to_string(m_rigol->PortmapperPort())};
+        b.insert(b.end(), extra.begin(), extra.end());
+        m_fsv = std::make_unique<SimProcess>(b);
+        ASSERT_TRUE(m_fsv->Started()) << m_fsv->Output();
+    }
+
+    // The lines of the output that name our simulators' addresses.
+    std::string Ours(const std::string& out) const {
+        std::istringstream lines(out);
+        std::string line;
+        std::string kept;
+        while (std::getline(lines, line))
+            if (line.find("::" + m_net) != std::string::npos)
+                kept += line + "\n";
+        return kept;
+    }
+
+    std::string Rigol() const { return "RIGOL TECHNOLOGIES,DS1054Z,DS1ZA000000001,00.04.04.SP3"; }
+    std::string Fsv() const { return "Rohde&Schwarz,FSV-7,1307.9002K07/101234,2.30 SP1"; }
+
+    std::string m_net;
+    std::unique_ptr<SimProcess> m_rigol;
+    std::unique_ptr<SimProcess> m_fsv;
+    TempDir m_logs;
+};
+
+TEST_F(CliListLan, ProbeFindsTwoSimulatorsWithTheirIdentifications) {
+    StartSimulators(false);
+    const std::string port = std::to_string(m_rigol->PortmapperPort());
+    CliRun r = RunCli(m_logs, {"list", "--method", "probe", "--probe", m_net + "1-" + m_net + "9",
+                               "--portmapper-port", port, "--idn", "--verbose"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "TCPIP0::" + m_net + "2::inst0::INSTR " + Rigol() + "\nTCPIP0::" + m_net +
+                         "3::inst0::INSTR " + Fsv() + "\n");
+    EXPECT_EQ(r.err, "quarvel-cli list: probe: GETPORT to 9 of 9 hosts on port " + port +
+                         ", 2 answered\n");
+    // An identification that fails says why, the others are unaffected.
+    m_fsv.reset();
+    r = RunCli(m_logs, {"list", "--method", "probe", "--probe", m_net + "2," + m_net + "3",
+                        "--portmapper-port", port, "--idn", "--timeout", "500"});
+    EXPECT_EQ(r.out, "TCPIP0::" + m_net + "2::inst0::INSTR " + Rigol() + "\n");
+}
+
+TEST_F(CliListLan, DnssdFindsTwoSimulatorsThroughAPrivateAvahiDaemon) {
+    PrivateAvahi avahi;
+    ASSERT_TRUE(avahi.Started()) << avahi.Log();
+    setenv("DBUS_SYSTEM_BUS_ADDRESS", avahi.BusAddress().c_str(), 1);
+    StartSimulators(true);
+    ASSERT_TRUE(m_rigol->WaitForLine("dnssd published")) << m_rigol->Output() << avahi.Log();
+    ASSERT_TRUE(m_fsv->WaitForLine("dnssd published")) << m_fsv->Output() << avahi.Log();
+
+    // Avahi's own browser resolves what the simulator published.
+    const std::string browse = "avahi-browse --terminate --resolve --parsable _hislip._tcp 2>&1";
+    FILE* pipe = popen(browse.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string browsed;
+    char buffer[512];
+    while (fgets(buffer, sizeof buffer, pipe) != nullptr)
+        browsed += buffer;
+    pclose(pipe);
+    EXPECT_NE(browsed.find(";" + m_net + "2;" + std::to_string(m_rigol->HislipPort()) + ";"),
+              std::string::npos)
+        << browsed;
+
+    // Each simulator announces HiSLIP, VXI-11 and its socket; one line each,
+    // by HiSLIP.
+    const std::string expected = "TCPIP0::" + m_net + "2::hislip0," +
+                                 std::to_string(m_rigol->HislipPort()) + "::INSTR " + Rigol() +
+                                 "\nTCPIP0::" + m_net + "3::hislip0," +
+                                 std::to_string(m_fsv->HislipPort()) + "::INSTR " + Fsv() + "\n";
+    CliRun r = RunCli(m_logs, {"list", "--method", "dnssd", "--idn"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(Ours(r.out), expected) << r.out << avahi.Log();
+    // Found by probe as well, they are still listed once.
+    r = RunCli(m_logs, {"list", "--method", "dnssd", "--method", "probe", "--probe",
+                        m_net + "1-" + m_net + "9", "--portmapper-port",
+                        std::to_string(m_rigol->PortmapperPort()), "--idn"});
+    EXPECT_EQ(Ours(r.out), expected) << r.out;
+    setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/quarvel-test-bus", 1);
 }
 
 } // namespace

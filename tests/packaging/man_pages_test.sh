@@ -10,6 +10,9 @@ here="$(cd "$(dirname "$0")" && pwd)"
 # shellcheck source=tests/packaging/lib.sh
 source "$here/lib.sh"
 
+# 'quarvel-cli list' without arguments searches: never by broadcast here.
+export QUARVEL_DISCOVERY=usb DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent/quarvel-test-bus
+
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 

@@ -60,9 +60,17 @@ SimProcess::SimProcess(const std::vector<std::string>& args) {
     m_transcriptPath = m_dir + "/transcript.txt";
     m_outputPath = m_dir + "/output.txt";
 
-    std::vector<std::string> argv = {
-        QUARVEL_SIM_PATH, "--socket-port", "0", "--portmapper-port", "0", "--hislip-port", "0", "--usbip-port", "0",
-        "--transcript",   m_transcriptPath};
+    std::vector<std::string> argv = {QUARVEL_SIM_PATH,
+                                     "--socket-port",
+                                     "0",
+                                     "--portmapper-port",
+                                     "0",
+                                     "--hislip-port",
+                                     "0",
+                                     "--usbip-port",
+                                     "0",
+                                     "--transcript",
+                                     m_transcriptPath};
     argv.insert(argv.end(), args.begin(), args.end());
 
     m_pid = fork();
@@ -157,6 +165,17 @@ void SimProcess::ClearTranscript() const {
 
 std::string SimProcess::Output() const {
     return ReadAll(m_outputPath);
+}
+
+bool SimProcess::WaitForLine(const std::string& prefix) const {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    do {
+        const std::string out = "\n" + ReadAll(m_outputPath);
+        if (out.find("\n" + prefix) != std::string::npos)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    } while (std::chrono::steady_clock::now() < deadline);
+    return false;
 }
 
 } // namespace quarvel::test

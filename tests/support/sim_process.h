@@ -47,6 +47,9 @@ public:
 
     // Everything the simulator printed on standard output and error so far.
     std::string Output() const;
+    // Waits (at most 10 s) until the simulator has printed a line that starts
+    // with prefix ("dnssd published"); false if it did not.
+    bool WaitForLine(const std::string& prefix) const;
 
 private:
     pid_t m_pid = -1;

@@ -1,0 +1,215 @@
+// Finding instruments in the VISA layer: the host lists a probe asks, the
+// GETPORT datagram answer, merging one instrument found several ways, and
+// viFindRsrc probing two simulators on loopback over real UDP. Nothing here
+// broadcasts or uses DNS-SD (the CLI tests drive DNS-SD through a private
+// daemon).
+
+#include "tests/support/sim_process.h"
+#include "visa/discovery.h"
+#include "visa/oncrpc.h"
+#include "visa/resource_name.h"
+#include "visa/visa.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <unistd.h>
+
+namespace quarvel::test {
+namespace {
+
+namespace rpc = visa::rpc;
+using visa::Ipv4Text;
+using visa::ParseProbeHosts;
+
+std::vector<std::string> Texts(const std::vector<std::uint32_t>& hosts) {
+    std::vector<std::string> out;
+    for (std::uint32_t h : hosts)
+        out.push_back(Ipv4Text(h));
+    return out;
+}
+
+TEST(VisaDiscovery, ProbeHostListsAreStrictAndBounded) {
+    std::vector<std::uint32_t> hosts;
+    ASSERT_TRUE(ParseProbeHosts("10.0.0.5,127.0.0.1-127.0.0.3,127.0.1.7-8", hosts));
+    EXPECT_EQ(Texts(hosts), (std::vector<std::string>{"10.0.0.5", "127.0.0.1", "127.0.0.2",
+                                                      "127.0.0.3", "127.0.1.7", "127.0.1.8"}));
+    // A network leaves out its own address and its broadcast address up to /30.
+    hosts.clear();
+    ASSERT_TRUE(ParseProbeHosts("192.168.1.77/24", hosts));
+    ASSERT_EQ(hosts.size(), 254u);
+    EXPECT_EQ(Ipv4Text(hosts.front()), "192.168.1.1");
+    EXPECT_EQ(Ipv4Text(hosts.back()), "192.168.1.254");
+    hosts.clear();
+    ASSERT_TRUE(ParseProbeHosts("10.1.2.3/32,10.9.9.8/31", hosts));
+    EXPECT_EQ(Texts(hosts), (std::vector<std::string>{"10.1.2.3", "10.9.9.8", "10.9.9.9"}));
+    // 4096 hosts in all at most: a /20 fits, one more does not, nor a /8.
+    hosts.clear();
+    EXPECT_TRUE(ParseProbeHosts("10.0.0.0-10.0.15.255", hosts));
+    EXPECT_EQ(hosts.size(), visa::kMaxProbeHosts);
+    for (const char* bad :
+         {"10.0.0.0-10.0.16.0", "10.0.0.0/8", "0.0.0.0/0", "10.0.0.0/19,1.2.3.4", "", "1.2.3",
+          "1.2.3.4.5", "1.2.3.256", "1.2.3.4,", ",1.2.3.4", "1.2.3.9-1.2.3.8", "1.2.3.4-",
+          "1.2.3.4/33", "1.2.3.4/", " 1.2.3.4", "1.2.3.+4", "1.2.3.0004", "host.lan"}) {
+        std::vector<std::uint32_t> untouched = {7};
+        EXPECT_FALSE(ParseProbeHosts(bad, untouched)) << bad;
+        EXPECT_EQ(untouched.size(), 1u) << bad;
+    }
+
+    unsigned methods = 0;
+    EXPECT_TRUE(visa::ParseDiscoveryMethods("Probe,dnssd", methods));
+    EXPECT_EQ(methods, visa::kDiscoverProbe | visa::kDiscoverDnssd);
+    EXPECT_EQ(visa::DiscoveryMethodNames(methods), "probe,dnssd");
+    for (const char* bad : {"", "probe,", "probe,multicast", "usb dnssd"})
+        EXPECT_FALSE(visa::ParseDiscoveryMethods(bad, methods)) << bad;
+    EXPECT_EQ(methods, visa::kDiscoverProbe | visa::kDiscoverDnssd);
+}
+
+TEST(VisaDiscovery, GetPortDatagramAnswerIsTheAcceptedReplyToOurCall) {
+    const std::uint32_t xid = 0x51A7u;
+    const rpc::Bytes call = rpc::EncodeGetPortDatagram(
+        xid, {rpc::kVxi11CoreProgram, rpc::kVxi11CoreVersion, rpc::kIpProtoTcp, 0});
+    rpc::XdrReader in(call);
+    rpc::CallHeader header;
+    rpc::PortmapMapping asked;
+    ASSERT_TRUE(rpc::DecodeCallHeader(in, header) && rpc::Decode(in, asked));
+    EXPECT_TRUE(in.Done());
+    EXPECT_EQ(header.program, rpc::kPortmapProgram);
+    EXPECT_EQ(header.procedure, rpc::kPortmapProcGetPort);
+    EXPECT_EQ(asked.program, rpc::kVxi11CoreProgram);
+
+    // xid, REPLY, MSG_ACCEPTED, verifier (AUTH_NONE, empty), SUCCESS, port.
+    const auto reply = [](std::initializer_list<std::uint32_t> words) {
+        rpc::Bytes out;
+        rpc::XdrWriter w(out);
+        for (std::uint32_t word : words)
+            w.PutUint32(word);
+        return out;
+    };
+    std::uint32_t port = 1;
+    EXPECT_TRUE(rpc::DecodeGetPortDatagram(reply({xid, 1, 0, 0, 0, 0, 4321}), xid, port));
+    EXPECT_EQ(port, 4321u);
+    EXPECT_TRUE(rpc::DecodeGetPortDatagram(reply({xid, 1, 0, 0, 0, 0, 0}), xid, port));
+    EXPECT_EQ(port, 0u); // answered, but no VXI-11 there
+    port = 9;
+    for (const rpc::Bytes& bad :
+         {reply({xid + 1, 1, 0, 0, 0, 0, 4321}),        // another call's answer
+          reply({xid, 0, 0, 0, 0, 0, 4321}),            // a call, not a reply
+          reply({xid, 1, 1, 0, 2, 2}),                  // denied
+          reply({xid, 1, 0, 0, 0, 1}),                  // program unavailable
+          reply({xid, 1, 0, 0, 0, 0, 0x10000}),         // no TCP port
+          reply({xid, 1, 0, 0, 0, 0, 4321, 0}),         // trailing bytes
+          reply({xid, 1, 0, 0, 0, 0}),                  // cut short
+          reply({xid, 1, 0, 0, 0xFFFFFFF0u, 0, 4321})}) // verifier longer than the datagram
+        EXPECT_FALSE(rpc::DecodeGetPortDatagram(bad, xid, port));
+    EXPECT_EQ(port, 9u);
+}
+
+TEST(VisaDiscovery, OneHostFoundSeveralWaysIsListedByItsBestProtocol) {
+    EXPECT_EQ(visa::MergeLanDuplicates(
+                  {"TCPIP0::10.0.0.1::5025::SOCKET", "TCPIP0::10.0.0.1::inst0::INSTR",
+                   "TCPIP0::10.0.0.1::hislip0,4881::INSTR", "TCPIP0::10.0.0.2::5025::SOCKET",
+                   "TCPIP0::10.0.0.3::inst0::INSTR", "TCPIP0::10.0.0.3::5025::SOCKET",
+                   "USB0::0x1AB1::0x04CE::DS1::INSTR", "TCPIP0::10.0.0.2::5026::SOCKET"}),
+              (std::vector<std::string>{
+                  "TCPIP0::10.0.0.1::hislip0,4881::INSTR", "TCPIP0::10.0.0.2::5025::SOCKET",
+                  "TCPIP0::10.0.0.3::inst0::INSTR", "USB0::0x1AB1::0x04CE::DS1::INSTR",
+                  "TCPIP0::10.0.0.2::5026::SOCKET"}));
+}
+
+// Loopback addresses of this process's own (127.a.b.x), so that a search of
+// another test run on the machine never meets these simulators.
+std::string OwnLoopbackPrefix() {
+    const unsigned pid = static_cast<unsigned>(getpid());
+    return "127." + std::to_string(1 + (pid >> 8) % 250) + "." + std::to_string(pid & 0xFF) + ".";
+}
+
+std::vector<std::string> FindAll(ViSession rm, const char* expression) {
+    std::vector<std::string> names;
+    ViFindList list = VI_NULL;
+    ViUInt32 count = 0;
+    char name[256] = {};
+    if (viFindRsrc(rm, expression, &list, &count, name) != VI_SUCCESS)
+        return names;
+    names.push_back(name);
+    while (viFindNext(list, name) == VI_SUCCESS)
+        names.push_back(name);
+    viClose(list);
+    return names;
+}
+
+TEST(VisaDiscovery, ProbeFindsTwoSimulatorsOverUdpAndReportsWhatItDid) {
+    const std::string net = OwnLoopbackPrefix();
+    SimProcess first({"--instrument", "rigol", "--address", net + "2"});
+    ASSERT_TRUE(first.Started()) << first.Output();
+    // One portmapper port for both: a probe asks every host on one port.
+    SimProcess second({"--instrument", "fsv", "--address", net + "3", "--portmapper-port",
+                       std::to_string(first.PortmapperPort())});
+    ASSERT_TRUE(second.Started()) << second.Output();
+
+    ViSession rm = VI_NULL;
+    ASSERT_EQ(viOpenDefaultRM(&rm), VI_SUCCESS);
+    ASSERT_EQ(viSetAttribute(rm, QVI_ATTR_PORTMAPPER_PORT, first.PortmapperPort()), VI_SUCCESS);
+    // Both hosts named answer, so the search ends without waiting out its time.
+    const std::string hosts = net + "2-3";
+    ASSERT_EQ(
+        viSetAttribute(rm, QVI_ATTR_PROBE_HOSTS, reinterpret_cast<ViAttrState>(hosts.c_str())),
+        VI_SUCCESS);
+    ASSERT_EQ(
+        viSetAttribute(rm, QVI_ATTR_DISCOVERY_METHODS, reinterpret_cast<ViAttrState>("probe,usb")),
+        VI_SUCCESS);
+    const std::vector<std::string> both = {"TCPIP0::" + net + "2::inst0::INSTR",
+                                           "TCPIP0::" + net + "3::inst0::INSTR"};
+    EXPECT_EQ(FindAll(rm, "?*INSTR"), both);
+    EXPECT_EQ(FindAll(rm, "TCPIP?*"), both);
+    EXPECT_EQ(FindAll(rm, "?*SOCKET"), std::vector<std::string>{});
+    EXPECT_EQ(FindAll(rm, "USB?*"), std::vector<std::string>{});
+    char report[1024] = {};
+    ASSERT_EQ(qviFindReport(rm, report, sizeof report), VI_SUCCESS);
+    EXPECT_EQ(std::string(report), "probe: GETPORT to 2 of 2 hosts on port " +
+                                       std::to_string(first.PortmapperPort()) + ", 2 answered\n");
+    // What was found opens and answers.
+    ViSession vi = VI_NULL;
+    ASSERT_EQ(viOpen(rm, both[1].c_str(), VI_NULL, VI_NULL, &vi), VI_SUCCESS);
+    char idn[256] = {};
+    ASSERT_EQ(viQueryf(vi, "*IDN?\n", "%255t", idn), VI_SUCCESS);
+    EXPECT_EQ(std::string(idn).rfind("Rohde&Schwarz,FSV", 0), 0u) << idn;
+    viClose(vi);
+
+    // Methods limit the search; refused values change nothing.
+    char text[256] = {};
+    ASSERT_EQ(viSetAttribute(rm, QVI_ATTR_DISCOVERY_METHODS, reinterpret_cast<ViAttrState>("usb")),
+              VI_SUCCESS);
+    EXPECT_EQ(FindAll(rm, "?*"), std::vector<std::string>{});
+    EXPECT_EQ(viSetAttribute(rm, QVI_ATTR_DISCOVERY_METHODS,
+                             reinterpret_cast<ViAttrState>("probe,multicast")),
+              VI_ERROR_NSUP_ATTR_STATE);
+    EXPECT_EQ(viSetAttribute(rm, QVI_ATTR_PROBE_HOSTS, reinterpret_cast<ViAttrState>("10.0.0.0/8")),
+              VI_ERROR_NSUP_ATTR_STATE);
+    EXPECT_EQ(viSetAttribute(rm, QVI_ATTR_DISCOVERY_TMO, 0), VI_ERROR_NSUP_ATTR_STATE);
+    ASSERT_EQ(viGetAttribute(rm, QVI_ATTR_DISCOVERY_METHODS, text), VI_SUCCESS);
+    EXPECT_STREQ(text, "usb");
+    ASSERT_EQ(viGetAttribute(rm, QVI_ATTR_PROBE_HOSTS, text), VI_SUCCESS);
+    EXPECT_EQ(text, hosts);
+    viClose(rm);
+
+    // QUARVEL_DISCOVERY and QUARVEL_PROBE do the same for programs that
+    // cannot set attributes; a variable with an unknown name leaves no way.
+    setenv("QUARVEL_PORTMAPPER_PORT", std::to_string(first.PortmapperPort()).c_str(), 1);
+    setenv("QUARVEL_PROBE", (net + "3").c_str(), 1);
+    for (const auto& [methods, found] :
+         {std::pair<const char*, std::vector<std::string>>{"probe", {both[1]}},
+          {"probe,nonsense", {}}}) {
+        setenv("QUARVEL_DISCOVERY", methods, 1);
+        ASSERT_EQ(viOpenDefaultRM(&rm), VI_SUCCESS);
+        EXPECT_EQ(FindAll(rm, "?*"), found) << methods;
+        viClose(rm);
+    }
+    unsetenv("QUARVEL_PROBE");
+    unsetenv("QUARVEL_PORTMAPPER_PORT");
+    setenv("QUARVEL_DISCOVERY", "usb", 1);
+}
+
+} // namespace
+} // namespace quarvel::test

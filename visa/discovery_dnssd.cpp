@@ -1,0 +1,182 @@
+// Finding LAN instruments by DNS-SD: the services instruments announce over
+// multicast DNS (LXI instruments must), browsed and resolved through the
+// Avahi daemon's client library. Each service becomes the resource string of
+// its protocol: _hislip._tcp → TCPIP0::addr::hislip0[,port]::INSTR,
+// _vxi-11._tcp and _lxi._tcp → TCPIP0::addr::inst0::INSTR, _scpi-raw._tcp →
+// TCPIP0::addr::port::SOCKET. Without a daemon this way finds nothing, and
+// its note says why.
+
+#include "visa/builtin_transports.h"
+#include "visa/discovery.h"
+
+#include <avahi-client/client.h>
+#include <avahi-client/lookup.h>
+#include <avahi-common/address.h>
+#include <avahi-common/error.h>
+#include <avahi-common/simple-watch.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+namespace quarvel::visa {
+
+namespace {
+
+enum class ServiceKind { Hislip, Vxi11, Socket };
+
+struct ServiceType {
+    const char* type;
+    ServiceKind kind;
+};
+constexpr ServiceType kServiceTypes[] = {{"_hislip._tcp", ServiceKind::Hislip},
+                                         {"_vxi-11._tcp", ServiceKind::Vxi11},
+                                         {"_lxi._tcp", ServiceKind::Vxi11},
+                                         {"_scpi-raw._tcp", ServiceKind::Socket}};
+constexpr std::uint16_t kHislipDefaultPort = 4880;
+
+std::string ResourceOf(ServiceKind kind, const std::string& address, std::uint16_t port) {
+    switch (kind) {
+    case ServiceKind::Hislip:
+        return "TCPIP0::" + address + "::hislip0" +
+               (port == kHislipDefaultPort ? std::string() : "," + std::to_string(port)) +
+               "::INSTR";
+    case ServiceKind::Vxi11:
+        // The service's port is the portmapper's (or a web server's for
+        // _lxi); VXI-11 finds its core channel through the portmapper.
+        return "TCPIP0::" + address + "::inst0::INSTR";
+    case ServiceKind::Socket:
+        return "TCPIP0::" + address + "::" + std::to_string(port) + "::SOCKET";
+    }
+    return {};
+}
+
+struct Search {
+    AvahiClient* client = nullptr;
+    int browsing = 0;  // browsers that have not yet said "all for now"
+    int resolving = 0; // resolvers not yet answered
+    int services = 0;
+    bool failed = false;
+    std::string failure;
+    std::vector<std::string> found;
+};
+
+void OnResolved(AvahiServiceResolver* resolver, AvahiIfIndex, AvahiProtocol,
+                AvahiResolverEvent event, const char*, const char* type, const char*, const char*,
+                const AvahiAddress* address, std::uint16_t port, AvahiStringList*,
+                AvahiLookupResultFlags, void* user) {
+    auto* search = static_cast<Search*>(user);
+    --search->resolving;
+    if (event == AVAHI_RESOLVER_FOUND && address != nullptr && type != nullptr) {
+        char text[AVAHI_ADDRESS_STR_MAX] = {};
+        avahi_address_snprint(text, sizeof text, address);
+        for (const ServiceType& t : kServiceTypes)
+            if (std::strcmp(t.type, type) == 0)
+                search->found.push_back(ResourceOf(t.kind, text, port));
+    }
+    avahi_service_resolver_free(resolver);
+}
+
+void OnBrowsed(AvahiServiceBrowser*, AvahiIfIndex interface, AvahiProtocol protocol,
+               AvahiBrowserEvent event, const char* name, const char* type, const char* domain,
+               AvahiLookupResultFlags, void* user) {
+    auto* search = static_cast<Search*>(user);
+    switch (event) {
+    case AVAHI_BROWSER_NEW:
+        ++search->services;
+        if (avahi_service_resolver_new(search->client, interface, protocol, name, type, domain,
+                                       AVAHI_PROTO_INET, static_cast<AvahiLookupFlags>(0),
+                                       OnResolved, search) != nullptr)
+            ++search->resolving;
+        break;
+    case AVAHI_BROWSER_ALL_FOR_NOW:
+        --search->browsing;
+        break;
+    case AVAHI_BROWSER_FAILURE:
+        search->failed = true;
+        search->failure = avahi_strerror(avahi_client_errno(search->client));
+        break;
+    default:
+        break;
+    }
+}
+
+void OnClientState(AvahiClient* client, AvahiClientState state, void* user) {
+    auto* search = static_cast<Search*>(user);
+    if (state == AVAHI_CLIENT_FAILURE) {
+        search->failed = true;
+        search->failure = avahi_strerror(avahi_client_errno(client));
+    }
+}
+
+struct PollFree {
+    void operator()(AvahiSimplePoll* p) const { avahi_simple_poll_free(p); }
+};
+struct ClientFree {
+    void operator()(AvahiClient* c) const { avahi_client_free(c); }
+};
+struct BrowserFree {
+    void operator()(AvahiServiceBrowser* b) const { avahi_service_browser_free(b); }
+};
+
+} // namespace
+
+void FindDnssdResources(const SessionSettings& settings, Deadline deadline,
+                        std::vector<std::string>& found) {
+    if ((settings.discoveryMethods & kDiscoverDnssd) == 0)
+        return;
+    const auto note = [&](const std::string& line) {
+        if (settings.findNotes != nullptr)
+            settings.findNotes->Add("dnssd: " + line);
+    };
+    const Deadline until = std::min(deadline, DeadlineAfter(settings.discoveryMs));
+    const std::unique_ptr<AvahiSimplePoll, PollFree> poll(avahi_simple_poll_new());
+    if (!poll) {
+        note("out of memory");
+        return;
+    }
+    Search search;
+    int error = 0;
+    // Without AVAHI_CLIENT_NO_FAIL: no daemon is an answer, not a wait.
+    const std::unique_ptr<AvahiClient, ClientFree> client(
+        avahi_client_new(avahi_simple_poll_get(poll.get()), static_cast<AvahiClientFlags>(0),
+                         OnClientState, &search, &error));
+    if (!client) {
+        note(std::string("the Avahi daemon cannot be reached (") + avahi_strerror(error) +
+             "); is avahi-daemon running?");
+        return;
+    }
+    search.client = client.get();
+    std::vector<std::unique_ptr<AvahiServiceBrowser, BrowserFree>> browsers;
+    for (const ServiceType& t : kServiceTypes) {
+        AvahiServiceBrowser* b = avahi_service_browser_new(
+            client.get(), AVAHI_IF_UNSPEC, AVAHI_PROTO_INET, t.type, nullptr,
+            static_cast<AvahiLookupFlags>(0), OnBrowsed, &search);
+        if (b == nullptr) {
+            note(std::string("cannot browse ") + t.type + ": " +
+                 avahi_strerror(avahi_client_errno(client.get())));
+            continue;
+        }
+        browsers.emplace_back(b);
+        ++search.browsing;
+    }
+    // Until every browser has read what the daemon knows and every service
+    // found is resolved, or the time is up.
+    while (!search.failed && (search.browsing > 0 || search.resolving > 0)) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              until - std::chrono::steady_clock::now())
+                              .count();
+        if (left <= 0 || avahi_simple_poll_iterate(poll.get(), static_cast<int>(left)) != 0)
+            break;
+    }
+    if (search.failed)
+        note("the Avahi daemon failed: " + search.failure);
+    note(std::to_string(search.services) + " services found, " +
+         std::to_string(search.found.size()) + " resolved" +
+         (search.browsing > 0 || search.resolving > 0 ? " (time up)" : ""));
+    std::sort(search.found.begin(), search.found.end());
+    browsers.clear(); // before their client
+    found.insert(found.end(), search.found.begin(), search.found.end());
+}
+
+} // namespace quarvel::visa
