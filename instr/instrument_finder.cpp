@@ -58,8 +58,8 @@ FindResult FindInstruments(const FindRequest& request) {
     result.status = viOpenDefaultRM(&rm);
     if (result.status != VI_SUCCESS)
         return result;
-    result.status = request.prepare && !request.prepare(rm) ? VI_ERROR_LIBRARY_NFOUND
-                                                             : Configure(rm, request);
+    result.status =
+        request.prepare && !request.prepare(rm) ? VI_ERROR_LIBRARY_NFOUND : Configure(rm, request);
     if (result.status != VI_SUCCESS) {
         viClose(rm);
         return result;

@@ -1,5 +1,7 @@
 #include "ui/ui_form.h"
 
+#include "ui/find_dialog.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
@@ -201,7 +203,13 @@ void CUIForm::BuildControls() {
         MakeCheck(instrumentGroup, QStringLiteral("Save instrument identification with comments"),
                   QStringLiteral("saveIdnInCommentsCheck"));
     instrumentGrid->addWidget(MakeLabel(instrumentGroup, QStringLiteral("VISA address")), 0, 0);
-    instrumentGrid->addWidget(m_addressCombo, 0, 1, 1, 2);
+    m_findButton =
+        MakeButton(instrumentGroup, QStringLiteral("Find…"), QStringLiteral("findButton"));
+    m_findButton->setToolTip(QStringLiteral("Find instruments on the LAN and USB"));
+    auto* addressRow = new QHBoxLayout;
+    addressRow->addWidget(m_addressCombo, 1);
+    addressRow->addWidget(m_findButton);
+    instrumentGrid->addLayout(addressRow, 0, 1, 1, 2);
     instrumentGrid->addWidget(MakeLabel(instrumentGroup, QStringLiteral("*IDN? string")), 1, 0);
     instrumentGrid->addWidget(m_idnLabel, 1, 1, 1, 2);
     instrumentGrid->addWidget(m_connectButton, 2, 0, 1, 1);
@@ -331,6 +339,7 @@ void CUIForm::BuildControls() {
     m_captureButton->setEnabled(false);
 
     connect(m_connectButton, &QPushButton::clicked, this, &CUIForm::OnConnectClicked);
+    connect(m_findButton, &QPushButton::clicked, this, &CUIForm::OnFindClicked);
     connect(m_captureButton, &QPushButton::clicked, this, &CUIForm::OnCaptureClicked);
     connect(m_getLastButton, &QPushButton::clicked, this, &CUIForm::OnGetLastClicked);
     connect(m_browseButton, &QPushButton::clicked, this, &CUIForm::OnBrowseClicked);
@@ -342,6 +351,7 @@ void CUIForm::BuildControls() {
 
 void CUIForm::SetTabOrder() {
     const QList<QWidget*> order = {m_addressCombo,
+                                   m_findButton,
                                    m_connectButton,
                                    m_saveIdnCheck,
                                    m_saveModeCombo,
@@ -584,6 +594,18 @@ void CUIForm::SetIdnText(const std::string& idn) {
     m_idnText = EscapeAmpersands(ToQString(idn));
 }
 
+void CUIForm::OnFindClicked() {
+    auto* dialog = new CFindDialog(m_store, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    // The chosen address goes into the box as typed text; the history takes
+    // it when the connection succeeds, as with any address.
+    connect(dialog, &QDialog::accepted, this,
+            [this, dialog] { m_addressCombo->setEditText(dialog->ChosenResource()); });
+    dialog->open();
+    dialog->StartSearch();
+    emit findOpened();
+}
+
 void CUIForm::AddAddressToHistory(const QString& address) {
     PutOnTopOfHistory(m_addressCombo, address, kAddressHistoryLimit);
 }
@@ -598,6 +620,7 @@ void CUIForm::SetConnected(bool connected) {
         m_connectButton->setText(QStringLiteral("Disconnect"));
         m_captureButton->setEnabled(true);
         m_addressCombo->setEnabled(false);
+        m_findButton->setEnabled(false);
         m_channelList->clear();
         if (!m_offeredChannels.isEmpty()) {
             for (const QString& name : m_offeredChannels) {
@@ -617,6 +640,7 @@ void CUIForm::SetConnected(bool connected) {
         m_idnText = kDisconnectedIdn;
         m_connectButton->setText(QStringLiteral("Connect"));
         m_addressCombo->setEnabled(true);
+        m_findButton->setEnabled(true);
         m_channelList->clear();
         m_channelList->setEnabled(false);
         m_retrieveWaveformsCheck->setEnabled(false);

@@ -98,6 +98,8 @@ public:
 
 signals:
     void connectRequested();
+    // The Find list was opened (its search under way).
+    void findOpened();
     void captureRequested();
     void stopRequested();
     void runRequested();
@@ -114,6 +116,7 @@ private:
     void OnCaptureClicked();
     void OnGetLastClicked();
     void OnBrowseClicked();
+    void OnFindClicked();
     void ReportInvalid(QWidget* field, const QString& message);
     void AddAddressToHistory(const QString& address);
 
@@ -146,6 +149,7 @@ private:
     // Controls, owned by the form's widget tree.
     QComboBox* m_addressCombo = nullptr;
     QLabel* m_idnLabel = nullptr;
+    QPushButton* m_findButton = nullptr;
     QPushButton* m_connectButton = nullptr;
     QCheckBox* m_saveIdnCheck = nullptr;
     QComboBox* m_saveModeCombo = nullptr;

@@ -1,0 +1,114 @@
+// The window's Find list, with real Qt widgets (offscreen): two simulators on
+// loopback found by unicast probe, their identifications shown, and the one
+// chosen put into the address box, while the search runs on its own thread.
+
+#include "tests/support/sim_process.h"
+#include "tests/ui/qt_app_fixture.h"
+#include "ui/find_dialog.h"
+#include "ui/settings_store.h"
+#include "ui/ui_form.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTableWidget>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <unistd.h>
+
+namespace quarvel::test {
+namespace {
+
+template <typename T> T* Child(QObject* parent, const char* name) {
+    T* widget = parent->findChild<T*>(QString::fromLatin1(name));
+    EXPECT_NE(widget, nullptr) << name;
+    return widget;
+}
+
+TEST(FindDialog, FindsTwoSimulatorsByProbeAndFillsTheAddressBox) {
+    // Loopback addresses of this process's own, so that no other test run's
+    // simulators mix in; one portmapper port for both.
+    const unsigned pid = static_cast<unsigned>(getpid());
+    const std::string net =
+        "127." + std::to_string(1 + (pid >> 8) % 250) + "." + std::to_string(pid & 0xFF) + ".";
+    SimProcess rigol({"--instrument", "rigol", "--address", net + "2"});
+    ASSERT_TRUE(rigol.Started()) << rigol.Output();
+    SimProcess tek({"--instrument", "tektronix", "--address", net + "3", "--portmapper-port",
+                    std::to_string(rigol.PortmapperPort())});
+    ASSERT_TRUE(tek.Started()) << tek.Output();
+    setenv("QUARVEL_PORTMAPPER_PORT", std::to_string(rigol.PortmapperPort()).c_str(), 1);
+
+    ScopedSettingsDir settingsDir;
+    auto store = std::make_unique<CSettingsStore>();
+    auto form = std::make_unique<CUIForm>(*store);
+    form->InitialUpdate();
+    form->InitialUpdate();
+    auto* address = Child<QComboBox>(form.get(), "visaAddressCombo");
+    const QStringList history = form->AddressHistory();
+
+    Child<QPushButton>(form.get(), "findButton")->click();
+    auto* dialog = form->findChild<CFindDialog*>();
+    ASSERT_NE(dialog, nullptr);
+    // The test programs look by USB only (QUARVEL_DISCOVERY), and the dialog
+    // starts with the ways the library would use.
+    EXPECT_TRUE(Child<QCheckBox>(dialog, "usbCheck")->isChecked());
+    EXPECT_FALSE(Child<QCheckBox>(dialog, "broadcastCheck")->isChecked());
+    QSignalSpy finished(dialog, &CFindDialog::searchFinished);
+    ASSERT_TRUE(finished.wait(10000));
+
+    Child<QCheckBox>(dialog, "usbCheck")->setChecked(false);
+    Child<QCheckBox>(dialog, "probeCheck")->setChecked(true);
+    const QString hosts = QString::fromStdString(net + "1-" + net + "9");
+    Child<QLineEdit>(dialog, "probeHostsEdit")->setText(hosts);
+    Child<QPushButton>(dialog, "searchButton")->click();
+    // The search runs on its own thread: the click returned at once, and
+    // the window goes on handling events before the answers come.
+    EXPECT_TRUE(dialog->IsSearching());
+    EXPECT_FALSE(Child<QPushButton>(dialog, "searchButton")->isEnabled());
+    bool handledMeanwhile = false;
+    QTimer::singleShot(0, [&] { handledMeanwhile = dialog->IsSearching(); });
+    ASSERT_TRUE(finished.wait(10000));
+    EXPECT_TRUE(handledMeanwhile);
+
+    auto* table = Child<QTableWidget>(dialog, "foundTable");
+    ASSERT_EQ(table->rowCount(), 2) << Child<QLabel>(dialog, "findStatus")->text().toStdString();
+    const QString tekResource = QString::fromStdString("TCPIP0::" + net + "3::inst0::INSTR");
+    EXPECT_EQ(table->item(0, 0)->text(),
+              QString::fromStdString("TCPIP0::" + net + "2::inst0::INSTR"));
+    EXPECT_EQ(table->item(0, 1)->text(),
+              QStringLiteral("RIGOL TECHNOLOGIES,DS1054Z,DS1ZA000000001,00.04.04.SP3"));
+    EXPECT_EQ(table->item(1, 0)->text(), tekResource);
+    EXPECT_TRUE(table->item(1, 1)->text().startsWith(QStringLiteral("TEKTRONIX,TDS")))
+        << table->item(1, 1)->text().toStdString();
+    EXPECT_TRUE(Child<QLabel>(dialog, "findStatus")->text().startsWith(QStringLiteral("2 found.")));
+
+    table->selectRow(1);
+    // The README's picture: QUARVEL_FIND_SCREENSHOT=file.png, under xvfb-run.
+    if (const char* shot = std::getenv("QUARVEL_FIND_SCREENSHOT")) {
+        QCoreApplication::processEvents(); // the layout's update after the new rows
+        dialog->grab().save(QString::fromLocal8Bit(shot));
+    }
+    dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    EXPECT_EQ(address->currentText(), tekResource);
+    // The history takes an address when a connection to it succeeds.
+    EXPECT_EQ(form->AddressHistory(), history);
+    EXPECT_FALSE(dialog->isVisible());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(form->findChild<CFindDialog*>(), nullptr); // closed lists go
+    // The ways and hosts are settings: the next Find list starts with them.
+    store->Sync();
+    EXPECT_EQ(settingsDir.ReadRaw(QStringLiteral("Find/Methods")).toString(),
+              QStringLiteral("probe"));
+    EXPECT_EQ(settingsDir.ReadRaw(QStringLiteral("Find/ProbeHosts")).toString(), hosts);
+    unsetenv("QUARVEL_PORTMAPPER_PORT");
+}
+
+} // namespace
+} // namespace quarvel::test

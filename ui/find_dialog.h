@@ -1,0 +1,72 @@
+#pragma once
+
+// The Find list beside the address box: the instruments the VISA layer finds
+// (USB/IP servers, VXI-11 broadcast and probe, DNS-SD), each with its
+// identification; choosing one gives its resource string to the address
+// box. The search runs on a worker thread, so the window keeps painting and
+// answering meanwhile; the ways it uses and the hosts it probes are settings
+// (section "Find", keys "Methods" and "ProbeHosts").
+
+#include "instr/instrument_finder.h"
+#include "ui/settings_store.h"
+
+#include <QDialog>
+#include <QString>
+
+#include <atomic>
+#include <functional>
+#include <thread>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTableWidget;
+
+class CFindDialog : public QDialog {
+    Q_OBJECT
+
+public:
+    // The search the dialog runs; quarvel::instr::FindInstruments unless a
+    // test gives another.
+    using Searcher = std::function<quarvel::instr::FindResult(const quarvel::instr::FindRequest&)>;
+
+    // Reads the ways and probe hosts from store, which must outlive the
+    // dialog; they are written back at each search.
+    explicit CFindDialog(CSettingsStore& store, QWidget* parent = nullptr,
+                         Searcher searcher = quarvel::instr::FindInstruments);
+    // A search still running is told to skip the identifications and
+    // waited for (its listening time, a second by default).
+    ~CFindDialog() override;
+
+    // Starts a search with the ways and hosts shown; ignored while one runs.
+    void StartSearch();
+    bool IsSearching() const { return m_worker.joinable() && !m_done; }
+    // The resource chosen when the dialog was accepted.
+    const QString& ChosenResource() const { return m_chosen; }
+
+signals:
+    // A search has ended and its rows are shown.
+    void searchFinished();
+
+private:
+    void ShowResult(const quarvel::instr::FindResult& result);
+    void Choose();
+    QString MethodsShown() const;
+
+    CSettingsStore& m_store;
+    Searcher m_searcher;
+    QCheckBox* m_broadcastCheck = nullptr;
+    QCheckBox* m_probeCheck = nullptr;
+    QCheckBox* m_dnssdCheck = nullptr;
+    QCheckBox* m_usbCheck = nullptr;
+    QLineEdit* m_probeEdit = nullptr;
+    QPushButton* m_searchButton = nullptr;
+    QPushButton* m_chooseButton = nullptr;
+    QTableWidget* m_table = nullptr;
+    QLabel* m_status = nullptr;
+    QString m_chosen;
+    std::thread m_worker;
+    std::atomic<bool> m_cancel{false};
+    bool m_done = true;
+};
