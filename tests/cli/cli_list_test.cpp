@@ -106,8 +106,9 @@ protected:
 TEST_F(CliListLan, ProbeFindsTwoSimulatorsWithTheirIdentifications) {
     StartSimulators(false);
     const std::string port = std::to_string(m_rigol->PortmapperPort());
-    CliRun r = RunCli(m_logs, {"list", "--method", "probe", "--probe", m_net + "1-" + m_net + "9",
-                               "--portmapper-port", port, "--idn", "--verbose"});
+    CliRun r =
+        RunCli(m_logs, {"list", "--method", "probe", "--probe", m_net + "1-" + m_net + "9",
+                        "--portmapper-port", port, "--idn", "--verbose", "--timeout", "2000"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, "TCPIP0::" + m_net + "2::inst0::INSTR " + Rigol() + "\nTCPIP0::" + m_net +
                          "3::inst0::INSTR " + Fsv() + "\n");
@@ -147,13 +148,15 @@ TEST_F(CliListLan, DnssdFindsTwoSimulatorsThroughAPrivateAvahiDaemon) {
                                  std::to_string(m_rigol->HislipPort()) + "::INSTR " + Rigol() +
                                  "\nTCPIP0::" + m_net + "3::hislip0," +
                                  std::to_string(m_fsv->HislipPort()) + "::INSTR " + Fsv() + "\n";
-    CliRun r = RunCli(m_logs, {"list", "--method", "dnssd", "--idn"});
+    // Ample time for a loaded machine; the search ends once the daemon has
+    // told all it knows and every service is resolved.
+    CliRun r = RunCli(m_logs, {"list", "--method", "dnssd", "--idn", "--timeout", "5000"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(Ours(r.out), expected) << r.out << avahi.Log();
     // Found by probe as well, they are still listed once.
     r = RunCli(m_logs, {"list", "--method", "dnssd", "--method", "probe", "--probe",
                         m_net + "1-" + m_net + "9", "--portmapper-port",
-                        std::to_string(m_rigol->PortmapperPort()), "--idn"});
+                        std::to_string(m_rigol->PortmapperPort()), "--idn", "--timeout", "5000"});
     EXPECT_EQ(Ours(r.out), expected) << r.out;
     setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/quarvel-test-bus", 1);
 }

@@ -159,6 +159,8 @@ TEST(VisaDiscovery, ProbeFindsTwoSimulatorsOverUdpAndReportsWhatItDid) {
     ASSERT_EQ(
         viSetAttribute(rm, QVI_ATTR_DISCOVERY_METHODS, reinterpret_cast<ViAttrState>("probe,usb")),
         VI_SUCCESS);
+    // Ample time for a loaded machine: the search ends when both have answered.
+    ASSERT_EQ(viSetAttribute(rm, QVI_ATTR_DISCOVERY_TMO, 10000), VI_SUCCESS);
     const std::vector<std::string> both = {"TCPIP0::" + net + "2::inst0::INSTR",
                                            "TCPIP0::" + net + "3::inst0::INSTR"};
     EXPECT_EQ(FindAll(rm, "?*INSTR"), both);
