@@ -155,7 +155,7 @@ TEST_F(CliListLan, DnssdFindsTwoSimulatorsThroughAPrivateAvahiDaemon) {
     EXPECT_EQ(Ours(r.out), expected) << r.out << avahi.Log();
     // Found by probe as well, they are still listed once.
     r = RunCli(m_logs, {"list", "--method", "dnssd", "--method", "probe", "--probe",
-                        m_net + "1-" + m_net + "9", "--portmapper-port",
+                        m_net + "2-" + m_net + "3", "--portmapper-port",
                         std::to_string(m_rigol->PortmapperPort()), "--idn", "--timeout", "5000"});
     EXPECT_EQ(Ours(r.out), expected) << r.out;
     setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/quarvel-test-bus", 1);
