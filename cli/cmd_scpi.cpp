@@ -2,7 +2,8 @@
 // reply of each query (a command with '?'): a text reply as one line, an
 // IEEE 488.2 block reply as its data bytes, header removed, so that
 // "> shot.png" gives the instrument's file. Replies are read whole, however
-// long; a reply that cannot be read whole is an error, never a silent cut.
+// long, and printed once whole; a reply that cannot be read whole (or that
+// Ctrl+C interrupts) is an error that prints nothing of it, never a silent cut.
 
 #include "cli/commands.h"
 #include "cli/connection_options.h"
@@ -22,7 +23,7 @@ namespace {
 constexpr const char* USAGE = "usage: quarvel-cli scpi [--timeout MS] [--portmapper-port N] "
                               "[--usbip HOST:PORT] [--visa-library PATH | --visa-library-all PATH] "
                               "ADDRESS COMMAND...\n";
-// Replies are read and written in pieces of this size.
+// Replies are read in pieces of this size.
 constexpr ViUInt32 kPieceSize = 64 * 1024;
 struct ScpiOptions {
     ConnectionOptions connection;
@@ -78,24 +79,22 @@ bool WriteOut(const ViByte* data, std::size_t size) {
     return std::fwrite(data, 1, size, stdout) == size;
 }
 
-// Why a reply could not be passed on whole.
+// Why a reply could not be read whole.
 struct ReplyError {
     ViStatus status = VI_SUCCESS;
     std::string what;
 };
 
 // The data of a definite-length block of `length` bytes, of which `have`
-// bytes are at `data` already (read up to the message end when `ended`); the
-// rest is read piece by piece into `piece`, which may hold `data`. A transport
-// without END also ends a read at each line feed of the data: the reading
-// goes on until the declared length has come.
-bool PassDefiniteBlock(ViSession vi, std::uint64_t length, const ViByte* data, std::size_t have,
-                       bool ended, std::vector<ViByte>& piece, ReplyError& error) {
+// bytes are at `data` already (read up to the message end when `ended`),
+// appended to `reply`; the rest is read piece by piece into `piece`, which
+// may hold `data`. A transport without END also ends a read at each line
+// feed of the data: the reading goes on until the declared length has come.
+bool ReadDefiniteBlock(ViSession vi, std::uint64_t length, const ViByte* data, std::size_t have,
+                       bool ended, std::vector<ViByte>& piece, std::vector<ViByte>& reply,
+                       ReplyError& error) {
     const std::size_t first = static_cast<std::size_t>(std::min<std::uint64_t>(have, length));
-    if (!WriteOut(data, first)) {
-        error = {VI_SUCCESS, "writing to standard output"};
-        return false;
-    }
+    reply.insert(reply.end(), data, data + first);
     std::uint64_t done = first;
     while (done < length) {
         const ViUInt32 want =
@@ -107,10 +106,7 @@ bool PassDefiniteBlock(ViSession vi, std::uint64_t length, const ViByte* data, s
                             std::to_string(length) + " bytes"};
             return false;
         }
-        if (!WriteOut(piece.data(), got)) {
-            error = {VI_SUCCESS, "writing to standard output"};
-            return false;
-        }
+        reply.insert(reply.end(), piece.data(), piece.data() + got);
         done += got;
     }
     // Only the reply's terminator is left, unless the first read took it
@@ -123,31 +119,12 @@ bool PassDefiniteBlock(ViSession vi, std::uint64_t length, const ViByte* data, s
     return true;
 }
 
-// Reads the rest of a message that began with `data` (the first piece,
-// `ended` when it reached the message end) into `piece`, which may hold
-// `data`, and writes it without its terminator; a line end is added for text.
-bool PassToMessageEnd(ViSession vi, const ViByte* data, std::size_t size, bool ended,
-                      bool addLineEnd, std::vector<ViByte>& piece, ReplyError& error) {
-    // The terminator (LF or CR LF) is only known at the end: line-end bytes
-    // at the end of a piece wait until more data follows.
-    std::string held;
-    const auto pass = [&](const ViByte* bytes, std::size_t n) {
-        std::size_t keep = n;
-        while (keep > 0 && (bytes[keep - 1] == '\n' || bytes[keep - 1] == '\r'))
-            --keep;
-        if (keep > 0) {
-            if (!WriteOut(reinterpret_cast<const ViByte*>(held.data()), held.size()) ||
-                !WriteOut(bytes, keep))
-                return false;
-            held.clear();
-        }
-        held.append(reinterpret_cast<const char*>(bytes) + keep, n - keep);
-        return true;
-    };
-    if (!pass(data, size)) {
-        error = {VI_SUCCESS, "writing to standard output"};
-        return false;
-    }
+// Appends the message that began with `data` (the first piece, `ended` when
+// it reached the message end) to `reply`, reading the rest into `piece`
+// (which may hold `data`), and drops its terminator (LF or CR LF).
+bool ReadToMessageEnd(ViSession vi, const ViByte* data, std::size_t size, bool ended,
+                      std::vector<ViByte>& piece, std::vector<ViByte>& reply, ReplyError& error) {
+    reply.insert(reply.end(), data, data + size);
     while (!ended) {
         ViUInt32 got = 0;
         const ViStatus s = viRead(vi, piece.data(), static_cast<ViUInt32>(piece.size()), &got);
@@ -156,20 +133,20 @@ bool PassToMessageEnd(ViSession vi, const ViByte* data, std::size_t size, bool e
             return false;
         }
         ended = s == VI_SUCCESS;
-        if (!pass(piece.data(), got)) {
-            error = {VI_SUCCESS, "writing to standard output"};
-            return false;
-        }
+        reply.insert(reply.end(), piece.data(), piece.data() + got);
     }
-    if (addLineEnd && std::fputc('\n', stdout) == EOF) {
-        error = {VI_SUCCESS, "writing to standard output"};
-        return false;
-    }
+    while (!reply.empty() && (reply.back() == '\n' || reply.back() == '\r'))
+        reply.pop_back();
     return true;
 }
 
-// Reads one reply whole and writes it to standard output.
-bool PassReply(ViSession vi, std::vector<ViByte>& piece, ReplyError& error) {
+// Reads one reply whole: a block's data without its header, a text reply
+// with a line end of its own. Nothing of it is printed before it is whole,
+// so a reply that fails or is interrupted (Ctrl+C) leaves no part of itself
+// in the output.
+bool ReadReply(ViSession vi, std::vector<ViByte>& piece, std::vector<ViByte>& reply,
+               ReplyError& error) {
+    reply.clear();
     ViUInt32 got = 0;
     const ViStatus s = viRead(vi, piece.data(), static_cast<ViUInt32>(piece.size()), &got);
     if (s != VI_SUCCESS && s != VI_SUCCESS_MAX_CNT) {
@@ -188,10 +165,13 @@ bool PassReply(ViSession vi, std::vector<ViByte>& piece, ReplyError& error) {
         // "#0": data to the end of the message (END; on a raw socket the
         // line feed), whose terminator is no data.
         if (block.indefinite)
-            return PassToMessageEnd(vi, data, have, ended, false, piece, error);
-        return PassDefiniteBlock(vi, block.dataLength, data, have, ended, piece, error);
+            return ReadToMessageEnd(vi, data, have, ended, piece, reply, error);
+        return ReadDefiniteBlock(vi, block.dataLength, data, have, ended, piece, reply, error);
     }
-    return PassToMessageEnd(vi, piece.data(), got, ended, true, piece, error);
+    if (!ReadToMessageEnd(vi, piece.data(), got, ended, piece, reply, error))
+        return false;
+    reply.push_back('\n');
+    return true;
 }
 
 } // namespace
@@ -219,6 +199,7 @@ int RunScpiCommand(int argc, char** argv) {
     }
     qviSetProgressHandler(sessions.instrument, &quarvel::cli::TransferProgress::Handler, &progress);
     std::vector<ViByte> piece(kPieceSize);
+    std::vector<ViByte> reply;
     for (const std::string& command : options.commands) {
         if (const ViStatus s = viPrintf(sessions.instrument, "%s\n", command.c_str());
             s != VI_SUCCESS)
@@ -227,7 +208,7 @@ int RunScpiCommand(int argc, char** argv) {
         if (command.find('?') == std::string::npos)
             continue;
         ReplyError error;
-        if (!PassReply(sessions.instrument, piece, error)) {
+        if (!ReadReply(sessions.instrument, piece, reply, error)) {
             std::fflush(stdout);
             progress.EndLine();
             if (progress.Interrupted())
@@ -239,6 +220,10 @@ int RunScpiCommand(int argc, char** argv) {
             }
             return Fail("reading the reply to", "'" + command + "' (" + error.what + ")",
                         error.status);
+        }
+        if (!WriteOut(reply.data(), reply.size())) {
+            std::fprintf(stderr, "quarvel-cli scpi: writing to standard output failed\n");
+            return 1;
         }
     }
     return std::fflush(stdout) == 0 ? 0 : 1;

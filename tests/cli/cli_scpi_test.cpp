@@ -98,7 +98,8 @@ TEST(CliScpi, ACutReplyIsAnErrorNeverASilentCut) {
             EXPECT_EQ(r.exitCode, 1);
             EXPECT_NE(r.err.find("reading the reply to ':TEST:BLOCK? 4500000'"), std::string::npos)
                 << r.err;
-            EXPECT_LT(r.out.size(), 4'500'000u);
+            // Nothing of a reply is printed before it is whole.
+            EXPECT_EQ(r.out, "");
         }
     }
 }
