@@ -95,6 +95,8 @@ bool ReadDefiniteBlock(ViSession vi, std::uint64_t length, const ViByte* data, s
                        ReplyError& error) {
     const std::size_t first = static_cast<std::size_t>(std::min<std::uint64_t>(have, length));
     reply.insert(reply.end(), data, data + first);
+    // The progress line shows the block's length across the reads below.
+    qviExpectReplyData(vi, length - first);
     std::uint64_t done = first;
     while (done < length) {
         const ViUInt32 want =

@@ -120,6 +120,8 @@ ViStatus CInstrLL::ReadRawBmpImage() {
     const std::uint32_t length = quarvel::instr::BmpFileLength(image, kBmpFileHeaderSize);
     if (length == 0 || length > IMAGE_BUFFER_CAPACITY)
         return VI_ERROR_INV_FMT;
+    // The file states its size: progress shows it.
+    qviExpectReplyData(m_session, length - kBmpFileHeaderSize);
     if (!quarvel::wavedata::ReadExactly(m_session, image + kBmpFileHeaderSize,
                                         length - kBmpFileHeaderSize))
         return VI_ERROR_IO;

@@ -2,8 +2,8 @@
 // two little-endian float32 blocks, the levels and the frequencies.
 
 #include "instr/instr_rs_fsv.h"
-#include "visa/ieee488_block.h"
 #include "instr/retrieval_io.h"
+#include "visa/ieee488_block.h"
 #include "wavedata/waveform_preamble.h"
 
 #include <bit>
@@ -56,6 +56,8 @@ BlockStart ReadBlockStart(ViSession session, std::size_t& values) {
         return BlockStart::TooLong;
     }
     values = static_cast<std::size_t>(parsed.dataLength / 4);
+    // The point count is known before the data comes: progress shows it.
+    qviExpectReplyData(session, parsed.dataLength);
     return BlockStart::Values;
 }
 

@@ -38,6 +38,7 @@ struct Backend {
     // Quarvel's own extensions; null for other libraries.
     ViStatus (*setProgressHandler)(ViSession, QviProgressHandler, ViAddr);
     ViStatus (*endOfReplyData)(ViSession);
+    ViStatus (*expectReplyData)(ViSession, ViUInt64);
 };
 
 // This layer's own transports, formatted I/O and attributes.
@@ -72,6 +73,7 @@ ViStatus viWaitOnEvent(ViSession vi, ViEventType inEventType, ViUInt32 timeout,
                        ViEventType* outEventType, ViEvent* outContext);
 ViStatus qviSetProgressHandler(ViSession vi, QviProgressHandler handler, ViAddr userData);
 ViStatus qviEndOfReplyData(ViSession vi);
+ViStatus qviExpectReplyData(ViSession vi, ViUInt64 remaining);
 } // namespace builtin
 
 } // namespace quarvel::visa

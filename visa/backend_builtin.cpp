@@ -28,6 +28,7 @@ const Backend& BuiltinBackend() {
         .waitOnEvent = &builtin::viWaitOnEvent,
         .setProgressHandler = &builtin::qviSetProgressHandler,
         .endOfReplyData = &builtin::qviEndOfReplyData,
+        .expectReplyData = &builtin::qviExpectReplyData,
     };
     return kBuiltin;
 }

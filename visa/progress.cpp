@@ -11,14 +11,20 @@ void ProgressMeter::SetHandler(ViSession vi, QviProgressHandler handler, ViAddr 
 }
 
 void ProgressMeter::BeginCall() {
+    const bool replyGoesOn = m_spanning && !m_cancelled && m_direction == Direction::Read &&
+                             m_expected != QVI_SIZE_UNKNOWN && m_done < m_expected;
+    m_cancelled = false;
+    m_lastReport = std::chrono::steady_clock::now();
+    if (replyGoesOn)
+        return;
+    m_spanning = false;
     m_direction = Direction::None;
     m_done = m_reportedDone = 0;
     m_expected = QVI_SIZE_UNKNOWN;
-    m_cancelled = false;
-    m_lastReport = std::chrono::steady_clock::now();
 }
 
 void ProgressMeter::StartWrite(std::uint64_t size) {
+    m_spanning = false;
     m_direction = Direction::Write;
     m_done = m_reportedDone = 0;
     m_expected = size;
@@ -34,6 +40,13 @@ void ProgressMeter::StartRead() {
 
 void ProgressMeter::SetExpected(std::uint64_t total) {
     m_expected = std::max(total, m_done);
+}
+
+void ProgressMeter::ExpectRemaining(std::uint64_t remaining, std::uint64_t buffered) {
+    m_direction = Direction::Read;
+    m_done = m_reportedDone = std::min(buffered, remaining);
+    m_expected = remaining;
+    m_spanning = true;
 }
 
 std::size_t ProgressMeter::PieceLimit() const {

@@ -36,6 +36,12 @@ public:
     void StartRead();
     // The reply's whole length, once known (a definite-length block header).
     void SetExpected(std::uint64_t total);
+    // The caller learnt from the reply itself that `remaining` more bytes
+    // of it follow what it has taken, `buffered` of which have arrived
+    // already: the count starts anew there, with that total, and goes on
+    // across the caller's next calls until the total has come (a write or a
+    // cancel ends it sooner).
+    void ExpectRemaining(std::uint64_t remaining, std::uint64_t buffered);
     std::uint64_t Done() const { return m_done; }
     // How many bytes the next piece may move without passing a report that
     // is due (at least 1; kMaxPiece when no handler is set).
@@ -67,6 +73,8 @@ private:
     std::uint64_t m_reportedDone = 0;
     std::chrono::steady_clock::time_point m_lastReport;
     bool m_cancelled = false;
+    // The reply under way spans calls (see ExpectRemaining).
+    bool m_spanning = false;
 };
 
 } // namespace quarvel::visa

@@ -76,6 +76,11 @@ public:
     // The header of a block of dataLength bytes has just been read: the
     // reply's length is now known to the progress meter.
     void ExpectBlockData(std::uint64_t dataLength);
+    // The caller has read a header of its own (a block header read byte by
+    // byte, a file header): remaining more data bytes follow what it took.
+    void ExpectRemainingData(std::uint64_t remaining) {
+        m_progress.ExpectRemaining(remaining, (m_end - m_pos) + m_transport->Buffered());
+    }
     // Bytes of a block that the caller had no room for; skipped by FlushRead.
     void SetPendingBlockBytes(std::uint64_t n) { m_pendingBlock = n; }
     // The caller has taken all the data of the current reply by a length of

@@ -281,6 +281,12 @@ const char* qviStatusName(ViStatus status);
 // over a raw socket nothing waits for a terminator that may never come: NULs,
 // CRs and one line feed at the start of the next reply are dropped instead.
 ViStatus qviEndOfReplyData(ViSession vi);
+// Quarvel's own (not exported either): the caller has read a header of the
+// current reply itself (a block header read byte by byte, a file header that
+// states the file's size) and knows that `remaining` more data bytes follow.
+// The progress reports of the next reads count that data, with `remaining`
+// as the total, across as many read calls as it takes (a write ends it).
+ViStatus qviExpectReplyData(ViSession vi, ViUInt64 remaining);
 
 // Quarvel's own (not exported either): another VISA library, loaded at run
 // time from `path` (dlopen), to which the resource manager `rm` passes the

@@ -254,6 +254,13 @@ ViStatus qviEndOfReplyData(ViSession vi) {
     });
 }
 
+ViStatus qviExpectReplyData(ViSession vi, ViUInt64 remaining) {
+    return WithInstrument(vi, [&](Instrument& instrument) {
+        instrument.session.ExpectRemainingData(remaining);
+        return VI_SUCCESS;
+    });
+}
+
 ViStatus viClear(ViSession vi) {
     return WithInstrument(vi, [](Instrument& instrument) { return instrument.session.Clear(); });
 }

@@ -116,6 +116,10 @@ ViStatus qviEndOfReplyData(ViSession vi) {
     return Dispatch<&Backend::endOfReplyData>(vi);
 }
 
+ViStatus qviExpectReplyData(ViSession vi, ViUInt64 remaining) {
+    return Dispatch<&Backend::expectReplyData>(vi, remaining);
+}
+
 // Formatted I/O: the variadic forms are made here once, and every backend is
 // called through its va_list form.
 

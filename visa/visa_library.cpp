@@ -22,6 +22,12 @@ ViStatus NothingToMark(ViSession) {
     return VI_SUCCESS;
 }
 
+// Nor do they report progress: the length of the data that follows a
+// header the caller read has nobody to be told to.
+ViStatus NobodyToTell(ViSession, ViUInt64) {
+    return VI_SUCCESS;
+}
+
 // Looks `name` up; a missing function answers VI_ERROR_NSUP_OPER, or, when
 // `needed`, is added to `missing`.
 template <typename... Args>
@@ -87,6 +93,7 @@ std::shared_ptr<VisaLibrary> VisaLibrary::Load(const std::string& path, std::str
     Resolve(handle, "viWaitOnEvent", calls.waitOnEvent, false, missing);
     calls.setProgressHandler = &Unsupported<ViSession, QviProgressHandler, ViAddr>;
     calls.endOfReplyData = &NothingToMark;
+    calls.expectReplyData = &NobodyToTell;
     if (!missing.empty()) {
         error = path + " is not a VISA library: it lacks " + missing;
         return nullptr; // the destructor unloads it

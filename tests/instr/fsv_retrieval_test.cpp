@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -60,6 +63,27 @@ TEST_F(FsvRetrieval, ReadsLevelsAndFrequenciesWithLabels) {
     ASSERT_TRUE(m_driver->GetWaveformData("TRACE2", record));
     EXPECT_EQ(record.yQualifier, "RMS/AVER/LOG");
     EXPECT_EQ(record.yLabel, "Level/DBUV");
+}
+
+TEST_F(FsvRetrieval, ProgressShowsEachTraceBlockUpToItsLength) {
+    // The driver reads the block headers itself; their lengths become the
+    // progress totals of the data after them.
+    Send("SWE:POIN 32001");
+    std::vector<std::pair<ViUInt64, ViUInt64>> reports; // done, expected
+    const auto log = [](ViSession, ViUInt64 done, ViUInt64 expected, ViAddr user) -> ViInt32 {
+        static_cast<decltype(reports)*>(user)->emplace_back(done, expected);
+        return QVI_PROGRESS_CONTINUE;
+    };
+    ASSERT_EQ(qviSetProgressHandler(m_driver->GetSession(), log, &reports), VI_SUCCESS);
+    WaveformRecord record;
+    ASSERT_TRUE(m_driver->GetWaveformData("TRACE1", record));
+    qviSetProgressHandler(m_driver->GetSession(), nullptr, nullptr);
+    ASSERT_EQ(record.y.size(), 32001u);
+    // Levels and frequencies: 32001 float32 each, counted up to the whole.
+    constexpr ViUInt64 kBlockBytes = 32001 * 4;
+    const auto complete =
+        std::count(reports.begin(), reports.end(), std::make_pair(kBlockBytes, kBlockBytes));
+    EXPECT_EQ(complete, 2);
 }
 
 TEST_F(FsvRetrieval, ShortBlocksGiveFourValues) {
