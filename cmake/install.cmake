@@ -79,6 +79,10 @@ add_custom_target(icons ALL DEPENDS ${QUARVEL_ICONS})
 install(DIRECTORY ${QUARVEL_ICON_DIR} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons
     COMPONENT applications)
 
+# udev rules that let the logged-in user reach USB instruments (uaccess), in
+# the rules directory under the prefix (/usr/lib/udev/rules.d for /usr).
+install(FILES res/60-quarvel-usbtmc.rules DESTINATION lib/udev/rules.d COMPONENT applications)
+
 install(FILES res/${QUARVEL_APP_ID}.desktop
     DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT applications)
 configure_file(res/${QUARVEL_APP_ID}.metainfo.xml.in

@@ -1,5 +1,6 @@
 // Fuzzes the USBTMC message layer's decoders, host and device side: bulk
-// headers, capabilities and abort status replies. Whatever is accepted must
+// headers, capabilities, abort status and status byte replies, the
+// interrupt endpoint's status byte notification. Whatever is accepted must
 // hold together (a tag and its inverse, known message IDs).
 
 #include "visa/usbtmc_message.h"
@@ -33,5 +34,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::abort();
     tmc::AbortStatus status;
     tmc::DecodeAbortStatus(input, status);
+    tmc::StatusByteReply stbReply;
+    tmc::DecodeStatusByteReply(input, stbReply);
+    std::uint8_t tag = 0;
+    std::uint8_t stb = 0;
+    if (tmc::DecodeStatusByteNotification(input, tag, stb)) {
+        std::uint8_t back = 0;
+        std::uint8_t backStb = 0;
+        const auto again = tmc::EncodeStatusByteNotification(tag, stb);
+        if (tag < 2 || tag > 127 || !tmc::DecodeStatusByteNotification(again, back, backStb) ||
+            back != tag || backStb != stb)
+            std::abort();
+    }
     return 0;
 }

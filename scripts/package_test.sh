@@ -66,6 +66,12 @@ dpkg -i "${debs[@]}" || fail "dpkg -i failed"
 # Dependencies as dpkg-shlibdeps found them.
 dpkg-query -W -f='${Depends}\n' quarvel | grep -q 'libqt6widgets6' ||
     fail "the package does not depend on libqt6widgets6: $(dpkg-query -W -f='${Depends}' quarvel)"
+dpkg-query -W -f='${Depends}\n' libquarvel-visa0 | grep -q 'libusb-1.0-0' ||
+    fail "the VISA library does not depend on libusb-1.0-0: $(dpkg-query -W -f='${Depends}' libquarvel-visa0)"
+# The udev rules where udev reads a package's rules, tagging USB instruments
+# for the logged-in user.
+grep -q 'TAG+="uaccess"' /usr/lib/udev/rules.d/60-quarvel-usbtmc.rules ||
+    fail "the package installs no udev rules in /usr/lib/udev/rules.d"
 
 [ "$(command -v quarvel-cli)" = /usr/bin/quarvel-cli ] || fail "quarvel-cli is not found on PATH"
 version=$(dpkg-query -W -f='${Version}' quarvel)

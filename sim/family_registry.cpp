@@ -15,7 +15,9 @@ namespace {
 
 // USB IDs: pid.codes' test ID for the generic instrument; the vendor IDs are
 // the makers' own, the product IDs those publicly listed for the model
-// (DS1054Z, SDS1104X-E, DSO-X 3034A) or one in the maker's range.
+// (DS1054Z, SDS1104X-E, DSO-X 3034A) or one in the maker's range. The
+// SDS1x04X-E leaves reads of more than 48 bytes a request unanswered on some
+// firmware.
 constexpr std::array kFamilies = {
     FamilyInfo{"generic", "QUARVEL,SIM-1,0,1.0", CreateGeneric, 0x1209, 0x0001},
     FamilyInfo{"infiniivision", "AGILENT TECHNOLOGIES,MSO7104B,MY00000001,07.50.0000",
@@ -29,7 +31,7 @@ constexpr std::array kFamilies = {
     FamilyInfo{"rigol", "RIGOL TECHNOLOGIES,DS1054Z,DS1ZA000000001,00.04.04.SP3", CreateRigol,
                0x1AB1, 0x04CE},
     FamilyInfo{"siglent", "Siglent Technologies,SDS1104X-E,SDSMMEBQ000000,8.2.6.1.37R9",
-               CreateSiglent, 0xF4EC, 0xEE38},
+               CreateSiglent, 0xF4EC, 0xEE38, 48},
     FamilyInfo{"tektronix", "TEKTRONIX,TDS 3034B,0,CF:91.1CT FV:v3.35 TDS3FFT:v1.00",
                CreateTektronix, 0x0699, 0x0411},
 };

@@ -22,6 +22,9 @@ struct FamilyInfo {
     // The vendor and product IDs its USB port reports.
     std::uint16_t usbVendorId;
     std::uint16_t usbProductId;
+    // The largest TransferSize its USB firmware answers a
+    // REQUEST_DEV_DEP_MSG_IN for (0: any).
+    std::uint32_t usbMaxTransfer = 0;
 };
 
 // Null when the name is unknown.

@@ -85,6 +85,24 @@ const std::vector<Option>& OptionTable() {
         {"--usb-no-zlp", "",
          "quirk: no zero-length packet after a USB transfer of whole packets (Rigol)",
          [](SimOptions& o, const std::string&) { return o.usb.noZeroLengthPacket = true; }},
+        {"--usb-max-transfer", "N",
+         "quirk: USB read requests over N bytes go unanswered (default: the family's "
+         "firmware limit, 48 for siglent; 0: none)",
+         [](SimOptions& o, const std::string& v) {
+             std::uint32_t n = 0;
+             if (!ParseNumber<std::uint32_t>(v, 0, 1u << 30, n))
+                 return false;
+             o.usb.maxTransferSize = n;
+             return true;
+         }},
+        {"--usb-extra-bytes", "N",
+         "quirk: USB reply transfers carry up to N bytes more than the host asked for",
+         [](SimOptions& o, const std::string& v) {
+             return ParseNumber<std::size_t>(v, 0, 1 << 16, o.usb.extraBytes);
+         }},
+        {"--usb-no-interrupt", "",
+         "USB: no interrupt-IN endpoint; the status byte comes in the control reply",
+         [](SimOptions& o, const std::string&) { return o.usb.noInterruptEndpoint = true; }},
         {"--usb-empty-first", "", "quirk: an empty USB transfer before each reply (Rigol)",
          [](SimOptions& o, const std::string&) { return o.usb.emptyFirstTransfer = true; }},
         {"--transcript", "FILE", "append every program message received to FILE",

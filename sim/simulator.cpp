@@ -50,10 +50,13 @@ bool Simulator::Start(std::string& error) {
         }
     }
     if (m_options.usbip) {
+        UsbOptions usb = m_options.usb;
+        if (const FamilyInfo* family = FindFamily(m_options.instrument);
+            family && !usb.maxTransferSize)
+            usb.maxTransferSize = family->usbMaxTransfer;
         m_usbip = std::make_unique<UsbipServer>(
-            *m_instrument, transcript, m_options.faults, m_options.usb,
-            UsbIdentityFor(m_options.instrument, m_instrument->Idn(), m_options.usb.fullSpeed),
-            m_stop);
+            *m_instrument, transcript, m_options.faults, usb,
+            UsbIdentityFor(m_options.instrument, m_instrument->Idn(), usb.fullSpeed), m_stop);
         if (!m_usbip->Start(m_options.address, m_options.usbipPort, error)) {
             error = "usbip: " + error;
             return false;

@@ -17,6 +17,7 @@ constexpr std::uint8_t kStringProduct = 2;
 constexpr std::uint8_t kStringSerial = 3;
 constexpr std::uint16_t kHighSpeedBulkPacket = 512;
 constexpr std::uint16_t kFullSpeedBulkPacket = 64;
+constexpr std::uint16_t kInterruptPacketSize = 8;
 // Standard requests of the default pipe.
 constexpr std::uint8_t kGetStatus = 0;
 constexpr std::uint8_t kSetFeature = 3;
@@ -82,7 +83,7 @@ visa::usbip::ExportedDevice ExportedDeviceFor(const UsbIdentity& identity) {
 SimUsbDevice::SimUsbDevice(const UsbIdentity& identity, SimInstrument& instrument,
                            Transcript* transcript, const FaultOptions& faults,
                            const UsbOptions& options)
-    : m_identity(identity),
+    : m_identity(identity), m_hasInterrupt(!options.noInterruptEndpoint),
       m_bulkPacketSize(identity.fullSpeed ? kFullSpeedBulkPacket : kHighSpeedBulkPacket),
       m_function(instrument, transcript, faults, options, m_bulkPacketSize, kInterfaceNumber) {
     usb::DeviceDescriptor device;
@@ -104,15 +105,17 @@ SimUsbDevice::SimUsbDevice(const UsbIdentity& identity, SimInstrument& instrumen
     tmcInterface.endpoints = {
         {kBulkOut, usb::kTransferBulk, m_bulkPacketSize, 0},
         {kBulkIn, usb::kTransferBulk, m_bulkPacketSize, 0},
-        {kInterruptIn, usb::kTransferInterrupt, 8,
-         static_cast<std::uint8_t>(identity.fullSpeed ? 10 : 4)},
     };
+    if (m_hasInterrupt)
+        tmcInterface.endpoints.push_back({kInterruptIn, usb::kTransferInterrupt,
+                                          kInterruptPacketSize,
+                                          static_cast<std::uint8_t>(identity.fullSpeed ? 10 : 4)});
     config.interfaces.push_back(tmcInterface);
     m_configuration = usb::EncodeConfigurationDescriptor(config);
 }
 
 std::uint16_t SimUsbDevice::PacketSize(std::uint8_t endpoint) const {
-    return endpoint == kInterruptIn ? 8 : m_bulkPacketSize;
+    return endpoint == kInterruptIn ? kInterruptPacketSize : m_bulkPacketSize;
 }
 
 bool& SimUsbDevice::Halted(std::uint8_t endpoint) {
@@ -180,7 +183,8 @@ bool SimUsbDevice::StandardRequest(const std::array<std::uint8_t, 8>& setup, Usb
     case kSetFeature:
         if ((setup[0] & 0x1F) == 2 && value == usb::kFeatureEndpointHalt) {
             const auto endpoint = static_cast<std::uint8_t>(index);
-            if (endpoint != kBulkOut && endpoint != kBulkIn && endpoint != kInterruptIn)
+            if (endpoint != kBulkOut && endpoint != kBulkIn &&
+                (endpoint != kInterruptIn || !m_hasInterrupt))
                 return false;
             Halted(endpoint) = request == kSetFeature;
             return true;
@@ -213,7 +217,7 @@ bool SimUsbDevice::PeekIn(std::uint8_t endpoint, UsbBytes& packet, bool& halted)
         halted = m_bulkInHalted;
         return !halted && m_function.PeekBulkIn(packet);
     }
-    if (endpoint == kInterruptIn) {
+    if (endpoint == kInterruptIn && m_hasInterrupt) {
         halted = m_interruptHalted;
         return !halted && m_function.PeekInterrupt(packet);
     }

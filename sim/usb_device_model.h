@@ -4,7 +4,7 @@
 // interface, endpoint and string descriptors with the family's vendor and
 // product IDs, the standard requests of the default pipe, endpoint halts,
 // and the USBTMC/USB488 interface behind bulk-OUT 0x01, bulk-IN 0x82 and
-// interrupt-IN 0x83.
+// interrupt-IN 0x83 (left out with --usb-no-interrupt).
 
 #include "sim/usbtmc_function.h"
 #include "visa/usb_descriptors.h"
@@ -61,6 +61,7 @@ private:
     bool& Halted(std::uint8_t endpoint);
 
     UsbIdentity m_identity;
+    bool m_hasInterrupt;
     std::uint16_t m_bulkPacketSize;
     visa::usb::Bytes m_deviceDescriptor;
     visa::usb::Bytes m_configuration;

@@ -42,7 +42,7 @@ private:
     SimInstrument& m_instrument;
     Transcript* m_transcript;
     const FaultOptions& m_faults;
-    const UsbOptions& m_options;
+    const UsbOptions m_options;
     UsbIdentity m_identity;
     const StopSignal& m_stop;
     TcpListener m_listener;

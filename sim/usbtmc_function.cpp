@@ -50,7 +50,11 @@ bool UsbtmcFunction::BulkOut(tmc::ByteView data) {
                 m_replies.push_back(
                     {std::move(reply), now + std::chrono::milliseconds(reply.delayMs), 0, false});
         } else if (header.msgId == tmc::kRequestDevDepMsgIn) {
-            m_request = {true, header.tag, header.transferSize};
+            // Firmware with a transfer limit takes a larger request and then
+            // sends nothing: the host waits until it gives up and aborts.
+            const std::uint32_t limit = m_options.maxTransferSize.value_or(0);
+            m_request = {limit == 0 || header.transferSize <= limit, header.tag,
+                         header.transferSize};
         }
         // Alignment bytes end the transfer; a host that sends none loses nothing.
         const std::size_t padded = std::min(tmc::PaddedSize(whole), m_outBuffer.size());
@@ -88,7 +92,10 @@ void UsbtmcFunction::ProduceTransfer() {
     if (faulted && m_options.stallIn)
         return;
     const std::string& bytes = current.reply.bytes;
-    std::size_t n = std::min<std::size_t>(m_request.size, bytes.size() - current.sent);
+    // Firmware that sends more than the TransferSize asked for states the
+    // real count in its header.
+    std::size_t n = std::min<std::size_t>(std::size_t{m_request.size} + m_options.extraBytes,
+                                          bytes.size() - current.sent);
     if (m_options.splitTransfers > 0)
         n = std::min(n, m_options.splitTransfers);
     const std::size_t dropAfter = current.reply.dropAfter;
@@ -196,11 +203,18 @@ bool UsbtmcFunction::ClassRequest(std::uint8_t request, std::uint16_t value, std
         reply = {tmc::kStatusSuccess};
         return true;
     case tmc::kReadStatusByte: {
-        const std::uint8_t tag = static_cast<std::uint8_t>(value & 0x7F);
+        // USB488 gives the request a bTag of 2..127.
+        if (value < 2 || value > 127)
+            return false;
+        const std::uint8_t tag = static_cast<std::uint8_t>(value);
         const std::uint8_t stb = m_replies.empty() && m_bulkIn.empty() ? 0 : kStatusByteMav;
+        if (m_options.noInterruptEndpoint) {
+            reply = tmc::EncodeStatusByteReply({tmc::kStatusSuccess, tag, stb});
+            return true;
+        }
         // With an interrupt endpoint the status byte travels there.
-        reply = {tmc::kStatusSuccess, tag, 0};
-        m_interrupt.push_back({static_cast<std::uint8_t>(0x80 | tag), stb});
+        reply = tmc::EncodeStatusByteReply({tmc::kStatusSuccess, tag, 0});
+        m_interrupt.push_back(tmc::EncodeStatusByteNotification(tag, stb));
         return true;
     }
     default:

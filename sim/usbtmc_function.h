@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,12 +23,17 @@ using UsbBytes = std::vector<std::uint8_t>;
 
 // USB options and faults of quarvel-sim (all off by default).
 struct UsbOptions {
-    bool fullSpeed = false;          // 64-byte bulk packets instead of 512
-    bool stallIn = false;            // fault: a faulted reply is never sent (bulk-IN NAKs)
-    bool wrongTag = false;           // fault: a faulted reply carries a wrong bTag
-    std::size_t splitTransfers = 0;  // fault: at most N data bytes a transfer, EOM on the last
-    bool noZeroLengthPacket = false; // quirk: no short packet after a transfer of whole packets
-    bool emptyFirstTransfer = false; // quirk: an empty transfer before each reply
+    bool fullSpeed = false;           // 64-byte bulk packets instead of 512
+    bool stallIn = false;             // fault: a faulted reply is never sent (bulk-IN NAKs)
+    bool wrongTag = false;            // fault: a faulted reply carries a wrong bTag
+    std::size_t splitTransfers = 0;   // fault: at most N data bytes a transfer, EOM on the last
+    bool noZeroLengthPacket = false;  // quirk: no short packet after a transfer of whole packets
+    bool emptyFirstTransfer = false;  // quirk: an empty transfer before each reply
+    bool noInterruptEndpoint = false; // no interrupt-IN: the status byte in the control reply
+    // quirk: a REQUEST_DEV_DEP_MSG_IN for more bytes than this is never
+    // answered (unset: the family's firmware limit; 0: none)
+    std::optional<std::uint32_t> maxTransferSize;
+    std::size_t extraBytes = 0; // quirk: transfers carry up to N bytes more than asked for
 };
 
 class UsbtmcFunction {

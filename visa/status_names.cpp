@@ -55,6 +55,9 @@ constexpr StatusRow kStatuses[] = {
     {VI_ERROR_LIBRARY_NFOUND, "VI_ERROR_LIBRARY_NFOUND",
      "A VISA library needed for this resource is not named or cannot be loaded."},
     {VI_ERROR_CONN_LOST, "VI_ERROR_CONN_LOST", "The connection was lost."},
+    {QVI_ERROR_NO_PERMISSION, "QVI_ERROR_NO_PERMISSION",
+     "No permission for the USB device: install Quarvel's udev rules "
+     "(60-quarvel-usbtmc.rules) and plug the instrument in again."},
 };
 
 const StatusRow* Find(ViStatus status) {

@@ -102,6 +102,11 @@ public:
         return VI_SUCCESS;
     }
     virtual ViStatus Unlock(const SessionSettings& /*settings*/) { return VI_SUCCESS; }
+    // Attributes only this kind of transport knows (the USB ones), written
+    // in the type visa.h gives them.
+    virtual ViStatus GetAttribute(ViAttr /*attribute*/, void* /*value*/) const {
+        return VI_ERROR_NSUP_ATTR;
+    }
     // Whether the device marks the end of each message (VXI-11 END); a raw
     // socket has only the line feed of text replies.
     virtual bool SignalsEnd() const = 0;

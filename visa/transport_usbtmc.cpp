@@ -14,6 +14,7 @@
 #include "visa/progress.h"
 #include "visa/usb_descriptors.h"
 #include "visa/usb_device.h"
+#include "visa/usb_libusb.h"
 #include "visa/usb_quirks.h"
 #include "visa/usbip_client.h"
 #include "visa/usbtmc_message.h"
@@ -43,6 +44,8 @@ constexpr std::uint32_t kMaxExtraBytes = 64 * 1024;
 // packet left over from an earlier transfer, or firmware that sometimes
 // answers the first request with nothing.
 constexpr int kMaxEmptyTransfers = 3;
+// Interrupt-IN notifications read past while waiting for the status byte.
+constexpr int kMaxOtherNotifications = 8;
 
 bool Reporting(const SessionSettings& settings) {
     return settings.progress != nullptr && settings.progress->Active();
@@ -72,6 +75,7 @@ struct UsbtmcIdentity {
     std::uint8_t bulkOut = 0;
     std::uint8_t bulkIn = 0;
     std::uint8_t interruptIn = 0; // 0: none
+    std::uint16_t interruptPacketSize = 0;
     std::uint16_t bulkInPacketSize = 64;
 };
 
@@ -139,6 +143,7 @@ ViStatus IdentifyUsbtmc(usb::IUsbDevice& device, int wantedInterface, Deadline d
             id.bulkOut = e.address;
         } else if (e.TransferType() == usb::kTransferInterrupt && e.IsIn() && id.interruptIn == 0) {
             id.interruptIn = e.address;
+            id.interruptPacketSize = e.maxPacketSize;
         }
     }
     if (id.bulkIn == 0 || id.bulkOut == 0)
@@ -208,7 +213,7 @@ public:
         return VI_SUCCESS;
     }
 
-    ViStatus Read(std::uint8_t* data, std::size_t capacity, ReadMode /*mode*/,
+    ViStatus Read(std::uint8_t* data, std::size_t capacity, ReadMode mode,
                   const SessionSettings& settings, ReadResult& result) override {
         result = {};
         if (m_lost)
@@ -221,12 +226,24 @@ public:
                 s != VI_SUCCESS)
                 return s;
         }
-        const std::size_t n = std::min(capacity, m_end - m_begin);
+        std::size_t n = std::min(capacity, m_end - m_begin);
+        // With VI_ATTR_TERMCHAR_EN the character ends a read here, as on the
+        // other transports; the rest stays for the next read.
+        bool termChar = false;
+        if (mode == ReadMode::Message && settings.termCharEnabled) {
+            const std::uint8_t* from = m_stage.data() + m_begin;
+            if (const void* at = std::memchr(from, settings.termChar, n)) {
+                n = static_cast<std::size_t>(static_cast<const std::uint8_t*>(at) - from) + 1;
+                termChar = true;
+            }
+        }
         std::memcpy(data, m_stage.data() + m_begin, n);
         m_begin += n;
         result.count = n;
         if (m_begin == m_end && m_stageEom)
             result.end = ReadEnd::End;
+        else if (termChar)
+            result.end = ReadEnd::TermChar;
         return VI_SUCCESS;
     }
 
@@ -264,6 +281,77 @@ public:
         // The class asks the host to clear the bulk-OUT halt after a clear.
         r = m_device->ClearHalt(m_id.bulkOut, deadline);
         return r == UsbResult::Ok ? VI_SUCCESS : Fail(r);
+    }
+
+    // USB488 READ_STATUS_BYTE. A device with an interrupt-IN endpoint sends
+    // the status byte there and only confirms the request on the default
+    // pipe; one without puts it in the control reply. Plain USBTMC has no
+    // such request: the session asks *STB? instead.
+    ViStatus ReadStatusByte(const SessionSettings& settings, ViUInt16& stb) override {
+        if (m_lost)
+            return VI_ERROR_CONN_LOST;
+        if (m_id.protocol != tmc::kProtocolUsb488)
+            return VI_ERROR_NSUP_OPER;
+        const Deadline deadline = DeadlineAfter(settings.timeoutMs);
+        m_statusTag = tmc::NextStatusByteTag(m_statusTag);
+        std::uint8_t bytes[tmc::kReadStatusByteReplySize] = {};
+        std::size_t got = 0;
+        if (const UsbResult r =
+                m_device->Control({tmc::kRequestTypeInterfaceIn, tmc::kReadStatusByte, m_statusTag,
+                                   m_id.interfaceNumber, sizeof bytes},
+                                  bytes, deadline, got);
+            r != UsbResult::Ok)
+            return Fail(r);
+        tmc::StatusByteReply reply;
+        if (!tmc::DecodeStatusByteReply(std::span(bytes, got), reply) ||
+            reply.status != tmc::kStatusSuccess || reply.tag != m_statusTag)
+            return VI_ERROR_IO;
+        if (m_id.interruptIn == 0) {
+            stb = reply.statusByte;
+            return VI_SUCCESS;
+        }
+        // Notifications of other kinds (an SRQ, an older request's answer)
+        // may come first; a device sending only those is broken.
+        std::vector<std::uint8_t> packet(std::max<std::size_t>(m_id.interruptPacketSize, 2));
+        for (int i = 0; i < kMaxOtherNotifications; ++i) {
+            if (const UsbResult r = m_device->Transfer(m_id.interruptIn, packet.data(),
+                                                       packet.size(), deadline, got);
+                r != UsbResult::Ok)
+                return Fail(r);
+            std::uint8_t tag = 0;
+            std::uint8_t value = 0;
+            if (tmc::DecodeStatusByteNotification(std::span(packet.data(), got), tag, value) &&
+                tag == m_statusTag) {
+                stb = value;
+                return VI_SUCCESS;
+            }
+        }
+        return VI_ERROR_IO;
+    }
+
+    ViStatus GetAttribute(ViAttr attribute, void* value) const override {
+        switch (attribute) {
+        case VI_ATTR_MANF_ID:
+            *static_cast<ViUInt16*>(value) = m_id.vendorId;
+            return VI_SUCCESS;
+        case VI_ATTR_MODEL_CODE:
+            *static_cast<ViUInt16*>(value) = m_id.productId;
+            return VI_SUCCESS;
+        case VI_ATTR_USB_SERIAL_NUM:
+            std::snprintf(static_cast<ViChar*>(value), 256, "%s", m_id.serialNumber.c_str());
+            return VI_SUCCESS;
+        case VI_ATTR_USB_INTFC_NUM:
+            *static_cast<ViInt16*>(value) = m_id.interfaceNumber;
+            return VI_SUCCESS;
+        case VI_ATTR_USB_PROTOCOL:
+            *static_cast<ViInt16*>(value) = m_id.protocol;
+            return VI_SUCCESS;
+        case VI_ATTR_USB_MAX_INTR_SIZE:
+            *static_cast<ViUInt16*>(value) = m_id.interruptIn == 0 ? 0 : m_id.interruptPacketSize;
+            return VI_SUCCESS;
+        default:
+            return VI_ERROR_NSUP_ATTR;
+        }
     }
 
     // Called once after opening.
@@ -509,6 +597,7 @@ private:
     tmc::Capabilities m_capabilities;
     usb::UsbQuirks m_quirks;
     std::uint8_t m_tag = 0;
+    std::uint8_t m_statusTag = 0;
     bool m_lost = false;
     std::vector<std::uint8_t> m_out;
     // The data of the last transfer, m_begin..m_end not yet handed out;
@@ -555,7 +644,7 @@ ViStatus StartTransport(std::unique_ptr<usb::IUsbDevice> device, const UsbtmcIde
                         Deadline deadline, std::unique_ptr<ITransport>& transport) {
     if (const UsbResult r = device->Claim(id.configurationValue, id.interfaceNumber, deadline);
         r != UsbResult::Ok)
-        return r == UsbResult::NoAccess ? VI_ERROR_RSRC_BUSY : usb::StatusOf(r);
+        return usb::StatusOf(r);
     std::uint8_t caps[tmc::kCapabilitiesSize] = {};
     std::size_t got = 0;
     tmc::Capabilities capabilities;
@@ -585,6 +674,8 @@ ViStatus StatusOf(UsbResult result) {
     case UsbResult::Lost:
         return VI_ERROR_CONN_LOST;
     case UsbResult::NoAccess:
+        return QVI_ERROR_NO_PERMISSION;
+    case UsbResult::Busy:
         return VI_ERROR_RSRC_BUSY;
     default:
         return VI_ERROR_IO;
@@ -633,7 +724,25 @@ ViStatus OpenUsbTransport(const ResourceName& name, const SessionSettings& setti
             return StartTransport(std::move(device), id, deadline, transport);
         }
     }
-    return VI_ERROR_RSRC_NFOUND;
+    // Devices on this machine. One this user may not open is reported as
+    // such when nothing else matches, so the user learns what to do.
+    ViStatus status = VI_ERROR_RSRC_NFOUND;
+    for (const usb::LocalUsbtmcDevice& local : usb::ListLocalUsbtmc()) {
+        if (local.vendorId != name.manufacturerId || local.productId != name.modelCode)
+            continue;
+        std::unique_ptr<usb::IUsbDevice> device;
+        if (const UsbResult r = usb::OpenLocalDevice(local, device); r != UsbResult::Ok) {
+            if (r == UsbResult::NoAccess)
+                status = QVI_ERROR_NO_PERMISSION;
+            continue;
+        }
+        UsbtmcIdentity id;
+        if (IdentifyUsbtmc(*device, name.interfaceNumber, deadline, id) != VI_SUCCESS ||
+            id.serialNumber != name.serialNumber)
+            continue;
+        return StartTransport(std::move(device), id, deadline, transport);
+    }
+    return status;
 }
 
 void FindUsbResources(const SessionSettings& settings, Deadline deadline,
@@ -654,6 +763,14 @@ void FindUsbResources(const SessionSettings& settings, Deadline deadline,
                 continue;
             found.push_back(UsbResourceString(id, id.interfaceNumber != 0));
         }
+    }
+    // Devices on this machine that this user may open.
+    for (const usb::LocalUsbtmcDevice& local : usb::ListLocalUsbtmc()) {
+        std::unique_ptr<usb::IUsbDevice> device;
+        UsbtmcIdentity id;
+        if (usb::OpenLocalDevice(local, device) == UsbResult::Ok &&
+            IdentifyUsbtmc(*device, -1, deadline, id) == VI_SUCCESS)
+            found.push_back(UsbResourceString(id, id.interfaceNumber != 0));
     }
 }
 

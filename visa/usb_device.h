@@ -19,7 +19,8 @@ enum class UsbResult {
     Stall,    // the endpoint answered STALL (halt, or a refused request)
     Lost,     // the device or the link to it is gone
     Overflow, // the device sent more than the transfer could hold
-    NoAccess, // present but not accessible to this user
+    NoAccess, // present but not accessible to this user (device node permissions)
+    Busy,     // the interface is claimed by another program
     Error,
 };
 

@@ -147,6 +147,36 @@ bool DecodeAbortStatus(ByteView data, AbortStatus& status) {
     return true;
 }
 
+std::uint8_t NextStatusByteTag(std::uint8_t tag) {
+    return tag < 2 || tag >= 127 ? 2 : static_cast<std::uint8_t>(tag + 1);
+}
+
+bool DecodeStatusByteReply(ByteView data, StatusByteReply& reply) {
+    if (data.size() < kReadStatusByteReplySize)
+        return false;
+    reply.status = data[0];
+    reply.tag = data[1];
+    reply.statusByte = data[2];
+    return true;
+}
+
+Bytes EncodeStatusByteReply(const StatusByteReply& reply) {
+    return {reply.status, reply.tag, reply.statusByte};
+}
+
+bool DecodeStatusByteNotification(ByteView data, std::uint8_t& tag, std::uint8_t& statusByte) {
+    // Tags 0 and 1 are not READ_STATUS_BYTE's (1 is an SRQ).
+    if (data.size() < 2 || (data[0] & 0x80) == 0 || (data[0] & 0x7F) < 2)
+        return false;
+    tag = data[0] & 0x7F;
+    statusByte = data[1];
+    return true;
+}
+
+Bytes EncodeStatusByteNotification(std::uint8_t tag, std::uint8_t statusByte) {
+    return {static_cast<std::uint8_t>(0x80 | (tag & 0x7F)), statusByte};
+}
+
 Bytes EncodeAbortStatus(const AbortStatus& status) {
     Bytes out(kCheckAbortReplySize, 0);
     out[0] = status.status;

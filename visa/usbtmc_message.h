@@ -139,4 +139,21 @@ struct AbortStatus {
 bool DecodeAbortStatus(ByteView data, AbortStatus& status);
 Bytes EncodeAbortStatus(const AbortStatus& status);
 
+// USB488 READ_STATUS_BYTE. Its bTag runs 2..127: the interrupt endpoint's
+// notification carries it in seven bits, and 1 is the tag of SRQ
+// notifications.
+std::uint8_t NextStatusByteTag(std::uint8_t tag);
+struct StatusByteReply {
+    std::uint8_t status = 0;
+    std::uint8_t tag = 0;
+    std::uint8_t statusByte = 0; // only meaningful without an interrupt endpoint
+};
+bool DecodeStatusByteReply(ByteView data, StatusByteReply& reply);
+Bytes EncodeStatusByteReply(const StatusByteReply& reply);
+// The interrupt-IN notification that answers READ_STATUS_BYTE:
+// bNotify1 = 0x80 | bTag, bNotify2 = the status byte. False for any other
+// notification (SRQ, vendor specific).
+bool DecodeStatusByteNotification(ByteView data, std::uint8_t& tag, std::uint8_t& statusByte);
+Bytes EncodeStatusByteNotification(std::uint8_t tag, std::uint8_t statusByte);
+
 } // namespace quarvel::visa::usbtmc

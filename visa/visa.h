@@ -119,6 +119,9 @@ QVI_STATIC_ASSERT((ViStatus)-1 < 0 && sizeof(ViAttrState) == sizeof(void*),
 #define VI_ERROR_SESN_NLOCKED ((ViStatus)0xBFFF009C)
 #define VI_ERROR_LIBRARY_NFOUND ((ViStatus)0xBFFF009E)
 #define VI_ERROR_CONN_LOST ((ViStatus)0xBFFF00A6)
+// Quarvel's own: the USB instrument is there but this user may not open it
+// (the device node's permissions); Quarvel's udev rules give access.
+#define QVI_ERROR_NO_PERMISSION ((ViStatus)0xBFFFC001)
 
 // Attributes. String attributes are read into a ViChar[256].
 #define VI_ATTR_RSRC_CLASS ((ViAttr)0xBFFF0001)        // string
@@ -140,6 +143,12 @@ QVI_STATIC_ASSERT((ViStatus)-1 < 0 && sizeof(ViAttrState) == sizeof(void*),
 #define VI_ATTR_TCPIP_HOSTNAME ((ViAttr)0xBFFF0196)    // string
 #define VI_ATTR_TCPIP_PORT ((ViAttr)0x3FFF0197)        // ViUInt16 (SOCKET)
 #define VI_ATTR_TCPIP_DEVICE_NAME ((ViAttr)0xBFFF0199) // string (INSTR)
+#define VI_ATTR_MANF_ID ((ViAttr)0x3FFF00D9)           // ViUInt16 (USB vendor ID)
+#define VI_ATTR_MODEL_CODE ((ViAttr)0x3FFF00DF)        // ViUInt16 (USB product ID)
+#define VI_ATTR_USB_SERIAL_NUM ((ViAttr)0xBFFF01A0)    // string
+#define VI_ATTR_USB_INTFC_NUM ((ViAttr)0x3FFF01A1)     // ViInt16
+#define VI_ATTR_USB_PROTOCOL ((ViAttr)0x3FFF01A7)      // ViInt16 (0 USBTMC, 1 USB488)
+#define VI_ATTR_USB_MAX_INTR_SIZE ((ViAttr)0x3FFF01AF) // ViUInt16 (0: no interrupt-IN)
 // Quarvel's own: the TCP port of the portmapper that VXI-11 sessions opened
 // from this resource manager ask (default 111, or the environment variable
 // QUARVEL_PORTMAPPER_PORT). Set on the resource manager session; lets tests
@@ -306,8 +315,9 @@ ViStatus qviUseVisaLibrary(ViSession rm, ViConstString path, ViUInt16 resources,
 // Quarvel's own (not exported either): what to tell the user about a viOpen of
 // `name` on `rm` that answered `status`, beyond the status itself, into a
 // ViChar[QVI_MESSAGE_BUFLEN]: which loaded library answered, or that no VISA
-// library is named for an interface this layer does not serve ("GPIB"). Empty
-// when there is nothing to add.
+// library is named for an interface this layer does not serve ("GPIB"), or
+// for QVI_ERROR_NO_PERMISSION the udev rules to install. Empty when there is
+// nothing to add.
 ViStatus qviOpenFailureText(ViSession rm, ViConstRsrc name, ViStatus status, ViChar message[]);
 // Quarvel's own (not exported either): what the last viFindRsrc of the
 // resource manager rm found out about each way of looking, one line each

@@ -110,7 +110,7 @@ ViStatus GetInstrument(Instrument& instrument, ViAttr attribute, void* out) {
     case VI_ATTR_TCPIP_DEVICE_NAME:
         return tcpip && !socket ? PutText(out, name.device) : VI_ERROR_NSUP_ATTR;
     default:
-        return VI_ERROR_NSUP_ATTR;
+        return instrument.session.Transport().GetAttribute(attribute, out);
     }
 }
 
@@ -128,6 +128,12 @@ bool IsReadOnly(ViAttr attribute) {
     case VI_ATTR_TCPIP_HOSTNAME:
     case VI_ATTR_TCPIP_PORT:
     case VI_ATTR_TCPIP_DEVICE_NAME:
+    case VI_ATTR_MANF_ID:
+    case VI_ATTR_MODEL_CODE:
+    case VI_ATTR_USB_SERIAL_NUM:
+    case VI_ATTR_USB_INTFC_NUM:
+    case VI_ATTR_USB_PROTOCOL:
+    case VI_ATTR_USB_MAX_INTR_SIZE:
         return true;
     default:
         return false;

@@ -96,6 +96,15 @@ ViStatus qviOpenFailureText(ViSession rm, ViConstRsrc name, ViStatus status, ViC
                     message);
         return VI_SUCCESS;
     }
+    // A USB instrument on this machine whose device node this user may not
+    // open: the fix is the udev rules Quarvel ships.
+    if (status == QVI_ERROR_NO_PERMISSION) {
+        CopyMessage(std::string("no permission for the USB device ") + name +
+                        ": install Quarvel's udev rules (60-quarvel-usbtmc.rules) and plug the "
+                        "instrument in again",
+                    message);
+        return VI_SUCCESS;
+    }
     if (quarvel::visa::IsForeignInterface(name))
         CopyMessage("no VISA library for " + quarvel::visa::StandardInterfaceKeyword(name) +
                         " resources: Quarvel does not open them itself, a VISA library that "

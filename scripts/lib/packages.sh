@@ -2,7 +2,8 @@
 # Sourced by scripts/test.sh, scripts/try.sh and scripts/package.sh: the Debian packages Quarvel
 # builds, tests and runs with, and the step that installs the missing ones.
 
-quarvel_packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev
+quarvel_packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libusb-1.0-0-dev
+                  libgtest-dev libgmock-dev
                   googletest libbenchmark-dev xvfb xauth
                   # the comma-decimal locale the data file tests write under
                   locales

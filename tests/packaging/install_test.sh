@@ -44,6 +44,7 @@ expected=(
     "share/metainfo/$app_id.metainfo.xml"
     "$libdir/$lib_real" "$libdir/$lib_soname" "$libdir/$lib_linker"
     "$libdir/pkgconfig/quarvel-visa.pc" include/quarvel/visa.h
+    lib/udev/rules.d/60-quarvel-usbtmc.rules
 )
 for size in "${icon_sizes[@]}"; do
     expected+=("share/icons/hicolor/${size}x${size}/apps/quarvel.png")

@@ -249,13 +249,17 @@ TEST_F(MainFrameTest, TheVisaLibraryComesFromTheEnvironmentOrElseFromTheSettings
 
 // The Capture button in the real window saves numbered files into the chosen
 // directory and shows the picture; with a delay the window's own one-second
-// timer counts down and then captures.
+// timer counts down and then captures. The instrument is a USB one.
 TEST_F(MainFrameTest, CaptureButtonSavesNumberedFilesAndCountsDown) {
     SimProcess sim({"--instrument", "infiniivision-x"});
     ASSERT_TRUE(sim.Started()) << sim.Output();
     quarvel::test::TempDir shots;
     CreateFrame();
-    ClickConnect(sim.SocketResource());
+    // Over USB: the address box takes the USB address, the USB/IP server
+    // comes from the environment.
+    setenv("QUARVEL_USBIP", sim.UsbipServer().c_str(), 1);
+    ClickConnect(sim.UsbResource());
+    unsetenv("QUARVEL_USBIP");
     ASSERT_TRUE(m_frame->Controller().HasDriver()) << Status().toStdString();
 
     Get<QComboBox>("imageDirCombo")->setEditText(QString::fromStdString(shots.Path()));

@@ -1,5 +1,6 @@
 """PyVISA (Debian's python3-pyvisa) with libquarvel-visa.so as its VISA library,
-driving quarvel-sim over real loopback sockets, over VXI-11 and SOCKET.
+driving quarvel-sim over real loopback sockets, over VXI-11, SOCKET and USB
+(USBTMC/USB488 on the simulator's USB/IP server).
 
 Run by ctest as: python3 pyvisa_test.py QUARVEL_SIM LIBQUARVEL_VISA
 A missing PyVISA fails the test (scripts/test.sh installs it)."""
@@ -28,15 +29,19 @@ class Simulator:
     def __init__(self):
         self.process = subprocess.Popen(
             [SIM, "--instrument", "generic", "--idn", IDN, "--socket-port", "0",
-             "--portmapper-port", "0", "--hislip-port", "0"],
+             "--portmapper-port", "0", "--hislip-port", "0", "--usbip-port", "0"],
             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
         self.ports = {}
-        while len(self.ports) < 3:
+        self.usb_resource = None
+        while len(self.ports) < 4 or self.usb_resource is None:
             line = self.process.stdout.readline()
             if not line:
                 raise RuntimeError("quarvel-sim ended before printing its endpoints")
             name, address = line.split()
-            self.ports[name] = int(address.rsplit(":", 1)[1])
+            if name == "usb":
+                self.usb_resource = address
+            else:
+                self.ports[name] = int(address.rsplit(":", 1)[1])
 
     def stop(self):
         self.process.terminate()
@@ -50,10 +55,13 @@ class PyVisaWithQuarvel(unittest.TestCase):
         # PyVISA cannot set Quarvel's portmapper attribute; the library reads
         # the port from the environment when the resource manager opens.
         os.environ["QUARVEL_PORTMAPPER_PORT"] = str(cls.sim.ports["portmapper"])
+        # Nor its USB/IP server attribute: USB sessions read the environment.
+        os.environ["QUARVEL_USBIP"] = "127.0.0.1:%d" % cls.sim.ports["usbip"]
         cls.rm = pyvisa.ResourceManager(LIBRARY)
         cls.resources = {
             "VXI-11": "TCPIP0::127.0.0.1::inst0::INSTR",
             "SOCKET": "TCPIP0::127.0.0.1::%d::SOCKET" % cls.sim.ports["socket"],
+            "USB": cls.sim.usb_resource,
         }
 
     @classmethod
@@ -68,9 +76,10 @@ class PyVisaWithQuarvel(unittest.TestCase):
         inst.timeout = 5000
         return inst
 
-    def test_library_is_ours_and_finds_no_network_resources_yet(self):
+    def test_library_is_ours_and_lists_the_usb_device(self):
         self.assertEqual(self.rm.visalib.library_path.path, LIBRARY)
-        self.assertEqual(self.rm.list_resources(), ())
+        # The USB device of the named USB/IP server; the LAN is not searched.
+        self.assertEqual(self.rm.list_resources(), (self.sim.usb_resource,))
         info = self.rm.resource_info("tcpip::127.0.0.1::5025::socket")
         self.assertEqual(info.interface_type, constants.InterfaceType.tcpip)
         self.assertEqual(info.resource_class, "SOCKET")
@@ -123,11 +132,29 @@ class PyVisaWithQuarvel(unittest.TestCase):
                 with self.assertRaises(errors.InvalidSession):
                     inst.query("*IDN?")
 
-    def test_vxi11_status_byte_shows_a_waiting_reply(self):
-        inst = self.open("VXI-11")
-        self.assertEqual(inst.read_stb() & 0x10, 0)
-        inst.write("*IDN?")
-        self.assertEqual(inst.read_stb() & 0x10, 0x10)
+    def test_status_byte_shows_a_waiting_reply(self):
+        for transport in ("VXI-11", "USB"):
+            with self.subTest(transport=transport):
+                inst = self.open(transport)
+                self.assertEqual(inst.read_stb() & 0x10, 0)
+                inst.write("*IDN?")
+                self.assertEqual(inst.read_stb() & 0x10, 0x10)
+                self.assertEqual(inst.read(), IDN)
+                inst.close()
+
+    def test_usb_resource_attributes(self):
+        inst = self.open("USB")
+        self.assertIsInstance(inst, pyvisa.resources.USBInstrument)
+        vendor, product, serial = self.sim.usb_resource.split("::")[1:4]
+        self.assertEqual(inst.manufacturer_id, int(vendor, 16))
+        self.assertEqual(inst.model_code, int(product, 16))
+        self.assertEqual(inst.serial_number, serial)
+        self.assertEqual(inst.interface_number, 0)
+        self.assertEqual(inst.usb_protocol, 1)  # USB488
+        self.assertEqual(inst.maximum_interrupt_size, 8)
+        info = self.rm.resource_info(self.sim.usb_resource.lower())
+        self.assertEqual(info.interface_type, constants.InterfaceType.usb)
+        self.assertEqual(info.resource_name, self.sim.usb_resource)
         inst.close()
 
 

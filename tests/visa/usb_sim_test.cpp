@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -25,6 +26,7 @@ std::uint8_t TestByte(std::size_t i) {
 class UsbSim : public ::testing::Test {
 protected:
     void Start(std::vector<std::string> args, ViUInt32 timeoutMs = 2000) {
+        TearDown();
         m_sim = std::make_unique<SimProcess>(args);
         ASSERT_TRUE(m_sim->Started()) << m_sim->Output();
         ASSERT_EQ(viOpenDefaultRM(&m_rm), VI_SUCCESS);
@@ -39,6 +41,7 @@ protected:
     void TearDown() override {
         if (m_rm != VI_NULL)
             viClose(m_rm);
+        m_rm = VI_NULL;
     }
 
     void ExpectIdn(const char* expected) {
@@ -99,7 +102,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(std::vector<std::string>{"--usb-split", "1000"},
                       std::vector<std::string>{"--usb-no-zlp", "--usb-empty-first"},
                       std::vector<std::string>{"--usb-full-speed", "--usb-no-zlp"},
-                      std::vector<std::string>{"--usb-split", "52", "--usb-full-speed"}),
+                      std::vector<std::string>{"--usb-split", "52", "--usb-full-speed"},
+                      std::vector<std::string>{"--usb-extra-bytes", "700"}),
     [](const auto& info) {
         std::string name;
         for (const std::string& arg : info.param)
@@ -108,6 +112,68 @@ INSTANTIATE_TEST_SUITE_P(
                     name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
         return name;
     });
+
+// Siglent firmware leaves read requests over its limit unanswered: the
+// simulated SDS1x04X-E does so above 48 bytes, and the host, knowing the
+// model, never asks for more. A host that did would time out — shown with the
+// same limit on a device the quirk table does not know.
+TEST_F(UsbSim, TransferLimitOfTheModelIsHonouredWhereIgnoringItHangsTheDevice) {
+    Start({"--instrument", "siglent"}, 10000);
+    ExpectIdn("Siglent Technologies,SDS1104X-E,SDSMMEBQ000000,8.2.6.1.37R9");
+
+    Start({"--idn", "ACME,X1,1,1.0", "--usb-max-transfer", "48"}, 400);
+    char idn[256] = {};
+    EXPECT_EQ(viQueryf(m_vi, "*IDN?\n", "%t", idn), VI_ERROR_TMO);
+}
+
+// viReadSTB is USB488's READ_STATUS_BYTE, answered on the interrupt
+// endpoint or, on a device without one, in the control reply; *STB? is never
+// sent (it would also have taken the waiting reply's place).
+class UsbStatusByte : public UsbSim, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(UsbStatusByte, ShowsAWaitingReplyAndTheAttributesDescribeTheInterface) {
+    const bool interrupt = GetParam();
+    std::vector<std::string> args{"--instrument", "rigol"};
+    if (!interrupt)
+        args.push_back("--usb-no-interrupt");
+    Start(args);
+    ViUInt16 stb = 0xFFFF;
+    ASSERT_EQ(viReadSTB(m_vi, &stb), VI_SUCCESS);
+    EXPECT_EQ(stb & 0x10, 0);
+    ASSERT_EQ(viPrintf(m_vi, "*IDN?\n"), VI_SUCCESS);
+    ASSERT_EQ(viReadSTB(m_vi, &stb), VI_SUCCESS);
+    EXPECT_EQ(stb & 0x10, 0x10);
+    char idn[256] = {};
+    ASSERT_EQ(viScanf(m_vi, "%t", idn), VI_SUCCESS);
+    EXPECT_EQ(std::string(idn).rfind("RIGOL", 0), 0u) << idn;
+    ASSERT_EQ(viReadSTB(m_vi, &stb), VI_SUCCESS);
+    EXPECT_EQ(stb & 0x10, 0);
+    const auto transcript = m_sim->Transcript();
+    EXPECT_EQ(std::count(transcript.begin(), transcript.end(), "*STB?"), 0);
+
+    ViUInt16 u16 = 0;
+    ViInt16 i16 = -1;
+    char text[256] = {};
+    ASSERT_EQ(viGetAttribute(m_vi, VI_ATTR_MANF_ID, &u16), VI_SUCCESS);
+    EXPECT_EQ(u16, 0x1AB1);
+    ASSERT_EQ(viGetAttribute(m_vi, VI_ATTR_MODEL_CODE, &u16), VI_SUCCESS);
+    EXPECT_EQ(u16, 0x04CE);
+    ASSERT_EQ(viGetAttribute(m_vi, VI_ATTR_USB_SERIAL_NUM, text), VI_SUCCESS);
+    EXPECT_STREQ(text, "DS1ZA000000001");
+    ASSERT_EQ(viGetAttribute(m_vi, VI_ATTR_USB_INTFC_NUM, &i16), VI_SUCCESS);
+    EXPECT_EQ(i16, 0);
+    ASSERT_EQ(viGetAttribute(m_vi, VI_ATTR_USB_PROTOCOL, &i16), VI_SUCCESS);
+    EXPECT_EQ(i16, 1); // USB488
+    ASSERT_EQ(viGetAttribute(m_vi, VI_ATTR_USB_MAX_INTR_SIZE, &u16), VI_SUCCESS);
+    EXPECT_EQ(u16, interrupt ? 8 : 0);
+    EXPECT_EQ(viSetAttribute(m_vi, VI_ATTR_MANF_ID, 1), VI_ERROR_ATTR_READONLY);
+    // Not a LAN session.
+    EXPECT_EQ(viGetAttribute(m_vi, VI_ATTR_TCPIP_ADDR, text), VI_ERROR_NSUP_ATTR);
+}
+
+INSTANTIATE_TEST_SUITE_P(Endpoints, UsbStatusByte, ::testing::Bool(), [](const auto& info) {
+    return info.param ? "InterruptIn" : "ControlReplyOnly";
+});
 
 TEST_F(UsbSim, DeviceIsListedAndFoundOnlyByItsIdsAndSerial) {
     Start({"--instrument", "rigol"});

@@ -154,6 +154,17 @@ TEST(VisaFindResources, ParseRsrcGivesInterfaceClassAndCanonicalName) {
     EXPECT_EQ(viParseRsrc(rm, "TCPIP::h::99", &type, &board), VI_SUCCESS); // device "99"
     EXPECT_EQ(viParseRsrc(rm, "TCPIP::h::0::SOCKET", &type, &board), VI_ERROR_INV_RSRC_NAME);
     EXPECT_EQ(viParseRsrc(rm + 1000, "TCPIP::h", &type, &board), VI_ERROR_INV_OBJECT);
+    // USB: decimal IDs become hex, the interface number stays when given.
+    ASSERT_EQ(
+        viParseRsrcEx(rm, "usb1::6833::1230::DS1Z::2", &type, &board, rsrcClass, expanded, alias),
+        VI_SUCCESS);
+    EXPECT_EQ(type, VI_INTF_USB);
+    EXPECT_EQ(board, 1);
+    EXPECT_STREQ(rsrcClass, "INSTR");
+    EXPECT_STREQ(expanded, "USB1::0x1AB1::0x04CE::DS1Z::2::INSTR");
+    for (const char* bad : {"USB0::0x1AB1::0x04CE::INSTR", "USB0::0x10000::1::S::INSTR",
+                            "USB0::0x1AB1::0x04CE::S::256::INSTR", "USB0::1::2::S::0::7::INSTR"})
+        EXPECT_EQ(viParseRsrc(rm, bad, &type, &board), VI_ERROR_INV_RSRC_NAME) << bad;
     viClose(rm);
 }
 
