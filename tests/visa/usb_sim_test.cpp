@@ -193,6 +193,8 @@ TEST_F(UsbSim, DeviceIsListedAndFoundOnlyByItsIdsAndSerial) {
         EXPECT_EQ(viOpen(m_rm, absent, VI_NULL, 0, &other), VI_ERROR_RSRC_NFOUND) << absent;
 }
 
+// Neither a USB/IP server nor (on the test machines) a USB instrument on the
+// bus: libusb's side answers at once too.
 TEST(UsbOpen, NoServerMeansNotFoundAtOnceAndAnEmptyListing) {
     ViSession rm = VI_NULL;
     ASSERT_EQ(viOpenDefaultRM(&rm), VI_SUCCESS);
@@ -202,6 +204,15 @@ TEST(UsbOpen, NoServerMeansNotFoundAtOnceAndAnEmptyListing) {
               VI_ERROR_RSRC_NFOUND);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
     EXPECT_TRUE(quarvel::visa::FindResources({}, quarvel::visa::DeadlineAfter(500)).empty());
+    EXPECT_EQ(viOpen(rm, "USB0::0x1AB1::0x04CE::INSTR", VI_NULL, 0, &vi), VI_ERROR_INV_RSRC_NAME);
+    // What the window and quarvel-cli add to a failed open: the udev rules
+    // for a device this user may not open, nothing for an absent one.
+    char message[QVI_MESSAGE_BUFLEN] = {};
+    const char* usb = "USB0::0x1AB1::0x04CE::DS1ZA000000001::INSTR";
+    ASSERT_EQ(qviOpenFailureText(rm, usb, QVI_ERROR_NO_PERMISSION, message), VI_SUCCESS);
+    EXPECT_NE(std::string(message).find("60-quarvel-usbtmc.rules"), std::string::npos) << message;
+    ASSERT_EQ(qviOpenFailureText(rm, usb, VI_ERROR_RSRC_NFOUND, message), VI_SUCCESS);
+    EXPECT_STREQ(message, "");
     EXPECT_EQ(viSetAttribute(rm, QVI_ATTR_USBIP_SERVERS, reinterpret_cast<ViAttrState>("x:0")),
               VI_ERROR_NSUP_ATTR_STATE);
     viClose(rm);
