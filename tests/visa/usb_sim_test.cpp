@@ -5,7 +5,6 @@
 // in sim_test.cpp.
 
 #include "tests/support/sim_process.h"
-#include "visa/resource_name.h"
 #include "visa/visa.h"
 
 #include <gtest/gtest.h>
@@ -178,10 +177,15 @@ INSTANTIATE_TEST_SUITE_P(Endpoints, UsbStatusByte, ::testing::Bool(), [](const a
 TEST_F(UsbSim, DeviceIsListedAndFoundOnlyByItsIdsAndSerial) {
     Start({"--instrument", "rigol"});
     EXPECT_EQ(m_sim->UsbResource(), "USB0::0x1AB1::0x04CE::DS1ZA000000001::INSTR");
-    quarvel::visa::SessionSettings settings;
-    settings.usbipServers = m_server;
-    const auto found = quarvel::visa::FindResources(settings, quarvel::visa::DeadlineAfter(2000));
-    EXPECT_EQ(found, std::vector<std::string>{m_sim->UsbResource()});
+    // The resource manager searches USB only (the test environment's
+    // QUARVEL_DISCOVERY): nothing is broadcast.
+    ViFindList list = VI_NULL;
+    ViUInt32 count = 0;
+    char found[VI_FIND_BUFLEN] = {};
+    ASSERT_EQ(viFindRsrc(m_rm, "?*INSTR", &list, &count, found), VI_SUCCESS);
+    EXPECT_EQ(count, 1u);
+    EXPECT_EQ(std::string(found), m_sim->UsbResource());
+    viClose(list);
 
     ViSession other = VI_NULL;
     // Decimal IDs and keywords in any case name the same device.
@@ -203,7 +207,11 @@ TEST(UsbOpen, NoServerMeansNotFoundAtOnceAndAnEmptyListing) {
     EXPECT_EQ(viOpen(rm, "USB0::0x1AB1::0x04CE::DS1ZA000000001::INSTR", VI_NULL, 0, &vi),
               VI_ERROR_RSRC_NFOUND);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
-    EXPECT_TRUE(quarvel::visa::FindResources({}, quarvel::visa::DeadlineAfter(500)).empty());
+    ViFindList list = VI_NULL;
+    ViUInt32 count = 7;
+    char found[VI_FIND_BUFLEN] = {};
+    EXPECT_EQ(viFindRsrc(rm, "?*INSTR", &list, &count, found), VI_ERROR_RSRC_NFOUND);
+    EXPECT_EQ(count, 0u);
     EXPECT_EQ(viOpen(rm, "USB0::0x1AB1::0x04CE::INSTR", VI_NULL, 0, &vi), VI_ERROR_INV_RSRC_NAME);
     // What the window and quarvel-cli add to a failed open: the udev rules
     // for a device this user may not open, nothing for an absent one.
