@@ -1,8 +1,10 @@
 // Block transfer throughput of the VISA layer: a 4 000 000-byte IEEE 488.2
-// block read with viScanf("%#b\n") from quarvel-sim over VXI-11, SOCKET and
-// HiSLIP, against the same bytes read from a plain TCP socket. Prints the
-// rates and the ratios VISA / plain (targets: at least 0.8 for VXI-11, 0.5 for
-// SOCKET, 0.8 for HiSLIP).
+// block read with viScanf("%#b\n") from quarvel-sim over VXI-11, SOCKET,
+// HiSLIP and USBTMC on the simulator's USB/IP server, against the same bytes
+// read from a plain TCP socket. Prints the rates and the ratios VISA / plain
+// (targets: at least 0.8 for VXI-11, 0.5 for SOCKET, 0.8 for HiSLIP; USB has
+// none: every transfer is a request and a reply, see docs/design.md), and USB
+// against SOCKET.
 
 #include "bench/bench_sim.h"
 #include "visa/visa.h"
@@ -30,12 +32,12 @@ const std::string kQuery = ":TEST:BLOCK? " + std::to_string(kBlockSize) + "\n";
 // quarvel-sim on free loopback ports for the whole run.
 const quarvel::bench::BenchSim& Sim() {
     static const quarvel::bench::BenchSim sim(
-        {"--socket-port", "0", "--portmapper-port", "0", "--hislip-port", "0"},
-        {"socket", "portmapper", "hislip"});
+        {"--socket-port", "0", "--portmapper-port", "0", "--hislip-port", "0", "--usbip-port", "0"},
+        {"socket", "portmapper", "hislip", "usbip"});
     return sim;
 }
 
-enum class Lan { Vxi11, Socket, Hislip };
+enum class Lan { Vxi11, Socket, Hislip, Usb };
 
 std::string ResourceOf(Lan lan) {
     switch (lan) {
@@ -45,6 +47,9 @@ std::string ResourceOf(Lan lan) {
         return "TCPIP0::127.0.0.1::" + std::to_string(Sim().Port("socket")) + "::SOCKET";
     case Lan::Hislip:
         return "TCPIP0::127.0.0.1::hislip0," + std::to_string(Sim().Port("hislip")) + "::INSTR";
+    case Lan::Usb:
+        // The generic family's IDs; its *IDN? has no serial number.
+        return "USB0::0x1209::0x0001::QVSIM00001::INSTR";
     }
     return {};
 }
@@ -59,6 +64,8 @@ void VisaBlock(benchmark::State& state, Lan lan) {
     viOpenDefaultRM(&rm);
     viSetAttribute(rm, QVI_ATTR_PORTMAPPER_PORT, Sim().Port("portmapper"));
     viSetAttribute(rm, VI_ATTR_TMO_VALUE, 10000);
+    const std::string usbip = "127.0.0.1:" + std::to_string(Sim().Port("usbip"));
+    viSetAttribute(rm, QVI_ATTR_USBIP_SERVERS, reinterpret_cast<ViAttrState>(usbip.c_str()));
     const std::string resource = ResourceOf(lan);
     if (viOpen(rm, resource.c_str(), VI_NULL, 0, &vi) != VI_SUCCESS) {
         state.SkipWithError("viOpen failed");
@@ -87,6 +94,9 @@ void BM_SocketBlock(benchmark::State& state) {
 }
 void BM_HislipBlock(benchmark::State& state) {
     VisaBlock(state, Lan::Hislip);
+}
+void BM_UsbBlock(benchmark::State& state) {
+    VisaBlock(state, Lan::Usb);
 }
 
 // The baseline: the same query and bytes over a plain blocking socket, read
@@ -136,6 +146,7 @@ BENCHMARK(BM_PlainSocketBlock)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Vxi11Block)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_SocketBlock)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_HislipBlock)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_UsbBlock)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Remembers each benchmark's rate to print the ratios at the end.
 class RateReporter : public benchmark::ConsoleReporter {
@@ -163,6 +174,12 @@ public:
                 std::printf("ratio %-26s %5.2f of the plain socket (target >= %.2f)\n", name,
                             it->second / plain->second, target);
         }
+        const auto usb = m_rates.find("BM_UsbBlock/real_time");
+        const auto socket = m_rates.find("BM_SocketBlock/real_time");
+        if (usb != m_rates.end() && socket != m_rates.end() && socket->second > 0)
+            std::printf("ratio %-26s %5.2f of the plain socket, %.2f of VISA SOCKET\n",
+                        usb->first.c_str(), usb->second / plain->second,
+                        usb->second / socket->second);
     }
 
 private:
