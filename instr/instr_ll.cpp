@@ -147,7 +147,7 @@ bool CInstrLL::TransferScreenImage(ByteBuffer& out, const ImageTransferSteps& st
     ViUInt32 savedTimeout = 0;
     if (viGetAttribute(m_session, VI_ATTR_TMO_VALUE, &savedTimeout) != VI_SUCCESS)
         return false;
-    if (viSetAttribute(m_session, VI_ATTR_TMO_VALUE, TRANSFER_TIMEOUT_MS) != VI_SUCCESS)
+    if (viSetAttribute(m_session, VI_ATTR_TMO_VALUE, m_transferTimeoutMs) != VI_SUCCESS)
         return false;
 
     // From here on a failure leaves the transfer timeout in place: the saved

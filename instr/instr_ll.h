@@ -29,7 +29,8 @@ struct ScreenshotResize {
 class CInstrLL {
 public:
     static constexpr ViUInt32 IMAGE_BUFFER_CAPACITY = 4000000;
-    // I/O timeout in force around every image and waveform transfer.
+    // I/O timeout in force around every image and waveform transfer, unless
+    // SetTransferTimeout chose another.
     static constexpr ViUInt32 TRANSFER_TIMEOUT_MS = 30000;
 
     CInstrLL();
@@ -56,6 +57,10 @@ public:
     ViSession GetSession() const { return m_session; }
     void SetModel(const std::string& model) { m_model = model; }
     const std::string& GetModel() const { return m_model; }
+    // The timeout raised around image and waveform transfers; tests shorten
+    // it to see a stalled transfer fail without waiting half a minute.
+    void SetTransferTimeout(ViUInt32 ms) { m_transferTimeoutMs = ms; }
+    ViUInt32 GetTransferTimeout() const { return m_transferTimeoutMs; }
 
 protected:
     // How the image bytes arrive once the image query has been sent.
@@ -77,9 +82,9 @@ protected:
 
     // The screen-image transfer every family uses: image buffer (allocated
     // once, its count reset to the capacity), set-up, timeout saved and raised
-    // to TRANSFER_TIMEOUT_MS, query, write buffer flushed, image read, read
+    // to the transfer timeout, query, write buffer flushed, image read, read
     // buffer flushed, timeout restored, image appended to `out` in one piece.
-    // A failure after the timeout change leaves TRANSFER_TIMEOUT_MS in place;
+    // A failure after the timeout change leaves the transfer timeout in place;
     // nothing is appended on failure.
     bool TransferScreenImage(ByteBuffer& out, const ImageTransferSteps& steps);
 
@@ -109,6 +114,7 @@ protected:
     void StopBestEffort(const char* stopCommand) const;
 
     ViSession m_session = 0;
+    ViUInt32 m_transferTimeoutMs = TRANSFER_TIMEOUT_MS;
     std::unique_ptr<ViByte[]> m_imageBuffer;
     // Count of the image buffer: its capacity before each read, the bytes
     // stored after it.

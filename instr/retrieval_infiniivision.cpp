@@ -143,7 +143,7 @@ bool CInstrKeysInfiniiVision::GetWaveformData(const std::string& channel, Wavefo
     }
     ViUInt32 savedTimeout = 0;
     if (viGetAttribute(m_session, VI_ATTR_TMO_VALUE, &savedTimeout) != VI_SUCCESS ||
-        viSetAttribute(m_session, VI_ATTR_TMO_VALUE, TRANSFER_TIMEOUT_MS) != VI_SUCCESS) {
+        viSetAttribute(m_session, VI_ATTR_TMO_VALUE, m_transferTimeoutMs) != VI_SUCCESS) {
         return false;
     }
     ViUInt32 received = static_cast<ViUInt32>(codes.size());

@@ -124,19 +124,22 @@ TEST(DriverFaults, StalledRunStateQueryTimesOutAndStopsNothing) {
 }
 
 TEST(DriverFaults, StalledImageLeavesTheTransferTimeoutInPlace) {
-    // The image reply comes later than the 30 s transfer timeout: this test
-    // waits for that timeout once.
-    SimDriver sim("rigol", Lan::Socket, {"--delay-ms", "35000", "--fault-on", ":DISPlay:DATA?"});
+    // The image reply comes later than the transfer timeout, which is
+    // shortened from its 30 s (and kept apart from the session's 150 ms), so
+    // the image read must fail by the transfer timeout, not the session's.
+    SimDriver sim("rigol", Lan::Socket, {"--delay-ms", "20000", "--fault-on", ":DISPlay:DATA?"});
     ASSERT_TRUE(sim.Ready());
-    ASSERT_TRUE(sim.SetSessionTimeout(500));
+    ASSERT_TRUE(sim.SetSessionTimeout(150));
+    EXPECT_EQ(sim.Driver().GetTransferTimeout(), CInstrLL::TRANSFER_TIMEOUT_MS);
+    sim.Driver().SetTransferTimeout(600);
     ByteBuffer out;
     const auto start = Clock::now();
     EXPECT_FALSE(sim.Driver().GetScreenshot(out));
     const auto waited = Clock::now() - start;
-    EXPECT_GE(waited, std::chrono::seconds(29));
-    EXPECT_LT(waited, std::chrono::seconds(34));
+    EXPECT_GE(waited, std::chrono::milliseconds(600));
+    EXPECT_LT(waited, std::chrono::seconds(15));
     EXPECT_TRUE(out.empty());
-    EXPECT_EQ(sim.SessionTimeout(), CInstrLL::TRANSFER_TIMEOUT_MS);
+    EXPECT_EQ(sim.SessionTimeout(), 600u);
 }
 
 TEST_P(TransferFaults, DroppedConnectionFailsTheCaptureAndLaterCommands) {
