@@ -179,8 +179,13 @@ void CCaptureController::CaptureNow() {
         return;
     }
 
-    if (FetchAndDecode(screenshotOk, stream))
+    // Decoding, and encoding and saving below, take a while for a large
+    // picture; the window paints before each.
+    m_window.KeepPainting();
+    if (FetchAndDecode(screenshotOk, stream)) {
+        m_window.KeepPainting();
         OutputPicture();
+    }
 
     m_window.SetStatusText("Data capture finished. " + m_captureMessage + " " + m_dataMessage);
     form.SetSequence(m_naming.sequenceNumber, FormatSequenceNumber(m_naming.sequenceNumber));

@@ -95,5 +95,9 @@ public:
     virtual bool TransferProgress(std::uint64_t /*done*/, std::uint64_t /*expected*/) {
         return false;
     }
+    // Between the steps of a request that are no transfer (decoding the
+    // picture, encoding and saving it), so that the window paints and runs
+    // its timers there too. The user's input waits until the request ends.
+    virtual void KeepPainting() {}
     virtual void RequestEnded() {}
 };

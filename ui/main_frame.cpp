@@ -507,6 +507,12 @@ bool CMainFrame::TransferProgress(std::uint64_t done, std::uint64_t expected) {
     return std::exchange(m_cancelRequested, false);
 }
 
+void CMainFrame::KeepPainting() {
+    // Paint and timers only: input that comes now is delivered once the
+    // request has ended, as if it had come then.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
 void CMainFrame::RequestEnded() {
     m_requestUnderWay = false;
     m_cancelRequested = false;

@@ -50,6 +50,7 @@ public:
     void StopCountdownTimer() override;
     void RequestStarted() override;
     bool TransferProgress(std::uint64_t done, std::uint64_t expected) override;
+    void KeepPainting() override;
     void RequestEnded() override;
 
     QAction* SaveAsAction() const { return m_saveAsAction; }

@@ -19,9 +19,12 @@ class ProgressMeter {
 public:
     // The longest a wait may block without reporting; waits wake this often.
     static constexpr std::chrono::milliseconds kWakeInterval{20};
-    // A report is due this long after the previous one. With kWakeInterval,
-    // no two reports are more than about 50 ms apart.
-    static constexpr std::chrono::milliseconds kReportInterval{25};
+    // A report is due this long after the previous one: less than
+    // kWakeInterval, so every wake that finds nothing reports, and data that
+    // arrives every 20 ms (a paced instrument) gets a report per piece. No two
+    // reports are more than about 35 ms apart, so a window that processes its
+    // events from the reports stays live.
+    static constexpr std::chrono::milliseconds kReportInterval{15};
     // The most bytes moved in one piece, and between two reports.
     static constexpr std::size_t kMaxPiece = 64 * 1024;
 
