@@ -4,8 +4,9 @@
 
 namespace quarvel::sim {
 
-OutgoingReply ApplyFaults(const ResponseMessage& response, const FaultOptions& faults) {
-    OutgoingReply out{response.bytes, std::string::npos, 0, response.faultTarget};
+OutgoingReply ApplyFaults(ResponseMessage&& response, const FaultOptions& faults) {
+    // The reply's bytes move on: a 4 MB block is not copied once more here.
+    OutgoingReply out{std::move(response.bytes), std::string::npos, 0, response.faultTarget};
     if (!response.faultTarget)
         return out;
     out.delayMs = faults.delayMs;
@@ -16,7 +17,7 @@ OutgoingReply ApplyFaults(const ResponseMessage& response, const FaultOptions& f
     }
     if (response.hasBlock && faults.blockOverclaim > 0) {
         const std::size_t headerSize = response.blockDataOffset - response.blockHeaderOffset;
-        const int digits = response.bytes[response.blockHeaderOffset + 1] - '0';
+        const int digits = out.bytes[response.blockHeaderOffset + 1] - '0';
         const std::string header = BlockHeader(
             response.blockDataLength + static_cast<std::size_t>(faults.blockOverclaim), digits);
         out.bytes.replace(response.blockHeaderOffset, headerSize, header);

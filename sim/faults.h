@@ -52,6 +52,6 @@ inline SendPacing Pacing(const FaultOptions& faults) {
     return {faults.tinyPieces, faults.rateBytesPerSecond};
 }
 
-OutgoingReply ApplyFaults(const ResponseMessage& response, const FaultOptions& faults);
+OutgoingReply ApplyFaults(ResponseMessage&& response, const FaultOptions& faults);
 
 } // namespace quarvel::sim

@@ -1,5 +1,7 @@
 #include "sim/session.h"
 
+#include <utility>
+
 namespace quarvel::sim {
 
 void Session::Complete(std::vector<OutgoingReply>& replies) {
@@ -20,7 +22,7 @@ void Session::Complete(std::vector<OutgoingReply>& replies) {
         if (m_terminateRawReplies && response.unterminated && response.bytes.back() != '\n')
             response.bytes += '\n';
         if (!response.Empty())
-            replies.push_back(ApplyFaults(response, m_faults));
+            replies.push_back(ApplyFaults(std::move(response), m_faults));
     }
     m_input.clear();
 }

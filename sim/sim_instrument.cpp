@@ -110,6 +110,10 @@ void SimInstrument::AppendReply(ResponseMessage& response, const Reply& reply) {
         break;
     case Reply::Kind::Block: {
         const std::string header = BlockHeader(reply.data.size(), reply.blockDigits);
+        // Room for the whole reply and the line feed that may end the
+        // message, so a large block is copied once, not again on growth.
+        response.bytes.reserve(response.bytes.size() + header.size() + reply.data.size() +
+                               reply.trailer.size() + 1);
         if (!response.hasBlock) {
             response.hasBlock = true;
             response.blockHeaderOffset = response.bytes.size();
