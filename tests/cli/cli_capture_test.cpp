@@ -11,14 +11,27 @@
 namespace quarvel::test {
 namespace {
 
-TEST(CliCapture, StatusOnStandardOutputAndCommentsInTheLog) {
+// The numbered files, comments and waveform data, over a LAN socket and over
+// USB (USBTMC through the simulator's USB/IP server).
+class CliCaptureLink : public ::testing::TestWithParam<bool> {
+protected:
+    static std::vector<std::string> Capture(const SimProcess& sim) {
+        if (GetParam())
+            return {"capture", sim.UsbResource(), "--usbip", sim.UsbipServer()};
+        return {"capture", sim.SocketResource()};
+    }
+};
+
+INSTANTIATE_TEST_SUITE_P(Links, CliCaptureLink, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Usb" : "Socket"; });
+
+TEST_P(CliCaptureLink, StatusOnStandardOutputAndCommentsInTheLog) {
     SimProcess sim({"--instrument", "infiniivision-x"});
     ASSERT_TRUE(sim.Started());
     TempDir shots;
     TempDir logs;
-    const std::vector<std::string> args = {"capture",    sim.SocketResource(), "--dir",
-                                           shots.Path(), "--comments",         "bench run",
-                                           "--stop"};
+    std::vector<std::string> args = Capture(sim);
+    args.insert(args.end(), {"--dir", shots.Path(), "--comments", "bench run", "--stop"});
     const CliRun first = RunCli(logs, args);
     EXPECT_EQ(first.exitCode, 0) << first.err;
     EXPECT_NE(first.out.find("Instrument connected\n"), std::string::npos);
@@ -51,13 +64,13 @@ TEST(CliCapture, OptionsReachTheNamesAndTheFormat) {
     EXPECT_TRUE(PathExists(shots.File("scope-0041.bmp")));
 }
 
-TEST(CliCapture, WaveformImageAndDataUnderTheSameName) {
+TEST_P(CliCaptureLink, WaveformImageAndDataUnderTheSameName) {
     SimProcess sim({"--instrument", "infiniivision-x"});
     ASSERT_TRUE(sim.Started());
     TempDir shots;
     TempDir logs;
-    const std::vector<std::string> base = {
-        "capture", sim.SocketResource(), "--dir", shots.Path(), "--name", "shot"};
+    std::vector<std::string> base = Capture(sim);
+    base.insert(base.end(), {"--dir", shots.Path(), "--name", "shot"});
 
     std::vector<std::string> csv = base;
     csv.insert(csv.end(), {"--waveforms", "CHAN1,CHAN2", "--data-format", "csv"});
