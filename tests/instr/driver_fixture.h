@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -24,17 +25,7 @@ using Lines = std::vector<std::string>;
 enum class Lan { Socket, Vxi11, Hislip, Usb };
 
 inline const char* LanName(Lan lan) {
-    switch (lan) {
-    case Lan::Socket:
-        return "Socket";
-    case Lan::Vxi11:
-        return "Vxi11";
-    case Lan::Hislip:
-        return "Hislip";
-    case Lan::Usb:
-        return "Usb";
-    }
-    return "?";
+    return std::array{"Socket", "Vxi11", "Hislip", "Usb"}[static_cast<std::size_t>(lan)];
 }
 
 // A PNG-structured file whose chunk data holds line feeds, as real ones do

@@ -40,7 +40,8 @@ ViSession ClosedSession(SimDriver& sim) {
 
 class FsvDriver : public ::testing::TestWithParam<Lan> {};
 
-INSTANTIATE_TEST_SUITE_P(Lan, FsvDriver, ::testing::Values(Lan::Socket, Lan::Vxi11, Lan::Usb),
+INSTANTIATE_TEST_SUITE_P(Lan, FsvDriver,
+                         ::testing::Values(Lan::Socket, Lan::Vxi11, Lan::Hislip, Lan::Usb),
                          [](const auto& info) { return LanName(info.param); });
 
 TEST_P(FsvDriver, SetUpOnceThenFourCommandsPerCaptureAndNoRunControl) {
