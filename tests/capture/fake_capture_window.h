@@ -32,14 +32,10 @@ public:
     std::vector<std::string> tickedChannels; // the check marks "now"
 
     // What the controller did to the form.
-    std::uint32_t sequenceNumber = 1;
-    std::string idnText;
     bool connected = false;
-    std::vector<std::string> dirHistory; // newest first
-    std::vector<std::string> offeredChannels;
+    std::vector<std::string> dirHistory;       // newest first
     std::vector<std::string> selectedChannels; // the snapshot
     std::string lastComments;
-    int stashCount = 0;
     std::string captureButtonCaption = "Capture";
 
     std::string GetVisaAddress() const override { return visaAddress; }
@@ -58,12 +54,14 @@ public:
     int GetImageFormatIndex() const override { return imageFormatIndex; }
     std::string GetImageExtension() const override { return imageExtension; }
 
-    void SetSequence(std::uint32_t number, const std::string& text) override;
-    void SetIdnText(const std::string& idn) override { idnText = idn; }
-    void SetConnected(bool isConnected) override;
-    void AddDirToHistory(const std::string& directory) override;
-    void ClearOfferedChannels() override { offeredChannels.clear(); }
-    void AddOfferedChannel(const std::string& name) override { offeredChannels.push_back(name); }
+    void SetSequence(std::uint32_t, const std::string& text) override { sequenceText = text; }
+    void SetIdnText(const std::string&) override {}
+    void SetConnected(bool isConnected) override { connected = isConnected; }
+    void AddDirToHistory(const std::string& dir) override {
+        dirHistory.insert(dirHistory.begin(), dir);
+    }
+    void ClearOfferedChannels() override {}
+    void AddOfferedChannel(const std::string&) override {}
     void StashComments() override;
     void SnapshotSelectedChannels() override { selectedChannels = tickedChannels; }
     std::vector<std::string> CopySelectedChannels() const override { return selectedChannels; }
@@ -102,7 +100,6 @@ public:
     int showPictureCalls = 0;
 
     bool timerRunning = false;
-    int timerStarts = 0;
 
     ICaptureForm& Form() override { return form; }
     void SetStatusText(const std::string& text) override { statusTexts.push_back(text); }
@@ -115,10 +112,7 @@ public:
         shownPicture = picture;
         ++showPictureCalls;
     }
-    void StartCountdownTimer() override {
-        timerRunning = true;
-        ++timerStarts;
-    }
+    void StartCountdownTimer() override { timerRunning = true; }
     void StopCountdownTimer() override { timerRunning = false; }
 
     std::string LastStatus() const { return statusTexts.empty() ? "" : statusTexts.back(); }

@@ -15,6 +15,7 @@
 #include <QImage>
 
 #include <algorithm>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -25,62 +26,32 @@ namespace {
 struct Habit {
     const char* name;
     const char* instrument;
-    std::vector<std::string> simArgs;
+    const char* quirks; // quarvel-sim options, separated by spaces
     // Sent first: puts the instrument in the mode Stop/Run must give back.
     const char* setMode;
     // A capture that stops the instrument: the commands up to the image
     // query, then the restart (none when the family cannot stop).
-    Lines throughImage;
-    const char* restart;
+    Lines capture;
+    bool olderIdn = false; // older firmware's identification, with its header
 };
 
 const char* kOlderSiglentIdn = "SIGLENT,SDS2304X,SDS2XJBD1R2754,1.2.2.2 R19";
-const Lines kSiglentCapture = {"TRMD?", "TRMD STOP", "*OPC?", "SCDP"};
-const Lines kRigolCapture = {":STOP", "*OPC?", ":DISP:DATA?"};
+const Lines kSiglentNorm = {"TRMD?", "TRMD STOP", "*OPC?", "SCDP", "TRMD NORM"};
+const Lines kSiglentAuto = {"TRMD?", "TRMD STOP", "*OPC?", "SCDP", "TRMD AUTO"};
+const Lines kRigol = {":STOP", "*OPC?", ":DISP:DATA?", ":RUN"};
+const Lines kTektronix = {"HARDCOPY:INKSAVER OFF", "HARDCOPY START"};
 
 const Habit kHabits[] = {
-    {"SiglentReplyHeaders",
-     "siglent",
-     {"--siglent-reply-headers"},
-     "TRMD NORM",
-     kSiglentCapture,
-     "TRMD NORM"},
-    {"SiglentOlderFirmware",
-     "siglent",
-     {"--idn", kOlderSiglentIdn, "--siglent-reply-headers", "--siglent-idn-header"},
-     "TRMD NORM",
-     kSiglentCapture,
-     "TRMD NORM"},
-    {"SiglentRawBmp",
-     "siglent",
-     {"--siglent-raw-scdp", "--siglent-reply-headers"},
-     "TRMD AUTO",
-     kSiglentCapture,
-     "TRMD AUTO"},
-    {"SiglentRawBmpAndTerminator",
-     "siglent",
-     {"--siglent-raw-scdp", "--siglent-scdp-terminator"},
-     "TRMD NORM",
-     kSiglentCapture,
-     "TRMD NORM"},
-    {"RigolNothingAfterTheBlock",
-     "rigol",
-     {"--rigol-block-tail", "0"},
-     ":RUN",
-     kRigolCapture,
-     ":RUN"},
-    {"RigolNulsBeforeTheLineFeed",
-     "rigol",
-     {"--rigol-block-tail", "3"},
-     ":RUN",
-     kRigolCapture,
-     ":RUN"},
-    {"TektronixHeaders",
-     "tektronix",
-     {"--tektronix-headers"},
-     "HEADER ON",
-     {"HARDCOPY:INKSAVER OFF", "HARDCOPY START"},
-     nullptr},
+    {"SiglentReplyHeaders", "siglent", "--siglent-reply-headers", "TRMD NORM", kSiglentNorm},
+    {"SiglentOlderFirmware", "siglent", "--siglent-reply-headers --siglent-idn-header", "TRMD NORM",
+     kSiglentNorm, true},
+    {"SiglentRawBmp", "siglent", "--siglent-raw-scdp --siglent-reply-headers", "TRMD AUTO",
+     kSiglentAuto},
+    {"SiglentRawBmpAndTerminator", "siglent", "--siglent-raw-scdp --siglent-scdp-terminator",
+     "TRMD NORM", kSiglentNorm},
+    {"RigolNothingAfterTheBlock", "rigol", "--rigol-block-tail 0", ":RUN", kRigol},
+    {"RigolNulsBeforeTheLineFeed", "rigol", "--rigol-block-tail 3", ":RUN", kRigol},
+    {"TektronixHeaders", "tektronix", "--tektronix-headers", "HEADER ON", kTektronix},
 };
 
 using HabitCase = std::tuple<Habit, Lan>;
@@ -93,7 +64,11 @@ protected:
     std::vector<std::string> SimArgs() const {
         std::vector<std::string> args = {"--instrument", habit().instrument, "--dump-images",
                                          m_dumps.Path()};
-        args.insert(args.end(), habit().simArgs.begin(), habit().simArgs.end());
+        std::istringstream quirks(habit().quirks);
+        for (std::string quirk; quirks >> quirk;)
+            args.push_back(quirk);
+        if (habit().olderIdn)
+            args.insert(args.end(), {"--idn", kOlderSiglentIdn});
         return args;
     }
     std::string Address() const {
@@ -120,28 +95,19 @@ protected:
         count = std::min(count, lines.size());
         return Lines(lines.end() - static_cast<std::ptrdiff_t>(count), lines.end());
     }
-    Lines ExpectedCapture() const {
-        Lines lines = habit().throughImage;
-        if (habit().restart != nullptr)
-            lines.push_back(habit().restart);
-        return lines;
-    }
-
     TempDir m_dumps; // before m_sim: the simulator writes into it
     SimProcess m_sim{SimArgs()};
 };
 
 TEST_P(InstrumentHabit, CapturesTheServedImageAndRestoresTheMode) {
     ASSERT_TRUE(m_sim.Started()) << m_sim.Output();
-    const std::string expectedIdn =
-        habit().simArgs.size() > 1 && habit().simArgs[0] == "--idn" ? kOlderSiglentIdn : "";
 
     // The driver: the served file byte for byte, and the next reply clean.
     {
         CInstrConnection connection;
         ASSERT_TRUE(ConnectToSim(connection, m_sim, lan())) << connection.GetIdn();
-        if (!expectedIdn.empty()) {
-            EXPECT_EQ(connection.GetIdn(), expectedIdn);
+        if (habit().olderIdn) {
+            EXPECT_EQ(connection.GetIdn(), kOlderSiglentIdn);
         }
         ASSERT_EQ(viPrintf(connection.GetSession(), "%s\n", habit().setMode), VI_SUCCESS);
         const std::string idn = connection.GetIdn();
@@ -170,8 +136,8 @@ TEST_P(InstrumentHabit, CapturesTheServedImageAndRestoresTheMode) {
         EXPECT_EQ(controller.Picture().convertToFormat(QImage::Format_RGB32), LastServedPicture());
         EXPECT_EQ(ReadPicture(controller.LastImagePath()).convertToFormat(QImage::Format_RGB32),
                   LastServedPicture());
-        EXPECT_EQ(ReceivedLast(controller.Connection().GetSession(), ExpectedCapture().size()),
-                  ExpectedCapture());
+        EXPECT_EQ(ReceivedLast(controller.Connection().GetSession(), habit().capture.size()),
+                  habit().capture);
     }
 }
 
