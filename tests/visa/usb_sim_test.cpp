@@ -4,6 +4,7 @@
 // serial number. The transport behaviour shared with the LAN transports is
 // in sim_test.cpp.
 
+#include "sim/family_generic.h"
 #include "tests/support/sim_process.h"
 #include "visa/visa.h"
 
@@ -17,10 +18,6 @@
 using quarvel::test::SimProcess;
 
 namespace {
-
-std::uint8_t TestByte(std::size_t i) {
-    return static_cast<std::uint8_t>((i * 31u + (i >> 8) * 7u + 11u) & 0xFFu);
-}
 
 class UsbSim : public ::testing::Test {
 protected:
@@ -57,7 +54,7 @@ protected:
                   VI_SUCCESS);
         ASSERT_EQ(count, n);
         for (std::size_t i = 0; i < n; ++i)
-            ASSERT_EQ(buffer[i], TestByte(i)) << "byte " << i;
+            ASSERT_EQ(buffer[i], quarvel::sim::TestBlockByte(i)) << "byte " << i;
     }
 
     std::unique_ptr<SimProcess> m_sim;
