@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <csignal>
@@ -51,15 +52,25 @@ std::vector<std::uint8_t> Bytes(std::initializer_list<int> values) {
 
 } // namespace
 
-TEST(NumberText, ScientificFormHasThreeExponentDigits) {
-    EXPECT_EQ(Number(0.0), "0.000000e+000");
-    EXPECT_EQ(Number(0.5), "5.000000e-001");
-    EXPECT_EQ(Number(123456789.0), "1.234568e+008"); // rounded to six decimals
-    EXPECT_EQ(Number(1e100), "1.000000e+100");
-    EXPECT_EQ(Number(-2.5e-300), "-2.500000e-300");
-    EXPECT_EQ(Number(-0.0), "-0.000000e+000");
-    EXPECT_EQ(Number(std::numeric_limits<double>::max()), "1.797693e+308");
-    EXPECT_EQ(Number(std::numeric_limits<double>::denorm_min()), "4.940656e-324");
+TEST(NumberText, ScientificFormHasThreeExponentDigitsAndNonFiniteValuesAreWords) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    const std::pair<double, const char*> cases[] = {
+        {0.0, "0.000000e+000"},
+        {0.5, "5.000000e-001"},
+        {123456789.0, "1.234568e+008"}, // rounded to six decimals
+        {1e100, "1.000000e+100"},
+        {-2.5e-300, "-2.500000e-300"},
+        {-0.0, "-0.000000e+000"},
+        {std::numeric_limits<double>::max(), "1.797693e+308"},
+        {std::numeric_limits<double>::denorm_min(), "4.940656e-324"},
+        {nan, "nan"},
+        {-nan, "nan"},
+        {inf, "inf"},
+        {-inf, "-inf"},
+    };
+    for (const auto& [value, text] : cases)
+        EXPECT_EQ(Number(value), text);
 }
 
 // The C library's "%e" (always correctly rounded) with its exponent widened
@@ -108,13 +119,6 @@ TEST(NumberText, MatchesPrintfOnRandomAndMidpointValues) {
         check(std::nextafter(power, 0.0));
     }
     EXPECT_GT(checked, 350000u);
-}
-
-TEST(NumberText, NonFiniteWords) {
-    EXPECT_EQ(Number(std::numeric_limits<double>::quiet_NaN()), "nan");
-    EXPECT_EQ(Number(-std::numeric_limits<double>::quiet_NaN()), "nan");
-    EXPECT_EQ(Number(std::numeric_limits<double>::infinity()), "inf");
-    EXPECT_EQ(Number(-std::numeric_limits<double>::infinity()), "-inf");
 }
 
 namespace {
@@ -173,26 +177,19 @@ TEST(CsvWriter, LayoutFollowsTheRecordsXAxes) {
     }
 }
 
-TEST(CsvWriter, ReplacesExistingFileWithoutLeavingTemporaries) {
+TEST(CsvWriter, ReplacesAFileButNeverADirectoryAndLeavesNoTemporaries) {
     TempDir dir;
     const std::string path = dir.File("data.csv");
-    ASSERT_TRUE(WriteFileBytes(path, std::string(5000, 'z')));
-    ASSERT_TRUE(WriteCsvFile({Scope("CHAN1", {1}, {2})}, path));
-    EXPECT_EQ(ReadFileText(path), "time/s;CHAN1(voltage/V)\r\n1.000000e+000;2.000000e+000\r\n");
-    EXPECT_EQ(FileNamesIn(dir.Path()).size(), 1u);
-}
-
-TEST(CsvWriter, UncreatableFileFailsAndLeavesNothing) {
-    TempDir dir;
     const WaveformRecordList list{Scope("CHAN1", {1}, {2})};
+    ASSERT_TRUE(WriteFileBytes(path, std::string(5000, 'z')));
+    ASSERT_TRUE(WriteCsvFile(list, path));
+    EXPECT_EQ(ReadFileText(path), "time/s;CHAN1(voltage/V)\r\n1.000000e+000;2.000000e+000\r\n");
     EXPECT_FALSE(WriteCsvFile(list, dir.File("missing/data.csv")));
-    // A directory in the way is not replaced.
     std::filesystem::create_directory(dir.File("taken.csv"));
     EXPECT_FALSE(WriteCsvFile(list, dir.File("taken.csv")));
     EXPECT_TRUE(std::filesystem::is_directory(dir.File("taken.csv")));
-    EXPECT_EQ(FileNamesIn(dir.Path()).size(), 1u);
     EXPECT_FALSE(WriteCsvFile({}, dir.File("empty.csv")));
-    EXPECT_FALSE(PathExists(dir.File("empty.csv")));
+    EXPECT_EQ(FileNamesIn(dir.Path()), (std::vector<std::string>{"data.csv", "taken.csv"}));
 }
 
 TEST(CsvWriter, WriteFailureIsReported) {
@@ -212,50 +209,45 @@ TEST(CsvWriter, WriteFailureIsReported) {
     EXPECT_EQ(FileNamesIn(dir.Path()).size(), 0u);
 }
 
-TEST(DirfileWriter, OneRecordGivesSharedAxisFieldsInOrder) {
+// One x field when the records share their axis, else one per record; the
+// byte record's field is UINT8, a kind without a field has its axis only.
+TEST(DirfileWriter, FormatAndFieldsFollowTheRecords) {
+    const std::string f64 = "\tRAW\tFLOAT64\t1\r\n";
+    const struct {
+        WaveformRecordList records;
+        std::string format;
+        std::vector<std::pair<std::string, std::vector<std::uint8_t>>> fields;
+    } cases[] = {
+        // 1.0 = 3FF0000000000000, -2.0 = C000000000000000, 0.5 = 3FE0000000000000,
+        // little-endian.
+        {{Scope("CHAN1", {1.0, -2.0}, {0.5, 0.0})},
+         "xaxis.dat" + f64 + "CHAN1.dat" + f64,
+         {{"xaxis.dat", Bytes({0, 0, 0, 0, 0, 0, 0xF0, 0x3F, 0, 0, 0, 0, 0, 0, 0, 0xC0})},
+          {"CHAN1.dat", Bytes({0, 0, 0, 0, 0, 0, 0xE0, 0x3F, 0, 0, 0, 0, 0, 0, 0, 0})}}},
+        {{Scope("CHAN1", {1.0, 1.0}, {1.0, 1.0}),
+          Bytewise(Scope("POD1", {0.0}, {}), SAMPLE_KIND_BYTE, {0xA5}),
+          Bytewise(Scope("ODD", {0.0, 1.0, 2.0}, {}), static_cast<SampleKind>(7), {})},
+         "CHAN1_xaxis.dat" + f64 + "CHAN1.dat" + f64 + "POD1_xaxis.dat" + f64 +
+             "POD1.dat\tRAW\tUINT8\t1\r\nODD_xaxis.dat" + f64,
+         {{"CHAN1_xaxis.dat", Bytes({0, 0, 0, 0, 0, 0, 0xF0, 0x3F, 0, 0, 0, 0, 0, 0, 0xF0, 0x3F})},
+          {"POD1.dat", Bytes({0xA5})},
+          {"ODD_xaxis.dat", Bytes({0, 0, 0,    0,    0, 0, 0, 0, 0, 0, 0, 0,
+                                   0, 0, 0xF0, 0x3F, 0, 0, 0, 0, 0, 0, 0, 0x40})}}},
+        {{Scope("CHAN2", {}, {}), Bytewise(Scope("POD2", {}, {}), SAMPLE_KIND_BYTE, {})},
+         "xaxis.dat" + f64 + "CHAN2.dat" + f64 + "POD2.dat\tRAW\tUINT8\t1\r\n",
+         {{"POD2.dat", {}}}},
+    };
     TempDir dir;
-    const std::string path = dir.File("shot-0004");
-    ASSERT_TRUE(WriteKstDirfile({Scope("CHAN1", {1.0, -2.0}, {0.5, 0.0})}, path));
-    EXPECT_EQ(ReadFileText(path + "/format"), "xaxis.dat\tRAW\tFLOAT64\t1\r\n"
-                                              "CHAN1.dat\tRAW\tFLOAT64\t1\r\n");
-    // 1.0 = 3FF0000000000000, -2.0 = C000000000000000, 0.5 = 3FE0000000000000,
-    // little-endian.
-    EXPECT_EQ(ReadFileBytes(path + "/xaxis.dat"),
-              Bytes({0, 0, 0, 0, 0, 0, 0xF0, 0x3F, 0, 0, 0, 0, 0, 0, 0, 0xC0}));
-    EXPECT_EQ(ReadFileBytes(path + "/CHAN1.dat"),
-              Bytes({0, 0, 0, 0, 0, 0, 0xE0, 0x3F, 0, 0, 0, 0, 0, 0, 0, 0}));
-    EXPECT_EQ(FileNamesIn(path).size(), 3u);
-}
-
-TEST(DirfileWriter, SeparateAxesAndByteRecords) {
-    TempDir dir;
-    const std::string path = dir.File("mixed");
-    ASSERT_TRUE(WriteKstDirfile(
-        {Scope("CHAN1", {1.0, 1.0}, {1.0, 1.0}),
-         Bytewise(Scope("POD1", {0.0}, {}), SAMPLE_KIND_BYTE, {0xA5}),
-         Bytewise(Scope("ODD", {0.0, 1.0, 2.0}, {}), static_cast<SampleKind>(7), {})},
-        path));
-    EXPECT_EQ(ReadFileText(path + "/format"), "CHAN1_xaxis.dat\tRAW\tFLOAT64\t1\r\n"
-                                              "CHAN1.dat\tRAW\tFLOAT64\t1\r\n"
-                                              "POD1_xaxis.dat\tRAW\tFLOAT64\t1\r\n"
-                                              "POD1.dat\tRAW\tUINT8\t1\r\n"
-                                              "ODD_xaxis.dat\tRAW\tFLOAT64\t1\r\n");
-    EXPECT_EQ(ReadFileBytes(path + "/CHAN1_xaxis.dat").size(), 16u);
-    EXPECT_EQ(ReadFileBytes(path + "/POD1.dat"), Bytes({0xA5}));
-    EXPECT_EQ(ReadFileBytes(path + "/ODD_xaxis.dat").size(), 24u);
-    EXPECT_FALSE(PathExists(path + "/ODD.dat"));
-}
-
-TEST(DirfileWriter, SharedAxisWithByteRecordAndEmptyArrays) {
-    TempDir dir;
-    const std::string path = dir.File("empty");
-    ASSERT_TRUE(WriteKstDirfile(
-        {Scope("CHAN2", {}, {}), Bytewise(Scope("POD2", {}, {}), SAMPLE_KIND_BYTE, {})}, path));
-    EXPECT_EQ(ReadFileText(path + "/format"), "xaxis.dat\tRAW\tFLOAT64\t1\r\n"
-                                              "CHAN2.dat\tRAW\tFLOAT64\t1\r\n"
-                                              "POD2.dat\tRAW\tUINT8\t1\r\n");
-    EXPECT_TRUE(PathExists(path + "/POD2.dat"));
-    EXPECT_TRUE(ReadFileBytes(path + "/POD2.dat").empty());
+    int n = 0;
+    for (const auto& c : cases) {
+        const std::string path = dir.File("d" + std::to_string(++n));
+        ASSERT_TRUE(WriteKstDirfile(c.records, path)) << c.format;
+        EXPECT_EQ(ReadFileText(path + "/format"), c.format);
+        EXPECT_EQ(FileNamesIn(path).size(),
+                  1 + static_cast<std::size_t>(std::ranges::count(c.format, '\n')));
+        for (const auto& [name, bytes] : c.fields)
+            EXPECT_EQ(ReadFileBytes(path + "/" + name), bytes) << name;
+    }
 }
 
 TEST(DirfileWriter, NeverUsesAnExistingOrUnreachableDirectory) {
