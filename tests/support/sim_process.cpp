@@ -60,17 +60,9 @@ SimProcess::SimProcess(const std::vector<std::string>& args) {
     m_transcriptPath = m_dir + "/transcript.txt";
     m_outputPath = m_dir + "/output.txt";
 
-    std::vector<std::string> argv = {QUARVEL_SIM_PATH,
-                                     "--socket-port",
-                                     "0",
-                                     "--portmapper-port",
-                                     "0",
-                                     "--hislip-port",
-                                     "0",
-                                     "--usbip-port",
-                                     "0",
-                                     "--transcript",
-                                     m_transcriptPath};
+    std::vector<std::string> argv = {QUARVEL_SIM_PATH, "--transcript", m_transcriptPath};
+    for (const char* link : {"--socket-port", "--portmapper-port", "--hislip-port", "--usbip-port"})
+        argv.insert(argv.end(), {link, "0"});
     argv.insert(argv.end(), args.begin(), args.end());
 
     m_pid = fork();
