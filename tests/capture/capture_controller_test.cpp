@@ -149,6 +149,8 @@ TEST(CaptureSequential, FsvScreenIsRescaledForDisplayAndFiles) {
     EXPECT_TRUE(SimilarPictures(ReadPicture(bench.dir.File("fsv.bmp")), reference));
 }
 
+// Stopped before the image and restarted after it when the option is on and
+// the instrument runs: instrument_habits_test.cpp, per family.
 TEST(CaptureSequential, StopsAndRestartsOnlyWhenAskedAndRunning) {
     SimBench bench({"--instrument", "infiniivision-x"});
     ASSERT_TRUE(bench.Connect());
@@ -160,19 +162,8 @@ TEST(CaptureSequential, StopsAndRestartsOnlyWhenAskedAndRunning) {
     EXPECT_EQ(bench.CountReceived(":STOP"), 0);
     EXPECT_EQ(bench.CountReceived(":RUN"), 0);
 
-    // Option on, instrument running: stopped before the image, restarted after.
-    form.stopWhileCapturing = true;
-    bench.sim.ClearTranscript();
-    bench.controller.CaptureNow();
-    const int stop = bench.IndexOfReceived(":STOP");
-    const int image = bench.IndexOfReceived(":DISPLAY:DATA? PNG, COLOR");
-    const int run = bench.IndexOfReceived(":RUN");
-    ASSERT_GE(stop, 0);
-    ASSERT_GE(image, 0);
-    EXPECT_LT(stop, image);
-    EXPECT_GT(run, image);
-
     // Option on, instrument already stopped: it stays stopped.
+    form.stopWhileCapturing = true;
     bench.controller.StopRequest();
     bench.sim.ClearTranscript();
     bench.controller.CaptureNow();
