@@ -77,13 +77,9 @@ TEST_F(Families, InfiniiVisionImageFormatsAndInkSaver) {
     EXPECT_EQ(old->Execute(":SYST:ERR?").bytes, "-224,\"Illegal parameter value\"\n");
 }
 
-TEST_F(Families, InfiniiumStateWordAndInvertedImage) {
+// Its run state words: the Infiniium driver's RunControl test.
+TEST_F(Families, InfiniiumInvertedImage) {
     auto sim = Make("infiniium");
-    EXPECT_EQ(sim->Execute(":RSTATE?").bytes, "RUN\n");
-    sim->Execute(":STOP");
-    EXPECT_EQ(sim->Execute(":RST?").bytes, "STOP\n");
-    sim->Execute(":SINGLE");
-    EXPECT_EQ(sim->Execute(":RSTate?").bytes, "SING\n");
     const QImage normal =
         Decode(BlockData(sim->Execute(":DISPLAY:DATA? PNG, SCREEN, ON, NORMAL").bytes, 0), "PNG");
     const QImage inverted =

@@ -307,18 +307,11 @@ TEST_F(UiFormTest, OptionsAreSavedOnDestructionAndAFailedCheckKeepsTheLaterOldVa
     EXPECT_EQ(m_settingsDir.ReadRaw("Instrument/SaveInstrIDinComments").toInt(), 0);
 }
 
-TEST_F(UiFormTest, SequenceFromTheControllerIsShownAndButtonsSendTheirRequests) {
+// The Capture button's request and caption: the window's tests.
+TEST_F(UiFormTest, SequenceFromTheControllerIsShownWhole) {
     CreateForm();
     m_form->SetSequence(123456789, "123456789");
     EXPECT_EQ(Get<QLineEdit>("sequenceEdit")->text(), "123456789");
-
-    Connect("TCPIP0::h::INSTR", {});
-    QSignalSpy captureSpy(m_form.get(), &CUIForm::captureRequested);
-    QTest::mouseClick(Get<QPushButton>("captureButton"), Qt::LeftButton);
-    EXPECT_EQ(captureSpy.count(), 1);
-
-    m_form->SetCaptureButtonCaption("Abort");
-    EXPECT_EQ(Get<QPushButton>("captureButton")->text(), "Abort");
 }
 
 } // namespace

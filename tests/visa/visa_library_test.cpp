@@ -307,23 +307,14 @@ TEST_F(VisaLibrary, StringFormsFormatIntoAndScanFromCallerBuffers) {
     EXPECT_TRUE(m_sim->Transcript().empty());
 }
 
-TEST_F(VisaLibrary, PortmapperPortFromTheEnvironmentForProgramsThatCannotSetIt) {
-    Start();
-    const std::string port = std::to_string(m_sim->PortmapperPort());
-    ASSERT_EQ(setenv("QUARVEL_PORTMAPPER_PORT", port.c_str(), 1), 0);
+// A valid port from the environment is what the dlopen client of
+// shared_library_test.cpp relies on; one that is not a port is ignored.
+TEST(VisaLibraryEnvironment, PortmapperPortThatIsNoPortIsIgnored) {
+    ASSERT_EQ(setenv("QUARVEL_PORTMAPPER_PORT", "70000", 1), 0);
     ViSession rm = VI_NULL;
     ASSERT_EQ(viOpenDefaultRM(&rm), VI_SUCCESS);
     unsetenv("QUARVEL_PORTMAPPER_PORT");
     ViUInt16 value = 0;
-    ASSERT_EQ(viGetAttribute(rm, QVI_ATTR_PORTMAPPER_PORT, &value), VI_SUCCESS);
-    EXPECT_EQ(value, m_sim->PortmapperPort());
-    ViSession vi = VI_NULL;
-    EXPECT_EQ(viOpen(rm, m_sim->Vxi11Resource().c_str(), VI_NULL, 0, &vi), VI_SUCCESS);
-    viClose(rm);
-
-    ASSERT_EQ(setenv("QUARVEL_PORTMAPPER_PORT", "70000", 1), 0); // not a port: ignored
-    ASSERT_EQ(viOpenDefaultRM(&rm), VI_SUCCESS);
-    unsetenv("QUARVEL_PORTMAPPER_PORT");
     ASSERT_EQ(viGetAttribute(rm, QVI_ATTR_PORTMAPPER_PORT, &value), VI_SUCCESS);
     EXPECT_EQ(value, 111);
     viClose(rm);
