@@ -74,9 +74,6 @@ TEST(WaveformConversion, ByteSamplesScaledAndTimeAxisFromOrigin) {
     const double x1 = -2.0e-6 + 1.0e-6;
     const double x2 = x1 + 1.0e-6;
     EXPECT_EQ(r.x, (std::vector<double>{-2.0e-6, x1, x2, x2 + 1.0e-6}));
-    EXPECT_NEAR(r.x[1], -1.0e-6, 1e-20);
-    EXPECT_NEAR(r.x[2], 0.0, 1e-20);
-    EXPECT_NEAR(r.x[3], 1.0e-6, 1e-20);
     EXPECT_EQ(r.sampleKind, SAMPLE_KIND_DOUBLE);
 }
 
