@@ -142,25 +142,6 @@ TEST_F(MainFrameTest, MenuPromptsShowTheirFirstLineAndLeavingAMenuShowsReady) {
     EXPECT_TRUE(m_frame->statusBar()->isVisible());
 }
 
-TEST_F(MainFrameTest, WithoutPictureOrInstrumentOnlyTheAlwaysAvailableCommandsAreEnabled) {
-    CreateFrame();
-    m_frame->UpdateCommandStates();
-    EXPECT_FALSE(m_frame->SaveAsAction()->isEnabled());
-    EXPECT_FALSE(m_frame->CopyAction()->isEnabled());
-    EXPECT_TRUE(m_frame->AboutAction()->isEnabled());
-    QTest::mouseClick(Get<QPushButton>("browseDirButton")->parentWidget(), Qt::LeftButton);
-    EXPECT_TRUE(m_frame->IsFormActivePane());
-    EXPECT_FALSE(InstrumentCommandsEnabled());
-
-    // Ctrl+C in a text box copies its text while there is no picture.
-    auto* comments = Get<QPlainTextEdit>("commentsEdit");
-    comments->setFocus();
-    comments->setPlainText("note");
-    comments->selectAll();
-    QTest::keyClick(comments, Qt::Key_C, Qt::ControlModifier);
-    EXPECT_EQ(QGuiApplication::clipboard()->text(), "note");
-}
-
 TEST_F(MainFrameTest, ConnectRunControlAndDisconnectAnInfiniiVision) {
     SimProcess sim({"--instrument", "infiniivision-x"});
     ASSERT_TRUE(sim.Started()) << sim.Output();
@@ -379,6 +360,19 @@ TEST_F(MainFrameTest, ACapturedPictureEnablesSaveAsAndCopyAndTheirKeysWorkFromAT
     ClickConnect(sim.SocketResource());
     ASSERT_TRUE(m_frame->ControlForm().IsInstrumentConnected());
 
+    // Without a picture Save As and Copy are off, and Ctrl+C in a text box
+    // copies its text.
+    m_frame->UpdateCommandStates();
+    EXPECT_FALSE(m_frame->SaveAsAction()->isEnabled());
+    EXPECT_FALSE(m_frame->CopyAction()->isEnabled());
+    EXPECT_TRUE(m_frame->AboutAction()->isEnabled());
+    auto* comments = Get<QPlainTextEdit>("commentsEdit");
+    comments->setFocus();
+    comments->setPlainText("note");
+    comments->selectAll();
+    QTest::keyClick(comments, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "note");
+
     Get<QComboBox>("saveModeCombo")->setCurrentIndex(1); // Copy to clipboard
     QTest::mouseClick(Get<QPushButton>("captureButton"), Qt::LeftButton);
     ASSERT_TRUE(m_frame->Controller().HasPicture()) << Status().toStdString();
@@ -391,7 +385,6 @@ TEST_F(MainFrameTest, ACapturedPictureEnablesSaveAsAndCopyAndTheirKeysWorkFromAT
     EXPECT_TRUE(m_frame->CopyAction()->isEnabled());
 
     QGuiApplication::clipboard()->setText("placeholder");
-    auto* comments = Get<QPlainTextEdit>("commentsEdit");
     comments->setFocus();
     comments->setPlainText("selected text");
     comments->selectAll();
