@@ -212,12 +212,11 @@ TEST_F(Families, TektronixHardcopyIsTheRawFileWithoutHeaderOrTerminator) {
 
 // ---- Waveform data -------------------------------------------------------
 
+// The sample rate, the time range and the display states as the driver
+// reads them: infiniivision_retrieval_test.cpp.
 TEST_F(Families, WaveformScopeSettingsPreambleAndBlocks) {
     auto scope = Make("infiniivision-x");
     ASSERT_TRUE(scope);
-    EXPECT_EQ(Ask(*scope, ":ACQ:SRAT?"), "+2.00000000E+09\n");
-    EXPECT_EQ(Ask(*scope, ":TIM:RANG?"), "+1.00000000E-03\n");
-    EXPECT_EQ(Ask(*scope, ":TIM:RANG 2.5E-4;:TIM:RANG?"), "+2.50000000E-04\n");
     EXPECT_EQ(Ask(*scope, ":ACQ:TYPE PEAK;:ACQ:TYPE?"), "PEAK\n");
 
     // 1000 points asked for by default: 0.5 ns apart, centred on the trigger.
@@ -236,10 +235,6 @@ TEST_F(Families, WaveformScopeSettingsPreambleAndBlocks) {
     ASSERT_EQ(Ask(*scope, ":WAV:BYT MSBF"), "");
     EXPECT_EQ(BlockData(Ask(*scope, ":WAV:DATA?"), 0).substr(0, 2), "\x8F\x9A");
 
-    // Display states; a two-letter word is no number for :STAT?.
-    EXPECT_EQ(Ask(*scope, ":STAT? CHAN3"), "1\n");
-    EXPECT_EQ(Ask(*scope, ":CHAN3:DISP OFF;:STAT? CHANnel3"), "0\n");
-    EXPECT_EQ(Ask(*scope, ":SIM:STAT:FAIL 'CHAN1';:STAT? CHAN1"), "STATUS?\n");
     EXPECT_EQ(Ask(*scope, ":STAT? POD1"), ""); // no pods on a DSO
 }
 
