@@ -13,6 +13,10 @@ quarvel_packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libusb
                   python3 python3-pyvisa python3-pyvisa-py
                   # Linux's USB/IP tool, the third-party client of the simulator's USB/IP server
                   usbip
+                  # Wireshark's dissectors, which decode the recorded HiSLIP, VXI-11 and USB/IP
+                  # conversations of tests/visa/wire_decoder_test.cpp (files only, no capture:
+                  # installed non-interactively, it keeps capturing to root)
+                  tshark
                   # DNS-SD: Avahi's client library (discovery, the simulator's --publish), and
                   # the daemons and browser the tests run privately on loopback
                   libavahi-client-dev avahi-daemon avahi-utils dbus-daemon)
