@@ -1,6 +1,6 @@
 // quarvel-cli list: prints what the VISA layer finds (USB/IP servers, VXI-11
-// broadcast and probe, DNS-SD), one resource a line, with its *IDN? reply
-// when asked (--idn); the identifications are queried side by side.
+// broadcast and probe, DNS-SD, a loaded VISA library's own list), one resource a line, with its
+// *IDN? reply when asked (--idn); the identifications are queried side by side.
 
 #include "cli/commands.h"
 #include "cli/connection_options.h"
@@ -14,12 +14,13 @@
 namespace {
 
 constexpr const char* USAGE =
-    "usage: quarvel-cli list [--idn] [--probe HOSTS] [--method broadcast|probe|dnssd|usb]...\n"
+    "usage: quarvel-cli list [--idn] [--probe HOSTS]\n"
+    "                        [--method broadcast|probe|dnssd|usb|library[,...]]...\n"
     "                        [--timeout MS] [--verbose] [--usbip HOST:PORT] "
     "[--portmapper-port N]\n"
     "                        [--visa-library PATH | --visa-library-all PATH]\n";
 
-constexpr std::string_view kMethods[] = {"broadcast", "probe", "dnssd", "usb"};
+constexpr std::string_view kMethods[] = {"broadcast", "probe", "dnssd", "usb", "library"};
 
 struct ListOptions {
     ConnectionOptions connection;
@@ -35,11 +36,20 @@ void Append(std::string& list, std::string_view item) {
     list += item;
 }
 
-bool IsMethod(std::string_view name) {
-    for (std::string_view m : kMethods)
-        if (name == m)
+// One method or several separated by commas ("library,probe").
+bool AreMethods(std::string_view names) {
+    for (;;) {
+        const std::size_t comma = names.find(',');
+        const std::string_view name = names.substr(0, comma);
+        bool known = false;
+        for (std::string_view m : kMethods)
+            known = known || name == m;
+        if (!known)
+            return false;
+        if (comma == std::string_view::npos)
             return true;
-    return false;
+        names.remove_prefix(comma + 1);
+    }
 }
 
 bool ParseArguments(int argc, char** argv, ListOptions& options) {
@@ -56,9 +66,9 @@ bool ParseArguments(int argc, char** argv, ListOptions& options) {
         } else if (option == "--verbose") {
             options.verbose = true;
         } else if (option == "--method") {
-            if (!IsMethod(argv[i + 1])) {
-                std::fprintf(stderr,
-                             "quarvel-cli list: --method needs broadcast, probe, dnssd or usb\n");
+            if (!AreMethods(argv[i + 1])) {
+                std::fprintf(stderr, "quarvel-cli list: --method needs broadcast, probe, dnssd, "
+                                     "usb or library\n");
                 return false;
             }
             Append(options.methods, argv[++i]);

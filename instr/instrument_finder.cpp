@@ -64,6 +64,15 @@ FindResult FindInstruments(const FindRequest& request) {
         viClose(rm);
         return result;
     }
+    std::string libraryFailure;
+    if (!request.visaLibrary.path.empty()) {
+        char message[QVI_MESSAGE_BUFLEN] = {};
+        if (qviUseVisaLibrary(rm, request.visaLibrary.path.c_str(),
+                              request.visaLibrary.allResources ? QVI_LIBRARY_FOR_ALL
+                                                               : QVI_LIBRARY_FOR_OTHERS,
+                              message) != VI_SUCCESS)
+            libraryFailure = std::string("library: ") + message + "\n";
+    }
     ViFindList list = VI_NULL;
     ViUInt32 count = 0;
     char name[256] = {};
@@ -78,7 +87,7 @@ FindResult FindInstruments(const FindRequest& request) {
     }
     char report[4096] = {};
     if (qviFindReport(rm, report, sizeof report) == VI_SUCCESS)
-        result.report = report;
+        result.report = libraryFailure + report;
 
     if (request.identify && !(request.cancel != nullptr && request.cancel->load())) {
         std::atomic<std::size_t> next{0};

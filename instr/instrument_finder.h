@@ -2,10 +2,11 @@
 
 // Finding instruments for quarvel-cli list and the window's Find list:
 // viFindRsrc over every way the VISA layer can look (USB/IP servers, VXI-11
-// broadcast and probe, DNS-SD), then, when asked, each one's *IDN? reply,
-// queried side by side (one session per thread) so that ten instruments do
-// not take ten timeouts. Blocking: the window calls it from a worker thread.
+// broadcast and probe, DNS-SD, the loaded VISA library's own list), then, when asked, each one's
+// *IDN? reply, queried side by side (one session per thread) so that ten instruments do not take
+// ten timeouts. Blocking: the window calls it from a worker thread.
 
+#include "instr/visa_library_choice.h"
 #include "visa/visa.h"
 
 #include <atomic>
@@ -30,6 +31,10 @@ struct FindRequest {
     // attributes, another VISA library); false ends the search with
     // VI_ERROR_LIBRARY_NFOUND.
     std::function<bool(ViSession rm)> prepare;
+    // Another VISA library to list and open resources through (the window's
+    // choice; quarvel-cli gives its own in prepare). One that cannot be
+    // loaded is named in the report, and the search goes on without it.
+    VisaLibraryChoice visaLibrary;
     // Set by another thread to stop before the identifications.
     const std::atomic<bool>* cancel = nullptr;
 };

@@ -29,7 +29,7 @@ QStringList InitialMethods(const CSettingsStore& store) {
             text = QString::fromUtf8(env);
     if (text.isNull())
         return {QStringLiteral("broadcast"), QStringLiteral("probe"), QStringLiteral("dnssd"),
-                QStringLiteral("usb")};
+                QStringLiteral("usb"), QStringLiteral("library")};
     return text.toLower().split(QLatin1Char(','), Qt::SkipEmptyParts);
 }
 
@@ -55,6 +55,10 @@ CFindDialog::CFindDialog(CSettingsStore& store, QWidget* parent, Searcher search
     m_dnssdCheck =
         MakeMethodCheck(this, QStringLiteral("DNS-SD"), QStringLiteral("dnssd"), methods);
     m_usbCheck = MakeMethodCheck(this, QStringLiteral("USB"), QStringLiteral("usb"), methods);
+    m_libraryCheck =
+        MakeMethodCheck(this, QStringLiteral("VISA library"), QStringLiteral("library"), methods);
+    m_libraryCheck->setToolTip(QStringLiteral("What the VISA library named in the settings "
+                                              "([Instrument] VisaLibrary) lists itself"));
     m_probeEdit = new QLineEdit(store.ReadString(kSection, kProbeHostsKey, QString()), this);
     m_probeEdit->setObjectName(QStringLiteral("probeHostsEdit"));
     m_probeEdit->setPlaceholderText(QStringLiteral("192.168.1.0/24, 10.0.0.5-10.0.0.9"));
@@ -86,9 +90,10 @@ CFindDialog::CFindDialog(CSettingsStore& store, QWidget* parent, Searcher search
     ways->addWidget(m_broadcastCheck, 0, 0);
     ways->addWidget(m_dnssdCheck, 0, 1);
     ways->addWidget(m_usbCheck, 0, 2);
+    ways->addWidget(m_libraryCheck, 0, 3);
     ways->addWidget(m_probeCheck, 1, 0);
-    ways->addWidget(m_probeEdit, 1, 1, 1, 2);
-    ways->addWidget(m_searchButton, 0, 3, 2, 1);
+    ways->addWidget(m_probeEdit, 1, 1, 1, 3);
+    ways->addWidget(m_searchButton, 0, 4, 2, 1);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(ways);
     layout->addWidget(m_table, 1);
@@ -115,7 +120,8 @@ QString CFindDialog::MethodsShown() const {
     const std::pair<QCheckBox*, const char*> checks[] = {{m_broadcastCheck, "broadcast"},
                                                          {m_probeCheck, "probe"},
                                                          {m_dnssdCheck, "dnssd"},
-                                                         {m_usbCheck, "usb"}};
+                                                         {m_usbCheck, "usb"},
+                                                         {m_libraryCheck, "library"}};
     for (const auto& [check, name] : checks)
         if (check->isChecked())
             methods.append(QString::fromLatin1(name));
@@ -143,6 +149,7 @@ void CFindDialog::StartSearch() {
     if (m_probeCheck->isChecked())
         request.probeHosts = hosts.toStdString();
     request.identify = true;
+    request.visaLibrary = VisaLibraryInUse(m_store);
     request.cancel = &m_cancel;
     m_status->setText(QStringLiteral("Searching…"));
     m_searchButton->setEnabled(false);

@@ -1,9 +1,9 @@
 #pragma once
 
 // The Find list beside the address box: the instruments the VISA layer finds
-// (USB/IP servers, VXI-11 broadcast and probe, DNS-SD), each with its
-// identification; choosing one gives its resource string to the address
-// box. The search runs on a worker thread, so the window keeps painting and
+// (USB/IP servers, VXI-11 broadcast and probe, DNS-SD, the VISA library in
+// use), each with its identification; choosing one gives its resource string
+// to the address box. The search runs on a worker thread, so the window keeps painting and
 // answering meanwhile; the ways it uses and the hosts it probes are settings
 // (section "Find", keys "Methods" and "ProbeHosts").
 
@@ -60,6 +60,7 @@ private:
     QCheckBox* m_probeCheck = nullptr;
     QCheckBox* m_dnssdCheck = nullptr;
     QCheckBox* m_usbCheck = nullptr;
+    QCheckBox* m_libraryCheck = nullptr;
     QLineEdit* m_probeEdit = nullptr;
     QPushButton* m_searchButton = nullptr;
     QPushButton* m_chooseButton = nullptr;

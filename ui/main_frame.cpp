@@ -96,10 +96,7 @@ bool IsUserInput(QEvent::Type type) {
 } // namespace
 
 void CMainFrame::UseVisaLibrary() {
-    // The environment names a library for this run; the settings otherwise.
-    VisaLibraryChoice library = VisaLibraryFromEnvironment();
-    if (library.path.empty())
-        library = LoadVisaLibraryChoice(m_store);
+    const VisaLibraryChoice library = VisaLibraryInUse(m_store);
     if (library.path.empty())
         return;
     // A library that cannot be loaded is reported here and again by the

@@ -152,6 +152,11 @@ VisaLibraryChoice LoadVisaLibraryChoice(const CSettingsStore& store) {
     return choice;
 }
 
+VisaLibraryChoice VisaLibraryInUse(const CSettingsStore& store) {
+    VisaLibraryChoice library = VisaLibraryFromEnvironment();
+    return library.path.empty() ? LoadVisaLibraryChoice(store) : library;
+}
+
 QStringList LoadHistory(const CSettingsStore& store, HistoryKind kind) {
     QStringList entries;
     for (int i = 0; i < kHistoryKeys; ++i) {

@@ -84,6 +84,9 @@ void SaveHistory(CSettingsStore& store, HistoryKind kind, const QStringList& ent
 // otherwise those Quarvel does not open itself). The user writes them; the
 // window never does.
 VisaLibraryChoice LoadVisaLibraryChoice(const CSettingsStore& store);
+// The library the window uses: the environment's for this run
+// (QUARVEL_VISA_LIBRARY), else the settings'.
+VisaLibraryChoice VisaLibraryInUse(const CSettingsStore& store);
 
 // Fallbacks when a history is empty.
 QString DefaultVisaAddress();

@@ -15,7 +15,8 @@ struct MethodName {
 constexpr MethodName kMethodNames[] = {{"broadcast", kDiscoverBroadcast},
                                        {"probe", kDiscoverProbe},
                                        {"dnssd", kDiscoverDnssd},
-                                       {"usb", kDiscoverUsb}};
+                                       {"usb", kDiscoverUsb},
+                                       {"library", kDiscoverLibrary}};
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {

@@ -20,9 +20,10 @@ enum DiscoveryMethod : unsigned {
     kDiscoverProbe = 1u << 1,     // VXI-11 GETPORT to each host named
     kDiscoverDnssd = 1u << 2,     // DNS-SD through the Avahi daemon
     kDiscoverUsb = 1u << 3,       // USB/IP servers
+    kDiscoverLibrary = 1u << 4,   // the loaded VISA library's own viFindRsrc
 };
 constexpr unsigned kAllDiscoveryMethods =
-    kDiscoverBroadcast | kDiscoverProbe | kDiscoverDnssd | kDiscoverUsb;
+    kDiscoverBroadcast | kDiscoverProbe | kDiscoverDnssd | kDiscoverUsb | kDiscoverLibrary;
 
 // How long the LAN methods collect answers unless told otherwise.
 constexpr std::uint32_t kDefaultDiscoveryMs = 1000;
@@ -31,7 +32,7 @@ constexpr std::uint32_t kDefaultDiscoveryMs = 1000;
 constexpr std::size_t kMaxProbeHosts = 4096;
 
 // "probe,dnssd": method names separated by commas, case-insensitive
-// ("broadcast", "probe", "dnssd", "usb"). False for an unknown name or an
+// ("broadcast", "probe", "dnssd", "usb", "library"). False for an unknown name or an
 // empty item; methods is then unchanged.
 bool ParseDiscoveryMethods(std::string_view text, unsigned& methods);
 // The names of the methods set, in the order above, separated by commas.

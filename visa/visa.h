@@ -162,7 +162,8 @@ QVI_STATIC_ASSERT((ViStatus)-1 < 0 && sizeof(ViAttrState) == sizeof(void*),
 // into a ViChar[256].
 #define QVI_ATTR_USBIP_SERVERS ((ViAttr)0x3FFFC002)
 // Quarvel's own, for viFindRsrc on this resource manager: the ways it looks
-// for instruments, "broadcast,probe,dnssd,usb" or any of them (default all;
+// for instruments, "broadcast,probe,dnssd,usb,library" or any of them
+// ("library": what the library given with qviUseVisaLibrary lists; default all;
 // the environment variable QUARVEL_DISCOVERY gives a resource manager its
 // first value, and a variable with an unknown name leaves none), as a
 // const char* cast to ViAttrState; viGetAttribute writes a ViChar[256].

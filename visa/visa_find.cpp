@@ -1,15 +1,18 @@
 // Finding and parsing resources: viFindRsrc/viFindNext over what the
 // transports can list (resource_name.h), filtered by the standard search
-// expressions (resource_pattern.h), and viParseRsrc/viParseRsrcEx.
+// expressions (resource_pattern.h), and what a loaded VISA library lists
+// itself (library_open.h); viParseRsrc/viParseRsrcEx.
 
 #include "visa/visa.h"
 
+#include "visa/library_open.h"
 #include "visa/resource_pattern.h"
 #include "visa/session_table.h"
 
 #include <algorithm>
 #include <cstring>
 #include <mutex>
+#include <thread>
 
 using quarvel::visa::CopyOut;
 using quarvel::visa::FindList;
@@ -35,10 +38,28 @@ ViStatus viFindRsrc(ViSession sesn, ViConstString expr, ViPFindList vi, ViPUInt3
     auto settings = manager->settings;
     quarvel::visa::FindNotes notes;
     settings.findNotes = &notes;
+    // The loaded library's own search runs beside ours; what it lists that
+    // we did not find comes after our names (our per-host merge applies to
+    // ours only: the library's names are its own).
+    std::vector<std::string> fromLibrary;
+    std::thread libraryFind;
+    if ((settings.discoveryMethods & quarvel::visa::kDiscoverLibrary) != 0) {
+        if (const auto link = Table().LibraryOf(sesn))
+            libraryFind = std::thread([&, link] {
+                quarvel::visa::FindThroughLibrary(*link, expr, settings, fromLibrary);
+            });
+        else
+            notes.Add("library: no VISA library is loaded");
+    }
     auto list = std::make_shared<FindList>();
     for (std::string& name :
          quarvel::visa::FindResources(settings, quarvel::visa::DeadlineAfter(settings.timeoutMs)))
         if (pattern.Matches(name, quarvel::visa::AttributesOfName(name)))
+            list->names.push_back(std::move(name));
+    if (libraryFind.joinable())
+        libraryFind.join();
+    for (std::string& name : fromLibrary)
+        if (std::find(list->names.begin(), list->names.end(), name) == list->names.end())
             list->names.push_back(std::move(name));
     {
         std::lock_guard lock(manager->reportMutex);

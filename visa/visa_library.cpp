@@ -6,6 +6,8 @@
 
 #include <array>
 #include <cctype>
+#include <cstdio>
+#include <cstring>
 
 namespace quarvel::visa {
 
@@ -68,6 +70,8 @@ std::shared_ptr<VisaLibrary> VisaLibrary::Load(const std::string& path, std::str
     Resolve(handle, "viOpenDefaultRM", library->openDefaultRM, true, missing);
     Resolve(handle, "viOpen", library->open, true, missing);
     Resolve(handle, "viClose", library->close, true, missing);
+    Resolve(handle, "viFindRsrc", library->findRsrc, false, missing);
+    Resolve(handle, "viFindNext", library->findNext, false, missing);
     Backend& calls = library->m_calls;
     Resolve(handle, "viRead", calls.read, true, missing);
     Resolve(handle, "viWrite", calls.write, true, missing);
@@ -123,6 +127,14 @@ ViStatus LibraryLink::ResourceManager(ViSession& rm) {
 
 ForwardedSession::~ForwardedSession() {
     link->Library().close(handle);
+}
+
+std::string StatusText(ViStatus status) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(status));
+    const char* name = qviStatusName(status);
+    return std::strcmp(name, "unknown status") == 0 ? std::string(hex)
+                                                    : std::string(name) + " (" + hex + ")";
 }
 
 std::string StandardInterfaceKeyword(std::string_view name) {

@@ -42,6 +42,10 @@ public:
     ViStatus (*openDefaultRM)(ViPSession) = nullptr;
     ViStatus (*open)(ViSession, ViConstRsrc, ViAccessMode, ViUInt32, ViPSession) = nullptr;
     ViStatus (*close)(ViObject) = nullptr;
+    // Listing what the library finds; a library without them answers
+    // VI_ERROR_NSUP_OPER.
+    ViStatus (*findRsrc)(ViSession, ViConstString, ViPFindList, ViPUInt32, ViChar*) = nullptr;
+    ViStatus (*findNext)(ViFindList, ViChar*) = nullptr;
 
 private:
     void* m_handle;
@@ -86,6 +90,10 @@ struct ForwardedSession {
     ViSession handle;
     ViSession resourceManager; // ours
 };
+
+// "VI_ERROR_RSRC_NFOUND (0xBFFF0011)", or the number alone for a status
+// this layer does not name: how a loaded library's answer is reported.
+std::string StatusText(ViStatus status);
 
 // The interface keyword a resource name starts with, upper case ("GPIB" for
 // "gpib0::5::INSTR", "ASRL" for "ASRL/dev/ttyUSB0::INSTR"); empty when it

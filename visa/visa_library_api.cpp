@@ -9,10 +9,10 @@
 #include "visa/session_table.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 
 using quarvel::visa::LibraryLink;
+using quarvel::visa::StatusText;
 using quarvel::visa::Table;
 
 namespace {
@@ -23,14 +23,6 @@ void CopyMessage(const std::string& text, ViChar* out) {
     const std::size_t n = std::min<std::size_t>(text.size(), QVI_MESSAGE_BUFLEN - 1);
     std::memcpy(out, text.data(), n);
     out[n] = '\0';
-}
-
-std::string StatusText(ViStatus status) {
-    char hex[16];
-    std::snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(status));
-    const char* name = qviStatusName(status);
-    return std::strcmp(name, "unknown status") == 0 ? std::string(hex)
-                                                    : std::string(name) + " (" + hex + ")";
 }
 
 } // namespace

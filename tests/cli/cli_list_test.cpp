@@ -11,6 +11,7 @@
 
 #include <cstdlib>
 #include <sstream>
+#include <tuple>
 #include <unistd.h>
 
 namespace quarvel::test {
@@ -41,7 +42,7 @@ TEST(CliList, PrintsTheSimulatedUsbDeviceWithItsIdentification) {
     }
     r = RunCli(logs, {"list", "--method", "multicast"});
     EXPECT_EQ(r.exitCode, 2);
-    EXPECT_NE(r.err.find("broadcast, probe, dnssd or usb"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("broadcast, probe, dnssd, usb or library"), std::string::npos) << r.err;
     r = RunCli(logs, {"list", "--method", "probe", "--probe", "10.0.0.0/8"});
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_NE(r.err.find("at most 4096 hosts"), std::string::npos) << r.err;
@@ -114,6 +115,31 @@ TEST_F(CliListLan, ProbeFindsTwoSimulatorsWithTheirIdentifications) {
                          "3::inst0::INSTR " + Fsv() + "\n");
     EXPECT_EQ(r.err, "quarvel-cli list: probe: GETPORT to 9 of 9 hosts on port " + port +
                          ", 2 answered\n");
+
+    // A vendor's VISA library (a stand-in) adds what it lists itself, and
+    // identifies it; not without the library, nor with the method left out.
+    const std::string fake = QUARVEL_FAKE_VENDOR_VISA;
+    const std::string rigolLine = "TCPIP0::" + m_net + "2::inst0::INSTR " + Rigol() + "\n";
+    for (const auto& [library, methods, out] :
+         {std::tuple<bool, const char*, std::string>{
+              true, "library,probe",
+              rigolLine + "GPIB0::7::INSTR FAKE VENDOR,GPIB BENCH METER,0,1.0\n"
+                          "ASRL1::INSTR (VI_ERROR_RSRC_NFOUND)\n"},
+          {false, "library,probe", rigolLine},
+          {true, "probe", rigolLine}}) {
+        std::vector<std::string> args = {"list",    "--method",  methods,
+                                         "--probe", m_net + "2", "--portmapper-port",
+                                         port,      "--idn",     "--verbose"};
+        if (library)
+            args.insert(args.end(), {"--visa-library", fake});
+        r = RunCli(m_logs, args);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.out, out) << methods << " " << library;
+        EXPECT_EQ(r.err.find("library: " + fake + " listed 2 resources") != std::string::npos,
+                  out != rigolLine)
+            << r.err;
+    }
+
     // An identification that fails says why, the others are unaffected.
     m_fsv.reset();
     r = RunCli(m_logs, {"list", "--method", "probe", "--probe", m_net + "2," + m_net + "3",

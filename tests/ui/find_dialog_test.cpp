@@ -111,5 +111,26 @@ TEST(FindDialog, FindsTwoSimulatorsByProbeAndFillsTheAddressBox) {
     unsetenv("QUARVEL_PORTMAPPER_PORT");
 }
 
+TEST(FindDialog, ListsWhatTheVisaLibraryInUseFinds) {
+    // The window's library (here from the environment) lists its own
+    // resources, identified through it, when its way is ticked.
+    setenv("QUARVEL_VISA_LIBRARY", QUARVEL_FAKE_VENDOR_VISA, 1);
+    setenv("QUARVEL_DISCOVERY", "library", 1);
+    ScopedSettingsDir settingsDir;
+    CSettingsStore store;
+    CFindDialog dialog(store);
+    EXPECT_TRUE(Child<QCheckBox>(&dialog, "libraryCheck")->isChecked());
+    QSignalSpy finished(&dialog, &CFindDialog::searchFinished);
+    dialog.StartSearch();
+    ASSERT_TRUE(finished.wait(10000));
+    auto* table = Child<QTableWidget>(&dialog, "foundTable");
+    ASSERT_EQ(table->rowCount(), 2) << Child<QLabel>(&dialog, "findStatus")->text().toStdString();
+    EXPECT_EQ(table->item(0, 0)->text(), QStringLiteral("GPIB0::7::INSTR"));
+    EXPECT_EQ(table->item(0, 1)->text(), QStringLiteral("FAKE VENDOR,GPIB BENCH METER,0,1.0"));
+    EXPECT_EQ(table->item(1, 0)->text(), QStringLiteral("ASRL1::INSTR"));
+    unsetenv("QUARVEL_VISA_LIBRARY");
+    setenv("QUARVEL_DISCOVERY", "usb", 1);
+}
+
 } // namespace
 } // namespace quarvel::test

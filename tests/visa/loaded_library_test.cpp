@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
+#include <vector>
 
 using quarvel::test::SimProcess;
 
@@ -76,6 +78,69 @@ TEST(LoadedVisaLibrary, TakesWhatItIsGivenAndServesItThroughItsOwnFunctions) {
     EXPECT_EQ(viClose(rm), VI_SUCCESS);
     EXPECT_EQ(QueryIdn(loaded), "VI_ERROR_INV_OBJECT");
     EXPECT_EQ(QueryIdn(own), "VI_ERROR_INV_OBJECT");
+}
+
+std::vector<std::string> FindAll(ViSession rm, const char* expression) {
+    std::vector<std::string> names;
+    ViFindList list = VI_NULL;
+    ViUInt32 count = 0;
+    char name[256] = {};
+    if (viFindRsrc(rm, expression, &list, &count, name) != VI_SUCCESS)
+        return names;
+    names.push_back(name);
+    while (viFindNext(list, name) == VI_SUCCESS)
+        names.push_back(name);
+    viClose(list);
+    EXPECT_EQ(names.size(), count) << expression;
+    return names;
+}
+
+std::string FindReport(ViSession rm) {
+    char report[1024] = {};
+    EXPECT_EQ(qviFindReport(rm, report, sizeof report), VI_SUCCESS);
+    return report;
+}
+
+// A vendor's library (a stand-in with a GPIB instrument and a serial port,
+// lacking most functions and all of Quarvel's own) lists its resources
+// through our viFindRsrc, when the method "library" is among those used,
+// and opens them.
+TEST(LoadedVisaLibrary, ListsWhatTheLibraryFindsAndOpensItThere) {
+    const std::string fake = QUARVEL_FAKE_VENDOR_VISA;
+    ViSession rm = VI_NULL;
+    ASSERT_EQ(viOpenDefaultRM(&rm), VI_SUCCESS);
+    const auto useMethods = [rm](const char* methods) {
+        ASSERT_EQ(
+            viSetAttribute(rm, QVI_ATTR_DISCOVERY_METHODS, reinterpret_cast<ViAttrState>(methods)),
+            VI_SUCCESS);
+    };
+    useMethods("library");
+    EXPECT_EQ(FindAll(rm, "?*"), std::vector<std::string>{});
+    EXPECT_EQ(FindReport(rm), "library: no VISA library is loaded\n");
+    char message[QVI_MESSAGE_BUFLEN] = {};
+    ASSERT_EQ(qviUseVisaLibrary(rm, fake.c_str(), QVI_LIBRARY_FOR_OTHERS, message), VI_SUCCESS)
+        << message;
+
+    using Case = std::tuple<const char*, const char*, std::vector<std::string>, std::string>;
+    for (const auto& [methods, expression, names, report] : {
+             Case{"library", "?*", {"GPIB0::7::INSTR", "ASRL1::INSTR"}, "listed 2 resources"},
+             Case{"library", "GPIB?*", {"GPIB0::7::INSTR"}, "listed 1 resource"},
+             Case{"library", "USB?*", {}, "answered VI_ERROR_RSRC_NFOUND (0xBFFF0011)"},
+             Case{"usb", "?*", {}, ""},
+         }) {
+        useMethods(methods);
+        EXPECT_EQ(FindAll(rm, expression), names) << methods << " " << expression;
+        const std::string said = FindReport(rm);
+        if (report.empty())
+            EXPECT_EQ(said.find("library"), std::string::npos) << said;
+        else
+            EXPECT_EQ(said, "library: " + fake + " " + report + "\n") << expression;
+    }
+
+    ViSession gpib = VI_NULL;
+    ASSERT_EQ(viOpen(rm, "GPIB0::7::INSTR", VI_NULL, 0, &gpib), VI_SUCCESS);
+    EXPECT_EQ(QueryIdn(gpib), "FAKE VENDOR,GPIB BENCH METER,0,1.0\n");
+    viClose(rm);
 }
 
 } // namespace
