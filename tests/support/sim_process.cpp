@@ -22,20 +22,6 @@ std::string ReadAll(const std::string& path) {
     return ss.str();
 }
 
-int PortOfLine(const std::string& output, const std::string& keyword) {
-    std::istringstream lines(output);
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (line.rfind(keyword + " ", 0) != 0)
-            continue;
-        const auto colon = line.rfind(':');
-        if (colon == std::string::npos)
-            continue;
-        return std::atoi(line.c_str() + colon + 1);
-    }
-    return 0;
-}
-
 // The rest of the complete line that starts with the keyword.
 std::string WordOfLine(const std::string& output, const std::string& keyword) {
     const std::string prefix = keyword + " ";
@@ -48,6 +34,15 @@ std::string WordOfLine(const std::string& output, const std::string& keyword) {
         start = end + 1;
     }
     return {};
+}
+
+// The port at the end of the complete line that starts with the keyword
+// ("socket 127.0.0.1:5025"); 0 while there is none. A line still being
+// written does not count, so no port is read from half its digits.
+int PortOfLine(const std::string& output, const std::string& keyword) {
+    const std::string rest = WordOfLine(output, keyword);
+    const auto colon = rest.rfind(':');
+    return colon == std::string::npos ? 0 : std::atoi(rest.c_str() + colon + 1);
 }
 
 } // namespace
