@@ -1,8 +1,8 @@
 // Captures with waveform data through the capture controller: the fake
 // window, quarvel-sim over real sockets, real files read back. The scope and
-// analyser captures run twice: through our own transports, and through a
-// VISA library loaded at run time (our own, as if it were a vendor's) with
-// every resource sent to it.
+// analyser captures run twice: through our own HiSLIP transport, and through
+// a VISA library loaded at run time (our own, as if it were a vendor's) with
+// every resource sent to it, over a raw socket.
 #include "tests/capture/sim_bench.h"
 
 #include "instr/instr_connection.h"
@@ -66,6 +66,8 @@ protected:
         if (GetParam() == Visa::LoadedLibrary) {
             ASSERT_TRUE(connection.UseVisaLibrary({QUARVEL_VISA_SHARED_LIBRARY, true}))
                 << connection.LibraryError();
+        } else {
+            bench.window.form.visaAddress = bench.sim.HislipResource();
         }
         ASSERT_TRUE(bench.Connect()) << bench.window.LastStatus();
         // Our progress reports are no function of another library's.
@@ -76,7 +78,7 @@ protected:
 
 INSTANTIATE_TEST_SUITE_P(Visa, WaveformCaptureThrough,
                          ::testing::Values(Visa::Ours, Visa::LoadedLibrary), [](const auto& info) {
-                             return info.param == Visa::Ours ? "Ours" : "LoadedLibrary";
+                             return info.param == Visa::Ours ? "OursOverHislip" : "LoadedLibrary";
                          });
 
 } // namespace
