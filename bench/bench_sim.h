@@ -66,6 +66,8 @@ public:
         const auto it = m_ports.find(endpoint);
         return it == m_ports.end() ? 0 : it->second;
     }
+    // The simulator's process id (-1 when it did not start).
+    pid_t Pid() const { return m_pid; }
     // "TCPIP0::127.0.0.1::<port>::SOCKET"; empty without a socket endpoint.
     std::string SocketResource() const {
         return Port("socket") == 0
