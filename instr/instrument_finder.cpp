@@ -32,13 +32,25 @@ ViStatus Configure(ViSession rm, const FindRequest& request) {
     return s;
 }
 
-std::string Identify(ViSession rm, const std::string& resource, ViUInt32 timeoutMs) {
+// Our transports wake every few tens of milliseconds while they wait and
+// ask this whether to go on.
+ViInt32 GoOnUnlessCancelled(ViSession, ViUInt64, ViUInt64, ViAddr canceller) {
+    return static_cast<const FindCanceller*>(canceller)->Cancelled() ? QVI_PROGRESS_CANCEL
+                                                                     : QVI_PROGRESS_CONTINUE;
+}
+
+std::string Identify(ViSession rm, const std::string& resource, ViUInt32 timeoutMs,
+                     FindCanceller* canceller) {
     ViSession vi = VI_NULL;
     ViStatus s = viOpen(rm, resource.c_str(), VI_NULL, VI_NULL, &vi);
     if (s != VI_SUCCESS)
         return std::string("(") + qviStatusName(s) + ")";
     if (timeoutMs != 0)
         viSetAttribute(vi, VI_ATTR_TMO_VALUE, timeoutMs);
+    // Sessions a loaded library serves have no progress handler; they run
+    // to their reply or timeout.
+    if (canceller != nullptr)
+        qviSetProgressHandler(vi, GoOnUnlessCancelled, canceller);
     char reply[256] = {};
     s = viQueryf(vi, "*IDN?\n", "%256t", reply);
     viClose(vi);
@@ -52,15 +64,35 @@ std::string Identify(ViSession rm, const std::string& resource, ViUInt32 timeout
 
 } // namespace
 
+void FindCanceller::Cancel() {
+    std::lock_guard lock(m_mutex);
+    m_cancelled = true;
+    if (m_rm != VI_NULL)
+        qviCancelFind(m_rm);
+}
+
+void FindCanceller::Attach(ViSession rm) {
+    std::lock_guard lock(m_mutex);
+    m_rm = rm;
+    // A cancel that came first holds for this search too.
+    if (m_cancelled && rm != VI_NULL)
+        qviCancelFind(rm);
+}
+
 FindResult FindInstruments(const FindRequest& request) {
     FindResult result;
     ViSession rm = VI_NULL;
     result.status = viOpenDefaultRM(&rm);
     if (result.status != VI_SUCCESS)
         return result;
+    FindCanceller* const canceller = request.cancel.get();
+    if (canceller != nullptr)
+        canceller->Attach(rm);
     result.status =
         request.prepare && !request.prepare(rm) ? VI_ERROR_LIBRARY_NFOUND : Configure(rm, request);
     if (result.status != VI_SUCCESS) {
+        if (canceller != nullptr)
+            canceller->Attach(VI_NULL);
         viClose(rm);
         return result;
     }
@@ -89,12 +121,13 @@ FindResult FindInstruments(const FindRequest& request) {
     if (qviFindReport(rm, report, sizeof report) == VI_SUCCESS)
         result.report = libraryFailure + report;
 
-    if (request.identify && !(request.cancel != nullptr && request.cancel->load())) {
+    const auto cancelled = [canceller] { return canceller != nullptr && canceller->Cancelled(); };
+    if (request.identify && !cancelled()) {
         std::atomic<std::size_t> next{0};
         const auto work = [&] {
-            for (std::size_t i = next++; i < result.instruments.size(); i = next++)
+            for (std::size_t i = next++; i < result.instruments.size() && !cancelled(); i = next++)
                 result.instruments[i].identification =
-                    Identify(rm, result.instruments[i].resource, request.timeoutMs);
+                    Identify(rm, result.instruments[i].resource, request.timeoutMs, canceller);
         };
         std::vector<std::thread> threads;
         const std::size_t n = std::min(result.instruments.size(), kMaxParallelIdentifications);
@@ -103,6 +136,8 @@ FindResult FindInstruments(const FindRequest& request) {
         for (std::thread& t : threads)
             t.join();
     }
+    if (canceller != nullptr)
+        canceller->Attach(VI_NULL);
     viClose(rm);
     return result;
 }

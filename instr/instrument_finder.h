@@ -11,6 +11,8 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -35,8 +37,26 @@ struct FindRequest {
     // choice; quarvel-cli gives its own in prepare). One that cannot be
     // loaded is named in the report, and the search goes on without it.
     VisaLibraryChoice visaLibrary;
-    // Set by another thread to stop before the identifications.
-    const std::atomic<bool>* cancel = nullptr;
+    // Lets another thread end the search (null: it runs to its end).
+    std::shared_ptr<class FindCanceller> cancel;
+};
+
+// Ends a search from another thread: its listening stops within a few tens
+// of milliseconds, no identification starts, and those under way stop at
+// their next wait (a connection being made still takes its own time).
+class FindCanceller {
+public:
+    void Cancel();
+    bool Cancelled() const { return m_cancelled; }
+
+    // FindInstruments' side: the resource manager the search runs on, so
+    // that a cancel reaches it (qviCancelFind); VI_NULL when it is closed.
+    void Attach(ViSession rm);
+
+private:
+    std::mutex m_mutex;
+    ViSession m_rm = VI_NULL;
+    std::atomic<bool> m_cancelled{false};
 };
 
 struct FoundInstrument {

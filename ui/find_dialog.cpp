@@ -110,9 +110,22 @@ CFindDialog::CFindDialog(CSettingsStore& store, QWidget* parent, Searcher search
 }
 
 CFindDialog::~CFindDialog() {
-    m_cancel = true;
+    if (m_canceller)
+        m_canceller->Cancel();
     if (m_worker.joinable())
         m_worker.join();
+}
+
+void CFindDialog::done(int result) {
+    if (m_canceller)
+        m_canceller->Cancel();
+    // Qt would delete the list as it closes; while its worker runs, that
+    // waits for ShowResult, the worker's last word.
+    if (IsSearching() && testAttribute(Qt::WA_DeleteOnClose)) {
+        setAttribute(Qt::WA_DeleteOnClose, false);
+        m_deleteWhenDone = true;
+    }
+    QDialog::done(result);
 }
 
 QString CFindDialog::MethodsShown() const {
@@ -150,7 +163,8 @@ void CFindDialog::StartSearch() {
         request.probeHosts = hosts.toStdString();
     request.identify = true;
     request.visaLibrary = VisaLibraryInUse(m_store);
-    request.cancel = &m_cancel;
+    m_canceller = std::make_shared<quarvel::instr::FindCanceller>();
+    request.cancel = m_canceller;
     m_status->setText(QStringLiteral("Searching…"));
     m_searchButton->setEnabled(false);
     m_done = false;
@@ -165,6 +179,10 @@ void CFindDialog::StartSearch() {
 
 void CFindDialog::ShowResult(const quarvel::instr::FindResult& result) {
     m_done = true;
+    if (m_deleteWhenDone) {
+        deleteLater();
+        return;
+    }
     m_searchButton->setEnabled(true);
     m_table->setRowCount(static_cast<int>(result.instruments.size()));
     int row = 0;
@@ -180,6 +198,8 @@ void CFindDialog::ShowResult(const quarvel::instr::FindResult& result) {
         status = QStringLiteral("The hosts to probe are not IPv4 addresses, ranges "
                                 "(10.0.0.1-10.0.0.9) or networks (192.168.1.0/24) of at most "
                                 "4096 hosts.");
+    else if (result.status == VI_ERROR_ABORT)
+        status = QStringLiteral("Search cancelled.");
     else if (result.status != VI_SUCCESS)
         status = QStringLiteral("The search failed: %1")
                      .arg(QString::fromLatin1(qviStatusName(result.status)));

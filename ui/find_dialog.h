@@ -13,8 +13,8 @@
 #include <QDialog>
 #include <QString>
 
-#include <atomic>
 #include <functional>
+#include <memory>
 #include <thread>
 
 class QCheckBox;
@@ -35,9 +35,14 @@ public:
     // dialog; they are written back at each search.
     explicit CFindDialog(CSettingsStore& store, QWidget* parent = nullptr,
                          Searcher searcher = quarvel::instr::FindInstruments);
-    // A search still running is told to skip the identifications and
-    // waited for (its listening time, a second by default).
+    // A search still running is cancelled and waited for (a few tens of
+    // milliseconds; closing the list does not wait, see done()).
     ~CFindDialog() override;
+
+    // Closing the list cancels its search. A list that goes when closed
+    // (Qt::WA_DeleteOnClose) goes once the search's worker has ended, so
+    // the window's thread never waits for it.
+    void done(int result) override;
 
     // Starts a search with the ways and hosts shown; ignored while one runs.
     void StartSearch();
@@ -68,6 +73,7 @@ private:
     QLabel* m_status = nullptr;
     QString m_chosen;
     std::thread m_worker;
-    std::atomic<bool> m_cancel{false};
+    std::shared_ptr<quarvel::instr::FindCanceller> m_canceller;
     bool m_done = true;
+    bool m_deleteWhenDone = false;
 };

@@ -6,6 +6,7 @@
 // (QUARVEL_PROBE, QVI_ATTR_PROBE_HOSTS), and the notes each method leaves
 // about what it did or why it found nothing (qviFindReport).
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -27,6 +28,10 @@ constexpr unsigned kAllDiscoveryMethods =
 
 // How long the LAN methods collect answers unless told otherwise.
 constexpr std::uint32_t kDefaultDiscoveryMs = 1000;
+// The longest a lister waits before it looks whether the search has been
+// cancelled (qviCancelFind): closing the Find list ends its search at once,
+// not after the listening time.
+constexpr std::chrono::milliseconds kFindCancelPoll{20};
 // A probe asks at most this many hosts (a /20 network): a mistyped /8 must
 // not send sixteen million datagrams.
 constexpr std::size_t kMaxProbeHosts = 4096;

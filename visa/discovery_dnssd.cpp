@@ -161,12 +161,14 @@ void FindDnssdResources(const SessionSettings& settings, Deadline deadline,
         ++search.browsing;
     }
     // Until every browser has read what the daemon knows and every service
-    // found is resolved, or the time is up.
-    while (!search.failed && (search.browsing > 0 || search.resolving > 0)) {
+    // found is resolved, or the time is up, or the search is cancelled.
+    while (!search.failed && (search.browsing > 0 || search.resolving > 0) &&
+           !FindCancelled(settings)) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                               until - std::chrono::steady_clock::now())
                               .count();
-        if (left <= 0 || avahi_simple_poll_iterate(poll.get(), static_cast<int>(left)) != 0)
+        const auto slice = std::min<long long>(left, kFindCancelPoll.count());
+        if (left <= 0 || avahi_simple_poll_iterate(poll.get(), static_cast<int>(slice)) != 0)
             break;
     }
     if (search.failed)

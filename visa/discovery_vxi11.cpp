@@ -92,11 +92,18 @@ void FindVxi11Resources(const SessionSettings& settings, Deadline deadline,
     std::vector<std::uint32_t> instruments;
     std::size_t probedAnswers = 0;
     std::vector<std::uint8_t> datagram;
-    while (targets.broadcasts.empty() ? probedAnswers < sent : true) {
+    while ((targets.broadcasts.empty() ? probedAnswers < sent : true) && !FindCancelled(settings)) {
         datagram.resize(kMaxReplyDatagram);
         std::uint32_t from = 0;
-        if (!socket->Receive(datagram, from, listenUntil))
-            break;
+        // In slices, so that a cancel is seen while nothing arrives.
+        const Deadline slice =
+            std::min(listenUntil, std::chrono::steady_clock::now() + kFindCancelPoll);
+        if (!socket->Receive(datagram, from, slice)) {
+            // The slice ran out (go on), the time is up or the socket failed.
+            if (slice == listenUntil || std::chrono::steady_clock::now() < slice)
+                break;
+            continue;
+        }
         std::uint32_t port = 0;
         if (!rpc::DecodeGetPortDatagram(datagram, xid, port))
             continue;

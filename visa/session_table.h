@@ -8,6 +8,7 @@
 #include "visa/session.h"
 #include "visa/visa_library.h"
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -24,6 +25,8 @@ struct ResourceManager {
     // Set by qviUseVisaLibrary (SessionTable::SetLibrary, under the table's
     // lock); sessions already open keep theirs.
     std::shared_ptr<LibraryLink> library;
+    // Set by qviCancelFind; the listers of a search look at it.
+    std::atomic<bool> findCancelled{false};
     // What the last viFindRsrc found out (qviFindReport).
     std::mutex reportMutex;
     std::string findReport;

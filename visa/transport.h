@@ -7,6 +7,7 @@
 #include "visa/discovery.h"
 #include "visa/visa.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -68,6 +69,8 @@ struct SessionSettings {
     std::string probeHosts;
     ViUInt32 discoveryMs = kDefaultDiscoveryMs;
     FindNotes* findNotes = nullptr;
+    // Set (qviCancelFind) when the search under way is to end now.
+    const std::atomic<bool>* findCancelled = nullptr;
     // The session's progress meter (see progress.h): transports hand it to
     // every socket call. When its handler cancels, the call returns
     // VI_ERROR_ABORT and the transport drops what is left of the message
@@ -75,6 +78,11 @@ struct SessionSettings {
     // command's own.
     ProgressMeter* progress = nullptr;
 };
+
+// True when the search these settings belong to has been cancelled.
+inline bool FindCancelled(const SessionSettings& settings) {
+    return settings.findCancelled != nullptr && settings.findCancelled->load();
+}
 
 class ITransport {
 public:

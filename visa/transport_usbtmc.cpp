@@ -749,12 +749,13 @@ void FindUsbResources(const SessionSettings& settings, Deadline deadline,
                       std::vector<std::string>& found) {
     if ((settings.discoveryMethods & kDiscoverUsb) == 0)
         return;
+    // A cancel is seen between devices; each step is bounded by the deadline.
     for (const usbip::ServerAddress& server : UsbipServers(settings)) {
         std::vector<usbip::ExportedDevice> devices;
-        if (usbip::ListDevices(server, deadline, devices) != VI_SUCCESS)
+        if (FindCancelled(settings) || usbip::ListDevices(server, deadline, devices) != VI_SUCCESS)
             continue;
         for (const usbip::ExportedDevice& exported : devices) {
-            if (!HasUsbtmcInterface(exported))
+            if (!HasUsbtmcInterface(exported) || FindCancelled(settings))
                 continue;
             std::unique_ptr<usb::IUsbDevice> device;
             UsbtmcIdentity id;
@@ -768,7 +769,7 @@ void FindUsbResources(const SessionSettings& settings, Deadline deadline,
     for (const usb::LocalUsbtmcDevice& local : usb::ListLocalUsbtmc()) {
         std::unique_ptr<usb::IUsbDevice> device;
         UsbtmcIdentity id;
-        if (usb::OpenLocalDevice(local, device) == UsbResult::Ok &&
+        if (!FindCancelled(settings) && usb::OpenLocalDevice(local, device) == UsbResult::Ok &&
             IdentifyUsbtmc(*device, -1, deadline, id) == VI_SUCCESS)
             found.push_back(UsbResourceString(id, id.interfaceNumber != 0));
     }

@@ -17,8 +17,9 @@ namespace {
 int MillisecondsUntil(Deadline deadline) {
     if (deadline == Deadline::max())
         return -1;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
+    // Rounded up: a wait that timed out has reached its deadline.
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     return left.count() <= 0 ? 0 : static_cast<int>(std::min<long long>(left.count(), 1 << 30));
 }
 

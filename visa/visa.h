@@ -324,3 +324,10 @@ ViStatus qviOpenFailureText(ViSession rm, ViConstRsrc name, ViStatus status, ViC
 // resource manager rm found out about each way of looking, one line each
 // (e.g. why DNS-SD found nothing), NUL-terminated and cut to size bytes.
 ViStatus qviFindReport(ViSession rm, ViChar report[], ViUInt32 size);
+// Quarvel's own (not exported either), callable from any thread: ends the
+// viFindRsrc under way on rm within a few tens of milliseconds instead of
+// after its listening time (a loaded library's own search is still waited
+// for); it and every later viFindRsrc on rm answer VI_ERROR_ABORT. A
+// resource manager whose finding was cancelled stays so: open another for
+// the next search.
+ViStatus qviCancelFind(ViSession rm);

@@ -35,9 +35,13 @@ ViStatus viFindRsrc(ViSession sesn, ViConstString expr, ViPFindList vi, ViPUInt3
     ResourcePattern pattern;
     if (const ViStatus s = ResourcePattern::Compile(expr, pattern); s != VI_SUCCESS)
         return s;
+    // `manager` keeps the flag alive while the listers look at it.
+    if (manager->findCancelled)
+        return VI_ERROR_ABORT;
     auto settings = manager->settings;
     quarvel::visa::FindNotes notes;
     settings.findNotes = &notes;
+    settings.findCancelled = &manager->findCancelled;
     // The loaded library's own search runs beside ours; what it lists that
     // we did not find comes after our names (our per-host merge applies to
     // ours only: the library's names are its own).
@@ -61,10 +65,15 @@ ViStatus viFindRsrc(ViSession sesn, ViConstString expr, ViPFindList vi, ViPUInt3
     for (std::string& name : fromLibrary)
         if (std::find(list->names.begin(), list->names.end(), name) == list->names.end())
             list->names.push_back(std::move(name));
+    const bool cancelled = manager->findCancelled;
+    if (cancelled)
+        notes.Add("cancelled");
     {
         std::lock_guard lock(manager->reportMutex);
         manager->findReport = notes.Text();
     }
+    if (cancelled)
+        return VI_ERROR_ABORT;
     if (list->names.empty())
         return VI_ERROR_RSRC_NFOUND;
     if (desc != nullptr)
@@ -79,6 +88,14 @@ ViStatus viFindRsrc(ViSession sesn, ViConstString expr, ViPFindList vi, ViPUInt3
             return VI_ERROR_INV_OBJECT;
         *vi = id;
     }
+    return VI_SUCCESS;
+}
+
+ViStatus qviCancelFind(ViSession rm) {
+    const auto manager = Table().FindManager(rm);
+    if (!manager)
+        return VI_ERROR_INV_OBJECT;
+    manager->findCancelled = true;
     return VI_SUCCESS;
 }
 

@@ -12,6 +12,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDialogButtonBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -20,7 +21,11 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <cstdlib>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace quarvel::test {
@@ -129,6 +134,46 @@ TEST(FindDialog, ListsWhatTheVisaLibraryInUseFinds) {
     EXPECT_EQ(table->item(0, 1)->text(), QStringLiteral("FAKE VENDOR,GPIB BENCH METER,0,1.0"));
     EXPECT_EQ(table->item(1, 0)->text(), QStringLiteral("ASRL1::INSTR"));
     unsetenv("QUARVEL_VISA_LIBRARY");
+    setenv("QUARVEL_DISCOVERY", "usb", 1);
+}
+
+TEST(FindDialog, ClosingTheListEndsItsSearchAtOnce) {
+    // A "portmapper" that takes the probe's GETPORT and never answers; the
+    // search would listen for 20 s.
+    const int silent = socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_GE(silent, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(getsockname(silent, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    setenv("QUARVEL_PORTMAPPER_PORT", std::to_string(ntohs(address.sin_port)).c_str(), 1);
+    setenv("QUARVEL_DISCOVERY", "probe", 1);
+    ScopedSettingsDir settingsDir;
+    CSettingsStore store;
+    auto* dialog = new CFindDialog(store, nullptr, [](quarvel::instr::FindRequest request) {
+        request.timeoutMs = 20000;
+        return quarvel::instr::FindInstruments(request);
+    });
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    Child<QLineEdit>(dialog, "probeHostsEdit")->setText(QStringLiteral("127.0.0.1"));
+    dialog->StartSearch();
+    char datagram[512];
+    pollfd asked{silent, POLLIN, 0};
+    ASSERT_EQ(poll(&asked, 1, 5000), 1); // the search is listening
+    EXPECT_GT(recv(silent, datagram, sizeof datagram, 0), 0);
+    ASSERT_TRUE(dialog->IsSearching());
+
+    QSignalSpy destroyed(dialog, &QObject::destroyed);
+    QElapsedTimer closing;
+    closing.start();
+    dialog->reject();
+    EXPECT_LT(closing.elapsed(), 5000); // the window's thread did not wait
+    // The list goes once its search has ended: well before the 20 s.
+    EXPECT_TRUE(destroyed.wait(5000));
+    close(silent);
+    unsetenv("QUARVEL_PORTMAPPER_PORT");
     setenv("QUARVEL_DISCOVERY", "usb", 1);
 }
 
