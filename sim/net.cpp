@@ -1,5 +1,7 @@
 #include "sim/net.h"
 
+#include "sim/pcap_recorder.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -132,8 +134,14 @@ bool SendAll(int fd, std::string_view data, const SendPacing& pacing, const Stop
         step = std::min(step, std::clamp<std::size_t>(rate / 50, 1, 64 * 1024));
     const auto start = std::chrono::steady_clock::now();
     std::size_t done = 0;
+    std::size_t recorded = 0; // --pcap sees each piece once, before it goes
     while (done < data.size()) {
         const std::size_t want = std::min(step, data.size() - done);
+        if (done + want > recorded && pcap::Recording()) {
+            const std::string_view piece = data.substr(recorded, done + want - recorded);
+            pcap::Sent(fd, {&piece, 1});
+            recorded = done + want;
+        }
         const ssize_t n = send(fd, data.data() + done, want, MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR)
             continue;
@@ -163,6 +171,10 @@ bool SendAll(int fd, std::string_view data, const SendPacing& pacing, const Stop
 bool SendGathered(int fd, std::string_view head, std::string_view body, const StopSignal& stop) {
     iovec parts[2] = {{const_cast<char*>(head.data()), head.size()},
                       {const_cast<char*>(body.data()), body.size()}};
+    if (pcap::Recording()) {
+        const std::string_view both[] = {head, body};
+        pcap::Sent(fd, both);
+    }
     int first = head.empty() ? 1 : 0;
     while (first < 2) {
         msghdr msg{};
@@ -186,13 +198,34 @@ bool SendGathered(int fd, std::string_view head, std::string_view body, const St
     return true;
 }
 
+ssize_t Receive(int fd, void* data, std::size_t size) {
+    const ssize_t n = recv(fd, data, size, 0);
+    if (n >= 0 && pcap::Recording())
+        pcap::Received(fd, data, static_cast<std::size_t>(n));
+    return n;
+}
+
+ssize_t ReceiveDatagram(int fd, void* data, std::size_t size, sockaddr_in& peer) {
+    socklen_t len = sizeof peer;
+    const ssize_t n = recvfrom(fd, data, size, 0, reinterpret_cast<sockaddr*>(&peer), &len);
+    if (n >= 0 && pcap::Recording())
+        pcap::Datagram(fd, peer, false, data, static_cast<std::size_t>(n));
+    return n;
+}
+
+void SendDatagram(int fd, const void* data, std::size_t size, const sockaddr_in& peer) {
+    if (pcap::Recording())
+        pcap::Datagram(fd, peer, true, data, size);
+    sendto(fd, data, size, 0, reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
+}
+
 bool ReceiveAll(int fd, void* data, std::size_t size, const StopSignal& stop) {
     auto* bytes = static_cast<char*>(data);
     std::size_t done = 0;
     while (done < size) {
         if (WaitReadable(fd, stop, -1) != WaitResult::Ready)
             return false;
-        const ssize_t n = recv(fd, bytes + done, size - done, 0);
+        const ssize_t n = Receive(fd, bytes + done, size - done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -214,8 +247,12 @@ void ConnectionPool::Start(int fd, std::function<void(int)> serve) {
     auto connection = std::make_unique<Connection>();
     Connection* c = connection.get();
     c->fd = fd;
+    if (pcap::Recording())
+        pcap::Accepted(fd);
     c->thread = std::thread([this, c, serve = std::move(serve)] {
         serve(c->fd);
+        if (pcap::Recording())
+            pcap::Ended(c->fd);
         // The peer sees the end at once; the descriptor is closed when the
         // thread is reaped, so its number cannot be reused while others use it.
         shutdown(c->fd, SHUT_RDWR);

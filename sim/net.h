@@ -2,7 +2,8 @@
 
 // Socket plumbing of the simulator's servers: loopback listeners, a stop
 // signal every wait watches, sending in pieces, and the threads that serve
-// accepted connections.
+// accepted connections. Servers send and receive through these helpers only,
+// so that --pcap (sim/pcap_recorder.h) sees every byte.
 
 #include <cstddef>
 #include <cstdint>
@@ -12,7 +13,10 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 #include <thread>
+
+struct sockaddr_in;
 
 namespace quarvel::sim {
 
@@ -72,6 +76,13 @@ inline bool SendAll(int fd, std::string_view data, std::size_t pieceSize, const 
 // (no copy, no small segment left waiting on its own). False when the peer
 // went away or the stop signal was raised.
 bool SendGathered(int fd, std::string_view head, std::string_view body, const StopSignal& stop);
+
+// One recv(), seen by --pcap.
+ssize_t Receive(int fd, void* data, std::size_t size);
+
+// One datagram from or to a UDP peer, seen by --pcap.
+ssize_t ReceiveDatagram(int fd, void* data, std::size_t size, sockaddr_in& peer);
+void SendDatagram(int fd, const void* data, std::size_t size, const sockaddr_in& peer);
 
 // Receives exactly size bytes. False when the peer went away first or the
 // stop signal was raised.

@@ -110,6 +110,12 @@ const std::vector<Option>& OptionTable() {
              o.transcriptPath = v;
              return !v.empty();
          }},
+        {"--pcap", "FILE",
+         "record every connection served (and portmapper datagram) to FILE for Wireshark",
+         [](SimOptions& o, const std::string& v) {
+             o.pcapPath = v;
+             return !v.empty();
+         }},
         {"--dump-images", "DIR", "write every image served to DIR/image-NNNN.<ext>",
          [](SimOptions& o, const std::string& v) {
              o.dumpImagesDir = v;

@@ -26,6 +26,7 @@ struct SimOptions {
     std::uint16_t usbipPort = 0;
     UsbOptions usb;
     std::string transcriptPath;
+    std::string pcapPath; // --pcap: recording of every conversation
     std::string dumpImagesDir;
     std::string faultOn; // header pattern limiting the faults; empty: every reply
     FaultOptions faults;

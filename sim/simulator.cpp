@@ -25,6 +25,11 @@ bool Simulator::Start(std::string& error) {
         error = m_options.transcriptPath + ": " + std::strerror(errno);
         return false;
     }
+    if (!m_options.pcapPath.empty() &&
+        !(m_pcap = PcapRecording::Start(m_options.pcapPath, error))) {
+        error = "pcap: " + error;
+        return false;
+    }
     Transcript* transcript = m_transcript.IsOpen() ? &m_transcript : nullptr;
     m_socket = std::make_unique<SocketServer>(*m_instrument, transcript, m_options.faults, m_stop);
     if (!m_socket->Start(m_options.address, m_options.socketPort, error)) {
@@ -91,6 +96,8 @@ void Simulator::Stop() {
         m_hislip->Stop();
     if (m_usbip)
         m_usbip->Stop();
+    // Every connection has ended: the recording is complete.
+    m_pcap.reset();
 }
 
 std::uint16_t Simulator::SocketPort() const {

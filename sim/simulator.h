@@ -5,6 +5,7 @@
 
 #include "sim/hislip_server.h"
 #include "sim/net.h"
+#include "sim/pcap_recorder.h"
 #include "sim/sim_instrument.h"
 #include "sim/sim_options.h"
 #include "sim/socket_server.h"
@@ -44,6 +45,7 @@ private:
     SimOptions m_options;
     StopSignal m_stop;
     Transcript m_transcript;
+    std::unique_ptr<PcapRecording> m_pcap;
     std::unique_ptr<SimInstrument> m_instrument;
     std::unique_ptr<SocketServer> m_socket;
     std::unique_ptr<Vxi11Server> m_vxi11;

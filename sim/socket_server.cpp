@@ -20,7 +20,7 @@ void SocketServer::Serve(int fd) {
     session.SetTerminateRawReplies(true);
     std::vector<char> buffer(64 * 1024);
     while (WaitReadable(fd, m_stop, -1) == WaitResult::Ready) {
-        const ssize_t n = recv(fd, buffer.data(), buffer.size(), 0);
+        const ssize_t n = Receive(fd, buffer.data(), buffer.size());
         if (n <= 0)
             return;
         for (const OutgoingReply& reply :

@@ -2,8 +2,10 @@
 
 #include "sim/rpc_server.h"
 
+#include "sim/pcap_recorder.h"
 #include "sim/portmap_service.h"
 
+#include <netinet/in.h>
 #include <sys/socket.h>
 
 #include <vector>
@@ -35,7 +37,7 @@ void ServeRecords(int fd, std::size_t maxRecord, const ReplyFraming& framing,
     RecordAssembler assembler(maxRecord);
     std::vector<std::uint8_t> buffer(64 * 1024);
     while (WaitReadable(fd, stop, -1) == WaitResult::Ready) {
-        const ssize_t n = recv(fd, buffer.data(), buffer.size(), 0);
+        const ssize_t n = Receive(fd, buffer.data(), buffer.size());
         if (n <= 0)
             return;
         rpc::ByteView data(buffer.data(), static_cast<std::size_t>(n));
@@ -56,6 +58,11 @@ void ServeRecords(int fd, std::size_t maxRecord, const ReplyFraming& framing,
                 // until the reply follows), so the reply is not copied.
                 const auto mark =
                     rpc::EncodeFragmentHeader(static_cast<std::uint32_t>(reply.size()), true);
+                if (pcap::Recording()) {
+                    const std::string_view piece(reinterpret_cast<const char*>(mark.data()),
+                                                 mark.size());
+                    pcap::Sent(fd, {&piece, 1});
+                }
                 if (send(fd, mark.data(), mark.size(), MSG_MORE | MSG_NOSIGNAL) !=
                         static_cast<ssize_t>(mark.size()) ||
                     !SendAll(
@@ -145,17 +152,14 @@ void Vxi11Server::ServePortmapTcp(int fd) {
 void Vxi11Server::ServePortmapUdp() {
     std::vector<std::uint8_t> buffer(kMaxPortmapRecord);
     while (WaitReadable(m_portmapUdpFd, m_stop, -1) == WaitResult::Ready) {
-        sockaddr_storage peer{};
-        socklen_t peerLen = sizeof peer;
-        const ssize_t n = recvfrom(m_portmapUdpFd, buffer.data(), buffer.size(), 0,
-                                   reinterpret_cast<sockaddr*>(&peer), &peerLen);
+        sockaddr_in peer{};
+        const ssize_t n = ReceiveDatagram(m_portmapUdpFd, buffer.data(), buffer.size(), peer);
         if (n <= 0)
             continue;
         const rpc::Bytes reply = HandlePortmapCall(
             rpc::ByteView(buffer.data(), static_cast<std::size_t>(n)), m_core.Port());
         if (!reply.empty())
-            sendto(m_portmapUdpFd, reply.data(), reply.size(), 0,
-                   reinterpret_cast<sockaddr*>(&peer), peerLen);
+            SendDatagram(m_portmapUdpFd, reply.data(), reply.size(), peer);
     }
 }
 

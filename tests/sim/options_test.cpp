@@ -39,7 +39,7 @@ TEST(SimOptions, EveryOptionIsTaken) {
     ASSERT_TRUE(Parse(Words("--instrument fsv --idn A,B,C,D --address 127.0.0.2 --socket-port 0 "
                             "--portmapper-port none --hislip-port none --transcript t.txt "
                             "--dump-images d --hislip-fragment 7 --hislip-error --hislip-fatal "
-                            "--hislip-stall "
+                            "--hislip-stall --pcap p.pcap "
                             "--delay-ms 5 --rate 12 --block-cut 0 --block-overclaim 9 --garbage "
                             "--drop-mid-reply --tiny-pieces 3 --max-recv-size 64 --fault-on *IDN? "
                             "--siglent-reply-headers --siglent-idn-header --siglent-raw-scdp "
@@ -54,6 +54,7 @@ TEST(SimOptions, EveryOptionIsTaken) {
     EXPECT_EQ(o.faults.hislipFragment, 7u);
     EXPECT_TRUE(o.faults.hislipStall);
     EXPECT_EQ(o.transcriptPath, "t.txt");
+    EXPECT_EQ(o.pcapPath, "p.pcap");
     EXPECT_EQ(o.faults.rateBytesPerSecond, 12000u);
     EXPECT_EQ(o.faults.blockCut, 0);
     EXPECT_TRUE(o.quirks.siglentReplyHeaders);
@@ -82,7 +83,18 @@ TEST(SimOptions, TheProgramExitsWithAStatusOnBadOptionsAndPrintsItsVersion) {
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 2);
 
+    // A recording that cannot be created stops the start, naming the file.
     test::TempDir dir;
+    const std::string pcap = dir.File("no/such/dir.pcap");
+    const int refused = std::system((std::string(QUARVEL_SIM_PATH) + " --socket-port 0 " +
+                                     "--portmapper-port none --hislip-port none --pcap " + pcap +
+                                     " 2>" + dir.File("err"))
+                                        .c_str());
+    ASSERT_TRUE(WIFEXITED(refused));
+    EXPECT_EQ(WEXITSTATUS(refused), 1);
+    EXPECT_EQ(test::ReadFileText(dir.File("err")),
+              "quarvel-sim: pcap: " + pcap + ": No such file or directory\n");
+
     const std::string version =
         std::string(QUARVEL_SIM_PATH) + " --version >" + dir.File("out") + " 2>" + dir.File("err");
     EXPECT_EQ(std::system(version.c_str()), 0);

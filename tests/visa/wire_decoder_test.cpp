@@ -1,11 +1,10 @@
 // Our VISA client and quarvel-sim, checked by a decoder that shares no code
-// with either: each conversation passes through a recording relay, and
+// with either: the simulator records each conversation (--pcap), and
 // Wireshark's own dissectors (tshark) read the file. They must find no
 // malformed packet and no expert warning, the message sequence the protocol
 // prescribes, and fields that agree with what the client saw.
 
 #include "tests/support/sim_process.h"
-#include "tests/support/tcp_relay.h"
 #include "tests/support/temp_dir.h"
 #include "visa/visa.h"
 
@@ -23,7 +22,6 @@
 
 using quarvel::test::ReadFileText;
 using quarvel::test::SimProcess;
-using quarvel::test::TcpRelay;
 using quarvel::test::TempDir;
 
 namespace {
@@ -46,6 +44,7 @@ struct Field {
 struct Pdu {
     std::map<std::string, Field> fields;
     bool fromClient = false;
+    std::string stream; // "tcp 0", "udp 0"...
 
     const Field& operator[](const std::string& name) const {
         static const Field kNone;
@@ -55,7 +54,6 @@ struct Pdu {
     unsigned long Number(const std::string& name) const {
         return std::strtoul((*this)[name].show.c_str(), nullptr, 0);
     }
-    int Stream() const { return static_cast<int>(Number("tcp.stream")); }
 };
 
 std::string Attribute(const std::string& element, const std::string& name) {
@@ -85,11 +83,12 @@ std::string Hex(const std::string& text) {
 }
 
 // Runs tshark over the file with the "-d" decode-as rules and returns the
-// messages of the given protocols, in order. problems gets a line for each
+// messages of the given protocols, in order; those from a port other than
+// serverPorts are the client's. problems gets a line for each
 // malformed packet and each expert item from warning up (except the one
 // named `tolerated`), or for tshark itself failing.
 std::vector<Pdu> Decode(const TempDir& dir, const std::string& pcap,
-                        const std::vector<std::string>& decodeAs,
+                        const std::vector<std::string>& decodeAs, const std::set<int>& serverPorts,
                         const std::vector<std::string>& protocols, std::string& problems,
                         const std::string& tolerated = {}) {
     std::vector<Pdu> pdus;
@@ -97,7 +96,7 @@ std::vector<Pdu> Decode(const TempDir& dir, const std::string& pcap,
         problems = "tshark not found: install Debian's tshark package (scripts/test.sh does)";
         return pdus;
     }
-    // Checksums checked too: the relay's own frames must be sound.
+    // Checksums checked too: the simulator's own frames must be sound.
     std::string command =
         "tshark -n -o ip.check_checksum:TRUE -o tcp.check_checksum:TRUE -r '" + pcap + "'";
     for (const std::string& rule : decodeAs)
@@ -127,9 +126,10 @@ std::vector<Pdu> Decode(const TempDir& dir, const std::string& pcap,
             current = nullptr;
         } else if (element.rfind("<proto ", 0) == 0) {
             if (std::find(protocols.begin(), protocols.end(), name) != protocols.end()) {
-                const int from = std::atoi(frame["tcp.srcport"].show.c_str());
-                pdus.push_back({frame, from >= TcpRelay::kFirstClientPort &&
-                                           from < TcpRelay::kFirstClientPort + 1000});
+                const std::string layer = frame.count("tcp.stream") ? "tcp" : "udp";
+                const int from = std::atoi(frame[layer + ".srcport"].show.c_str());
+                pdus.push_back({frame, serverPorts.count(from) == 0,
+                                layer + " " + frame[layer + ".stream"].show});
                 current = &pdus.back();
                 own.clear();
             }
@@ -152,11 +152,11 @@ std::vector<Pdu> Decode(const TempDir& dir, const std::string& pcap,
     return pdus;
 }
 
-// The messages of one TCP stream.
-std::vector<Pdu> OnStream(const std::vector<Pdu>& pdus, int stream) {
+// The messages of one stream ("tcp 1").
+std::vector<Pdu> OnStream(const std::vector<Pdu>& pdus, const std::string& stream) {
     std::vector<Pdu> on;
     std::copy_if(pdus.begin(), pdus.end(), std::back_inserter(on),
-                 [&](const Pdu& p) { return p.Stream() == stream; });
+                 [&](const Pdu& p) { return p.stream == stream; });
     return on;
 }
 
@@ -199,14 +199,15 @@ enum class Link { Hislip, Vxi11, Usb };
 
 class WireDecoder : public ::testing::Test {
 protected:
-    // Starts the simulator and the relay in front of it, holds the
-    // conversation over `link`, closes, and decodes the file as `protocols`.
+    // Starts the simulator recording, holds the conversation over `link`,
+    // closes, stops the simulator and decodes its file as `protocols`.
     void Record(Link link, const std::vector<std::string>& protocols,
                 const std::string& tolerated = {}) {
-        m_sim = std::make_unique<SimProcess>(std::vector<std::string>{"--idn", "ACME,WIRE,42,1.0"});
-        ASSERT_TRUE(m_sim->Started()) << m_sim->Output();
         const std::string pcap = m_dir.File("conversation.pcap");
-        TcpRelay relay(pcap);
+        auto sim = std::make_unique<SimProcess>(
+            std::vector<std::string>{"--idn", "ACME,WIRE,42,1.0", "--pcap", pcap});
+        ASSERT_TRUE(sim->Started()) << sim->Output();
+        m_corePort = sim->Vxi11Port();
         ViSession rm = VI_NULL;
         ASSERT_EQ(viOpenDefaultRM(&rm), VI_SUCCESS);
         std::unique_ptr<ViSession, void (*)(ViSession*)> closeRm(&rm,
@@ -214,32 +215,39 @@ protected:
         ASSERT_EQ(viSetAttribute(rm, VI_ATTR_TMO_VALUE, 5000), VI_SUCCESS);
         std::string resource;
         std::vector<std::string> decodeAs;
-        const auto forward = [&](int target, const char* address, int port, const char* as) {
-            const std::uint16_t p = relay.Forward(static_cast<std::uint16_t>(target), address,
-                                                  static_cast<std::uint16_t>(port));
-            decodeAs.push_back("tcp.port==" + std::to_string(p) + "," + as);
-            return p;
+        std::set<int> serverPorts;
+        const auto serving = [&](const char* layer, int port, const char* as) {
+            decodeAs.push_back(std::string(layer) + ".port==" + std::to_string(port) + "," + as);
+            serverPorts.insert(port);
         };
         if (link == Link::Hislip) {
-            const std::uint16_t port = forward(m_sim->HislipPort(), "127.0.0.1", 0, "hislip");
-            resource = "TCPIP::127.0.0.1::hislip0," + std::to_string(port) + "::INSTR";
+            serving("tcp", sim->HislipPort(), "hislip");
+            resource = sim->HislipResource();
         } else if (link == Link::Vxi11) {
-            // The portmapper names the simulator's own core port: a relay on
-            // another loopback address, with that same port, takes the
-            // connection there.
-            const std::uint16_t port = forward(m_sim->PortmapperPort(), "127.0.0.2", 0, "rpc");
-            forward(m_sim->Vxi11Port(), "127.0.0.2", m_sim->Vxi11Port(), "rpc");
-            ASSERT_EQ(viSetAttribute(rm, QVI_ATTR_PORTMAPPER_PORT, port), VI_SUCCESS);
-            resource = "TCPIP::127.0.0.2::inst0::INSTR";
+            serving("udp", sim->PortmapperPort(), "rpc");
+            serving("tcp", sim->PortmapperPort(), "rpc");
+            serving("tcp", sim->Vxi11Port(), "rpc");
+            ASSERT_EQ(viSetAttribute(rm, QVI_ATTR_PORTMAPPER_PORT, sim->PortmapperPort()),
+                      VI_SUCCESS);
+            resource = sim->Vxi11Resource();
+            // A probe asks the portmapper over UDP first.
+            for (const auto& [attribute, value] : {std::pair{QVI_ATTR_PROBE_HOSTS, "127.0.0.1"},
+                                                   std::pair{QVI_ATTR_DISCOVERY_METHODS, "probe"}})
+                ASSERT_EQ(viSetAttribute(rm, attribute, reinterpret_cast<ViAttrState>(value)),
+                          VI_SUCCESS);
+            ViFindList list = VI_NULL;
+            ViUInt32 count = 0;
+            char found[256] = {};
+            ASSERT_EQ(viFindRsrc(rm, "?*INSTR", &list, &count, found), VI_SUCCESS);
+            viClose(list);
         } else {
-            const std::uint16_t port = forward(m_sim->UsbipPort(), "127.0.0.1", 0, "usbip");
-            const std::string server = "127.0.0.1:" + std::to_string(port);
+            serving("tcp", sim->UsbipPort(), "usbip");
+            const std::string server = sim->UsbipServer();
             ASSERT_EQ(viSetAttribute(rm, QVI_ATTR_USBIP_SERVERS,
                                      reinterpret_cast<ViAttrState>(server.c_str())),
                       VI_SUCCESS);
-            resource = m_sim->UsbResource();
+            resource = sim->UsbResource();
         }
-        ASSERT_TRUE(decodeAs.back().find("==0,") == std::string::npos) << "a relay failed";
 
         ViSession vi = VI_NULL;
         ASSERT_EQ(viOpen(rm, resource.c_str(), VI_NULL, 0, &vi), VI_SUCCESS) << resource;
@@ -265,10 +273,10 @@ protected:
         ASSERT_EQ(viUnlock(vi), VI_SUCCESS);
         ASSERT_EQ(viClear(vi), VI_SUCCESS);
         closeRm.reset();
-        ASSERT_TRUE(relay.Finish()) << "a connection was not closed, or the file not written";
+        sim.reset(); // stopped: every connection is in the file
 
         std::string problems;
-        m_pdus = Decode(m_dir, pcap, decodeAs, protocols, problems, tolerated);
+        m_pdus = Decode(m_dir, pcap, decodeAs, serverPorts, protocols, problems, tolerated);
         ASSERT_EQ(problems, "");
         ASSERT_FALSE(m_pdus.empty());
     }
@@ -279,7 +287,7 @@ protected:
     }
 
     TempDir m_dir;
-    std::unique_ptr<SimProcess> m_sim;
+    int m_corePort = 0; // the simulator's VXI-11 core port
     Seen m_seen;
     std::vector<Pdu> m_pdus;
 };
@@ -288,7 +296,7 @@ TEST_F(WireDecoder, HislipChannelsCarryTheMessagesInTheirPrescribedOrder) {
     // The dissector shows Data as text: a binary block gives it "trailing
     // stray characters" after the first NUL byte, which is no fault of ours.
     ASSERT_NO_FATAL_FAILURE(Record(Link::Hislip, {"hislip"}, "Trailing stray characters"));
-    const std::vector<Pdu> sync = OnStream(m_pdus, 0), async = OnStream(m_pdus, 1);
+    const std::vector<Pdu> sync = OnStream(m_pdus, "tcp 0"), async = OnStream(m_pdus, "tcp 1");
     // A response may come in Data messages before its DataEnd.
     const auto type = [](const Pdu& p) {
         const std::string t = p["hislip.messagetype"].label;
@@ -351,10 +359,15 @@ TEST_F(WireDecoder, HislipChannelsCarryTheMessagesInTheirPrescribedOrder) {
 
 TEST_F(WireDecoder, Vxi11CallsFollowThePortmapperAndEachIsAnswered) {
     ASSERT_NO_FATAL_FAILURE(Record(Link::Vxi11, {"portmap", "vxi11_core"}));
-    const std::vector<Pdu> portmap = OnStream(m_pdus, 0), core = OnStream(m_pdus, 1);
-    EXPECT_EQ(Sequence(portmap, LabelOf("portmap.procedure_v2"), true), "C:GETPORT S:GETPORT");
-    ASSERT_EQ(portmap.size(), 2u);
-    EXPECT_EQ(portmap[1]["portmap.port"].show, std::to_string(m_sim->Vxi11Port()));
+    // The probe's datagram, then the connection's own question.
+    for (const char* stream : {"udp 0", "tcp 0"}) {
+        const std::vector<Pdu> portmap = OnStream(m_pdus, stream);
+        EXPECT_EQ(Sequence(portmap, LabelOf("portmap.procedure_v2"), true), "C:GETPORT S:GETPORT")
+            << stream;
+        ASSERT_EQ(portmap.size(), 2u) << stream;
+        EXPECT_EQ(portmap[1]["portmap.port"].show, std::to_string(m_corePort)) << stream;
+    }
+    const std::vector<Pdu> core = OnStream(m_pdus, "tcp 1");
     EXPECT_EQ(Sequence(core, LabelOf("vxi11_core.procedure_v1"), true),
               "C:CREATE_LINK S:CREATE_LINK C:DEVICE_WRITE S:DEVICE_WRITE C:DEVICE_READ "
               "S:DEVICE_READ C:DEVICE_WRITE S:DEVICE_WRITE C:DEVICE_READSTB S:DEVICE_READSTB "
@@ -397,7 +410,7 @@ TEST_F(WireDecoder, Vxi11CallsFollowThePortmapperAndEachIsAnswered) {
 
 TEST_F(WireDecoder, UsbipImportsTheDeviceAndEachUrbIsAnswered) {
     ASSERT_NO_FATAL_FAILURE(Record(Link::Usb, {"usbip"}));
-    const std::vector<Pdu> list = OnStream(m_pdus, 0), device = OnStream(m_pdus, 1);
+    const std::vector<Pdu> list = OnStream(m_pdus, "tcp 0"), device = OnStream(m_pdus, "tcp 1");
     EXPECT_EQ(Sequence(list, LabelOf("usbip.operation"), true),
               "C:OP_REQ_DEVLIST S:OP_REP_DEVLIST");
     // The device's requests, by endpoint; control requests by the name the
