@@ -10,7 +10,9 @@
 // different loads, one pair of reads nearly the same. The summary also sets
 // each path's own rate against the plain socket's (a cost the simulator pays
 // after each reply overlaps the next read of a pair, so only separate runs
-// show it), with the simulator's page faults per read.
+// show it), with the simulator's page faults and CPU time per read. Each
+// benchmark runs five times, the runs of all in random order, and the
+// summary gives the medians.
 
 #include "bench/bench_sim.h"
 #include "visa/visa.h"
@@ -47,36 +49,47 @@ const quarvel::bench::BenchSim& Sim() {
     return sim;
 }
 
-// Minor page faults of the simulator so far (-1 when unknown): a reply made
-// in memory fresh from the kernel costs one per 4 KB page.
-long SimPageFaults() {
+// The simulator's minor page faults and CPU time (ms) so far, or false:
+// a reply made in memory fresh from the kernel costs a fault per 4 KB page.
+bool SimUsage(double& faults, double& cpuMs) {
     std::ifstream stat("/proc/" + std::to_string(Sim().Pid()) + "/stat");
     std::string text;
     std::getline(stat, text);
-    // minflt is the 8th field after the parenthesised command name.
+    // minflt, utime and stime are the 8th, 12th and 13th fields after the
+    // parenthesised command name.
     const std::size_t close = text.rfind(')');
     if (close == std::string::npos)
-        return -1;
+        return false;
     std::istringstream fields(text.substr(close + 1));
-    std::string field;
-    for (int i = 0; i < 8 && fields >> field; ++i) {
-    }
-    return fields ? std::atol(field.c_str()) : -1;
+    std::vector<std::string> f(13);
+    for (std::string& field : f)
+        fields >> field;
+    if (!fields)
+        return false;
+    faults = std::atof(f[7].c_str());
+    cpuMs = (std::atof(f[11].c_str()) + std::atof(f[12].c_str())) * 1000.0 /
+            static_cast<double>(sysconf(_SC_CLK_TCK));
+    return true;
 }
 
-// Counts the simulator's page faults over a benchmark's reads.
-class FaultCount {
+// The simulator's page faults and CPU time per read over a benchmark.
+class SimCost {
 public:
-    FaultCount() : m_start(SimPageFaults()) {}
+    SimCost() : m_known(SimUsage(m_faults, m_cpuMs)) {}
     void Report(benchmark::State& state) const {
-        const long end = SimPageFaults();
-        if (m_start >= 0 && end >= 0 && state.iterations() > 0)
-            state.counters["sim_faults_per_read"] =
-                static_cast<double>(end - m_start) / static_cast<double>(state.iterations());
+        double faults = 0;
+        double cpuMs = 0;
+        if (!m_known || !SimUsage(faults, cpuMs) || state.iterations() == 0)
+            return;
+        const auto reads = static_cast<double>(state.iterations());
+        state.counters["sim_faults_per_read"] = (faults - m_faults) / reads;
+        state.counters["sim_ms_per_read"] = (cpuMs - m_cpuMs) / reads;
     }
 
 private:
-    long m_start;
+    double m_faults = 0;
+    double m_cpuMs = 0;
+    bool m_known;
 };
 
 enum class Lan { Vxi11, Socket, Hislip, Usb };
@@ -167,7 +180,7 @@ void VisaBlock(benchmark::State& state, Lan lan) {
         return;
     }
     std::vector<unsigned char> buffer(kBlockSize);
-    const FaultCount faults;
+    const SimCost simCost;
     for (auto _ : state) {
         if (!VisaRead(vi, buffer)) {
             state.SkipWithError("block read failed");
@@ -175,7 +188,7 @@ void VisaBlock(benchmark::State& state, Lan lan) {
         }
         benchmark::DoNotOptimize(buffer.data());
     }
-    faults.Report(state);
+    simCost.Report(state);
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kBlockSize));
     viClose(rm);
 }
@@ -249,7 +262,7 @@ void BM_PlainSocketBlock(benchmark::State& state) {
         return;
     }
     std::vector<unsigned char> buffer(PlainReplySize());
-    const FaultCount faults;
+    const SimCost simCost;
     for (auto _ : state) {
         if (!PlainRead(fd, buffer)) {
             state.SkipWithError("short read");
@@ -257,7 +270,7 @@ void BM_PlainSocketBlock(benchmark::State& state) {
         }
         benchmark::DoNotOptimize(buffer.data());
     }
-    faults.Report(state);
+    simCost.Report(state);
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kBlockSize));
     close(fd);
 }
@@ -287,22 +300,35 @@ public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
-            if (run.error_occurred)
+            if (run.error_occurred || run.run_type != Run::RT_Iteration)
                 continue;
-            if (const auto it = run.counters.find("bytes_per_second"); it != run.counters.end())
-                m_rates[run.benchmark_name()] = it->second.value;
-            if (const auto it = run.counters.find("ratio_to_plain"); it != run.counters.end())
-                m_ratios[run.benchmark_name()] = it->second.value;
-            if (const auto it = run.counters.find("sim_faults_per_read"); it != run.counters.end())
-                m_faults[run.benchmark_name()] = it->second.value;
+            for (const char* counter :
+                 {"bytes_per_second", "ratio_to_plain", "sim_faults_per_read", "sim_ms_per_read"})
+                if (const auto it = run.counters.find(counter); it != run.counters.end())
+                    m_values[counter][run.run_name.str()].push_back(it->second.value);
         }
     }
-    void PrintSummary() const {
+    void PrintSummary() {
+        // The median of each benchmark's repetitions.
+        const std::pair<const char*, std::map<std::string, double>*> kept[] = {
+            {"bytes_per_second", &m_rates},
+            {"ratio_to_plain", &m_ratios},
+            {"sim_faults_per_read", &m_faults},
+            {"sim_ms_per_read", &m_simMs}};
+        for (const auto& [counter, into] : kept)
+            for (auto& [name, values] : m_values[counter]) {
+                std::sort(values.begin(), values.end());
+                const std::size_t n = values.size();
+                (*into)[name] =
+                    n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+            }
         for (const auto& [name, rate] : m_rates) {
             const auto faults = m_faults.find(name);
+            const auto simMs = m_simMs.find(name);
             std::printf("%-32s %8.1f MB/s", name.c_str(), rate / 1e6);
-            if (faults != m_faults.end())
-                std::printf(", simulator page faults per read %.0f", faults->second);
+            if (faults != m_faults.end() && simMs != m_simMs.end())
+                std::printf(", simulator per read: %.0f page faults, %.2f ms CPU", faults->second,
+                            simMs->second);
             std::printf("\n");
         }
         const auto plain = m_rates.find("BM_PlainSocketBlock/real_time");
@@ -340,13 +366,29 @@ private:
     std::map<std::string, double> m_rates;
     std::map<std::string, double> m_ratios;
     std::map<std::string, double> m_faults;
+    std::map<std::string, double> m_simMs;
+    // Every repetition's value of each counter, by counter and benchmark.
+    std::map<std::string, std::map<std::string, std::vector<double>>> m_values;
 };
 
 } // namespace
 
 int main(int argc, char** argv) {
     signal(SIGPIPE, SIG_IGN);
-    benchmark::Initialize(&argc, argv);
+    // Unless told otherwise: five runs of each benchmark, all in random order,
+    // so that a change of the machine's load meets every path alike.
+    std::vector<char*> args(argv, argv + argc);
+    std::string repetitions = "--benchmark_repetitions=5";
+    std::string interleaving = "--benchmark_enable_random_interleaving=true";
+    if (std::none_of(args.begin(), args.end(), [](const char* arg) {
+            return std::strncmp(arg, "--benchmark_repetitions", 23) == 0;
+        })) {
+        args.push_back(repetitions.data());
+        args.push_back(interleaving.data());
+    }
+    int count = static_cast<int>(args.size());
+    args.push_back(nullptr);
+    benchmark::Initialize(&count, args.data());
     RateReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     reporter.PrintSummary();
