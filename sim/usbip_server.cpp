@@ -36,12 +36,15 @@ bool SendRetSubmit(int fd, const usbip::UrbHeader& cmd, std::int32_t status, con
     ret.seqnum = cmd.seqnum;
     ret.status = status;
     ret.actualLength = static_cast<std::uint32_t>(in ? data.size() : outLength);
-    usbip::Bytes message;
-    message.reserve(usbip::kUrbHeaderSize + (in ? data.size() : 0));
-    usbip::AppendRetSubmit(message, ret);
-    if (in)
-        message.insert(message.end(), data.begin(), data.end());
-    return Send(fd, message, stop);
+    usbip::Bytes header;
+    usbip::AppendRetSubmit(header, ret);
+    // The data goes out from where it is, behind the header in one write.
+    const std::string_view body =
+        in ? std::string_view(reinterpret_cast<const char*>(data.data()), data.size())
+           : std::string_view();
+    return SendGathered(
+        fd, std::string_view(reinterpret_cast<const char*>(header.data()), header.size()), body,
+        stop);
 }
 
 // Takes packets into an IN transfer; true when it is complete (a short
@@ -59,6 +62,10 @@ bool FillIn(SimUsbDevice& device, PendingIn& pending, std::int32_t& status) {
             status = usbip::kUrbOverflow;
             return true;
         }
+        // Room for the whole transfer at its first packet: a large one is
+        // not copied again and again as it grows.
+        if (pending.data.empty())
+            pending.data.reserve(pending.urb.transferLength);
         pending.data.insert(pending.data.end(), packet.begin(), packet.end());
         device.PopIn(endpoint);
         if (packet.size() < packetSize || pending.data.size() == pending.urb.transferLength)

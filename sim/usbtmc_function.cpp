@@ -69,16 +69,12 @@ void UsbtmcFunction::AbandonReplies() {
     m_bulkIn.clear();
 }
 
-void UsbtmcFunction::QueuePackets(const UsbBytes& transfer) {
-    for (std::size_t pos = 0; pos < transfer.size(); pos += m_packetSize) {
-        const std::size_t n = std::min<std::size_t>(m_packetSize, transfer.size() - pos);
-        m_bulkIn.emplace_back(transfer.begin() + static_cast<std::ptrdiff_t>(pos),
-                              transfer.begin() + static_cast<std::ptrdiff_t>(pos + n));
-    }
+void UsbtmcFunction::QueuePackets(UsbBytes transfer) {
     // A transfer of whole packets ends with a zero-length packet, so that
     // the host knows it is complete; some firmware sends none.
-    if (transfer.size() % m_packetSize == 0 && !m_options.noZeroLengthPacket)
-        m_bulkIn.emplace_back();
+    const bool zeroLengthPacket =
+        transfer.size() % m_packetSize == 0 && !m_options.noZeroLengthPacket;
+    m_bulkIn.push_back({std::move(transfer), 0, zeroLengthPacket});
 }
 
 void UsbtmcFunction::ProduceTransfer() {
@@ -105,21 +101,25 @@ void UsbtmcFunction::ProduceTransfer() {
         return;
     }
     if (!current.started && m_options.emptyFirstTransfer)
-        m_bulkIn.emplace_back();
+        QueueEmptyPacket();
     current.started = true;
     const bool eom = current.sent + n == bytes.size();
     std::uint8_t tag = m_request.tag;
     if (faulted && m_options.wrongTag)
         tag = tmc::NextTag(tag);
-    UsbBytes transfer(tmc::kHeaderSize + tmc::PaddedSize(n), 0);
+    // Header, data and alignment bytes; the data is written once, not
+    // zeroed first.
+    UsbBytes transfer(tmc::kHeaderSize);
+    transfer.reserve(tmc::kHeaderSize + tmc::PaddedSize(n));
     tmc::EncodeDevDepMsgIn(tag, static_cast<std::uint32_t>(n), eom, false, transfer.data());
-    std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(current.sent), n,
-                transfer.begin() + tmc::kHeaderSize);
+    const auto from = bytes.begin() + static_cast<std::ptrdiff_t>(current.sent);
+    transfer.insert(transfer.end(), from, from + static_cast<std::ptrdiff_t>(n));
+    transfer.resize(tmc::kHeaderSize + tmc::PaddedSize(n), 0);
     current.sent += n;
     if (eom)
         m_replies.pop_front();
     m_request.pending = false;
-    QueuePackets(transfer);
+    QueuePackets(std::move(transfer));
 }
 
 bool UsbtmcFunction::PeekBulkIn(UsbBytes& packet) {
@@ -127,13 +127,23 @@ bool UsbtmcFunction::PeekBulkIn(UsbBytes& packet) {
         ProduceTransfer();
     if (m_bulkIn.empty())
         return false;
-    packet = m_bulkIn.front();
+    const InTransfer& front = m_bulkIn.front();
+    const std::size_t n = std::min<std::size_t>(m_packetSize, front.bytes.size() - front.pos);
+    const auto from = front.bytes.begin() + static_cast<std::ptrdiff_t>(front.pos);
+    packet.assign(from, from + static_cast<std::ptrdiff_t>(n));
     return true;
 }
 
 void UsbtmcFunction::PopBulkIn() {
-    if (!m_bulkIn.empty())
-        m_bulkIn.pop_front();
+    if (m_bulkIn.empty())
+        return;
+    InTransfer& front = m_bulkIn.front();
+    if (front.pos < front.bytes.size()) {
+        front.pos += std::min<std::size_t>(m_packetSize, front.bytes.size() - front.pos);
+        if (front.pos < front.bytes.size() || front.zeroLengthPacket)
+            return;
+    }
+    m_bulkIn.pop_front();
 }
 
 bool UsbtmcFunction::PeekInterrupt(UsbBytes& packet) {
@@ -168,7 +178,7 @@ bool UsbtmcFunction::ClassRequest(std::uint8_t request, std::uint16_t value, std
         if (inProgress) {
             m_request.pending = false;
             AbandonReplies();
-            m_bulkIn.emplace_back(); // the short packet that ends the aborted transfer
+            QueueEmptyPacket(); // the short packet that ends the aborted transfer
         }
         return true;
     case tmc::kCheckAbortBulkInStatus:

@@ -73,9 +73,20 @@ private:
         bool started = false;
     };
 
+    // A transfer waiting on the bulk-IN pipe, handed out packet by packet
+    // from where it is (no copy per packet). Its packets are the slices of
+    // m_packetSize bytes from pos on, then a zero-length one when
+    // zeroLengthPacket says so; an empty transfer is one zero-length packet.
+    struct InTransfer {
+        UsbBytes bytes;
+        std::size_t pos = 0;
+        bool zeroLengthPacket = false;
+    };
+
     void ProduceTransfer();
     void AbandonReplies();
-    void QueuePackets(const UsbBytes& transfer);
+    void QueuePackets(UsbBytes transfer);
+    void QueueEmptyPacket() { m_bulkIn.push_back({{}, 0, true}); }
 
     Session m_session;
     UsbOptions m_options;
@@ -85,7 +96,7 @@ private:
     bool m_midMessage = false;
     Request m_request;
     std::deque<PendingReply> m_replies;
-    std::deque<UsbBytes> m_bulkIn;
+    std::deque<InTransfer> m_bulkIn;
     std::deque<UsbBytes> m_interrupt;
     bool m_dropLink = false;
     std::uint32_t m_lastOutBytes = 0;
