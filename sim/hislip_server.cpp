@@ -121,7 +121,7 @@ void HislipServer::Serve(int fd) {
         const int other = isSync ? session->asyncFd : session->syncFd;
         own = -1;
         if (other >= 0)
-            shutdown(other, SHUT_RDWR);
+            EndConnection(other);
     }
     m_service.EndSession(session->id);
 }

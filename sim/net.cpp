@@ -235,6 +235,13 @@ bool ReceiveAll(int fd, void* data, std::size_t size, const StopSignal& stop) {
     return true;
 }
 
+void EndConnection(int fd) {
+    // Recorded first: the end of stream a read then returns is our own.
+    if (pcap::Recording())
+        pcap::Ended(fd);
+    shutdown(fd, SHUT_RDWR);
+}
+
 void CloseFd(int& fd) {
     if (fd >= 0)
         close(fd);
@@ -251,11 +258,9 @@ void ConnectionPool::Start(int fd, std::function<void(int)> serve) {
         pcap::Accepted(fd);
     c->thread = std::thread([this, c, serve = std::move(serve)] {
         serve(c->fd);
-        if (pcap::Recording())
-            pcap::Ended(c->fd);
         // The peer sees the end at once; the descriptor is closed when the
         // thread is reaped, so its number cannot be reused while others use it.
-        shutdown(c->fd, SHUT_RDWR);
+        EndConnection(c->fd);
         std::lock_guard done(m_mutex);
         c->done = true;
     });
@@ -280,7 +285,7 @@ void ConnectionPool::StopAll() {
         std::lock_guard lock(m_mutex);
         for (auto& c : m_connections)
             if (c->fd >= 0)
-                shutdown(c->fd, SHUT_RDWR);
+                EndConnection(c->fd);
         all.swap(m_connections);
     }
     for (auto& c : all) {

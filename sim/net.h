@@ -88,6 +88,9 @@ void SendDatagram(int fd, const void* data, std::size_t size, const sockaddr_in&
 // stop signal was raised.
 bool ReceiveAll(int fd, void* data, std::size_t size, const StopSignal& stop);
 
+// Ends a served connection at once, both ways (blocked reads and writes
+// return); the descriptor stays open for its thread.
+void EndConnection(int fd);
 void CloseFd(int& fd);
 
 // Threads serving accepted connections. Each gets its socket, which it must

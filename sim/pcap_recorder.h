@@ -52,7 +52,8 @@ inline bool Recording() {
     return detail::recording.load(std::memory_order_relaxed);
 }
 
-// A connection was accepted / its server is done with it.
+// A connection was accepted / is ended by the simulator (its FIN; what it
+// reads afterwards is not the peer's).
 void Accepted(int fd);
 void Ended(int fd);
 // Bytes about to be sent, in order.
