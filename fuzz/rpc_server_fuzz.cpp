@@ -22,7 +22,12 @@ using quarvel::sim::Vxi11Service;
 
 void Handle(Vxi11Service& service, Vxi11Connection& connection, rpc::ByteView record) {
     static const Vxi11Service::Sleeper noSleep = [](int) { return true; };
-    service.HandleCall(record, connection, noSleep);
+    Vxi11Service::Outcome outcome;
+    service.HandleCall(record, connection, noSleep, outcome);
+    // The reply's parts, so that a wrong data view shows under the sanitizers.
+    const quarvel::visa::rpc::Bytes whole = outcome.Joined();
+    if (whole.size() != outcome.Size())
+        __builtin_trap();
     quarvel::sim::HandlePortmapCall(record, 4321);
 }
 

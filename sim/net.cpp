@@ -169,30 +169,38 @@ bool SendAll(int fd, std::string_view data, const SendPacing& pacing, const Stop
 }
 
 bool SendGathered(int fd, std::string_view head, std::string_view body, const StopSignal& stop) {
-    iovec parts[2] = {{const_cast<char*>(head.data()), head.size()},
-                      {const_cast<char*>(body.data()), body.size()}};
-    if (pcap::Recording()) {
-        const std::string_view both[] = {head, body};
-        pcap::Sent(fd, both);
-    }
-    int first = head.empty() ? 1 : 0;
-    while (first < 2) {
+    const std::string_view parts[] = {head, body};
+    return SendGathered(fd, parts, stop);
+}
+
+bool SendGathered(int fd, std::span<const std::string_view> parts, const StopSignal& stop) {
+    if (parts.size() > kMaxGatheredParts)
+        return false;
+    if (pcap::Recording())
+        pcap::Sent(fd, parts);
+    iovec iov[kMaxGatheredParts];
+    std::size_t count = 0;
+    for (const std::string_view part : parts)
+        if (!part.empty())
+            iov[count++] = {const_cast<char*>(part.data()), part.size()};
+    std::size_t first = 0;
+    while (first < count) {
         msghdr msg{};
-        msg.msg_iov = parts + first;
-        msg.msg_iovlen = static_cast<std::size_t>(2 - first);
+        msg.msg_iov = iov + first;
+        msg.msg_iovlen = count - first;
         const ssize_t n = sendmsg(fd, &msg, MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0 || (n == 0 && parts[first].iov_len > 0) || stop.Raised())
+        if (n <= 0 || stop.Raised())
             return false;
         std::size_t left = static_cast<std::size_t>(n);
-        while (first < 2 && left >= parts[first].iov_len) {
-            left -= parts[first].iov_len;
+        while (first < count && left >= iov[first].iov_len) {
+            left -= iov[first].iov_len;
             ++first;
         }
-        if (first < 2) {
-            parts[first].iov_base = static_cast<char*>(parts[first].iov_base) + left;
-            parts[first].iov_len -= left;
+        if (first < count) {
+            iov[first].iov_base = static_cast<char*>(iov[first].iov_base) + left;
+            iov[first].iov_len -= left;
         }
     }
     return true;

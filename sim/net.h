@@ -11,6 +11,7 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
@@ -76,6 +77,9 @@ inline bool SendAll(int fd, std::string_view data, std::size_t pieceSize, const 
 // (no copy, no small segment left waiting on its own). False when the peer
 // went away or the stop signal was raised.
 bool SendGathered(int fd, std::string_view head, std::string_view body, const StopSignal& stop);
+// The same for any number of parts (at most kMaxGatheredParts).
+inline constexpr std::size_t kMaxGatheredParts = 8;
+bool SendGathered(int fd, std::span<const std::string_view> parts, const StopSignal& stop);
 
 // One recv(), seen by --pcap.
 ssize_t Receive(int fd, void* data, std::size_t size);

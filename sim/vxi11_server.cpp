@@ -2,10 +2,10 @@
 
 #include "sim/rpc_server.h"
 
-#include "sim/pcap_recorder.h"
 #include "sim/portmap_service.h"
 
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 
 #include <vector>
@@ -28,14 +28,49 @@ struct ReplyFraming {
     bool staleReplies = false;
 };
 
-// Reads records from fd and answers each through handle(record) until the
-// peer leaves, a record is too large, handle asks to close, or we stop.
+using Outcome = Vxi11Service::Outcome;
+
+// Sends one reply as framing says. False when the peer went away or we stop.
+bool SendReply(int fd, const Outcome& reply, const ReplyFraming& framing, rpc::Bytes& previous,
+               const StopSignal& stop) {
+    const auto text = [](const auto& bytes) {
+        return std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    };
+    if (framing.pieceSize == 0 && framing.bytesPerSecond == 0 && !framing.staleReplies &&
+        reply.Size() <= framing.maxFragment) {
+        // One fragment in one gathered write: no copy of device_read data,
+        // and no small last segment left for Nagle to hold back until the
+        // client's delayed acknowledgement.
+        const auto mark = rpc::EncodeFragmentHeader(static_cast<std::uint32_t>(reply.Size()), true);
+        static constexpr char kZeros[4] = {};
+        const std::string_view parts[] = {text(mark), text(reply.reply), text(reply.body),
+                                          std::string_view(kZeros, reply.Padding())};
+        return SendGathered(fd, parts, stop);
+    }
+    const rpc::Bytes whole = reply.Joined();
+    rpc::Bytes framed;
+    if (framing.staleReplies && !previous.empty())
+        AppendRecord(framed, previous, framing.maxFragment);
+    AppendRecord(framed, whole, framing.maxFragment);
+    if (framing.staleReplies)
+        previous = whole;
+    return SendAll(fd, text(framed), SendPacing{framing.pieceSize, framing.bytesPerSecond}, stop);
+}
+
+// Reads records from fd and answers each through handle(record, outcome)
+// until the peer leaves, a record is too large, the outcome asks to close,
+// or we stop.
 template <typename Handler>
 void ServeRecords(int fd, std::size_t maxRecord, const ReplyFraming& framing,
                   const StopSignal& stop, Handler handle) {
+    // Replies are request and response, each sent in one write: nothing is
+    // gained by holding back a short one.
+    const int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     rpc::Bytes previous;
     RecordAssembler assembler(maxRecord);
     std::vector<std::uint8_t> buffer(64 * 1024);
+    Outcome outcome;
     while (WaitReadable(fd, stop, -1) == WaitResult::Ready) {
         const ssize_t n = Receive(fd, buffer.data(), buffer.size());
         if (n <= 0)
@@ -49,41 +84,10 @@ void ServeRecords(int fd, std::size_t maxRecord, const ReplyFraming& framing,
                 return;
             if (state != RecordAssembler::State::RecordReady)
                 continue;
-            const rpc::Bytes record = assembler.TakeRecord();
-            bool close = false;
-            const rpc::Bytes reply = handle(record, close);
-            if (!reply.empty() && framing.pieceSize == 0 && !framing.staleReplies &&
-                reply.size() <= framing.maxFragment) {
-                // One fragment: its mark goes ahead (held back by MSG_MORE
-                // until the reply follows), so the reply is not copied.
-                const auto mark =
-                    rpc::EncodeFragmentHeader(static_cast<std::uint32_t>(reply.size()), true);
-                if (pcap::Recording()) {
-                    const std::string_view piece(reinterpret_cast<const char*>(mark.data()),
-                                                 mark.size());
-                    pcap::Sent(fd, {&piece, 1});
-                }
-                if (send(fd, mark.data(), mark.size(), MSG_MORE | MSG_NOSIGNAL) !=
-                        static_cast<ssize_t>(mark.size()) ||
-                    !SendAll(
-                        fd,
-                        std::string_view(reinterpret_cast<const char*>(reply.data()), reply.size()),
-                        SendPacing{0, framing.bytesPerSecond}, stop))
-                    return;
-            } else if (!reply.empty()) {
-                rpc::Bytes framed;
-                if (framing.staleReplies && !previous.empty())
-                    AppendRecord(framed, previous, framing.maxFragment);
-                AppendRecord(framed, reply, framing.maxFragment);
-                if (framing.staleReplies)
-                    previous = reply;
-                if (!SendAll(fd,
-                             std::string_view(reinterpret_cast<const char*>(framed.data()),
-                                              framed.size()),
-                             SendPacing{framing.pieceSize, framing.bytesPerSecond}, stop))
-                    return;
-            }
-            if (close) {
+            handle(assembler.TakeRecord(), outcome);
+            if (!outcome.reply.empty() && !SendReply(fd, outcome, framing, previous, stop))
+                return;
+            if (outcome.close) {
                 shutdown(fd, SHUT_RDWR);
                 return;
             }
@@ -135,18 +139,17 @@ void Vxi11Server::ServeCore(int fd) {
     if (m_faults.replyFragment > 0)
         framing.maxFragment = m_faults.replyFragment;
     framing.staleReplies = m_faults.staleReplies;
-    ServeRecords(fd, maxRecord, framing, m_stop, [&](const rpc::Bytes& record, bool& close) {
-        Vxi11Service::Outcome outcome = m_service->HandleCall(record, connection, sleep);
-        close = outcome.close;
-        return std::move(outcome.reply);
+    ServeRecords(fd, maxRecord, framing, m_stop, [&](const rpc::Bytes& record, Outcome& outcome) {
+        m_service->HandleCall(record, connection, sleep, outcome);
     });
     m_service->CloseConnection(connection);
 }
 
 void Vxi11Server::ServePortmapTcp(int fd) {
-    ServeRecords(
-        fd, kMaxPortmapRecord, ReplyFraming{}, m_stop,
-        [&](const rpc::Bytes& record, bool&) { return HandlePortmapCall(record, m_core.Port()); });
+    ServeRecords(fd, kMaxPortmapRecord, ReplyFraming{}, m_stop,
+                 [&](const rpc::Bytes& record, Outcome& outcome) {
+                     outcome.reply = HandlePortmapCall(record, m_core.Port());
+                 });
 }
 
 void Vxi11Server::ServePortmapUdp() {

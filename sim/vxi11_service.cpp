@@ -139,8 +139,18 @@ void Vxi11Service::DeviceWrite(rpc::XdrReader& in, Vxi11Connection& c, const Sle
     rpc::Encode(out, resp);
 }
 
+rpc::Bytes Vxi11Service::Outcome::Joined() const {
+    rpc::Bytes all;
+    all.reserve(Size());
+    all.insert(all.end(), reply.begin(), reply.end());
+    all.insert(all.end(), body.begin(), body.end());
+    all.insert(all.end(), Padding(), 0);
+    return all;
+}
+
 bool Vxi11Service::DeviceRead(rpc::XdrReader& in, Vxi11Connection& c, const Sleeper& sleep,
-                              rpc::Bytes& out) {
+                              Outcome& outcome) {
+    rpc::Bytes& out = outcome.reply;
     rpc::DeviceReadParms parms;
     if (!rpc::Decode(in, parms))
         return false;
@@ -197,28 +207,37 @@ bool Vxi11Service::DeviceRead(rpc::XdrReader& in, Vxi11Connection& c, const Slee
         resp.reason |= rpc::kVxi11ReasonRequestCount;
     }
     resp.data = rpc::ByteView(reinterpret_cast<const std::uint8_t*>(bytes.data()) + start, count);
-    rpc::Encode(out, resp);
+    rpc::EncodeDeviceReadRespHead(out, resp);
     if (close || p.offset >= bytes.size()) {
+        // The response leaves the queue; the reply's data stays with it.
         link->pendingBytes -= bytes.size();
+        outcome.held = std::move(p.reply.bytes);
         link->pending.pop_front();
+        outcome.body = rpc::ByteView(
+            reinterpret_cast<const std::uint8_t*>(outcome.held.data()) + start, count);
+    } else {
+        outcome.body = resp.data;
     }
     return close;
 }
 
-Vxi11Service::Outcome Vxi11Service::HandleCall(rpc::ByteView call, Vxi11Connection& connection,
-                                               const Sleeper& sleep) {
-    Outcome outcome;
+void Vxi11Service::HandleCall(rpc::ByteView call, Vxi11Connection& connection, const Sleeper& sleep,
+                              Outcome& outcome) {
+    outcome.reply.clear();
+    outcome.body = {};
+    outcome.held.clear();
+    outcome.close = false;
     rpc::XdrReader in(call);
     rpc::CallHeader header;
     if (!rpc::DecodeCallHeader(in, header))
-        return outcome;
+        return;
     rpc::Bytes& out = outcome.reply;
     if (!AdmitCall(header, rpc::kVxi11CoreProgram, rpc::kVxi11CoreVersion, out))
-        return outcome;
+        return;
 
-    // The results go straight behind the header (bulk read data is copied
-    // once); a call whose arguments do not decode is answered GARBAGE_ARGS
-    // instead.
+    // The results go straight behind the header (bulk read data is not
+    // copied at all, see Outcome); a call whose arguments do not decode is
+    // answered GARBAGE_ARGS instead.
     EncodeAcceptedReply(out, header.xid, rpc::ACCEPT_SUCCESS);
     rpc::Bytes& results = out;
     switch (header.procedure) {
@@ -229,7 +248,7 @@ Vxi11Service::Outcome Vxi11Service::HandleCall(rpc::ByteView call, Vxi11Connecti
         DeviceWrite(in, connection, sleep, results);
         break;
     case rpc::VXI11_DEVICE_READ:
-        outcome.close = DeviceRead(in, connection, sleep, results);
+        outcome.close = DeviceRead(in, connection, sleep, outcome);
         break;
     case rpc::VXI11_DEVICE_READSTB: {
         rpc::DeviceGenericParms parms;
@@ -303,7 +322,7 @@ Vxi11Service::Outcome Vxi11Service::HandleCall(rpc::ByteView call, Vxi11Connecti
         } else {
             out.clear();
             EncodeAcceptedReply(out, header.xid, rpc::PROC_UNAVAIL);
-            return outcome;
+            return;
         }
         rpc::Encode(results, resp);
         break;
@@ -311,10 +330,10 @@ Vxi11Service::Outcome Vxi11Service::HandleCall(rpc::ByteView call, Vxi11Connecti
     }
     if (!in.Ok()) {
         out.clear();
+        outcome.body = {};
         EncodeAcceptedReply(out, header.xid, rpc::GARBAGE_ARGS);
         outcome.close = false;
     }
-    return outcome;
 }
 
 } // namespace quarvel::sim

@@ -26,6 +26,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <string>
 
 namespace quarvel::sim {
 
@@ -65,11 +66,31 @@ public:
 
     std::uint32_t MaxRecvSize() const { return m_maxRecvSize; }
 
+    // One call's reply. device_read data is not copied into it: a multi-MB
+    // copy into a fresh buffer per call cost more than the sending. Such a
+    // reply is `reply` (up to the data length), the bytes of `body`, and
+    // XdrPadding(body.size()) zero bytes. body views the response in the
+    // link's queue, valid until the connection's next call, or in `held`
+    // once the response has been read to its end. Not copyable or movable,
+    // so the view stays right; one Outcome serves a connection's calls.
     struct Outcome {
+        Outcome() = default;
+        Outcome(const Outcome&) = delete;
+        Outcome& operator=(const Outcome&) = delete;
+
         visa::rpc::Bytes reply; // empty: no reply
-        bool close = false;     // close the connection after the reply
+        visa::rpc::ByteView body;
+        std::string held;
+        bool close = false; // close the connection after the reply
+
+        std::size_t Size() const { return reply.size() + body.size() + Padding(); }
+        std::size_t Padding() const { return visa::rpc::XdrPadding(body.size()); }
+        // The whole reply in one buffer.
+        visa::rpc::Bytes Joined() const;
     };
-    Outcome HandleCall(visa::rpc::ByteView call, Vxi11Connection& connection, const Sleeper& sleep);
+    // Answers call into outcome (cleared first; its buffers are reused).
+    void HandleCall(visa::rpc::ByteView call, Vxi11Connection& connection, const Sleeper& sleep,
+                    Outcome& outcome);
     // The connection has ended: the lock of one of its links is released.
     void CloseConnection(Vxi11Connection& connection);
 
@@ -86,8 +107,9 @@ private:
     void CreateLink(visa::rpc::XdrReader& in, Vxi11Connection& c, visa::rpc::Bytes& out);
     void DeviceWrite(visa::rpc::XdrReader& in, Vxi11Connection& c, const Sleeper& sleep,
                      visa::rpc::Bytes& out);
+    // Sets outcome.body (and .held) for the data; true: close after the reply.
     bool DeviceRead(visa::rpc::XdrReader& in, Vxi11Connection& c, const Sleeper& sleep,
-                    visa::rpc::Bytes& out);
+                    Outcome& outcome);
 
     SimInstrument& m_instrument;
     Transcript* m_transcript;

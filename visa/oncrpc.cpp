@@ -23,8 +23,12 @@ void XdrWriter::PutUint32(std::uint32_t value) {
 
 void XdrWriter::PutOpaque(ByteView data) {
     PutUint32(static_cast<std::uint32_t>(data.size()));
-    m_out.insert(m_out.end(), data.begin(), data.end());
-    m_out.insert(m_out.end(), Padding(data.size()), 0);
+    // Data and padding in one growth of the vector: appended one after the
+    // other, a megabyte of data followed by padding was copied twice into two
+    // fresh allocations.
+    const std::size_t at = m_out.size();
+    m_out.resize(at + data.size() + Padding(data.size()));
+    std::copy(data.begin(), data.end(), m_out.begin() + static_cast<std::ptrdiff_t>(at));
 }
 
 void XdrWriter::PutString(std::string_view text) {
@@ -271,6 +275,13 @@ void Encode(Bytes& out, const DeviceReadResp& m) {
     w.PutInt32(m.error);
     w.PutInt32(m.reason);
     w.PutOpaque(m.data);
+}
+
+void EncodeDeviceReadRespHead(Bytes& out, const DeviceReadResp& m) {
+    XdrWriter w(out);
+    w.PutInt32(m.error);
+    w.PutInt32(m.reason);
+    w.PutUint32(static_cast<std::uint32_t>(m.data.size()));
 }
 
 void Encode(Bytes& out, const DeviceGenericParms& m) {

@@ -304,6 +304,10 @@ bool Decode(XdrReader& in, DeviceLockParms& m);
 // data (dataLength bytes plus padding to 4) follows in the record.
 bool DecodeDeviceReadRespHead(XdrReader& in, DeviceReadResp& m, std::uint32_t& dataLength,
                               std::size_t maxLength);
+// Its counterpart for a server that sends the data (m.data) from where it
+// lies: error, reason and data length only; the data and XdrPadding() zero
+// bytes are to follow.
+void EncodeDeviceReadRespHead(Bytes& out, const DeviceReadResp& m);
 inline std::size_t XdrPadding(std::size_t length) {
     return (4 - (length & 3)) & 3;
 }
