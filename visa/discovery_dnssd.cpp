@@ -14,8 +14,10 @@
 #include <avahi-common/address.h>
 #include <avahi-common/error.h>
 #include <avahi-common/simple-watch.h>
+#include <dbus/dbus.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -119,6 +121,88 @@ struct BrowserFree {
     void operator()(AvahiServiceBrowser* b) const { avahi_service_browser_free(b); }
 };
 
+struct ConnectionClose {
+    void operator()(DBusConnection* c) const {
+        dbus_connection_close(c);
+        dbus_connection_unref(c);
+    }
+};
+struct MessageUnref {
+    void operator()(DBusMessage* m) const { dbus_message_unref(m); }
+};
+struct PendingUnref {
+    void operator()(DBusPendingCall* p) const {
+        dbus_pending_call_cancel(p);
+        dbus_pending_call_unref(p);
+    }
+};
+
+// avahi_client_new asks the daemon over the system bus with libdbus's
+// default timeout (25 s): a bus that takes the connection while the daemon
+// (or the bus) hangs would hold the search that long. So the same first
+// questions are asked here on a connection of our own, bounded by `until`
+// and looking at the search's cancel between 20 ms waits: the bus's Hello,
+// then the daemon's state. Empty when both are answered; otherwise what to
+// tell.
+std::string AvahiUnanswered(const SessionSettings& settings, Deadline until) {
+    const char* env = std::getenv("DBUS_SYSTEM_BUS_ADDRESS");
+    const std::string address =
+        env != nullptr && *env != '\0' ? env : "unix:path=/var/run/dbus/system_bus_socket";
+    DBusError error;
+    dbus_error_init(&error);
+    const std::unique_ptr<DBusConnection, ConnectionClose> bus(
+        dbus_connection_open_private(address.c_str(), &error));
+    if (!bus) {
+        const std::string text =
+            std::string("the Avahi daemon cannot be reached: no system bus (") +
+            (error.message != nullptr ? error.message : "") + ")";
+        dbus_error_free(&error);
+        return text;
+    }
+    dbus_connection_set_exit_on_disconnect(bus.get(), FALSE);
+    struct Question {
+        const char* destination;
+        const char* path;
+        const char* interface;
+        const char* method;
+        const char* who;
+    };
+    constexpr Question kQuestions[] = {
+        {DBUS_SERVICE_DBUS, DBUS_PATH_DBUS, DBUS_INTERFACE_DBUS, "Hello", "the system bus"},
+        {"org.freedesktop.Avahi", "/", "org.freedesktop.Avahi.Server", "GetState",
+         "the Avahi daemon"}};
+    for (const Question& q : kQuestions) {
+        const std::unique_ptr<DBusMessage, MessageUnref> call(
+            dbus_message_new_method_call(q.destination, q.path, q.interface, q.method));
+        DBusPendingCall* sent = nullptr;
+        if (!call ||
+            !dbus_connection_send_with_reply(bus.get(), call.get(), &sent, DBUS_TIMEOUT_INFINITE) ||
+            sent == nullptr)
+            return std::string(q.who) + " cannot be reached (disconnected)";
+        const std::unique_ptr<DBusPendingCall, PendingUnref> pending(sent);
+        while (!dbus_pending_call_get_completed(pending.get())) {
+            if (FindCancelled(settings))
+                return "cancelled";
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+                until - std::chrono::steady_clock::now());
+            if (left.count() <= 0)
+                return std::string(q.who) + " did not answer in time";
+            if (!dbus_connection_read_write_dispatch(
+                    bus.get(), static_cast<int>(std::min(left, kFindCancelPoll).count())))
+                return std::string(q.who) + " cannot be reached (disconnected)";
+        }
+        const std::unique_ptr<DBusMessage, MessageUnref> reply(
+            dbus_pending_call_steal_reply(pending.get()));
+        if (reply && dbus_set_error_from_message(&error, reply.get())) {
+            const std::string text = std::string(q.who) + " cannot be reached (" +
+                                     (error.message != nullptr ? error.message : "") + ")";
+            dbus_error_free(&error);
+            return text;
+        }
+    }
+    return {};
+}
+
 } // namespace
 
 void FindDnssdResources(const SessionSettings& settings, Deadline deadline,
@@ -133,6 +217,11 @@ void FindDnssdResources(const SessionSettings& settings, Deadline deadline,
     const std::unique_ptr<AvahiSimplePoll, PollFree> poll(avahi_simple_poll_new());
     if (!poll) {
         note("out of memory");
+        return;
+    }
+    if (const std::string unanswered = AvahiUnanswered(settings, until); !unanswered.empty()) {
+        if (!FindCancelled(settings)) // viFindRsrc notes a cancel
+            note(unanswered + "; is avahi-daemon running?");
         return;
     }
     Search search;

@@ -19,7 +19,7 @@ quarvel_packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libusb
                   tshark
                   # DNS-SD: Avahi's client library (discovery, the simulator's --publish), and
                   # the daemons and browser the tests run privately on loopback
-                  libavahi-client-dev avahi-daemon avahi-utils dbus-daemon)
+                  libavahi-client-dev libdbus-1-dev avahi-daemon avahi-utils dbus-daemon)
 
 # Installs the missing packages when run as root; otherwise names them and
 # exits, because nothing after this step can work without them.

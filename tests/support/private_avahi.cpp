@@ -164,8 +164,15 @@ PrivateAvahi::PrivateAvahi() {
 }
 
 PrivateAvahi::~PrivateAvahi() {
+    Freeze(false);
     Stop(m_avahi);
     Stop(m_dbus);
+}
+
+void PrivateAvahi::Freeze(bool frozen) {
+    // The unshare process became the daemon (exec, no fork).
+    if (m_avahi > 0)
+        kill(m_avahi, frozen ? SIGSTOP : SIGCONT);
 }
 
 std::string PrivateAvahi::Log() const {

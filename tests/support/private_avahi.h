@@ -34,6 +34,9 @@ public:
     bool Started() const { return m_started; }
     // "unix:path=<dir>/bus"
     const std::string& BusAddress() const { return m_busAddress; }
+    // Stops the Avahi daemon (SIGSTOP), or lets it go on: a daemon that
+    // keeps its name on the bus and answers nothing.
+    void Freeze(bool frozen);
     // What went wrong, or the daemons' output.
     std::string Log() const;
 
