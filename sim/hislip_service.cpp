@@ -142,9 +142,9 @@ HislipOutcome HislipService::HandleAsync(HislipSessionState& session, const hs::
         out.immediate = Message(MessageType::AsyncDeviceClearAcknowledge, 0, 0);
         return out;
     case MessageType::AsyncStatusQuery: {
-        // Bit 2: the error queue holds something (as *STB? tells).
-        const std::uint8_t stb = m_instrument.PendingErrors() > 0 ? 0x04 : 0x00;
-        out.immediate = Message(MessageType::AsyncStatusResponse, stb, 0);
+        // Responses leave as soon as they are made: none waits for a read.
+        out.immediate = Message(MessageType::AsyncStatusResponse,
+                                m_instrument.StatusByte(/*messageAvailable=*/false), 0);
         return out;
     }
     case MessageType::AsyncLock:

@@ -35,6 +35,7 @@ public:
     }
 
     const FaultOptions& Faults() const { return m_faults; }
+    SimInstrument& Instrument() const { return m_instrument; }
 
     // A raw socket has no END signal: replies that end in raw bytes get a
     // line feed after them, as LAN instruments end every reply on a socket.

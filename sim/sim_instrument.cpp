@@ -42,8 +42,8 @@ void SimInstrument::AddCommonCommands() {
         m_commandErrorSinceEsr = false;
     });
     m_commands.Add("*STB?", [this](const CommandCall&, CommandResult& r) {
-        // Bit 2: the error queue is not empty.
-        r.Text(m_errors.empty() ? "0" : "4");
+        // Its own reply is not yet in the output queue: no MAV.
+        r.Text(std::to_string(StatusByteUnlocked(false)));
     });
     m_commands.Add(":SYSTem:ERRor[:NEXT]?", [this](const CommandCall&, CommandResult& r) {
         if (m_errors.empty()) {
@@ -77,6 +77,18 @@ void SimInstrument::QueueError(int code, std::string_view text) {
 std::size_t SimInstrument::PendingErrors() {
     std::lock_guard lock(m_mutex);
     return m_errors.size();
+}
+
+std::uint8_t SimInstrument::StatusByte(bool messageAvailable) {
+    std::lock_guard lock(m_mutex);
+    return StatusByteUnlocked(messageAvailable);
+}
+
+std::uint8_t SimInstrument::StatusByteUnlocked(bool messageAvailable) const {
+    constexpr std::uint8_t kErrorQueue = 0x04;
+    constexpr std::uint8_t kMessageAvailable = 0x10;
+    return static_cast<std::uint8_t>((m_errors.empty() ? 0 : kErrorQueue) |
+                                     (messageAvailable ? kMessageAvailable : 0));
 }
 
 void SimInstrument::QueueErrorUnlocked(int code, std::string_view text) {

@@ -12,6 +12,7 @@
 #include "sim/command_table.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <mutex>
 #include <string>
@@ -62,6 +63,11 @@ public:
     static constexpr std::size_t kMaxErrors = 30;
     void QueueError(int code, std::string_view text);
     std::size_t PendingErrors();
+    // The IEEE 488.2 status byte every link reports (VXI-11 device_readstb,
+    // HiSLIP AsyncStatusQuery, USB488 READ_STATUS_BYTE, *STB?): bit 2 while
+    // the error queue holds something, bit 4 (MAV) while the link has a
+    // reply waiting to be read.
+    std::uint8_t StatusByte(bool messageAvailable);
 
 protected:
     // *RST: families reset their own state (called under the lock).
@@ -78,6 +84,7 @@ private:
     };
     void AddCommonCommands();
     void QueueErrorUnlocked(int code, std::string_view text);
+    std::uint8_t StatusByteUnlocked(bool messageAvailable) const;
     void DumpImage(const Reply& reply);
     static void AppendReply(ResponseMessage& response, const Reply& reply);
 

@@ -10,8 +10,6 @@ namespace {
 
 // A bulk-OUT transfer larger than this is refused (stalled).
 constexpr std::uint32_t kMaxOutTransfer = 16u * 1024u * 1024u;
-// IEEE 488.2 status byte: message available.
-constexpr std::uint8_t kStatusByteMav = 0x10;
 
 } // namespace
 
@@ -217,7 +215,8 @@ bool UsbtmcFunction::ClassRequest(std::uint8_t request, std::uint16_t value, std
         if (value < 2 || value > 127)
             return false;
         const std::uint8_t tag = static_cast<std::uint8_t>(value);
-        const std::uint8_t stb = m_replies.empty() && m_bulkIn.empty() ? 0 : kStatusByteMav;
+        const std::uint8_t stb =
+            m_session.Instrument().StatusByte(!m_replies.empty() || !m_bulkIn.empty());
         if (m_options.noInterruptEndpoint) {
             reply = tmc::EncodeStatusByteReply({tmc::kStatusSuccess, tag, stb});
             return true;

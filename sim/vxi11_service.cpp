@@ -259,7 +259,7 @@ void Vxi11Service::HandleCall(rpc::ByteView call, Vxi11Connection& connection, c
         if (link == nullptr)
             resp.error = rpc::VXI11_INVALID_LINK;
         else
-            resp.stb = link->pending.empty() ? 0 : 0x10; // MAV: a message is available
+            resp.stb = m_instrument.StatusByte(!link->pending.empty());
         rpc::Encode(results, resp);
         break;
     }
