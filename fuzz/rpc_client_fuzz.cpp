@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <span>
 #include <vector>
 
 namespace rpc = quarvel::visa::rpc;
@@ -88,7 +89,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto owned = std::make_unique<FuzzStream>(data + 1, size - 1);
     FuzzStream& stream = *owned;
     RpcClient client(std::move(owned), rpc::kVxi11CoreProgram, rpc::kVxi11CoreVersion, 0);
+    // Odd reads pass a spill area behind the buffer (the read-ahead): the
+    // data is cut between the two, with a guard after each.
+    const std::size_t spillSize = capacity / 2;
     std::vector<std::uint8_t> buffer(capacity + 16, 0xA5);
+    std::vector<std::uint8_t> spill(spillSize + 16, 0xA5);
     const rpc::Bytes args{0, 0, 0, 1};
     // Alternate small calls and reads until the input is used up or the
     // client gives the stream up; each call reads at least one header.
@@ -102,17 +107,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 DecodeResults(results, call / 2);
             }
         } else {
+            const std::size_t spilled = call % 4 == 3 ? spillSize : 0;
             rpc::DeviceReadParms parms;
-            parms.requestSize = static_cast<std::uint32_t>(capacity);
+            parms.requestSize = static_cast<std::uint32_t>(capacity + spilled);
             rpc::DeviceReadResp resp;
             std::size_t count = 0;
             const ViStatus s =
-                client.CallRead(parms, Deadline::max(), buffer.data(), capacity, resp, count);
-            // Never more than asked, never past the buffer.
-            if (s == VI_SUCCESS && count > capacity)
+                client.CallRead(parms, Deadline::max(), buffer.data(), capacity, resp, count,
+                                nullptr, std::span<std::uint8_t>(spill.data(), spilled));
+            // Never more than asked, never past the buffer or the spill area.
+            if (s == VI_SUCCESS && count > capacity + spilled)
                 std::abort();
             for (std::size_t i = capacity; i < buffer.size(); ++i)
                 if (buffer[i] != 0xA5)
+                    std::abort();
+            for (std::size_t i = spillSize; i < spill.size(); ++i)
+                if (spill[i] != 0xA5)
                     std::abort();
         }
     }

@@ -150,7 +150,8 @@ ViStatus RpcClient::Call(std::uint32_t procedure, const rpc::Bytes& args, Deadli
 
 ViStatus RpcClient::CallRead(const rpc::DeviceReadParms& parms, Deadline deadline,
                              std::uint8_t* data, std::size_t capacity, rpc::DeviceReadResp& resp,
-                             std::size_t& count, ProgressMeter* progress) {
+                             std::size_t& count, ProgressMeter* progress,
+                             std::span<std::uint8_t> spill) {
     count = 0;
     rpc::Bytes args;
     rpc::Encode(args, parms);
@@ -176,21 +177,37 @@ ViStatus RpcClient::CallRead(const rpc::DeviceReadParms& parms, Deadline deadlin
         }
         std::uint32_t length = 0;
         if (!rpc::ReplySucceeded(header) ||
-            !rpc::DecodeDeviceReadRespHead(in, resp, length, capacity)) {
+            !rpc::DecodeDeviceReadRespHead(in, resp, length, capacity + spill.size())) {
             // Also a reply with more data than was asked for.
             const ViStatus s = reader.Drain();
             return s == VI_SUCCESS ? VI_ERROR_IO : Failed(s, reader);
         }
         if (progress != nullptr)
             progress->ReceivedFraming(got - in.Remaining());
+        // The data in order, from the prefix and then from the record; a
+        // data position below capacity is in data, from there on in spill.
         const std::size_t inPrefix = std::min<std::size_t>(in.Remaining(), length);
-        std::memcpy(data, prefix + (got - in.Remaining()), inPrefix);
-        std::size_t rest = 0;
-        if (const ViStatus s = reader.Read(data + inPrefix, length - inPrefix, rest);
-            s != VI_SUCCESS)
-            return Failed(s, reader);
-        if (inPrefix + rest < length)
-            return Broken(VI_ERROR_IO); // record shorter than its data length
+        const std::uint8_t* from = prefix + (got - in.Remaining());
+        const auto target = [&](std::size_t at) {
+            return at < capacity ? data + at : spill.data() + (at - capacity);
+        };
+        const auto upTo = [&](std::size_t at, std::size_t end) {
+            return std::min<std::size_t>(at < capacity ? capacity : end, end) - at;
+        };
+        for (std::size_t at = 0; at < inPrefix;) {
+            const std::size_t n = upTo(at, inPrefix);
+            std::memcpy(target(at), from + at, n);
+            at += n;
+        }
+        for (std::size_t at = inPrefix; at < length;) {
+            const std::size_t n = upTo(at, length);
+            std::size_t rest = 0;
+            if (const ViStatus s = reader.Read(target(at), n, rest); s != VI_SUCCESS)
+                return Failed(s, reader);
+            if (rest < n)
+                return Broken(VI_ERROR_IO); // record shorter than its data length
+            at += n;
+        }
         count = length;
         const std::size_t padInPrefix = in.Remaining() - inPrefix;
         const std::size_t pad = rpc::XdrPadding(length);

@@ -11,6 +11,7 @@
 #include "visa/oncrpc.h"
 
 #include <memory>
+#include <span>
 
 namespace quarvel::visa {
 
@@ -30,11 +31,13 @@ public:
     // A call whose reply is small: results holds what follows the reply header.
     ViStatus Call(std::uint32_t procedure, const rpc::Bytes& args, Deadline deadline,
                   rpc::Bytes& results, ProgressMeter* progress = nullptr);
-    // device_read: the data goes straight into data[0..capacity); count is
-    // the number of data bytes, resp the error and reason.
+    // device_read: the data goes straight into data[0..capacity), and what
+    // does not fit there into spill (a read-ahead; the request may ask for
+    // capacity + spill.size()); count is the number of data bytes in both,
+    // resp the error and reason.
     ViStatus CallRead(const rpc::DeviceReadParms& parms, Deadline deadline, std::uint8_t* data,
                       std::size_t capacity, rpc::DeviceReadResp& resp, std::size_t& count,
-                      ProgressMeter* progress = nullptr);
+                      ProgressMeter* progress = nullptr, std::span<std::uint8_t> spill = {});
     // A record read part-way, a malformed reply or a half-sent call leave the
     // stream unusable; every later call fails.
     bool IsBroken() const { return m_broken; }

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <span>
 #include <unistd.h>
 #include <vector>
 
@@ -161,9 +162,12 @@ public:
             return VI_SUCCESS;
         const bool findTermChar = settings.termCharEnabled && mode == ReadMode::Message;
         if (m_stageBegin == m_stageEnd) {
-            // Large reads go straight into the caller's memory.
+            // Large reads go straight into the caller's memory, and a stage
+            // more is asked for behind them: the end of a block's message
+            // (its line feed) then comes with the block, not a round trip
+            // later.
             if (capacity >= kStageSize)
-                return ReadFromDevice(data, capacity, settings, result);
+                return ReadAndStage(data, capacity, findTermChar, settings, result);
             // Small reads take a larger piece of the message into the stage:
             // a program reading in small chunks (PyVISA reads 20 KB at a
             // time) then costs one round trip per stage, not per chunk. The
@@ -249,10 +253,40 @@ public:
     }
 
 private:
+    // A read straight into data, with what comes past capacity staged. With
+    // findTermChar it ends at the termination character like a staged read,
+    // and what came after the character is staged ahead of the rest.
+    ViStatus ReadAndStage(std::uint8_t* data, std::size_t capacity, bool findTermChar,
+                          const SessionSettings& settings, ReadResult& result) {
+        m_stage.resize(kStageSize);
+        const ViStatus s = ReadFromDevice(data, capacity, settings, result, m_stage);
+        std::size_t kept = std::min(result.count, capacity);
+        std::size_t staged = result.count - kept;
+        const void* term = findTermChar ? std::memchr(data, settings.termChar, kept) : nullptr;
+        if (term != nullptr) {
+            const std::size_t upTo =
+                static_cast<std::size_t>(static_cast<const std::uint8_t*>(term) - data) + 1;
+            m_stage.insert(m_stage.begin(), data + upTo, data + kept);
+            staged += kept - upTo;
+            kept = upTo;
+        }
+        if (staged > 0) {
+            m_stageBegin = 0;
+            m_stageEnd = staged;
+            m_stageEndsMessage = result.end == ReadEnd::End;
+            result.count = kept;
+            result.end = ReadEnd::None;
+        }
+        if (term != nullptr && result.end != ReadEnd::End)
+            result.end = ReadEnd::TermChar;
+        return s;
+    }
+
     // One device_read (repeated while the device answers with nothing): up
-    // to capacity bytes into data.
+    // to capacity bytes into data, and up to spill.size() more into spill.
     ViStatus ReadFromDevice(std::uint8_t* data, std::size_t capacity,
-                            const SessionSettings& settings, ReadResult& result) {
+                            const SessionSettings& settings, ReadResult& result,
+                            std::span<std::uint8_t> spill = {}) {
         if (const ViStatus s = Relink(settings); s != VI_SUCCESS)
             return s;
         const Deadline deadline = DeadlineAfter(WithGrace(settings.timeoutMs));
@@ -261,14 +295,15 @@ private:
         for (;;) {
             rpc::DeviceReadParms parms;
             parms.linkId = m_link.linkId;
-            parms.requestSize =
-                static_cast<std::uint32_t>(std::min<std::size_t>(capacity, kMaxReadRequest));
+            const std::size_t toData = std::min<std::size_t>(capacity, kMaxReadRequest);
+            const std::size_t toSpill = std::min(spill.size(), kMaxReadRequest - toData);
+            parms.requestSize = static_cast<std::uint32_t>(toData + toSpill);
             parms.ioTimeout = settings.timeoutMs;
             parms.lockTimeout = settings.timeoutMs;
             rpc::DeviceReadResp resp;
             std::size_t count = 0;
-            if (const ViStatus s = m_link.core->CallRead(parms, deadline, data, parms.requestSize,
-                                                         resp, count, settings.progress);
+            if (const ViStatus s = m_link.core->CallRead(parms, deadline, data, toData, resp, count,
+                                                         settings.progress, spill.first(toSpill));
                 s != VI_SUCCESS)
                 return Dropped(s, settings);
             result.count = count;

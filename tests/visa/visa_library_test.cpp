@@ -202,21 +202,24 @@ TEST_F(VisaLibrary, AttributesDescribeTheSessionAndRefuseWhatTheyCannotBe) {
 
 TEST_F(VisaLibrary, EnabledTerminationCharacterEndsReadsOnBothTransports) {
     Start();
-    for (const std::string& resource : {m_sim->Vxi11Resource(), m_sim->SocketResource()}) {
-        const ViSession vi = Open(resource);
-        ASSERT_EQ(viSetAttribute(vi, VI_ATTR_TERMCHAR, ','), VI_SUCCESS);
-        ASSERT_EQ(viSetAttribute(vi, VI_ATTR_TERMCHAR_EN, VI_TRUE), VI_SUCCESS);
-        ASSERT_EQ(viWrite(vi, reinterpret_cast<const ViByte*>("*IDN?\n"), 6, nullptr), VI_SUCCESS);
-        char reply[64] = {};
-        ViUInt32 got = 0;
-        ASSERT_EQ(viRead(vi, reinterpret_cast<ViByte*>(reply), sizeof reply, &got),
-                  VI_SUCCESS_TERM_CHAR)
-            << resource;
-        EXPECT_EQ(std::string(reply, got), "ACME,") << resource;
-        ASSERT_EQ(viRead(vi, reinterpret_cast<ViByte*>(reply), 2, &got), VI_SUCCESS_MAX_CNT);
-        EXPECT_EQ(std::string(reply, got), "X1");
-        viClose(vi);
-    }
+    // A large buffer too: VXI-11 reads that much straight into it.
+    for (const std::size_t size : {64u, 1u << 20})
+        for (const std::string& resource : {m_sim->Vxi11Resource(), m_sim->SocketResource()}) {
+            const ViSession vi = Open(resource);
+            ASSERT_EQ(viSetAttribute(vi, VI_ATTR_TERMCHAR, ','), VI_SUCCESS);
+            ASSERT_EQ(viSetAttribute(vi, VI_ATTR_TERMCHAR_EN, VI_TRUE), VI_SUCCESS);
+            ASSERT_EQ(viWrite(vi, reinterpret_cast<const ViByte*>("*IDN?\n"), 6, nullptr),
+                      VI_SUCCESS);
+            std::vector<ViByte> reply(size);
+            ViUInt32 got = 0;
+            ASSERT_EQ(viRead(vi, reply.data(), static_cast<ViUInt32>(size), &got),
+                      VI_SUCCESS_TERM_CHAR)
+                << resource << " " << size;
+            EXPECT_EQ(std::string(reply.begin(), reply.begin() + got), "ACME,") << resource;
+            ASSERT_EQ(viRead(vi, reply.data(), 2, &got), VI_SUCCESS_MAX_CNT);
+            EXPECT_EQ(std::string(reply.begin(), reply.begin() + got), "X1");
+            viClose(vi);
+        }
 }
 
 TEST_F(VisaLibrary, StatusByteByVxi11ServiceAndBy488StringOverSocket) {
