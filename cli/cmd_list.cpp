@@ -111,8 +111,8 @@ int RunListCommand(int argc, char** argv) {
         return 1; // ApplyResourceManagerOptions said why
     if (result.status == VI_ERROR_NSUP_ATTR_STATE) {
         std::fprintf(stderr,
-                     "quarvel-cli list: --probe needs IPv4 hosts, ranges (127.0.0.1-127.0.0.9) "
-                     "or networks (192.168.1.0/24), at most 4096 hosts in all\n");
+                     "quarvel-cli list: --probe needs IPv4 hosts, ranges (127.0.0.1-127.0.0.9), "
+                     "networks (192.168.1.0/24) or host names, at most 4096 hosts in all\n");
         return 2;
     }
     if (options.verbose) {

@@ -196,8 +196,8 @@ void CFindDialog::ShowResult(const quarvel::instr::FindResult& result) {
     QString status;
     if (result.status == VI_ERROR_NSUP_ATTR_STATE)
         status = QStringLiteral("The hosts to probe are not IPv4 addresses, ranges "
-                                "(10.0.0.1-10.0.0.9) or networks (192.168.1.0/24) of at most "
-                                "4096 hosts.");
+                                "(10.0.0.1-10.0.0.9), networks (192.168.1.0/24) or host names, "
+                                "4096 hosts at most.");
     else if (result.status == VI_ERROR_ABORT)
         status = QStringLiteral("Search cancelled.");
     else if (result.status != VI_SUCCESS)

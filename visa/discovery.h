@@ -45,10 +45,20 @@ std::string DiscoveryMethodNames(unsigned methods);
 
 // IPv4 addresses, ranges and networks separated by commas:
 // "10.0.0.5", "127.0.0.1-127.0.0.9" (or "127.0.0.1-9"), "192.168.1.0/24"
-// (network and broadcast addresses left out up to /30). Appends the hosts
-// in host byte order. False (hosts unchanged) for any malformed item, a
-// range that runs backwards, or more than kMaxProbeHosts in all.
-bool ParseProbeHosts(std::string_view text, std::vector<std::uint32_t>& hosts);
+// (network and broadcast addresses left out up to /30), and, when `names`
+// is given, host names ("scope-3.lab"; each counts as one host), appended
+// there to be resolved when the probe runs. Appends the hosts in host byte
+// order. False (hosts and names unchanged) for any malformed item, a range
+// that runs backwards, or more than kMaxProbeHosts in all.
+bool ParseProbeHosts(std::string_view text, std::vector<std::uint32_t>& hosts,
+                     std::vector<std::string>* names = nullptr);
+// Appends the IPv4 addresses of `names` (getaddrinfo, all looked up at
+// once) to `hosts`, and the names without one by `deadline` to
+// `unresolved`. A lookup still running then is abandoned: the resolver's
+// own timeouts do not hold the probe.
+void ResolveProbeNames(const std::vector<std::string>& names,
+                       std::chrono::steady_clock::time_point deadline,
+                       std::vector<std::uint32_t>& hosts, std::vector<std::string>& unresolved);
 // "192.168.1.20"
 std::string Ipv4Text(std::uint32_t address);
 

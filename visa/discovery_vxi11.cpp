@@ -28,19 +28,26 @@ struct Targets {
     std::vector<InterfaceBroadcast> broadcasts;
 };
 
-Targets CollectTargets(const SessionSettings& settings) {
+// Host names are resolved by `deadline` (the listening time's end).
+Targets CollectTargets(const SessionSettings& settings, Deadline deadline) {
     Targets targets;
     if ((settings.discoveryMethods & kDiscoverProbe) != 0) {
         std::vector<std::uint32_t> hosts;
+        std::vector<std::string> names;
         // The attribute's text was checked when it was set.
         if (!settings.probeHosts.empty())
-            ParseProbeHosts(settings.probeHosts, hosts);
+            ParseProbeHosts(settings.probeHosts, hosts, &names);
         if (const char* env = std::getenv("QUARVEL_PROBE"); env != nullptr && *env != '\0') {
-            if (!ParseProbeHosts(env, hosts) && settings.findNotes != nullptr)
+            if (!ParseProbeHosts(env, hosts, &names) && settings.findNotes != nullptr)
                 settings.findNotes->Add("probe: QUARVEL_PROBE is not a list of IPv4 hosts, "
-                                        "ranges or networks of at most " +
+                                        "ranges, networks or host names of at most " +
                                         std::to_string(kMaxProbeHosts) + " hosts; ignored");
         }
+        std::vector<std::string> unresolved;
+        ResolveProbeNames(names, deadline, hosts, unresolved);
+        for (const std::string& name : unresolved)
+            if (settings.findNotes != nullptr)
+                settings.findNotes->Add("probe: " + name + " has no IPv4 address (in time)");
         std::sort(hosts.begin(), hosts.end());
         hosts.erase(std::unique(hosts.begin(), hosts.end()), hosts.end());
         if (hosts.size() > kMaxProbeHosts)
@@ -63,10 +70,10 @@ void FindVxi11Resources(const SessionSettings& settings, Deadline deadline,
                         std::vector<std::string>& found) {
     if ((settings.discoveryMethods & (kDiscoverBroadcast | kDiscoverProbe)) == 0)
         return;
-    const Targets targets = CollectTargets(settings);
+    const Deadline listenUntil = std::min(deadline, DeadlineAfter(settings.discoveryMs));
+    const Targets targets = CollectTargets(settings, listenUntil);
     if (targets.probed.empty() && targets.broadcasts.empty())
         return;
-    const Deadline listenUntil = std::min(deadline, DeadlineAfter(settings.discoveryMs));
     std::unique_ptr<UdpSocket> socket = UdpSocket::Open(!targets.broadcasts.empty());
     if (!socket) {
         if (settings.findNotes != nullptr)

@@ -169,7 +169,8 @@ QVI_STATIC_ASSERT((ViStatus)-1 < 0 && sizeof(ViAttrState) == sizeof(void*),
 // const char* cast to ViAttrState; viGetAttribute writes a ViChar[256].
 #define QVI_ATTR_DISCOVERY_METHODS ((ViAttr)0x3FFFC010)
 // Quarvel's own: the IPv4 hosts a probe asks, "10.0.0.5,192.168.1.0/24,
-// 127.0.0.1-127.0.0.9" (at most 4096 hosts), besides those in the
+// 127.0.0.1-127.0.0.9,scope.lab" (at most 4096 hosts; a name is resolved
+// when the search runs, within its listening time), besides those in the
 // environment variable QUARVEL_PROBE. Text as for QVI_ATTR_USBIP_SERVERS.
 #define QVI_ATTR_PROBE_HOSTS ((ViAttr)0x3FFFC011)
 // Quarvel's own: how long (ms, ViUInt32, default 1000) broadcast, probe and

@@ -182,8 +182,9 @@ bool SetCommon(SessionSettings& settings, ViAttr attribute, ViAttrState value, V
     case QVI_ATTR_PROBE_HOSTS: {
         const auto* text = reinterpret_cast<const char*>(static_cast<std::uintptr_t>(value));
         std::vector<std::uint32_t> hosts;
-        const bool ok =
-            text != nullptr && (*text == '\0' || quarvel::visa::ParseProbeHosts(text, hosts));
+        std::vector<std::string> names; // resolved when a search runs
+        const bool ok = text != nullptr &&
+                        (*text == '\0' || quarvel::visa::ParseProbeHosts(text, hosts, &names));
         if (ok)
             settings.probeHosts = text;
         status = ok ? VI_SUCCESS : VI_ERROR_NSUP_ATTR_STATE;

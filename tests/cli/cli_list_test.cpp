@@ -33,6 +33,11 @@ TEST(CliList, PrintsTheSimulatedUsbDeviceWithItsIdentification) {
     EXPECT_EQ(r.out, resource + " RIGOL TECHNOLOGIES,DS1054Z,DS1ZA000000001,00.04.04.SP3\n");
     // The methods named are the only ones used.
     EXPECT_EQ(RunCli(logs, {"list", "--method", "probe"}).out, "");
+    // A host name is resolved when the probe runs (localhost: /etc/hosts).
+    EXPECT_EQ(RunCli(logs, {"list", "--method", "probe", "--probe", "localhost",
+                            "--portmapper-port", std::to_string(sim.PortmapperPort())})
+                  .out,
+              "TCPIP0::127.0.0.1::inst0::INSTR\n");
     unsetenv("QUARVEL_USBIP");
 
     EXPECT_EQ(RunCli(logs, {"list", "--method", "usb"}).out, "");

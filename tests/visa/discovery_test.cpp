@@ -57,6 +57,22 @@ TEST(VisaDiscovery, ProbeHostListsAreStrictAndBounded) {
         EXPECT_EQ(untouched.size(), 1u) << bad;
     }
 
+    // Host names only where the caller takes them; resolved later.
+    std::vector<std::string> names;
+    hosts.clear();
+    ASSERT_TRUE(ParseProbeHosts("localhost,10.0.0.1,scope-1.Lab", hosts, &names));
+    EXPECT_EQ(names, (std::vector<std::string>{"localhost", "scope-1.Lab"}));
+    for (const char* bad : {"-a.lab", "a..lab", "a_b.lab", "1.2.3", "10.0.0.256", "a.lab,"})
+        EXPECT_FALSE(ParseProbeHosts(bad, hosts, &names)) << bad;
+    EXPECT_EQ(names.size(), 2u);
+    std::vector<std::string> unresolved;
+    hosts.clear();
+    visa::ResolveProbeNames({"localhost"},
+                            std::chrono::steady_clock::now() + std::chrono::seconds(10), hosts,
+                            unresolved);
+    EXPECT_EQ(Texts(hosts), std::vector<std::string>{"127.0.0.1"});
+    EXPECT_TRUE(unresolved.empty());
+
     unsigned methods = 0;
     EXPECT_TRUE(visa::ParseDiscoveryMethods("Probe,dnssd", methods));
     EXPECT_EQ(methods, visa::kDiscoverProbe | visa::kDiscoverDnssd);
