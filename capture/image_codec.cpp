@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <utility>
 
 namespace {
 
@@ -112,23 +113,60 @@ void BlitAt(const QImage& source, QImage& target) {
     painter.drawImage(0, 0, source);
 }
 
-CodecStatus SaveByExtension(const QImage& image, const std::string& path) {
-    if (image.isNull() || !qpaths::IsWithinLimits(path))
-        return CodecStatus::Fail;
+std::optional<ImageEncoder> EncoderForExtension(const std::string& extension) {
+    const std::string wanted = ToLower(extension);
+    for (ImageEncoder& encoder : AvailableEncoders())
+        if (std::find(encoder.extensions.begin(), encoder.extensions.end(), wanted) !=
+            encoder.extensions.end())
+            return std::move(encoder);
+    return std::nullopt;
+}
+
+std::optional<ImageEncoder> EncoderForPath(const std::string& path) {
     const std::string name = qpaths::FileNameOf(path);
     const auto dot = name.rfind('.');
     if (dot == std::string::npos)
+        return std::nullopt;
+    return EncoderForExtension(name.substr(dot + 1));
+}
+
+std::string EncoderExtensionList() {
+    std::string list;
+    for (const ImageEncoder& encoder : AvailableEncoders())
+        for (const std::string& extension : encoder.extensions)
+            list += (list.empty() ? "" : ", ") + extension;
+    return list;
+}
+
+std::string DetectedFormat(const std::uint8_t* data, std::size_t size) {
+    if (data == nullptr || size == 0 || size > static_cast<std::size_t>(INT32_MAX))
+        return {};
+    QBuffer buffer;
+    buffer.setData(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+    buffer.open(QIODevice::ReadOnly);
+    return CanonicalFormat(ToLower(QImageReader::imageFormat(&buffer).toStdString()));
+}
+
+CodecStatus EncodeToMemory(const QImage& image, const ImageEncoder& encoder,
+                           std::vector<std::uint8_t>& bytes) {
+    bytes.clear();
+    if (image.isNull())
         return CodecStatus::Fail;
-    const std::string extension = ToLower(name.substr(dot + 1));
-    const ImageEncoder* chosen = nullptr;
-    const auto encoders = AvailableEncoders();
-    for (const auto& encoder : encoders)
-        if (std::find(encoder.extensions.begin(), encoder.extensions.end(), extension) !=
-            encoder.extensions.end()) {
-            chosen = &encoder;
-            break;
-        }
-    if (chosen == nullptr)
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, QByteArray::fromStdString(encoder.qtFormat));
+    if (!writer.write(image))
+        return CodecStatus::Fail;
+    const QByteArray& encoded = buffer.data();
+    bytes.assign(encoded.begin(), encoded.end());
+    return CodecStatus::Ok;
+}
+
+CodecStatus SaveByExtension(const QImage& image, const std::string& path) {
+    if (image.isNull() || !qpaths::IsWithinLimits(path))
+        return CodecStatus::Fail;
+    const std::optional<ImageEncoder> chosen = EncoderForPath(path);
+    if (!chosen)
         return CodecStatus::Fail;
 
     // QSaveFile writes beside the target and renames on commit, so a failed

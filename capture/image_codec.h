@@ -3,6 +3,7 @@
 #include "capture/image_encoder.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,25 @@ enum class CodecStatus : std::uint32_t { Ok = 0, Fail = 0x80004005u };
 
 // The encoders Qt offers, icon-like formats left out, in Qt's order.
 std::vector<ImageEncoder> AvailableEncoders();
+
+// The encoder whose extensions hold `extension` (any letter case), if any.
+std::optional<ImageEncoder> EncoderForExtension(const std::string& extension);
+
+// The encoder the extension of `path` (after the last "." of its last
+// component) names, if any.
+std::optional<ImageEncoder> EncoderForPath(const std::string& path);
+
+// Every extension the encoders accept, in their order: "bmp, jpeg, jpg, png".
+// What a message about an unknown extension lists.
+std::string EncoderExtensionList();
+
+// The encoder name Qt gives the format of encoded bytes ("png", "bmp"),
+// lower case; empty when Qt does not recognise them.
+std::string DetectedFormat(const std::uint8_t* data, std::size_t size);
+
+// Encodes `image` with `encoder` into `bytes`. Fail when the encoder refuses it.
+CodecStatus EncodeToMemory(const QImage& image, const ImageEncoder& encoder,
+                           std::vector<std::uint8_t>& bytes);
 
 // Decodes PNG or BMP (or any format Qt reads) bytes into `image`. Ok, or Fail
 // with `image` null.

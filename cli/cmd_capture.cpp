@@ -11,12 +11,14 @@
 #include "visa/visa.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 #include <thread>
 
 namespace {
@@ -111,12 +113,33 @@ private:
     bool m_cancelSent = false;
 };
 
-bool IsEncoderExtension(const std::string& extension) {
-    for (const auto& encoder : AvailableEncoders())
-        for (const auto& known : encoder.extensions)
-            if (known == extension)
-                return true;
-    return false;
+// Creates `path` and its missing parents, as mkdir -p does. False, with the
+// reason in `why`, when a component is a file or cannot be made.
+bool MakeFolders(const std::string& path, std::string& why) {
+    std::size_t end = 0;
+    while (end < path.size()) {
+        end = path.find('/', end + 1);
+        if (end == std::string::npos)
+            end = path.size();
+        const std::string folder = path.substr(0, end);
+        struct stat info {};
+        if (stat(folder.c_str(), &info) == 0) {
+            if (!S_ISDIR(info.st_mode)) {
+                why = "'" + folder + "' is a file, not a folder";
+                return false;
+            }
+            continue;
+        }
+        if (errno != ENOENT) {
+            why = "'" + folder + "': " + std::strerror(errno);
+            return false;
+        }
+        if (mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST) {
+            why = "cannot create '" + folder + "': " + std::strerror(errno);
+            return false;
+        }
+    }
+    return true;
 }
 
 // "CHAN1, CHAN2" → {"CHAN1", "CHAN2"}; blanks around names dropped.
@@ -193,7 +216,13 @@ bool ParseArguments(int argc, char** argv, ConsoleForm& form, ConnectionOptions&
             form.sequenceText = value;
         } else if (option == "--format") {
             form.imageExtension = ToLower(value);
-            ok = IsEncoderExtension(form.imageExtension);
+            if (!EncoderForExtension(form.imageExtension)) {
+                std::fprintf(stderr,
+                             "quarvel-cli capture: --format '%s' names no image format; use one "
+                             "of: %s\n",
+                             value, EncoderExtensionList().c_str());
+                return false;
+            }
         } else if (option == "--comments") {
             form.comments = value;
         } else if (option == "--comments-file") {
@@ -233,6 +262,14 @@ int RunCaptureCommand(int argc, char** argv) {
     ConnectionOptions connection;
     if (!ParseArguments(argc, argv, window.form, connection))
         return 2;
+
+    // Files go into the folder given, made first when it is missing.
+    std::string why;
+    if (!MakeFolders(window.form.imageDir, why)) {
+        std::fprintf(stderr, "quarvel-cli capture: cannot use the folder '%s': %s\n",
+                     window.form.imageDir.c_str(), why.c_str());
+        return 1;
+    }
 
     CCaptureController controller(window);
     if (!ApplyResourceManagerOptions(controller.Connection().GetResourceManager(), connection,

@@ -1,6 +1,8 @@
 // quarvel-cli screenshot: connects, identifies the instrument, fetches its
-// screen image through the driver chosen for it and writes the bytes to a file.
+// screen image through the driver chosen for it and writes it to a file in the
+// format the file's extension names (or, with --raw, as the bytes came).
 
+#include "capture/image_codec.h"
 #include "cli/commands.h"
 #include "cli/connection_options.h"
 #include "cli/transfer_progress.h"
@@ -11,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unistd.h>
@@ -19,13 +22,15 @@ namespace {
 
 constexpr const char* USAGE =
     "usage: quarvel-cli screenshot [--timeout MS] [--portmapper-port N] [--usbip HOST:PORT] "
-    "[--visa-library PATH | --visa-library-all PATH] [--ink-saver] [--force] "
+    "[--visa-library PATH | --visa-library-all PATH] [--ink-saver] [--force] [--raw] "
     "ADDRESS FILE\n";
 
 struct ScreenshotOptions {
     ConnectionOptions connection;
     bool inkSaver = false;
     bool force = false;
+    // The instrument's bytes unchanged, whatever the file's extension.
+    bool raw = false;
     std::string address;
     std::string file;
 };
@@ -39,6 +44,8 @@ bool ParseArguments(int argc, char** argv, ScreenshotOptions& options) {
             options.inkSaver = true;
         } else if (option == "--force") {
             options.force = true;
+        } else if (option == "--raw") {
+            options.raw = true;
         } else if (IsConnectionOption(option)) {
             if (i + 1 >= argc) {
                 std::fprintf(stderr, "quarvel-cli screenshot: %s needs a value\n", argv[i]);
@@ -61,6 +68,39 @@ bool ParseArguments(int argc, char** argv, ScreenshotOptions& options) {
     }
     options.address = argv[i];
     options.file = argv[i + 1];
+    return true;
+}
+
+std::string UpperCase(std::string text) {
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return text;
+}
+
+// The bytes to write: the instrument's own when they already are in the
+// encoder's format (nothing lost to a second encoding), else the picture
+// decoded and encoded anew. False, after saying why, when that fails.
+bool ToFileFormat(const ByteBuffer& served, const ImageEncoder& encoder, ByteBuffer& bytes,
+                  std::string& servedFormat) {
+    servedFormat = DetectedFormat(served.data(), served.size());
+    if (servedFormat == encoder.qtFormat) {
+        bytes = served;
+        return true;
+    }
+    QImage picture;
+    if (LoadFromMemory(served.data(), served.size(), picture) != CodecStatus::Ok) {
+        std::fprintf(stderr,
+                     "quarvel-cli screenshot: the instrument's image (%zu bytes) could not be "
+                     "decoded; nothing written (--raw writes its bytes as they came)\n",
+                     served.size());
+        return false;
+    }
+    if (EncodeToMemory(picture, encoder, bytes) != CodecStatus::Ok) {
+        std::fprintf(stderr, "quarvel-cli screenshot: encoding the image as %s failed\n",
+                     encoder.shortName.c_str());
+        return false;
+    }
     return true;
 }
 
@@ -103,6 +143,18 @@ int RunScreenshotCommand(int argc, char** argv) {
     ScreenshotOptions options;
     if (!ParseArguments(argc, argv, options))
         return 2;
+    std::optional<ImageEncoder> encoder;
+    if (!options.raw) {
+        encoder = EncoderForPath(options.file);
+        if (!encoder) {
+            std::fprintf(stderr,
+                         "quarvel-cli screenshot: the extension of '%s' names no image format; "
+                         "use one of: %s (or --raw to write the instrument's bytes as they "
+                         "came)\n",
+                         options.file.c_str(), EncoderExtensionList().c_str());
+            return 2;
+        }
+    }
     // Refuse before talking to the instrument rather than after the transfer.
     if (!options.force && access(options.file.c_str(), F_OK) == 0) {
         std::fprintf(stderr, "quarvel-cli screenshot: '%s' exists; use --force to overwrite it\n",
@@ -151,9 +203,25 @@ int RunScreenshotCommand(int argc, char** argv) {
                      connection.GetIdn().c_str());
         return 1;
     }
-    if (!WriteImageFile(options.file, image, options.force))
+    if (options.raw) {
+        if (!WriteImageFile(options.file, image, options.force))
+            return 1;
+        std::printf("%s: %zu bytes written to %s\n", connection.GetIdn().c_str(), image.size(),
+                    options.file.c_str());
+        return 0;
+    }
+    ByteBuffer file;
+    std::string servedFormat;
+    if (!ToFileFormat(image, *encoder, file, servedFormat))
         return 1;
-    std::printf("%s: %zu bytes written to %s\n", connection.GetIdn().c_str(), image.size(),
-                options.file.c_str());
+    if (!WriteImageFile(options.file, file, options.force))
+        return 1;
+    if (servedFormat == encoder->qtFormat)
+        std::printf("%s: %zu bytes written to %s\n", connection.GetIdn().c_str(), file.size(),
+                    options.file.c_str());
+    else
+        std::printf("%s: %zu bytes written to %s (%s, converted from %s)\n",
+                    connection.GetIdn().c_str(), file.size(), options.file.c_str(),
+                    encoder->shortName.c_str(), UpperCase(servedFormat).c_str());
     return 0;
 }

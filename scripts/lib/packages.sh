@@ -5,6 +5,8 @@
 quarvel_packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libusb-1.0-0-dev
                   libgtest-dev libgmock-dev
                   googletest libbenchmark-dev xvfb xauth
+                  # decoders other than Qt's that check quarvel-cli's image files
+                  imagemagick file
                   # the comma-decimal locale the data file tests write under
                   locales
                   # manual pages, and the validators and tools of the packaging tests

@@ -64,6 +64,20 @@ TEST(CliCapture, OptionsReachTheNamesAndTheFormat) {
     EXPECT_TRUE(PathExists(shots.File("scope-0041.bmp")));
 }
 
+// A missing folder is made, parents and all, as mkdir -p does.
+TEST(CliCapture, AMissingFolderIsCreated) {
+    SimProcess sim({"--instrument", "siglent"});
+    ASSERT_TRUE(sim.Started());
+    TempDir logs;
+    const std::string folder = logs.File("shots/bench 1/today");
+    const CliRun run =
+        RunCli(logs, {"capture", sim.SocketResource(), "--dir", folder, "--format", "png"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const auto bytes = ReadFileBytes(folder + "/Screenshot.png");
+    ASSERT_GE(bytes.size(), 8u);
+    EXPECT_EQ(std::string(bytes.begin() + 1, bytes.begin() + 4), "PNG");
+}
+
 TEST_P(CliCaptureLink, WaveformImageAndDataUnderTheSameName) {
     SimProcess sim({"--instrument", "infiniivision-x"});
     ASSERT_TRUE(sim.Started());
@@ -106,8 +120,19 @@ TEST(CliCapture, FailuresGiveANonZeroExitAndTheMessageOnStandardError) {
     SimProcess sim({"--instrument", "infiniivision-x"});
     ASSERT_TRUE(sim.Started());
     TempDir logs;
-    const CliRun unwritable =
-        RunCli(logs, {"capture", sim.SocketResource(), "--dir", logs.File("missing")});
+    // A folder that cannot be made says why, before the instrument is asked.
+    ASSERT_TRUE(WriteFileBytes(logs.File("plain"), "a file"));
+    sim.ClearTranscript();
+    const CliRun inTheWay =
+        RunCli(logs, {"capture", sim.SocketResource(), "--dir", logs.File("plain/shots")});
+    EXPECT_EQ(inTheWay.exitCode, 1);
+    EXPECT_NE(inTheWay.err.find("'" + logs.File("plain") + "' is a file, not a folder"),
+              std::string::npos)
+        << inTheWay.err;
+    EXPECT_TRUE(sim.Transcript().empty());
+
+    // The image encoder refuses to write: the capture fails and says so.
+    const CliRun unwritable = RunCli(logs, {"capture", sim.SocketResource(), "--dir", "/proc"});
     EXPECT_EQ(unwritable.exitCode, 1);
     EXPECT_NE(unwritable.err.find("Saving failed\n"), std::string::npos);
     EXPECT_NE(unwritable.out.find("Data capture finished. Error: Saving failed. "),
@@ -124,7 +149,11 @@ TEST(CliCapture, FailuresGiveANonZeroExitAndTheMessageOnStandardError) {
     EXPECT_NE(noInstrument.err.find("Connect failed!"), std::string::npos);
 
     EXPECT_EQ(RunCli(logs, {"capture"}).exitCode, 2);
-    EXPECT_EQ(RunCli(logs, {"capture", sim.SocketResource(), "--format", "nope"}).exitCode, 2);
+    const CliRun noFormat = RunCli(logs, {"capture", sim.SocketResource(), "--format", "nope"});
+    EXPECT_EQ(noFormat.exitCode, 2);
+    EXPECT_NE(noFormat.err.find("--format 'nope' names no image format; use one of: bmp, "),
+              std::string::npos)
+        << noFormat.err;
     EXPECT_EQ(RunCli(logs, {"capture", sim.SocketResource(), "--delay", "6001"}).exitCode, 2);
     EXPECT_EQ(RunCli(logs, {"capture", sim.SocketResource(), "--bogus"}).exitCode, 2);
     const CliRun format = RunCli(logs, {"capture", sim.SocketResource(), "--data-format", "xls"});

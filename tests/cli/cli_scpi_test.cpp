@@ -171,6 +171,21 @@ TEST(CliHelp, EachCommandPrintsItsUsageAndTheVersionComesFromTheProject) {
     EXPECT_EQ(version.out, "quarvel-cli " QUARVEL_PROJECT_VERSION "\n");
     const CliRun unknown = RunCli(logs, {"--bogus"});
     EXPECT_EQ(unknown.exitCode, 2);
+    EXPECT_NE(unknown.err.find("unknown command '--bogus'"), std::string::npos);
+
+    // Asked for, the usage goes to standard output with status 0.
+    for (const char* help : {"--help", "help", "-h"}) {
+        const CliRun r = RunCli(logs, {help});
+        EXPECT_EQ(r.exitCode, 0) << help;
+        EXPECT_EQ(r.out.rfind("usage: quarvel-cli COMMAND", 0), 0u) << r.out;
+        EXPECT_NE(r.out.find("quarvel-cli screenshot "), std::string::npos) << r.out;
+        EXPECT_EQ(r.err, "");
+    }
+    const CliRun one = RunCli(logs, {"help", "screenshot"});
+    EXPECT_EQ(one.exitCode, 0);
+    EXPECT_EQ(one.out.rfind("usage: quarvel-cli screenshot ", 0), 0u) << one.out;
+    EXPECT_NE(one.out.find("--raw"), std::string::npos);
+    EXPECT_EQ(RunCli(logs, {"help", "bogus"}).exitCode, 2);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // quarvel-cli screenshot, run as a program against quarvel-sim: the file it
-// writes holds exactly the image the instrument served, and it refuses to
-// replace files or to go on without a driver.
+// writes is in the format its extension names (with --raw: exactly the image
+// the instrument served), and it refuses to replace files, to guess a format
+// or to go on without a driver.
 
 #include "tests/support/cli_run.h"
 #include "tests/support/sim_process.h"
@@ -10,6 +11,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 namespace quarvel::test {
 namespace {
@@ -40,7 +43,7 @@ INSTANTIATE_TEST_SUITE_P(
                                                                              : "_Socket");
     });
 
-TEST_P(CliScreenshot, WritesTheServedImageByteForByte) {
+TEST_P(CliScreenshot, RawWritesTheServedImageByteForByte) {
     TempDir dumps;
     TempDir work;
     SimProcess sim({"--instrument", GetParam().instrument, "--dump-images", dumps.Path()});
@@ -49,20 +52,115 @@ TEST_P(CliScreenshot, WritesTheServedImageByteForByte) {
     const Link link = GetParam().link;
     const CliRun run =
         link == Link::Vxi11
-            ? RunCli(work, {"screenshot", "--portmapper-port", std::to_string(sim.PortmapperPort()),
-                            sim.Vxi11Resource(), file})
-        : link == Link::Usb
-            ? RunCli(work, {"screenshot", "--usbip", sim.UsbipServer(), sim.UsbResource(), file})
+            ? RunCli(work, {"screenshot", "--raw", "--portmapper-port",
+                            std::to_string(sim.PortmapperPort()), sim.Vxi11Resource(), file})
+        : link == Link::Usb ? RunCli(work, {"screenshot", "--raw", "--usbip", sim.UsbipServer(),
+                                            sim.UsbResource(), file})
         : link == Link::Library
-            ? RunCli(work, {"screenshot", "--visa-library-all", QUARVEL_VISA_SHARED_LIBRARY,
-                            sim.SocketResource(), file})
-            : RunCli(work, {"screenshot", sim.SocketResource(), file});
+            ? RunCli(work, {"screenshot", "--raw", "--visa-library-all",
+                            QUARVEL_VISA_SHARED_LIBRARY, sim.SocketResource(), file})
+            : RunCli(work, {"screenshot", "--raw", sim.SocketResource(), file});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.err, ""); // no progress line when standard error is no terminal
     const auto served = ReadDirFiles(dumps.Path());
     ASSERT_EQ(served.size(), 1u);
     EXPECT_EQ(ReadFileBytes(file), served[0]);
     EXPECT_FALSE(served[0].empty());
+}
+
+// What a program prints, standard error left out.
+std::string OutputOf(const std::string& command) {
+    std::string output;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr)
+        return output;
+    char buffer[65536];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        output.append(buffer, n);
+    pclose(pipe);
+    return output;
+}
+
+// Decoded by ImageMagick, not by Qt: the pixels as 8-bit RGB, and the format.
+std::string PixelsOf(const std::string& path) {
+    return OutputOf(std::string(QUARVEL_IMAGEMAGICK_CONVERT) + " '" + path + "' -depth 8 rgb:-");
+}
+std::string FormatOf(const std::string& path) {
+    return OutputOf(std::string(QUARVEL_IMAGEMAGICK_IDENTIFY) + " -format %m '" + path + "'");
+}
+std::string FileSays(const std::string& path) {
+    return OutputOf(std::string(QUARVEL_FILE) + " -b '" + path + "'");
+}
+
+struct ConversionCase {
+    const char* instrument;
+    const char* file;
+    const char* format;   // ImageMagick's name of the file's format
+    const char* fileSays; // the start of file(1)'s description
+    bool servedAsIs;      // the instrument's bytes already are that format
+};
+
+class CliScreenshotFormat : public ::testing::TestWithParam<ConversionCase> {};
+
+INSTANTIATE_TEST_SUITE_P(
+    Extensions, CliScreenshotFormat,
+    ::testing::Values(ConversionCase{"siglent", "x.png", "PNG", "PNG image data", false},
+                      ConversionCase{"siglent", "x.BMP", "BMP3", "PC bitmap", true},
+                      ConversionCase{"rigol", "x.jpg", "JPEG", "JPEG image data", false},
+                      ConversionCase{"infiniivision-x", "x.png", "PNG", "PNG image data", true},
+                      ConversionCase{"infiniivision-x", "x.ppm", "PPM", "Netpbm image data",
+                                     false}),
+    [](const auto& info) {
+        std::string name = std::string(info.param.instrument) + "_" + info.param.format;
+        name.erase(std::remove(name.begin(), name.end(), '-'), name.end());
+        return name;
+    });
+
+// The file is in the format its extension names, as ImageMagick and file(1)
+// see it, and holds the served picture's pixels (JPEG: its size only, the
+// format loses detail); a served image already in that format is kept as it
+// came.
+TEST_P(CliScreenshotFormat, TheExtensionChoosesTheFormatAndThePixelsStay) {
+    const ConversionCase& c = GetParam();
+    TempDir dumps;
+    TempDir work;
+    SimProcess sim({"--instrument", c.instrument, "--dump-images", dumps.Path()});
+    ASSERT_TRUE(sim.Started());
+    const std::string file = work.File(c.file);
+    const CliRun run = RunCli(work, {"screenshot", sim.SocketResource(), file});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const std::vector<std::string> served = FileNamesIn(dumps.Path());
+    ASSERT_EQ(served.size(), 1u);
+    const std::string servedPath = dumps.File(served[0]);
+
+    EXPECT_EQ(FormatOf(file), c.format);
+    EXPECT_EQ(FileSays(file).rfind(c.fileSays, 0), 0u) << FileSays(file);
+    EXPECT_EQ(ReadFileBytes(file) == ReadFileBytes(servedPath), c.servedAsIs);
+    const std::string pixels = PixelsOf(servedPath);
+    ASSERT_FALSE(pixels.empty());
+    if (std::string(c.format) == "JPEG") {
+        EXPECT_EQ(
+            OutputOf(std::string(QUARVEL_IMAGEMAGICK_IDENTIFY) + " -format %wx%h '" + file + "'"),
+            OutputOf(std::string(QUARVEL_IMAGEMAGICK_IDENTIFY) + " -format %wx%h '" + servedPath +
+                     "'"));
+    } else {
+        EXPECT_TRUE(PixelsOf(file) == pixels) << "the pixels differ from the served image's";
+    }
+}
+
+// The case of the issue: a Siglent's BMP asked for as x.png, and as it came.
+TEST(CliScreenshotRaw, KeepsTheServedBmpWhateverTheExtension) {
+    TempDir dumps;
+    TempDir work;
+    SimProcess sim({"--instrument", "siglent", "--dump-images", dumps.Path()});
+    ASSERT_TRUE(sim.Started());
+    const CliRun run =
+        RunCli(work, {"screenshot", "--raw", sim.SocketResource(), work.File("x.png")});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const auto served = ReadDirFiles(dumps.Path());
+    ASSERT_EQ(served.size(), 1u);
+    EXPECT_EQ(ReadFileBytes(work.File("x.png")), served[0]);
+    EXPECT_EQ(FileSays(work.File("x.png")).rfind("PC bitmap", 0), 0u);
 }
 
 TEST(CliScreenshotProgress, ATerminalShowsTheTransfer) {
@@ -124,6 +222,21 @@ TEST(CliScreenshotRefusals, FailuresExplainThemselvesAndWriteNothing) {
     const CliRun badAddress = RunCli(work, {"screenshot", "TCPIP0::127.0.0.1::1::SOCKET", file});
     EXPECT_EQ(badAddress.exitCode, 1);
     EXPECT_NE(badAddress.err.find("cannot connect"), std::string::npos) << badAddress.err;
+
+    // An extension that names no format: the formats are listed, nothing
+    // is asked of the instrument or written.
+    generic.ClearTranscript();
+    for (const char* name : {"shot.img", "shot", "shot.png.txt"}) {
+        const CliRun noFormat =
+            RunCli(work, {"screenshot", generic.SocketResource(), work.File(name)});
+        EXPECT_EQ(noFormat.exitCode, 2) << name;
+        EXPECT_NE(noFormat.err.find("names no image format; use one of: bmp, "), std::string::npos)
+            << noFormat.err;
+        EXPECT_NE(noFormat.err.find("png"), std::string::npos) << noFormat.err;
+        EXPECT_NE(noFormat.err.find("--raw"), std::string::npos) << noFormat.err;
+        EXPECT_FALSE(PathExists(work.File(name)));
+    }
+    EXPECT_TRUE(generic.Transcript().empty());
 
     const CliRun usage = RunCli(work, {"screenshot", "--timeout", "soon", "ADDR", file});
     EXPECT_EQ(usage.exitCode, 2);
