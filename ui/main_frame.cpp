@@ -17,9 +17,11 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStatusTipEvent>
+#include <QToolBar>
 
 #include <algorithm>
 #include <utility>
@@ -33,6 +35,16 @@ constexpr int kMinimumHeight = 480;
 constexpr int kCountdownPeriodMs = 1000;
 // The progress bar counts in thousandths of the transfer.
 constexpr int kTransferBarSteps = 1000;
+// The first window leaves room for what the window manager adds (title bar,
+// borders), which is unknown until the window is shown.
+constexpr int kDecorationHeight = 48;
+constexpr int kDecorationWidth = 16;
+// Instruments' screens are about 5:3 (800 × 480); the first picture pane
+// has that shape where the screen allows.
+constexpr int kPictureAspectWidth = 5;
+constexpr int kPictureAspectHeight = 3;
+// F5 is "fetch again" on the desktop (reload, refresh); no text box takes it.
+constexpr QKeyCombination kCaptureKey = Qt::Key_F5;
 
 // Menu prompts carry a short name after "\n"; the status line shows the
 // part before it.
@@ -111,9 +123,10 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent), m_controller(*thi
     setWindowTitle(QStringLiteral("Quarvel v") + QString::fromLatin1(quarvel::kVersion));
     setMinimumSize(kMinimumWidth, kMinimumHeight);
 
-    const PaneSizes sizes = LoadPaneSizes(m_store);
+    PaneSizes sizes = LoadPaneSizes(m_store);
     CreateClient(sizes);
     CreateMenus();
+    CreateToolBar();
     ConnectRequests();
 
     statusBar()->setObjectName(QStringLiteral("statusBar"));
@@ -121,8 +134,12 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent), m_controller(*thi
     UseVisaLibrary();
     CreateTransferIndicator();
 
+    if (!sizes.stored) {
+        sizes = FirstPaneSizes();
+        m_splitter->setSizes({sizes.uiWidth, sizes.picWidth});
+    }
     resize(sizes.uiWidth + m_splitter->handleWidth() + sizes.picWidth,
-           sizes.splitterHeight + menuBar()->sizeHint().height() +
+           sizes.splitterHeight + menuBar()->sizeHint().height() + m_toolBar->sizeHint().height() +
                statusBar()->sizeHint().height());
     // An unreadable placement is ignored: the window keeps the size above.
     const QByteArray placement = LoadWindowPlacement(m_store);
@@ -192,6 +209,42 @@ void CMainFrame::CreateClient(const PaneSizes& sizes) {
     m_form->BuildFormatList(AvailableEncoders());
 }
 
+PaneSizes CMainFrame::FirstPaneSizes() const {
+    const QRect screenArea = screen()->availableGeometry();
+    const QSize form = m_form->FullSizeHint();
+    const int bars = menuBar()->sizeHint().height() + m_toolBar->sizeHint().height() +
+                     statusBar()->sizeHint().height();
+    const int handle = m_splitter->handleWidth();
+    PaneSizes sizes;
+    sizes.uiWidth = std::max(sizes.uiWidth, form.width());
+    // The whole form where the screen has room; else as much as fits, and
+    // the form scrolls (its Capture bar stays in view).
+    const int lowest = kMinimumHeight - bars;
+    const int highest = std::max(lowest, screenArea.height() - kDecorationHeight - bars);
+    sizes.splitterHeight = std::clamp(form.height(), lowest, highest);
+    const int widest =
+        std::max(kMinimumWidth, screenArea.width() - kDecorationWidth) - sizes.uiWidth - handle;
+    sizes.picWidth = std::max(
+        kMinimumWidth - sizes.uiWidth - handle,
+        std::min(widest, sizes.splitterHeight * kPictureAspectWidth / kPictureAspectHeight));
+    return sizes;
+}
+
+void CMainFrame::CreateToolBar() {
+    m_toolBar = new QToolBar(QStringLiteral("Instrument control"), this);
+    m_toolBar->setObjectName(QStringLiteral("instrumentToolBar"));
+    m_toolBar->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    m_toolBar->setMovable(false);
+    m_toolBar->setFloatable(false);
+    // The menu's own actions: text, enabled state and handling are theirs.
+    m_toolBar->addAction(m_captureAction);
+    m_toolBar->addSeparator();
+    m_toolBar->addAction(m_stopAction);
+    m_toolBar->addAction(m_runAction);
+    m_toolBar->addAction(m_singleAction);
+    addToolBar(Qt::TopToolBarArea, m_toolBar);
+}
+
 void CMainFrame::CreateMenus() {
     QMenu* fileMenu = menuBar()->addMenu(QStringLiteral("&File"));
     m_saveAsAction =
@@ -234,6 +287,13 @@ void CMainFrame::CreateMenus() {
     m_statusBarAction->setChecked(true);
 
     QMenu* instrumentMenu = menuBar()->addMenu(QStringLiteral("&Instrument control"));
+    // The Capture button's command; its text follows the button ("Abort"
+    // while a countdown runs).
+    m_captureAction = AddCommand(instrumentMenu, QStringLiteral("Capture"),
+                                 QStringLiteral("Capture the instrument's screen"),
+                                 QStringLiteral("captureAction"));
+    m_captureAction->setShortcut(QKeySequence(kCaptureKey));
+    instrumentMenu->addSeparator();
     m_stopAction = AddCommand(instrumentMenu, QStringLiteral("Stop"),
                               QStringLiteral("Stop instrument"), QStringLiteral("stopAction"));
     m_runAction = AddCommand(instrumentMenu, QStringLiteral("Run"),
@@ -276,6 +336,7 @@ void CMainFrame::CreateMenus() {
         if (m_formActive)
             m_form->SingleCommand();
     });
+    connect(m_captureAction, &QAction::triggered, this, [this] { m_form->CaptureCommand(); });
     connect(m_aboutAction, &QAction::triggered, this, &CMainFrame::ShowAbout);
 }
 
@@ -287,6 +348,7 @@ void CMainFrame::ConnectRequests() {
     connect(m_form, &CUIForm::runRequested, this, [this] { m_controller.RunRequest(); });
     connect(m_form, &CUIForm::singleRequested, this, [this] { m_controller.SingleRequest(); });
     connect(m_form, &CUIForm::connectedStateChanged, this, &CMainFrame::UpdateCommandStates);
+    connect(m_form, &CUIForm::captureCaptionChanged, this, &CMainFrame::UpdateCommandStates);
 }
 
 void CMainFrame::UpdateCommandStates() {
@@ -303,6 +365,10 @@ void CMainFrame::UpdateCommandStates() {
     m_stopAction->setEnabled(instrumentCommands);
     m_runAction->setEnabled(instrumentCommands);
     m_singleAction->setEnabled(instrumentCommands);
+    if (m_form != nullptr) {
+        m_captureAction->setText(m_form->CaptureCaption());
+        m_captureAction->setEnabled(idle && m_form->IsCaptureEnabled());
+    }
     m_statusBarAction->setChecked(!statusBar()->isHidden());
 }
 

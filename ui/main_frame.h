@@ -15,6 +15,7 @@ class QAction;
 class QProgressBar;
 class QPushButton;
 class QSplitter;
+class QToolBar;
 
 // The main window: the control form and the picture pane side by side in a
 // splitter, the menu, the status bar and the countdown timer. It owns the
@@ -58,6 +59,7 @@ public:
     QAction* UndoAction() const { return m_undoAction; }
     QAction* CutAction() const { return m_cutAction; }
     QAction* PasteAction() const { return m_pasteAction; }
+    QAction* CaptureAction() const { return m_captureAction; }
     QAction* StopAction() const { return m_stopAction; }
     QAction* RunAction() const { return m_runAction; }
     QAction* SingleAction() const { return m_singleAction; }
@@ -65,6 +67,7 @@ public:
     QAction* AboutAction() const { return m_aboutAction; }
     QProgressBar* TransferBar() const { return m_transferBar; }
     QPushButton* CancelButton() const { return m_cancelButton; }
+    QToolBar* InstrumentToolBar() const { return m_toolBar; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -74,6 +77,11 @@ protected:
 private:
     void CreateClient(const PaneSizes& sizes);
     void CreateMenus();
+    // Capture, Stop, Run and Single as buttons: the menu's own commands.
+    void CreateToolBar();
+    // Without stored sizes: the whole form and a picture of a useful size,
+    // within the screen.
+    PaneSizes FirstPaneSizes() const;
     void ConnectRequests();
     void SavePlacement();
     void SetFormActive(bool active);
@@ -99,6 +107,7 @@ private:
     bool m_placementSaved = false;
     QProgressBar* m_transferBar = nullptr;
     QPushButton* m_cancelButton = nullptr;
+    QToolBar* m_toolBar = nullptr;
     bool m_requestUnderWay = false;
     bool m_inTransfer = false;
     bool m_cancelRequested = false;
@@ -110,6 +119,7 @@ private:
     QAction* m_copyAction = nullptr;
     QAction* m_pasteAction = nullptr;
     QAction* m_statusBarAction = nullptr;
+    QAction* m_captureAction = nullptr;
     QAction* m_stopAction = nullptr;
     QAction* m_runAction = nullptr;
     QAction* m_singleAction = nullptr;

@@ -77,6 +77,10 @@ std::optional<QByteArray> CSettingsStore::ReadBlob(const QString& section,
     return value.toByteArray();
 }
 
+bool CSettingsStore::Contains(const QString& section, const QString& key) const {
+    return m_settings->contains(StoredKey(section, key));
+}
+
 void CSettingsStore::WriteInt(const QString& section, const QString& key, int value) {
     m_settings->setValue(StoredKey(section, key), value);
 }
@@ -100,6 +104,9 @@ PaneSizes LoadPaneSizes(const CSettingsStore& store) {
     sizes.picWidth = store.ReadInt(kWindow, QStringLiteral("PICWidth"), sizes.picWidth);
     sizes.splitterHeight =
         store.ReadInt(kWindow, QStringLiteral("SpliterHeight"), sizes.splitterHeight);
+    sizes.stored = store.Contains(kWindow, QStringLiteral("UIWidth")) ||
+                   store.Contains(kWindow, QStringLiteral("PICWidth")) ||
+                   store.Contains(kWindow, QStringLiteral("SpliterHeight"));
     return sizes;
 }
 

@@ -28,6 +28,7 @@ public:
     QString ReadString(const QString& section, const QString& key,
                        const QString& defaultValue) const;
     std::optional<QByteArray> ReadBlob(const QString& section, const QString& key) const;
+    bool Contains(const QString& section, const QString& key) const;
 
     // Write failures are not reported: the store keeps what it can.
     void WriteInt(const QString& section, const QString& key, int value);
@@ -48,6 +49,8 @@ struct PaneSizes {
     int uiWidth = 455;
     int picWidth = 640;
     int splitterHeight = 480;
+    // False on a first run: none of the three was stored.
+    bool stored = false;
 };
 
 // The form's options that survive a restart.

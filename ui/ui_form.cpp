@@ -2,8 +2,10 @@
 
 #include "ui/find_dialog.h"
 
+#include <QAbstractSpinBox>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -15,7 +17,10 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
+#include <QScrollArea>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 
@@ -144,7 +149,7 @@ QString UnescapeAmpersands(const QString& text) {
 } // namespace
 
 CUIForm::CUIForm(CSettingsStore& store, QWidget* parent)
-    : QScrollArea(parent), m_store(store), m_idnText(kDisconnectedIdn) {
+    : QWidget(parent), m_store(store), m_idnText(kDisconnectedIdn) {
     setObjectName(QStringLiteral("controlForm"));
     const FormOptions options = LoadFormOptions(m_store);
     m_baseName = options.baseName;
@@ -172,7 +177,10 @@ CUIForm::~CUIForm() {
 }
 
 void CUIForm::BuildControls() {
-    auto* page = new QWidget(this);
+    m_optionsArea = new QScrollArea(this);
+    m_optionsArea->setObjectName(QStringLiteral("controlFormOptions"));
+    auto* page = new QWidget(m_optionsArea);
+    m_optionsPage = page;
     page->setObjectName(QStringLiteral("controlFormPage"));
     // The form's arrangement was made for a compact 8-point dialog font; the
     // desktop's default font is wider, so the form uses a point and a half less.
@@ -324,12 +332,19 @@ void CUIForm::BuildControls() {
     dataGrid->setColumnStretch(2, 1);
     pageLayout->addWidget(dataGroup);
 
-    m_captureButton = MakeButton(page, QStringLiteral("Capture"), QStringLiteral("captureButton"));
-    auto* captureRow = new QHBoxLayout();
+    pageLayout->addStretch(1);
+
+    // The Capture button stays in view under the options, however short the
+    // pane: the one control every visit needs.
+    m_captureBar = new QWidget(this);
+    m_captureBar->setObjectName(QStringLiteral("captureBar"));
+    m_captureBar->setFont(compact);
+    m_captureButton =
+        MakeButton(m_captureBar, QStringLiteral("Capture"), QStringLiteral("captureButton"));
+    auto* captureRow = new QHBoxLayout(m_captureBar);
+    captureRow->setContentsMargins(6, 4, 6, 4);
     captureRow->addWidget(m_captureButton);
     captureRow->addStretch(1);
-    pageLayout->addLayout(captureRow);
-    pageLayout->addStretch(1);
 
     // The state at start.
     m_retrieveWaveformsCheck->setEnabled(false);
@@ -344,9 +359,46 @@ void CUIForm::BuildControls() {
     connect(m_getLastButton, &QPushButton::clicked, this, &CUIForm::OnGetLastClicked);
     connect(m_browseButton, &QPushButton::clicked, this, &CUIForm::OnBrowseClicked);
 
-    setWidget(page);
-    setWidgetResizable(true);
-    setFrameShape(QFrame::NoFrame);
+    m_optionsArea->setWidget(page);
+    m_optionsArea->setWidgetResizable(true);
+    m_optionsArea->setFrameShape(QFrame::NoFrame);
+    GuardWheel(page);
+
+    auto* paneLayout = new QVBoxLayout(this);
+    paneLayout->setContentsMargins(0, 0, 0, 0);
+    paneLayout->setSpacing(0);
+    paneLayout->addWidget(m_optionsArea, 1);
+    paneLayout->addWidget(m_captureBar);
+}
+
+void CUIForm::GuardWheel(QWidget* page) {
+    QList<QWidget*> guarded;
+    for (QComboBox* combo : page->findChildren<QComboBox*>())
+        guarded.append(combo);
+    for (QAbstractSpinBox* box : page->findChildren<QAbstractSpinBox*>())
+        guarded.append(box);
+    for (QWidget* widget : guarded) {
+        // Drop-downs take the focus from the wheel by default (WheelFocus).
+        widget->setFocusPolicy(Qt::StrongFocus);
+        widget->installEventFilter(this);
+    }
+}
+
+bool CUIForm::eventFilter(QObject* watched, QEvent* event) {
+    // A wheel turned to scroll the options must not change a value it passes
+    // over: unless the box has the focus, the wheel goes to the options area.
+    if (event->type() == QEvent::Wheel && watched->isWidgetType() &&
+        !static_cast<QWidget*>(watched)->hasFocus()) {
+        QCoreApplication::sendEvent(m_optionsArea->viewport(), event);
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+QSize CUIForm::FullSizeHint() const {
+    const QSize page = m_optionsPage->sizeHint();
+    const QSize bar = m_captureBar->sizeHint();
+    return {std::max(page.width(), bar.width()), page.height() + bar.height()};
 }
 
 void CUIForm::SetTabOrder() {
@@ -687,4 +739,18 @@ std::vector<std::string> CUIForm::CopySelectedChannels() const {
 
 void CUIForm::SetCaptureButtonCaption(const std::string& caption) {
     m_captureButton->setText(ToQString(caption));
+    emit captureCaptionChanged();
+}
+
+bool CUIForm::IsCaptureEnabled() const {
+    return m_captureButton->isEnabled();
+}
+
+QString CUIForm::CaptureCaption() const {
+    return m_captureButton->text();
+}
+
+void CUIForm::CaptureCommand() {
+    if (m_captureButton->isEnabled())
+        OnCaptureClicked();
 }

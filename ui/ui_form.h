@@ -4,9 +4,10 @@
 #include "capture/image_encoder.h"
 #include "ui/settings_store.h"
 
-#include <QScrollArea>
+#include <QSize>
 #include <QString>
 #include <QStringList>
+#include <QWidget>
 
 #include <cstdint>
 #include <functional>
@@ -20,13 +21,18 @@ class QLineEdit;
 class QListWidget;
 class QPlainTextEdit;
 class QPushButton;
+class QScrollArea;
 
 // The control form, the left pane of the main window: instrument address and
 // identification, every capture option, the Connect and Capture buttons.
 // It owns the option values and the two histories and turns its buttons and
 // the Stop/Run/Single commands into requests (signals, connected directly so
 // they run synchronously). It does no instrument or file work.
-class CUIForm : public QScrollArea, public ICaptureForm {
+//
+// The options scroll when the pane is short; the Capture button sits in a bar
+// under them and so stays in view. Drop-downs take the mouse wheel only while
+// they have the keyboard focus; otherwise the wheel scrolls the options.
+class CUIForm : public QWidget, public ICaptureForm {
     Q_OBJECT
 
 public:
@@ -51,6 +57,17 @@ public:
     void ShowValues();
 
     bool IsInstrumentConnected() const { return m_instrumentConnected; }
+
+    // The Capture button's state and caption ("Capture", "Abort" while a
+    // countdown runs), which the window's Capture command follows.
+    bool IsCaptureEnabled() const;
+    QString CaptureCaption() const;
+    // The window's Capture command: as a press of the enabled button.
+    void CaptureCommand();
+
+    // The pane size that shows every option and the Capture bar unscrolled.
+    QSize FullSizeHint() const;
+    QScrollArea* OptionsArea() const { return m_optionsArea; }
 
     // The Instrument control menu's commands, which the form handles.
     void StopCommand() { emit stopRequested(); }
@@ -106,9 +123,17 @@ signals:
     void singleRequested();
     // After SetConnected and the folder browser: menu states may change.
     void connectedStateChanged(bool connected);
+    // The Capture button's caption changed.
+    void captureCaptionChanged();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void BuildControls();
+    // Drop-downs and number boxes leave the wheel to the options area unless
+    // they have the focus.
+    void GuardWheel(QWidget* page);
     void SetTabOrder();
     void LoadHistories();
     void SaveOptions();
@@ -147,6 +172,9 @@ private:
     QStringList m_selectedChannels;
 
     // Controls, owned by the form's widget tree.
+    QScrollArea* m_optionsArea = nullptr;
+    QWidget* m_optionsPage = nullptr;
+    QWidget* m_captureBar = nullptr;
     QComboBox* m_addressCombo = nullptr;
     QLabel* m_idnLabel = nullptr;
     QPushButton* m_findButton = nullptr;

@@ -17,10 +17,14 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QTest>
+#include <QToolBar>
+#include <QWheelEvent>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -416,6 +420,106 @@ TEST_F(MainFrameTest, ACapturedPictureEnablesSaveAsAndCopyAndTheirKeysWorkFromAT
     EXPECT_EQ(m_frame->saveDialogs, 1);
     const QImage saved(QString::fromStdString(m_frame->savePath));
     EXPECT_EQ(saved.size(), m_frame->Controller().Picture().size());
+}
+
+// The Capture command (menu, toolbar, F5) and the toolbar's Stop, Run and
+// Single are enabled exactly when the button or menu entry they stand for
+// is, through a connect, a countdown and a disconnect.
+TEST_F(MainFrameTest, TheToolbarAndTheCaptureCommandFollowTheButtonAndTheMenu) {
+    SimProcess sim({"--instrument", "rigol"});
+    ASSERT_TRUE(sim.Started()) << sim.Output();
+    quarvel::test::TempDir shots;
+    CreateFrame();
+    QToolBar* toolBar = m_frame->InstrumentToolBar();
+    auto* captureButton = Get<QPushButton>("captureButton");
+    const std::vector<QAction*> actions = {m_frame->CaptureAction(), m_frame->StopAction(),
+                                           m_frame->RunAction(), m_frame->SingleAction()};
+    // Each toolbar button, as shown, against the menu entry and the form's button.
+    auto expectInStep = [&](const char* step) {
+        m_frame->UpdateCommandStates();
+        EXPECT_EQ(m_frame->CaptureAction()->isEnabled(), captureButton->isEnabled()) << step;
+        EXPECT_EQ(m_frame->CaptureAction()->text(), captureButton->text()) << step;
+        for (QAction* action : actions) {
+            QWidget* button = toolBar->widgetForAction(action);
+            ASSERT_NE(button, nullptr) << action->objectName().toStdString();
+            EXPECT_TRUE(button->isVisible()) << step;
+            EXPECT_EQ(button->isEnabled(), action->isEnabled())
+                << step << " " << action->objectName().toStdString();
+        }
+    };
+    expectInStep("at start");
+    EXPECT_FALSE(m_frame->CaptureAction()->isEnabled());
+
+    ClickConnect(sim.SocketResource());
+    ASSERT_TRUE(m_frame->Controller().HasDriver()) << Status().toStdString();
+    expectInStep("connected");
+    EXPECT_TRUE(m_frame->CaptureAction()->isEnabled());
+    EXPECT_TRUE(InstrumentCommandsEnabled());
+    QTest::mouseClick(&m_frame->PictureView(), Qt::LeftButton);
+    expectInStep("picture pane active");
+    EXPECT_FALSE(InstrumentCommandsEnabled());
+    EXPECT_TRUE(m_frame->CaptureAction()->isEnabled());
+
+    // The toolbar's Capture starts the countdown; the command is then Abort
+    // and ends it, as the button does.
+    Get<QComboBox>("imageDirCombo")->setEditText(QString::fromStdString(shots.Path()));
+    Get<QLineEdit>("captureDelayEdit")->setText("5");
+    QTest::mouseClick(toolBar->widgetForAction(m_frame->CaptureAction()), Qt::LeftButton);
+    ASSERT_TRUE(m_frame->Controller().IsCountdownRunning()) << Status().toStdString();
+    expectInStep("counting down");
+    EXPECT_EQ(m_frame->CaptureAction()->text(), "Abort");
+    m_frame->CaptureAction()->trigger();
+    EXPECT_FALSE(m_frame->Controller().IsCountdownRunning());
+    expectInStep("aborted");
+    EXPECT_TRUE(quarvel::test::FileNamesIn(shots.Path()).empty());
+
+    QTest::mouseClick(Get<QPushButton>("connectButton"), Qt::LeftButton);
+    expectInStep("disconnected");
+    EXPECT_FALSE(m_frame->CaptureAction()->isEnabled());
+    sim.ClearTranscript();
+    m_frame->CaptureAction()->trigger(); // disabled: nothing reaches the instrument
+    QTest::qWait(50);
+    EXPECT_TRUE(sim.Transcript().empty());
+}
+
+// A wheel turned over the form's drop-downs scrolls the form and leaves
+// their values; a drop-down with the keyboard focus still takes it.
+TEST_F(MainFrameTest, TheWheelScrollsTheFormPastDropDownsWithoutChangingThem) {
+    CreateFrame();
+    m_frame->resize(960, 480); // the smallest window: the form must scroll
+    QApplication::processEvents();
+    QScrollBar* scroll = m_frame->ControlForm().OptionsArea()->verticalScrollBar();
+    ASSERT_GT(scroll->maximum(), 0);
+    Get<QLineEdit>("baseNameEdit")->setFocus(); // no drop-down has the focus
+
+    auto turnWheel = [](QWidget* over) {
+        const QPointF at(over->width() / 2.0, over->height() / 2.0);
+        QWheelEvent wheel(at, over->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(over, &wheel);
+    };
+    auto* format = Get<QComboBox>("imageFormatCombo");
+    ASSERT_GT(format->count(), 2);
+    const QString chosen = format->currentText();
+    turnWheel(format);
+    EXPECT_EQ(format->currentText(), chosen);
+    EXPECT_GT(scroll->value(), 0);
+
+    for (QComboBox* combo : m_frame->ControlForm().findChildren<QComboBox*>()) {
+        if (combo->count() < 2)
+            continue;
+        combo->setCurrentIndex(0);
+        scroll->setValue(0);
+        turnWheel(combo);
+        EXPECT_EQ(combo->currentIndex(), 0) << combo->objectName().toStdString();
+        EXPECT_GT(scroll->value(), 0) << combo->objectName().toStdString();
+    }
+
+    // Clicked into, the box is the user's to change with the wheel.
+    format->setCurrentIndex(0);
+    format->setFocus();
+    turnWheel(format);
+    EXPECT_EQ(format->currentIndex(), 1);
 }
 
 TEST_F(MainFrameTest, PlacementAndPaneWidthSurviveARestartAndAnUnreadableOneIsIgnored) {

@@ -1,0 +1,136 @@
+// The window as a new user first meets it, on a real X server (Xvfb) of a
+// given size: ctest runs this program under xvfb-run at 1280 × 800 and at
+// 1024 × 600 and names the size in QUARVEL_TEST_SCREEN ("1280x800").
+// QUARVEL_SCREENSHOT, when set, names a file that receives the window after
+// its first capture (scripts/readme_screenshots.sh makes the README's so).
+
+#include "tests/support/sim_process.h"
+#include "tests/support/temp_dir.h"
+#include "tests/ui/qt_app_fixture.h"
+#include "ui/main_frame.h"
+#include "ui/pic_view.h"
+#include "ui/ui_form.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStatusBar>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+using quarvel::test::ScopedSettingsDir;
+using quarvel::test::SimProcess;
+using quarvel::test::TempDir;
+
+namespace {
+
+// Message boxes are recorded instead of waiting for a person.
+class RecordingFrame : public CMainFrame {
+public:
+    void ShowMessage(const std::string& text, MessageIcon) override { messages.push_back(text); }
+    std::vector<std::string> messages;
+};
+
+class FirstWindow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const QByteArray wanted = qgetenv("QUARVEL_TEST_SCREEN");
+        ASSERT_FALSE(wanted.isEmpty())
+            << "run by ctest under xvfb-run, which names the screen in QUARVEL_TEST_SCREEN";
+        const QSize screen = QGuiApplication::primaryScreen()->size();
+        ASSERT_EQ(QString::fromLatin1(wanted),
+                  QStringLiteral("%1x%2").arg(screen.width()).arg(screen.height()))
+            << "the X server's screen is not the one named";
+        m_frame = std::make_unique<RecordingFrame>();
+        m_frame->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(m_frame.get()));
+        // No window manager runs: the window takes the input focus itself.
+        m_frame->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(m_frame.get()));
+    }
+    void TearDown() override { m_frame.reset(); }
+
+    template <typename T> T* Get(const char* name) {
+        T* widget = m_frame->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(widget, nullptr) << name;
+        return widget;
+    }
+    // `widget`'s rectangle in the window's coordinates.
+    QRect InWindow(const QWidget* widget) const {
+        return {widget->mapTo(m_frame.get(), QPoint(0, 0)), widget->size()};
+    }
+
+    ScopedSettingsDir m_settings; // a first run: nothing stored
+    std::unique_ptr<RecordingFrame> m_frame;
+};
+
+TEST_F(FirstWindow, FitsTheScreenAndShowsCaptureWithTheFormAsFarAsTheScreenAllows) {
+    const QRect screenArea = m_frame->screen()->availableGeometry();
+    EXPECT_TRUE(screenArea.contains(m_frame->frameGeometry()))
+        << m_frame->frameGeometry().width() << "x" << m_frame->frameGeometry().height();
+
+    // The Capture button lies inside the window and inside the form pane,
+    // whatever the options area scrolls.
+    auto* capture = Get<QPushButton>("captureButton");
+    EXPECT_TRUE(capture->isVisible());
+    EXPECT_TRUE(m_frame->rect().contains(InWindow(capture)));
+    EXPECT_TRUE(InWindow(&m_frame->ControlForm()).contains(InWindow(capture)));
+
+    QScrollArea* options = m_frame->ControlForm().OptionsArea();
+    const QSize picture = m_frame->PictureView().size();
+    if (screenArea.height() >= 800) {
+        // Everything at once, and a picture near an instrument's 800 × 480.
+        EXPECT_EQ(options->verticalScrollBar()->maximum(), 0);
+        EXPECT_EQ(options->horizontalScrollBar()->maximum(), 0);
+        EXPECT_GE(picture.width(), 640);
+        EXPECT_GE(picture.height(), 384);
+    } else {
+        // The options scroll; Capture, below them, does not.
+        EXPECT_GT(options->verticalScrollBar()->maximum(), 0);
+        options->verticalScrollBar()->setValue(0);
+        EXPECT_TRUE(m_frame->rect().contains(InWindow(capture)));
+        EXPECT_GE(picture.width(), 400);
+    }
+}
+
+// F5 captures from anywhere in the window, a text box included, and leaves
+// the box's text alone.
+TEST_F(FirstWindow, TheCaptureKeyCapturesFromATextBox) {
+    SimProcess sim({"--instrument", "infiniivision-x"});
+    ASSERT_TRUE(sim.Started()) << sim.Output();
+    TempDir shots;
+    Get<QComboBox>("visaAddressCombo")->setEditText(QString::fromStdString(sim.SocketResource()));
+    QTest::mouseClick(Get<QPushButton>("connectButton"), Qt::LeftButton);
+    ASSERT_TRUE(m_frame->Controller().HasDriver())
+        << m_frame->statusBar()->currentMessage().toStdString();
+    Get<QComboBox>("imageDirCombo")->setEditText(QString::fromStdString(shots.Path()));
+
+    auto* comments = Get<QPlainTextEdit>("commentsEdit");
+    comments->setFocus();
+    comments->setPlainText("first look");
+    QTest::keyClick(comments, Qt::Key_F5);
+    EXPECT_TRUE(quarvel::test::PathExists(shots.File("Screenshot.png")))
+        << m_frame->statusBar()->currentMessage().toStdString();
+    EXPECT_TRUE(m_frame->Controller().HasPicture());
+    EXPECT_NE(quarvel::test::ReadFileText(shots.File("Comments.txt")).find("first look"),
+              std::string::npos);
+    EXPECT_TRUE(m_frame->messages.empty());
+
+    const QByteArray screenshot = qgetenv("QUARVEL_SCREENSHOT");
+    if (!screenshot.isEmpty()) {
+        comments->clearFocus();
+        QApplication::processEvents();
+        EXPECT_TRUE(m_frame->grab().save(QString::fromLocal8Bit(screenshot)));
+    }
+}
+
+} // namespace
