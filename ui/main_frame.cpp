@@ -548,6 +548,8 @@ void CMainFrame::StopCountdownTimer() {
 void CMainFrame::RequestStarted() {
     m_requestUnderWay = true;
     m_cancelRequested = false;
+    if (m_form != nullptr)
+        m_form->SetRequestUnderWay(true);
     m_transferBar->setRange(0, 0); // busy until a transfer announces its length
     m_transferBar->show();
     m_cancelButton->show();
@@ -579,6 +581,8 @@ void CMainFrame::KeepPainting() {
 void CMainFrame::RequestEnded() {
     m_requestUnderWay = false;
     m_cancelRequested = false;
+    if (m_form != nullptr)
+        m_form->SetRequestUnderWay(false);
     m_transferBar->hide();
     m_cancelButton->hide();
     UpdateCommandStates();

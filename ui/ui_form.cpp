@@ -670,7 +670,8 @@ void CUIForm::SetConnected(bool connected) {
     if (connected) {
         AddAddressToHistory(m_visaAddress);
         m_connectButton->setText(QStringLiteral("Disconnect"));
-        m_captureButton->setEnabled(true);
+        m_captureAllowed = true;
+        m_captureButton->setEnabled(!m_requestUnderWay);
         m_addressCombo->setEnabled(false);
         m_findButton->setEnabled(false);
         m_channelList->clear();
@@ -688,6 +689,7 @@ void CUIForm::SetConnected(bool connected) {
             m_channelList->setEnabled(false);
         }
     } else {
+        m_captureAllowed = false;
         m_captureButton->setEnabled(false);
         m_idnText = kDisconnectedIdn;
         m_connectButton->setText(QStringLiteral("Connect"));
@@ -748,6 +750,22 @@ bool CUIForm::IsCaptureEnabled() const {
 
 QString CUIForm::CaptureCaption() const {
     return m_captureButton->text();
+}
+
+void CUIForm::SetRequestUnderWay(bool underWay) {
+    if (m_requestUnderWay == underWay)
+        return;
+    m_requestUnderWay = underWay;
+    if (underWay) {
+        // Disabling a focused button passes the focus on; it comes back after.
+        m_captureHadFocus = m_captureButton->hasFocus();
+        m_captureButton->setEnabled(false);
+        return;
+    }
+    m_captureButton->setEnabled(m_captureAllowed);
+    if (m_captureHadFocus && m_captureAllowed)
+        m_captureButton->setFocus(Qt::OtherFocusReason);
+    m_captureHadFocus = false;
 }
 
 void CUIForm::CaptureCommand() {

@@ -64,6 +64,10 @@ public:
     QString CaptureCaption() const;
     // The window's Capture command: as a press of the enabled button.
     void CaptureCommand();
+    // While a request is under way the Capture button is shown disabled (its
+    // clicks would be dropped anyway); afterwards it is as the connection
+    // state says, and gets back the keyboard focus it had.
+    void SetRequestUnderWay(bool underWay);
 
     // The pane size that shows every option and the Capture bar unscrolled.
     QSize FullSizeHint() const;
@@ -167,6 +171,9 @@ private:
     QString m_lastGfxFormat;
     int m_dataFileFormat = 0;
     bool m_instrumentConnected = false;
+    bool m_captureAllowed = false; // by the connection state
+    bool m_requestUnderWay = false;
+    bool m_captureHadFocus = false;
     QStringList m_formatNames;
     QStringList m_offeredChannels;
     QStringList m_selectedChannels;

@@ -2,7 +2,9 @@
 // given size: ctest runs this program under xvfb-run at 1280 × 800 and at
 // 1024 × 600 and names the size in QUARVEL_TEST_SCREEN ("1280x800").
 // QUARVEL_SCREENSHOT, when set, names a file that receives the window after
-// its first capture (scripts/readme_screenshots.sh makes the README's so).
+// its first capture, and QUARVEL_SCREENSHOT_PROGRESS one that receives it
+// halfway through a second (scripts/readme_screenshots.sh makes the README's
+// pictures so).
 
 #include "tests/support/sim_process.h"
 #include "tests/support/temp_dir.h"
@@ -22,6 +24,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <utility>
@@ -37,7 +40,18 @@ namespace {
 class RecordingFrame : public CMainFrame {
 public:
     void ShowMessage(const std::string& text, MessageIcon) override { messages.push_back(text); }
+    // With a file named, the window is saved there once a transfer is half done.
+    bool TransferProgress(std::uint64_t done, std::uint64_t expected) override {
+        const bool cancel = CMainFrame::TransferProgress(done, expected);
+        if (!progressShot.isEmpty() && expected != kTransferSizeUnknown && done * 2 >= expected &&
+            done < expected) {
+            grab().save(progressShot);
+            progressShot.clear();
+        }
+        return cancel;
+    }
     std::vector<std::string> messages;
+    QString progressShot;
 };
 
 class FirstWindow : public ::testing::Test {
@@ -105,7 +119,8 @@ TEST_F(FirstWindow, FitsTheScreenAndShowsCaptureWithTheFormAsFarAsTheScreenAllow
 // F5 captures from anywhere in the window, a text box included, and leaves
 // the box's text alone.
 TEST_F(FirstWindow, TheCaptureKeyCapturesFromATextBox) {
-    SimProcess sim({"--instrument", "infiniivision-x"});
+    // Its 9 kB PNG at 20 kB/s: long enough for the progress bar to show.
+    SimProcess sim({"--instrument", "infiniivision-x", "--rate", "20"});
     ASSERT_TRUE(sim.Started()) << sim.Output();
     TempDir shots;
     Get<QComboBox>("visaAddressCombo")->setEditText(QString::fromStdString(sim.SocketResource()));
@@ -125,11 +140,17 @@ TEST_F(FirstWindow, TheCaptureKeyCapturesFromATextBox) {
               std::string::npos);
     EXPECT_TRUE(m_frame->messages.empty());
 
-    const QByteArray screenshot = qgetenv("QUARVEL_SCREENSHOT");
+    const QString screenshot = qEnvironmentVariable("QUARVEL_SCREENSHOT");
     if (!screenshot.isEmpty()) {
         comments->clearFocus();
         QApplication::processEvents();
-        EXPECT_TRUE(m_frame->grab().save(QString::fromLocal8Bit(screenshot)));
+        EXPECT_TRUE(m_frame->grab().save(screenshot));
+    }
+    const QString progressShot = qEnvironmentVariable("QUARVEL_SCREENSHOT_PROGRESS");
+    if (!progressShot.isEmpty()) {
+        m_frame->progressShot = progressShot;
+        QTest::keyClick(comments, Qt::Key_F5);
+        EXPECT_TRUE(quarvel::test::PathExists(progressShot.toStdString()));
     }
 }
 
