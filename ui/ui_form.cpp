@@ -382,6 +382,10 @@ void CUIForm::GuardWheel(QWidget* page) {
         widget->setFocusPolicy(Qt::StrongFocus);
         widget->installEventFilter(this);
     }
+    // The number boxes ignore the wheel; handing it over here does not rely
+    // on the event travelling up to the scroll area by itself.
+    m_sequenceEdit->installEventFilter(this);
+    m_captureDelayEdit->installEventFilter(this);
 }
 
 bool CUIForm::eventFilter(QObject* watched, QEvent* event) {

@@ -534,6 +534,16 @@ TEST_F(MainFrameTest, TheWheelScrollsTheFormPastDropDownsWithoutChangingThem) {
         EXPECT_GT(scroll->value(), 0) << combo->objectName().toStdString();
     }
 
+    // The number and text boxes ignore the wheel: it scrolls the form too.
+    for (const char* name : {"sequenceEdit", "captureDelayEdit"}) {
+        auto* edit = Get<QLineEdit>(name);
+        const QString text = edit->text();
+        scroll->setValue(0);
+        turnWheel(edit);
+        EXPECT_EQ(edit->text(), text) << name;
+        EXPECT_GT(scroll->value(), 0) << name;
+    }
+
     // Clicked into, the box is the user's to change with the wheel.
     format->setCurrentIndex(0);
     format->setFocus();
