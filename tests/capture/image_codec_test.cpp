@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -79,6 +80,39 @@ TEST(ImageCodec, SavesByExtensionCaseInsensitively) {
     }
     EXPECT_EQ(QImageReader(QString::fromStdString(dir.File("b.PNG"))).format(), "png");
     EXPECT_EQ(QImageReader(QString::fromStdString(dir.File("c.Bmp"))).format(), "bmp");
+}
+
+// The format a file name asks for is its last component's extension; the
+// format of bytes is what they are, whatever they are called.
+TEST(ImageCodec, FormatsByExtensionAndByContent) {
+    const std::vector<std::pair<std::string, std::string>> byPath = {
+        {"shot.png", "png"}, {"/tmp/a.b/shot.JPG", "jpeg"}, {"x.tiff.bmp", "bmp"},
+        {"shot", ""},        {"dir.png/shot", ""},          {"shot.png.txt", ""}};
+    for (const auto& [path, format] : byPath) {
+        const auto encoder = EncoderForPath(path);
+        EXPECT_EQ(encoder ? encoder->qtFormat : "", format) << path;
+    }
+    const std::string list = EncoderExtensionList();
+    EXPECT_NE(list.find("png"), std::string::npos) << list;
+    EXPECT_NE(list.find("jpg, "), std::string::npos) << list;
+
+    const QImage original = Quadrants(40, 30);
+    for (const char* extension : {"png", "bmp", "ppm"}) {
+        std::vector<std::uint8_t> bytes;
+        ASSERT_EQ(EncodeToMemory(original, *EncoderForExtension(extension), bytes),
+                  CodecStatus::Ok);
+        EXPECT_EQ(DetectedFormat(bytes.data(), bytes.size()), extension);
+        QImage back;
+        ASSERT_EQ(LoadFromMemory(bytes.data(), bytes.size(), back), CodecStatus::Ok);
+        EXPECT_EQ(back.convertToFormat(QImage::Format_RGB32), original) << extension;
+    }
+    const auto jpeg = Encode(original, "JPG");
+    EXPECT_EQ(DetectedFormat(jpeg.data(), jpeg.size()), "jpeg");
+    const std::string junk = "#800000123this is not an image";
+    EXPECT_EQ(DetectedFormat(reinterpret_cast<const std::uint8_t*>(junk.data()), junk.size()), "");
+    std::vector<std::uint8_t> none = {1};
+    EXPECT_EQ(EncodeToMemory(QImage(), *EncoderForExtension("png"), none), CodecStatus::Fail);
+    EXPECT_TRUE(none.empty());
 }
 
 TEST(ImageCodec, FailedSavesLeaveNoFileBehind) {
