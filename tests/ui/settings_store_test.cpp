@@ -31,6 +31,7 @@ TEST(SettingsStore, ValuesSurviveARoundTripUnderTheirSectionsAndKeys) {
     const PaneSizes sizes = LoadPaneSizes(store);
     EXPECT_EQ(sizes.uiWidth, 300);
     EXPECT_EQ(sizes.picWidth, 700);
+    EXPECT_TRUE(sizes.stored);
     EXPECT_EQ(LoadWindowPlacement(store), QByteArray("\x01\x02\x00\xff", 4));
     EXPECT_TRUE(LoadFormOptions(store).stopWhileCapturing);
 }
@@ -45,6 +46,7 @@ TEST(SettingsStore, KeysAndSectionsAreFoundWhateverTheirLetterCase) {
     CSettingsStore store;
     EXPECT_EQ(LoadFormOptions(store).baseName, "lower");
     EXPECT_EQ(LoadPaneSizes(store).uiWidth, 123);
+    EXPECT_TRUE(LoadPaneSizes(store).stored); // the window keeps the sizes of another version
     EXPECT_EQ(LoadPaneSizes(store).picWidth, 640);
     EXPECT_EQ(LoadHistory(store, HistoryKind::Addresses), QStringList({"TCPIP0::x::INSTR"}));
 
