@@ -395,9 +395,9 @@ TEST(Personas, RsDisplayStaysFrozenUnderRemoteUntilUpdatesAreOn) {
     EXPECT_TRUE(picture({"--instrument", "rs-rtb", "--habit", "display-update=on"}, "") == live);
 }
 
-// The file route over links that end a message with END, and the USB IDs a
-// model reports.
-TEST(Personas, FileRouteOverVxi11AndUsbEndsWithTheFile) {
+// The file route over the links that end a message with END, and the USB
+// IDs a model reports.
+TEST(Personas, FileRouteOverVxi11HislipAndUsbEndsWithTheFile) {
     SimProcess sim({"--instrument", "tek-mso", "--idn", "TEKTRONIX,MSO64,B1,x"});
     ASSERT_TRUE(sim.Started()) << sim.Output();
     EXPECT_NE(sim.UsbResource().find("0x0699::0x0528"), std::string::npos) << sim.UsbResource();
@@ -407,7 +407,8 @@ TEST(Personas, FileRouteOverVxi11AndUsbEndsWithTheFile) {
     const std::string server = sim.UsbipServer();
     viSetAttribute(rm, QVI_ATTR_USBIP_SERVERS, reinterpret_cast<ViAttrState>(server.c_str()));
     std::string first;
-    for (const std::string& resource : {sim.Vxi11Resource(), sim.UsbResource()}) {
+    for (const std::string& resource :
+         {sim.Vxi11Resource(), sim.HislipResource(), sim.UsbResource()}) {
         SCOPED_TRACE(resource);
         ViSession vi = VI_NULL;
         ASSERT_EQ(viOpen(rm, resource.c_str(), VI_NULL, 0, &vi), VI_SUCCESS);
