@@ -436,14 +436,21 @@ TEST(Personas, FileRouteOverVxi11HislipAndUsbEndsWithTheFile) {
 TEST(Personas, UsbIdsFollowTheModel) {
     for (const auto& [args, ids] : std::vector<std::pair<Strings, std::string>>{
              {{"--instrument", "rigol-dho", "--idn", "RIGOL TECHNOLOGIES,DHO1204,D1,x"},
+              "0x1AB1::0x0610"},
+             {{"--instrument", "rigol-dho", "--idn", "RIGOL TECHNOLOGIES,DHO924S,D1,x"},
               "0x1AB1::0x044C"},
              {{"--instrument", "rigol-dho"}, "0x1AB1::0x044D"},
              {{"--instrument", "infiniivision-x", "--idn", "KEYSIGHT TECHNOLOGIES,EDUX1052G,E1,x"},
               "0x2A8D::0x1797"},
-             {{"--instrument", "infiniivision-x", "--idn", "KEYSIGHT TECHNOLOGIES,DSOX6004A,E1,x"},
+             {{"--instrument", "infiniivision-x", "--idn", "KEYSIGHT TECHNOLOGIES,DSOX3034T,E1,x"},
               "0x2A8D::0x1770"},
-             {{"--instrument", "tek-mdo", "--idn", "TEKTRONIX,MSO2024B,C1,x"}, "0x0699::0x052C"},
-             {{"--instrument", "rs-rtb"}, "0x0AAD::0x01D6"},
+             {{"--instrument", "infiniivision-x", "--idn", "AGILENT TECHNOLOGIES,MSO-X 3014A,E1,x"},
+              "0x0957::0x17A8"},
+             {{"--instrument", "tek-mso", "--idn", "TEKTRONIX,MSO64B,B1,x"}, "0x0699::0x0530"},
+             {{"--instrument", "tek-mso", "--idn", "TEKTRONIX,MSO58LP,B1,x"}, "0x0699::0x0529"},
+             {{"--instrument", "tek-mdo", "--idn", "TEKTRONIX,MSO2024B,C1,x"}, "0x0699::0x03A4"},
+             {{"--instrument", "tek-mdo", "--idn", "TEKTRONIX,MDO34,C1,x"}, "0x0699::0x052C"},
+             {{"--instrument", "rs-rtb", "--idn", "Rohde&Schwarz,RTA4004,1,x"}, "0x0AAD::0x01D6"},
          }) {
         SimProcess sim(args);
         ASSERT_TRUE(sim.Started()) << sim.Output();
