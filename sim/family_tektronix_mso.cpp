@@ -15,7 +15,8 @@ namespace {
 // raw file on a socket, and the hardcopy delay's length, are unverified.
 constexpr HabitInfo kRawEnd{
     "raw-end", "none|lf", "none",
-    "what follows a raw image file on a link without END (SOCKET): nothing, or a line feed"};
+    "what follows a raw image file: nothing (a raw socket then has only the file's own "
+    "structure to frame it), or a line feed"};
 constexpr std::array kMsoHabits = {kRawEnd};
 constexpr std::array kTbsHabits = {
     kRawEnd,
