@@ -1,4 +1,5 @@
 #include "sim/family_tektronix_mso.h"
+#include "sim/family_tektronix.h"
 
 #include <array>
 
@@ -235,9 +236,7 @@ void TektronixMsoSim::ResetFamilyState() {
 }
 
 std::string TektronixMsoSim::ReplyHeader(const HeaderForms& forms) const {
-    if (!m_state.headers || forms.longForm.starts_with('*'))
-        return {};
-    return ":" + forms.longForm;
+    return TektronixReplyHeader(m_state.headers, forms);
 }
 
 std::unique_ptr<SimInstrument> CreateTektronixMso(const InstrumentSetup& setup) {
