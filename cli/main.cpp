@@ -1,4 +1,5 @@
 #include "cli/commands.h"
+#include "cli/io_log_option.h"
 #include "quarvel/version.h"
 
 #include <cstdio>
@@ -39,6 +40,7 @@ void PrintUsage() {
     for (const auto& c : kCommands)
         std::fprintf(stderr, "  quarvel-cli %s\n", c.usage);
     std::fprintf(stderr, "  quarvel-cli COMMAND --help\n  quarvel-cli --version\n");
+    std::fprintf(stderr, "every command also takes %s\n", kIoLogUsage);
 }
 
 } // namespace
@@ -56,9 +58,11 @@ int main(int argc, char** argv) {
         if (std::strcmp(argv[1], c.name) != 0)
             continue;
         if (argc == 3 && std::strcmp(argv[2], "--help") == 0) {
-            std::printf("usage: quarvel-cli %s\n", c.usage);
+            std::printf("usage: quarvel-cli %s [%s]\n", c.usage, kIoLogUsage);
             return 0;
         }
+        if (!TakeIoLogOptions(argc, argv, c.name))
+            return 2;
         return c.run(argc - 1, argv + 1);
     }
     std::fprintf(stderr, "quarvel-cli: unknown command '%s'\n", argv[1]);

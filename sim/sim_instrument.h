@@ -35,6 +35,8 @@ struct ResponseMessage {
     // The last reply was raw bytes, sent without a terminator (over VXI-11
     // the END flag closes the message; a raw socket needs a line feed).
     bool unterminated = false;
+    // Wait this long before sending (a replayed instrument's recorded delay).
+    int delayMs = 0;
 
     bool Empty() const { return bytes.empty(); }
 };
@@ -46,8 +48,9 @@ public:
     SimInstrument(const SimInstrument&) = delete;
     SimInstrument& operator=(const SimInstrument&) = delete;
 
-    // Runs one program message (without its terminator).
-    ResponseMessage Execute(std::string_view programMessage);
+    // Runs one program message (without its terminator). A replayed
+    // instrument (replay_instrument.h) answers from its recording instead.
+    virtual ResponseMessage Execute(std::string_view programMessage);
 
     CommandTable& Commands() { return m_commands; }
     const std::string& Idn() const { return m_idn; }

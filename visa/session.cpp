@@ -12,6 +12,18 @@ constexpr std::size_t kReadBufferSize = 64 * 1024;
 // viSetBuf refuses larger formatted buffers.
 constexpr std::size_t kMaxBufferSize = 64 * 1024 * 1024;
 
+iolog::End LogEnd(ReadEnd end) {
+    switch (end) {
+    case ReadEnd::End:
+        return iolog::End::Yes;
+    case ReadEnd::TermChar:
+        return iolog::End::Term;
+    case ReadEnd::None:
+        break;
+    }
+    return iolog::End::No;
+}
+
 } // namespace
 
 Session::Session(std::unique_ptr<ITransport> transport, const SessionSettings& settings)
@@ -67,7 +79,14 @@ ViStatus Session::WriteMessage(const std::uint8_t* data, std::size_t size, bool 
 
 ViStatus Session::TransportWrite(const std::uint8_t* data, std::size_t size, bool endOfMessage) {
     m_progress.StartWrite(size);
-    return Abandoned(m_transport->Write(data, size, endOfMessage, m_settings));
+    if (!iolog::Running())
+        return Abandoned(m_transport->Write(data, size, endOfMessage, m_settings));
+    const iolog::Clock::time_point start = iolog::Clock::now();
+    const ViStatus s = m_transport->Write(data, size, endOfMessage, m_settings);
+    // What the transport took: all of it or, on failure, not known to have gone.
+    iolog::Note(m_logSubject, iolog::Op::Write, start, s,
+                endOfMessage ? iolog::End::Yes : iolog::End::No, data, size);
+    return Abandoned(s);
 }
 
 ViStatus Session::Abandoned(ViStatus s) {
@@ -130,7 +149,13 @@ ViStatus Session::SkipTail() {
 ViStatus Session::TransportRead(std::uint8_t* data, std::size_t size, ReadMode mode,
                                 ReadResult& result) {
     m_progress.StartRead();
+    const bool logged = iolog::Running();
+    const iolog::Clock::time_point start =
+        logged ? iolog::Clock::now() : iolog::Clock::time_point();
     const ViStatus s = m_transport->Read(data, size, mode, m_settings, result);
+    if (logged)
+        iolog::Note(m_logSubject, iolog::Op::Read, start, s, LogEnd(result.end), data,
+                    result.count);
     if (s == VI_SUCCESS || result.count > 0)
         m_lastEnd = result.end;
     return Abandoned(s);
@@ -317,7 +342,12 @@ ViStatus Session::Clear() {
     m_pendingBlock = 0;
     m_tailMayFollow = false;
     m_lastEnd = ReadEnd::End;
-    return m_transport->Clear(m_settings);
+    if (!iolog::Running())
+        return m_transport->Clear(m_settings);
+    const iolog::Clock::time_point start = iolog::Clock::now();
+    const ViStatus s = m_transport->Clear(m_settings);
+    iolog::Note(m_logSubject, iolog::Op::Clear, start, s);
+    return s;
 }
 
 } // namespace quarvel::visa

@@ -9,6 +9,7 @@
 // the current message ends. Large binary data bypasses the buffer and goes
 // straight into the caller's memory.
 
+#include "visa/io_log.h"
 #include "visa/progress.h"
 #include "visa/transport.h"
 
@@ -41,6 +42,9 @@ public:
         m_progress.BeginCall();
     }
     ProgressMeter& Progress() { return m_progress; }
+    // The handle and resource string the I/O log names this session by.
+    void SetLogSubject(iolog::Subject subject) { m_logSubject = std::move(subject); }
+    const iolog::Subject& LogSubject() const { return m_logSubject; }
 
     // ------------------------------------------------------ writing ----
     // Appends to the formatted write buffer; a full buffer is sent (without END).
@@ -130,6 +134,7 @@ private:
 
     std::unique_ptr<ITransport> m_transport;
     ProgressMeter m_progress;
+    iolog::Subject m_logSubject;
     SessionSettings m_settings;
     std::string m_write;
     std::size_t m_writeBufferSize;

@@ -332,3 +332,20 @@ ViStatus qviFindReport(ViSession rm, ViChar report[], ViUInt32 size);
 // resource manager whose finding was cancelled stays so: open another for
 // the next search.
 ViStatus qviCancelFind(ViSession rm);
+
+// Quarvel's own (not exported either): the I/O log (docs/visa.md, "I/O
+// log"), one line per operation of this layer's sessions, process-wide.
+// qviStartIoLog appends to `path` (created with the user's umask; never
+// truncated), and with withData the whole binary payloads to `path`.data; a
+// log already running is stopped first. On failure `message`, a
+// ViChar[QVI_MESSAGE_BUFLEN], says why. QUARVEL_IO_LOG=FILE (and
+// QUARVEL_IO_LOG_DATA=1) start it at the first viOpenDefaultRM.
+ViStatus qviStartIoLog(ViConstString path, ViBoolean withData, ViChar message[]);
+ViStatus qviStopIoLog(void);
+// The file the log runs into (empty when it does not run), cut to size bytes.
+ViStatus qviIoLogPath(ViChar path[], ViUInt32 size);
+// Called with each line written (without its line feed), on the thread of
+// the operation, while the log runs; null stops the calls. The listener must
+// not call VISA functions.
+typedef void (*QviIoLogListener)(ViConstString line, ViAddr userData);
+ViStatus qviSetIoLogListener(QviIoLogListener listener, ViAddr userData);

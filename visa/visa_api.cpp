@@ -125,6 +125,7 @@ ViStatus viOpenDefaultRM(ViPSession vi) {
     settings.timeoutMs = kDefaultTimeoutMs;
     settings.portmapperPort = DefaultPortmapperPort();
     settings.discoveryMethods = DefaultDiscoveryMethods();
+    quarvel::visa::iolog::StartFromEnvironment();
     *vi = Table().AddResourceManager(settings);
     return VI_SUCCESS;
 }
@@ -154,9 +155,13 @@ ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 ti
     // only the wait for a lock.
     const SessionSettings settings = manager->settings;
     std::unique_ptr<quarvel::visa::ITransport> transport;
-    if (const ViStatus s = row.open(parsed, settings, transport); s != VI_SUCCESS)
+    const auto openStart = quarvel::visa::iolog::Clock::now();
+    if (const ViStatus s = row.open(parsed, settings, transport); s != VI_SUCCESS) {
+        quarvel::visa::iolog::Note({VI_NULL, name}, quarvel::visa::iolog::Op::Open, openStart, s);
         return s;
+    }
     auto instrument = std::make_shared<Instrument>(std::move(transport), settings, sesn);
+    Instrument& opened = *instrument;
     instrument->name = std::move(parsed);
     instrument->interfaceCode = row.interfaceCode;
     if (mode & VI_EXCLUSIVE_LOCK)
@@ -165,6 +170,11 @@ ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 ti
     const ViSession id = Table().AddInstrument(sesn, std::move(instrument));
     if (id == 0)
         return VI_ERROR_INV_OBJECT;
+    // The handle is not known before the table has the session, nor used by
+    // anyone else before viOpen returns it.
+    opened.session.SetLogSubject({id, name});
+    quarvel::visa::iolog::Note(opened.session.LogSubject(), quarvel::visa::iolog::Op::Open,
+                               openStart, VI_SUCCESS);
     *vi = id;
     return VI_SUCCESS;
 }
@@ -172,6 +182,15 @@ ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 ti
 ViStatus viClose(ViObject vi) {
     if (vi == VI_NULL)
         return VI_WARN_NULL_OBJECT;
+    if (quarvel::visa::iolog::Running())
+        if (const auto instrument = Table().FindInstrument(vi)) {
+            const auto start = quarvel::visa::iolog::Clock::now();
+            const quarvel::visa::iolog::Subject subject = instrument->session.LogSubject();
+            const bool removed = Table().Remove(vi);
+            quarvel::visa::iolog::Note(subject, quarvel::visa::iolog::Op::Close, start,
+                                       removed ? VI_SUCCESS : VI_ERROR_INV_OBJECT);
+            return removed ? VI_SUCCESS : VI_ERROR_INV_OBJECT;
+        }
     return Table().Remove(vi) ? VI_SUCCESS : VI_ERROR_INV_OBJECT;
 }
 
@@ -271,7 +290,11 @@ ViStatus viReadSTB(ViSession vi, ViPUInt16 status) {
     return WithInstrument(vi, [&](Instrument& instrument) {
         Session& session = instrument.session;
         ViUInt16 stb = 0;
+        const auto start = quarvel::visa::iolog::Clock::now();
         ViStatus s = session.Transport().ReadStatusByte(session.Settings(), stb);
+        if (s != VI_ERROR_NSUP_OPER)
+            quarvel::visa::iolog::Note(session.LogSubject(), quarvel::visa::iolog::Op::StatusByte,
+                                       start, s);
         if (s == VI_ERROR_NSUP_OPER)
             s = QueryStatusByte(session, stb);
         if (s == VI_SUCCESS)
