@@ -349,3 +349,19 @@ ViStatus qviIoLogPath(ViChar path[], ViUInt32 size);
 // not call VISA functions.
 typedef void (*QviIoLogListener)(ViConstString line, ViAddr userData);
 ViStatus qviSetIoLogListener(QviIoLogListener listener, ViAddr userData);
+
+// Quarvel's own (not exported either): the last write or read of the session
+// vi that failed, so that a program can say why an exchange failed: its
+// status, whether it was a read, how long the VISA call had waited by then
+// (ms), the bytes that call had read, and the first line of the message last
+// sent before it (at most 120 characters). status is VI_SUCCESS when nothing
+// has failed since the session opened or qviClearLastFailure.
+typedef struct {
+    ViStatus status;
+    ViBoolean reading;
+    ViUInt32 waitedMs;
+    ViUInt64 bytesRead;
+    ViChar command[128];
+} QviLastFailure;
+ViStatus qviGetLastFailure(ViSession vi, QviLastFailure* failure);
+ViStatus qviClearLastFailure(ViSession vi);

@@ -9,6 +9,7 @@
 #include "visa/session_table.h"
 
 #include <charconv>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -334,3 +335,29 @@ ViStatus qviSetProgressHandler(ViSession vi, QviProgressHandler handler, ViAddr 
 }
 
 } // namespace quarvel::visa::builtin
+
+ViStatus qviGetLastFailure(ViSession vi, QviLastFailure* failure) {
+    if (failure == nullptr)
+        return VI_ERROR_INV_PARAMETER;
+    *failure = QviLastFailure{};
+    const auto instrument = Table().FindInstrument(vi);
+    if (!instrument)
+        return VI_ERROR_INV_OBJECT;
+    std::lock_guard lock(instrument->mutex);
+    const Session::Failure& last = instrument->session.LastFailure();
+    failure->status = last.status;
+    failure->reading = last.reading ? VI_TRUE : VI_FALSE;
+    failure->waitedMs = last.waitedMs;
+    failure->bytesRead = last.bytesRead;
+    std::snprintf(failure->command, sizeof failure->command, "%s", last.command.c_str());
+    return VI_SUCCESS;
+}
+
+ViStatus qviClearLastFailure(ViSession vi) {
+    const auto instrument = Table().FindInstrument(vi);
+    if (!instrument)
+        return VI_ERROR_INV_OBJECT;
+    std::lock_guard lock(instrument->mutex);
+    instrument->session.ClearLastFailure();
+    return VI_SUCCESS;
+}
