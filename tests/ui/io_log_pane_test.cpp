@@ -14,6 +14,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -61,9 +62,10 @@ TEST(IoLogPane, LogsAConnectAndShowsItsOperations) {
         ->setEditText(QString::fromStdString(sim.SocketResource()));
     QTest::mouseClick(frame.findChild<QPushButton*>("connectButton"), Qt::LeftButton);
     const auto shown = [&pane] { return pane.Lines()->toPlainText(); };
-    QTRY_VERIFY_WITH_TIMEOUT(shown().contains("text=\"*IDN?\\n\""), 5000);
+    // The lines arrive as queued calls.
+    QTRY_VERIFY_WITH_TIMEOUT(shown().contains("text=\"RIGOL TECHNOLOGIES,DS1054Z"), 5000);
     EXPECT_TRUE(shown().contains("op=open status=VI_SUCCESS"));
-    EXPECT_TRUE(shown().contains("text=\"RIGOL TECHNOLOGIES,DS1054Z"));
+    EXPECT_TRUE(shown().contains("text=\"*IDN?\\n\""));
 
     pane.LogAction()->trigger(); // unchecks: stops
     EXPECT_FALSE(pane.LogAction()->isChecked());
@@ -73,6 +75,36 @@ TEST(IoLogPane, LogsAConnectAndShowsItsOperations) {
     // Stopped: nothing more is written.
     QTest::mouseClick(frame.findChild<QPushButton*>("connectButton"), Qt::LeftButton);
     EXPECT_EQ(ReadFileText(dir.File("window.log")), log);
+}
+
+} // namespace
+
+namespace {
+
+// The window's status line carries the reason of a failed capture: here a
+// link lost in the middle of the image, and a reply that is no image.
+TEST(WindowFailureReason, StatusLineSaysWhyTheScreenshotFailed) {
+    for (const char* fault : {"--drop-mid-reply", "--garbage"}) {
+        ScopedSettingsDir settings;
+        SimProcess sim({"--instrument", "rigol", fault, "--fault-on", ":DISPlay:DATA?"});
+        ASSERT_TRUE(sim.Started());
+        TempDir shots;
+        CMainFrame frame;
+        frame.show();
+        frame.findChild<QComboBox*>("visaAddressCombo")
+            ->setEditText(QString::fromStdString(sim.SocketResource()));
+        QTest::mouseClick(frame.findChild<QPushButton*>("connectButton"), Qt::LeftButton);
+        ASSERT_TRUE(frame.Controller().HasDriver());
+        frame.findChild<QComboBox*>("imageDirCombo")
+            ->setEditText(QString::fromStdString(shots.Path()));
+        QTest::mouseClick(frame.findChild<QPushButton*>("captureButton"), Qt::LeftButton);
+        const QString status = frame.statusBar()->currentMessage();
+        EXPECT_TRUE(status.startsWith("Data capture finished. Error: Screenshot capture failed: "))
+            << status.toStdString();
+        EXPECT_TRUE(
+            status.contains(std::string(fault) == "--garbage" ? "(not an image)." : "(link lost)."))
+            << status.toStdString();
+    }
 }
 
 } // namespace
