@@ -76,7 +76,14 @@ INSTANTIATE_TEST_SUITE_P(
               ":WAVeform:PREamble?"},
              "Screenshot saved successfully",
              {"No data from CHAN1: the instrument sent nothing for ",
-              "after ':WAVEFORM:PREAMBLE?' while reading the preamble of CHAN1 (timeout)."}}),
+              "after ':WAVEFORM:PREAMBLE?' while reading the preamble of CHAN1 (timeout)."}},
+        // The data read runs under the raised transfer timeout, put back after.
+        Case{"WaveformDataTimeout",
+             {"--instrument", "infiniivision", "--delay-ms", "4000", "--fault-on",
+              ":WAVeform:DATA?"},
+             "Screenshot saved successfully",
+             {"No data from CHAN1: the instrument sent nothing for ",
+              "after ':WAVEFORM:DATA?' while reading the data of CHAN1 (timeout)."}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(CaptureFailureReason, NothingAtTheAddressSaysSo) {
