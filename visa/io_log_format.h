@@ -69,6 +69,8 @@ struct Header {
     std::string dataFile;
 };
 
+// FNV-1a with the 64-bit prime and offset basis, taken over the bytes in
+// 8-byte little-endian words and then the last size % 8 bytes one by one.
 std::uint64_t Fnv1a64(const std::uint8_t* data, std::size_t size,
                       std::uint64_t hash = 0xcbf29ce484222325ull);
 // Whether a payload is written as escaped text (see kMaxTextBytes).
