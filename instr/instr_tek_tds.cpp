@@ -2,7 +2,7 @@
 
 // The TDS3000 series answers the IEEE 488.2 event status register (*ESR?;
 // TDS3000 Series Programmer Manual, "Status and Events"); its SCPI-style
-// error queue is EVMsg?, not SYSTem:ERRor?.
+// error queue is EVMsg?, not SYSTem:ERRor? (unverified on the instrument).
 CInstrTekTDS::CInstrTekTDS() {
     m_errorQuery = "*ESR?";
 }
