@@ -71,6 +71,12 @@ INSTANTIATE_TEST_SUITE_P(
              {"--instrument", "generic", "--idn", "RIGOL TECHNOLOGIES,DS1054Z,X,1"},
              "Error: Screenshot capture failed: the instrument refused ':DISP:DATA?': -113,",
              {"Undefined header", "(command refused)."}},
+        // The Siglent family asks the event status register instead.
+        Case{"CommandRefusedByEsr",
+             {"--instrument", "generic", "--idn",
+              "Siglent Technologies,SDS1104X-E,SDSMMEBQ000000,8.2.6.1.37R9"},
+             "Error: Screenshot capture failed: the instrument refused 'SCDP': *ESR? ",
+             {"(command error)", "(command refused)."}},
         Case{"WaveformPreambleTimeout",
              {"--instrument", "infiniivision", "--delay-ms", "4000", "--fault-on",
               ":WAVeform:PREamble?"},

@@ -11,9 +11,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <sstream>
 #include <sys/stat.h>
+#include <utility>
 
 namespace quarvel::test {
 namespace {
@@ -181,6 +183,32 @@ TEST(IoLogReplay, DepartureNamesTheExpectedMessage) {
     const auto transcript = replay.Transcript();
     ASSERT_FALSE(transcript.empty());
     EXPECT_NE(transcript.back().find("replay departed"), std::string::npos);
+}
+
+// The recorded delays are waited for, divided by --replay-speed.
+TEST(IoLogReplay, DelaysScaleWithTheSpeed) {
+    TempDir work;
+    TempDir logs;
+    const std::string logPath = work.File("slow.log");
+    ASSERT_TRUE(WriteFileBytes(
+        logPath, "# quarvel-io-log 1\n"
+                 "t=0.000 s=1 rsrc=TCPIP0::h::5025::SOCKET op=write status=VI_SUCCESS dur=0.100 "
+                 "end=yes text=\"*OPC?\\n\"\n"
+                 "t=0.200 s=1 rsrc=TCPIP0::h::5025::SOCKET op=read status=VI_SUCCESS "
+                 "dur=1999.900 end=term text=\"1\\n\"\n"));
+    using Clock = std::chrono::steady_clock;
+    for (const auto& [speed, atLeastMs] : {std::pair{"4", 400}, std::pair{"0", 0}}) {
+        SimProcess replay({"--replay", logPath, "--replay-speed", speed});
+        ASSERT_TRUE(replay.Started()) << replay.Output();
+        const auto start = Clock::now();
+        const CliRun run = RunCli(logs, {"scpi", replay.SocketResource(), "*OPC?"});
+        const auto took =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+        EXPECT_EQ(run.out, "1\n") << run.err;
+        EXPECT_GE(took.count(), atLeastMs) << speed;
+        // The whole 2 s are never waited at these speeds.
+        EXPECT_LT(took.count(), 1900) << speed;
+    }
 }
 
 // The log is appended to, never truncated, and made with the user's umask.
