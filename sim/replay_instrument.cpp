@@ -55,6 +55,8 @@ ResponseMessage ReplayInstrument::Execute(std::string_view programMessage) {
     const Exchange& exchange = m_script.exchanges[m_next++];
     ResponseMessage response;
     response.bytes = exchange.reply;
+    // The fault options apply to a replayed instrument's replies too.
+    response.faultTarget = true;
     if (m_speed > 0)
         response.delayMs = static_cast<int>(exchange.delayMs / m_speed);
     return response;

@@ -6,7 +6,8 @@
 // message that is not the next recorded one ends the replay: the transcript
 // gets a line saying where the conversation departed from the recording,
 // and that and every later query are answered with that line, so the
-// client's error names the place.
+// client's error names the place. The fault options apply to every replayed
+// reply (--fault-on does not narrow them here).
 
 #include "sim/replay_script.h"
 #include "sim/sim_instrument.h"
