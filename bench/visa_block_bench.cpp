@@ -13,7 +13,8 @@
 // show it), with the simulator's page faults and CPU time per read, and the
 // CPU time of client and simulator against the plain socket's. Each
 // benchmark runs five times, the runs of all in random order, and the
-// summary gives the medians.
+// summary gives the medians. BM_Vxi11LogOnVsOff sets the I/O log's cost
+// against the same read with it off (paired, as above).
 
 #include "bench/bench_sim.h"
 #include "visa/visa.h"
@@ -25,6 +26,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -238,6 +240,57 @@ void VisaVsPlain(benchmark::State& state, Lan lan) {
     close(fd);
 }
 
+// The I/O log's cost: one VXI-11 read with the log off and one with it on
+// per iteration (state.range(0): 1 keeps the whole payloads in the side
+// file), each timed; ratio_log_on_to_off is the median of on / off over the
+// pairs. The log goes to a temporary file, removed afterwards.
+void BM_Vxi11LogOnVsOff(benchmark::State& state) {
+    if (Sim().Port("hislip") == 0) {
+        state.SkipWithError("quarvel-sim did not start");
+        return;
+    }
+    ViSession rm = VI_NULL;
+    ViSession vi = VI_NULL;
+    OpenVisa(Lan::Vxi11, rm, vi);
+    if (rm == VI_NULL) {
+        state.SkipWithError("viOpen failed");
+        return;
+    }
+    char logPath[] = "/tmp/quarvel-bench-log-XXXXXX";
+    const int fd = mkstemp(logPath);
+    if (fd >= 0)
+        close(fd);
+    const bool withData = state.range(0) != 0;
+    std::vector<unsigned char> buffer(kBlockSize);
+    std::vector<double> ratios;
+    using Clock = std::chrono::steady_clock;
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        const bool offOk = VisaRead(vi, buffer);
+        const auto middle = Clock::now();
+        ViChar message[QVI_MESSAGE_BUFLEN];
+        const bool started =
+            qviStartIoLog(logPath, withData ? VI_TRUE : VI_FALSE, message) == VI_SUCCESS;
+        const auto on = Clock::now();
+        const bool onOk = VisaRead(vi, buffer);
+        const auto end = Clock::now();
+        qviStopIoLog();
+        if (!offOk || !onOk || !started) {
+            state.SkipWithError("block read failed");
+            break;
+        }
+        ratios.push_back(std::chrono::duration<double>(end - on).count() /
+                         std::chrono::duration<double>(middle - start).count());
+    }
+    if (!ratios.empty()) {
+        std::nth_element(ratios.begin(), ratios.begin() + ratios.size() / 2, ratios.end());
+        state.counters["ratio_log_on_to_off"] = ratios[ratios.size() / 2];
+    }
+    viClose(rm);
+    std::remove(logPath);
+    std::remove((std::string(logPath) + ".data").c_str());
+}
+
 void BM_Vxi11Block(benchmark::State& state) {
     VisaBlock(state, Lan::Vxi11);
 }
@@ -294,6 +347,7 @@ BENCHMARK(BM_UsbBlock)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Vxi11VsPlain)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_SocketVsPlain)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_HislipVsPlain)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Vxi11LogOnVsOff)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Remembers each benchmark's rate and paired ratio to print at the end.
 class RateReporter : public benchmark::ConsoleReporter {
@@ -303,8 +357,8 @@ public:
         for (const Run& run : runs) {
             if (run.error_occurred || run.run_type != Run::RT_Iteration)
                 continue;
-            for (const char* counter :
-                 {"bytes_per_second", "ratio_to_plain", "sim_faults_per_read", "sim_ms_per_read"})
+            for (const char* counter : {"bytes_per_second", "ratio_to_plain", "sim_faults_per_read",
+                                        "sim_ms_per_read", "ratio_log_on_to_off"})
                 if (const auto it = run.counters.find(counter); it != run.counters.end())
                     m_values[counter][run.run_name.str()].push_back(it->second.value);
             // The benchmark's own CPU time per read: the client's share.
@@ -374,6 +428,15 @@ public:
             if (it != m_ratios.end())
                 std::printf("ratio %-26s %5.2f of the plain socket (target >= %.2f)\n", name,
                             it->second, target);
+        }
+        for (const auto& [name, values] : m_values["ratio_log_on_to_off"]) {
+            std::vector<double> sorted = values;
+            std::sort(sorted.begin(), sorted.end());
+            if (!sorted.empty())
+                std::printf("ratio %-26s %5.2f: a 4 MB read with the I/O log on takes this many "
+                            "times as long as with it off%s\n",
+                            name.c_str(), sorted[sorted.size() / 2],
+                            name.find("/1/") != std::string::npos ? " (payloads kept)" : "");
         }
         const auto usb = m_rates.find("BM_UsbBlock/real_time");
         const auto socket = m_rates.find("BM_SocketBlock/real_time");

@@ -2,6 +2,7 @@
 
 #include "capture/image_codec.h"
 #include "capture/waveform_capture.h"
+#include "instr/failure.h"
 
 #include <cstdio>
 
@@ -72,10 +73,15 @@ void CCaptureController::ToggleConnection() {
     if (!m_connection.Open(form.GetVisaAddress())) {
         // What the VISA layer knows (a library that answered, no library
         // named for a GPIB address, one that could not be loaded) goes below.
-        const std::string& why = m_connection.OpenFailureText();
+        // What the VISA layer knows (a library that answered, no library
+        // named for a GPIB address) or else the status in words.
+        std::string why = m_connection.OpenFailureText();
+        if (why.empty())
+            why = quarvel::instr::DescribeFailure(
+                quarvel::instr::OpenFailure(m_connection.OpenStatus()));
         m_window.ShowMessage(why.empty() ? "Connect failed!" : "Connect failed!\n" + why,
                              MessageIcon::Error);
-        m_window.SetStatusText("Connect failed");
+        m_window.SetStatusText(why.empty() ? "Connect failed" : "Connect failed: " + why);
         return;
     }
     // Every transfer of this session reports to the window from now on.
@@ -87,7 +93,11 @@ void CCaptureController::ToggleConnection() {
             return;
         }
         // The session stays open without a driver; the next request closes it.
-        m_window.ShowMessage("*IDN? query failed.", MessageIcon::Error);
+        const std::string why = quarvel::instr::DescribeFailure(quarvel::instr::LastSessionFailure(
+            m_connection.GetSession(), "waiting for the identification"));
+        m_window.ShowMessage(why.empty() ? "*IDN? query failed."
+                                         : "*IDN? query failed: " + why + ".",
+                             MessageIcon::Error);
         return;
     }
     const std::string idn = m_connection.GetIdn();
@@ -154,7 +164,10 @@ void CCaptureController::CaptureNow() {
     bool screenshotOk = false;
     if (!m_cancelRequested) {
         m_window.SetStatusText("Getting screenshot...");
+        driver->ClearFailure();
         screenshotOk = driver->GetScreenshot(stream);
+        m_screenshotFailure =
+            screenshotOk ? std::string() : quarvel::instr::DescribeFailure(driver->LastFailure());
     }
 
     m_retrieveWaveforms = false;
@@ -164,7 +177,7 @@ void CCaptureController::CaptureNow() {
         CaptureWaveforms(
             *driver, form.CopySelectedChannels(), m_waveforms,
             [this](const std::string& text) { m_window.SetStatusText(text); },
-            [this] { return m_cancelRequested; });
+            [this] { return m_cancelRequested; }, &m_channelFailures);
     }
 
     // Restarted only when stopped above, and only after the data was read;
@@ -194,7 +207,9 @@ void CCaptureController::CaptureNow() {
 bool CCaptureController::FetchAndDecode(bool screenshotOk, const ByteBuffer& stream) {
     if (!screenshotOk) {
         // The previous picture stays on screen.
-        m_captureMessage = "Error: Screenshot capture failed.";
+        m_captureMessage = m_screenshotFailure.empty()
+                               ? "Error: Screenshot capture failed."
+                               : "Error: Screenshot capture failed: " + m_screenshotFailure + ".";
         return false;
     }
     m_scratchPicture = QImage();
@@ -294,6 +309,9 @@ void CCaptureController::SaveImageThenData() {
                           [this](const std::string& text) { m_window.SetStatusText(text); });
         m_dataMessage =
             dataOk ? "Waveform data saving done." : "Error: Waveform data saving failed.";
+        // Channels that gave no data are left out of the file; say why.
+        for (const std::string& failure : m_channelFailures)
+            m_dataMessage += " " + failure + ".";
         ok = ok && dataOk;
     }
     m_lastCaptureSucceeded = ok;

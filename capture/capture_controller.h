@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // The capture's save modes, by position in the form's "Save mode" list.
 constexpr int SAVE_MODE_SEQUENTIAL = 0;
@@ -90,6 +91,10 @@ private:
     WaveformRecordList m_waveforms;
     std::string m_captureMessage;
     std::string m_dataMessage;
+    // Why the screenshot of the capture under way failed, and why channels
+    // gave no data ("No data from CHAN2: ..."), in words.
+    std::string m_screenshotFailure;
+    std::vector<std::string> m_channelFailures;
     std::string m_imagePath;
     std::string m_dataPath;
     std::string m_dataExtension;

@@ -11,8 +11,11 @@ std::string DataExtensionFor(DataFormat format) {
 }
 
 void CaptureWaveforms(CInstrLL& driver, ChannelList selected, WaveformRecordList& records,
-                      const StatusSink& status, const std::function<bool()>& cancelled) {
+                      const StatusSink& status, const std::function<bool()>& cancelled,
+                      std::vector<std::string>* failures) {
     records.clear();
+    if (failures != nullptr)
+        failures->clear();
     if (!driver.BeginDataCapture()) {
         return;
     }
@@ -24,9 +27,13 @@ void CaptureWaveforms(CInstrLL& driver, ChannelList selected, WaveformRecordList
             status("Getting waveform data for channel " + channel + "...");
         }
         WaveformRecord record;
+        driver.ClearFailure();
         if (driver.GetWaveformData(channel, record)) {
             // Records can be hundreds of megabytes: moved, never copied.
             records.push_back(std::move(record));
+        } else if (failures != nullptr && driver.LastFailure().Failed()) {
+            failures->push_back("No data from " + channel + ": " +
+                                quarvel::instr::DescribeFailure(driver.LastFailure()));
         }
     }
     driver.EndDataCapture();

@@ -6,6 +6,7 @@
 #include "cli/commands.h"
 #include "cli/connection_options.h"
 #include "cli/transfer_progress.h"
+#include "instr/failure.h"
 #include "instr/instr_connection.h"
 #include "visa/visa.h"
 
@@ -179,7 +180,10 @@ int RunScreenshotCommand(int argc, char** argv) {
     qviSetProgressHandler(connection.GetSession(), &quarvel::cli::TransferProgress::Handler,
                           &progress);
     if (!connection.QueryIdn()) {
-        std::fprintf(stderr, "quarvel-cli screenshot: *IDN? query failed\n");
+        const std::string why = quarvel::instr::DescribeFailure(quarvel::instr::LastSessionFailure(
+            connection.GetSession(), "waiting for the identification"));
+        std::fprintf(stderr, "quarvel-cli screenshot: *IDN? query failed%s%s\n",
+                     why.empty() ? "" : ": ", why.c_str());
         return 1;
     }
     if (!connection.CreateDriver()) {
@@ -191,6 +195,7 @@ int RunScreenshotCommand(int argc, char** argv) {
     CInstrLL& driver = *connection.GetDriver();
     driver.SetInkSaver(options.inkSaver);
     ByteBuffer image;
+    driver.ClearFailure();
     const bool transferred = driver.GetScreenshot(image);
     progress.EndLine();
     // Interrupted: nothing is written, whatever had arrived.
@@ -199,8 +204,9 @@ int RunScreenshotCommand(int argc, char** argv) {
         return quarvel::cli::kExitInterrupted;
     }
     if (!transferred) {
-        std::fprintf(stderr, "quarvel-cli screenshot: screen image transfer from '%s' failed\n",
-                     connection.GetIdn().c_str());
+        const std::string why = quarvel::instr::DescribeFailure(driver.LastFailure());
+        std::fprintf(stderr, "quarvel-cli screenshot: screen image transfer from '%s' failed%s%s\n",
+                     connection.GetIdn().c_str(), why.empty() ? "" : ": ", why.c_str());
         return 1;
     }
     if (options.raw) {

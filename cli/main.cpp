@@ -1,4 +1,5 @@
 #include "cli/commands.h"
+#include "cli/io_log_option.h"
 #include "quarvel/version.h"
 
 #include <cstdio>
@@ -40,7 +41,9 @@ void PrintUsage(std::FILE* to) {
     for (const auto& c : kCommands)
         std::fprintf(to, "  quarvel-cli %s\n", c.usage);
     std::fprintf(to, "  quarvel-cli help [COMMAND] | COMMAND --help | --help | --version\n"
-                     "See quarvel-cli(1) for the options.\n");
+                     "Every command also takes %s.\n"
+                     "See quarvel-cli(1) for the options.\n",
+                 kIoLogUsage);
 }
 
 const CliCommand* FindCommand(const char* name) {
@@ -81,9 +84,11 @@ int main(int argc, char** argv) {
     }
     if (const CliCommand* command = FindCommand(argv[1]); command != nullptr) {
         if (argc == 3 && std::strcmp(argv[2], "--help") == 0) {
-            std::printf("usage: quarvel-cli %s\n", command->usage);
+            std::printf("usage: quarvel-cli %s [%s]\n", command->usage, kIoLogUsage);
             return 0;
         }
+        if (!TakeIoLogOptions(argc, argv, command->name))
+            return 2;
         return command->run(argc - 1, argv + 1);
     }
     std::fprintf(stderr, "quarvel-cli: unknown command '%s'\n", argv[1]);

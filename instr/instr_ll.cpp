@@ -5,8 +5,18 @@
 #include "instr/retrieval_io.h"
 
 #include <algorithm>
+#include <charconv>
 #include <new>
 #include <string_view>
+#include <utility>
+
+namespace {
+
+// Replies read as a word or an integer are short; anything longer is no
+// such reply.
+constexpr std::size_t kStateReplyLimit = 255;
+
+} // namespace
 
 CInstrLL::CInstrLL() = default;
 
@@ -52,8 +62,95 @@ bool CInstrLL::EndDataCapture() {
     return false;
 }
 
+void CInstrLL::ClearFailure() {
+    m_failure = quarvel::instr::Failure{};
+    qviClearLastFailure(m_session);
+}
+
+CInstrLL::TransferTimeout::TransferTimeout(ViSession session, ViUInt32 ms) : m_session(session) {
+    m_raised = viGetAttribute(session, VI_ATTR_TMO_VALUE, &m_saved) == VI_SUCCESS &&
+               viSetAttribute(session, VI_ATTR_TMO_VALUE, ms) == VI_SUCCESS;
+}
+
+CInstrLL::TransferTimeout::~TransferTimeout() {
+    if (m_raised)
+        viSetAttribute(m_session, VI_ATTR_TMO_VALUE, m_saved);
+}
+
+CInstrLL::Step::Step(const CInstrLL& driver, std::string step)
+    : m_driver(driver), m_outer(std::exchange(driver.m_step, std::move(step))) {}
+
+CInstrLL::Step::~Step() {
+    m_driver.m_step = std::move(m_outer);
+}
+
+void CInstrLL::NoteFailure(ViStatus status, quarvel::instr::FailureKind kind,
+                           std::string detail) const {
+    using quarvel::instr::FailureKind;
+    if (m_failure.Failed())
+        return;
+    quarvel::instr::Failure failure;
+    QviLastFailure last{};
+    if (qviGetLastFailure(m_session, &last) == VI_SUCCESS && last.status < VI_SUCCESS) {
+        failure.status = last.status;
+        failure.command = last.command;
+        failure.waitedMs = last.waitedMs;
+        failure.bytesRead = last.bytesRead;
+    } else {
+        failure.status = status;
+        failure.command = m_lastCommand;
+    }
+    failure.kind = kind != FailureKind::None ? kind : quarvel::instr::KindOfStatus(failure.status);
+    if (failure.kind == FailureKind::None)
+        failure.kind = FailureKind::NotUnderstood; // every status fine, the reply not
+    failure.step = m_step;
+    failure.detail = std::move(detail);
+    m_failure = std::move(failure);
+}
+
+void CInstrLL::AskWhyRefused() const {
+    using quarvel::instr::FailureKind;
+    if (m_errorQuery == nullptr || !m_failure.Failed() ||
+        (m_failure.kind != FailureKind::Timeout && m_failure.kind != FailureKind::NotAnImage &&
+         m_failure.kind != FailureKind::NotUnderstood) ||
+        m_failure.bytesRead > 0)
+        return;
+    constexpr ViUInt32 kErrorQueryTimeoutMs = 2000;
+    const TransferTimeout shortTimeout(m_session, kErrorQueryTimeoutMs);
+    // A late reply to the failed command must not be taken for the answer.
+    viClear(m_session);
+    std::string reply;
+    if (!quarvel::wavedata::QueryLine(m_session, m_errorQuery, kStateReplyLimit, reply))
+        return;
+    if (std::string_view(m_errorQuery) == "*ESR?") {
+        // Bits 5, 4 and 2: command, execution and query error.
+        std::int32_t esr = 0;
+        const auto [end, ec] = std::from_chars(reply.data(), reply.data() + reply.size(), esr);
+        if (ec != std::errc() || (esr & 0x34) == 0)
+            return;
+        m_failure.detail = "*ESR? " + std::to_string(esr) + " (" +
+                           ((esr & 0x20)   ? "command error"
+                            : (esr & 0x10) ? "execution error"
+                                           : "query error") +
+                           ")";
+    } else {
+        // `<code>,"<text>"`: 0 means no error.
+        std::int32_t code = 0;
+        const char* begin = reply.data() + (reply.rfind('+', 0) == 0 ? 1 : 0);
+        const auto [end, ec] = std::from_chars(begin, reply.data() + reply.size(), code);
+        if (ec != std::errc() || code == 0)
+            return;
+        m_failure.detail = reply;
+    }
+    m_failure.kind = FailureKind::CommandRefused;
+}
+
 ViStatus CInstrLL::SendCommand(const char* command) const {
-    return viPrintf(m_session, "%s\n", command);
+    m_lastCommand = command;
+    const ViStatus status = viPrintf(m_session, "%s\n", command);
+    if (status != VI_SUCCESS)
+        NoteFailure(status);
+    return status;
 }
 
 bool CInstrLL::SendCommands(std::initializer_list<const char*> commands) const {
@@ -63,20 +160,20 @@ bool CInstrLL::SendCommands(std::initializer_list<const char*> commands) const {
     return true;
 }
 
-namespace {
-
-// Replies read as a word or an integer are short; anything longer is no
-// such reply.
-constexpr std::size_t kStateReplyLimit = 255;
-
-} // namespace
-
 bool CInstrLL::QueryStateWord(const char* query, std::string& word) const {
-    return quarvel::wavedata::QueryWord(m_session, query, kStateReplyLimit, word);
+    m_lastCommand = std::string(query).substr(0, std::string_view(query).find('\n'));
+    if (quarvel::wavedata::QueryWord(m_session, query, kStateReplyLimit, word))
+        return true;
+    NoteFailure(VI_ERROR_INV_FMT);
+    return false;
 }
 
 bool CInstrLL::QueryInteger(const char* query, std::int32_t& value) const {
-    return quarvel::wavedata::QueryInt32(m_session, query, value);
+    m_lastCommand = std::string(query).substr(0, std::string_view(query).find('\n'));
+    if (quarvel::wavedata::QueryInt32(m_session, query, value))
+        return true;
+    NoteFailure(VI_ERROR_INV_FMT);
+    return false;
 }
 
 void CInstrLL::StopBestEffort(const char* stopCommand) const {
@@ -130,30 +227,38 @@ ViStatus CInstrLL::ReadRawBmpImage() {
 }
 
 bool CInstrLL::TransferScreenImage(ByteBuffer& out, const ImageTransferSteps& steps) {
+    using quarvel::instr::FailureKind;
+    ClearFailure();
     // One buffer for the life of the driver, so a capture allocates nothing
     // for the transfer. The previous read left its image length in the count.
     if (!m_imageBuffer) {
         try {
             m_imageBuffer = std::make_unique_for_overwrite<ViByte[]>(IMAGE_BUFFER_CAPACITY);
         } catch (const std::bad_alloc&) {
+            NoteFailure(VI_ERROR_ALLOC);
             return false;
         }
     }
     m_imageBufferSize = IMAGE_BUFFER_CAPACITY;
 
-    if (steps.setUp && !steps.setUp())
+    {
+        const Step step(*this, "preparing the screen image");
+        if (steps.setUp && !steps.setUp()) {
+            NoteFailure(VI_ERROR_IO);
+            return false;
+        }
+    }
+    const Step step(*this, "waiting for the screen image");
+    // Put back when the transfer ends, however it ends.
+    const TransferTimeout timeout(m_session, m_transferTimeoutMs);
+    if (!timeout.Raised()) {
+        NoteFailure(VI_ERROR_IO);
         return false;
-
-    ViUInt32 savedTimeout = 0;
-    if (viGetAttribute(m_session, VI_ATTR_TMO_VALUE, &savedTimeout) != VI_SUCCESS)
+    }
+    if (!steps.query || !steps.query()) {
+        NoteFailure(VI_ERROR_IO);
         return false;
-    if (viSetAttribute(m_session, VI_ATTR_TMO_VALUE, m_transferTimeoutMs) != VI_SUCCESS)
-        return false;
-
-    // From here on a failure leaves the transfer timeout in place: the saved
-    // value is restored only when the image has arrived.
-    if (!steps.query || !steps.query())
-        return false;
+    }
     viFlush(m_session, VI_WRITE_BUF);
 
     ViStatus status = VI_SUCCESS;
@@ -174,19 +279,35 @@ bool CInstrLL::TransferScreenImage(ByteBuffer& out, const ImageTransferSteps& st
             status = ReadRawBmpImage();
         break;
     }
-    if (status != VI_SUCCESS)
+    if (status != VI_SUCCESS) {
+        QviLastFailure last{};
+        qviGetLastFailure(m_session, &last);
+        if (status == VI_ERROR_INV_FMT || (last.status >= VI_SUCCESS && status == VI_ERROR_IO)) {
+            // The link is fine; what came is no image. Show its start.
+            std::string start;
+            ViByte head[24];
+            ViUInt32 got = 0;
+            const TransferTimeout quick(m_session, 200);
+            if (viBufRead(m_session, head, sizeof head, &got) >= VI_SUCCESS)
+                start = quarvel::instr::ShowBytes(head, got);
+            viFlush(m_session, VI_READ_BUF_DISCARD);
+            qviClearLastFailure(m_session);
+            NoteFailure(status, FailureKind::NotAnImage, start);
+        } else {
+            NoteFailure(status);
+        }
+        AskWhyRefused();
         return false;
+    }
     // Whatever the block left of the reply (its line feed, or the part of an
     // over-long image beyond the capacity) is read and dropped here.
     viFlush(m_session, VI_READ_BUF);
-
-    if (viSetAttribute(m_session, VI_ATTR_TMO_VALUE, savedTimeout) != VI_SUCCESS)
-        return false;
 
     const ViUInt32 count = std::min(m_imageBufferSize, IMAGE_BUFFER_CAPACITY);
     try {
         out.insert(out.end(), m_imageBuffer.get(), m_imageBuffer.get() + count);
     } catch (const std::bad_alloc&) {
+        NoteFailure(VI_ERROR_ALLOC);
         return false; // the caller's buffer could not grow; it is left as it was
     }
     return true;

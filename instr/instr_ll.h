@@ -1,5 +1,6 @@
 #pragma once
 
+#include "instr/failure.h"
 #include "visa/visa.h"
 #include "wavedata/waveform_record.h"
 
@@ -62,6 +63,33 @@ public:
     void SetTransferTimeout(ViUInt32 ms) { m_transferTimeoutMs = ms; }
     ViUInt32 GetTransferTimeout() const { return m_transferTimeoutMs; }
 
+    // Why the last operation that returned false failed, as the base helpers
+    // (SendCommand, QueryStateWord, QueryInteger, TransferScreenImage, ...)
+    // recorded it: the first failure since ClearFailure counts. A driver
+    // deriving from this class gets it by using the helpers; Failed() is
+    // false when nothing was recorded.
+    const quarvel::instr::Failure& LastFailure() const { return m_failure; }
+    // Forgets the failure (also the VISA session's record of its last one);
+    // the caller does so before each operation whose reason it will show.
+    void ClearFailure();
+
+    // Raises the session's timeout for a transfer and puts the saved value
+    // back when it goes, on every path; Raised() is false when the timeout
+    // could not be read or set (then nothing is put back).
+    class TransferTimeout {
+    public:
+        TransferTimeout(ViSession session, ViUInt32 ms);
+        ~TransferTimeout();
+        TransferTimeout(const TransferTimeout&) = delete;
+        TransferTimeout& operator=(const TransferTimeout&) = delete;
+        bool Raised() const { return m_raised; }
+
+    private:
+        ViSession m_session;
+        ViUInt32 m_saved = 0;
+        bool m_raised = false;
+    };
+
 protected:
     // How the image bytes arrive once the image query has been sent.
     enum class ImageRead {
@@ -84,8 +112,8 @@ protected:
     // once, its count reset to the capacity), set-up, timeout saved and raised
     // to the transfer timeout, query, write buffer flushed, image read, read
     // buffer flushed, timeout restored, image appended to `out` in one piece.
-    // A failure after the timeout change leaves the transfer timeout in place;
-    // nothing is appended on failure.
+    // The timeout is restored on every path, failure included; nothing is
+    // appended on failure, and LastFailure says why.
     bool TransferScreenImage(ByteBuffer& out, const ImageTransferSteps& steps);
 
     // The raw variant of the image read: to the end of the message, or of
@@ -113,6 +141,36 @@ protected:
     // taken effect. Best effort: neither status is examined.
     void StopBestEffort(const char* stopCommand) const;
 
+    // The step a failure is reported in while the object lives ("reading
+    // the preamble of CHAN2"); steps nest, the innermost names the failure.
+    class Step {
+    public:
+        Step(const CInstrLL& driver, std::string step);
+        ~Step();
+        Step(const Step&) = delete;
+        Step& operator=(const Step&) = delete;
+
+    private:
+        const CInstrLL& m_driver;
+        std::string m_outer;
+    };
+    // Records why the operation failed, unless a failure is recorded already:
+    // the VISA session's last failed exchange when there is one (status,
+    // command, time waited), otherwise `status` after the last command sent.
+    // kind None takes the kind from the status.
+    void NoteFailure(ViStatus status,
+                     quarvel::instr::FailureKind kind = quarvel::instr::FailureKind::None,
+                     std::string detail = {}) const;
+    // After a command got no answer or a wrong one: when the family has an
+    // error query (m_errorQuery), the device is cleared and the query asked
+    // (2 s at most); an error it names turns the failure into a refused
+    // command with the instrument's words.
+    void AskWhyRefused() const;
+    // The family's error query: ":SYST:ERR?" (SCPI-1999, SYSTem:ERRor[:NEXT]?;
+    // replies `<code>,"<text>"`, 0 for none), "*ESR?" (IEEE 488.2, the event
+    // status register: command, execution and query errors), or null.
+    const char* m_errorQuery = ":SYST:ERR?";
+
     ViSession m_session = 0;
     ViUInt32 m_transferTimeoutMs = TRANSFER_TIMEOUT_MS;
     std::unique_ptr<ViByte[]> m_imageBuffer;
@@ -125,4 +183,9 @@ protected:
     ChannelList m_channelNames;
     ScreenshotResize m_resize;
     std::string m_model;
+
+private:
+    mutable quarvel::instr::Failure m_failure;
+    mutable std::string m_step;
+    mutable std::string m_lastCommand;
 };

@@ -3,7 +3,12 @@
 #include "instr/instr_text.h"
 #include "instr/quirk_table.h"
 
-CInstrSiglSDS::CInstrSiglSDS() : m_triggerMode("AUTO") {}
+// The SDS1000X-E programming guide lists the IEEE 488.2 common commands,
+// *ESR? among them, and no SYSTem:ERRor? (its own error register is CMR?);
+// unverified on the instrument.
+CInstrSiglSDS::CInstrSiglSDS() : m_triggerMode("AUTO") {
+    m_errorQuery = "*ESR?";
+}
 
 bool CInstrSiglSDS::StopInstrument() {
     std::string mode;

@@ -6,5 +6,6 @@
 // run control.
 class CInstrTekTDS : public CInstrLL {
 public:
+    CInstrTekTDS();
     bool GetScreenshot(ByteBuffer& out) override;
 };

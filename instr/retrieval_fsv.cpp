@@ -169,6 +169,8 @@ bool CInstrRSFSV::GetWaveformData(const std::string& trace, WaveformRecord& out)
     std::vector<float> levels;
     std::vector<float> frequencies;
     if (!ReadTraceBlocks(m_session, trace, levels, frequencies)) {
+        const Step step(*this, "reading the data of " + trace);
+        NoteFailure(VI_ERROR_IO);
         return false;
     }
     out.Resize(static_cast<std::uint32_t>(frequencies.size()));

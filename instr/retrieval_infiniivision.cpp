@@ -126,44 +126,52 @@ bool CInstrKeysInfiniiVision::GetWaveformData(const std::string& channel, Wavefo
 
     const std::string source = ":WAV:SOUR " + channel + "\n";
     std::string preambleText;
-    if (!SendText(m_session, source) ||
-        !QueryLine(m_session, ":WAVEFORM:PREAMBLE?\n", REPLY_LIMIT, preambleText)) {
-        preambleText.clear();
+    {
+        const Step step(*this, "reading the preamble of " + channel);
+        if (!SendText(m_session, source) ||
+            !QueryLine(m_session, ":WAVEFORM:PREAMBLE?\n", REPLY_LIMIT, preambleText)) {
+            preambleText.clear();
+            NoteFailure(VI_ERROR_IO);
+        }
     }
     const WaveformPreamble preamble = ParseWaveformPreamble(preambleText);
     // The preamble alone sizes the buffer: it is bounded before anything is
     // allocated, and a channel announcing more than any real record fails.
     if (preamble.points == 0 || preamble.points > MAX_WAVEFORM_POINTS) {
+        const Step step(*this, "reading the preamble of " + channel);
+        NoteFailure(VI_SUCCESS, quarvel::instr::FailureKind::NotUnderstood,
+                    quarvel::instr::ShowBytes(preambleText.data(), preambleText.size(), 48));
         return false;
     }
     std::vector<std::uint8_t> codes(preamble.points * bytesPerSample);
 
+    const Step step(*this, "reading the data of " + channel);
     if (!SendText(m_session, source)) {
+        NoteFailure(VI_ERROR_IO);
         return false;
     }
-    ViUInt32 savedTimeout = 0;
-    if (viGetAttribute(m_session, VI_ATTR_TMO_VALUE, &savedTimeout) != VI_SUCCESS ||
-        viSetAttribute(m_session, VI_ATTR_TMO_VALUE, m_transferTimeoutMs) != VI_SUCCESS) {
+    // Put back on every path: a failed transfer must not leave the long
+    // timeout on every later exchange.
+    const TransferTimeout timeout(m_session, m_transferTimeoutMs);
+    if (!timeout.Raised()) {
+        NoteFailure(VI_ERROR_IO);
         return false;
     }
     ViUInt32 received = static_cast<ViUInt32>(codes.size());
     const ViStatus status =
         viQueryf(m_session, ":WAVEFORM:DATA?\n", "%#b\n", &received, codes.data());
-    if (status == VI_SUCCESS) {
-        viFlush(m_session, VI_READ_BUF);
-    }
-    // Put back in every case: a failed transfer must not leave the long
-    // timeout on every later exchange.
-    viSetAttribute(m_session, VI_ATTR_TMO_VALUE, savedTimeout);
     if (status != VI_SUCCESS) {
+        NoteFailure(status);
         return false;
     }
+    viFlush(m_session, VI_READ_BUF);
 
     // Fewer bytes than announced: the record holds the samples that came,
     // none is invented.
     const std::size_t samples = std::min<std::size_t>(
         preamble.points, std::min<std::size_t>(received, codes.size()) / bytesPerSample);
     if (samples == 0) {
+        NoteFailure(VI_SUCCESS, quarvel::instr::FailureKind::NotUnderstood, "an empty block");
         return false;
     }
     ConvertSamples(preamble, codes.data(), samples, word, out);

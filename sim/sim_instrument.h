@@ -36,7 +36,7 @@ struct ResponseMessage {
     // the END flag closes the message; a raw socket needs a line feed).
     bool unterminated = false;
     // Time the instrument takes before the reply starts (the longest of
-    // its replies' Reply::delayMs).
+    // its replies' Reply::delayMs, or a replayed instrument's recorded delay).
     int delayMs = 0;
 
     bool Empty() const { return bytes.empty(); }
@@ -49,8 +49,9 @@ public:
     SimInstrument(const SimInstrument&) = delete;
     SimInstrument& operator=(const SimInstrument&) = delete;
 
-    // Runs one program message (without its terminator).
-    ResponseMessage Execute(std::string_view programMessage);
+    // Runs one program message (without its terminator). A replayed
+    // instrument (replay_instrument.h) answers from its recording instead.
+    virtual ResponseMessage Execute(std::string_view programMessage);
 
     CommandTable& Commands() { return m_commands; }
     const std::string& Idn() const { return m_idn; }

@@ -116,6 +116,22 @@ const std::vector<Option>& OptionTable() {
              o.pcapPath = v;
              return !v.empty();
          }},
+        {"--replay", "LOG",
+         "play the instrument a Quarvel I/O log recorded (QUARVEL_IO_LOG), its binary replies "
+         "from the side file the log names; replaces --instrument",
+         [](SimOptions& o, const std::string& v) {
+             o.replayPath = v;
+             return !v.empty();
+         }},
+        {"--replay-speed", "X", "divide the recorded delays by X (default 1; 0: answer at once)",
+         [](SimOptions& o, const std::string& v) {
+             double speed = 0;
+             const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), speed);
+             if (ec != std::errc() || end != v.data() + v.size() || !(speed >= 0) || speed > 1e6)
+                 return false;
+             o.replaySpeed = speed;
+             return true;
+         }},
         {"--dump-images", "DIR", "write every image served to DIR/image-NNNN.<ext>",
          [](SimOptions& o, const std::string& v) {
              o.dumpImagesDir = v;

@@ -29,7 +29,9 @@ struct SimOptions {
     std::string transcriptPath;
     std::string pcapPath; // --pcap: recording of every conversation
     std::string dumpImagesDir;
-    std::string faultOn; // header pattern limiting the faults; empty: every reply
+    std::string replayPath; // --replay: the I/O log whose instrument is played
+    double replaySpeed = 1; // recorded delays are divided by this (0: no waits)
+    std::string faultOn;    // header pattern limiting the faults; empty: every reply
     FaultOptions faults;
     QuirkOptions quirks;
     std::vector<std::pair<std::string, std::string>> habits; // --habit NAME=VALUE

@@ -1,6 +1,8 @@
 #include "sim/simulator.h"
 
 #include "sim/family_registry.h"
+#include "sim/replay_instrument.h"
+#include "visa/resource_name.h"
 
 #include <cerrno>
 #include <cstring>
@@ -14,17 +16,28 @@ Simulator::~Simulator() {
 }
 
 bool Simulator::Start(std::string& error) {
-    m_instrument = CreateInstrument(m_options.instrument, SetupFor(m_options));
+    if (!m_options.transcriptPath.empty() && !m_transcript.Open(m_options.transcriptPath)) {
+        error = m_options.transcriptPath + ": " + std::strerror(errno);
+        return false;
+    }
+    std::string replayUsbResource;
+    if (!m_options.replayPath.empty()) {
+        ReplayScript script;
+        if (!LoadReplayScript(m_options.replayPath, script, error))
+            return false;
+        replayUsbResource = script.usbResource;
+        m_instrument =
+            std::make_unique<ReplayInstrument>(std::move(script), m_options.replaySpeed,
+                                               m_transcript.IsOpen() ? &m_transcript : nullptr);
+    } else {
+        m_instrument = CreateInstrument(m_options.instrument, SetupFor(m_options));
+    }
     if (!m_instrument) {
         error = "unknown instrument: " + m_options.instrument;
         return false;
     }
     m_instrument->SetImageDumpDirectory(m_options.dumpImagesDir);
     m_instrument->SetFaultFilter(m_options.faultOn);
-    if (!m_options.transcriptPath.empty() && !m_transcript.Open(m_options.transcriptPath)) {
-        error = m_options.transcriptPath + ": " + std::strerror(errno);
-        return false;
-    }
     if (!m_options.pcapPath.empty() &&
         !(m_pcap = PcapRecording::Start(m_options.pcapPath, error))) {
         error = "pcap: " + error;
@@ -59,9 +72,18 @@ bool Simulator::Start(std::string& error) {
         if (const FamilyInfo* family = FindFamily(m_options.instrument);
             family && !usb.maxTransferSize)
             usb.maxTransferSize = family->usbMaxTransfer;
-        m_usbip = std::make_unique<UsbipServer>(
-            *m_instrument, transcript, m_options.faults, usb,
-            UsbIdentityFor(m_options.instrument, m_instrument->Idn(), usb.fullSpeed), m_stop);
+        UsbIdentity identity =
+            UsbIdentityFor(m_options.instrument, m_instrument->Idn(), usb.fullSpeed);
+        // A log recorded over USB is replayed as the same device.
+        visa::ResourceName recorded;
+        if (!replayUsbResource.empty() &&
+            visa::ParseResourceName(replayUsbResource, recorded, nullptr) == VI_SUCCESS) {
+            identity.vendorId = recorded.manufacturerId;
+            identity.productId = recorded.modelCode;
+            identity.serialNumber = recorded.serialNumber;
+        }
+        m_usbip = std::make_unique<UsbipServer>(*m_instrument, transcript, m_options.faults, usb,
+                                                identity, m_stop);
         if (!m_usbip->Start(m_options.address, m_options.usbipPort, error)) {
             error = "usbip: " + error;
             return false;

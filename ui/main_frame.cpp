@@ -3,6 +3,7 @@
 #include "capture/image_codec.h"
 #include "quarvel/version.h"
 #include "ui/about_dialog.h"
+#include "ui/io_log_pane.h"
 #include "ui/pic_view.h"
 #include "ui/ui_form.h"
 
@@ -251,6 +252,9 @@ void CMainFrame::CreateMenus() {
         AddCommand(fileMenu, QStringLiteral("Save As..."), QStringLiteral("Save current image"),
                    QStringLiteral("saveAsAction"));
     m_saveAsAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    m_ioLogPane = new CIoLogPane(this);
+    addDockWidget(Qt::BottomDockWidgetArea, m_ioLogPane);
+    fileMenu->addAction(m_ioLogPane->LogAction());
     fileMenu->addSeparator();
     m_exitAction =
         AddCommand(fileMenu, QStringLiteral("E&xit"),
@@ -285,6 +289,8 @@ void CMainFrame::CreateMenus() {
                                    QStringLiteral("statusBarAction"));
     m_statusBarAction->setCheckable(true);
     m_statusBarAction->setChecked(true);
+    viewMenu->addAction(m_ioLogPane->toggleViewAction());
+    connect(fileMenu, &QMenu::aboutToShow, m_ioLogPane, &CIoLogPane::UpdateState);
 
     QMenu* instrumentMenu = menuBar()->addMenu(QStringLiteral("&Instrument control"));
     // The Capture button's command; its text follows the button ("Abort"

@@ -9,6 +9,7 @@
 
 #include <string>
 
+class CIoLogPane;
 class CPicView;
 class CUIForm;
 class QAction;
@@ -34,6 +35,7 @@ public:
 
     CUIForm& ControlForm() { return *m_form; }
     CPicView& PictureView() { return *m_pictureView; }
+    CIoLogPane& IoLogPane() { return *m_ioLogPane; }
     CCaptureController& Controller() { return m_controller; }
 
     // Re-evaluates which menu commands are enabled.
@@ -103,6 +105,7 @@ private:
     QSplitter* m_splitter = nullptr;
     CUIForm* m_form = nullptr;
     CPicView* m_pictureView = nullptr;
+    CIoLogPane* m_ioLogPane = nullptr;
     bool m_formActive = false; // no pane is active at start
     bool m_placementSaved = false;
     QProgressBar* m_transferBar = nullptr;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 
 namespace quarvel::visa {
 
@@ -11,6 +12,18 @@ constexpr std::size_t kWriteBufferSize = 64 * 1024;
 constexpr std::size_t kReadBufferSize = 64 * 1024;
 // viSetBuf refuses larger formatted buffers.
 constexpr std::size_t kMaxBufferSize = 64 * 1024 * 1024;
+
+iolog::End LogEnd(ReadEnd end) {
+    switch (end) {
+    case ReadEnd::End:
+        return iolog::End::Yes;
+    case ReadEnd::TermChar:
+        return iolog::End::Term;
+    case ReadEnd::None:
+        break;
+    }
+    return iolog::End::No;
+}
 
 } // namespace
 
@@ -65,9 +78,41 @@ ViStatus Session::WriteMessage(const std::uint8_t* data, std::size_t size, bool 
     return TransportWrite(data, size, end);
 }
 
+void Session::NoteFailure(ViStatus s, bool reading) {
+    if (s >= VI_SUCCESS)
+        return;
+    using Ms = std::chrono::milliseconds;
+    m_lastFailure.status = s;
+    m_lastFailure.reading = reading;
+    m_lastFailure.waitedMs = static_cast<std::uint32_t>(
+        std::chrono::duration_cast<Ms>(std::chrono::steady_clock::now() - m_callStart).count());
+    m_lastFailure.bytesRead = m_callBytesRead;
+    m_lastFailure.command = m_lastCommand;
+}
+
 ViStatus Session::TransportWrite(const std::uint8_t* data, std::size_t size, bool endOfMessage) {
     m_progress.StartWrite(size);
-    return Abandoned(m_transport->Write(data, size, endOfMessage, m_settings));
+    // What the user will recognise the exchange by: the command's first line,
+    // at most 120 characters.
+    if (m_writeStartsMessage) {
+        constexpr std::size_t kKept = 120;
+        const auto* text = reinterpret_cast<const char*>(data);
+        const std::string_view first(text, std::min(size, kKept));
+        m_lastCommand.assign(first.substr(0, first.find('\n')));
+    }
+    m_writeStartsMessage = endOfMessage;
+    if (!iolog::Running()) {
+        const ViStatus s = m_transport->Write(data, size, endOfMessage, m_settings);
+        NoteFailure(s, false);
+        return Abandoned(s);
+    }
+    const iolog::Clock::time_point start = iolog::Clock::now();
+    const ViStatus s = m_transport->Write(data, size, endOfMessage, m_settings);
+    NoteFailure(s, false);
+    // What the transport took: all of it or, on failure, not known to have gone.
+    iolog::Note(m_logSubject, iolog::Op::Write, start, s,
+                endOfMessage ? iolog::End::Yes : iolog::End::No, data, size);
+    return Abandoned(s);
 }
 
 ViStatus Session::Abandoned(ViStatus s) {
@@ -130,7 +175,15 @@ ViStatus Session::SkipTail() {
 ViStatus Session::TransportRead(std::uint8_t* data, std::size_t size, ReadMode mode,
                                 ReadResult& result) {
     m_progress.StartRead();
+    const bool logged = iolog::Running();
+    const iolog::Clock::time_point start =
+        logged ? iolog::Clock::now() : iolog::Clock::time_point();
     const ViStatus s = m_transport->Read(data, size, mode, m_settings, result);
+    m_callBytesRead += result.count;
+    NoteFailure(s, true);
+    if (logged)
+        iolog::Note(m_logSubject, iolog::Op::Read, start, s, LogEnd(result.end), data,
+                    result.count);
     if (s == VI_SUCCESS || result.count > 0)
         m_lastEnd = result.end;
     return Abandoned(s);
@@ -138,8 +191,10 @@ ViStatus Session::TransportRead(std::uint8_t* data, std::size_t size, ReadMode m
 
 ViStatus Session::Fill() {
     m_pos = m_end = 0;
-    if (CallTimeUp())
+    if (CallTimeUp()) {
+        NoteFailure(VI_ERROR_TMO, true);
         return VI_ERROR_TMO;
+    }
     ReadResult result;
     const ViStatus s = TransportRead(m_read.data(), m_read.size(), ReadMode::Message, result);
     m_end = result.count;
@@ -206,8 +261,10 @@ ViStatus Session::ReadToMessageEnd(std::uint8_t* data, std::size_t size, std::si
     m_pos += got;
     ended = m_pos == m_end && m_lastEnd != ReadEnd::None;
     while (!ended && got < size) {
-        if (CallTimeUp())
+        if (CallTimeUp()) {
+            NoteFailure(VI_ERROR_TMO, true);
             return VI_ERROR_TMO;
+        }
         ReadResult result;
         const ViStatus s = TransportRead(data + got, size - got, ReadMode::Message, result);
         got += result.count;
@@ -317,7 +374,12 @@ ViStatus Session::Clear() {
     m_pendingBlock = 0;
     m_tailMayFollow = false;
     m_lastEnd = ReadEnd::End;
-    return m_transport->Clear(m_settings);
+    if (!iolog::Running())
+        return m_transport->Clear(m_settings);
+    const iolog::Clock::time_point start = iolog::Clock::now();
+    const ViStatus s = m_transport->Clear(m_settings);
+    iolog::Note(m_logSubject, iolog::Op::Clear, start, s);
+    return s;
 }
 
 } // namespace quarvel::visa

@@ -9,6 +9,7 @@
 // the current message ends. Large binary data bypasses the buffer and goes
 // straight into the caller's memory.
 
+#include "visa/io_log.h"
 #include "visa/progress.h"
 #include "visa/transport.h"
 
@@ -36,11 +37,29 @@ public:
     // with VI_ERROR_TMO once the call has taken the session timeout since
     // it began or since its last block was read (a block's length bounds it).
     void BeginCall() {
-        m_callDeadline = DeadlineAfter(m_settings.timeoutMs);
+        m_callStart = std::chrono::steady_clock::now();
+        m_callDeadline = m_callStart + std::chrono::milliseconds(m_settings.timeoutMs);
         m_callReads = 0;
+        m_callBytesRead = 0;
         m_progress.BeginCall();
     }
     ProgressMeter& Progress() { return m_progress; }
+    // The handle and resource string the I/O log names this session by.
+    void SetLogSubject(iolog::Subject subject) { m_logSubject = std::move(subject); }
+    const iolog::Subject& LogSubject() const { return m_logSubject; }
+
+    // The last transport write or read that failed (qviGetLastFailure): its
+    // status, whether it was a read, how long its VISA call had waited, the
+    // bytes that call had read, and the start of the message last sent.
+    struct Failure {
+        ViStatus status = VI_SUCCESS;
+        bool reading = false;
+        std::uint32_t waitedMs = 0;
+        std::uint64_t bytesRead = 0;
+        std::string command;
+    };
+    const Failure& LastFailure() const { return m_lastFailure; }
+    void ClearLastFailure() { m_lastFailure = Failure{}; }
 
     // ------------------------------------------------------ writing ----
     // Appends to the formatted write buffer; a full buffer is sent (without END).
@@ -130,6 +149,7 @@ private:
 
     std::unique_ptr<ITransport> m_transport;
     ProgressMeter m_progress;
+    iolog::Subject m_logSubject;
     SessionSettings m_settings;
     std::string m_write;
     std::size_t m_writeBufferSize;
@@ -143,6 +163,13 @@ private:
     // The last reply's data ended without END; its terminator may follow.
     bool m_tailMayFollow = false;
     Deadline m_callDeadline = Deadline::max();
+    std::chrono::steady_clock::time_point m_callStart;
+    std::uint64_t m_callBytesRead = 0;
+    // The start of the message being (or last) written, its first line only.
+    std::string m_lastCommand;
+    bool m_writeStartsMessage = true;
+    Failure m_lastFailure;
+    void NoteFailure(ViStatus s, bool reading);
     // Transport reads of the current call: the first is always tried, so a
     // zero timeout still takes what has already arrived.
     unsigned m_callReads = 0;

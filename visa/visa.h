@@ -332,3 +332,36 @@ ViStatus qviFindReport(ViSession rm, ViChar report[], ViUInt32 size);
 // resource manager whose finding was cancelled stays so: open another for
 // the next search.
 ViStatus qviCancelFind(ViSession rm);
+
+// Quarvel's own (not exported either): the I/O log (docs/visa.md, "I/O
+// log"), one line per operation of this layer's sessions, process-wide.
+// qviStartIoLog appends to `path` (created with the user's umask; never
+// truncated), and with withData the whole binary payloads to `path`.data; a
+// log already running is stopped first. On failure `message`, a
+// ViChar[QVI_MESSAGE_BUFLEN], says why. QUARVEL_IO_LOG=FILE (and
+// QUARVEL_IO_LOG_DATA=1) start it at the first viOpenDefaultRM.
+ViStatus qviStartIoLog(ViConstString path, ViBoolean withData, ViChar message[]);
+ViStatus qviStopIoLog(void);
+// The file the log runs into (empty when it does not run), cut to size bytes.
+ViStatus qviIoLogPath(ViChar path[], ViUInt32 size);
+// Called with each line written (without its line feed), on the thread of
+// the operation, while the log runs; null stops the calls. The listener must
+// not call VISA functions.
+typedef void (*QviIoLogListener)(ViConstString line, ViAddr userData);
+ViStatus qviSetIoLogListener(QviIoLogListener listener, ViAddr userData);
+
+// Quarvel's own (not exported either): the last write or read of the session
+// vi that failed, so that a program can say why an exchange failed: its
+// status, whether it was a read, how long the VISA call had waited by then
+// (ms), the bytes that call had read, and the first line of the message last
+// sent before it (at most 120 characters). status is VI_SUCCESS when nothing
+// has failed since the session opened or qviClearLastFailure.
+typedef struct {
+    ViStatus status;
+    ViBoolean reading;
+    ViUInt32 waitedMs;
+    ViUInt64 bytesRead;
+    ViChar command[128];
+} QviLastFailure;
+ViStatus qviGetLastFailure(ViSession vi, QviLastFailure* failure);
+ViStatus qviClearLastFailure(ViSession vi);

@@ -9,6 +9,7 @@
 #include "visa/session_table.h"
 
 #include <charconv>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -125,6 +126,7 @@ ViStatus viOpenDefaultRM(ViPSession vi) {
     settings.timeoutMs = kDefaultTimeoutMs;
     settings.portmapperPort = DefaultPortmapperPort();
     settings.discoveryMethods = DefaultDiscoveryMethods();
+    quarvel::visa::iolog::StartFromEnvironment();
     *vi = Table().AddResourceManager(settings);
     return VI_SUCCESS;
 }
@@ -154,9 +156,13 @@ ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 ti
     // only the wait for a lock.
     const SessionSettings settings = manager->settings;
     std::unique_ptr<quarvel::visa::ITransport> transport;
-    if (const ViStatus s = row.open(parsed, settings, transport); s != VI_SUCCESS)
+    const auto openStart = quarvel::visa::iolog::Clock::now();
+    if (const ViStatus s = row.open(parsed, settings, transport); s != VI_SUCCESS) {
+        quarvel::visa::iolog::Note({VI_NULL, name}, quarvel::visa::iolog::Op::Open, openStart, s);
         return s;
+    }
     auto instrument = std::make_shared<Instrument>(std::move(transport), settings, sesn);
+    Instrument& opened = *instrument;
     instrument->name = std::move(parsed);
     instrument->interfaceCode = row.interfaceCode;
     if (mode & VI_EXCLUSIVE_LOCK)
@@ -165,6 +171,11 @@ ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 ti
     const ViSession id = Table().AddInstrument(sesn, std::move(instrument));
     if (id == 0)
         return VI_ERROR_INV_OBJECT;
+    // The handle is not known before the table has the session, nor used by
+    // anyone else before viOpen returns it.
+    opened.session.SetLogSubject({id, name});
+    quarvel::visa::iolog::Note(opened.session.LogSubject(), quarvel::visa::iolog::Op::Open,
+                               openStart, VI_SUCCESS);
     *vi = id;
     return VI_SUCCESS;
 }
@@ -172,6 +183,15 @@ ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 ti
 ViStatus viClose(ViObject vi) {
     if (vi == VI_NULL)
         return VI_WARN_NULL_OBJECT;
+    if (quarvel::visa::iolog::Running())
+        if (const auto instrument = Table().FindInstrument(vi)) {
+            const auto start = quarvel::visa::iolog::Clock::now();
+            const quarvel::visa::iolog::Subject subject = instrument->session.LogSubject();
+            const bool removed = Table().Remove(vi);
+            quarvel::visa::iolog::Note(subject, quarvel::visa::iolog::Op::Close, start,
+                                       removed ? VI_SUCCESS : VI_ERROR_INV_OBJECT);
+            return removed ? VI_SUCCESS : VI_ERROR_INV_OBJECT;
+        }
     return Table().Remove(vi) ? VI_SUCCESS : VI_ERROR_INV_OBJECT;
 }
 
@@ -271,7 +291,11 @@ ViStatus viReadSTB(ViSession vi, ViPUInt16 status) {
     return WithInstrument(vi, [&](Instrument& instrument) {
         Session& session = instrument.session;
         ViUInt16 stb = 0;
+        const auto start = quarvel::visa::iolog::Clock::now();
         ViStatus s = session.Transport().ReadStatusByte(session.Settings(), stb);
+        if (s != VI_ERROR_NSUP_OPER)
+            quarvel::visa::iolog::Note(session.LogSubject(), quarvel::visa::iolog::Op::StatusByte,
+                                       start, s);
         if (s == VI_ERROR_NSUP_OPER)
             s = QueryStatusByte(session, stb);
         if (s == VI_SUCCESS)
@@ -311,3 +335,29 @@ ViStatus qviSetProgressHandler(ViSession vi, QviProgressHandler handler, ViAddr 
 }
 
 } // namespace quarvel::visa::builtin
+
+ViStatus qviGetLastFailure(ViSession vi, QviLastFailure* failure) {
+    if (failure == nullptr)
+        return VI_ERROR_INV_PARAMETER;
+    *failure = QviLastFailure{};
+    const auto instrument = Table().FindInstrument(vi);
+    if (!instrument)
+        return VI_ERROR_INV_OBJECT;
+    std::lock_guard lock(instrument->mutex);
+    const Session::Failure& last = instrument->session.LastFailure();
+    failure->status = last.status;
+    failure->reading = last.reading ? VI_TRUE : VI_FALSE;
+    failure->waitedMs = last.waitedMs;
+    failure->bytesRead = last.bytesRead;
+    std::snprintf(failure->command, sizeof failure->command, "%s", last.command.c_str());
+    return VI_SUCCESS;
+}
+
+ViStatus qviClearLastFailure(ViSession vi) {
+    const auto instrument = Table().FindInstrument(vi);
+    if (!instrument)
+        return VI_ERROR_INV_OBJECT;
+    std::lock_guard lock(instrument->mutex);
+    instrument->session.ClearLastFailure();
+    return VI_SUCCESS;
+}

@@ -112,7 +112,7 @@ TEST(DriverFaults, StalledRunStateQueryTimesOutAndStopsNothing) {
     EXPECT_EQ(sim.SessionTimeout(), 300u);
 }
 
-TEST(DriverFaults, StalledImageLeavesTheTransferTimeoutInPlace) {
+TEST(DriverFaults, StalledImageRestoresTheSessionTimeoutAndSaysWhy) {
     // The image reply comes later than the transfer timeout, which is
     // shortened from its 30 s (and kept apart from the session's 150 ms), so
     // the image read must fail by the transfer timeout, not the session's.
@@ -128,7 +128,13 @@ TEST(DriverFaults, StalledImageLeavesTheTransferTimeoutInPlace) {
     EXPECT_GE(waited, std::chrono::milliseconds(600));
     EXPECT_LT(waited, std::chrono::seconds(15));
     EXPECT_TRUE(out.empty());
-    EXPECT_EQ(sim.SessionTimeout(), 600u);
+    // The raised timeout goes back on the failure path too.
+    EXPECT_EQ(sim.SessionTimeout(), 150u);
+    const quarvel::instr::Failure& failure = sim.Driver().LastFailure();
+    EXPECT_EQ(failure.kind, quarvel::instr::FailureKind::Timeout);
+    EXPECT_EQ(failure.command, ":DISP:DATA?");
+    EXPECT_EQ(failure.step, "waiting for the screen image");
+    EXPECT_GE(failure.waitedMs, 600u);
 }
 
 TEST_P(TransferFaults, DroppedConnectionFailsTheCaptureAndLaterCommands) {

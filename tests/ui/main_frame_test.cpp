@@ -199,9 +199,13 @@ TEST_F(MainFrameTest, AFailedConnectIsReportedAndLeavesTheFormDisconnected) {
     }
     ClickConnect("TCPIP0::127.0.0.1::" + std::to_string(freePort) + "::SOCKET");
     ASSERT_EQ(m_frame->messages.size(), 1u);
-    EXPECT_EQ(m_frame->messages[0].first, "Connect failed!");
+    // The text always shown first, then why.
+    EXPECT_EQ(
+        m_frame->messages[0].first.rfind("Connect failed!\nnothing answers at that address", 0), 0u)
+        << m_frame->messages[0].first;
     EXPECT_EQ(m_frame->messages[0].second, MessageIcon::Error);
-    EXPECT_EQ(Status(), "Connect failed");
+    EXPECT_TRUE(Status().startsWith("Connect failed: nothing answers")) << Status().toStdString();
+    EXPECT_TRUE(Status().endsWith("(connection refused)")) << Status().toStdString();
     EXPECT_FALSE(m_frame->ControlForm().IsInstrumentConnected());
 }
 

@@ -2,6 +2,8 @@
 // C program that loads it with dlopen and drives quarvel-sim through it.
 
 #include "tests/support/sim_process.h"
+#include "tests/support/temp_dir.h"
+#include "visa/io_log_format.h"
 
 #include <gtest/gtest.h>
 
@@ -86,4 +88,33 @@ TEST(VisaSharedLibrary, CProgramDrivesTheSimulatorThroughDlsymNamesOnly) {
         EXPECT_EQ(out, "read: ACME,X1,1,1.0\nqueryf: ACME,X1,1,1.0\nname: " + resource +
                            "\ndesc: VI_ERROR_TMO: Timeout expired before operation completed.\n");
     }
+}
+
+// Any program that loads the library gets the I/O log from the environment.
+TEST(VisaSharedLibrary, IoLogFromTheEnvironmentInAnyProgram) {
+    SimProcess sim({"--instrument", "generic", "--idn", "ACME,X1,1,1.0"});
+    ASSERT_TRUE(sim.Started()) << sim.Output();
+    quarvel::test::TempDir dir;
+    const std::string log = dir.File("client.log");
+    int status = 0;
+    const std::string out = RunShell("QUARVEL_IO_LOG=" + log + " " + QUARVEL_DLOPEN_CLIENT + " " +
+                                         QUARVEL_VISA_LIBRARY + " " + sim.SocketResource(),
+                                     status);
+    EXPECT_EQ(status, 0) << out;
+    std::istringstream lines(quarvel::test::ReadFileText(log));
+    std::string line;
+    quarvel::visa::iolog::Header header;
+    quarvel::visa::iolog::Record record;
+    std::string error;
+    int writes = 0;
+    while (std::getline(lines, line)) {
+        ASSERT_TRUE(quarvel::visa::iolog::ParseLine(line, header, record, error)) << line << error;
+        if (record.op == quarvel::visa::iolog::Op::Write &&
+            record.payload.text.rfind("*IDN?", 0) == 0) {
+            EXPECT_EQ(record.resource, sim.SocketResource());
+            ++writes;
+        }
+    }
+    EXPECT_EQ(header.version, 1);
+    EXPECT_GE(writes, 1);
 }
