@@ -63,6 +63,7 @@ class PyVisaWithQuarvel(unittest.TestCase):
             "SOCKET": "TCPIP0::127.0.0.1::%d::SOCKET" % cls.sim.ports["socket"],
             "USB": cls.sim.usb_resource,
         }
+        cls.hislip = "TCPIP0::127.0.0.1::hislip0,%d::INSTR" % cls.sim.ports["hislip"]
 
     @classmethod
     def tearDownClass(cls):
@@ -113,6 +114,29 @@ class PyVisaWithQuarvel(unittest.TestCase):
                 self.assertTrue(data == expected)
                 self.assertEqual(inst.query("*IDN?"), IDN)  # the stream stays in step
                 inst.close()
+
+    def test_blocks_in_a_row_at_defaults_and_with_line_feed_termination(self):
+        # Line feeds inside a block are data, and the block's terminator is
+        # read with it: PyVISA at its defaults (no read termination, which on
+        # a socket leaves only the line feed to end a read) and with
+        # read_termination "\n" reads block after block, and the next reply
+        # is the next query's own.
+        expected = bytes(test_byte(i) for i in range(BLOCK_SIZE))
+        resources = {"SOCKET": self.resources["SOCKET"], "VXI-11": self.resources["VXI-11"],
+                     "HiSLIP": self.hislip}
+        for transport, resource in resources.items():
+            for termination, blocks in ((None, 5), ("\n", 2)):
+                with self.subTest(transport=transport, termination=termination):
+                    inst = self.rm.open_resource(resource)
+                    inst.timeout = 30000
+                    if termination is not None:
+                        inst.read_termination = termination
+                    for _ in range(blocks):
+                        data = inst.query_binary_values(":TEST:BLOCK? %d" % BLOCK_SIZE,
+                                                        datatype="B", container=bytes)
+                        self.assertTrue(data == expected)
+                    self.assertEqual(inst.query("*IDN?").rstrip("\r\n"), IDN)
+                    inst.close()
 
     def test_timeout_clear_status_byte_and_close(self):
         for transport in self.resources:
