@@ -4,6 +4,7 @@
 
 #include "visa/transport_memory.h"
 #include "visa/visa.h"
+#include "visa/visa_internal.h"
 
 #include <gtest/gtest.h>
 

@@ -7,6 +7,7 @@
 #include "sim/family_generic.h"
 #include "tests/support/sim_process.h"
 #include "visa/visa.h"
+#include "visa/visa_internal.h"
 
 #include <gtest/gtest.h>
 
