@@ -44,6 +44,9 @@ constexpr std::uint32_t kMaxExtraBytes = 64 * 1024;
 // packet left over from an earlier transfer, or firmware that sometimes
 // answers the first request with nothing.
 constexpr int kMaxEmptyTransfers = 3;
+// How long a bulk-IN wait without a progress handler runs before it looks
+// whether another thread closed the session.
+constexpr std::chrono::milliseconds kInterruptSlice{100};
 // Interrupt-IN notifications read past while waiting for the status byte.
 constexpr int kMaxOtherNotifications = 8;
 
@@ -408,18 +411,25 @@ private:
                      const SessionSettings& settings, std::size_t& got, bool& cancelled) {
         got = 0;
         cancelled = false;
+        // Without a handler the slices are longer: they only let a viClose
+        // from another thread end the wait (ProgressMeter::Interrupt).
         const bool reporting = Reporting(settings);
+        const bool slicing = settings.progress != nullptr;
+        const auto slice = reporting ? ProgressMeter::kWakeInterval : kInterruptSlice;
         for (;;) {
-            const Deadline wake = reporting ? std::min(deadline, std::chrono::steady_clock::now() +
-                                                                     ProgressMeter::kWakeInterval)
-                                            : deadline;
+            if (slicing && settings.progress->Cancelled()) {
+                cancelled = true;
+                return UsbResult::Timeout;
+            }
+            const Deadline wake =
+                slicing ? std::min(deadline, std::chrono::steady_clock::now() + slice) : deadline;
             std::size_t n = 0;
             const UsbResult r = m_device->Transfer(m_id.bulkIn, data + got, size - got, wake, n);
             got += n;
             // Whole packets that came before a slice ended do not end the
             // transfer; a short one does.
             const bool shortPacket = n % m_id.bulkInPacketSize != 0;
-            if (r != UsbResult::Timeout || !reporting || shortPacket || got == size ||
+            if (r != UsbResult::Timeout || !slicing || shortPacket || got == size ||
                 std::chrono::steady_clock::now() >= deadline)
                 return r == UsbResult::Timeout && (shortPacket || got == size) ? UsbResult::Ok : r;
             if (settings.progress->Waiting() != VI_SUCCESS) {
