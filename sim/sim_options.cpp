@@ -82,6 +82,12 @@ const std::vector<Option>& OptionTable() {
          [](SimOptions& o, const std::string& v) {
              return ParseNumber<std::size_t>(v, 1, 1 << 24, o.usb.splitTransfers);
          }},
+        {"--usb-packets", "N",
+         "quirk: USB bulk-IN packets of N bytes on a 512-byte endpoint, each ending the host's "
+         "transfer early (Rigol DS1054Z)",
+         [](SimOptions& o, const std::string& v) {
+             return ParseNumber<std::size_t>(v, 1, 511, o.usb.inPacketSize);
+         }},
         {"--usb-no-zlp", "",
          "quirk: no zero-length packet after a USB transfer of whole packets (Rigol)",
          [](SimOptions& o, const std::string&) { return o.usb.noZeroLengthPacket = true; }},

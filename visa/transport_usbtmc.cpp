@@ -486,9 +486,15 @@ private:
             AbortBulkIn(tag);
             return VI_ERROR_IO;
         }
+        // The rest of the transfer's data, however the device packs it: a
+        // short packet ends a bulk-IN transfer, and a device that sends
+        // 64-byte packets on a 512-byte endpoint (a DS1054Z: linux-usbtmc
+        // issue 8) ends each after 64 bytes, long before its TransferSize.
+        // As the Linux usbtmc driver does, bulk-IN is read on until the
+        // header's size has come, without a new request, bounded by the
+        // timeout.
         const std::size_t whole = tmc::kHeaderSize + header.transferSize;
-        bool ended = got < first; // a short packet ended the transfer
-        while (got < whole && !ended) {
+        for (int empty = 0; got < whole;) {
             const std::size_t more = WholePackets(whole - got);
             m_stage.resize(got + more);
             std::size_t n = 0;
@@ -499,14 +505,17 @@ private:
             if (r != UsbResult::Ok)
                 return FailRead(r, tag);
             got += n;
-            ended = n < more;
+            if (n > 0) {
+                empty = 0;
+            } else if (++empty >= kMaxEmptyTransfers) {
+                AbortBulkIn(tag);
+                return VI_ERROR_IO;
+            }
         }
-        // Firmware that stops short of its own TransferSize: the bytes that
-        // came are the data, and the message does not end here.
-        const std::size_t data = std::min(got, whole) - tmc::kHeaderSize;
+        const std::size_t data = header.transferSize;
         m_begin = tmc::kHeaderSize;
         m_end = tmc::kHeaderSize + data;
-        m_stageEom = header.Eom() && data == header.transferSize;
+        m_stageEom = header.Eom();
         if (reporting && CountMoved(*settings.progress, data, false) != VI_SUCCESS) {
             // The transfer is complete: nothing to abort.
             m_begin = m_end = 0;

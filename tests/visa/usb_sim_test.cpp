@@ -100,7 +100,9 @@ INSTANTIATE_TEST_SUITE_P(
                       std::vector<std::string>{"--usb-no-zlp", "--usb-empty-first"},
                       std::vector<std::string>{"--usb-full-speed", "--usb-no-zlp"},
                       std::vector<std::string>{"--usb-split", "52", "--usb-full-speed"},
-                      std::vector<std::string>{"--usb-extra-bytes", "700"}),
+                      std::vector<std::string>{"--usb-extra-bytes", "700"},
+                      // A DS1054Z: 64-byte packets on a 512-byte endpoint.
+                      std::vector<std::string>{"--usb-packets", "64"}),
     [](const auto& info) {
         std::string name;
         for (const std::string& arg : info.param)
