@@ -88,6 +88,18 @@ const std::vector<Option>& OptionTable() {
          [](SimOptions& o, const std::string& v) {
              return ParseNumber<std::size_t>(v, 1, 511, o.usb.inPacketSize);
          }},
+        {"--usbip-exclusive", "",
+         "USB/IP: one importer at a time, others refused as busy (as usbipd does)",
+         [](SimOptions& o, const std::string&) { return o.usb.exclusiveImport = true; }},
+        {"--usbip-import-gap", "MS",
+         "USB/IP: imports refused for MS ms after an importer leaves (usbipd resets the device)",
+         [](SimOptions& o, const std::string& v) {
+             unsigned ms = 0;
+             if (!ParseNumber<unsigned>(v, 0, 60000, ms))
+                 return false;
+             o.usb.importGap = std::chrono::milliseconds(ms);
+             return true;
+         }},
         {"--usb-no-zlp", "",
          "quirk: no zero-length packet after a USB transfer of whole packets (Rigol)",
          [](SimOptions& o, const std::string&) { return o.usb.noZeroLengthPacket = true; }},

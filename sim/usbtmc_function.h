@@ -41,6 +41,13 @@ struct UsbOptions {
     // issue 8; the "52-byte chunks" workarounds in PyVISA and pyvisa-py
     // reports).
     std::size_t inPacketSize = 0;
+    // The USB/IP server as a real usbipd behaves: one importer at a time,
+    // others refused with ST_DEV_BUSY (by default each import gets its own
+    // device, so a listing never finds it busy) ...
+    bool exclusiveImport = false;
+    // ... and, after an importer leaves (usbip-host resets the device),
+    // imports refused with ST_NA for this long.
+    std::chrono::milliseconds importGap{0};
 };
 
 class UsbtmcFunction {

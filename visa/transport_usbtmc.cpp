@@ -725,6 +725,10 @@ bool InterpretUsbFields(ResourceName& name) {
 ViStatus OpenUsbTransport(const ResourceName& name, const SessionSettings& settings,
                           std::unique_ptr<ITransport>& transport) {
     const Deadline deadline = DeadlineAfter(settings.timeoutMs);
+    // A device of the model that another importer holds cannot show its
+    // serial number: when nothing else matches, the answer is that it is
+    // busy, not that it is missing.
+    bool busy = false;
     for (const usbip::ServerAddress& server : UsbipServers(settings)) {
         std::vector<usbip::ExportedDevice> devices;
         if (usbip::ListDevices(server, deadline, devices) != VI_SUCCESS)
@@ -734,8 +738,11 @@ ViStatus OpenUsbTransport(const ResourceName& name, const SessionSettings& setti
                 !HasUsbtmcInterface(exported))
                 continue;
             std::unique_ptr<usb::IUsbDevice> device;
-            if (usbip::ImportDevice(server, exported.busId, deadline, device) != VI_SUCCESS)
+            if (const ViStatus s = usbip::ImportDevice(server, exported.busId, deadline, device);
+                s != VI_SUCCESS) {
+                busy = busy || s == VI_ERROR_RSRC_BUSY;
                 continue;
+            }
             UsbtmcIdentity id;
             if (IdentifyUsbtmc(*device, name.interfaceNumber, deadline, id) != VI_SUCCESS ||
                 id.serialNumber != name.serialNumber)
@@ -745,7 +752,7 @@ ViStatus OpenUsbTransport(const ResourceName& name, const SessionSettings& setti
     }
     // Devices on this machine. One this user may not open is reported as
     // such when nothing else matches, so the user learns what to do.
-    ViStatus status = VI_ERROR_RSRC_NFOUND;
+    ViStatus status = busy ? VI_ERROR_RSRC_BUSY : VI_ERROR_RSRC_NFOUND;
     for (const usb::LocalUsbtmcDevice& local : usb::ListLocalUsbtmc()) {
         if (local.vendorId != name.manufacturerId || local.productId != name.modelCode)
             continue;
