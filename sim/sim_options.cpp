@@ -47,7 +47,8 @@ const std::vector<Option>& OptionTable() {
              o.idn = v;
              return !v.empty();
          }},
-        {"--address", "127.X.Y.Z", "loopback address to listen on (default 127.0.0.1)",
+        {"--address", "127.X.Y.Z",
+         "loopback address to listen on (default 127.0.0.1; ::1 for IPv6, TCP services only)",
          [](SimOptions& o, const std::string& v) {
              o.address = v;
              return IsLoopbackAddress(v);
