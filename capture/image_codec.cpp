@@ -1,6 +1,7 @@
 #include "capture/image_codec.h"
 
 #include "capture/paths.h"
+#include "visa/ascii.h"
 
 #include <QBuffer>
 #include <QByteArray>
@@ -29,31 +30,19 @@ std::string CanonicalFormat(const std::string& format) {
     return format;
 }
 
-std::string ToUpper(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return text;
-}
-
-std::string ToLower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
 } // namespace
 
 std::vector<ImageEncoder> AvailableEncoders() {
     std::vector<ImageEncoder> encoders;
     for (const QByteArray& name : QImageWriter::supportedImageFormats()) {
-        const std::string format = ToLower(name.toStdString());
+        const std::string format = quarvel::ascii::ToLower(name.toStdString());
         if (format.empty() || IsIconLike(format))
             continue;
         const std::string canonical = CanonicalFormat(format);
         auto it = std::find_if(encoders.begin(), encoders.end(),
                                [&](const ImageEncoder& e) { return e.qtFormat == canonical; });
         if (it == encoders.end()) {
-            encoders.push_back({ToUpper(canonical), {}, canonical});
+            encoders.push_back({quarvel::ascii::ToUpper(canonical), {}, canonical});
             it = encoders.end() - 1;
         }
         if (std::find(it->extensions.begin(), it->extensions.end(), format) == it->extensions.end())
@@ -119,7 +108,7 @@ CodecStatus SaveByExtension(const QImage& image, const std::string& path) {
     const auto dot = name.rfind('.');
     if (dot == std::string::npos)
         return CodecStatus::Fail;
-    const std::string extension = ToLower(name.substr(dot + 1));
+    const std::string extension = quarvel::ascii::ToLower(name.substr(dot + 1));
     const ImageEncoder* chosen = nullptr;
     const auto encoders = AvailableEncoders();
     for (const auto& encoder : encoders)
