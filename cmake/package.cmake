@@ -88,7 +88,7 @@ set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libquarvel-visa-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
 set(CPACK_COMPONENT_DEVELOPMENT_DEPENDS library)
 set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION
-    "VISA library for bench instruments on the LAN - development files
+    "VISA library for bench instruments on the LAN and USB - development files
 The header visa.h (in /usr/include/quarvel, named by pkg-config's
 quarvel-visa module) and the link to build C++ programs against Quarvel's
 VISA library, libquarvel-visa.")
