@@ -86,12 +86,7 @@ protected:
     ViSession m_rm = VI_NULL;
 };
 
-// The simulator's USB/IP server lets one importer at a time have its device:
-// USB has the shared session only.
-using VisaLanThreads = VisaThreads;
-using VisaUsbThreads = VisaThreads;
-
-TEST_P(VisaLanThreads, SessionsOfTheirOwnAndOneSharedSessionStayInStep) {
+TEST_P(VisaThreads, SessionsOfTheirOwnAndOneSharedSessionStayInStep) {
     // Each thread its own session, and all of them also one shared session,
     // with queries whose replies differ in length: a reply taken by the
     // wrong caller, or two calls interleaved on the shared session, shows.
@@ -116,23 +111,6 @@ TEST_P(VisaLanThreads, SessionsOfTheirOwnAndOneSharedSessionStayInStep) {
         thread.join();
     EXPECT_EQ(failures.load(), 0);
     EXPECT_EQ(viClose(shared), VI_SUCCESS);
-}
-
-TEST_P(VisaUsbThreads, SharedSessionServesThreadsInTurn) {
-    const ViSession shared = Open();
-    ASSERT_NE(shared, VI_NULL);
-    std::atomic<int> failures{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 3; ++t)
-        threads.emplace_back([&, t] {
-            std::vector<unsigned char> buffer(100000);
-            for (int round = 0; round < 4; ++round)
-                if (!QueryTestBlock(shared, 5000u * static_cast<unsigned>(t + 1) + round, buffer))
-                    ++failures;
-        });
-    for (std::thread& thread : threads)
-        thread.join();
-    EXPECT_EQ(failures.load(), 0);
 }
 
 TEST_P(VisaThreads, CloseEndsAReadBlockedInAnotherThreadAtOnce) {
@@ -191,8 +169,5 @@ std::string Named(const ::testing::TestParamInfo<Lan>& info) {
 
 INSTANTIATE_TEST_SUITE_P(Transports, VisaThreads,
                          ::testing::Values(Lan::Socket, Lan::Vxi11, Lan::Hislip, Lan::Usb), Named);
-INSTANTIATE_TEST_SUITE_P(Transports, VisaLanThreads,
-                         ::testing::Values(Lan::Socket, Lan::Vxi11, Lan::Hislip), Named);
-INSTANTIATE_TEST_SUITE_P(Transports, VisaUsbThreads, ::testing::Values(Lan::Usb), Named);
 
 } // namespace
