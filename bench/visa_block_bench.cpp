@@ -17,7 +17,7 @@
 // against the same read with it off (paired, as above).
 
 #include "bench/bench_sim.h"
-#include "visa/visa.h"
+#include "visa/visa_internal.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,6 +1,7 @@
 #include "capture/image_codec.h"
 
 #include "capture/paths.h"
+#include "visa/ascii.h"
 
 #include <QBuffer>
 #include <QByteArray>
@@ -30,31 +31,19 @@ std::string CanonicalFormat(const std::string& format) {
     return format;
 }
 
-std::string ToUpper(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return text;
-}
-
-std::string ToLower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
 } // namespace
 
 std::vector<ImageEncoder> AvailableEncoders() {
     std::vector<ImageEncoder> encoders;
     for (const QByteArray& name : QImageWriter::supportedImageFormats()) {
-        const std::string format = ToLower(name.toStdString());
+        const std::string format = quarvel::ascii::ToLower(name.toStdString());
         if (format.empty() || IsIconLike(format))
             continue;
         const std::string canonical = CanonicalFormat(format);
         auto it = std::find_if(encoders.begin(), encoders.end(),
                                [&](const ImageEncoder& e) { return e.qtFormat == canonical; });
         if (it == encoders.end()) {
-            encoders.push_back({ToUpper(canonical), {}, canonical});
+            encoders.push_back({quarvel::ascii::ToUpper(canonical), {}, canonical});
             it = encoders.end() - 1;
         }
         if (std::find(it->extensions.begin(), it->extensions.end(), format) == it->extensions.end())
@@ -114,7 +103,7 @@ void BlitAt(const QImage& source, QImage& target) {
 }
 
 std::optional<ImageEncoder> EncoderForExtension(const std::string& extension) {
-    const std::string wanted = ToLower(extension);
+    const std::string wanted = quarvel::ascii::ToLower(extension);
     for (ImageEncoder& encoder : AvailableEncoders())
         if (std::find(encoder.extensions.begin(), encoder.extensions.end(), wanted) !=
             encoder.extensions.end())
@@ -144,7 +133,7 @@ std::string DetectedFormat(const std::uint8_t* data, std::size_t size) {
     QBuffer buffer;
     buffer.setData(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
     buffer.open(QIODevice::ReadOnly);
-    return CanonicalFormat(ToLower(QImageReader::imageFormat(&buffer).toStdString()));
+    return CanonicalFormat(quarvel::ascii::ToLower(QImageReader::imageFormat(&buffer).toStdString()));
 }
 
 CodecStatus EncodeToMemory(const QImage& image, const ImageEncoder& encoder,

@@ -8,6 +8,7 @@
 #include "cli/commands.h"
 #include "cli/connection_options.h"
 #include "cli/transfer_progress.h"
+#include "visa/ascii.h"
 #include "visa/visa.h"
 
 #include <algorithm>
@@ -159,13 +160,6 @@ std::vector<std::string> SplitChannels(std::string_view text) {
     return names;
 }
 
-std::string ToLower(std::string text) {
-    for (auto& c : text)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
-
 // False (after saying why) when the arguments are not usable.
 bool ParseArguments(int argc, char** argv, ConsoleForm& form, ConnectionOptions& connection) {
     bool haveAddress = false;
@@ -215,7 +209,7 @@ bool ParseArguments(int argc, char** argv, ConsoleForm& form, ConnectionOptions&
             ok = std::strlen(value) <= 8;
             form.sequenceText = value;
         } else if (option == "--format") {
-            form.imageExtension = ToLower(value);
+            form.imageExtension = quarvel::ascii::ToLower(value);
             if (!EncoderForExtension(form.imageExtension)) {
                 std::fprintf(stderr,
                              "quarvel-cli capture: --format '%s' names no image format; use one "
@@ -238,7 +232,7 @@ bool ParseArguments(int argc, char** argv, ConsoleForm& form, ConnectionOptions&
             form.retrieveWaveforms = true;
             ok = !form.channels.empty();
         } else if (option == "--data-format") {
-            const std::string format = ToLower(value);
+            const std::string format = quarvel::ascii::ToLower(value);
             ok = format == "csv" || format == "dirfile";
             form.dataFormat = format == "dirfile" ? DataFormat::Dirfile : DataFormat::Csv;
         }

@@ -10,6 +10,7 @@
 #include "cli/transfer_progress.h"
 #include "visa/ieee488_block.h"
 #include "visa/visa.h"
+#include "visa/visa_internal.h"
 
 #include <algorithm>
 #include <cstdio>

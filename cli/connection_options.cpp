@@ -1,5 +1,7 @@
 #include "cli/connection_options.h"
 
+#include "visa/visa_internal.h"
+
 #include <charconv>
 #include <cstdio>
 

@@ -1,6 +1,6 @@
 #include "cli/io_log_option.h"
 
-#include "visa/visa.h"
+#include "visa/visa_internal.h"
 
 #include <cstdio>
 #include <cstring>

@@ -78,16 +78,17 @@ set(CPACK_DEBIAN_LIBRARY_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/library/triggers)
 set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/deb_ldconfig_by_trigger.cmake)
 set(CPACK_DEBIAN_LIBRARY_DESCRIPTION
-    "VISA library for bench instruments on the LAN
+    "VISA library for bench instruments on the LAN and USB
 Quarvel's VISA library (libquarvel-visa) exports the standard VISA C
-functions for instruments on the LAN, over VXI-11 and raw SCPI sockets. Other
+functions for instruments on the LAN, over VXI-11, HiSLIP and raw SCPI
+sockets, and for USBTMC instruments on this machine or over USB/IP. Other
 programs load it as their VISA library, PyVISA among them, without a vendor
 VISA installation.")
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libquarvel-visa-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
 set(CPACK_COMPONENT_DEVELOPMENT_DEPENDS library)
 set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION
-    "VISA library for bench instruments on the LAN - development files
+    "VISA library for bench instruments on the LAN and USB - development files
 The header visa.h (in /usr/include/quarvel, named by pkg-config's
 quarvel-visa module) and the link to build C++ programs against Quarvel's
 VISA library, libquarvel-visa.")

@@ -6,7 +6,7 @@
 // "reading the preamble of CHAN2"), the command it followed, how long it
 // waited and what the instrument said.
 
-#include "visa/visa.h"
+#include "visa/visa_internal.h"
 
 #include <cstdint>
 #include <string>

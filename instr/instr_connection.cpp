@@ -2,6 +2,7 @@
 
 #include "instr/driver_table.h"
 #include "instr/reply_header.h"
+#include "visa/visa_internal.h"
 
 namespace {
 

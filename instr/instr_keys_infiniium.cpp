@@ -1,6 +1,6 @@
 #include "instr/instr_keys_infiniium.h"
 
-#include "instr/instr_text.h"
+#include "visa/ascii.h"
 
 #include <string>
 
@@ -8,7 +8,7 @@ bool CInstrKeysInfiniium::StopInstrument() {
     std::string state; // RUN, STOP, SING, ...
     if (!QueryStateWord(":RSTATE?", state))
         return false;
-    const bool wasRunning = EqualsIgnoringCase(state, "RUN");
+    const bool wasRunning = quarvel::ascii::EqualsIgnoringCase(state, "RUN");
     StopBestEffort(":STOP");
     return wasRunning;
 }

@@ -3,6 +3,7 @@
 #include "instr/bmp_extent.h"
 #include "instr/png_extent.h"
 #include "instr/retrieval_io.h"
+#include "visa/visa_internal.h"
 
 #include <algorithm>
 #include <charconv>

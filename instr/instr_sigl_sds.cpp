@@ -1,7 +1,7 @@
 #include "instr/instr_sigl_sds.h"
 
-#include "instr/instr_text.h"
 #include "instr/quirk_table.h"
+#include "visa/ascii.h"
 
 // The SDS1000X-E programming guide lists the IEEE 488.2 common commands,
 // *ESR? among them, and no SYSTem:ERRor? (its own error register is CMR?);
@@ -19,7 +19,8 @@ bool CInstrSiglSDS::StopInstrument() {
     // it, so "Run" gives back exactly that mode. SINGLE and STOP leave the
     // mode saved before.
     bool wasRunning = false;
-    if (EqualsIgnoringCase(mode, "AUTO") || EqualsIgnoringCase(mode, "NORM")) {
+    if (quarvel::ascii::EqualsIgnoringCase(mode, "AUTO") ||
+        quarvel::ascii::EqualsIgnoringCase(mode, "NORM")) {
         m_triggerMode = mode;
         wasRunning = true;
     }

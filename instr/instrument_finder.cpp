@@ -1,5 +1,7 @@
 #include "instr/instrument_finder.h"
 
+#include "visa/visa_internal.h"
+
 #include <algorithm>
 #include <thread>
 

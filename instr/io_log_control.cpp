@@ -1,6 +1,6 @@
 #include "instr/io_log_control.h"
 
-#include "visa/visa.h"
+#include "visa/visa_internal.h"
 
 #include <mutex>
 

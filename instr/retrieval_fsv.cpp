@@ -4,6 +4,7 @@
 #include "instr/instr_rs_fsv.h"
 #include "instr/retrieval_io.h"
 #include "visa/ieee488_block.h"
+#include "visa/visa_internal.h"
 #include "wavedata/waveform_preamble.h"
 
 #include <bit>

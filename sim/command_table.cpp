@@ -1,14 +1,13 @@
 #include "sim/command_table.h"
 
+#include "visa/ascii.h"
+
 #include <cctype>
 #include <utility>
 
 namespace quarvel::sim {
 namespace {
 
-char Upper(char c) {
-    return static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-}
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
@@ -31,22 +30,6 @@ bool SplitHeader(std::string_view header, std::vector<std::string_view>& tokens)
 }
 
 } // namespace
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (Upper(a[i]) != Upper(b[i]))
-            return false;
-    return true;
-}
-
-std::string UpperCase(std::string_view text) {
-    std::string out(text);
-    for (char& c : out)
-        c = Upper(c);
-    return out;
-}
 
 std::string CommandCall::Unquoted(std::size_t i) const {
     if (i >= params.size())
@@ -118,7 +101,7 @@ bool CommandTable::ParsePattern(std::string_view pattern, Command& command) {
         for (char c : text)
             if (!std::islower(static_cast<unsigned char>(c)))
                 node.shortForm += c;
-        node.longForm = UpperCase(text);
+        node.longForm = ascii::ToUpper(text);
         if (node.shortForm.empty())
             return false;
         command.nodes.push_back(std::move(node));
@@ -154,7 +137,8 @@ bool CommandTable::MatchNodes(const std::vector<Node>& nodes, std::size_t n,
                 token.remove_suffix(digits);
             }
         }
-        matched = EqualsNoCase(token, node.shortForm) || EqualsNoCase(token, node.longForm);
+        matched = ascii::EqualsIgnoringCase(token, node.shortForm) ||
+                  ascii::EqualsIgnoringCase(token, node.longForm);
         if (matched) {
             const std::size_t mark = suffixes.size();
             if (node.numericSuffix)

@@ -112,8 +112,4 @@ private:
     std::vector<Command> m_commands;
 };
 
-// Case-insensitive ASCII comparison and upper-casing, used across the simulator.
-bool EqualsNoCase(std::string_view a, std::string_view b);
-std::string UpperCase(std::string_view text);
-
 } // namespace quarvel::sim

@@ -1,5 +1,7 @@
 #include "sim/family_fsv.h"
+
 #include "sim/waveform_fsv.h"
+#include "visa/ascii.h"
 
 namespace quarvel::sim {
 
@@ -27,7 +29,7 @@ FsvSim::FsvSim(const InstrumentSetup& setup) : SimInstrument(setup.idn) {
     });
 
     t.Add(":HCOPy[:IMMediate#]", [this](const CommandCall&, CommandResult& r) {
-        if (!EqualsNoCase(m_state.destination, "MMEM") || m_state.fileName.empty()) {
+        if (!ascii::EqualsIgnoringCase(m_state.destination, "MMEM") || m_state.fileName.empty()) {
             r.Error(-221, "Settings conflict");
             return;
         }

@@ -1,5 +1,7 @@
 #include "sim/family_support.h"
 
+#include "visa/ascii.h"
+
 #include <string>
 #include <vector>
 
@@ -34,7 +36,8 @@ bool ParseBoolParam(const CommandCall& call, std::size_t index, CommandResult& r
 int MatchChoice(std::string_view param, std::initializer_list<std::string_view> choices) {
     int i = 0;
     for (std::string_view choice : choices) {
-        if (EqualsNoCase(param, ShortForm(choice)) || EqualsNoCase(param, choice))
+        if (ascii::EqualsIgnoringCase(param, ShortForm(choice)) ||
+            ascii::EqualsIgnoringCase(param, choice))
             return i;
         ++i;
     }
@@ -51,9 +54,9 @@ void AddChoiceSetting(CommandTable& table, std::string_view pattern,
             return;
         }
         for (std::string_view choice : list) {
-            if (EqualsNoCase(call.params[0], ShortForm(choice)) ||
-                EqualsNoCase(call.params[0], choice)) {
-                value = UpperCase(choice);
+            if (ascii::EqualsIgnoringCase(call.params[0], ShortForm(choice)) ||
+                ascii::EqualsIgnoringCase(call.params[0], choice)) {
+                value = ascii::ToUpper(choice);
                 return;
             }
         }
@@ -61,7 +64,7 @@ void AddChoiceSetting(CommandTable& table, std::string_view pattern,
     });
     table.Add(std::string(pattern) + "?", [list, &value](const CommandCall&, CommandResult& r) {
         for (std::string_view choice : list)
-            if (UpperCase(choice) == value) {
+            if (ascii::ToUpper(choice) == value) {
                 r.Text(ShortForm(choice));
                 return;
             }

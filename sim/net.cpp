@@ -75,39 +75,55 @@ WaitResult WaitReadable(int fd, const StopSignal& stop, int timeoutMs) {
 
 bool IsLoopbackAddress(const std::string& address) {
     in_addr a{};
-    if (inet_pton(AF_INET, address.c_str(), &a) != 1)
-        return false;
-    return (ntohl(a.s_addr) >> 24) == 127;
+    if (inet_pton(AF_INET, address.c_str(), &a) == 1)
+        return (ntohl(a.s_addr) >> 24) == 127;
+    in6_addr a6{};
+    return inet_pton(AF_INET6, address.c_str(), &a6) == 1 && IN6_IS_ADDR_LOOPBACK(&a6);
 }
 
 namespace {
 
 BoundSocket Bind(const std::string& address, std::uint16_t port, int type) {
     BoundSocket result;
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(port);
-    if (!IsLoopbackAddress(address) || inet_pton(AF_INET, address.c_str(), &sa.sin_addr) != 1) {
+    sockaddr_storage storage{};
+    socklen_t size = 0;
+    auto* v4 = reinterpret_cast<sockaddr_in*>(&storage);
+    auto* v6 = reinterpret_cast<sockaddr_in6*>(&storage);
+    if (!IsLoopbackAddress(address)) {
         result.error = "not a loopback address: " + address;
         return result;
     }
-    int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
+    if (inet_pton(AF_INET, address.c_str(), &v4->sin_addr) == 1) {
+        v4->sin_family = AF_INET;
+        v4->sin_port = htons(port);
+        size = sizeof *v4;
+    } else if (type == SOCK_STREAM && inet_pton(AF_INET6, address.c_str(), &v6->sin6_addr) == 1) {
+        v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons(port);
+        size = sizeof *v6;
+    } else {
+        // The datagram services (the portmapper's UDP side, discovery
+        // answers) and their recordings are IPv4 only.
+        result.error = "UDP is served on IPv4 only: " + address;
+        return result;
+    }
+    int fd = socket(storage.ss_family, type | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         result.error = std::string("socket: ") + std::strerror(errno);
         return result;
     }
     const int on = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    if (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 ||
+    if (bind(fd, reinterpret_cast<sockaddr*>(&storage), size) != 0 ||
         (type == SOCK_STREAM && listen(fd, 16) != 0)) {
         result.error = address + ":" + std::to_string(port) + ": " + std::strerror(errno);
         close(fd);
         return result;
     }
-    socklen_t len = sizeof sa;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
+    socklen_t len = size;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&storage), &len);
     result.fd = fd;
-    result.port = ntohs(sa.sin_port);
+    result.port = ntohs(storage.ss_family == AF_INET6 ? v6->sin6_port : v4->sin_port);
     return result;
 }
 

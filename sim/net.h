@@ -43,7 +43,7 @@ enum class WaitResult { Ready, Timeout, Stopped, Error };
 // Waits until fd is readable (timeoutMs < 0: no limit).
 WaitResult WaitReadable(int fd, const StopSignal& stop, int timeoutMs);
 
-// True for dotted IPv4 text in 127.0.0.0/8.
+// True for dotted IPv4 text in 127.0.0.0/8 and for the IPv6 loopback ::1.
 bool IsLoopbackAddress(const std::string& address);
 
 // A bound socket: TCP listening or UDP. fd < 0 and error set on failure.

@@ -47,7 +47,8 @@ const std::vector<Option>& OptionTable() {
              o.idn = v;
              return !v.empty();
          }},
-        {"--address", "127.X.Y.Z", "loopback address to listen on (default 127.0.0.1)",
+        {"--address", "127.X.Y.Z",
+         "loopback address to listen on (default 127.0.0.1; ::1 for IPv6, TCP services only)",
          [](SimOptions& o, const std::string& v) {
              o.address = v;
              return IsLoopbackAddress(v);
@@ -81,6 +82,24 @@ const std::vector<Option>& OptionTable() {
         {"--usb-split", "N", "fault: USB replies in transfers of N bytes, EOM on the last",
          [](SimOptions& o, const std::string& v) {
              return ParseNumber<std::size_t>(v, 1, 1 << 24, o.usb.splitTransfers);
+         }},
+        {"--usb-packets", "N",
+         "quirk: USB bulk-IN packets of N bytes on a 512-byte endpoint, each ending the host's "
+         "transfer early (Rigol DS1054Z)",
+         [](SimOptions& o, const std::string& v) {
+             return ParseNumber<std::size_t>(v, 1, 511, o.usb.inPacketSize);
+         }},
+        {"--usbip-exclusive", "",
+         "USB/IP: one importer at a time, others refused as busy (as usbipd does)",
+         [](SimOptions& o, const std::string&) { return o.usb.exclusiveImport = true; }},
+        {"--usbip-import-gap", "MS",
+         "USB/IP: imports refused for MS ms after an importer leaves (usbipd resets the device)",
+         [](SimOptions& o, const std::string& v) {
+             unsigned ms = 0;
+             if (!ParseNumber<unsigned>(v, 0, 60000, ms))
+                 return false;
+             o.usb.importGap = std::chrono::milliseconds(ms);
+             return true;
          }},
         {"--usb-no-zlp", "",
          "quirk: no zero-length packet after a USB transfer of whole packets (Rigol)",

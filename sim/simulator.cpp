@@ -94,7 +94,10 @@ bool Simulator::Start(std::string& error) {
 
 std::vector<std::string> Simulator::EndpointLines() const {
     std::vector<std::string> lines;
-    const std::string& a = m_options.address;
+    // An IPv6 address in brackets, so that the port stands apart.
+    const std::string a = m_options.address.find(':') == std::string::npos
+                              ? m_options.address
+                              : "[" + m_options.address + "]";
     lines.push_back("socket " + a + ":" + std::to_string(SocketPort()));
     lines.push_back("vxi11 " + a + ":" + std::to_string(Vxi11Port()));
     if (m_options.portmapper)

@@ -121,8 +121,9 @@ void UsbipServer::Serve(int fd) {
     if (!ReceiveAll(fd, busIdBytes, sizeof busIdBytes, m_stop) ||
         !usbip::DecodeBusId(busIdBytes, busId))
         return;
-    if (busId != exported.busId) {
-        usbip::AppendOpHeader(reply, usbip::kOpRepImport, usbip::kStatusNotAvailable);
+    const std::uint32_t status = busId != exported.busId ? usbip::kStatusNoDevice : AdmitImport();
+    if (status != usbip::kStatusOk) {
+        usbip::AppendOpHeader(reply, usbip::kOpRepImport, status);
         Send(fd, reply, m_stop);
         return;
     }
@@ -130,6 +131,23 @@ void UsbipServer::Serve(int fd) {
     usbip::AppendDevice(reply, exported);
     if (Send(fd, reply, m_stop))
         ServeUrbs(fd);
+    ImportEnded();
+}
+
+std::uint32_t UsbipServer::AdmitImport() {
+    std::lock_guard lock(m_importMutex);
+    if (m_options.exclusiveImport && m_importers > 0)
+        return usbip::kStatusDeviceBusy;
+    if (std::chrono::steady_clock::now() < m_refuseUntil)
+        return usbip::kStatusNotAvailable;
+    ++m_importers;
+    return usbip::kStatusOk;
+}
+
+void UsbipServer::ImportEnded() {
+    std::lock_guard lock(m_importMutex);
+    --m_importers;
+    m_refuseUntil = std::chrono::steady_clock::now() + m_options.importGap;
 }
 
 void UsbipServer::ServeUrbs(int fd) {

@@ -14,7 +14,9 @@
 #include "sim/transcript.h"
 #include "sim/usb_device_model.h"
 
+#include <chrono>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 namespace quarvel::sim {
@@ -38,6 +40,10 @@ public:
 private:
     void Serve(int fd);
     void ServeUrbs(int fd);
+    // The status an import request gets now (see UsbOptions); an accepted
+    // one counts as an importer until ImportEnded.
+    std::uint32_t AdmitImport();
+    void ImportEnded();
 
     SimInstrument& m_instrument;
     Transcript* m_transcript;
@@ -46,6 +52,9 @@ private:
     UsbIdentity m_identity;
     const StopSignal& m_stop;
     TcpListener m_listener;
+    std::mutex m_importMutex;
+    int m_importers = 0;
+    std::chrono::steady_clock::time_point m_refuseUntil{};
 };
 
 } // namespace quarvel::sim

@@ -16,8 +16,11 @@ constexpr std::uint32_t kMaxOutTransfer = 16u * 1024u * 1024u;
 UsbtmcFunction::UsbtmcFunction(SimInstrument& instrument, Transcript* transcript,
                                const FaultOptions& faults, const UsbOptions& options,
                                std::uint16_t packetSize, std::uint8_t interfaceNumber)
-    : m_session(instrument, transcript, faults), m_options(options), m_packetSize(packetSize),
-      m_interface(interfaceNumber) {}
+    : m_session(instrument, transcript, faults), m_options(options),
+      m_packetSize(options.inPacketSize > 0
+                       ? std::min<std::size_t>(options.inPacketSize, packetSize)
+                       : packetSize),
+      m_endpointPacketSize(packetSize), m_interface(interfaceNumber) {}
 
 bool UsbtmcFunction::BulkOut(tmc::ByteView data) {
     m_outBuffer.insert(m_outBuffer.end(), data.begin(), data.end());
@@ -70,8 +73,9 @@ void UsbtmcFunction::AbandonReplies() {
 void UsbtmcFunction::QueuePackets(UsbBytes transfer) {
     // A transfer of whole packets ends with a zero-length packet, so that
     // the host knows it is complete; some firmware sends none.
-    const bool zeroLengthPacket =
-        transfer.size() % m_packetSize == 0 && !m_options.noZeroLengthPacket;
+    const bool zeroLengthPacket = transfer.size() % m_packetSize == 0 &&
+                                  m_packetSize == m_endpointPacketSize &&
+                                  !m_options.noZeroLengthPacket;
     m_bulkIn.push_back({std::move(transfer), 0, zeroLengthPacket});
 }
 

@@ -34,6 +34,20 @@ struct UsbOptions {
     // answered (unset: the family's firmware limit; 0: none)
     std::optional<std::uint32_t> maxTransferSize;
     std::size_t extraBytes = 0; // quirk: transfers carry up to N bytes more than asked for
+    // quirk: bulk-IN packets of N bytes although the endpoint says 512 (0:
+    // the endpoint's size). Each is a short packet, which ends the host's
+    // transfer long before the header's TransferSize: a DS1054Z's 55-byte
+    // *IDN? reply comes as a 64-byte packet and a 4-byte one (linux-usbtmc
+    // issue 8; the "52-byte chunks" workarounds in PyVISA and pyvisa-py
+    // reports).
+    std::size_t inPacketSize = 0;
+    // The USB/IP server as a real usbipd behaves: one importer at a time,
+    // others refused with ST_DEV_BUSY (by default each import gets its own
+    // device, so a listing never finds it busy) ...
+    bool exclusiveImport = false;
+    // ... and, after an importer leaves (usbip-host resets the device),
+    // imports refused with ST_NA for this long.
+    std::chrono::milliseconds importGap{0};
 };
 
 class UsbtmcFunction {
@@ -90,7 +104,11 @@ private:
 
     Session m_session;
     UsbOptions m_options;
-    std::uint16_t m_packetSize;
+    // The packets the device sends, and the endpoint's wMaxPacketSize: a
+    // zero-length packet follows a transfer of whole packets only when
+    // they are of the endpoint's size (a smaller packet ends it anyway).
+    std::size_t m_packetSize;
+    std::size_t m_endpointPacketSize;
     std::uint8_t m_interface;
     UsbBytes m_outBuffer;
     bool m_midMessage = false;

@@ -2,6 +2,7 @@
 
 #include "sim/family_fsv.h"
 #include "sim/waveform_scpi_number.h"
+#include "visa/ascii.h"
 
 #include <array>
 #include <bit>
@@ -56,7 +57,7 @@ int MatchIndex(std::string_view param, const auto& choices) {
 
 // Trace number from "TRACE3" (or "TRACe3"); 0 when not a trace name.
 int TraceOf(std::string_view name) {
-    const std::string upper = UpperCase(name);
+    const std::string upper = ascii::ToUpper(name);
     if ((upper.size() == 6 && upper.rfind("TRACE", 0) == 0) ||
         (upper.size() == 5 && upper.rfind("TRAC", 0) == 0)) {
         const char digit = upper.back();
@@ -260,7 +261,7 @@ void AddFsvTraces(FsvSim& fsv) {
     t.Add(":SIMulate:TRACe:X:BLOCk",
           [s](const CommandCall& call, CommandResult& r) { SetOverride(call, r, s->frequencies); });
     t.Add(":SIMulate:QUERy:SILent", [s](const CommandCall& call, CommandResult&) {
-        const std::string name = UpperCase(call.Unquoted(0));
+        const std::string name = ascii::ToUpper(call.Unquoted(0));
         if (name.empty()) {
             s->silent.clear();
         } else {

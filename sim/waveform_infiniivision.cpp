@@ -2,6 +2,7 @@
 
 #include "sim/family_infiniivision.h"
 #include "sim/waveform_scpi_number.h"
+#include "visa/ascii.h"
 
 #include <algorithm>
 #include <cmath>
@@ -40,7 +41,7 @@ struct ScopeWaveState {
 
 // "CHAN2", "channel2", "POD1" → "CHAN2", "POD1"; "" when not a source name.
 std::string CanonicalSource(std::string_view name) {
-    std::string upper = UpperCase(name);
+    std::string upper = ascii::ToUpper(name);
     std::string stem;
     if (upper.rfind("CHANNEL", 0) == 0) {
         stem = "CHAN";

@@ -8,6 +8,7 @@
 // backend, so callers use one interface whichever library serves them.
 
 #include "visa/visa.h"
+#include "visa/visa_internal.h"
 
 namespace quarvel::visa {
 

@@ -1,5 +1,7 @@
 #include "visa/discovery.h"
 
+#include "visa/ascii.h"
+
 #include <netdb.h>
 #include <netinet/in.h>
 
@@ -21,13 +23,6 @@ constexpr MethodName kMethodNames[] = {{"broadcast", kDiscoverBroadcast},
                                        {"dnssd", kDiscoverDnssd},
                                        {"usb", kDiscoverUsb},
                                        {"library", kDiscoverLibrary}};
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
 
 // Calls item(text) for each comma-separated item; false at the first empty
 // item or the first item refused.
@@ -136,7 +131,7 @@ bool ParseDiscoveryMethods(std::string_view text, unsigned& methods) {
     unsigned parsed = 0;
     const bool ok = ForEachItem(text, [&](std::string_view name) {
         for (const MethodName& m : kMethodNames)
-            if (EqualsIgnoringCase(name, m.name)) {
+            if (ascii::EqualsIgnoringCase(name, m.name)) {
                 parsed |= m.method;
                 return true;
             }

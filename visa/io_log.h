@@ -9,7 +9,7 @@
 // Off, it costs each transport call one relaxed atomic load.
 
 #include "visa/io_log_format.h"
-#include "visa/visa.h"
+#include "visa/visa_internal.h"
 
 #include <atomic>
 #include <chrono>

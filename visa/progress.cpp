@@ -60,7 +60,7 @@ void ProgressMeter::ReceivedFraming(std::size_t n) {
 }
 
 ViStatus ProgressMeter::Moved(Direction direction, std::size_t n) {
-    if (m_cancelled)
+    if (Cancelled())
         return VI_ERROR_ABORT;
     if (m_handler == nullptr || direction != m_direction)
         return VI_SUCCESS;
@@ -75,7 +75,7 @@ ViStatus ProgressMeter::Moved(Direction direction, std::size_t n) {
 }
 
 ViStatus ProgressMeter::Waiting() {
-    if (m_cancelled)
+    if (Cancelled())
         return VI_ERROR_ABORT;
     if (m_handler == nullptr || std::chrono::steady_clock::now() - m_lastReport < kReportInterval)
         return VI_SUCCESS;

@@ -9,6 +9,7 @@
 
 #include "visa/visa.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -60,7 +61,17 @@ public:
     void ReceivedFraming(std::size_t n);
     // A wait woke up with nothing to do.
     ViStatus Waiting();
-    bool Cancelled() const { return m_cancelled; }
+    bool Cancelled() const { return m_cancelled || Interrupted(); }
+
+    // viClose from another thread while a call is under way: the call's
+    // waits end (they wake every kWakeInterval while a meter is given, with
+    // or without a handler) and it returns VI_ERROR_ABORT. Any thread may
+    // call these; a handler's cancel is for the calling thread only.
+    void Interrupt() { m_interrupted.store(true, std::memory_order_relaxed); }
+    bool Interrupted() const { return m_interrupted.load(std::memory_order_relaxed); }
+    // The interrupted call has returned: what is left to do (closing the
+    // link) may wait for the device again.
+    void Resume() { m_interrupted.store(false, std::memory_order_relaxed); }
 
 private:
     enum class Direction { None, Write, Read };
@@ -76,6 +87,7 @@ private:
     std::uint64_t m_reportedDone = 0;
     std::chrono::steady_clock::time_point m_lastReport;
     bool m_cancelled = false;
+    std::atomic<bool> m_interrupted{false};
     // The reply under way spans calls (see ExpectRemaining).
     bool m_spanning = false;
 };

@@ -1,5 +1,6 @@
 #include "visa/resource_name.h"
 
+#include "visa/ascii.h"
 #include "visa/builtin_transports.h"
 
 #include <algorithm>
@@ -36,13 +37,6 @@ struct Registry {
 Registry& TheRegistry() {
     static Registry registry;
     return registry;
-}
-
-std::string Upper(std::string_view text) {
-    std::string out(text);
-    for (char& c : out)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return out;
 }
 
 bool IsFieldChar(char c) {
@@ -103,7 +97,7 @@ ViStatus ParseResourceName(std::string_view text, ResourceName& name, TransportR
         std::find_if(first.begin(), first.end(),
                      [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }) -
         first.begin();
-    const std::string interfaceType = Upper(first.substr(0, digitsAt));
+    const std::string interfaceType = ascii::ToUpper(first.substr(0, digitsAt));
     const std::string boardText = first.substr(digitsAt);
     if (interfaceType.empty() || boardText.size() > 4 ||
         !std::all_of(interfaceType.begin(), interfaceType.end(),
@@ -126,7 +120,7 @@ ViStatus ParseResourceName(std::string_view text, ResourceName& name, TransportR
 
     Registry& registry = TheRegistry();
     std::lock_guard lock(registry.mutex);
-    const std::string lastUpper = Upper(rest.back());
+    const std::string lastUpper = ascii::ToUpper(rest.back());
     // Rows that name the class written last come first, then the interface's
     // default rows; later rows take precedence. Several rows may share an
     // interface and class (VXI-11 and HiSLIP are both TCPIP INSTR): the first
@@ -258,7 +252,7 @@ bool HasTransportFor(std::string_view interfaceType) {
     Registry& registry = TheRegistry();
     std::lock_guard lock(registry.mutex);
     return std::any_of(registry.rows.begin(), registry.rows.end(), [&](const TransportRow& row) {
-        return Upper(interfaceType) == row.interfaceType;
+        return ascii::ToUpper(interfaceType) == row.interfaceType;
     });
 }
 

@@ -1,5 +1,7 @@
 #include "visa/session.h"
 
+#include "visa/ieee488_block.h"
+
 #include <algorithm>
 #include <cstring>
 #include <string_view>
@@ -38,6 +40,7 @@ ViStatus Session::SetReadBufferSize(std::size_t size) {
         return VI_ERROR_ALLOC;
     m_read.assign(size, 0);
     DiscardRead();
+    m_blockLeft = 0;
     m_lastEnd = ReadEnd::End;
     return VI_SUCCESS;
 }
@@ -120,6 +123,7 @@ ViStatus Session::Abandoned(ViStatus s) {
         m_write.clear();
         m_pos = m_end = 0;
         m_pendingBlock = 0;
+        m_blockLeft = 0;
         m_lastEnd = ReadEnd::End;
         m_tailMayFollow = false; // the next reply comes on a new connection
     }
@@ -136,7 +140,7 @@ void Session::ExpectBlockData(std::uint64_t dataLength) {
 
 void Session::DropEndedReply() {
     ConsumeTail();
-    if (m_lastEnd != ReadEnd::None && m_pendingBlock == 0)
+    if (m_lastEnd != ReadEnd::None && m_pendingBlock == 0 && m_blockLeft == 0)
         m_pos = m_end = 0;
 }
 
@@ -275,6 +279,50 @@ ViStatus Session::ReadToMessageEnd(std::uint8_t* data, std::size_t size, std::si
     return VI_SUCCESS;
 }
 
+bool Session::FramesBlocks() const {
+    return !m_transport->SignalsEnd() || m_settings.termCharEnabled;
+}
+
+ViStatus Session::FillMore() {
+    if (m_pos > 0) {
+        std::memmove(m_read.data(), m_read.data() + m_pos, m_end - m_pos);
+        m_end -= m_pos;
+        m_pos = 0;
+    }
+    if (CallTimeUp())
+        return VI_ERROR_TMO;
+    ReadResult result;
+    const ViStatus s =
+        TransportRead(m_read.data() + m_end, m_read.size() - m_end, ReadMode::Message, result);
+    m_end += result.count;
+    return s;
+}
+
+ViStatus Session::LookForBlockHeader() {
+    m_blockLeft = 0;
+    for (;;) {
+        const std::string_view seen(reinterpret_cast<const char*>(m_read.data() + m_pos),
+                                    m_end - m_pos);
+        BlockHeader header;
+        switch (ParseBlockHeader(seen, header)) {
+        case BlockHeaderResult::Ok:
+            if (!header.indefinite)
+                m_blockLeft = header.headerSize + header.dataLength;
+            return VI_SUCCESS;
+        case BlockHeaderResult::Invalid:
+            return VI_SUCCESS;
+        case BlockHeaderResult::NeedMore:
+            // A message that ends within the header (or a buffer set too
+            // small for one) holds no block.
+            if ((!seen.empty() && m_lastEnd != ReadEnd::None) || m_end == m_read.size())
+                return VI_SUCCESS;
+            if (const ViStatus s = FillMore(); s != VI_SUCCESS)
+                return s;
+            break;
+        }
+    }
+}
+
 ViStatus Session::ReadMessage(std::uint8_t* data, std::size_t size, std::size_t& got) {
     got = 0;
     if (size == 0)
@@ -282,10 +330,31 @@ ViStatus Session::ReadMessage(std::uint8_t* data, std::size_t size, std::size_t&
     if (const ViStatus s = SkipTail(); s != VI_SUCCESS)
         return s;
     // A new reply when the last one is complete and nothing of it is left.
-    if (AtMessageEnd())
+    if (m_blockLeft == 0 && AtMessageEnd()) {
         m_lastEnd = ReadEnd::None;
+        if (FramesBlocks())
+            if (const ViStatus s = LookForBlockHeader(); s != VI_SUCCESS)
+                return s;
+    }
     bool ended = false;
-    if (const ViStatus s = ReadToMessageEnd(data, size, got, ended); s != VI_SUCCESS)
+    if (m_blockLeft > 0) {
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(size, m_blockLeft));
+        const ViStatus s = ReadBlockData(data, want, got, ended);
+        m_blockLeft -= got;
+        if (s != VI_SUCCESS)
+            return s;
+        if (ended) { // END inside the block: the device cut it short
+            m_blockLeft = 0;
+            return ReadCompletion(true);
+        }
+        if (got == size)
+            return VI_SUCCESS_MAX_CNT;
+    }
+    std::size_t rest = 0;
+    const ViStatus s = ReadToMessageEnd(data + got, size - got, rest, ended);
+    got += rest;
+    if (s != VI_SUCCESS)
         return s;
     return ReadCompletion(ended);
 }
@@ -325,6 +394,8 @@ ViStatus Session::ReadBuffered(std::uint8_t* data, std::size_t size, std::size_t
 ViStatus Session::FlushRead() {
     // First the part of a block the caller had no room for: by its length,
     // since its bytes may contain line feeds.
+    m_pendingBlock += m_blockLeft;
+    m_blockLeft = 0;
     if (m_pendingBlock > 0) {
         const std::size_t fromBuffer =
             static_cast<std::size_t>(std::min<std::uint64_t>(m_pendingBlock, m_end - m_pos));
@@ -366,12 +437,14 @@ void Session::DiscardRead() {
     ConsumeTail();
     m_pos = m_end = 0;
     m_pendingBlock = 0;
+    m_blockLeft = 0;
 }
 
 ViStatus Session::Clear() {
     m_write.clear();
     m_pos = m_end = 0;
     m_pendingBlock = 0;
+    m_blockLeft = 0;
     m_tailMayFollow = false;
     m_lastEnd = ReadEnd::End;
     if (!iolog::Running())

@@ -116,6 +116,13 @@ public:
     // message or the count. VI_SUCCESS when the message ended,
     // VI_SUCCESS_MAX_CNT when the count filled first, VI_SUCCESS_TERM_CHAR
     // when the enabled termination character ended it.
+    //
+    // Block framing: where a line feed could end a read inside binary data
+    // (a transport without END, or an enabled termination character), a
+    // read at the start of a reply that begins with a valid definite-length
+    // block header ("#<n><length>") takes the header and the block's bytes
+    // as data, whatever they hold, over as many calls as the caller needs;
+    // the reply's own end (its terminator) then ends the read as usual.
     ViStatus ReadMessage(std::uint8_t* data, std::size_t size, std::size_t& got);
     // viBufRead: as ReadMessage, but every byte passes the formatted read
     // buffer, so formatted reads can go on where it stopped.
@@ -140,6 +147,15 @@ private:
     ViStatus Abandoned(ViStatus s);
     // A new command makes the rest of an earlier, complete reply stale.
     void DropEndedReply();
+    // Whether a line feed inside block data could end a read (see
+    // ReadMessage), so that a reply's block header must frame it.
+    bool FramesBlocks() const;
+    // At the start of a reply: when it begins with a definite-length block
+    // header, sets m_blockLeft to the header's and the data's size. Reads
+    // only as far as needed to see the header whole.
+    ViStatus LookForBlockHeader();
+    // Appends the next transport read of the message to the buffer.
+    ViStatus FillMore();
     // Drops the tail of a reply whose data ended (see EndOfReplyData) from
     // the front of the buffer; the first other byte, or the line feed, ends
     // the tail.
@@ -160,6 +176,9 @@ private:
     // message is under way.
     ReadEnd m_lastEnd = ReadEnd::End;
     std::uint64_t m_pendingBlock = 0;
+    // Bytes of the block at the start of the current reply (header and
+    // data) that viRead has not returned yet (see ReadMessage).
+    std::uint64_t m_blockLeft = 0;
     // The last reply's data ended without END; its terminator may follow.
     bool m_tailMayFollow = false;
     Deadline m_callDeadline = Deadline::max();

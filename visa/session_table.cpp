@@ -130,8 +130,18 @@ bool SessionTable::Remove(ViObject id) {
             return false;
         }
     }
+    if (manager)
+        manager->findCancelled = true;
     for (auto& instrument : closing) {
-        std::lock_guard busy(instrument->mutex); // wait for a call under way
+        instrument->closed = true;
+        // A call under way is interrupted and waited for; then the session
+        // is closed as usual (a VXI-11 link destroyed, not just dropped).
+        std::unique_lock busy(instrument->mutex, std::try_to_lock);
+        if (!busy.owns_lock()) {
+            instrument->session.Progress().Interrupt();
+            busy.lock();
+            instrument->session.Progress().Resume();
+        }
     }
     return true;
 }

@@ -37,6 +37,10 @@ struct Instrument {
         : session(std::move(transport), settings), resourceManager(rm) {}
     // One call at a time per session.
     std::mutex mutex;
+    // Set by viClose (under the table's lock, before it waits for a call
+    // under way): a call that was waiting for the mutex finds the session
+    // closed and does nothing.
+    std::atomic<bool> closed{false};
     Session session;
     ViSession resourceManager;
     ResourceName name;
@@ -69,7 +73,10 @@ public:
     bool SetLibrary(ViSession rm, std::shared_ptr<LibraryLink> library);
     // The library a resource manager passes resources to; null for none.
     std::shared_ptr<LibraryLink> LibraryOf(ViSession rm);
-    // Removes a session (a resource manager with all it opened). The objects
+    // Removes a session (a resource manager with all it opened). A call
+    // under way on an instrument session in another thread is interrupted
+    // (it returns VI_ERROR_ABORT within tens of milliseconds; a search under
+    // way on a resource manager is cancelled) and waited for. The objects
     // are released after the lock is dropped: closing a VXI-11 link talks to
     // the device, and a loaded library's sessions are closed by that library
     // (before its resource manager).
@@ -96,6 +103,8 @@ template <typename Work> ViStatus WithInstrument(ViSession vi, Work&& work) {
     if (!instrument)
         return VI_ERROR_INV_OBJECT;
     std::lock_guard lock(instrument->mutex);
+    if (instrument->closed.load())
+        return VI_ERROR_INV_OBJECT;
     instrument->session.BeginCall();
     return work(*instrument);
 }

@@ -124,17 +124,20 @@ bool Reporting(const ProgressMeter* progress) {
 
 ViStatus TcpConnection::Wait(short events, Deadline deadline, ProgressMeter* progress) {
     pollfd p{m_fd, events, 0};
-    const bool reporting = Reporting(progress);
     for (;;) {
-        // A progress handler gets its turn even while nothing arrives.
-        const Deadline wake = reporting ? std::min(deadline, std::chrono::steady_clock::now() +
-                                                                 ProgressMeter::kWakeInterval)
-                                        : deadline;
+        // A progress handler gets its turn even while nothing arrives, and
+        // a viClose from another thread ends the wait (ProgressMeter::Interrupt).
+        if (progress != nullptr && progress->Cancelled())
+            return VI_ERROR_ABORT;
+        const Deadline wake = progress != nullptr
+                                  ? std::min(deadline, std::chrono::steady_clock::now() +
+                                                           ProgressMeter::kWakeInterval)
+                                  : deadline;
         const int rc = poll(&p, 1, PollTimeout(wake));
         if (rc > 0)
             return VI_SUCCESS;
         if (rc == 0) {
-            if (!reporting || std::chrono::steady_clock::now() >= deadline)
+            if (progress == nullptr || std::chrono::steady_clock::now() >= deadline)
                 return VI_ERROR_TMO;
             if (const ViStatus s = progress->Waiting(); s != VI_SUCCESS)
                 return s;

@@ -1,8 +1,10 @@
 #pragma once
 
-// What every transport (VXI-11, HiSLIP, raw socket, and later USBTMC, serial
-// or a system VISA library) offers the session layer. A transport moves bytes
-// and knows where a message ends; buffering and formatting live above it.
+// What every transport (VXI-11, HiSLIP, raw socket, USBTMC on this machine or
+// over USB/IP) offers the session layer. A transport moves bytes and knows
+// where a message ends; buffering and formatting live above it. (Sessions
+// that a loaded VISA library serves do not go through a transport: see
+// backend.h.)
 
 #include "visa/discovery.h"
 #include "visa/visa.h"

@@ -17,6 +17,7 @@
 // waits for that only briefly; the session's next call finishes it, so the
 // next command still gets its own reply.
 
+#include "visa/ascii.h"
 #include "visa/builtin_transports.h"
 #include "visa/hislip_message.h"
 #include "visa/progress.h"
@@ -51,13 +52,6 @@ constexpr auto kCancelDrainTime = std::chrono::milliseconds(200);
 ViUInt32 WithGrace(ViUInt32 timeoutMs) {
     return timeoutMs >= VI_TMO_INFINITE - kAsyncGraceMs ? VI_TMO_INFINITE
                                                         : timeoutMs + kAsyncGraceMs;
-}
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
 }
 
 // A message read whole from one channel (control messages only).
@@ -539,7 +533,8 @@ bool ParseHislipDevice(const std::string& field, std::string& subAddress, ViUInt
     subAddress = field.substr(0, comma);
     constexpr std::string_view kPrefix = "hislip";
     if (subAddress.size() <= kPrefix.size() ||
-        !EqualsIgnoringCase(std::string_view(subAddress).substr(0, kPrefix.size()), kPrefix) ||
+        !ascii::EqualsIgnoringCase(std::string_view(subAddress).substr(0, kPrefix.size()),
+                                   kPrefix) ||
         !std::all_of(subAddress.begin() + kPrefix.size(), subAddress.end(),
                      [](char c) { return c >= '0' && c <= '9'; }))
         return false;
@@ -566,7 +561,7 @@ std::unique_ptr<ITransport> MakeHislipTransport(std::unique_ptr<TcpConnection> s
 }
 
 bool IsHislipDeviceName(std::string_view device) {
-    return device.size() >= 6 && EqualsIgnoringCase(device.substr(0, 6), "hislip");
+    return device.size() >= 6 && ascii::EqualsIgnoringCase(device.substr(0, 6), "hislip");
 }
 
 bool InterpretHislipFields(ResourceName& name) {

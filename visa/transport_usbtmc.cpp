@@ -44,6 +44,9 @@ constexpr std::uint32_t kMaxExtraBytes = 64 * 1024;
 // packet left over from an earlier transfer, or firmware that sometimes
 // answers the first request with nothing.
 constexpr int kMaxEmptyTransfers = 3;
+// How long a bulk-IN wait without a progress handler runs before it looks
+// whether another thread closed the session.
+constexpr std::chrono::milliseconds kInterruptSlice{100};
 // Interrupt-IN notifications read past while waiting for the status byte.
 constexpr int kMaxOtherNotifications = 8;
 
@@ -408,18 +411,25 @@ private:
                      const SessionSettings& settings, std::size_t& got, bool& cancelled) {
         got = 0;
         cancelled = false;
+        // Without a handler the slices are longer: they only let a viClose
+        // from another thread end the wait (ProgressMeter::Interrupt).
         const bool reporting = Reporting(settings);
+        const bool slicing = settings.progress != nullptr;
+        const auto slice = reporting ? ProgressMeter::kWakeInterval : kInterruptSlice;
         for (;;) {
-            const Deadline wake = reporting ? std::min(deadline, std::chrono::steady_clock::now() +
-                                                                     ProgressMeter::kWakeInterval)
-                                            : deadline;
+            if (slicing && settings.progress->Cancelled()) {
+                cancelled = true;
+                return UsbResult::Timeout;
+            }
+            const Deadline wake =
+                slicing ? std::min(deadline, std::chrono::steady_clock::now() + slice) : deadline;
             std::size_t n = 0;
             const UsbResult r = m_device->Transfer(m_id.bulkIn, data + got, size - got, wake, n);
             got += n;
             // Whole packets that came before a slice ended do not end the
             // transfer; a short one does.
             const bool shortPacket = n % m_id.bulkInPacketSize != 0;
-            if (r != UsbResult::Timeout || !reporting || shortPacket || got == size ||
+            if (r != UsbResult::Timeout || !slicing || shortPacket || got == size ||
                 std::chrono::steady_clock::now() >= deadline)
                 return r == UsbResult::Timeout && (shortPacket || got == size) ? UsbResult::Ok : r;
             if (settings.progress->Waiting() != VI_SUCCESS) {
@@ -476,9 +486,15 @@ private:
             AbortBulkIn(tag);
             return VI_ERROR_IO;
         }
+        // The rest of the transfer's data, however the device packs it: a
+        // short packet ends a bulk-IN transfer, and a device that sends
+        // 64-byte packets on a 512-byte endpoint (a DS1054Z: linux-usbtmc
+        // issue 8) ends each after 64 bytes, long before its TransferSize.
+        // As the Linux usbtmc driver does, bulk-IN is read on until the
+        // header's size has come, without a new request, bounded by the
+        // timeout.
         const std::size_t whole = tmc::kHeaderSize + header.transferSize;
-        bool ended = got < first; // a short packet ended the transfer
-        while (got < whole && !ended) {
+        for (int empty = 0; got < whole;) {
             const std::size_t more = WholePackets(whole - got);
             m_stage.resize(got + more);
             std::size_t n = 0;
@@ -489,14 +505,17 @@ private:
             if (r != UsbResult::Ok)
                 return FailRead(r, tag);
             got += n;
-            ended = n < more;
+            if (n > 0) {
+                empty = 0;
+            } else if (++empty >= kMaxEmptyTransfers) {
+                AbortBulkIn(tag);
+                return VI_ERROR_IO;
+            }
         }
-        // Firmware that stops short of its own TransferSize: the bytes that
-        // came are the data, and the message does not end here.
-        const std::size_t data = std::min(got, whole) - tmc::kHeaderSize;
+        const std::size_t data = header.transferSize;
         m_begin = tmc::kHeaderSize;
         m_end = tmc::kHeaderSize + data;
-        m_stageEom = header.Eom() && data == header.transferSize;
+        m_stageEom = header.Eom();
         if (reporting && CountMoved(*settings.progress, data, false) != VI_SUCCESS) {
             // The transfer is complete: nothing to abort.
             m_begin = m_end = 0;
@@ -706,6 +725,10 @@ bool InterpretUsbFields(ResourceName& name) {
 ViStatus OpenUsbTransport(const ResourceName& name, const SessionSettings& settings,
                           std::unique_ptr<ITransport>& transport) {
     const Deadline deadline = DeadlineAfter(settings.timeoutMs);
+    // A device of the model that another importer holds cannot show its
+    // serial number: when nothing else matches, the answer is that it is
+    // busy, not that it is missing.
+    bool busy = false;
     for (const usbip::ServerAddress& server : UsbipServers(settings)) {
         std::vector<usbip::ExportedDevice> devices;
         if (usbip::ListDevices(server, deadline, devices) != VI_SUCCESS)
@@ -715,8 +738,11 @@ ViStatus OpenUsbTransport(const ResourceName& name, const SessionSettings& setti
                 !HasUsbtmcInterface(exported))
                 continue;
             std::unique_ptr<usb::IUsbDevice> device;
-            if (usbip::ImportDevice(server, exported.busId, deadline, device) != VI_SUCCESS)
+            if (const ViStatus s = usbip::ImportDevice(server, exported.busId, deadline, device);
+                s != VI_SUCCESS) {
+                busy = busy || s == VI_ERROR_RSRC_BUSY;
                 continue;
+            }
             UsbtmcIdentity id;
             if (IdentifyUsbtmc(*device, name.interfaceNumber, deadline, id) != VI_SUCCESS ||
                 id.serialNumber != name.serialNumber)
@@ -726,7 +752,7 @@ ViStatus OpenUsbTransport(const ResourceName& name, const SessionSettings& setti
     }
     // Devices on this machine. One this user may not open is reported as
     // such when nothing else matches, so the user learns what to do.
-    ViStatus status = VI_ERROR_RSRC_NFOUND;
+    ViStatus status = busy ? VI_ERROR_RSRC_BUSY : VI_ERROR_RSRC_NFOUND;
     for (const usb::LocalUsbtmcDevice& local : usb::ListLocalUsbtmc()) {
         if (local.vendorId != name.manufacturerId || local.productId != name.modelCode)
             continue;

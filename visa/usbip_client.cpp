@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
+#include <thread>
 
 namespace quarvel::visa::usbip {
 
@@ -324,8 +326,12 @@ ViStatus ListDevices(const ServerAddress& server, Deadline deadline,
     return VI_SUCCESS;
 }
 
-ViStatus ImportDevice(const ServerAddress& server, const std::string& busId, Deadline deadline,
-                      std::unique_ptr<usb::IUsbDevice>& device) {
+namespace {
+
+// One OP_REQ_IMPORT; importStatus is the server's answer when it gave one.
+ViStatus TryImport(const ServerAddress& server, const std::string& busId, Deadline deadline,
+                   std::unique_ptr<usb::IUsbDevice>& device, std::uint32_t& importStatus) {
+    importStatus = kStatusOk;
     std::unique_ptr<TcpConnection> connection;
     if (const ViStatus s = TcpConnection::Connect(server.host, server.port, deadline, connection);
         s != VI_SUCCESS)
@@ -339,6 +345,7 @@ ViStatus ImportDevice(const ServerAddress& server, const std::string& busId, Dea
     if (const ViStatus s = ReceiveOpReply(*connection, kOpRepImport, deadline, header);
         s != VI_SUCCESS)
         return s;
+    importStatus = header.status;
     if (header.status != kStatusOk)
         return VI_ERROR_RSRC_NFOUND;
     std::uint8_t bytes[kDeviceSize];
@@ -349,6 +356,40 @@ ViStatus ImportDevice(const ServerAddress& server, const std::string& busId, Dea
         return VI_ERROR_IO;
     device = std::make_unique<UsbipDevice>(std::move(connection), exported.DevId());
     return VI_SUCCESS;
+}
+
+// How long to wait before asking again for a device the server refused for
+// the moment.
+constexpr std::chrono::milliseconds kImportRetryPause{25};
+
+} // namespace
+
+ViStatus ImportDevice(const ServerAddress& server, const std::string& busId, Deadline deadline,
+                      std::unique_ptr<usb::IUsbDevice>& device) {
+    for (;;) {
+        std::uint32_t importStatus = kStatusOk;
+        const ViStatus s = TryImport(server, busId, deadline, device, importStatus);
+        switch (importStatus) {
+        case kStatusOk:
+            return s;
+        case kStatusDeviceBusy: // another importer holds the device
+            return VI_ERROR_RSRC_BUSY;
+        case kStatusNotAvailable:
+        case kStatusDeviceError: {
+            // usbipd refuses an import for a moment after an importer has
+            // left, while usbip-host resets the device (a listing that
+            // identifies a device imports it twice in a row): asked again
+            // until the deadline, then the device counts as busy.
+            const auto now = std::chrono::steady_clock::now();
+            if (now + kImportRetryPause >= deadline)
+                return VI_ERROR_RSRC_BUSY;
+            std::this_thread::sleep_for(kImportRetryPause);
+            continue;
+        }
+        default: // ST_NODEV, ST_ERROR: no such device there
+            return VI_ERROR_RSRC_NFOUND;
+        }
+    }
 }
 
 } // namespace quarvel::visa::usbip

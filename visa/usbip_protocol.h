@@ -28,8 +28,14 @@ constexpr std::uint16_t kOpRepDevlist = 0x0005;
 constexpr std::uint16_t kOpReqImport = 0x8003;
 constexpr std::uint16_t kOpRepImport = 0x0003;
 // Operation status: 0 OK, 1 not available, 2 busy, 3 error (tools' codes).
+// OP_REP_IMPORT statuses (Linux tools/usb/usbip, usbip_common.h: ST_OK,
+// ST_NA, ST_DEV_BUSY, ST_DEV_ERR, ST_NODEV). usbipd answers ST_DEV_BUSY for a
+// device another importer holds and ST_NODEV for an unknown bus ID.
 constexpr std::uint32_t kStatusOk = 0;
 constexpr std::uint32_t kStatusNotAvailable = 1;
+constexpr std::uint32_t kStatusDeviceBusy = 2;
+constexpr std::uint32_t kStatusDeviceError = 3;
+constexpr std::uint32_t kStatusNoDevice = 4;
 
 constexpr std::uint32_t kCmdSubmit = 1;
 constexpr std::uint32_t kCmdUnlink = 2;

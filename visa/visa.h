@@ -258,110 +258,42 @@ QVI_EXPORT ViStatus viQueryf(ViSession vi, ViConstString writeFmt, ViConstString
 QVI_EXPORT ViStatus viVQueryf(ViSession vi, ViConstString writeFmt, ViConstString readFmt,
                               va_list params);
 
-#ifdef __cplusplus
-} // extern "C"
-#endif
+// Quarvel's own functions that C programs need too, exported by the shared
+// library (version QUARVEL_VISA_1, visa/exports.map).
 
-// Quarvel's own (not exported by the shared library): progress of the transfer under way on a
-// session, and a way to cancel it. While a handler is set, every read and write of a message calls
-// it at least every 50 ms and at least every 64 KiB, also while the instrument has not sent its
-// first byte yet. done counts the bytes of the message moved so far; expected is its whole length
-// when known (the header of a definite-length block) and QVI_SIZE_UNKNOWN otherwise. Returning
-// QVI_PROGRESS_CANCEL ends the call with VI_ERROR_ABORT within half a second;
-// the rest of that reply is dropped (VXI-11 and SOCKET connect anew at the
-// next call, HiSLIP clears the device, USBTMC aborts the transfer), so the
-// next command gets its own reply. The handler runs on the
-// calling thread inside the VISA call and must not call VISA functions on
-// the same session. A null handler stops the reports.
+// Progress of the transfer under way on a session, and a way to cancel it.
+// While a handler is set, every read and write of a message calls it at least
+// every 50 ms and at least every 64 KiB, also while the instrument has not
+// sent its first byte yet. done counts the bytes of the message moved so far;
+// expected is its whole length when known (the header of a definite-length
+// block) and QVI_SIZE_UNKNOWN otherwise. Returning QVI_PROGRESS_CANCEL ends
+// the call with VI_ERROR_ABORT within half a second; the rest of that reply
+// is dropped (VXI-11 and SOCKET connect anew at the next call, HiSLIP clears
+// the device, USBTMC aborts the transfer), so the next command gets its own
+// reply. The handler runs on the calling thread inside the VISA call and must
+// not call VISA functions on the same session. A null handler stops the
+// reports.
 #define QVI_SIZE_UNKNOWN (~(ViUInt64)0)
 #define QVI_PROGRESS_CONTINUE ((ViInt32)0)
 #define QVI_PROGRESS_CANCEL ((ViInt32)1)
 typedef ViInt32 (*QviProgressHandler)(ViSession vi, ViUInt64 done, ViUInt64 expected,
                                       ViAddr userData);
-ViStatus qviSetProgressHandler(ViSession vi, QviProgressHandler handler, ViAddr userData);
+QVI_EXPORT ViStatus qviSetProgressHandler(ViSession vi, QviProgressHandler handler,
+                                          ViAddr userData);
+// The symbolic name of a status ("VI_ERROR_TMO"), or "unknown status" for
+// values this library does not know.
+QVI_EXPORT const char* qviStatusName(ViStatus status);
+// What the last viFindRsrc of the resource manager rm found out about each
+// way of looking, one line each (e.g. why DNS-SD found nothing),
+// NUL-terminated and cut to size bytes.
+QVI_EXPORT ViStatus qviFindReport(ViSession rm, ViChar report[], ViUInt32 size);
+// Callable from any thread: ends the viFindRsrc under way on rm within a few
+// tens of milliseconds instead of after its listening time (a loaded
+// library's own search is still waited for); it and every later viFindRsrc on
+// rm answer VI_ERROR_ABORT. A resource manager whose finding was cancelled
+// stays so: open another for the next search.
+QVI_EXPORT ViStatus qviCancelFind(ViSession rm);
 
-// Quarvel's own (not exported by the shared library): the symbolic name of a
-// status ("VI_ERROR_TMO"), or "unknown status" for values this layer does not
-// know.
-const char* qviStatusName(ViStatus status);
-// Quarvel's own (not exported either): the caller has read all the data of
-// the current reply by a length of its own (a file without block header that
-// states its size), as "%#b" does for a block. Only the reply's terminator may
-// be left, and firmware differs there (a line feed, NULs before it, or
-// nothing). Over VXI-11 the rest is read with viFlush(VI_READ_BUF) as usual;
-// over a raw socket nothing waits for a terminator that may never come: NULs,
-// CRs and one line feed at the start of the next reply are dropped instead.
-ViStatus qviEndOfReplyData(ViSession vi);
-// Quarvel's own (not exported either): the caller has read a header of the
-// current reply itself (a block header read byte by byte, a file header that
-// states the file's size) and knows that `remaining` more data bytes follow.
-// The progress reports of the next reads count that data, with `remaining`
-// as the total, across as many read calls as it takes (a write ends it).
-ViStatus qviExpectReplyData(ViSession vi, ViUInt64 remaining);
-
-// Quarvel's own (not exported either): another VISA library, loaded at run
-// time from `path` (dlopen), to which the resource manager `rm` passes the
-// resources this layer does not open itself (GPIB, ASRL, VXI, PXI, and any
-// name our parser refuses: QVI_LIBRARY_FOR_OTHERS), or every resource
-// (QVI_LIBRARY_FOR_ALL). Sessions opened through it get handles of this
-// layer, whose functions call the library's (formatted I/O through its viV…
-// forms). A null or empty path stops passing resources on; sessions already
-// open keep their library. A library that cannot be loaded, or lacks a
-// function Quarvel needs, gives VI_ERROR_LIBRARY_NFOUND and the reason
-// (naming the path and the loader's message) in `message`, a
-// ViChar[QVI_MESSAGE_BUFLEN]; on success `message` is empty.
-#define QVI_LIBRARY_FOR_OTHERS ((ViUInt16)0)
-#define QVI_LIBRARY_FOR_ALL ((ViUInt16)1)
-#define QVI_MESSAGE_BUFLEN 1024
-ViStatus qviUseVisaLibrary(ViSession rm, ViConstString path, ViUInt16 resources, ViChar message[]);
-// Quarvel's own (not exported either): what to tell the user about a viOpen of
-// `name` on `rm` that answered `status`, beyond the status itself, into a
-// ViChar[QVI_MESSAGE_BUFLEN]: which loaded library answered, or that no VISA
-// library is named for an interface this layer does not serve ("GPIB"), or
-// for QVI_ERROR_NO_PERMISSION the udev rules to install. Empty when there is
-// nothing to add.
-ViStatus qviOpenFailureText(ViSession rm, ViConstRsrc name, ViStatus status, ViChar message[]);
-// Quarvel's own (not exported either): what the last viFindRsrc of the
-// resource manager rm found out about each way of looking, one line each
-// (e.g. why DNS-SD found nothing), NUL-terminated and cut to size bytes.
-ViStatus qviFindReport(ViSession rm, ViChar report[], ViUInt32 size);
-// Quarvel's own (not exported either), callable from any thread: ends the
-// viFindRsrc under way on rm within a few tens of milliseconds instead of
-// after its listening time (a loaded library's own search is still waited
-// for); it and every later viFindRsrc on rm answer VI_ERROR_ABORT. A
-// resource manager whose finding was cancelled stays so: open another for
-// the next search.
-ViStatus qviCancelFind(ViSession rm);
-
-// Quarvel's own (not exported either): the I/O log (docs/visa.md, "I/O
-// log"), one line per operation of this layer's sessions, process-wide.
-// qviStartIoLog appends to `path` (created with the user's umask; never
-// truncated), and with withData the whole binary payloads to `path`.data; a
-// log already running is stopped first. On failure `message`, a
-// ViChar[QVI_MESSAGE_BUFLEN], says why. QUARVEL_IO_LOG=FILE (and
-// QUARVEL_IO_LOG_DATA=1) start it at the first viOpenDefaultRM.
-ViStatus qviStartIoLog(ViConstString path, ViBoolean withData, ViChar message[]);
-ViStatus qviStopIoLog(void);
-// The file the log runs into (empty when it does not run), cut to size bytes.
-ViStatus qviIoLogPath(ViChar path[], ViUInt32 size);
-// Called with each line written (without its line feed), on the thread of
-// the operation, while the log runs; null stops the calls. The listener must
-// not call VISA functions.
-typedef void (*QviIoLogListener)(ViConstString line, ViAddr userData);
-ViStatus qviSetIoLogListener(QviIoLogListener listener, ViAddr userData);
-
-// Quarvel's own (not exported either): the last write or read of the session
-// vi that failed, so that a program can say why an exchange failed: its
-// status, whether it was a read, how long the VISA call had waited by then
-// (ms), the bytes that call had read, and the first line of the message last
-// sent before it (at most 120 characters). status is VI_SUCCESS when nothing
-// has failed since the session opened or qviClearLastFailure.
-typedef struct {
-    ViStatus status;
-    ViBoolean reading;
-    ViUInt32 waitedMs;
-    ViUInt64 bytesRead;
-    ViChar command[128];
-} QviLastFailure;
-ViStatus qviGetLastFailure(ViSession vi, QviLastFailure* failure);
-ViStatus qviClearLastFailure(ViSession vi);
+#ifdef __cplusplus
+} // extern "C"
+#endif

@@ -3,6 +3,7 @@
 // raw access, status byte, device clear and locks.
 
 #include "visa/visa.h"
+#include "visa/visa_internal.h"
 
 #include "visa/backend.h"
 #include "visa/library_open.h"

@@ -1,6 +1,8 @@
 // viGetAttribute and viSetAttribute for resource managers and instrument
-// sessions. Each attribute is read in the type the standard gives it
-// (visa.h); string attributes are copied into the caller's ViChar[256].
+// sessions, from one table (kAttributes): each attribute's id, which sessions
+// have it, its getter and its setter (none: read-only). Each attribute is read
+// in the type the standard gives it (visa.h); string attributes are copied
+// into the caller's ViChar[256].
 
 #include "visa/visa.h"
 
@@ -38,175 +40,6 @@ ViStatus PutText(void* out, const std::string& text) {
     return VI_SUCCESS;
 }
 
-// Attributes every session has (resource managers included).
-bool GetCommon(const SessionSettings& settings, ViAttr attribute, void* out, ViStatus& status) {
-    switch (attribute) {
-    case VI_ATTR_TMO_VALUE:
-        status = Put<ViUInt32>(out, settings.timeoutMs);
-        return true;
-    case QVI_ATTR_PORTMAPPER_PORT:
-        status = Put<ViUInt16>(out, settings.portmapperPort);
-        return true;
-    case QVI_ATTR_USBIP_SERVERS:
-        status = PutText(out, settings.usbipServers);
-        return true;
-    case QVI_ATTR_DISCOVERY_METHODS:
-        status = PutText(out, quarvel::visa::DiscoveryMethodNames(settings.discoveryMethods));
-        return true;
-    case QVI_ATTR_PROBE_HOSTS:
-        status = PutText(out, settings.probeHosts);
-        return true;
-    case QVI_ATTR_DISCOVERY_TMO:
-        status = Put<ViUInt32>(out, settings.discoveryMs);
-        return true;
-    case VI_ATTR_RSRC_MANF_NAME:
-        status = PutText(out, kManufacturer);
-        return true;
-    case VI_ATTR_RSRC_SPEC_VERSION:
-        status = Put<ViVersion>(out, VI_SPEC_VERSION);
-        return true;
-    case VI_ATTR_RSRC_IMPL_VERSION:
-        status = Put<ViVersion>(out, kImplementationVersion);
-        return true;
-    default:
-        return false;
-    }
-}
-
-ViStatus GetInstrument(Instrument& instrument, ViAttr attribute, void* out) {
-    const SessionSettings& settings = instrument.session.Settings();
-    ViStatus status = VI_SUCCESS;
-    if (GetCommon(settings, attribute, out, status))
-        return status;
-    const auto& name = instrument.name;
-    const bool tcpip = instrument.interfaceCode == VI_INTF_TCPIP;
-    const bool socket = name.resourceClass == "SOCKET";
-    switch (attribute) {
-    case VI_ATTR_RSRC_NAME:
-        return PutText(out, quarvel::visa::CanonicalResourceName(name));
-    case VI_ATTR_RSRC_CLASS:
-        return PutText(out, name.resourceClass);
-    case VI_ATTR_RSRC_LOCK_STATE:
-        return Put<ViAccessMode>(out, instrument.lockCount > 0 ? VI_EXCLUSIVE_LOCK : VI_NO_LOCK);
-    case VI_ATTR_INTF_TYPE:
-        return Put<ViUInt16>(out, instrument.interfaceCode);
-    case VI_ATTR_INTF_NUM:
-        return Put<ViUInt16>(out, static_cast<ViUInt16>(name.board));
-    case VI_ATTR_TERMCHAR:
-        return Put<ViUInt8>(out, settings.termChar);
-    case VI_ATTR_TERMCHAR_EN:
-        return Put<ViBoolean>(out, settings.termCharEnabled ? VI_TRUE : VI_FALSE);
-    case VI_ATTR_SEND_END_EN:
-        return Put<ViBoolean>(out, instrument.sendEnd ? VI_TRUE : VI_FALSE);
-    case VI_ATTR_SUPPRESS_END_EN:
-        return Put<ViBoolean>(out, settings.suppressEnd ? VI_TRUE : VI_FALSE);
-    case VI_ATTR_IO_PROT:
-        return Put<ViUInt16>(out, instrument.ioProtocol);
-    case VI_ATTR_TCPIP_ADDR:
-    case VI_ATTR_TCPIP_HOSTNAME:
-        return tcpip ? PutText(out, name.host) : VI_ERROR_NSUP_ATTR;
-    case VI_ATTR_TCPIP_PORT:
-        return tcpip && socket ? Put<ViUInt16>(out, name.port) : VI_ERROR_NSUP_ATTR;
-    case VI_ATTR_TCPIP_DEVICE_NAME:
-        return tcpip && !socket ? PutText(out, name.device) : VI_ERROR_NSUP_ATTR;
-    default:
-        return instrument.session.Transport().GetAttribute(attribute, out);
-    }
-}
-
-bool IsReadOnly(ViAttr attribute) {
-    switch (attribute) {
-    case VI_ATTR_RSRC_NAME:
-    case VI_ATTR_RSRC_CLASS:
-    case VI_ATTR_RSRC_LOCK_STATE:
-    case VI_ATTR_RSRC_MANF_NAME:
-    case VI_ATTR_RSRC_SPEC_VERSION:
-    case VI_ATTR_RSRC_IMPL_VERSION:
-    case VI_ATTR_INTF_TYPE:
-    case VI_ATTR_INTF_NUM:
-    case VI_ATTR_TCPIP_ADDR:
-    case VI_ATTR_TCPIP_HOSTNAME:
-    case VI_ATTR_TCPIP_PORT:
-    case VI_ATTR_TCPIP_DEVICE_NAME:
-    case VI_ATTR_MANF_ID:
-    case VI_ATTR_MODEL_CODE:
-    case VI_ATTR_USB_SERIAL_NUM:
-    case VI_ATTR_USB_INTFC_NUM:
-    case VI_ATTR_USB_PROTOCOL:
-    case VI_ATTR_USB_MAX_INTR_SIZE:
-        return true;
-    default:
-        return false;
-    }
-}
-
-bool SetCommon(SessionSettings& settings, ViAttr attribute, ViAttrState value, ViStatus& status) {
-    switch (attribute) {
-    case VI_ATTR_TMO_VALUE:
-        if (value > VI_TMO_INFINITE) {
-            status = VI_ERROR_NSUP_ATTR_STATE;
-            return true;
-        }
-        settings.timeoutMs = static_cast<ViUInt32>(value);
-        status = VI_SUCCESS;
-        return true;
-    case QVI_ATTR_PORTMAPPER_PORT:
-        if (value == 0 || value > 0xFFFF) {
-            status = VI_ERROR_NSUP_ATTR_STATE;
-            return true;
-        }
-        settings.portmapperPort = static_cast<ViUInt16>(value);
-        status = VI_SUCCESS;
-        return true;
-    case QVI_ATTR_USBIP_SERVERS: {
-        const auto* text = reinterpret_cast<const char*>(static_cast<std::uintptr_t>(value));
-        std::vector<quarvel::visa::usbip::ServerAddress> servers;
-        if (text == nullptr || !quarvel::visa::usbip::ParseServerList(text, servers)) {
-            status = VI_ERROR_NSUP_ATTR_STATE;
-            return true;
-        }
-        settings.usbipServers = text;
-        status = VI_SUCCESS;
-        return true;
-    }
-    case QVI_ATTR_DISCOVERY_METHODS: {
-        const auto* text = reinterpret_cast<const char*>(static_cast<std::uintptr_t>(value));
-        unsigned methods = 0;
-        const bool ok = text != nullptr &&
-                        (*text == '\0' || quarvel::visa::ParseDiscoveryMethods(text, methods));
-        if (ok)
-            settings.discoveryMethods = methods;
-        status = ok ? VI_SUCCESS : VI_ERROR_NSUP_ATTR_STATE;
-        return true;
-    }
-    case QVI_ATTR_PROBE_HOSTS: {
-        const auto* text = reinterpret_cast<const char*>(static_cast<std::uintptr_t>(value));
-        std::vector<std::uint32_t> hosts;
-        std::vector<std::string> names; // resolved when a search runs
-        const bool ok = text != nullptr &&
-                        (*text == '\0' || quarvel::visa::ParseProbeHosts(text, hosts, &names));
-        if (ok)
-            settings.probeHosts = text;
-        status = ok ? VI_SUCCESS : VI_ERROR_NSUP_ATTR_STATE;
-        return true;
-    }
-    case QVI_ATTR_DISCOVERY_TMO:
-        if (value == 0 || value > 3600000u) {
-            status = VI_ERROR_NSUP_ATTR_STATE;
-            return true;
-        }
-        settings.discoveryMs = static_cast<ViUInt32>(value);
-        status = VI_SUCCESS;
-        return true;
-    default:
-        if (IsReadOnly(attribute)) {
-            status = VI_ERROR_ATTR_READONLY;
-            return true;
-        }
-        return false;
-    }
-}
-
 // A ViBoolean attribute's new value; false for anything but VI_TRUE/VI_FALSE.
 bool AsBoolean(ViAttrState value, bool& flag) {
     if (value != VI_TRUE && value != VI_FALSE)
@@ -215,31 +48,282 @@ bool AsBoolean(ViAttrState value, bool& flag) {
     return true;
 }
 
-ViStatus SetInstrument(Instrument& instrument, ViAttr attribute, ViAttrState value) {
-    SessionSettings& settings = instrument.session.Settings();
-    ViStatus status = VI_SUCCESS;
-    if (SetCommon(settings, attribute, value, status))
-        return status;
-    switch (attribute) {
-    case VI_ATTR_TERMCHAR:
-        if (value > 0xFF)
-            return VI_ERROR_NSUP_ATTR_STATE;
-        settings.termChar = static_cast<std::uint8_t>(value);
-        return VI_SUCCESS;
-    case VI_ATTR_TERMCHAR_EN:
-        return AsBoolean(value, settings.termCharEnabled) ? VI_SUCCESS : VI_ERROR_NSUP_ATTR_STATE;
-    case VI_ATTR_SEND_END_EN:
-        return AsBoolean(value, instrument.sendEnd) ? VI_SUCCESS : VI_ERROR_NSUP_ATTR_STATE;
-    case VI_ATTR_SUPPRESS_END_EN:
-        return AsBoolean(value, settings.suppressEnd) ? VI_SUCCESS : VI_ERROR_NSUP_ATTR_STATE;
-    case VI_ATTR_IO_PROT:
-        if (value != VI_PROT_NORMAL && value != VI_PROT_4882_STRS)
-            return VI_ERROR_NSUP_ATTR_STATE;
-        instrument.ioProtocol = static_cast<ViUInt16>(value);
-        return VI_SUCCESS;
-    default:
+const char* AsText(ViAttrState value) {
+    return reinterpret_cast<const char*>(static_cast<std::uintptr_t>(value));
+}
+
+// What an attribute's accessors work on: the settings of the session, and the
+// instrument session itself (null for a resource manager).
+struct Target {
+    SessionSettings& settings;
+    Instrument* instrument;
+};
+
+// Which sessions have an attribute: every one (resource managers too), or
+// instrument sessions only.
+enum class Scope { Every, Instrument };
+
+// One attribute: its id, who has it, how it is read (in the type visa.h
+// gives it) and set; a null setter makes it read-only.
+struct AttributeRow {
+    ViAttr id;
+    Scope scope;
+    ViStatus (*get)(const Target& target, void* out);
+    ViStatus (*set)(Target& target, ViAttrState value);
+};
+
+bool IsTcpip(const Target& t) {
+    return t.instrument->interfaceCode == VI_INTF_TCPIP;
+}
+
+bool IsSocket(const Target& t) {
+    return t.instrument->name.resourceClass == "SOCKET";
+}
+
+ViStatus TcpipText(const Target& t, void* out, const std::string& text) {
+    return IsTcpip(t) ? PutText(out, text) : VI_ERROR_NSUP_ATTR;
+}
+
+// Read from the transport: only it knows them (the USB ones).
+ViStatus FromTransport(ViAttr attribute, const Target& target, void* out) {
+    return target.instrument->session.Transport().GetAttribute(attribute, out);
+}
+
+constexpr AttributeRow kAttributes[] = {
+    {.id = VI_ATTR_TMO_VALUE,
+     .scope = Scope::Every,
+     .get = [](const Target& t, void* out) { return Put<ViUInt32>(out, t.settings.timeoutMs); },
+     .set = [](Target& t, ViAttrState v) -> ViStatus {
+         if (v > VI_TMO_INFINITE)
+             return VI_ERROR_NSUP_ATTR_STATE;
+         t.settings.timeoutMs = static_cast<ViUInt32>(v);
+         return VI_SUCCESS;
+     }},
+    {.id = QVI_ATTR_PORTMAPPER_PORT,
+     .scope = Scope::Every,
+     .get = [](const Target& t,
+               void* out) { return Put<ViUInt16>(out, t.settings.portmapperPort); },
+     .set = [](Target& t, ViAttrState v) -> ViStatus {
+         if (v == 0 || v > 0xFFFF)
+             return VI_ERROR_NSUP_ATTR_STATE;
+         t.settings.portmapperPort = static_cast<ViUInt16>(v);
+         return VI_SUCCESS;
+     }},
+    {.id = QVI_ATTR_USBIP_SERVERS,
+     .scope = Scope::Every,
+     .get = [](const Target& t, void* out) { return PutText(out, t.settings.usbipServers); },
+     .set = [](Target& t, ViAttrState v) -> ViStatus {
+         std::vector<quarvel::visa::usbip::ServerAddress> servers;
+         if (AsText(v) == nullptr || !quarvel::visa::usbip::ParseServerList(AsText(v), servers))
+             return VI_ERROR_NSUP_ATTR_STATE;
+         t.settings.usbipServers = AsText(v);
+         return VI_SUCCESS;
+     }},
+    {.id = QVI_ATTR_DISCOVERY_METHODS,
+     .scope = Scope::Every,
+     .get =
+         [](const Target& t, void* out) {
+             return PutText(out, quarvel::visa::DiscoveryMethodNames(t.settings.discoveryMethods));
+         },
+     .set = [](Target& t, ViAttrState v) -> ViStatus {
+         const char* text = AsText(v);
+         unsigned methods = 0;
+         if (text == nullptr ||
+             (*text != '\0' && !quarvel::visa::ParseDiscoveryMethods(text, methods)))
+             return VI_ERROR_NSUP_ATTR_STATE;
+         t.settings.discoveryMethods = methods;
+         return VI_SUCCESS;
+     }},
+    {.id = QVI_ATTR_PROBE_HOSTS,
+     .scope = Scope::Every,
+     .get = [](const Target& t, void* out) { return PutText(out, t.settings.probeHosts); },
+     .set = [](Target& t, ViAttrState v) -> ViStatus {
+         const char* text = AsText(v);
+         std::vector<std::uint32_t> hosts;
+         std::vector<std::string> names; // resolved when a search runs
+         if (text == nullptr ||
+             (*text != '\0' && !quarvel::visa::ParseProbeHosts(text, hosts, &names)))
+             return VI_ERROR_NSUP_ATTR_STATE;
+         t.settings.probeHosts = text;
+         return VI_SUCCESS;
+     }},
+    {.id = QVI_ATTR_DISCOVERY_TMO,
+     .scope = Scope::Every,
+     .get = [](const Target& t, void* out) { return Put<ViUInt32>(out, t.settings.discoveryMs); },
+     .set = [](Target& t, ViAttrState v) -> ViStatus {
+         if (v == 0 || v > 3600000u)
+             return VI_ERROR_NSUP_ATTR_STATE;
+         t.settings.discoveryMs = static_cast<ViUInt32>(v);
+         return VI_SUCCESS;
+     }},
+    {.id = VI_ATTR_RSRC_MANF_NAME,
+     .scope = Scope::Every,
+     .get = [](const Target&, void* out) { return PutText(out, kManufacturer); },
+     .set = nullptr},
+    {.id = VI_ATTR_RSRC_SPEC_VERSION,
+     .scope = Scope::Every,
+     .get = [](const Target&, void* out) { return Put<ViVersion>(out, VI_SPEC_VERSION); },
+     .set = nullptr},
+    {.id = VI_ATTR_RSRC_IMPL_VERSION,
+     .scope = Scope::Every,
+     .get = [](const Target&, void* out) { return Put<ViVersion>(out, kImplementationVersion); },
+     .set = nullptr},
+    // A resource manager holds no lock.
+    {.id = VI_ATTR_RSRC_LOCK_STATE,
+     .scope = Scope::Every,
+     .get =
+         [](const Target& t, void* out) {
+             const bool locked = t.instrument != nullptr && t.instrument->lockCount > 0;
+             return Put<ViAccessMode>(out, locked ? VI_EXCLUSIVE_LOCK : VI_NO_LOCK);
+         },
+     .set = nullptr},
+    {.id = VI_ATTR_RSRC_NAME,
+     .scope = Scope::Instrument,
+     .get =
+         [](const Target& t, void* out) {
+             return PutText(out, quarvel::visa::CanonicalResourceName(t.instrument->name));
+         },
+     .set = nullptr},
+    {.id = VI_ATTR_RSRC_CLASS,
+     .scope = Scope::Instrument,
+     .get = [](const Target& t,
+               void* out) { return PutText(out, t.instrument->name.resourceClass); },
+     .set = nullptr},
+    {.id = VI_ATTR_INTF_TYPE,
+     .scope = Scope::Instrument,
+     .get = [](const Target& t,
+               void* out) { return Put<ViUInt16>(out, t.instrument->interfaceCode); },
+     .set = nullptr},
+    {.id = VI_ATTR_INTF_NUM,
+     .scope = Scope::Instrument,
+     .get =
+         [](const Target& t, void* out) {
+             return Put<ViUInt16>(out, static_cast<ViUInt16>(t.instrument->name.board));
+         },
+     .set = nullptr},
+    {.id = VI_ATTR_TERMCHAR,
+     .scope = Scope::Instrument,
+     .get = [](const Target& t, void* out) { return Put<ViUInt8>(out, t.settings.termChar); },
+     .set = [](Target& t, ViAttrState v) -> ViStatus {
+         if (v > 0xFF)
+             return VI_ERROR_NSUP_ATTR_STATE;
+         t.settings.termChar = static_cast<std::uint8_t>(v);
+         return VI_SUCCESS;
+     }},
+    {.id = VI_ATTR_TERMCHAR_EN,
+     .scope = Scope::Instrument,
+     .get =
+         [](const Target& t, void* out) {
+             return Put<ViBoolean>(out, t.settings.termCharEnabled ? VI_TRUE : VI_FALSE);
+         },
+     .set = [](Target& t, ViAttrState v) -> ViStatus {
+         return AsBoolean(v, t.settings.termCharEnabled) ? VI_SUCCESS : VI_ERROR_NSUP_ATTR_STATE;
+     }},
+    {.id = VI_ATTR_SEND_END_EN,
+     .scope = Scope::Instrument,
+     .get =
+         [](const Target& t, void* out) {
+             return Put<ViBoolean>(out, t.instrument->sendEnd ? VI_TRUE : VI_FALSE);
+         },
+     .set = [](Target& t, ViAttrState v) -> ViStatus {
+         return AsBoolean(v, t.instrument->sendEnd) ? VI_SUCCESS : VI_ERROR_NSUP_ATTR_STATE;
+     }},
+    {.id = VI_ATTR_SUPPRESS_END_EN,
+     .scope = Scope::Instrument,
+     .get =
+         [](const Target& t, void* out) {
+             return Put<ViBoolean>(out, t.settings.suppressEnd ? VI_TRUE : VI_FALSE);
+         },
+     .set = [](Target& t, ViAttrState v) -> ViStatus {
+         return AsBoolean(v, t.settings.suppressEnd) ? VI_SUCCESS : VI_ERROR_NSUP_ATTR_STATE;
+     }},
+    {.id = VI_ATTR_IO_PROT,
+     .scope = Scope::Instrument,
+     .get = [](const Target& t, void* out) { return Put<ViUInt16>(out, t.instrument->ioProtocol); },
+     .set = [](Target& t, ViAttrState v) -> ViStatus {
+         if (v != VI_PROT_NORMAL && v != VI_PROT_4882_STRS)
+             return VI_ERROR_NSUP_ATTR_STATE;
+         t.instrument->ioProtocol = static_cast<ViUInt16>(v);
+         return VI_SUCCESS;
+     }},
+    // The host as written in the resource name, not a resolved address.
+    {.id = VI_ATTR_TCPIP_ADDR,
+     .scope = Scope::Instrument,
+     .get = [](const Target& t, void* out) { return TcpipText(t, out, t.instrument->name.host); },
+     .set = nullptr},
+    {.id = VI_ATTR_TCPIP_HOSTNAME,
+     .scope = Scope::Instrument,
+     .get = [](const Target& t, void* out) { return TcpipText(t, out, t.instrument->name.host); },
+     .set = nullptr},
+    {.id = VI_ATTR_TCPIP_PORT,
+     .scope = Scope::Instrument,
+     .get =
+         [](const Target& t, void* out) {
+             return IsTcpip(t) && IsSocket(t) ? Put<ViUInt16>(out, t.instrument->name.port)
+                                              : VI_ERROR_NSUP_ATTR;
+         },
+     .set = nullptr},
+    {.id = VI_ATTR_TCPIP_DEVICE_NAME,
+     .scope = Scope::Instrument,
+     .get =
+         [](const Target& t, void* out) {
+             return IsTcpip(t) && !IsSocket(t) ? PutText(out, t.instrument->name.device)
+                                               : VI_ERROR_NSUP_ATTR;
+         },
+     .set = nullptr},
+    {.id = VI_ATTR_MANF_ID,
+     .scope = Scope::Instrument,
+     .get = [](const Target& t, void* out) { return FromTransport(VI_ATTR_MANF_ID, t, out); },
+     .set = nullptr},
+    {.id = VI_ATTR_MODEL_CODE,
+     .scope = Scope::Instrument,
+     .get = [](const Target& t, void* out) { return FromTransport(VI_ATTR_MODEL_CODE, t, out); },
+     .set = nullptr},
+    {.id = VI_ATTR_USB_SERIAL_NUM,
+     .scope = Scope::Instrument,
+     .get = [](const Target& t,
+               void* out) { return FromTransport(VI_ATTR_USB_SERIAL_NUM, t, out); },
+     .set = nullptr},
+    {.id = VI_ATTR_USB_INTFC_NUM,
+     .scope = Scope::Instrument,
+     .get = [](const Target& t, void* out) { return FromTransport(VI_ATTR_USB_INTFC_NUM, t, out); },
+     .set = nullptr},
+    {.id = VI_ATTR_USB_PROTOCOL,
+     .scope = Scope::Instrument,
+     .get = [](const Target& t, void* out) { return FromTransport(VI_ATTR_USB_PROTOCOL, t, out); },
+     .set = nullptr},
+    {.id = VI_ATTR_USB_MAX_INTR_SIZE,
+     .scope = Scope::Instrument,
+     .get = [](const Target& t,
+               void* out) { return FromTransport(VI_ATTR_USB_MAX_INTR_SIZE, t, out); },
+     .set = nullptr},
+};
+
+const AttributeRow* FindAttribute(ViAttr id) {
+    for (const AttributeRow& row : kAttributes)
+        if (row.id == id)
+            return &row;
+    return nullptr;
+}
+
+// viGetAttribute: an attribute this session has, read in its type.
+ViStatus GetAttribute(const Target& target, ViAttr id, void* out) {
+    const AttributeRow* row = FindAttribute(id);
+    if (row == nullptr || (row->scope == Scope::Instrument && target.instrument == nullptr))
         return VI_ERROR_NSUP_ATTR;
-    }
+    return row->get(target, out);
+}
+
+// viSetAttribute: read-only attributes refuse whoever asks.
+ViStatus SetAttribute(Target& target, ViAttr id, ViAttrState value) {
+    const AttributeRow* row = FindAttribute(id);
+    if (row == nullptr)
+        return VI_ERROR_NSUP_ATTR;
+    if (row->set == nullptr)
+        return VI_ERROR_ATTR_READONLY;
+    if (row->scope == Scope::Instrument && target.instrument == nullptr)
+        return VI_ERROR_NSUP_ATTR;
+    return row->set(target, value);
 }
 
 } // namespace
@@ -249,31 +333,27 @@ namespace quarvel::visa::builtin {
 ViStatus viGetAttribute(ViObject vi, ViAttr attrName, void* attrValue) {
     if (attrValue == nullptr)
         return VI_ERROR_INV_PARAMETER;
-    if (const auto manager = Table().FindManager(vi)) {
-        ViStatus status = VI_SUCCESS;
-        if (GetCommon(manager->settings, attrName, attrValue, status))
-            return status;
-        if (attrName == VI_ATTR_RSRC_LOCK_STATE)
-            return Put<ViAccessMode>(attrValue, VI_NO_LOCK);
-        return VI_ERROR_NSUP_ATTR;
-    }
+    if (const auto manager = Table().FindManager(vi))
+        return GetAttribute(Target{manager->settings, nullptr}, attrName, attrValue);
     if (Table().FindFindList(vi))
         return VI_ERROR_NSUP_ATTR;
-    return WithInstrument(
-        vi, [&](Instrument& instrument) { return GetInstrument(instrument, attrName, attrValue); });
+    return WithInstrument(vi, [&](Instrument& instrument) {
+        return GetAttribute(Target{instrument.session.Settings(), &instrument}, attrName,
+                            attrValue);
+    });
 }
 
 ViStatus viSetAttribute(ViObject vi, ViAttr attrName, ViAttrState attrValue) {
     if (const auto manager = Table().FindManager(vi)) {
-        ViStatus status = VI_SUCCESS;
-        if (SetCommon(manager->settings, attrName, attrValue, status))
-            return status;
-        return VI_ERROR_NSUP_ATTR;
+        Target target{manager->settings, nullptr};
+        return SetAttribute(target, attrName, attrValue);
     }
     if (Table().FindFindList(vi))
         return VI_ERROR_NSUP_ATTR;
-    return WithInstrument(
-        vi, [&](Instrument& instrument) { return SetInstrument(instrument, attrName, attrValue); });
+    return WithInstrument(vi, [&](Instrument& instrument) {
+        Target target{instrument.session.Settings(), &instrument};
+        return SetAttribute(target, attrName, attrValue);
+    });
 }
 
 } // namespace quarvel::visa::builtin

@@ -4,6 +4,7 @@
 // knows. Resource managers and find lists are always ours.
 
 #include "visa/visa.h"
+#include "visa/visa_internal.h"
 
 #include "visa/backend.h"
 #include "visa/session_table.h"

@@ -3,6 +3,7 @@
 // open to the user.
 
 #include "visa/visa.h"
+#include "visa/visa_internal.h"
 
 #include "visa/library_open.h"
 #include "visa/resource_name.h"

@@ -54,6 +54,20 @@ TEST(CliList, PrintsTheSimulatedUsbDeviceWithItsIdentification) {
     EXPECT_NE(r.err.find("at most 4096 hosts"), std::string::npos) << r.err;
 }
 
+TEST(CliList, IdentifiesAUsbDeviceWhoseServerRefusesImportsForAMomentAfterEach) {
+    // As usbipd does while usbip-host resets a device an importer has left:
+    // the listing's import for the serial number is followed at once by the
+    // one for *IDN?, which is refused for 150 ms and asked again.
+    SimProcess sim({"--instrument", "rigol", "--usbip-exclusive", "--usbip-import-gap", "150"});
+    ASSERT_TRUE(sim.Started()) << sim.Output();
+    TempDir logs;
+    const CliRun r =
+        RunCli(logs, {"list", "--idn", "--method", "usb", "--usbip", sim.UsbipServer()});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "USB0::0x1AB1::0x04CE::DS1ZA000000001::INSTR RIGOL TECHNOLOGIES,DS1054Z,"
+                     "DS1ZA000000001,00.04.04.SP3\n");
+}
+
 TEST(CliList, VerboseOutputSaysWhyDnssdFoundNothing) {
     // The test programs' system bus is one that is not there.
     TempDir logs;

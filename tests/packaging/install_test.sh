@@ -24,7 +24,7 @@ read -r -a cxxflags <<<"${8:-}"
 here="$(cd "$(dirname "$0")" && pwd)"
 # shellcheck source=tests/packaging/lib.sh
 source "$here/lib.sh"
-require_tools cmake desktop-file-validate appstreamcli man od pkg-config readelf cc "$cxx"
+require_tools cmake desktop-file-validate appstreamcli man od pkg-config readelf nm cc "$cxx"
 
 work="$(mktemp -d)"
 trap 'stop_sim; rm -rf "$work"' EXIT
@@ -121,6 +121,21 @@ readelf -d "$work/idn_client" | grep -q "NEEDED.*\[$lib_soname\]" ||
     fail "the program built against the installed library does not need $lib_soname"
 LD_LIBRARY_PATH="$prefix/$libdir" "$work/idn_client" "$resource" >"$work/idn.out" 2>&1 ||
     fail "the program linked with the installed library failed: $(cat "$work/idn.out")"
-[ "$(cat "$work/idn.out")" = "$idn" ] || fail "linked program read '$(cat "$work/idn.out")'"
+expected="$idn
+block: VI_SUCCESS, 300009 bytes
+progress: reported
+status name: VI_ERROR_TMO
+find report: library: no VISA library is loaded
+search after cancel: VI_ERROR_ABORT"
+[ "$(cat "$work/idn.out")" = "$expected" ] || fail "linked program said '$(cat "$work/idn.out")'"
+# Every function the installed header declares is exported, with its version.
+declared=$(grep -oE '^QVI_EXPORT [^(]*\b(q?vi[A-Za-z]+)\(' "$prefix/include/quarvel/visa.h" |
+    grep -oE '\bq?vi[A-Za-z]+\($' | tr -d '(')
+[ -n "$declared" ] || fail "no function declarations found in the installed visa.h"
+exported=$(nm -D --defined-only "$prefix/$libdir/$lib_real")
+for function in $declared; do
+    grep -q " $function@@QUARVEL_VISA_1\$" <<<"$exported" ||
+        fail "visa.h declares $function, which the library does not export as QUARVEL_VISA_1"
+done
 stop_sim
 echo "install test passed"

@@ -4,6 +4,7 @@
 
 #include "visa/transport_memory.h"
 #include "visa/visa.h"
+#include "visa/visa_internal.h"
 
 #include <gtest/gtest.h>
 
@@ -399,3 +400,88 @@ TEST_F(VisaFormattedIo, TimeoutAttributeAndInvalidSessions) {
     m_rm = VI_NULL;
     EXPECT_EQ(viPrintf(vi, "*IDN?\n"), VI_ERROR_INV_OBJECT);
 }
+
+namespace {
+
+// viRead of replies that do or do not begin with a block header, in reads of
+// `chunk` bytes: what each read returned, with its status.
+struct FramingCase {
+    const char* what;
+    bool signalsEnd;
+    bool termCharEnabled;
+    std::string reply;
+    std::vector<std::string> reads; // what each read returns, the last ending the reply
+};
+
+TEST_F(VisaFormattedIo, ReadTakesABlockAtTheStartOfAReplyByItsLength) {
+    const std::string data = BinaryData(40);
+    const std::vector<FramingCase> cases = {
+        {"block on a socket: its line feeds are data, its terminator ends the read",
+         false,
+         false,
+         Block(data) + "\n",
+         {Block(data) + "\n"}},
+        {"the same with the termination character enabled",
+         false,
+         true,
+         Block(data) + "\n",
+         {Block(data) + "\n"}},
+        {"termination character over a transport with END",
+         true,
+         true,
+         Block(data) + "\n",
+         {Block(data) + "\n"}},
+        {"NULs and a CR before the terminator belong to the reply",
+         false,
+         false,
+         Block(data) + std::string("\0\0\r\n", 4),
+         {Block(data) + std::string("\0\0\r\n", 4)}},
+        {"no block: each line feed ends a read", false, false, "#A\nB\n", {"#A\n", "B\n"}},
+        {"an indefinite block has no length to go by", false, false, "#0a\nb\n", {"#0a\n", "b\n"}},
+        {"a header whose digits break off is no block",
+         false,
+         false,
+         "#3 1\n23\n",
+         {"#3 1\n", "23\n"}},
+        {"text reply", false, true, "1.5E+3\n", {"1.5E+3\n"}},
+    };
+    for (const FramingCase& c : cases)
+        for (const std::size_t piece : {std::size_t{1}, std::size_t{7}, std::size_t{1} << 20}) {
+            SCOPED_TRACE(std::string(c.what) + ", device pieces of " + std::to_string(piece));
+            MemoryDeviceOptions options = SocketLike(piece);
+            options.signalsEnd = c.signalsEnd;
+            Open(options);
+            ASSERT_EQ(viSetAttribute(m_vi, VI_ATTR_TERMCHAR_EN, c.termCharEnabled), VI_SUCCESS);
+            m_device->QueueReply(c.reply);
+            m_device->QueueReply("NEXT\n");
+            for (const std::string& expected : c.reads) {
+                std::vector<ViByte> buffer(4096);
+                ViUInt32 got = 0;
+                const ViStatus s =
+                    viRead(m_vi, buffer.data(), static_cast<ViUInt32>(buffer.size()), &got);
+                EXPECT_TRUE(s == VI_SUCCESS || s == VI_SUCCESS_TERM_CHAR) << s;
+                EXPECT_EQ(std::string(buffer.begin(), buffer.begin() + got), expected);
+            }
+            // The next reply is the next query's own.
+            std::vector<ViByte> next(64);
+            ViUInt32 gotNext = 0;
+            viRead(m_vi, next.data(), static_cast<ViUInt32>(next.size()), &gotNext);
+            EXPECT_EQ(std::string(next.begin(), next.begin() + gotNext), "NEXT\n");
+            // In chunks smaller than the block, the count fills first.
+            if (c.reads.size() == 1 && c.reads[0].size() > 16) {
+                m_device->QueueReply(c.reply);
+                std::string joined;
+                ViStatus s = VI_SUCCESS_MAX_CNT;
+                std::vector<ViByte> buffer(16);
+                while (s == VI_SUCCESS_MAX_CNT) {
+                    ViUInt32 got = 0;
+                    s = viRead(m_vi, buffer.data(), 16, &got);
+                    joined.append(buffer.begin(), buffer.begin() + got);
+                }
+                EXPECT_TRUE(s == VI_SUCCESS || s == VI_SUCCESS_TERM_CHAR) << s;
+                EXPECT_EQ(joined, c.reads[0]);
+            }
+        }
+}
+
+} // namespace

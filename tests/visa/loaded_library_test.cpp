@@ -5,6 +5,7 @@
 
 #include "tests/support/sim_process.h"
 #include "visa/visa.h"
+#include "visa/visa_internal.h"
 
 #include <gtest/gtest.h>
 

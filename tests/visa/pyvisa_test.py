@@ -2,12 +2,14 @@
 driving quarvel-sim over real loopback sockets, over VXI-11, SOCKET and USB
 (USBTMC/USB488 on the simulator's USB/IP server).
 
-Run by ctest as: python3 pyvisa_test.py QUARVEL_SIM LIBQUARVEL_VISA
+Run by ctest as: python3 pyvisa_test.py QUARVEL_SIM LIBQUARVEL_VISA [TEST_NAME...]
 A missing PyVISA fails the test (scripts/test.sh installs it)."""
 
 import os
 import subprocess
 import sys
+import threading
+import time
 import unittest
 
 import pyvisa
@@ -63,6 +65,7 @@ class PyVisaWithQuarvel(unittest.TestCase):
             "SOCKET": "TCPIP0::127.0.0.1::%d::SOCKET" % cls.sim.ports["socket"],
             "USB": cls.sim.usb_resource,
         }
+        cls.hislip = "TCPIP0::127.0.0.1::hislip0,%d::INSTR" % cls.sim.ports["hislip"]
 
     @classmethod
     def tearDownClass(cls):
@@ -114,6 +117,83 @@ class PyVisaWithQuarvel(unittest.TestCase):
                 self.assertEqual(inst.query("*IDN?"), IDN)  # the stream stays in step
                 inst.close()
 
+    def test_blocks_in_a_row_at_defaults_and_with_line_feed_termination(self):
+        # Line feeds inside a block are data, and the block's terminator is
+        # read with it: PyVISA at its defaults (no read termination, which on
+        # a socket leaves only the line feed to end a read) and with
+        # read_termination "\n" reads block after block, and the next reply
+        # is the next query's own.
+        expected = bytes(test_byte(i) for i in range(BLOCK_SIZE))
+        resources = {"SOCKET": self.resources["SOCKET"], "VXI-11": self.resources["VXI-11"],
+                     "HiSLIP": self.hislip}
+        for transport, resource in resources.items():
+            for termination, blocks in ((None, 5), ("\n", 2)):
+                with self.subTest(transport=transport, termination=termination):
+                    inst = self.rm.open_resource(resource)
+                    inst.timeout = 30000
+                    if termination is not None:
+                        inst.read_termination = termination
+                    for _ in range(blocks):
+                        data = inst.query_binary_values(":TEST:BLOCK? %d" % BLOCK_SIZE,
+                                                        datatype="B", container=bytes)
+                        self.assertTrue(data == expected)
+                    self.assertEqual(inst.query("*IDN?").rstrip("\r\n"), IDN)
+                    inst.close()
+
+    def test_threads_with_sessions_of_their_own_and_a_close_that_ends_a_blocked_read(self):
+        # PyVISA programs use threads: blocks of different lengths side by
+        # side on sessions of each transport (a reply taken by the wrong
+        # session shows as a wrong length), then a close from this thread
+        # ends a read that another thread is blocked in, long before its
+        # timeout, with an error.
+        failures = []
+
+        def read_blocks(resource, length):
+            try:
+                inst = self.rm.open_resource(resource)
+                inst.timeout = 30000
+                for extra in range(3):
+                    data = inst.query_binary_values(":TEST:BLOCK? %d" % (length + extra),
+                                                    datatype="B", container=bytes)
+                    if len(data) != length + extra or data[:3] != bytes(map(test_byte, range(3))):
+                        failures.append((resource, len(data)))
+                inst.close()
+            except Exception as error:  # reported below, with the others
+                failures.append((resource, error))
+
+        resources = [self.resources["SOCKET"], self.resources["VXI-11"], self.hislip,
+                     self.resources["SOCKET"], self.resources["VXI-11"]]
+        threads = [threading.Thread(target=read_blocks, args=(resource, 100_000 * (i + 1)))
+                   for i, resource in enumerate(resources)]
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join(120)
+        self.assertEqual(failures, [])
+
+        for transport in ("SOCKET", "VXI-11"):
+            with self.subTest(transport=transport):
+                inst = self.rm.open_resource(self.resources[transport])
+                inst.timeout = 20000
+                outcome = []
+
+                def read_nothing():
+                    try:
+                        inst.read_raw()  # nothing was asked
+                        outcome.append("read returned")
+                    except errors.VisaIOError as error:
+                        outcome.append(error.error_code)
+
+                reader = threading.Thread(target=read_nothing)
+                reader.start()
+                time.sleep(0.3)
+                start = time.monotonic()
+                inst.close()
+                reader.join(15)
+                self.assertFalse(reader.is_alive())
+                self.assertLess(time.monotonic() - start, 5)
+                self.assertEqual(outcome, [constants.StatusCode.error_abort])
+
     def test_timeout_clear_status_byte_and_close(self):
         for transport in self.resources:
             with self.subTest(transport=transport):
@@ -159,4 +239,4 @@ class PyVisaWithQuarvel(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    unittest.main(argv=sys.argv[:1], verbosity=2)
+    unittest.main(argv=sys.argv[:1] + sys.argv[3:], verbosity=2)

@@ -101,38 +101,3 @@ TEST(VisaResourceName, MalformedStringsAreRejected) {
     const std::string huge = "TCPIP::" + std::string(5000, 'h');
     Parse(huge.c_str(), VI_ERROR_INV_RSRC_NAME);
 }
-
-TEST(VisaResourceName, NewTransportIsOneMoreRow) {
-    static bool opened = false;
-    TransportRow row{"ASRL",
-                     VI_INTF_ASRL,
-                     "INSTR",
-                     true,
-                     1,
-                     1,
-                     [](ResourceName& name) {
-                         name.host = name.fields[0];
-                         return true;
-                     },
-                     [](const ResourceName&, const quarvel::visa::SessionSettings&,
-                        std::unique_ptr<quarvel::visa::ITransport>&) -> ViStatus {
-                         opened = true;
-                         return VI_ERROR_RSRC_NFOUND;
-                     },
-                     nullptr};
-    ResourceName n;
-    EXPECT_EQ(ParseResourceName("ASRL1::INSTR", n, nullptr), VI_ERROR_INV_RSRC_NAME);
-    quarvel::visa::RegisterTransport(row);
-    TransportRow found{};
-    ASSERT_EQ(ParseResourceName("asrl1::/dev/ttyS0::INSTR", n, &found), VI_SUCCESS);
-    EXPECT_EQ(n.host, "/dev/ttyS0");
-    EXPECT_EQ(n.board, 1u);
-    EXPECT_STREQ(found.interfaceType, "ASRL");
-
-    ViSession rm = VI_NULL;
-    ViSession vi = VI_NULL;
-    ASSERT_EQ(viOpenDefaultRM(&rm), VI_SUCCESS);
-    EXPECT_EQ(viOpen(rm, "ASRL1::/dev/ttyS0::INSTR", VI_NULL, 0, &vi), VI_ERROR_RSRC_NFOUND);
-    EXPECT_TRUE(opened);
-    viClose(rm);
-}

@@ -327,3 +327,39 @@ TEST(VisaOpen, HostsThatDoNotAnswerAreNotFoundWithinTheTimeout) {
     close(silent);
     viClose(rm);
 }
+
+namespace {
+
+TEST(VisaIpv6, LoopbackEndToEndOverSocketVxi11AndHislip) {
+    // The simulator on ::1 only: every LAN transport reaches it by a
+    // bracketed address, the portmapper over TCP included.
+    SimProcess sim({"--address", "::1", "--instrument", "generic", "--idn", "ACME,X1,1,1.0"});
+    ASSERT_TRUE(sim.Started()) << sim.Output();
+    ViSession rm = VI_NULL;
+    ASSERT_EQ(viOpenDefaultRM(&rm), VI_SUCCESS);
+    ASSERT_EQ(viSetAttribute(rm, QVI_ATTR_PORTMAPPER_PORT, sim.PortmapperPort()), VI_SUCCESS);
+    for (const std::string& resource :
+         {"TCPIP0::[::1]::" + std::to_string(sim.SocketPort()) + "::SOCKET",
+          std::string("TCPIP0::[::1]::inst0::INSTR"),
+          "TCPIP0::[::1]::hislip0," + std::to_string(sim.HislipPort()) + "::INSTR"}) {
+        SCOPED_TRACE(resource);
+        ViSession vi = VI_NULL;
+        ASSERT_EQ(viOpen(rm, resource.c_str(), VI_NULL, 0, &vi), VI_SUCCESS);
+        char idn[256] = {};
+        EXPECT_EQ(viQueryf(vi, "*IDN?\n", "%t", idn), VI_SUCCESS);
+        EXPECT_STREQ(idn, "ACME,X1,1,1.0\n");
+        std::vector<unsigned char> block(100000);
+        ViUInt32 count = static_cast<ViUInt32>(block.size());
+        EXPECT_EQ(viQueryf(vi, ":TEST:BLOCK? 100000\n", "%#b\n", &count, block.data()), VI_SUCCESS);
+        ASSERT_EQ(count, 100000u);
+        for (std::size_t i = 0; i < count; ++i)
+            ASSERT_EQ(block[i], TestByte(i)) << "byte " << i;
+        char address[256] = {};
+        EXPECT_EQ(viGetAttribute(vi, VI_ATTR_TCPIP_ADDR, address), VI_SUCCESS);
+        EXPECT_STREQ(address, "::1");
+        viClose(vi);
+    }
+    viClose(rm);
+}
+
+} // namespace

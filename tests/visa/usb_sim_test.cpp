@@ -7,6 +7,7 @@
 #include "sim/family_generic.h"
 #include "tests/support/sim_process.h"
 #include "visa/visa.h"
+#include "visa/visa_internal.h"
 
 #include <gtest/gtest.h>
 
@@ -99,7 +100,9 @@ INSTANTIATE_TEST_SUITE_P(
                       std::vector<std::string>{"--usb-no-zlp", "--usb-empty-first"},
                       std::vector<std::string>{"--usb-full-speed", "--usb-no-zlp"},
                       std::vector<std::string>{"--usb-split", "52", "--usb-full-speed"},
-                      std::vector<std::string>{"--usb-extra-bytes", "700"}),
+                      std::vector<std::string>{"--usb-extra-bytes", "700"},
+                      // A DS1054Z: 64-byte packets on a 512-byte endpoint.
+                      std::vector<std::string>{"--usb-packets", "64"}),
     [](const auto& info) {
         std::string name;
         for (const std::string& arg : info.param)
@@ -113,6 +116,24 @@ INSTANTIATE_TEST_SUITE_P(
 // simulated SDS1x04X-E does so above 48 bytes, and the host, knowing the
 // model, never asks for more. A host that did would time out — shown with the
 // same limit on a device the quirk table does not know.
+TEST_F(UsbSim, ADeviceAnotherImporterHoldsIsBusyAndARefusalForAMomentIsWaitedOut) {
+    // As usbipd: one importer at a time (ST_DEV_BUSY to others), and imports
+    // refused (ST_NA) for a moment after an importer leaves.
+    Start({"--idn", "ACME,X1,1,1.0", "--usbip-exclusive", "--usbip-import-gap", "300"});
+    ViSession second = VI_NULL;
+    EXPECT_EQ(viOpen(m_rm, m_sim->UsbResource().c_str(), VI_NULL, 0, &second), VI_ERROR_RSRC_BUSY);
+    ASSERT_EQ(viClose(m_vi), VI_SUCCESS);
+    // The server sees the importer leave a moment after the close; until
+    // then the device is still busy, and then refused for 300 ms, which
+    // the open waits out within its 2 s.
+    ViStatus s = VI_ERROR_RSRC_BUSY;
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (s == VI_ERROR_RSRC_BUSY && std::chrono::steady_clock::now() < giveUp)
+        s = viOpen(m_rm, m_sim->UsbResource().c_str(), VI_NULL, 0, &m_vi);
+    ASSERT_EQ(s, VI_SUCCESS);
+    ExpectIdn("ACME,X1,1,1.0");
+}
+
 TEST_F(UsbSim, TransferLimitOfTheModelIsHonouredWhereIgnoringItHangsTheDevice) {
     Start({"--instrument", "siglent"}, 10000);
     ExpectIdn("Siglent Technologies,SDS1104X-E,SDSMMEBQ000000,8.2.6.1.37R9");
