@@ -131,8 +131,9 @@ int RunScreenshotCommand(int argc, char** argv) {
         return 1;
     }
     if (!connection.CreateDriver()) {
-        std::fprintf(stderr, "quarvel-cli screenshot: unknown instrument '%s'\n",
-                     connection.GetIdn().c_str());
+        std::fprintf(stderr, "quarvel-cli screenshot: unknown instrument '%s'\n%s\n",
+                     connection.GetIdn().c_str(),
+                     UnknownInstrumentText(connection.GetIdn()).c_str());
         return 1;
     }
 

@@ -32,6 +32,7 @@ const CliCommand kCommands[] = {
      "list [--idn] [--probe HOSTS] [--method M]... [--timeout MS] [--verbose] [--usbip HOST:PORT] "
      "[--visa-library PATH | --visa-library-all PATH]",
      RunListCommand},
+    {"families", "families [--check FILE]", RunFamiliesCommand},
 };
 
 void PrintUsage() {
