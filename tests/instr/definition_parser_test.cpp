@@ -125,11 +125,19 @@ TEST(ModelPattern, StarsAndQuestionMarksAsInFileNames) {
         const char* model;
         bool matches;
     } cases[] = {
-        {"MSO5*", "MSO5104", true},   {"MSO5*", "MSO5", true},     {"MSO5*", "MSO", false},
-        {"MSO4?", "MSO44", true},     {"MSO4?", "MSO4104", false}, {"DS1*Z", "DS1054Z", true},
-        {"DS1*Z", "DS1102E", false},  {"DS1*Z *", "DS1054Z Plus", true},
-        {"SDS*X HD", "SDS824X HD", true}, {"SDS*X HD", "SDS824X-E", false},
-        {"*", "", true},              {"?", "", false},            {"a*b*c", "aXbYbZc", true},
+        {"MSO5*", "MSO5104", true},
+        {"MSO5*", "MSO5", true},
+        {"MSO5*", "MSO", false},
+        {"MSO4?", "MSO44", true},
+        {"MSO4?", "MSO4104", false},
+        {"DS1*Z", "DS1054Z", true},
+        {"DS1*Z", "DS1102E", false},
+        {"DS1*Z *", "DS1054Z Plus", true},
+        {"SDS*X HD", "SDS824X HD", true},
+        {"SDS*X HD", "SDS824X-E", false},
+        {"*", "", true},
+        {"?", "", false},
+        {"a*b*c", "aXbYbZc", true},
         // Case counts in models.
         {"MSO5*", "mso5104", false},
     };
@@ -160,9 +168,9 @@ TEST(FamilyRegistry, ABrokenFileIsSkippedAndNamedWhileTheOthersServe) {
     EXPECT_EQ(registry.FamilyOf("acme instruments", "AS1000"), "ACME Scope");
     EXPECT_EQ(registry.FamilyOf("TEKTRONIX", "MSO56"), "Tektronix MSO 2/4/5/6 Series");
     // A user's file does not take a model a built-in family takes.
-    ASSERT_TRUE(WriteFileBytes(dir.File("c-tek.toml"),
-                               Replaced(Replaced(kGood, "ACME Instruments", "TEKTRONIX"),
-                                        "\"AS1*\"", "\"MSO5*\"")));
+    ASSERT_TRUE(WriteFileBytes(
+        dir.File("c-tek.toml"),
+        Replaced(Replaced(kGood, "ACME Instruments", "TEKTRONIX"), "\"AS1*\"", "\"MSO5*\"")));
     instr::FamilyRegistry second;
     second.AddDirectory(dir.Path());
     EXPECT_EQ(second.FamilyOf("TEKTRONIX", "MSO56"), "Tektronix MSO 2/4/5/6 Series");

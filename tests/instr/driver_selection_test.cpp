@@ -3,8 +3,8 @@
 
 #include "instr/driver_table.h"
 #include "instr/family_registry.h"
-#include "instr/instr_defined.h"
 #include "instr/instr_connection.h"
+#include "instr/instr_defined.h"
 #include "instr/instr_keys_infiniium.h"
 #include "instr/instr_keys_infiniivision.h"
 #include "instr/instr_rigol_ds.h"
