@@ -17,6 +17,8 @@ using quarvel::instr::ImageFraming;
 // Replies of a step's query ("*OPC?" and the like) are short; they are read
 // and dropped.
 constexpr std::size_t kStepReplyLimit = 255;
+// Tries of the instrument file's delete command while the link times out.
+constexpr int kDeleteAttempts = 3;
 
 std::string Substituted(std::string text, std::string_view placeholder, const std::string& value) {
     for (std::size_t at = text.find(placeholder); at != std::string::npos;
@@ -133,9 +135,16 @@ bool CInstrDefined::GetScreenshot(ByteBuffer& out) {
     // transfer must not leave captures to fill the instrument's disk. A short
     // command gets through after a cancel (the progress handler is asked only
     // after 50 ms or 64 KiB of a transfer).
+    // After a cancel the link may first have to drop the rest of the
+    // abandoned reply (HiSLIP reads up to its device clear's acknowledgement),
+    // which a slow reply can make run into the timeout: the delete is then
+    // tried again, each try going on with that.
     if (fileMayExist) {
         viFlush(m_session, VI_READ_BUF_DISCARD);
-        quarvel::wavedata::SendText(m_session, Substituted(d.deleteCommand, "{file}", file));
+        const std::string command = Substituted(d.deleteCommand, "{file}", file);
+        for (int attempt = 0; attempt < kDeleteAttempts; ++attempt)
+            if (SendCommand(command.c_str()) != VI_ERROR_TMO)
+                break;
     }
     return ok;
 }

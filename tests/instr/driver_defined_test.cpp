@@ -1,0 +1,140 @@
+// The definition-driven driver against the simulator: a file the image steps
+// write on the instrument is deleted on every path (success, a failed read,
+// a cancelled one), and each link carries the same exchange.
+
+#include "instr/definition_parser.h"
+#include "instr/instr_defined.h"
+#include "tests/instr/driver_fixture.h"
+
+#include <gtest/gtest.h>
+
+namespace quarvel::test {
+namespace {
+
+// The generic simulated instrument's test block stands for the image; the
+// file commands are what a file-route family sends.
+const char* const kFiledDefinition = R"([family]
+name = "Filed"
+maker = "QUARVEL"
+models = ["SIM-*"]
+
+[image]
+format = "png"
+file = "C:/Temp/{unique}.png"
+steps = ["SAVE:IMAGe \"{file}\"", "*OPC?"]
+query = ":TEST:BLOCK? 200000"
+framing = "block"
+delete = "FILESystem:DELEte \"{file}\""
+)";
+
+std::unique_ptr<CInstrDefined> DefinedDriver(const char* text) {
+    instr::DefinitionProblem problem;
+    auto definition = instr::ParseDefinition(text, "test.toml", problem);
+    EXPECT_TRUE(definition) << problem.Text();
+    if (!definition)
+        return nullptr;
+    return std::make_unique<CInstrDefined>(
+        std::make_shared<const instr::InstrumentDefinition>(std::move(*definition)));
+}
+
+// Cancels a transfer as soon as its first bytes have come.
+ViInt32 CancelOnFirstBytes(ViSession, ViUInt64 done, ViUInt64, ViAddr) {
+    return done > 0 ? QVI_PROGRESS_CANCEL : QVI_PROGRESS_CONTINUE;
+}
+
+struct FileCase {
+    const char* what;
+    std::vector<std::string> simArgs;
+    bool cancel;
+    bool succeeds;
+};
+
+class DefinedFileRoute : public ::testing::TestWithParam<std::tuple<FileCase, Lan>> {};
+
+const FileCase kFileCases[] = {
+    {"Read", {}, false, true},
+    // The block stops after 1000 bytes: the read runs into its timeout.
+    {"FailedRead", {"--block-cut", "1000", "--fault-on", ":TEST:BLOCK?"}, false, false},
+    // 200 kB at 200 kB/s: cancelled on its way.
+    {"CancelledRead", {"--rate", "200", "--fault-on", ":TEST:BLOCK?"}, true, false},
+};
+
+INSTANTIATE_TEST_SUITE_P(Paths, DefinedFileRoute,
+                         ::testing::Combine(::testing::ValuesIn(kFileCases),
+                                            ::testing::Values(Lan::Socket, Lan::Vxi11, Lan::Hislip,
+                                                              Lan::Usb)),
+                         [](const auto& info) {
+                             return std::string(std::get<0>(info.param).what) +
+                                    LanName(std::get<1>(info.param));
+                         });
+
+TEST_P(DefinedFileRoute, TheFileOnTheInstrumentIsDeletedWhateverBecameOfTheRead) {
+    const auto& [c, lan] = GetParam();
+    std::vector<std::string> args = {"--instrument", "generic"};
+    args.insert(args.end(), c.simArgs.begin(), c.simArgs.end());
+    SimProcess sim(args);
+    ASSERT_TRUE(sim.Started()) << sim.Output();
+    CInstrConnection connection;
+    ASSERT_TRUE(OpenSim(connection, sim, lan));
+    const auto driver = DefinedDriver(kFiledDefinition);
+    ASSERT_TRUE(driver);
+    driver->SetSession(connection.GetSession());
+    driver->SetTransferTimeout(700);
+    if (c.cancel)
+        qviSetProgressHandler(connection.GetSession(), CancelOnFirstBytes, nullptr);
+
+    ByteBuffer image;
+    EXPECT_EQ(driver->GetScreenshot(image), c.succeeds);
+    EXPECT_EQ(image.size(), c.succeeds ? 200000u : 0u);
+    qviSetProgressHandler(connection.GetSession(), nullptr, nullptr);
+
+    // The same file name in the save and the delete, one of this capture.
+    const std::string& file = driver->LastInstrumentFile();
+    EXPECT_TRUE(file.starts_with("C:/Temp/quarvel") && file.ends_with("_1.png")) << file;
+    // The session still answers, after the delete (the simulator's
+    // transcript is complete once this reply came). A paced reply that was
+    // cancelled may still be on its way out of the simulator first.
+    ASSERT_EQ(viSetAttribute(connection.GetSession(), VI_ATTR_TMO_VALUE, 5000), VI_SUCCESS);
+    ViInt32 complete = 0;
+    ASSERT_EQ(viQueryf(connection.GetSession(), "*OPC?\n", "%d", &complete), VI_SUCCESS);
+    const Lines expected = {"SAVE:IMAGe \"" + file + "\"", "*OPC?", ":TEST:BLOCK? 200000",
+                            "FILESystem:DELEte \"" + file + "\"", "*OPC?"};
+    EXPECT_EQ(sim.Transcript(), expected);
+}
+
+// Run control as a definition gives it: Stop asks the state and reports a
+// running word; a word it does not name counts as not running.
+TEST(DefinedRunControl, StopReportsTheStateWordAndRunSendsItsSteps) {
+    SimProcess sim({"--instrument", "generic"});
+    ASSERT_TRUE(sim.Started());
+    CInstrConnection connection;
+    ASSERT_TRUE(OpenSim(connection, sim, Lan::Socket));
+    // The generic instrument answers *IDN? only; "*IDN?" stands in for the
+    // state query, its first word "QUARVEL,SIM-1,0,1.0" for the state.
+    const std::string base = std::string(kFiledDefinition) + R"(
+[run]
+stop = ["ACQ:STOP"]
+run = ["ACQ:MODE CONT", "ACQ:RUN"]
+single = ["ACQ:MODE ONCE", "ACQ:RUN"]
+state_query = "*IDN?"
+)";
+    for (const auto& [running, wasRunning] :
+         {std::pair{"running = [\"quarvel,sim-1,0,1.0\"]", true},
+          std::pair{"running = [\"RUN\"]", false}}) {
+        SCOPED_TRACE(running);
+        const auto driver = DefinedDriver((base + running + "\n").c_str());
+        ASSERT_TRUE(driver);
+        driver->SetSession(connection.GetSession());
+        sim.ClearTranscript();
+        EXPECT_EQ(driver->StopInstrument(), wasRunning);
+        EXPECT_TRUE(driver->RunInstrument(true, true));
+        EXPECT_FALSE(driver->RunInstrument(false, false));
+        ViInt32 complete = 0;
+        ASSERT_EQ(viQueryf(connection.GetSession(), "*OPC?\n", "%d", &complete), VI_SUCCESS);
+        EXPECT_EQ(sim.Transcript(),
+                  (Lines{"*IDN?", "ACQ:STOP", "*OPC?", "ACQ:MODE ONCE", "ACQ:RUN", "*OPC?"}));
+    }
+}
+
+} // namespace
+} // namespace quarvel::test
