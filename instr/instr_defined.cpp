@@ -131,20 +131,31 @@ bool CInstrDefined::GetScreenshot(ByteBuffer& out) {
             ok = false;
         out.resize(length == 0 ? before : before + length);
     }
+    if (fileMayExist)
+        DeleteInstrumentFile(Substituted(d.deleteCommand, "{file}", file));
+    return ok;
+}
+
+void CInstrDefined::DeleteInstrumentFile(const std::string& command) const {
     // The file goes whatever became of the read: a failed or cancelled
-    // transfer must not leave captures to fill the instrument's disk. A short
-    // command gets through after a cancel (the progress handler is asked only
-    // after 50 ms or 64 KiB of a transfer).
+    // transfer must not leave captures to fill the instrument's disk. A
+    // cancel stays asked for until the request ends (the window's and the
+    // command line's handlers keep answering it), so the handler is stepped
+    // around for the delete and put back afterwards.
+    QviProgressHandler handler = nullptr;
+    ViAddr userData = nullptr;
+    const bool stepAround =
+        qviGetProgressHandler(m_session, &handler, &userData) == VI_SUCCESS && handler != nullptr;
+    if (stepAround)
+        qviSetProgressHandler(m_session, nullptr, nullptr);
+    viFlush(m_session, VI_READ_BUF_DISCARD);
     // After a cancel the link may first have to drop the rest of the
     // abandoned reply (HiSLIP reads up to its device clear's acknowledgement),
     // which a slow reply can make run into the timeout: the delete is then
     // tried again, each try going on with that.
-    if (fileMayExist) {
-        viFlush(m_session, VI_READ_BUF_DISCARD);
-        const std::string command = Substituted(d.deleteCommand, "{file}", file);
-        for (int attempt = 0; attempt < kDeleteAttempts; ++attempt)
-            if (SendCommand(command.c_str()) != VI_ERROR_TMO)
-                break;
-    }
-    return ok;
+    for (int attempt = 0; attempt < kDeleteAttempts; ++attempt)
+        if (SendCommand(command.c_str()) != VI_ERROR_TMO)
+            break;
+    if (stepAround)
+        qviSetProgressHandler(m_session, handler, userData);
 }

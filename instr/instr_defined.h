@@ -34,6 +34,9 @@ private:
     bool RunSteps(const std::vector<quarvel::instr::DefinitionStep>& steps,
                   const std::string& file) const;
 
+    // Sends the instrument file's delete command, also after a cancel.
+    void DeleteInstrumentFile(const std::string& command) const;
+
     std::shared_ptr<const quarvel::instr::InstrumentDefinition> m_definition;
     std::string m_lastFile;
     unsigned m_captures = 0;

@@ -279,6 +279,10 @@ QVI_EXPORT ViStatus viVQueryf(ViSession vi, ViConstString writeFmt, ViConstStrin
 typedef ViInt32 (*QviProgressHandler)(ViSession vi, ViUInt64 done, ViUInt64 expected,
                                       ViAddr userData);
 ViStatus qviSetProgressHandler(ViSession vi, QviProgressHandler handler, ViAddr userData);
+// The handler and user data set on vi (null when none), so a caller can step
+// around it for a moment and put it back; VI_ERROR_NSUP_OPER for a session of
+// another VISA library.
+ViStatus qviGetProgressHandler(ViSession vi, QviProgressHandler* handler, ViAddr* userData);
 
 // Quarvel's own (not exported by the shared library): the symbolic name of a
 // status ("VI_ERROR_TMO"), or "unknown status" for values this layer does not

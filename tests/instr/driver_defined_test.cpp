@@ -37,9 +37,13 @@ std::unique_ptr<CInstrDefined> DefinedDriver(const char* text) {
         std::make_shared<const instr::InstrumentDefinition>(std::move(*definition)));
 }
 
-// Cancels a transfer as soon as its first bytes have come.
-ViInt32 CancelOnFirstBytes(ViSession, ViUInt64 done, ViUInt64, ViAddr) {
-    return done > 0 ? QVI_PROGRESS_CANCEL : QVI_PROGRESS_CONTINUE;
+// Cancels the image's read once some of it has come (the commands before it
+// are shorter), and goes on answering "cancel" as the window and the command
+// line do until their request ends.
+ViInt32 CancelDuringTheImage(ViSession, ViUInt64 done, ViUInt64, ViAddr cancelled) {
+    bool& asked = *static_cast<bool*>(cancelled);
+    asked = asked || done > 1000;
+    return asked ? QVI_PROGRESS_CANCEL : QVI_PROGRESS_CONTINUE;
 }
 
 struct FileCase {
@@ -80,12 +84,19 @@ TEST_P(DefinedFileRoute, TheFileOnTheInstrumentIsDeletedWhateverBecameOfTheRead)
     ASSERT_TRUE(driver);
     driver->SetSession(connection.GetSession());
     driver->SetTransferTimeout(700);
+    bool cancelAsked = false;
     if (c.cancel)
-        qviSetProgressHandler(connection.GetSession(), CancelOnFirstBytes, nullptr);
+        qviSetProgressHandler(connection.GetSession(), CancelDuringTheImage, &cancelAsked);
 
     ByteBuffer image;
     EXPECT_EQ(driver->GetScreenshot(image), c.succeeds);
     EXPECT_EQ(image.size(), c.succeeds ? 200000u : 0u);
+    EXPECT_EQ(cancelAsked, c.cancel);
+    // The handler is back in place after the delete.
+    QviProgressHandler handler = nullptr;
+    ViAddr userData = nullptr;
+    ASSERT_EQ(qviGetProgressHandler(connection.GetSession(), &handler, &userData), VI_SUCCESS);
+    EXPECT_EQ(handler, c.cancel ? &CancelDuringTheImage : nullptr);
     qviSetProgressHandler(connection.GetSession(), nullptr, nullptr);
 
     // The same file name in the save and the delete, one of this capture.
