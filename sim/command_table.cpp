@@ -59,7 +59,7 @@ std::string CommandCall::Unquoted(std::size_t i) const {
 
 void CommandResult::Text(std::string text) {
     hasReply = true;
-    reply = Reply{Reply::Kind::Text, std::move(text), 0, true, {}, {}, false};
+    reply = Reply{Reply::Kind::Text, std::move(text), 0, true, {}, {}, false, 0};
 }
 
 void CommandResult::Block(std::string data, int digits, bool trailingLf,
@@ -71,13 +71,14 @@ void CommandResult::Block(std::string data, int digits, bool trailingLf,
                   trailingLf,
                   std::move(imageExtension),
                   {},
-                  false};
+                  false,
+                  0};
 }
 
 void CommandResult::Raw(std::string data, std::string imageExtension) {
     hasReply = true;
     reply =
-        Reply{Reply::Kind::Raw, std::move(data), 0, false, std::move(imageExtension), {}, false};
+        Reply{Reply::Kind::Raw, std::move(data), 0, false, std::move(imageExtension), {}, false, 0};
 }
 
 void CommandResult::Error(int code, std::string text) {

@@ -40,6 +40,10 @@ struct Reply {
     // Sent exactly as given on every transport: a raw socket adds no line
     // feed after an unterminated reply.
     bool exact = false;
+    // The instrument needs this long before the first byte of the reply
+    // (a hardcopy being rendered); the link waits as it would for a slow
+    // instrument, without holding the instrument's lock.
+    int delayMs = 0;
 };
 
 // The header of the command a received header matched, in the notation

@@ -35,26 +35,12 @@ FsvSim::FsvSim(const InstrumentSetup& setup) : SimInstrument(setup.idn) {
             r.Error(-221, "Settings conflict");
             return;
         }
-        if (m_state.massMemory.size() >= kMaxFiles && !m_state.massMemory.count(m_state.fileName)) {
+        if (!m_state.massMemory.Store(m_state.fileName, RenderHardcopy()))
             r.Error(-257, "File name error");
-            return;
-        }
-        m_state.massMemory[m_state.fileName] = RenderHardcopy();
     });
-
-    t.Add(":MMEMory:DATA?", [this](const CommandCall& call, CommandResult& r) {
-        const auto file = m_state.massMemory.find(call.Unquoted(0));
-        if (call.params.size() != 1 || file == m_state.massMemory.end()) {
-            r.Error(-256, "File name not found");
-            return;
-        }
-        const bool png = file->second.size() > 4 && file->second.compare(1, 3, "PNG") == 0;
-        r.Block(file->second, 0, true, png ? "png" : "bmp");
-    });
-    t.Add(":MMEMory:DELete", [this](const CommandCall& call, CommandResult& r) {
-        if (m_state.massMemory.erase(call.Unquoted(0)) == 0)
-            r.Error(-256, "File name not found");
-    });
+    AddMassMemoryReadAndDelete(t, m_state.massMemory);
+    AddSimulatorFileList(t, m_state.massMemory);
+    AddSweepControl(t, m_state.continuous);
 }
 
 void FsvSim::ResetFamilyState() {
@@ -68,16 +54,16 @@ std::string FsvSim::RenderHardcopy() {
     const bool png = m_state.language == "PNG";
     const bool gray = !m_state.colour || m_state.colourMap == 1 || m_state.colourMap == 3;
     const bool inverted = m_state.colourMap == 2 || m_state.colourMap == 3;
-    const std::string key = std::string(png ? "p" : "b") + (gray ? "g" : "c") +
-                            (inverted ? "i" : "n") + (m_state.timeStamp ? "t" : "-") +
-                            m_state.windowText;
+    const std::string key = std::string(png ? "p" : "b") + (m_state.continuous ? "C" : "S") +
+                            (gray ? "g" : "c") + (inverted ? "i" : "n") +
+                            (m_state.timeStamp ? "t" : "-") + m_state.windowText;
     return m_images.Get(key, [&] {
         ScreenScene scene;
         scene.kind = ScreenScene::Kind::SpectrumAnalyzer;
         scene.width = kWidth;
         scene.height = kHeight;
         scene.title = "R&S " + ModelOf(Idn()) + "  Spectrum  Ref Level 0.00 dBm  Span 100 MHz";
-        scene.status = "CONT";
+        scene.status = m_state.continuous ? "CONT" : "SGL";
         scene.traces = m_state.traces;
         scene.grayscale = gray;
         scene.inverted = inverted;

@@ -1,4 +1,5 @@
 #include "sim/family_generic.h"
+#include "sim/screen_image.h"
 
 #include <algorithm>
 #include <charconv>
@@ -42,6 +43,24 @@ std::unique_ptr<SimInstrument> CreateGeneric(const InstrumentSetup& setup) {
         else
             r.Block(TestBlockData(length), 0, true);
     });
+    if (!setup.imageQuery.empty()) {
+        // A made-up instrument's screen image, for definitions users write:
+        // a PNG as a definite block, or raw (END ends it; a raw socket adds
+        // the line feed that ends every message there).
+        const bool raw = setup.imageRaw;
+        const std::string model = ModelOf(setup.idn);
+        instrument->Commands().Add(setup.imageQuery,
+                                   [raw, model](const CommandCall&, CommandResult& r) {
+                                       ScreenScene scene;
+                                       scene.title = model;
+                                       scene.status = "RUN";
+                                       std::string png = EncodePng(RenderScreen(scene));
+                                       if (raw)
+                                           r.Raw(std::move(png), "png");
+                                       else
+                                           r.Block(std::move(png), 0, true, "png");
+                                   });
+    }
     return instrument;
 }
 

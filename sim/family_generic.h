@@ -4,6 +4,8 @@
 // ":TEST:BLOCK? <n>[,INDefinite]", which answers a definite-length block of n
 // deterministic bytes (TestBlockByte) for transfer tests and benchmarks, or
 // with INDEFINITE the same bytes as a "#0" block that ends with the message.
+// With --image-query it also serves a drawn screen as a PNG (block or raw),
+// the made-up instrument of user-written definitions.
 
 #include "sim/family_support.h"
 #include "sim/sim_instrument.h"

@@ -5,6 +5,7 @@
 // pair and one row in family_registry.cpp.
 
 #include "sim/family_support.h"
+#include "sim/habits.h"
 #include "sim/sim_instrument.h"
 
 #include <cstdint>
@@ -14,6 +15,14 @@
 #include <string_view>
 
 namespace quarvel::sim {
+
+// The USB IDs of the models whose identification starts with modelPrefix
+// (compared as ModelStartsWith does).
+struct UsbModelIds {
+    std::string_view modelPrefix;
+    std::uint16_t vendorId;
+    std::uint16_t productId;
+};
 
 struct FamilyInfo {
     std::string_view name;
@@ -25,7 +34,15 @@ struct FamilyInfo {
     // The largest TransferSize its USB firmware answers a
     // REQUEST_DEV_DEP_MSG_IN for (0: any).
     std::uint32_t usbMaxTransfer = 0;
+    // Models with IDs of their own; the first matching row wins, the IDs
+    // above serve every other model.
+    std::span<const UsbModelIds> usbModels = {};
+    // The habits --habit can change, with the real firmware's defaults.
+    std::span<const HabitInfo> habits = {};
 };
+
+// The vendor and product IDs the family's device reports for this model.
+UsbModelIds UsbIdsFor(const FamilyInfo& family, std::string_view model);
 
 // Null when the name is unknown.
 const FamilyInfo* FindFamily(std::string_view name);

@@ -62,15 +62,10 @@ RigolSim::RigolSim(const InstrumentSetup& setup) : SimInstrument(setup.idn) {
                    : format == 1 ? EncodeBmp8Gray(picture)
                                  : EncodeBmp24(picture);
         });
-        r.Block(std::move(image), 9, m_state.blockTail == 1, format == 2 ? "png" : "bmp");
-        if (m_state.blockTail == 1)
-            return;
+        r.Block(std::move(image), 9, true, format == 2 ? "png" : "bmp");
         // Quirk: firmware versions differ in what follows the block: NULs
         // before the line feed, or nothing at all (not even on a raw socket).
-        r.reply.exact = true;
-        if (m_state.blockTail > 1)
-            r.reply.trailer =
-                std::string(static_cast<std::size_t>(m_state.blockTail - 1), '\0') + "\n";
+        SetBlockTail(r, m_state.blockTail);
     });
 }
 

@@ -109,4 +109,34 @@ std::string ModelOf(std::string_view idn) {
         first + 1, second == std::string_view::npos ? std::string_view::npos : second - first - 1));
 }
 
+bool ModelStartsWith(std::string_view model, std::string_view prefix) {
+    std::string compact;
+    for (char c : model)
+        if (c != ' ' && c != '-')
+            compact += c;
+    return compact.size() >= prefix.size() &&
+           EqualsNoCase(compact.substr(0, prefix.size()), prefix);
+}
+
+void SetBlockTail(CommandResult& result, int tail) {
+    result.reply.trailingLf = tail == 1;
+    if (tail == 1)
+        return;
+    result.reply.exact = true;
+    if (tail > 1)
+        result.reply.trailer = std::string(static_cast<std::size_t>(tail - 1), '\0') + "\n";
+}
+
+void SetRawFileTail(CommandResult& result, bool lineFeed) {
+    result.reply.exact = true;
+    result.reply.trailer = lineFeed ? "\n" : "";
+}
+
+void AddSweepControl(CommandTable& table, bool& continuous) {
+    AddBoolSetting(table, ":INITiate:CONTinuous", continuous);
+    // A single sweep ends at once on the simulated signal; the analyser is
+    // left in single-sweep mode, as a real one is after INIT:CONT OFF;INIT.
+    table.Add(":INITiate[:IMMediate]", [](const CommandCall&, CommandResult&) {});
+}
+
 } // namespace quarvel::sim

@@ -5,10 +5,12 @@
 // model field of an identification string.
 
 #include "sim/command_table.h"
+#include "sim/habits.h"
 
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace quarvel::sim {
 
@@ -27,8 +29,18 @@ struct QuirkOptions {
 
 // What a family factory is given.
 struct InstrumentSetup {
+    InstrumentSetup() = default;
+    explicit(false) InstrumentSetup(std::string idnReply, QuirkOptions quirkOptions = {})
+        : idn(std::move(idnReply)), quirks(quirkOptions) {}
+
     std::string idn;
     QuirkOptions quirks;
+    // Every habit of the family, defaults filled in (CreateInstrument).
+    HabitValues habits;
+    // generic: the query that answers a screen image (empty: none), and
+    // whether the PNG comes raw, ended by END, rather than as a block.
+    std::string imageQuery;
+    bool imageRaw = false;
 };
 
 // "ON"/"1" → true, "OFF"/"0" → false; anything else queues -224 and fails.
@@ -53,5 +65,20 @@ void AddStringSetting(CommandTable& table, std::string_view pattern, std::string
 
 // Second comma-separated field of an *IDN? reply ("" when absent).
 std::string ModelOf(std::string_view idn);
+// Whether the model starts with prefix, ignoring case, blanks and hyphens
+// ("TBS 1052B" and "TBS1052B" both start with "TBS1").
+bool ModelStartsWith(std::string_view model, std::string_view prefix);
+
+// What follows an image block: 0 nothing, 1 a line feed, 3 00 00 0A (the
+// Rigol firmware variants); sent exactly so on every transport.
+void SetBlockTail(CommandResult& result, int tail);
+// What follows a raw image file: nothing or one line feed, sent exactly so
+// (a raw socket adds nothing: the file's own structure frames it).
+void SetRawFileTail(CommandResult& result, bool lineFeed);
+
+// "INITiate:CONTinuous ON|OFF", its query, and "INITiate[:IMMediate]" (one
+// sweep, complete before the next command runs, so *OPC? answers at once):
+// the run control of the spectrum analysers.
+void AddSweepControl(CommandTable& table, bool& continuous);
 
 } // namespace quarvel::sim

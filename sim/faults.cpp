@@ -6,10 +6,11 @@ namespace quarvel::sim {
 
 OutgoingReply ApplyFaults(ResponseMessage&& response, const FaultOptions& faults) {
     // The reply's bytes move on: a 4 MB block is not copied once more here.
-    OutgoingReply out{std::move(response.bytes), std::string::npos, 0, response.faultTarget};
+    OutgoingReply out{std::move(response.bytes), std::string::npos, response.delayMs,
+                      response.faultTarget};
     if (!response.faultTarget)
         return out;
-    out.delayMs = faults.delayMs;
+    out.delayMs += faults.delayMs;
 
     if (faults.garbage) {
         out.bytes = std::string(kGarbageReply);

@@ -42,7 +42,7 @@ struct OutgoingReply {
     std::string bytes;
     // The connection is closed after this many bytes (npos: never).
     std::size_t dropAfter = std::string::npos;
-    // Wait before sending (the delay fault).
+    // Wait before sending (the instrument's own time, plus the delay fault).
     int delayMs = 0;
     // The reply is one the fault options apply to (see --fault-on).
     bool faultTarget = false;

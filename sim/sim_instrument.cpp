@@ -3,6 +3,7 @@
 #include "sim/program_message.h"
 #include "visa/ieee488_block.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <utility>
@@ -186,6 +187,7 @@ ResponseMessage SimInstrument::Execute(std::string_view programMessage) {
         if (!m_filterFaults || m_faultFilter.Find(unit.header, suffixes) != nullptr)
             response.faultTarget = true;
         DumpImage(result.reply);
+        response.delayMs = std::max(response.delayMs, result.reply.delayMs);
         AppendReply(response, result.reply);
         terminate = result.reply.kind == Reply::Kind::Text ||
                     (result.reply.kind == Reply::Kind::Block && result.reply.trailingLf);

@@ -35,6 +35,9 @@ struct ResponseMessage {
     // The last reply was raw bytes, sent without a terminator (over VXI-11
     // the END flag closes the message; a raw socket needs a line feed).
     bool unterminated = false;
+    // Time the instrument takes before the reply starts (the longest of
+    // its replies' Reply::delayMs).
+    int delayMs = 0;
 
     bool Empty() const { return bytes.empty(); }
 };

@@ -196,6 +196,27 @@ const std::vector<Option>& OptionTable() {
          }},
         {"--tektronix-headers", "", "quirk: Tektronix HEADer ON, replies as set commands",
          [](SimOptions& o, const std::string&) { return o.quirks.tektronixHeaders = true; }},
+        {"--habit", "NAME=VALUE",
+         "a habit of the instrument's firmware (repeatable; see Habits below)",
+         [](SimOptions& o, const std::string& v) {
+             const std::size_t eq = v.find('=');
+             if (eq == std::string::npos || eq == 0)
+                 return false;
+             o.habits.emplace_back(v.substr(0, eq), v.substr(eq + 1));
+             return true;
+         }},
+        {"--image-query", "HEADER",
+         "generic: this query answers a screen image (e.g. :DISPlay:SHOT?)",
+         [](SimOptions& o, const std::string& v) {
+             o.imageQuery = v;
+             return CommandTable().Add(v, [](const CommandCall&, CommandResult&) {});
+         }},
+        {"--image-framing", "block|raw",
+         "generic: that image as a definite block (default) or raw PNG ended by END",
+         [](SimOptions& o, const std::string& v) {
+             o.imageRaw = v == "raw";
+             return v == "raw" || v == "block";
+         }},
         {"--publish", "",
          "announce the HiSLIP, VXI-11 and socket services by DNS-SD through the Avahi daemon",
          [](SimOptions& o, const std::string&) { return o.publish = true; }},
@@ -207,7 +228,45 @@ const std::vector<Option>& OptionTable() {
     return options;
 }
 
+// Options that only make sense together with the chosen instrument.
+bool CheckAgainstInstrument(const SimOptions& options, std::string& error) {
+    const FamilyInfo* family = FindFamily(options.instrument);
+    if (family == nullptr)
+        return true; // --instrument reported it
+    for (const auto& [name, value] : options.habits) {
+        const HabitInfo* habit = nullptr;
+        for (const HabitInfo& h : family->habits)
+            if (h.name == name)
+                habit = &h;
+        if (habit == nullptr) {
+            error = options.instrument + " has no habit " + name;
+            return false;
+        }
+        std::string why;
+        if (!CheckHabitValue(*habit, value, why)) {
+            error = "bad --habit " + name + "=" + value + ": " + why;
+            return false;
+        }
+    }
+    if (!options.imageQuery.empty() && options.instrument != "generic") {
+        error = "--image-query is for --instrument generic";
+        return false;
+    }
+    return true;
+}
+
 } // namespace
+
+InstrumentSetup SetupFor(const SimOptions& options) {
+    InstrumentSetup setup;
+    setup.idn = options.idn;
+    setup.quirks = options.quirks;
+    for (const auto& [name, value] : options.habits)
+        setup.habits.Set(name, value);
+    setup.imageQuery = options.imageQuery;
+    setup.imageRaw = options.imageRaw;
+    return setup;
+}
 
 bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& options,
                      std::string& error) {
@@ -233,7 +292,7 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& options,
             return false;
         }
     }
-    return true;
+    return CheckAgainstInstrument(options, error);
 }
 
 std::string SimUsage() {
@@ -255,6 +314,15 @@ std::string SimUsage() {
         std::string left = "  " + std::string(f.name);
         left.resize(20, ' ');
         text += left + std::string(f.defaultIdn) + "\n";
+    }
+    text += "\nHabits (--habit NAME=VALUE; the default is what the real firmware does):\n";
+    for (const FamilyInfo& f : Families()) {
+        for (const HabitInfo& h : f.habits) {
+            std::string left = "  " + std::string(f.name) + " " + std::string(h.name) + "=" +
+                               std::string(h.values);
+            left.resize(std::max<std::size_t>(left.size() + 2, 40), ' ');
+            text += left + std::string(h.help) + " (default " + std::string(h.defaultValue) + ")\n";
+        }
     }
     return text;
 }

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quarvel::sim {
@@ -31,6 +32,9 @@ struct SimOptions {
     std::string faultOn; // header pattern limiting the faults; empty: every reply
     FaultOptions faults;
     QuirkOptions quirks;
+    std::vector<std::pair<std::string, std::string>> habits; // --habit NAME=VALUE
+    std::string imageQuery;                                  // generic: --image-query
+    bool imageRaw = false;                                   // generic: --image-framing raw
     bool help = false;
     bool version = false;
 };
@@ -40,5 +44,8 @@ struct SimOptions {
 bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& options, std::string& error);
 
 std::string SimUsage();
+
+// The instrument the options describe, as CreateInstrument takes it.
+InstrumentSetup SetupFor(const SimOptions& options);
 
 } // namespace quarvel::sim

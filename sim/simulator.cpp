@@ -14,7 +14,7 @@ Simulator::~Simulator() {
 }
 
 bool Simulator::Start(std::string& error) {
-    m_instrument = CreateInstrument(m_options.instrument, {m_options.idn, m_options.quirks});
+    m_instrument = CreateInstrument(m_options.instrument, SetupFor(m_options));
     if (!m_instrument) {
         error = "unknown instrument: " + m_options.instrument;
         return false;

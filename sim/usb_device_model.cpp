@@ -48,8 +48,9 @@ std::string IdnField(const std::string& idn, std::size_t index) {
 UsbIdentity UsbIdentityFor(std::string_view family, const std::string& idn, bool fullSpeed) {
     UsbIdentity id;
     if (const FamilyInfo* info = FindFamily(family)) {
-        id.vendorId = info->usbVendorId;
-        id.productId = info->usbProductId;
+        const UsbModelIds ids = UsbIdsFor(*info, IdnField(idn, 1));
+        id.vendorId = ids.vendorId;
+        id.productId = ids.productId;
     }
     id.manufacturer = IdnField(idn, 0);
     id.product = IdnField(idn, 1);

@@ -77,6 +77,33 @@ TEST(SimOptions, BadArgumentsAreRefusedWithAMessage) {
     }
 }
 
+// A habit belongs to the chosen instrument and takes its own values, whatever
+// the order of the options.
+TEST(SimOptions, HabitsAndImageOptionsAreCheckedAgainstTheInstrument) {
+    SimOptions o;
+    std::string error;
+    ASSERT_TRUE(Parse(Words("--habit block-tail=0 --instrument rigol-mso5000 --habit "
+                            "td-persists=on --habit block-tail=3"),
+                      o, error))
+        << error;
+    InstrumentSetup setup = SetupFor(o);
+    EXPECT_EQ(setup.habits.Number("block-tail", -1), 3) << "the last one given counts";
+    EXPECT_TRUE(setup.habits.On("td-persists"));
+    ASSERT_TRUE(Parse(Words("--image-query :DISP:SHOT? --image-framing raw"), o, error)) << error;
+    EXPECT_TRUE(SetupFor(o).imageRaw);
+
+    for (const char* args :
+         {"--instrument rigol --habit block-tail=1", "--instrument rigol-dho --habit png-as-bmp=on",
+          "--instrument tek-tbs --habit hardcopy-delay-ms=-1",
+          "--instrument tek-tbs --habit hardcopy-delay-ms=600001",
+          "--instrument siglent-hd --habit file-tail", "--habit =1",
+          "--instrument rs-rtb --habit display-update=yes", "--image-framing chunks",
+          "--image-query :DISP:[SHOT?", "--instrument rigol --image-query :DISP:SHOT?"}) {
+        EXPECT_FALSE(Parse(Words(args), o, error)) << args;
+        EXPECT_FALSE(error.empty()) << args;
+    }
+}
+
 TEST(SimOptions, TheProgramExitsWithAStatusOnBadOptionsAndPrintsItsVersion) {
     const std::string command = std::string(QUARVEL_SIM_PATH) + " --address 0.0.0.0 2>/dev/null";
     const int status = std::system(command.c_str());

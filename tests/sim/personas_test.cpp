@@ -1,0 +1,454 @@
+// The personas of today's instruments as a client meets them over a real
+// socket: each screen image framed as the firmware frames it, read byte for
+// byte by its own framing (block header, PNG chunks, BMP header) and compared
+// with the image the simulator served; nothing left over after the tail the
+// firmware sends; the run-state answers through Stop, Run and Single; each
+// habit option. One persona also over VXI-11 and USB/IP.
+
+#include "tests/sim/sim_test_client.h"
+#include "tests/support/sim_process.h"
+#include "tests/support/temp_dir.h"
+#include "visa/visa.h"
+
+#include <QImage>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+namespace quarvel::test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Strings = std::vector<std::string>;
+
+std::uint32_t BigEndian32(const std::string& b, std::size_t at) {
+    return static_cast<std::uint32_t>(static_cast<unsigned char>(b[at])) << 24 |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 1])) << 16 |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 2])) << 8 |
+           static_cast<unsigned char>(b[at + 3]);
+}
+
+std::uint32_t LittleEndian32(const std::string& b, std::size_t at) {
+    return static_cast<std::uint32_t>(static_cast<unsigned char>(b[at])) |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 1])) << 8 |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 2])) << 16 |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 3])) << 24;
+}
+
+enum class Framing { Block, RawPng, RawBmp };
+
+// Reads one image as its framing delimits it; empty when the bytes do not
+// follow the framing.
+std::string ReadImage(RawClient& c, Framing framing, std::string* blockHeader = nullptr) {
+    if (framing == Framing::Block) {
+        std::string header = c.Read(2);
+        if (header.size() != 2 || header[0] != '#' || header[1] < '1' || header[1] > '9')
+            return {};
+        header += c.Read(static_cast<std::size_t>(header[1] - '0'));
+        if (blockHeader != nullptr)
+            *blockHeader = header;
+        return c.Read(std::stoul(header.substr(2)));
+    }
+    if (framing == Framing::RawBmp) {
+        std::string bmp = c.Read(6);
+        return bmp.size() == 6 && bmp.starts_with("BM") ? bmp + c.Read(LittleEndian32(bmp, 2) - 6)
+                                                        : std::string();
+    }
+    // A PNG: the signature, then chunks (length, type, data, CRC) to IEND.
+    std::string png = c.Read(8);
+    if (png != "\x89PNG\r\n\x1a\n")
+        return {};
+    for (;;) {
+        const std::string head = c.Read(8);
+        if (head.size() != 8)
+            return {};
+        png += head + c.Read(BigEndian32(head, 0) + 4);
+        if (head.substr(4) == "IEND")
+            return png;
+    }
+}
+
+struct ImageCase {
+    const char* name;
+    Strings args;
+    std::string setup; // sent (and completed) before the query
+    std::string query;
+    Framing framing;
+    std::string tail; // what the firmware sends after the image
+    QSize size;
+    std::string blockHeader = {}; // when the header itself is pinned
+};
+
+TEST(Personas, ScreenImagesAreFramedAsTheFirmwareFramesThem) {
+    const auto raw = Framing::RawPng;
+    const auto bmp = Framing::RawBmp;
+    const auto block = Framing::Block;
+    const std::string nul2("\0\0\n", 3);
+    const std::vector<ImageCase> cases = {
+        // The MSO5000 answers its 1024x600 true-colour BMP even when PNG is asked.
+        {"mso5000",
+         {"--instrument", "rigol-mso5000"},
+         "",
+         ":DISP:DATA? ON,OFF,PNG",
+         block,
+         "\n",
+         {1024, 600},
+         "#9001843254"},
+        {"mso5000 tail 3",
+         {"--instrument", "rigol-mso5000", "--habit", "block-tail=3"},
+         "",
+         ":disp:data?",
+         block,
+         nul2,
+         {1024, 600},
+         "#9001843254"},
+        {"mso5000 honours PNG",
+         {"--instrument", "rigol-mso5000", "--habit", "png-as-bmp=off"},
+         "",
+         ":DISPlay:DATA? PNG",
+         block,
+         "\n",
+         {1024, 600}},
+        {"mso8000",
+         {"--instrument", "rigol-mso5000", "--idn", "RIGOL TECHNOLOGIES,MSO8204,X,1"},
+         "",
+         ":SAVE:IMAGe:DATA?",
+         block,
+         "\n",
+         {1024, 600}},
+        {"dho", {"--instrument", "rigol-dho"}, "", ":DISP:DATA? PNG", block, "\n", {1024, 600}},
+        {"dho4000 tail 0",
+         {"--instrument", "rigol-dho", "--idn", "RIGOL TECHNOLOGIES,DHO4204,X,1", "--habit",
+          "block-tail=0"},
+         "",
+         ":DISP:DATA? PNG",
+         block,
+         "",
+         {1280, 800}},
+        {"siglent print",
+         {"--instrument", "siglent-hd"},
+         "",
+         ":PRINt? PNG",
+         raw,
+         "\n",
+         {1024, 600}},
+        {"siglent scdp no tail",
+         {"--instrument", "siglent-hd", "--habit", "file-tail=0"},
+         "",
+         "SCDP",
+         bmp,
+         "",
+         {1024, 600}},
+        {"tek mso",
+         {"--instrument", "tek-mso"},
+         "SAVE:IMAGe \"C:/Temp/q.png\"",
+         "FILESystem:READFile \"C:/Temp/q.png\"",
+         raw,
+         "",
+         {1920, 1080}},
+        {"tek mso lf",
+         {"--instrument", "tek-mso", "--idn", "TEKTRONIX,MSO24,B1,x", "--habit", "raw-end=lf"},
+         "SAVE:IMAG 'c:\\Temp\\q.png'",
+         "FILES:READF \"C:/Temp/q.png\"",
+         raw,
+         "\n",
+         {1280, 800}},
+        {"tek mdo",
+         {"--instrument", "tek-mdo"},
+         "SAVE:IMAGE:FILEFORMAT PNG;INKSAVER OFF",
+         "HARDCOPY START",
+         raw,
+         "",
+         {800, 480}},
+        {"tek tbs",
+         {"--instrument", "tek-tbs", "--habit", "hardcopy-delay-ms=0"},
+         "HARDCopy:FORMat BMP;PORT USB",
+         "HARDCOPY STAR",
+         bmp,
+         "",
+         {320, 240}},
+        {"rtb",
+         {"--instrument", "rs-rtb"},
+         "HCOPy:FORMat PNG",
+         "HCOP:DATA?",
+         block,
+         "\n",
+         {1280, 800}},
+        {"mxo",
+         {"--instrument", "rs-rtb", "--idn", "Rohde&Schwarz,MXO44,1,1"},
+         "HCOP:DEV:LANG PNG",
+         "HCOP:DATA?",
+         block,
+         "\n",
+         {1920, 1080}},
+        {"fsw",
+         {"--instrument", "rs-fsw", "--idn", "Rohde&Schwarz,FPL1007,1,1"},
+         ":MMEM:NAME 'C:\\q.png';:HCOP:DEST 'MMEM';:HCOP:DEV:LANG PNG;:HCOP",
+         ":MMEM:DATA? 'C:\\q.png'",
+         block,
+         "\n",
+         {1600, 1200}},
+        {"xsa",
+         {"--instrument", "keysight-xsa"},
+         ":MMEMory:STORe:SCReen 'C:\\Temp\\q.png'",
+         ":MMEM:DATA? 'C:\\Temp\\q.png'",
+         block,
+         "\n",
+         {1280, 800}},
+        {"infiniivision dsox1202g",
+         {"--instrument", "infiniivision-x", "--idn", "KEYSIGHT TECHNOLOGIES,DSOX1202G,X,1"},
+         "",
+         ":DISP:DATA? PNG,COL",
+         block,
+         "\n",
+         {800, 480}},
+        // A made-up instrument: raw PNG, ended on a socket by the line feed
+        // that ends every message there; or a definite block.
+        {"generic raw",
+         {"--image-query", ":DISPlay:SHOT?", "--image-framing", "raw"},
+         "",
+         ":DISP:SHOT?",
+         raw,
+         "\n",
+         {800, 480}},
+        {"generic block",
+         {"--image-query", "HCOPY:SDUMP?"},
+         "",
+         "hcopy:sdump?",
+         block,
+         "\n",
+         {800, 480}},
+    };
+    for (const ImageCase& t : cases) {
+        SCOPED_TRACE(t.name);
+        TempDir dumps;
+        Strings args = t.args;
+        args.insert(args.end(), {"--dump-images", dumps.Path()});
+        SimProcess sim(args);
+        ASSERT_TRUE(sim.Started()) << sim.Output();
+        RawClient c(sim.SocketPort());
+        ASSERT_TRUE(c.Send((t.setup.empty() ? "" : t.setup + ";") + "*OPC?\n"));
+        ASSERT_EQ(c.ReadLine(), "1\n");
+        ASSERT_TRUE(c.Send(t.query + "\n"));
+        std::string header;
+        const std::string image = ReadImage(c, t.framing, &header);
+        EXPECT_EQ(c.Read(t.tail.size()), t.tail);
+        EXPECT_EQ(c.ReadFor(150), "") << "bytes after the image and its tail";
+        if (!t.blockHeader.empty()) {
+            EXPECT_EQ(header, t.blockHeader);
+        }
+        const std::vector<std::vector<std::uint8_t>> served = ReadDirFiles(dumps.Path());
+        ASSERT_EQ(served.size(), 1u);
+        EXPECT_TRUE(image == std::string(served[0].begin(), served[0].end()));
+        const QImage decoded = QImage::fromData(image);
+        EXPECT_EQ(decoded.size(), t.size);
+        // The connection goes on: no stray byte was taken for the next reply.
+        ASSERT_TRUE(c.Send(":SYSTem:ERRor?\n"));
+        EXPECT_EQ(c.ReadLine(), "+0,\"No error\"\n");
+    }
+}
+
+TEST(Personas, FilesSavedOnTheInstrumentAreGoneAfterTheirDeletion) {
+    for (const auto& [persona, save, remove] : {
+             std::tuple{"tek-mso", "SAVE:IMAGe \"C:/Temp/a.png\"",
+                        "FILESystem:DELEte \"C:/Temp/a.png\""},
+             std::tuple{"keysight-xsa", ":MMEM:STOR:SCR 'C:\\Temp\\a.png'",
+                        ":MMEMory:DELete 'C:\\Temp\\a.png'"},
+         }) {
+        SCOPED_TRACE(persona);
+        SimProcess sim({"--instrument", persona});
+        ASSERT_TRUE(sim.Started()) << sim.Output();
+        RawClient c(sim.SocketPort());
+        ASSERT_TRUE(c.Send(std::string(save) + ";*OPC?\n:SIMulator:FILes?\n"));
+        EXPECT_EQ(c.ReadLine(), "1\n");
+        EXPECT_EQ(c.ReadLine(), "\"C:/Temp/a.png\"\n");
+        ASSERT_TRUE(c.Send(std::string(remove) + ";*OPC?\n:SIM:FIL?\n"));
+        EXPECT_EQ(c.ReadLine(), "1\n");
+        EXPECT_EQ(c.ReadLine(), "\n");
+        // Deleting again fails, and reading it answers nothing.
+        ASSERT_TRUE(c.Send(std::string(remove) + ";:SYST:ERR?\n"));
+        EXPECT_EQ(c.ReadLine(), "-256,\"File name not found\"\n");
+    }
+    // The manual's own listing, in the working directory.
+    SimProcess sim({"--instrument", "tek-mso"});
+    RawClient c(sim.SocketPort());
+    ASSERT_TRUE(c.Send("SAVE:IMAG \"C:/Temp/b.png\";:SAVE:IMAG \"C:/c.png\";:FILES:CWD "
+                       "\"C:/Temp\";:FILES:DIR?\n"));
+    EXPECT_EQ(c.ReadLine(), "\"b.png\"\n");
+}
+
+// Each step sends a message and expects its reply.
+struct RunStateCase {
+    const char* name;
+    Strings args;
+    std::vector<std::pair<std::string, std::string>> steps;
+};
+
+TEST(Personas, RunStateAnswersFollowStopRunAndSingle) {
+    const std::vector<RunStateCase> cases = {
+        {"rigol auto sweep: TD once per trigger",
+         {"--instrument", "rigol-mso5000"},
+         {{":TRIG:STAT?", "AUTO"},
+          {":TRIG:STAT?", "TD"},
+          {":TRIG:STAT?", "AUTO"},
+          {":TRIGger:SWEep NORMal;:TRIG:STAT?", "RUN"},
+          {":TRIG:STAT?", "TD"},
+          {":TRIG:STAT?", "WAIT"},
+          {":STOP;:TRIG:STAT?", "STOP"},
+          {":TRIG:STAT?", "STOP"},
+          {":SING;:TRIG:STAT?", "WAIT"},
+          {":TRIG:STAT?", "TD"},
+          {":TRIG:STAT?", "STOP"},
+          {":RUN;:TRIG:STAT?", "RUN"}}},
+        {"rigol td-persists",
+         {"--instrument", "rigol-dho", "--habit", "td-persists=on"},
+         {{":TRIG:STAT?", "TD"}, {":TRIG:STAT?", "TD"}, {":STOP;:TRIG:STAT?", "STOP"}}},
+        {"siglent hd",
+         {"--instrument", "siglent-hd"},
+         {{":TRIG:STAT?", "Auto"},
+          {":TRIG:MODE NORMal;:TRIG:STAT?", "Ready"},
+          {":TRIG:STAT?", "Trig'd"},
+          {":TRIG:STOP;:TRIG:STAT?", "Stop"},
+          {":TRIG:MODE?", "NORMal"},
+          {":TRIG:RUN;:TRIG:STAT?", "Ready"},
+          {":TRIG:MODE SINGle;:TRIG:STAT?", "Arm"},
+          {":TRIG:STAT?", "Trig'd"},
+          {":TRIG:STAT?", "Stop"},
+          {":ACQ:MODE ROLL;:TRIG:MODE AUTO;:TRIG:STAT?", "Roll"}}},
+        {"tek mso",
+         {"--instrument", "tek-mso"},
+         {{"ACQuire:STATE?", "1"},
+          {"ACQ:STATE STOP;:ACQ:STATE?", "0"},
+          {"ACQuire:STOPAfter?", "RUNSTOP"},
+          {"ACQ:STOPA SEQ;:ACQ:STATE RUN;:ACQ:STATE?", "1"},
+          {"ACQ:STATE?", "0"},
+          {"ACQ:STOPAFTER RUNSTOP;:ACQ:STATE 1;:ACQ:STATE?", "1"},
+          {"ACQ:STATE?", "1"},
+          {"HEADER ON;:ACQ:STATE?", ":ACQUIRE:STATE 1"}}},
+        {"tek tbs",
+         {"--instrument", "tek-tbs", "--idn", "TEKTRONIX,TDS 2024C,C1,x"},
+         {{"ACQ:STATE OFF;:ACQ:STATE?", "0"}, {"ACQ:STATE ON;:ACQ:STATE?", "1"}}},
+        {"rtb",
+         {"--instrument", "rs-rtb"},
+         {{"ACQ:STAT?", "RUN"},
+          {"STOP;:ACQ:STAT?", "STOP"},
+          {"SING;:ACQ:STAT?", "RUN"},
+          {"ACQuire:STATe?", "COMP"},
+          {"RUN;:ACQ:STAT?", "RUN"}}},
+        {"mxo has RUNSingle, no SINGle",
+         {"--instrument", "rs-rtb", "--idn", "Rohde&Schwarz,MXO58,1,1"},
+         {{"RUNSingle;:ACQ:STAT?", "RUN"},
+          {"ACQ:STAT?", "COMP"},
+          {"SING;:SYST:ERR?", "-113,\"Undefined header\""}}},
+        {"fsw",
+         {"--instrument", "rs-fsw"},
+         {{"INIT:CONT?", "1"},
+          {"INITiate:CONTinuous OFF;:INITiate;*OPC?", "1"},
+          {"INIT:CONT?", "0"}}},
+        {"xsa",
+         {"--instrument", "keysight-xsa"},
+         {{"INIT:CONT OFF;:INIT;*OPC?", "1"},
+          {"INIT:CONT?", "0"},
+          {"INIT:CONT ON;:INIT:CONT?", "1"}}},
+    };
+    for (const RunStateCase& t : cases) {
+        SCOPED_TRACE(t.name);
+        SimProcess sim(t.args);
+        ASSERT_TRUE(sim.Started()) << sim.Output();
+        RawClient c(sim.SocketPort());
+        for (const auto& [message, reply] : t.steps) {
+            ASSERT_TRUE(c.Send(message + "\n"));
+            EXPECT_EQ(c.ReadLine(), reply + "\n") << message;
+        }
+    }
+}
+
+TEST(Personas, TbsHardcopyStartsOnlyAfterTheInstrumentHasRenderedIt) {
+    SimProcess sim({"--instrument", "tek-tbs", "--habit", "hardcopy-delay-ms=600"});
+    ASSERT_TRUE(sim.Started()) << sim.Output();
+    RawClient c(sim.SocketPort());
+    const auto start = Clock::now();
+    ASSERT_TRUE(c.Send("HARDCOPY START\n"));
+    EXPECT_EQ(c.ReadFor(300), "") << "a byte before the delay";
+    const std::string image = ReadImage(c, Framing::RawBmp);
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(600));
+    EXPECT_EQ(QImage::fromData(image).size(), QSize(320, 240));
+}
+
+TEST(Personas, RsDisplayStaysFrozenUnderRemoteUntilUpdatesAreOn) {
+    const auto picture = [](const Strings& args, const std::string& before) {
+        SimProcess sim(args);
+        RawClient c(sim.SocketPort());
+        c.Send(before + "HCOP:DATA?\n");
+        return ReadImage(c, Framing::Block);
+    };
+    const std::string frozen = picture({"--instrument", "rs-rtb"}, "");
+    const std::string live = picture({"--instrument", "rs-rtb"}, "SYST:DISP:UPD ON;:");
+    ASSERT_FALSE(frozen.empty());
+    EXPECT_TRUE(frozen != live);
+    EXPECT_TRUE(picture({"--instrument", "rs-rtb", "--habit", "display-update=on"}, "") == live);
+}
+
+// The file route over links that end a message with END, and the USB IDs a
+// model reports.
+TEST(Personas, FileRouteOverVxi11AndUsbEndsWithTheFile) {
+    SimProcess sim({"--instrument", "tek-mso", "--idn", "TEKTRONIX,MSO64,B1,x"});
+    ASSERT_TRUE(sim.Started()) << sim.Output();
+    EXPECT_NE(sim.UsbResource().find("0x0699::0x0528"), std::string::npos) << sim.UsbResource();
+    ViSession rm = VI_NULL;
+    ASSERT_EQ(viOpenDefaultRM(&rm), VI_SUCCESS);
+    viSetAttribute(rm, QVI_ATTR_PORTMAPPER_PORT, sim.PortmapperPort());
+    const std::string server = sim.UsbipServer();
+    viSetAttribute(rm, QVI_ATTR_USBIP_SERVERS, reinterpret_cast<ViAttrState>(server.c_str()));
+    std::string first;
+    for (const std::string& resource : {sim.Vxi11Resource(), sim.UsbResource()}) {
+        SCOPED_TRACE(resource);
+        ViSession vi = VI_NULL;
+        ASSERT_EQ(viOpen(rm, resource.c_str(), VI_NULL, 0, &vi), VI_SUCCESS);
+        char opc[8] = {};
+        ASSERT_EQ(viQueryf(vi, "SAVE:IMAG \"C:/Temp/v.png\";*OPC?\n", "%t", opc), VI_SUCCESS);
+        ASSERT_EQ(viPrintf(vi, "FILESystem:READFile \"C:/Temp/v.png\"\n"), VI_SUCCESS);
+        std::string png(4'000'000, '\0');
+        ViUInt32 count = 0;
+        EXPECT_EQ(viRead(vi, reinterpret_cast<ViBuf>(png.data()), 4'000'000, &count), VI_SUCCESS)
+            << "END with the file's last byte";
+        png.resize(count);
+        EXPECT_EQ(png.substr(png.size() - 8, 4), "IEND");
+        EXPECT_EQ(QImage::fromData(png).size(), QSize(1920, 1080));
+        if (first.empty())
+            first = png;
+        EXPECT_TRUE(png == first);
+        char files[64] = {};
+        ASSERT_EQ(viQueryf(vi, "FILES:DELE \"C:/Temp/v.png\";:SIM:FIL?\n", "%t", files),
+                  VI_SUCCESS);
+        EXPECT_STREQ(files, "\n");
+    }
+    viClose(rm);
+}
+
+TEST(Personas, UsbIdsFollowTheModel) {
+    for (const auto& [args, ids] : std::vector<std::pair<Strings, std::string>>{
+             {{"--instrument", "rigol-dho", "--idn", "RIGOL TECHNOLOGIES,DHO1204,D1,x"},
+              "0x1AB1::0x044C"},
+             {{"--instrument", "rigol-dho"}, "0x1AB1::0x044D"},
+             {{"--instrument", "infiniivision-x", "--idn", "KEYSIGHT TECHNOLOGIES,EDUX1052G,E1,x"},
+              "0x2A8D::0x1797"},
+             {{"--instrument", "infiniivision-x", "--idn", "KEYSIGHT TECHNOLOGIES,DSOX6004A,E1,x"},
+              "0x2A8D::0x1770"},
+             {{"--instrument", "tek-mdo", "--idn", "TEKTRONIX,MSO2024B,C1,x"}, "0x0699::0x052C"},
+             {{"--instrument", "rs-rtb"}, "0x0AAD::0x01D6"},
+         }) {
+        SimProcess sim(args);
+        ASSERT_TRUE(sim.Started()) << sim.Output();
+        EXPECT_NE(sim.UsbResource().find(ids), std::string::npos) << sim.UsbResource();
+    }
+}
+
+} // namespace
+} // namespace quarvel::test
