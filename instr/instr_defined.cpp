@@ -1,7 +1,6 @@
 #include "instr/instr_defined.h"
 
 #include "instr/instr_text.h"
-#include "instr/png_extent.h"
 #include "instr/retrieval_io.h"
 
 #include <algorithm>
@@ -101,10 +100,10 @@ bool CInstrDefined::GetScreenshot(ByteBuffer& out) {
         read = ImageRead::BlockAndWhiteSpace;
         break;
     case ImageFraming::Raw:
-    case ImageFraming::Png:
-        // The raw read goes on to the PNG's IEND chunk where the transport
-        // has no END; what follows the file is cut below.
         read = ImageRead::Raw;
+        break;
+    case ImageFraming::Png:
+        read = ImageRead::PngChunks;
         break;
     case ImageFraming::Bmp:
         read = ImageRead::BlockOrRawBmp;
@@ -121,16 +120,7 @@ bool CInstrDefined::GetScreenshot(ByteBuffer& out) {
             },
         .read = read,
     };
-    const std::size_t before = out.size();
-    bool ok = TransferScreenImage(out, steps);
-    if (ok && d.framing == ImageFraming::Png) {
-        // Some firmware sends a byte after the file's end; a reply that is no
-        // complete PNG is no image.
-        const std::size_t length = CompletePngLength(out.data() + before, out.size() - before);
-        if (length == 0)
-            ok = false;
-        out.resize(length == 0 ? before : before + length);
-    }
+    const bool ok = TransferScreenImage(out, steps);
     if (fileMayExist)
         DeleteInstrumentFile(Substituted(d.deleteCommand, "{file}", file));
     return ok;
