@@ -65,7 +65,6 @@ struct HeaderAlias {
 
 struct FamilyHabits {
     Family family;
-    Maker maker;
     // Reply headers the family echoes under another name than the query's.
     std::span<const HeaderAlias> headerAliases;
     // The screen-image query may answer with the bare BMP file instead of an

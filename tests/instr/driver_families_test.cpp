@@ -110,11 +110,18 @@ TEST_P(TodaysFamilies, ScreenImageByteForByteAndRunControlRestoresTheState) {
     const std::string idn = sim.Connection().GetIdn();
     CInstrLL& driver = sim.Driver();
 
+    // Without and with the ink saver (where the family has one), each image
+    // as served.
     ByteBuffer image;
+    ByteBuffer inked;
     ASSERT_TRUE(driver.GetScreenshot(image));
+    driver.SetInkSaver(true);
+    ASSERT_TRUE(driver.GetScreenshot(inked));
+    driver.SetInkSaver(false);
     const auto served = sim.ServedImages();
-    ASSERT_EQ(served.size(), 1u);
+    ASSERT_EQ(served.size(), 2u);
     EXPECT_TRUE(image == served[0]) << image.size() << " bytes, served " << served[0].size();
+    EXPECT_TRUE(inked == served[1]) << inked.size() << " bytes, served " << served[1].size();
     EXPECT_EQ(sim.SessionTimeout(), 2000u);
     // Nothing of the image's reply is left for the next one.
     ASSERT_TRUE(sim.Connection().QueryIdn());
