@@ -31,13 +31,22 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(FamilyCase{"fsv", Link::Socket}, FamilyCase{"fsv", Link::Vxi11},
                       FamilyCase{"rigol", Link::Socket}, FamilyCase{"rigol", Link::Vxi11},
                       FamilyCase{"rigol", Link::Usb}, FamilyCase{"tektronix", Link::Socket},
-                      FamilyCase{"tektronix", Link::Vxi11}, FamilyCase{"tektronix", Link::Library}),
+                      FamilyCase{"tektronix", Link::Vxi11}, FamilyCase{"tektronix", Link::Library},
+                      // Today's families, which are built-in definitions.
+                      FamilyCase{"rigol-mso5000", Link::Socket},
+                      FamilyCase{"rigol-dho", Link::Vxi11}, FamilyCase{"siglent-hd", Link::Usb},
+                      FamilyCase{"siglent-hd", Link::Library}, FamilyCase{"tek-mso", Link::Socket},
+                      FamilyCase{"tek-mso", Link::Library}, FamilyCase{"tek-mdo", Link::Vxi11},
+                      FamilyCase{"tek-tbs", Link::Usb}, FamilyCase{"rs-rtb", Link::Usb},
+                      FamilyCase{"rs-fsw", Link::Vxi11}, FamilyCase{"keysight-xsa", Link::Socket}),
     [](const auto& info) {
         const Link link = info.param.link;
-        return std::string(info.param.instrument) + (link == Link::Vxi11     ? "_Vxi11"
-                                                     : link == Link::Usb     ? "_Usb"
-                                                     : link == Link::Library ? "_Library"
-                                                                             : "_Socket");
+        std::string name = info.param.instrument;
+        std::erase(name, '-');
+        return name + (link == Link::Vxi11     ? "_Vxi11"
+                       : link == Link::Usb     ? "_Usb"
+                       : link == Link::Library ? "_Library"
+                                               : "_Socket");
     });
 
 TEST_P(CliScreenshot, WritesTheServedImageByteForByte) {
