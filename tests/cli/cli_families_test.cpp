@@ -39,9 +39,11 @@ public:
         mkdir((m_config.Path() + "/Hollin/Quarvel").c_str(), 0755);
         mkdir(dir.c_str(), 0755);
         m_dir = dir;
+        if (const char* before = std::getenv("XDG_CONFIG_HOME"))
+            m_before = before;
         setenv("XDG_CONFIG_HOME", m_config.Path().c_str(), 1);
     }
-    ~UserDefinitions() { unsetenv("XDG_CONFIG_HOME"); }
+    ~UserDefinitions() { setenv("XDG_CONFIG_HOME", m_before.c_str(), 1); }
     std::string Add(const std::string& name, const std::string& text) const {
         const std::string path = m_dir + "/" + name;
         EXPECT_TRUE(WriteFileBytes(path, text));
@@ -51,6 +53,7 @@ public:
 private:
     TempDir m_config;
     std::string m_dir;
+    std::string m_before;
 };
 
 TEST(CliFamilies, ListsBuiltInAndUserFamiliesAndNamesABrokenFile) {
