@@ -96,6 +96,11 @@ TEST(DefinitionParser, AMistakeNamesFileLineAndReason) {
         {"running without a query", "state_query = \"ACQ?\"\n", "", 17, "without a 'state_query'"},
         {"run without single", "single = [\"ACQ SINGLE\"]\n", "", 13,
          "missing key 'single' in [run]"},
+        // Refused before toml++ tests the character as white space (and
+        // reaches an unreachable point).
+        {"non-ASCII bare key", "name = ", "n\xC5\xABme = ", 2, ""},
+        {"non-ASCII after a multi-line string", "query = \"PRINT:DATA?\"",
+         "query = \"\"\"PRINT:DATA?\"\"\" \xC3\xA9", 10, ""},
         {"over-long command", "\"ACQ STOP\"", "\"" + std::string(300, 'X') + "\"", 14,
          "longer than 255"},
     };
@@ -110,6 +115,17 @@ TEST(DefinitionParser, AMistakeNamesFileLineAndReason) {
         EXPECT_FALSE(problem.reason.empty());
         EXPECT_TRUE(problem.Text().starts_with("/defs/acme.toml:" + std::to_string(c.line) + ": "));
     }
+}
+
+TEST(DefinitionParser, TakesAnyTextInStringsAndComments) {
+    DefinitionProblem problem;
+    const std::string text = Replaced(
+        Replaced(kGood, "name = \"ACME Scope\"", "name = 'Caf\xC3\xA9 \"Scope\"' # \xC3\xA9"),
+        "maker = \"ACME Instruments\"", "maker = \"A\\\"\xC5\xAB\"");
+    const auto d = ParseDefinition(text, "utf8.toml", problem);
+    ASSERT_TRUE(d) << problem.Text();
+    EXPECT_EQ(d->name, "Caf\xC3\xA9 \"Scope\"");
+    EXPECT_EQ(d->maker, "A\"\xC5\xAB");
 }
 
 TEST(DefinitionParser, RefusesTextLargerThanAnyDefinition) {
