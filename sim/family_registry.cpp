@@ -23,41 +23,43 @@ namespace {
 // (DS1054Z, SDS1104X-E, DSO-X 3034A) or one in the maker's range. The
 // SDS1x04X-E leaves reads of more than 48 bytes a request unanswered on some
 // firmware.
-// Product IDs per model as the issue tracker's list of today's instruments
-// gives them; which model takes which ID is unverified where no public
-// source pairs them (docs/design.md, "Simulator personas").
+// Product IDs per model, from published VISA addresses of the models (scripts
+// and notes that name the model beside its USB0::... address) and from
+// Tektronix's tm_devices (USB_MODEL_ID_LOOKUP); rows without such a source
+// are marked. docs/design.md, "Personas of today's instruments".
 constexpr std::array kRigolDhoUsb = {
-    UsbModelIds{"DHO8", 0x1AB1, 0x044D},
-    UsbModelIds{"DHO9", 0x1AB1, 0x044D},
-    UsbModelIds{"DHO1", 0x1AB1, 0x044C},
-    UsbModelIds{"DHO4", 0x1AB1, 0x0610},
+    UsbModelIds{"DHO8", 0x1AB1, 0x044D}, // DHO8A... serials
+    UsbModelIds{"DHO9", 0x1AB1, 0x044C}, // DHO9S.../DHO9A... serials
+    UsbModelIds{"DHO1", 0x1AB1, 0x0610}, // DHO1204, HDO1B... serials
+    UsbModelIds{"DHO4", 0x1AB1, 0x0610}, // HDO4A... serials
 };
-
-// InfiniiVision X: the 1000X G models and EDUX (2a8d:1797), the later
-// 3000T-6000X (2a8d:1770), the Agilent-era DSO-X/MSO-X A models (0957:17a8,
-// a udev rules collection lists it for the MSO-X 3014A).
+// InfiniiVision X: DSOX1102G 2a8d:1797, MSOX3104T 2a8d:1770, MSO-X 3014A
+// 0957:17a8 (taken for every MSO-X A model, unverified beyond the 3014A);
+// the other A models keep the DSO-X 3034A's 0957:17a0; the 6000X taking
+// 1770 is unverified.
 constexpr std::array kInfiniiVisionXUsb = {
-    UsbModelIds{"DSOX1", 0x2A8D, 0x1797}, UsbModelIds{"EDUX1", 0x2A8D, 0x1797},
-    UsbModelIds{"DSOX3", 0x2A8D, 0x1770}, UsbModelIds{"MSOX3", 0x2A8D, 0x1770},
-    UsbModelIds{"DSOX4", 0x2A8D, 0x1770}, UsbModelIds{"MSOX4", 0x2A8D, 0x1770},
-    UsbModelIds{"DSOX6", 0x2A8D, 0x1770}, UsbModelIds{"MSOX6", 0x2A8D, 0x1770},
+    UsbModelIds{"MSOX", 0x0957, 0x17A8, "A"},  UsbModelIds{"DSOX1", 0x2A8D, 0x1797},
+    UsbModelIds{"EDUX1", 0x2A8D, 0x1797},      UsbModelIds{"DSOX3", 0x2A8D, 0x1770, "T"},
+    UsbModelIds{"MSOX3", 0x2A8D, 0x1770, "T"}, UsbModelIds{"DSOX6", 0x2A8D, 0x1770},
+    UsbModelIds{"MSOX6", 0x2A8D, 0x1770},
 };
-// Tektronix MSO 2/4/5/6 Series and LPD64, one product ID per series.
 constexpr std::array kTektronixMsoUsb = {
-    UsbModelIds{"MSO2", 0x0699, 0x0105}, UsbModelIds{"MSO4", 0x0699, 0x0527},
-    UsbModelIds{"MSO5", 0x0699, 0x0522}, UsbModelIds{"MSO6", 0x0699, 0x0528},
-    UsbModelIds{"LPD6", 0x0699, 0x0530},
+    UsbModelIds{"MSO2", 0x0699, 0x0105},       UsbModelIds{"MSO4", 0x0699, 0x0527},
+    UsbModelIds{"MSO5", 0x0699, 0x0529, "LP"}, UsbModelIds{"MSO5", 0x0699, 0x0522},
+    UsbModelIds{"MSO6", 0x0699, 0x0530, "B"},  UsbModelIds{"MSO6", 0x0699, 0x0528},
+    UsbModelIds{"LPD6", 0x0699, 0x052F},
 };
-// MDO3014 reports 0699:0408 (a published dmesg log); the 2000 and 4000
-// series take the issue list's other two IDs.
+// MDO3000 0408 (also a published dmesg of an MDO3014), 3 Series MDO (MDO32,
+// MDO34) 052c, MSO/DPO2000B 03a4; the MDO4000 and MSO/DPO3000/4000 keep the
+// family's default, unverified.
 constexpr std::array kTektronixMdoUsb = {
-    UsbModelIds{"MDO", 0x0699, 0x0408},  UsbModelIds{"MSO2", 0x0699, 0x052C},
-    UsbModelIds{"DPO2", 0x0699, 0x052C}, UsbModelIds{"MSO4", 0x0699, 0x03A4},
-    UsbModelIds{"DPO4", 0x0699, 0x03A4}, UsbModelIds{"MSO3", 0x0699, 0x03A4},
-    UsbModelIds{"DPO3", 0x0699, 0x03A4},
+    UsbModelIds{"MDO32", 0x0699, 0x052C},
+    UsbModelIds{"MDO34", 0x0699, 0x052C},
+    UsbModelIds{"MSO2", 0x0699, 0x03A4},
+    UsbModelIds{"DPO2", 0x0699, 0x03A4},
 };
-// TDS1012B reports 0699:0366 (a published udev rule); TBS1000B 0699:0368
-// (a published script's VISA address).
+// TDS1012B reports 0699:0366 (a published udev rule); TBS 0699:0368 (a
+// published script's VISA address, model not named: unverified).
 constexpr std::array kTektronixTbsUsb = {
     UsbModelIds{"TDS", 0x0699, 0x0366},
 };
@@ -140,7 +142,8 @@ const std::array kFamilies = {
 
 UsbModelIds UsbIdsFor(const FamilyInfo& family, std::string_view model) {
     for (const UsbModelIds& ids : family.usbModels)
-        if (ModelStartsWith(model, ids.modelPrefix))
+        if (ModelStartsWith(model, ids.modelPrefix) && model.size() >= ids.modelSuffix.size() &&
+            EqualsNoCase(model.substr(model.size() - ids.modelSuffix.size()), ids.modelSuffix))
             return ids;
     return {"", family.usbVendorId, family.usbProductId};
 }

@@ -17,11 +17,12 @@
 namespace quarvel::sim {
 
 // The USB IDs of the models whose identification starts with modelPrefix
-// (compared as ModelStartsWith does).
+// (compared as ModelStartsWith does) and ends with modelSuffix (any case).
 struct UsbModelIds {
     std::string_view modelPrefix;
     std::uint16_t vendorId;
     std::uint16_t productId;
+    std::string_view modelSuffix = {};
 };
 
 struct FamilyInfo {

@@ -62,11 +62,14 @@ void TektronixSim::ResetFamilyState() {
     m_state.headers = headers;
 }
 
-std::string TektronixSim::ReplyHeader(const HeaderForms& forms) const {
-    // Common-command replies (*IDN?, *OPC?) carry no header.
-    if (!m_state.headers || forms.longForm.starts_with('*'))
+std::string TektronixReplyHeader(bool headers, const HeaderForms& forms) {
+    if (!headers || forms.longForm.starts_with('*'))
         return {};
     return ":" + forms.longForm;
+}
+
+std::string TektronixSim::ReplyHeader(const HeaderForms& forms) const {
+    return TektronixReplyHeader(m_state.headers, forms);
 }
 
 std::unique_ptr<SimInstrument> CreateTektronix(const InstrumentSetup& setup) {

@@ -43,4 +43,8 @@ private:
 
 std::unique_ptr<SimInstrument> CreateTektronix(const InstrumentSetup& setup);
 
+// The header a Tektronix reply carries with HEADer ON: the query's long form
+// as a set command (":ACQUIRE:STATE"); none for common commands (*IDN?, *OPC?).
+std::string TektronixReplyHeader(bool headers, const HeaderForms& forms);
+
 } // namespace quarvel::sim

@@ -1,4 +1,5 @@
 #include "sim/family_tektronix_mso.h"
+#include "sim/family_tektronix.h"
 
 #include <array>
 
@@ -15,7 +16,8 @@ namespace {
 // raw file on a socket, and the hardcopy delay's length, are unverified.
 constexpr HabitInfo kRawEnd{
     "raw-end", "none|lf", "none",
-    "what follows a raw image file on a link without END (SOCKET): nothing, or a line feed"};
+    "what follows a raw image file: nothing (a raw socket then has only the file's own "
+    "structure to frame it), or a line feed"};
 constexpr std::array kMsoHabits = {kRawEnd};
 constexpr std::array kTbsHabits = {
     kRawEnd,
@@ -60,35 +62,28 @@ TektronixMsoSim::TektronixMsoSim(const InstrumentSetup& setup, Series series)
       m_rawLineFeed(setup.habits.Value("raw-end") == "lf"),
       m_hardcopyDelayMs(setup.habits.Number("hardcopy-delay-ms", 0)) {
     m_state.model = ModelOf(setup.idn);
-    const std::string& m = m_state.model;
-    // Screen sizes of the series (data sheets).
+    // Screen sizes by series and model (data sheets); the first match wins,
+    // 1920x1080 (4/5/6 Series MSO) otherwise. "MSO2" is the 10.1-inch MSO 2
+    // Series (MSO24) among the tek-mso models but the small screen of the
+    // MSO2000B (MSO2024B) among the tek-mdo ones; likewise "MSO4".
     struct Size {
+        Series series;
         const char* prefix;
         int width;
         int height;
     };
     static constexpr Size kSizes[] = {
-        {"MSO2", 1280, 800}, {"MDO3", 800, 480},   {"MDO4", 1024, 768}, {"DPO4", 1024, 768},
-        {"DPO3", 1024, 768}, {"MSO4", 1920, 1080}, {"DPO2", 480, 234},  {"TBS2", 800, 480},
-        {"TBS1", 320, 240},  {"TDS1", 320, 240},   {"TDS2", 320, 240},
+        {Series::Mso, "MSO2", 1280, 800}, {Series::Mdo, "MDO3", 800, 480},
+        {Series::Mdo, "MSO2", 480, 234},  {Series::Mdo, "DPO2", 480, 234},
+        {Series::Mdo, "", 1024, 768},     {Series::Tbs, "TBS2", 800, 480},
+        {Series::Tbs, "", 320, 240},
     };
     for (const Size& size : kSizes) {
-        if (ModelStartsWith(m, size.prefix)) {
+        if (size.series == series && ModelStartsWith(m_state.model, size.prefix)) {
             m_width = size.width;
             m_height = size.height;
             break;
         }
-    }
-    // The 2000-series MSO/DPO (MSO2024B) has a small screen; the MSO 2
-    // Series (MSO24) a 10.1-inch one.
-    if (series == Series::Mdo && ModelStartsWith(m, "MSO2")) {
-        m_width = 480;
-        m_height = 234;
-    }
-    // 4 Series MSO (MSO44) versus MSO4000 (MSO4104B): full HD versus XGA.
-    if (series == Series::Mdo && ModelStartsWith(m, "MSO4")) {
-        m_width = 1024;
-        m_height = 768;
     }
     AddBoolSetting(Commands(), "HEADer", m_state.headers);
     AddAcquisition();
@@ -241,9 +236,7 @@ void TektronixMsoSim::ResetFamilyState() {
 }
 
 std::string TektronixMsoSim::ReplyHeader(const HeaderForms& forms) const {
-    if (!m_state.headers || forms.longForm.starts_with('*'))
-        return {};
-    return ":" + forms.longForm;
+    return TektronixReplyHeader(m_state.headers, forms);
 }
 
 std::unique_ptr<SimInstrument> CreateTektronixMso(const InstrumentSetup& setup) {

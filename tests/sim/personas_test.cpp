@@ -395,9 +395,9 @@ TEST(Personas, RsDisplayStaysFrozenUnderRemoteUntilUpdatesAreOn) {
     EXPECT_TRUE(picture({"--instrument", "rs-rtb", "--habit", "display-update=on"}, "") == live);
 }
 
-// The file route over links that end a message with END, and the USB IDs a
-// model reports.
-TEST(Personas, FileRouteOverVxi11AndUsbEndsWithTheFile) {
+// The file route over the links that end a message with END, and the USB
+// IDs a model reports.
+TEST(Personas, FileRouteOverVxi11HislipAndUsbEndsWithTheFile) {
     SimProcess sim({"--instrument", "tek-mso", "--idn", "TEKTRONIX,MSO64,B1,x"});
     ASSERT_TRUE(sim.Started()) << sim.Output();
     EXPECT_NE(sim.UsbResource().find("0x0699::0x0528"), std::string::npos) << sim.UsbResource();
@@ -407,7 +407,8 @@ TEST(Personas, FileRouteOverVxi11AndUsbEndsWithTheFile) {
     const std::string server = sim.UsbipServer();
     viSetAttribute(rm, QVI_ATTR_USBIP_SERVERS, reinterpret_cast<ViAttrState>(server.c_str()));
     std::string first;
-    for (const std::string& resource : {sim.Vxi11Resource(), sim.UsbResource()}) {
+    for (const std::string& resource :
+         {sim.Vxi11Resource(), sim.HislipResource(), sim.UsbResource()}) {
         SCOPED_TRACE(resource);
         ViSession vi = VI_NULL;
         ASSERT_EQ(viOpen(rm, resource.c_str(), VI_NULL, 0, &vi), VI_SUCCESS);
@@ -435,14 +436,21 @@ TEST(Personas, FileRouteOverVxi11AndUsbEndsWithTheFile) {
 TEST(Personas, UsbIdsFollowTheModel) {
     for (const auto& [args, ids] : std::vector<std::pair<Strings, std::string>>{
              {{"--instrument", "rigol-dho", "--idn", "RIGOL TECHNOLOGIES,DHO1204,D1,x"},
+              "0x1AB1::0x0610"},
+             {{"--instrument", "rigol-dho", "--idn", "RIGOL TECHNOLOGIES,DHO924S,D1,x"},
               "0x1AB1::0x044C"},
              {{"--instrument", "rigol-dho"}, "0x1AB1::0x044D"},
              {{"--instrument", "infiniivision-x", "--idn", "KEYSIGHT TECHNOLOGIES,EDUX1052G,E1,x"},
               "0x2A8D::0x1797"},
-             {{"--instrument", "infiniivision-x", "--idn", "KEYSIGHT TECHNOLOGIES,DSOX6004A,E1,x"},
+             {{"--instrument", "infiniivision-x", "--idn", "KEYSIGHT TECHNOLOGIES,DSOX3034T,E1,x"},
               "0x2A8D::0x1770"},
-             {{"--instrument", "tek-mdo", "--idn", "TEKTRONIX,MSO2024B,C1,x"}, "0x0699::0x052C"},
-             {{"--instrument", "rs-rtb"}, "0x0AAD::0x01D6"},
+             {{"--instrument", "infiniivision-x", "--idn", "AGILENT TECHNOLOGIES,MSO-X 3014A,E1,x"},
+              "0x0957::0x17A8"},
+             {{"--instrument", "tek-mso", "--idn", "TEKTRONIX,MSO64B,B1,x"}, "0x0699::0x0530"},
+             {{"--instrument", "tek-mso", "--idn", "TEKTRONIX,MSO58LP,B1,x"}, "0x0699::0x0529"},
+             {{"--instrument", "tek-mdo", "--idn", "TEKTRONIX,MSO2024B,C1,x"}, "0x0699::0x03A4"},
+             {{"--instrument", "tek-mdo", "--idn", "TEKTRONIX,MDO34,C1,x"}, "0x0699::0x052C"},
+             {{"--instrument", "rs-rtb", "--idn", "Rohde&Schwarz,RTA4004,1,x"}, "0x0AAD::0x01D6"},
          }) {
         SimProcess sim(args);
         ASSERT_TRUE(sim.Started()) << sim.Output();

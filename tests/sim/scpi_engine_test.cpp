@@ -3,6 +3,7 @@
 
 #include "sim/command_table.h"
 #include "sim/family_registry.h"
+#include "sim/habits.h"
 #include "sim/program_message.h"
 #include "sim/sim_instrument.h"
 
@@ -136,6 +137,11 @@ TEST(FamilyRegistry, EveryFamilyIsCreatedWithItsDefaultIdentification) {
         EXPECT_EQ(sim->Execute("*IDN?").bytes, std::string(f.defaultIdn) + "\n");
         auto other = CreateInstrument(f.name, {"MAKER,MODEL,1,2", {}});
         EXPECT_EQ(other->Execute("*IDN?").bytes, "MAKER,MODEL,1,2\n");
+        // The habit table's defaults are values the habit takes.
+        for (const HabitInfo& habit : f.habits) {
+            std::string why;
+            EXPECT_TRUE(CheckHabitValue(habit, habit.defaultValue, why)) << f.name << ": " << why;
+        }
     }
     EXPECT_FALSE(CreateInstrument("nonesuch", {}));
 }
