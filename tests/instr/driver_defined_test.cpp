@@ -5,6 +5,7 @@
 #include "instr/definition_parser.h"
 #include "instr/instr_defined.h"
 #include "tests/instr/driver_fixture.h"
+#include "tests/instr/scripted_session.h"
 
 #include <gtest/gtest.h>
 
@@ -144,6 +145,51 @@ state_query = "*IDN?"
         ASSERT_EQ(viQueryf(connection.GetSession(), "*OPC?\n", "%d", &complete), VI_SUCCESS);
         EXPECT_EQ(sim.Transcript(),
                   (Lines{"*IDN?", "ACQ:STOP", "*OPC?", "ACQ:MODE ONCE", "ACQ:RUN", "*OPC?"}));
+    }
+}
+
+// A bare PNG framed by its own chunks, as a raw socket delivers it (no END,
+// reads end at line feeds): the file exactly, whatever follows it; a reply
+// that is no PNG, or whose chunk claims more than any image, fails at once
+// and leaves the caller's buffer as it was.
+TEST(DefinedPngFraming, TheFileItsChunksMakeUpAndNothingElse) {
+    visa::MemoryDeviceOptions noEnd;
+    noEnd.signalsEnd = false;
+    ScriptedSession s(noEnd);
+    ASSERT_TRUE(s.Open());
+    const auto driver = DefinedDriver(R"([family]
+name = "Chunks"
+maker = "ACME"
+models = ["*"]
+[image]
+format = "png"
+query = "IMG?"
+framing = "png"
+)");
+    ASSERT_TRUE(driver);
+    driver->SetSession(s.Session());
+    driver->SetTransferTimeout(500);
+    const std::string png = SamplePng();
+    std::string huge = png.substr(0, 8) + std::string("\xff\xff\xff\xf0IDAT", 8) + "data";
+
+    const struct {
+        const char* what;
+        std::string reply;
+        bool succeeds;
+    } cases[] = {
+        {"nothing after the file", png, true},
+        {"a line feed after it", png + "\n", true},
+        {"no PNG", "GIF89a\n", false},
+        {"a chunk longer than any image", huge, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        s.Device().QueueReply(c.reply);
+        ByteBuffer out = {'k', 'e', 'p', 't'};
+        EXPECT_EQ(driver->GetScreenshot(out), c.succeeds);
+        EXPECT_EQ(std::string(out.begin(), out.end()), c.succeeds ? "kept" + png : "kept");
+        EXPECT_EQ(s.TakeSent(), Lines{"IMG?\n"});
+        viFlush(s.Session(), VI_READ_BUF_DISCARD);
     }
 }
 
