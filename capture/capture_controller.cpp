@@ -102,8 +102,7 @@ void CCaptureController::ToggleConnection() {
     }
     const std::string idn = m_connection.GetIdn();
     if (!m_connection.CreateDriver() || m_connection.GetDriver() == nullptr) {
-        m_window.ShowMessage("Warning: Unknown and possibly incompatible instrument",
-                             MessageIcon::Warning);
+        m_window.ShowMessage(UnknownInstrumentText(idn), MessageIcon::Warning);
         m_connection.Disconnect();
         m_window.SetStatusText("Connect failed: unknown instrument \"" + idn + "\"");
         return;

@@ -133,7 +133,8 @@ std::string DetectedFormat(const std::uint8_t* data, std::size_t size) {
     QBuffer buffer;
     buffer.setData(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
     buffer.open(QIODevice::ReadOnly);
-    return CanonicalFormat(quarvel::ascii::ToLower(QImageReader::imageFormat(&buffer).toStdString()));
+    return CanonicalFormat(
+        quarvel::ascii::ToLower(QImageReader::imageFormat(&buffer).toStdString()));
 }
 
 CodecStatus EncodeToMemory(const QImage& image, const ImageEncoder& encoder,

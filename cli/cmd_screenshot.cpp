@@ -8,6 +8,7 @@
 #include "cli/transfer_progress.h"
 #include "instr/failure.h"
 #include "instr/instr_connection.h"
+#include "visa/ascii.h"
 #include "visa/visa.h"
 
 #include <cerrno>
@@ -70,13 +71,6 @@ bool ParseArguments(int argc, char** argv, ScreenshotOptions& options) {
     options.address = argv[i];
     options.file = argv[i + 1];
     return true;
-}
-
-std::string UpperCase(std::string text) {
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    return text;
 }
 
 // The bytes to write: the instrument's own when they already are in the
@@ -187,8 +181,9 @@ int RunScreenshotCommand(int argc, char** argv) {
         return 1;
     }
     if (!connection.CreateDriver()) {
-        std::fprintf(stderr, "quarvel-cli screenshot: unknown instrument '%s'\n",
-                     connection.GetIdn().c_str());
+        std::fprintf(stderr, "quarvel-cli screenshot: unknown instrument '%s'\n%s\n",
+                     connection.GetIdn().c_str(),
+                     UnknownInstrumentText(connection.GetIdn()).c_str());
         return 1;
     }
 
@@ -228,6 +223,6 @@ int RunScreenshotCommand(int argc, char** argv) {
     else
         std::printf("%s: %zu bytes written to %s (%s, converted from %s)\n",
                     connection.GetIdn().c_str(), file.size(), options.file.c_str(),
-                    encoder->shortName.c_str(), UpperCase(servedFormat).c_str());
+                    encoder->shortName.c_str(), quarvel::ascii::ToUpper(servedFormat).c_str());
     return 0;
 }

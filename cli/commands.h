@@ -5,3 +5,4 @@ int RunScpiCommand(int argc, char** argv);
 int RunScreenshotCommand(int argc, char** argv);
 int RunCaptureCommand(int argc, char** argv);
 int RunListCommand(int argc, char** argv);
+int RunFamiliesCommand(int argc, char** argv);

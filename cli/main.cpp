@@ -33,6 +33,7 @@ const CliCommand kCommands[] = {
      "list [--idn] [--probe HOSTS] [--method M]... [--timeout MS] [--verbose] [--usbip HOST:PORT] "
      "[--visa-library PATH | --visa-library-all PATH]",
      RunListCommand},
+    {"families", "families [--check FILE]", RunFamiliesCommand},
 };
 
 // On standard output when asked for, on standard error after a mistake.
@@ -40,9 +41,10 @@ void PrintUsage(std::FILE* to) {
     std::fprintf(to, "usage: quarvel-cli COMMAND [ARGS...]\n");
     for (const auto& c : kCommands)
         std::fprintf(to, "  quarvel-cli %s\n", c.usage);
-    std::fprintf(to, "  quarvel-cli help [COMMAND] | COMMAND --help | --help | --version\n"
-                     "Every command also takes %s.\n"
-                     "See quarvel-cli(1) for the options.\n",
+    std::fprintf(to,
+                 "  quarvel-cli help [COMMAND] | COMMAND --help | --help | --version\n"
+                 "Every command also takes %s.\n"
+                 "See quarvel-cli(1) for the options.\n",
                  kIoLogUsage);
 }
 

@@ -89,3 +89,10 @@ configure_file(res/${QUARVEL_APP_ID}.metainfo.xml.in
     ${PROJECT_BINARY_DIR}/${QUARVEL_APP_ID}.metainfo.xml @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/${QUARVEL_APP_ID}.metainfo.xml
     DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo COMPONENT applications)
+
+# The built-in instrument definitions, as examples users copy into their own
+# definition directory and adapt. They lie one level below the directory
+# Quarvel reads (share/quarvel/instruments), since the same families are
+# compiled in already.
+install(FILES ${QUARVEL_DEFINITION_FILES}
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/quarvel/instruments/examples COMPONENT applications)

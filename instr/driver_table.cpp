@@ -6,12 +6,14 @@
 #include "instr/instr_rs_fsv.h"
 #include "instr/instr_sigl_sds.h"
 #include "instr/instr_tek_tds.h"
-#include "instr/quirk_table.h"
+#include "instr/instrument_definition.h"
 
 #include <algorithm>
 #include <array>
 
 namespace {
+
+using quarvel::instr::Maker;
 
 // Takes the next comma-separated field off `rest`: leading commas are
 // skipped, so empty fields never come back; an exhausted text gives "".
@@ -28,63 +30,69 @@ std::string_view NextField(std::string_view& rest) {
     return field;
 }
 
-bool HasAnyPrefix(std::string_view model, std::initializer_list<std::string_view> prefixes) {
-    return std::any_of(prefixes.begin(), prefixes.end(),
-                       [&](std::string_view p) { return model.starts_with(p); });
-}
-
-bool EndsWithZ(std::string_view model) {
-    return model.ends_with('Z');
-}
-
-using quarvel::instr::Family;
-using quarvel::instr::HabitsOf;
-
-bool IsInfiniiVision(std::string_view model) {
-    return HasAnyPrefix(model, {"MSO7", "DSO7", "MSO6", "DSO6", "MSO5", "DSO5"});
-}
-bool IsInfiniiVisionX(std::string_view model) {
-    return HasAnyPrefix(model, {"DSO-X", "MSO-X"});
-}
-bool IsInfiniium(std::string_view model) {
-    return HasAnyPrefix(model,
-                        {"DSO9", "DSA9", "DSOS", "MSOS", "DSOV", "DSAV", "MSOV", "DSOZ", "DSAZ"});
-}
-bool IsFsv(std::string_view model) {
-    return model.starts_with("FSV-");
-}
-bool IsSds(std::string_view model) {
-    return model.starts_with("SDS");
-}
-bool IsTds(std::string_view model) {
-    return model.starts_with("TDS");
-}
+// Model patterns ('*' any run, '?' one character). InfiniiVision 5000-7000:
+// MSO/DSO followed by the series digit.
+constexpr std::array<std::string_view, 6> kInfiniiVisionModels = {"MSO7*", "DSO7*", "MSO6*",
+                                                                  "DSO6*", "MSO5*", "DSO5*"};
+// InfiniiVision 1000X-6000X: "DSO-X 3034A" as the 2000X/3000X guides show
+// it; later firmware and the 1000X/EDU models drop the hyphen and the blank
+// ("DSOX1202G", "EDUX1052G"; InfiniiVision 1000 X-Series programmer's guide,
+// "*IDN?"; the DSOX1202G of lxi-tools issue 39).
+constexpr std::array<std::string_view, 5> kInfiniiVisionXModels = {"DSO-X*", "MSO-X*", "DSOX*",
+                                                                   "MSOX*", "EDUX*"};
+constexpr std::array<std::string_view, 9> kInfiniiumModels = {
+    "DSO9*", "DSA9*", "DSOS*", "MSOS*", "DSOV*", "DSAV*", "MSOV*", "DSOZ*", "DSAZ*"};
+constexpr std::array<std::string_view, 1> kFsvModels = {"FSV-*"};
+constexpr std::array<std::string_view, 1> kSdsModels = {"SDS*"};
+constexpr std::array<std::string_view, 1> kTdsModels = {"TDS*"};
 // DS1000Z and MSO1000Z end in Z (the older DS1000E/D answer other commands);
 // every DS2000 and DS6000 model qualifies. The series is told by the model's
 // first word: "DS1054Z Plus" is a DS1054Z with its options unlocked.
-bool IsRigolDs(std::string_view model) {
-    model = model.substr(0, model.find(' '));
-    return (model.starts_with("DS1") && EndsWithZ(model)) ||
-           (model.starts_with("MSO1") && EndsWithZ(model)) || model.starts_with("DS2") ||
-           model.starts_with("DS6");
-}
+constexpr std::array<std::string_view, 6> kRigolDsModels = {"DS1*Z",    "DS1*Z *", "MSO1*Z",
+                                                            "MSO1*Z *", "DS2*",    "DS6*"};
 
 template <class Driver> std::unique_ptr<CInstrLL> Make() {
     return std::make_unique<Driver>();
 }
 
-// The manufacturer texts each family's firmware sends come from the quirk
-// table (both company names of Keysight, the older "SIGLENT").
-const DriverTableRow DRIVER_TABLE[] = {
-    {HabitsOf(Family::KeysightInfiniiVision).makers, IsInfiniiVision, Make<CInstrKeysInfiniiVision>,
-     true},
-    {HabitsOf(Family::KeysightInfiniiVision).makers, IsInfiniiVisionX,
-     Make<CInstrKeysInfiniiVisionX>, true},
-    {HabitsOf(Family::KeysightInfiniium).makers, IsInfiniium, Make<CInstrKeysInfiniium>, true},
-    {HabitsOf(Family::RohdeSchwarzFsv).makers, IsFsv, Make<CInstrRSFSV>, false},
-    {HabitsOf(Family::SiglentSds).makers, IsSds, Make<CInstrSiglSDS>, false},
-    {HabitsOf(Family::TektronixTds).makers, IsTds, Make<CInstrTekTDS>, false},
-    {HabitsOf(Family::RigolDs).makers, IsRigolDs, Make<CInstrRigolDS>, true},
+// Rows are tried top to bottom; the families that are data (built-in
+// definitions, then the files users add) come after all of them.
+constexpr DriverTableRow kDriverTable[] = {
+    {.name = "Keysight InfiniiVision 5000/6000/7000",
+     .maker = Maker::Keysight,
+     .models = kInfiniiVisionModels,
+     .create = Make<CInstrKeysInfiniiVision>,
+     .receivesModel = true},
+    {.name = "Keysight InfiniiVision 1000X-6000X",
+     .maker = Maker::Keysight,
+     .models = kInfiniiVisionXModels,
+     .create = Make<CInstrKeysInfiniiVisionX>,
+     .receivesModel = true},
+    {.name = "Keysight Infiniium",
+     .maker = Maker::Keysight,
+     .models = kInfiniiumModels,
+     .create = Make<CInstrKeysInfiniium>,
+     .receivesModel = true},
+    {.name = "Rohde&Schwarz FSV",
+     .maker = Maker::RohdeSchwarz,
+     .models = kFsvModels,
+     .create = Make<CInstrRSFSV>,
+     .receivesModel = false},
+    {.name = "Siglent SDS (SCDP)",
+     .maker = Maker::Siglent,
+     .models = kSdsModels,
+     .create = Make<CInstrSiglSDS>,
+     .receivesModel = false},
+    {.name = "Tektronix TDS",
+     .maker = Maker::Tektronix,
+     .models = kTdsModels,
+     .create = Make<CInstrTekTDS>,
+     .receivesModel = false},
+    {.name = "Rigol DS1000Z/DS2000/DS6000",
+     .maker = Maker::Rigol,
+     .models = kRigolDsModels,
+     .create = Make<CInstrRigolDS>,
+     .receivesModel = true},
 };
 
 } // namespace
@@ -101,14 +109,19 @@ IdnFields SplitIdn(std::string_view idn) {
 }
 
 std::span<const DriverTableRow> DriverTable() {
-    return DRIVER_TABLE;
+    return kDriverTable;
 }
 
 const DriverTableRow* FindDriverRow(std::string_view manufacturer, std::string_view model) {
-    for (const DriverTableRow& row : DRIVER_TABLE) {
-        const bool makerMatches = std::find(row.manufacturers.begin(), row.manufacturers.end(),
-                                            manufacturer) != row.manufacturers.end();
-        if (makerMatches && row.modelMatches(model))
+    const Maker maker = quarvel::instr::MakerOf(manufacturer);
+    if (maker == Maker::Unknown)
+        return nullptr;
+    for (const DriverTableRow& row : kDriverTable) {
+        if (row.maker != maker)
+            continue;
+        if (std::any_of(row.models.begin(), row.models.end(), [&](std::string_view pattern) {
+                return quarvel::instr::ModelMatchesPattern(pattern, model);
+            }))
             return &row;
     }
     return nullptr;

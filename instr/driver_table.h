@@ -1,6 +1,7 @@
 #pragma once
 
 #include "instr/instr_ll.h"
+#include "instr/quirk_table.h"
 
 #include <memory>
 #include <span>
@@ -19,18 +20,20 @@ struct IdnFields {
 // without a comma is all manufacturer.
 IdnFields SplitIdn(std::string_view idn);
 
-// One instrument family: the manufacturer texts it answers to (exact, case
-// included), the test of the model field, and how its driver is made.
+// One instrument family whose driver is code: its maker (any spelling of the
+// maker table, case ignored), the patterns of its model field
+// (ModelMatchesPattern), and how its driver is made.
 struct DriverTableRow {
-    std::span<const std::string_view> manufacturers;
-    bool (*modelMatches)(std::string_view model);
+    std::string_view name;
+    quarvel::instr::Maker maker;
+    std::span<const std::string_view> models;
     std::unique_ptr<CInstrLL> (*create)();
     // Whether the driver is given the model text.
     bool receivesModel;
 };
 
-// All families, in the order they are tried.
+// All families with drivers of their own, in the order they are tried.
 std::span<const DriverTableRow> DriverTable();
 
-// The first row whose manufacturer and model test match, or nullptr.
+// The first row whose maker and model patterns match, or nullptr.
 const DriverTableRow* FindDriverRow(std::string_view manufacturer, std::string_view model);

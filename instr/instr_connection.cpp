@@ -1,6 +1,7 @@
 #include "instr/instr_connection.h"
 
 #include "instr/driver_table.h"
+#include "instr/family_registry.h"
 #include "instr/reply_header.h"
 #include "visa/visa_internal.h"
 
@@ -112,15 +113,24 @@ bool CInstrConnection::CreateDriver() {
     m_manufacturer = fields.manufacturer;
     m_model = fields.model;
 
-    const DriverTableRow* row = FindDriverRow(m_manufacturer, m_model);
-    if (row == nullptr)
+    std::unique_ptr<CInstrLL> driver =
+        quarvel::instr::FamilyRegistry::Installed().CreateDriver(m_manufacturer, m_model);
+    if (!driver)
         return false;
-    std::unique_ptr<CInstrLL> driver = row->create();
     driver->SetSession(m_session);
-    if (row->receivesModel)
-        driver->SetModel(m_model);
     m_driver = std::move(driver);
     return true;
+}
+
+std::string UnknownInstrumentText(const std::string& idn) {
+    return "Warning: Unknown and possibly incompatible instrument\n"
+           "Identification: \"" +
+           idn +
+           "\"\n"
+           "A definition file for it goes into " +
+           quarvel::instr::UserDefinitionDirectory() +
+           "/ (\"quarvel-cli families\" lists the known families; README: \"Adding your own "
+           "instrument\").";
 }
 
 void CInstrConnection::Disconnect() {

@@ -62,3 +62,7 @@ private:
     std::string m_manufacturer;
     std::string m_model;
 };
+
+// What the user is told about an instrument no family takes: the warning,
+// its identification, and where a definition for it goes.
+std::string UnknownInstrumentText(const std::string& idn);

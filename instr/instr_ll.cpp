@@ -279,6 +279,9 @@ bool CInstrLL::TransferScreenImage(ByteBuffer& out, const ImageTransferSteps& st
         if (status == VI_ERROR_INV_FMT)
             status = ReadRawBmpImage();
         break;
+    case ImageRead::PngChunks:
+        status = ReadPngImage();
+        break;
     }
     if (status != VI_SUCCESS) {
         QviLastFailure last{};

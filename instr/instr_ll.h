@@ -99,6 +99,9 @@ protected:
         // A block as BlockAndWhiteSpace, or the bare BMP file (a reply that
         // starts with "BM"), read to the length its header gives.
         BlockOrRawBmp,
+        // The bare PNG file, read chunk by chunk to the end of its IEND
+        // chunk (instr/instr_ll_png.cpp); what follows it is the reply's tail.
+        PngChunks,
     };
     // The family-specific steps of a screen-image transfer. A step returns
     // false when one of its commands failed.
@@ -124,6 +127,10 @@ protected:
     // (bounded by the image buffer); the reply's terminator, if any, is no
     // part of the image.
     ViStatus ReadRawBmpImage();
+    // The bare-PNG variant: exactly the file its chunks make up (bounded by
+    // the image buffer), whatever follows it and whether or not the
+    // transport has END.
+    ViStatus ReadPngImage();
 
     // Sends `command` followed by a line feed (ending the message). The text
     // goes as an argument, never as the format, so '%' and '\\' pass unchanged.

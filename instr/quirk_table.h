@@ -10,6 +10,33 @@
 
 namespace quarvel::instr {
 
+// The companies whose instruments Quarvel knows, whatever they call
+// themselves in an identification.
+enum class Maker {
+    Unknown,
+    Keysight, // also its former name, Agilent
+    RohdeSchwarz,
+    Siglent,
+    Tektronix,
+    Rigol,
+};
+
+// One spelling of a maker's name as identification replies carry it.
+struct MakerSpelling {
+    std::string_view text;
+    Maker maker;
+};
+
+// Every known spelling, in one table; compared without regard to case.
+std::span<const MakerSpelling> MakerSpellings();
+// The maker an identification's manufacturer field names, or Maker::Unknown.
+Maker MakerOf(std::string_view manufacturer);
+// The name a family list shows for a maker ("Keysight").
+std::string_view MakerName(Maker maker);
+// The maker a name of a definition file gives (any spelling of the table or
+// the name MakerName shows), or Maker::Unknown.
+Maker MakerNamed(std::string_view name);
+
 enum class Family {
     KeysightInfiniiVision, // InfiniiVision 5000/6000/7000 and X-Series
     KeysightInfiniium,
@@ -17,6 +44,16 @@ enum class Family {
     SiglentSds,
     TektronixTds,
     RigolDs,
+    // Families whose commands and framing are data (built-in definitions).
+    RigolMso5000,
+    RigolDho,
+    SiglentSdsHd,
+    TektronixMso,
+    TektronixMdo,
+    TektronixTbs,
+    RohdeSchwarzRtb,
+    RohdeSchwarzFsw,
+    KeysightXSeriesAnalyser,
 };
 
 // Two spellings of one reply header that an instrument uses for the same
@@ -28,9 +65,6 @@ struct HeaderAlias {
 
 struct FamilyHabits {
     Family family;
-    // Manufacturer fields of "*IDN?" replies that the family's firmware
-    // sends, exactly as sent (case included).
-    std::span<const std::string_view> makers;
     // Reply headers the family echoes under another name than the query's.
     std::span<const HeaderAlias> headerAliases;
     // The screen-image query may answer with the bare BMP file instead of an

@@ -1,4 +1,5 @@
 #include "sim/family_keysight_xsa.h"
+#include "visa/ascii.h"
 
 namespace quarvel::sim {
 
@@ -12,7 +13,9 @@ KeysightXsaSim::KeysightXsaSim(const InstrumentSetup& setup) : SimInstrument(set
     t.Add(":MMEMory:STORe:SCReen", [this](const CommandCall& call, CommandResult& r) {
         const std::string path = call.Unquoted(0);
         const std::string extension =
-            path.size() > 4 ? UpperCase(std::string_view(path).substr(path.size() - 4)) : "";
+            path.size() > 4
+                ? quarvel::ascii::ToUpper(std::string_view(path).substr(path.size() - 4))
+                : "";
         if (call.params.size() != 1 || call.params[0].size() < 2 ||
             (call.params[0].front() != '\'' && call.params[0].front() != '"')) {
             r.Error(-151, "Invalid string data");

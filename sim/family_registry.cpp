@@ -12,6 +12,7 @@
 #include "sim/family_siglent_hd.h"
 #include "sim/family_tektronix.h"
 #include "sim/family_tektronix_mso.h"
+#include "visa/ascii.h"
 
 #include <array>
 
@@ -143,7 +144,8 @@ const std::array kFamilies = {
 UsbModelIds UsbIdsFor(const FamilyInfo& family, std::string_view model) {
     for (const UsbModelIds& ids : family.usbModels)
         if (ModelStartsWith(model, ids.modelPrefix) && model.size() >= ids.modelSuffix.size() &&
-            EqualsNoCase(model.substr(model.size() - ids.modelSuffix.size()), ids.modelSuffix))
+            quarvel::ascii::EqualsIgnoringCase(model.substr(model.size() - ids.modelSuffix.size()),
+                                               ids.modelSuffix))
             return ids;
     return {"", family.usbVendorId, family.usbProductId};
 }

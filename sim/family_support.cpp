@@ -118,7 +118,7 @@ bool ModelStartsWith(std::string_view model, std::string_view prefix) {
         if (c != ' ' && c != '-')
             compact += c;
     return compact.size() >= prefix.size() &&
-           EqualsNoCase(compact.substr(0, prefix.size()), prefix);
+           quarvel::ascii::EqualsIgnoringCase(compact.substr(0, prefix.size()), prefix);
 }
 
 void SetBlockTail(CommandResult& result, int tail) {

@@ -1,5 +1,6 @@
 #include "sim/family_tektronix_mso.h"
 #include "sim/family_tektronix.h"
+#include "visa/ascii.h"
 
 #include <array>
 
@@ -42,7 +43,7 @@ bool ParseQuotedPath(const CommandCall& call, CommandResult& r, std::string& pat
 
 bool EndsWithNoCase(std::string_view text, std::string_view suffix) {
     return text.size() >= suffix.size() &&
-           EqualsNoCase(text.substr(text.size() - suffix.size()), suffix);
+           quarvel::ascii::EqualsIgnoringCase(text.substr(text.size() - suffix.size()), suffix);
 }
 
 } // namespace

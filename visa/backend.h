@@ -38,6 +38,7 @@ struct Backend {
     ViStatus (*waitOnEvent)(ViSession, ViEventType, ViUInt32, ViEventType*, ViEvent*);
     // Quarvel's own extensions; null for other libraries.
     ViStatus (*setProgressHandler)(ViSession, QviProgressHandler, ViAddr);
+    ViStatus (*getProgressHandler)(ViSession, QviProgressHandler*, ViAddr*);
     ViStatus (*endOfReplyData)(ViSession);
     ViStatus (*expectReplyData)(ViSession, ViUInt64);
 };
@@ -73,6 +74,7 @@ ViStatus viDiscardEvents(ViSession vi, ViEventType eventType, ViUInt16 mechanism
 ViStatus viWaitOnEvent(ViSession vi, ViEventType inEventType, ViUInt32 timeout,
                        ViEventType* outEventType, ViEvent* outContext);
 ViStatus qviSetProgressHandler(ViSession vi, QviProgressHandler handler, ViAddr userData);
+ViStatus qviGetProgressHandler(ViSession vi, QviProgressHandler* handler, ViAddr* userData);
 ViStatus qviEndOfReplyData(ViSession vi);
 ViStatus qviExpectReplyData(ViSession vi, ViUInt64 remaining);
 } // namespace builtin

@@ -27,6 +27,7 @@ const Backend& BuiltinBackend() {
         .discardEvents = &builtin::viDiscardEvents,
         .waitOnEvent = &builtin::viWaitOnEvent,
         .setProgressHandler = &builtin::qviSetProgressHandler,
+        .getProgressHandler = &builtin::qviGetProgressHandler,
         .endOfReplyData = &builtin::qviEndOfReplyData,
         .expectReplyData = &builtin::qviExpectReplyData,
     };

@@ -31,6 +31,8 @@ public:
 
     void SetHandler(ViSession vi, QviProgressHandler handler, ViAddr userData);
     bool Active() const { return m_handler != nullptr; }
+    QviProgressHandler Handler() const { return m_handler; }
+    ViAddr UserData() const { return m_userData; }
 
     // A VISA call begins: no transfer under way, an earlier cancel forgotten.
     void BeginCall();

@@ -335,6 +335,16 @@ ViStatus qviSetProgressHandler(ViSession vi, QviProgressHandler handler, ViAddr 
     });
 }
 
+ViStatus qviGetProgressHandler(ViSession vi, QviProgressHandler* handler, ViAddr* userData) {
+    if (handler == nullptr || userData == nullptr)
+        return VI_ERROR_USER_BUF;
+    return WithInstrument(vi, [&](Instrument& instrument) {
+        *handler = instrument.session.Progress().Handler();
+        *userData = instrument.session.Progress().UserData();
+        return VI_SUCCESS;
+    });
+}
+
 } // namespace quarvel::visa::builtin
 
 ViStatus qviGetLastFailure(ViSession vi, QviLastFailure* failure) {

@@ -113,6 +113,10 @@ ViStatus qviSetProgressHandler(ViSession vi, QviProgressHandler handler, ViAddr 
     return Dispatch<&Backend::setProgressHandler>(vi, handler, userData);
 }
 
+ViStatus qviGetProgressHandler(ViSession vi, QviProgressHandler* handler, ViAddr* userData) {
+    return Dispatch<&Backend::getProgressHandler>(vi, handler, userData);
+}
+
 ViStatus qviEndOfReplyData(ViSession vi) {
     return Dispatch<&Backend::endOfReplyData>(vi);
 }

@@ -78,3 +78,8 @@ typedef struct {
 } QviLastFailure;
 ViStatus qviGetLastFailure(ViSession vi, QviLastFailure* failure);
 ViStatus qviClearLastFailure(ViSession vi);
+
+// The progress handler and user data set on vi (null when none), so a caller
+// can step around it for a moment and put it back; VI_ERROR_NSUP_OPER for a
+// session of another VISA library.
+ViStatus qviGetProgressHandler(ViSession vi, QviProgressHandler* handler, ViAddr* userData);

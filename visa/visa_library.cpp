@@ -96,6 +96,7 @@ std::shared_ptr<VisaLibrary> VisaLibrary::Load(const std::string& path, std::str
     Resolve(handle, "viDiscardEvents", calls.discardEvents, false, missing);
     Resolve(handle, "viWaitOnEvent", calls.waitOnEvent, false, missing);
     calls.setProgressHandler = &Unsupported<ViSession, QviProgressHandler, ViAddr>;
+    calls.getProgressHandler = &Unsupported<ViSession, QviProgressHandler*, ViAddr*>;
     calls.endOfReplyData = &NothingToMark;
     calls.expectReplyData = &NobodyToTell;
     if (!missing.empty()) {

@@ -3,6 +3,8 @@
 # builds, tests and runs with, and the step that installs the missing ones.
 
 quarvel_packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libusb-1.0-0-dev
+                  # toml++, header-only, which reads the instrument definitions
+                  libtomlplusplus-dev
                   libgtest-dev libgmock-dev
                   googletest libbenchmark-dev xvfb xauth
                   # decoders other than Qt's that check quarvel-cli's image files

@@ -31,8 +31,12 @@ TEST(CaptureConnect, UnknownInstrumentIsWarnedAboutAndNotKept) {
     ASSERT_TRUE(bench.sim.Started());
     EXPECT_FALSE(bench.Connect());
     ASSERT_EQ(bench.window.messages.size(), 1u);
-    EXPECT_EQ(bench.window.messages[0].text,
-              "Warning: Unknown and possibly incompatible instrument");
+    // The warning, then the identification and where a definition for it goes.
+    const std::string& text = bench.window.messages[0].text;
+    EXPECT_TRUE(text.starts_with("Warning: Unknown and possibly incompatible instrument\n"))
+        << text;
+    EXPECT_NE(text.find("\"QUARVEL,SIM-1,0,1.0\""), std::string::npos) << text;
+    EXPECT_NE(text.find("/Hollin/Quarvel/instruments/"), std::string::npos) << text;
     EXPECT_EQ(bench.window.messages[0].icon, MessageIcon::Warning);
     EXPECT_FALSE(bench.controller.IsConnected());
     // Without a driver, requests do nothing.

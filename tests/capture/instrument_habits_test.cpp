@@ -40,6 +40,25 @@ const Lines kSiglentNorm = {"TRMD?", "TRMD STOP", "*OPC?", "SCDP", "TRMD NORM"};
 const Lines kSiglentAuto = {"TRMD?", "TRMD STOP", "*OPC?", "SCDP", "TRMD AUTO"};
 const Lines kRigol = {":STOP", "*OPC?", ":DISP:DATA?", ":RUN"};
 const Lines kTektronix = {"HARDCOPY:INKSAVER OFF", "HARDCOPY START"};
+// The families of today's benches (built-in definitions): the state query,
+// the stop and its wait, the image steps and query, the restart.
+const Lines kRigolMso = {":TRIG:STAT?", ":STOP", "*OPC?", ":DISP:DATA?", ":RUN"};
+const Lines kRigolDho = {":TRIG:STAT?", ":STOP", "*OPC?", ":DISP:DATA? PNG", ":RUN"};
+const Lines kSiglentHd = {":TRIG:STAT?", ":TRIG:STOP", "*OPC?", ":PRIN? PNG", ":TRIG:RUN"};
+const Lines kTekRestart = {"ACQuire:STOPAfter RUNSTop", "ACQuire:STATE RUN"};
+const Lines kTekMdo = {"ACQuire:STATE?",
+                       "ACQuire:STATE STOP",
+                       "*OPC?",
+                       "SAVe:IMAGe:INKSaver OFF",
+                       "SAVe:IMAGe:FILEFormat PNG",
+                       "HARDCopy STARt",
+                       kTekRestart[0],
+                       kTekRestart[1]};
+const Lines kTekTbs = {"ACQuire:STATE?",      "ACQuire:STATE STOP", "*OPC?",
+                       "HARDCopy:FORMat BMP", "HARDCopy:PORT USB",  "HARDCopy STARt",
+                       kTekRestart[0],        kTekRestart[1]};
+const Lines kRsRtb = {"ACQuire:STATe?",   "STOP",        "*OPC?", "SYSTem:DISPlay:UPDate ON",
+                      "HCOPy:FORMat PNG", "HCOPy:DATA?", "RUN"};
 
 const Habit kHabits[] = {
     {"SiglentReplyHeaders", "siglent", "--siglent-reply-headers", "TRMD NORM", kSiglentNorm},
@@ -52,6 +71,20 @@ const Habit kHabits[] = {
     {"RigolNothingAfterTheBlock", "rigol", "--rigol-block-tail 0", ":RUN", kRigol},
     {"RigolNulsBeforeTheLineFeed", "rigol", "--rigol-block-tail 3", ":RUN", kRigol},
     {"TektronixHeaders", "tektronix", "--tektronix-headers", "HEADER ON", kTektronix},
+    {"RigolMsoNothingAfterTheBlock", "rigol-mso5000", "--habit block-tail=0", ":RUN", kRigolMso},
+    {"RigolMsoNulsBeforeTheLineFeed", "rigol-mso5000", "--habit block-tail=3", ":RUN", kRigolMso},
+    {"RigolMsoTriggeredStays", "rigol-mso5000", "--habit td-persists=on", ":RUN", kRigolMso},
+    {"RigolMsoPngAsked", "rigol-mso5000", "--habit png-as-bmp=off", ":RUN", kRigolMso},
+    {"RigolDhoNothingAfterTheBlock", "rigol-dho", "--habit block-tail=0", ":RUN", kRigolDho},
+    {"RigolDhoTriggeredStays", "rigol-dho", "--habit td-persists=on", ":RUN", kRigolDho},
+    {"SiglentHdLineFeedAfterThePng", "siglent-hd", "--habit file-tail=1", ":TRIG:MODE NORMal",
+     kSiglentHd},
+    {"SiglentHdNothingAfterThePng", "siglent-hd", "--habit file-tail=0", ":TRIG:RUN", kSiglentHd},
+    {"TekMdoLineFeedAfterTheFile", "tek-mdo", "--habit raw-end=lf", "ACQuire:STATE RUN", kTekMdo},
+    {"TekMdoNothingAfterTheFile", "tek-mdo", "--habit raw-end=none", "ACQuire:STATE RUN", kTekMdo},
+    {"TekTbsSlowHardcopy", "tek-tbs", "--habit hardcopy-delay-ms=1500", "ACQuire:STATE RUN",
+     kTekTbs},
+    {"RsRtbDisplayFrozenAtPowerOn", "rs-rtb", "--habit display-update=off", "RUN", kRsRtb},
 };
 
 using HabitCase = std::tuple<Habit, Lan>;

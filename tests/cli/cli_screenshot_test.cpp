@@ -37,15 +37,23 @@ INSTANTIATE_TEST_SUITE_P(
                       FamilyCase{"rigol", Link::Socket}, FamilyCase{"rigol", Link::Vxi11},
                       FamilyCase{"rigol", Link::Usb}, FamilyCase{"rigol", Link::UsbSmallPackets},
                       FamilyCase{"tektronix", Link::Socket}, FamilyCase{"tektronix", Link::Vxi11},
-                      FamilyCase{"tektronix", Link::Library}),
+                      FamilyCase{"tektronix", Link::Library},
+                      // Today's families, which are built-in definitions.
+                      FamilyCase{"rigol-mso5000", Link::Socket},
+                      FamilyCase{"rigol-dho", Link::Vxi11}, FamilyCase{"siglent-hd", Link::Usb},
+                      FamilyCase{"siglent-hd", Link::Library}, FamilyCase{"tek-mso", Link::Socket},
+                      FamilyCase{"tek-mso", Link::Library}, FamilyCase{"tek-mdo", Link::Vxi11},
+                      FamilyCase{"tek-tbs", Link::Usb}, FamilyCase{"rs-rtb", Link::Usb},
+                      FamilyCase{"rs-fsw", Link::Vxi11}, FamilyCase{"keysight-xsa", Link::Socket}),
     [](const auto& info) {
         const Link link = info.param.link;
-        return std::string(info.param.instrument) + (link == Link::Vxi11 ? "_Vxi11"
-                                                     : link == Link::Usb ? "_Usb"
-                                                     : link == Link::UsbSmallPackets
-                                                         ? "_UsbSmallPackets"
-                                                     : link == Link::Library ? "_Library"
-                                                                             : "_Socket");
+        std::string name = info.param.instrument;
+        std::erase(name, '-');
+        return name + (link == Link::Vxi11             ? "_Vxi11"
+                       : link == Link::Usb             ? "_Usb"
+                       : link == Link::UsbSmallPackets ? "_UsbSmallPackets"
+                       : link == Link::Library         ? "_Library"
+                                                       : "_Socket");
     });
 
 TEST_P(CliScreenshot, RawWritesTheServedImageByteForByte) {
@@ -64,8 +72,8 @@ TEST_P(CliScreenshot, RawWritesTheServedImageByteForByte) {
             ? RunCli(work, {"screenshot", "--raw", "--portmapper-port",
                             std::to_string(sim.PortmapperPort()), sim.Vxi11Resource(), file})
         : link == Link::Usb || link == Link::UsbSmallPackets
-            ? RunCli(work, {"screenshot", "--raw", "--usbip", sim.UsbipServer(), sim.UsbResource(),
-                            file})
+            ? RunCli(work,
+                     {"screenshot", "--raw", "--usbip", sim.UsbipServer(), sim.UsbResource(), file})
         : link == Link::Library
             ? RunCli(work, {"screenshot", "--raw", "--visa-library-all",
                             QUARVEL_VISA_SHARED_LIBRARY, sim.SocketResource(), file})

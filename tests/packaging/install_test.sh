@@ -49,6 +49,10 @@ expected=(
 for size in "${icon_sizes[@]}"; do
     expected+=("share/icons/hicolor/${size}x${size}/apps/quarvel.png")
 done
+# The built-in instrument definitions, installed as examples.
+for definition in "$here"/../../instr/definitions/*.toml; do
+    expected+=("share/quarvel/instruments/examples/$(basename "$definition")")
+done
 printf '%s\n' "${expected[@]}" | sort >"$work/expected"
 (cd "$prefix" && find . -type f -o -type l | sed 's|^\./||' | sort) >"$work/prefix.files"
 (cd "$work/dest/usr" && find . -type f -o -type l | sed 's|^\./||' | sort) >"$work/dest.files"
@@ -99,6 +103,11 @@ readelf -d "$prefix/$libdir/$lib_real" | grep -q "SONAME.*\[$lib_soname\]" ||
 
 # The installed programs work together.
 check_screenshot "$prefix/bin" "$work/run"
+# Every installed example is a definition the installed program accepts.
+for definition in "$prefix"/share/quarvel/instruments/examples/*.toml; do
+    "$prefix/bin/quarvel-cli" families --check "$definition" >"$work/check.log" 2>&1 ||
+        fail "example $definition refused: $(cat "$work/check.log")"
+done
 
 # The installed library, loaded by path and linked by a program built against
 # the installed header through pkg-config, talks to the installed simulator.
