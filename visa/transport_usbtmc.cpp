@@ -10,14 +10,14 @@
 // sequence; the rest of the reply is then dropped by the device when the
 // next command arrives (IEEE 488.2: a new command interrupts the query).
 
+#include "codec/usb_descriptors.h"
+#include "codec/usbtmc_message.h"
 #include "visa/builtin_transports.h"
 #include "visa/progress.h"
-#include "visa/usb_descriptors.h"
 #include "visa/usb_device.h"
 #include "visa/usb_libusb.h"
 #include "visa/usb_quirks.h"
 #include "visa/usbip_client.h"
-#include "visa/usbtmc_message.h"
 
 #include <algorithm>
 #include <charconv>

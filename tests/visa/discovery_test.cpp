@@ -4,9 +4,9 @@
 // broadcasts or uses DNS-SD (the CLI tests drive DNS-SD through a private
 // daemon).
 
+#include "codec/oncrpc.h"
 #include "tests/support/sim_process.h"
 #include "visa/discovery.h"
-#include "visa/oncrpc.h"
 #include "visa/resource_name.h"
 #include "visa/visa.h"
 
