@@ -5,8 +5,8 @@
 #include "visa/visa.h"
 
 #include "visa/library_open.h"
-#include "visa/resource_name.h"
 #include "visa/session_table.h"
+#include "visa/transport_table.h"
 
 #include <algorithm>
 #include <cstring>

@@ -7,7 +7,7 @@
 #include "codec/oncrpc.h"
 #include "tests/support/sim_process.h"
 #include "visa/discovery.h"
-#include "visa/resource_name.h"
+#include "visa/transport_table.h"
 #include "visa/visa.h"
 
 #include <gtest/gtest.h>
