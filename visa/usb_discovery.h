@@ -31,10 +31,11 @@ struct UsbtmcIdentity {
     std::uint16_t bulkInPacketSize = 64;
 };
 
-// The device name selects (vendor, product, serial number and, when given,
-// interface), its descriptors read. VI_ERROR_RSRC_NFOUND when no server and
-// no device on this machine has it; QVI_ERROR_NO_PERMISSION when the only
-// match on this machine may not be opened by this user.
+// Opens the device name selects (vendor, product, serial number and, when
+// given, interface) and reads its descriptors; the caller takes the device.
+// VI_ERROR_RSRC_NFOUND when no server and no device on this machine has it;
+// QVI_ERROR_NO_PERMISSION when the only match on this machine may not be
+// opened by this user.
 ViStatus FindUsbtmcDevice(const ResourceName& name, const SessionSettings& settings,
                           Deadline deadline, std::unique_ptr<usb::IUsbDevice>& device,
                           UsbtmcIdentity& identity);
