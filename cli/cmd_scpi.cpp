@@ -8,7 +8,7 @@
 #include "cli/commands.h"
 #include "cli/connection_options.h"
 #include "cli/transfer_progress.h"
-#include "visa/ieee488_block.h"
+#include "codec/ieee488_block.h"
 #include "visa/visa.h"
 #include "visa/visa_internal.h"
 

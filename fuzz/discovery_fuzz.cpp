@@ -2,8 +2,8 @@
 // host on the network may send one) and the host lists and method names a
 // user or the environment gives (QUARVEL_PROBE, QUARVEL_DISCOVERY).
 
+#include "codec/oncrpc.h"
 #include "visa/discovery.h"
-#include "visa/oncrpc.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -10,11 +10,11 @@
 // responses, asks the status byte and clears until the stream ends. Neither
 // side may crash, read out of bounds, allocate without bound or hang.
 
+#include "codec/hislip_message.h"
 #include "sim/faults.h"
 #include "sim/hislip_service.h"
 #include "sim/sim_instrument.h"
 #include "visa/builtin_transports.h"
-#include "visa/hislip_message.h"
 #include "visa/tcp_connection.h"
 
 #include <sys/socket.h>

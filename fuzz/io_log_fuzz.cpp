@@ -4,7 +4,7 @@
 // parser accepts formats back to the same record.
 
 #include "sim/replay_script.h"
-#include "visa/io_log_format.h"
+#include "codec/io_log_format.h"
 
 #include <cstdint>
 #include <cstdlib>

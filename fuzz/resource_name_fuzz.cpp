@@ -1,7 +1,7 @@
 // Fuzzes the resource-string parser: any input gives a status, never a
 // crash, and an accepted name always has its parts.
 
-#include "visa/resource_name.h"
+#include "visa/transport_table.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -4,12 +4,12 @@
 // to reach deeper faster, a list of call bodies under valid call headers.
 // Every record also goes to the portmapper.
 
+#include "codec/oncrpc.h"
 #include "sim/faults.h"
 #include "sim/portmap_service.h"
 #include "sim/rpc_server.h"
 #include "sim/sim_instrument.h"
 #include "sim/vxi11_service.h"
-#include "visa/oncrpc.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -3,7 +3,7 @@
 // descriptors. An accepted configuration encodes back to one that parses
 // to the same interfaces and endpoints.
 
-#include "visa/usb_descriptors.h"
+#include "codec/usb_descriptors.h"
 
 #include <cstdint>
 #include <cstdlib>

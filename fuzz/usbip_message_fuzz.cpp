@@ -3,8 +3,8 @@
 // Accepted messages re-encode to bytes that decode to the same fields, and a
 // server list either parses whole or not at all.
 
+#include "codec/usbip_protocol.h"
 #include "visa/usbip_client.h"
-#include "visa/usbip_protocol.h"
 
 #include <cstdint>
 #include <cstdlib>

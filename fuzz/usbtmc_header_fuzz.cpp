@@ -3,7 +3,7 @@
 // interrupt endpoint's status byte notification. Whatever is accepted must
 // hold together (a tag and its inverse, known message IDs).
 
-#include "visa/usbtmc_message.h"
+#include "codec/usbtmc_message.h"
 
 #include <cstdint>
 #include <cstdlib>

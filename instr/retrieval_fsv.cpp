@@ -1,9 +1,9 @@
 // The trace data operations of the R&S FSV driver: each trace is read as
 // two little-endian float32 blocks, the levels and the frequencies.
 
+#include "codec/ieee488_block.h"
 #include "instr/instr_rs_fsv.h"
 #include "instr/retrieval_io.h"
-#include "visa/ieee488_block.h"
 #include "visa/visa_internal.h"
 #include "wavedata/waveform_preamble.h"
 

@@ -12,11 +12,11 @@
 // byte, locks and the maximum message size are handled on the asynchronous
 // channel.
 
+#include "codec/hislip_message.h"
 #include "sim/faults.h"
 #include "sim/session.h"
 #include "sim/sim_instrument.h"
 #include "sim/transcript.h"
-#include "visa/hislip_message.h"
 
 #include <array>
 #include <atomic>

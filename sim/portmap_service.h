@@ -5,7 +5,7 @@
 // messages, so the TCP server (record marking) and the UDP server (one
 // datagram per message) share it.
 
-#include "visa/oncrpc.h"
+#include "codec/oncrpc.h"
 
 #include <cstdint>
 

@@ -1,6 +1,6 @@
 #include "sim/replay_script.h"
 
-#include "visa/io_log_format.h"
+#include "codec/io_log_format.h"
 
 #include <cerrno>
 #include <cstring>

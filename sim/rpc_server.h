@@ -3,10 +3,10 @@
 // The server half of ONC RPC over TCP (RFC 5531): admitting calls, encoding
 // replies and reassembling the records of a byte stream. The wire formats
 // both sides share (XDR, the call and reply headers, fragment headers, the
-// VXI-11 and portmapper messages) are visa/oncrpc.h; the client never needs
+// VXI-11 and portmapper messages) are codec/oncrpc.h; the client never needs
 // what is here.
 
-#include "visa/oncrpc.h"
+#include "codec/oncrpc.h"
 
 #include <array>
 #include <cstddef>

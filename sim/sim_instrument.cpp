@@ -1,7 +1,7 @@
 #include "sim/sim_instrument.h"
 
+#include "codec/ieee488_block.h"
 #include "sim/program_message.h"
-#include "visa/ieee488_block.h"
 
 #include <algorithm>
 #include <cstdio>

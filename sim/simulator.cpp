@@ -2,12 +2,55 @@
 
 #include "sim/family_registry.h"
 #include "sim/replay_instrument.h"
-#include "visa/resource_name.h"
 
 #include <cerrno>
+#include <charconv>
+#include <cstdint>
 #include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
 
 namespace quarvel::sim {
+
+namespace {
+
+struct RecordedUsb {
+    std::uint16_t vendorId = 0;
+    std::uint16_t productId = 0;
+    std::string serialNumber;
+};
+
+// The device a log recorded over USB names in its resource string,
+// "USB0::0x1AB1::0x04CE::DS1ZA000000001[::0]::INSTR": vendor and product
+// IDs (hexadecimal with 0x, or decimal) and the serial number.
+std::optional<RecordedUsb> RecordedUsbDevice(const std::string& resource) {
+    std::vector<std::string> fields;
+    for (std::size_t start = 0;;) {
+        const std::size_t end = resource.find("::", start);
+        fields.push_back(resource.substr(start, end - start));
+        if (end == std::string::npos)
+            break;
+        start = end + 2;
+    }
+    if (fields.size() < 4 || !fields[0].starts_with("USB"))
+        return std::nullopt;
+    const auto number = [](const std::string& text, std::uint16_t& value) {
+        const bool hex = text.starts_with("0x") || text.starts_with("0X");
+        const char* first = text.data() + (hex ? 2 : 0);
+        const char* last = text.data() + text.size();
+        const auto [end, ec] = std::from_chars(first, last, value, hex ? 16 : 10);
+        return ec == std::errc() && end == last && first != last;
+    };
+    RecordedUsb device;
+    if (!number(fields[1], device.vendorId) || !number(fields[2], device.productId) ||
+        fields[3].empty())
+        return std::nullopt;
+    device.serialNumber = fields[3];
+    return device;
+}
+
+} // namespace
 
 Simulator::Simulator(SimOptions options) : m_options(std::move(options)) {}
 
@@ -75,12 +118,10 @@ bool Simulator::Start(std::string& error) {
         UsbIdentity identity =
             UsbIdentityFor(m_options.instrument, m_instrument->Idn(), usb.fullSpeed);
         // A log recorded over USB is replayed as the same device.
-        visa::ResourceName recorded;
-        if (!replayUsbResource.empty() &&
-            visa::ParseResourceName(replayUsbResource, recorded, nullptr) == VI_SUCCESS) {
-            identity.vendorId = recorded.manufacturerId;
-            identity.productId = recorded.modelCode;
-            identity.serialNumber = recorded.serialNumber;
+        if (const auto recorded = RecordedUsbDevice(replayUsbResource)) {
+            identity.vendorId = recorded->vendorId;
+            identity.productId = recorded->productId;
+            identity.serialNumber = recorded->serialNumber;
         }
         m_usbip = std::make_unique<UsbipServer>(*m_instrument, transcript, m_options.faults, usb,
                                                 identity, m_stop);

@@ -6,9 +6,9 @@
 // and the USBTMC/USB488 interface behind bulk-OUT 0x01, bulk-IN 0x82 and
 // interrupt-IN 0x83 (left out with --usb-no-interrupt).
 
+#include "codec/usb_descriptors.h"
+#include "codec/usbip_protocol.h"
 #include "sim/usbtmc_function.h"
-#include "visa/usb_descriptors.h"
-#include "visa/usbip_protocol.h"
 
 #include <array>
 #include <cstdint>

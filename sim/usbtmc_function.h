@@ -6,9 +6,9 @@
 // (capabilities, aborts, clear, status byte, remote/local). The USB faults
 // of the simulator act here.
 
+#include "codec/usbtmc_message.h"
 #include "sim/faults.h"
 #include "sim/session.h"
-#include "visa/usbtmc_message.h"
 
 #include <chrono>
 #include <cstdint>

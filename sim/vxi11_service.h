@@ -13,11 +13,11 @@
 // wait up to their lock_timeout with the wait-lock flag) until it is
 // unlocked, its link destroyed or its connection closed.
 
+#include "codec/oncrpc.h"
 #include "sim/faults.h"
 #include "sim/session.h"
 #include "sim/sim_instrument.h"
 #include "sim/transcript.h"
-#include "visa/oncrpc.h"
 
 #include <atomic>
 #include <chrono>

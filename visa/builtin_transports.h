@@ -1,9 +1,10 @@
 #pragma once
 
 // The factories and field checks of the built-in transports, one pair per
-// transport source file, listed in the transport table (resource_name.cpp).
+// transport source file, listed in the transport table (transport_table.cpp).
 
 #include "visa/resource_name.h"
+#include "visa/transport.h"
 
 namespace quarvel::visa {
 
@@ -37,6 +38,7 @@ ViStatus OpenSocketTransport(const ResourceName& name, const SessionSettings& se
 bool InterpretUsbFields(ResourceName& name);
 ViStatus OpenUsbTransport(const ResourceName& name, const SessionSettings& settings,
                           std::unique_ptr<ITransport>& transport);
+// USBTMC devices on the USB/IP servers and on this machine (usb_discovery.cpp).
 void FindUsbResources(const SessionSettings& settings, Deadline deadline,
                       std::vector<std::string>& found);
 

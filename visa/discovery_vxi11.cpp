@@ -6,9 +6,9 @@
 // UDP (the LXI and VXI-11 discovery way), so one socket asks a whole network
 // at once and collects the answers for a bounded time.
 
+#include "codec/oncrpc.h"
 #include "visa/builtin_transports.h"
 #include "visa/discovery.h"
-#include "visa/oncrpc.h"
 #include "visa/rpc_client.h"
 #include "visa/udp_socket.h"
 

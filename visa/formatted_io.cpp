@@ -1,6 +1,6 @@
 #include "visa/formatted_io.h"
 
-#include "visa/ieee488_block.h"
+#include "codec/ieee488_block.h"
 
 #include <algorithm>
 #include <cctype>

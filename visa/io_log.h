@@ -8,7 +8,7 @@
 //
 // Off, it costs each transport call one relaxed atomic load.
 
-#include "visa/io_log_format.h"
+#include "codec/io_log_format.h"
 #include "visa/visa_internal.h"
 
 #include <atomic>

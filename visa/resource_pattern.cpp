@@ -1,6 +1,6 @@
 #include "visa/resource_pattern.h"
 
-#include "visa/resource_name.h"
+#include "visa/transport_table.h"
 
 #include <algorithm>
 #include <bitset>

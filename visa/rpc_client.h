@@ -7,8 +7,8 @@
 // answer to a call that timed out) are read and dropped. Every length a peer
 // sends is bounded before anything is read or stored.
 
+#include "codec/oncrpc.h"
 #include "visa/byte_stream.h"
-#include "visa/oncrpc.h"
 
 #include <memory>
 #include <span>

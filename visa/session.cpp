@@ -1,6 +1,6 @@
 #include "visa/session.h"
 
-#include "visa/ieee488_block.h"
+#include "codec/ieee488_block.h"
 
 #include <algorithm>
 #include <cstring>

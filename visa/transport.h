@@ -135,4 +135,20 @@ using TransportFactory = ViStatus (*)(const ResourceName& name, const SessionSet
 using ResourceLister = void (*)(const SessionSettings& settings, Deadline deadline,
                                 std::vector<std::string>& found);
 
+// What one transport offers the transport table (transport_table.h): the
+// resource strings it takes, how it opens them and what it can find.
+struct TransportRow {
+    const char* interfaceType; // upper case
+    ViUInt16 interfaceCode;    // VI_INTF_TCPIP …; 0 for Quarvel's test interface
+    const char* resourceClass; // upper case
+    bool defaultClass;         // chosen when the string names no class
+    std::size_t minFields;
+    std::size_t maxFields;
+    // Checks and interprets the fields (host, device, port).
+    bool (*interpret)(ResourceName& name);
+    TransportFactory open;
+    // What this transport can find for viFindRsrc; null when it finds nothing.
+    ResourceLister find;
+};
+
 } // namespace quarvel::visa

@@ -17,9 +17,9 @@
 // waits for that only briefly; the session's next call finishes it, so the
 // next command still gets its own reply.
 
+#include "codec/hislip_message.h"
 #include "visa/ascii.h"
 #include "visa/builtin_transports.h"
-#include "visa/hislip_message.h"
 #include "visa/progress.h"
 #include "visa/tcp_connection.h"
 

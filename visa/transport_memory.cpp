@@ -1,6 +1,7 @@
 #include "visa/transport_memory.h"
 
 #include "visa/resource_name.h"
+#include "visa/transport_registry.h"
 
 #include <algorithm>
 #include <cstring>

@@ -3,8 +3,8 @@
 // taken from a library, so that replies arriving in any number of TCP pieces,
 // the server's maxRecvSize and the session timeout are all honoured.
 
+#include "codec/oncrpc.h"
 #include "visa/builtin_transports.h"
-#include "visa/oncrpc.h"
 #include "visa/progress.h"
 #include "visa/rpc_client.h"
 #include "visa/tcp_connection.h"

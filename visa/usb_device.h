@@ -5,8 +5,8 @@
 // Each call is bounded by its deadline; a transfer that times out has been
 // cancelled when the call returns, so the next one starts clean.
 
+#include "codec/usb_descriptors.h"
 #include "visa/transport.h"
-#include "visa/usb_descriptors.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "visa/usb_libusb.h"
 
-#include "visa/usbtmc_message.h"
+#include "codec/usbtmc_message.h"
 
 #include <libusb.h>
 

@@ -7,8 +7,8 @@
 // returns. Nothing is attached to the kernel: the device lives in this
 // process only.
 
+#include "codec/usbip_protocol.h"
 #include "visa/usb_device.h"
-#include "visa/usbip_protocol.h"
 
 #include <memory>
 #include <string>

@@ -8,6 +8,7 @@
 #include "visa/backend.h"
 #include "visa/library_open.h"
 #include "visa/session_table.h"
+#include "visa/transport_table.h"
 
 #include <charconv>
 #include <cstdio>

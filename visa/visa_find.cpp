@@ -1,5 +1,5 @@
 // Finding and parsing resources: viFindRsrc/viFindNext over what the
-// transports can list (resource_name.h), filtered by the standard search
+// transports can list (transport_table.h), filtered by the standard search
 // expressions (resource_pattern.h), and what a loaded VISA library lists
 // itself (library_open.h); viParseRsrc/viParseRsrcEx.
 
@@ -8,6 +8,7 @@
 #include "visa/library_open.h"
 #include "visa/resource_pattern.h"
 #include "visa/session_table.h"
+#include "visa/transport_table.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,6 +1,6 @@
 #include "visa/visa_library.h"
 
-#include "visa/resource_name.h"
+#include "visa/transport_table.h"
 
 #include <dlfcn.h>
 

@@ -6,8 +6,8 @@
 #include "visa/visa_internal.h"
 
 #include "visa/library_open.h"
-#include "visa/resource_name.h"
 #include "visa/session_table.h"
+#include "visa/transport_table.h"
 
 #include <algorithm>
 #include <cstring>

@@ -7,7 +7,7 @@
 #include "tests/support/cli_run.h"
 #include "tests/support/sim_process.h"
 #include "tests/support/temp_dir.h"
-#include "visa/io_log_format.h"
+#include "codec/io_log_format.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
 // Every fault option of quarvel-sim, observed from a client over real
 // sockets (raw SOCKET, and VXI-11 where the fault is specific to it).
 
+#include "codec/oncrpc.h"
 #include "sim/family_generic.h"
 #include "sim/faults.h"
 #include "tests/sim/sim_test_client.h"
 #include "tests/support/sim_process.h"
-#include "visa/oncrpc.h"
 
 #include <gtest/gtest.h>
 

@@ -2,9 +2,9 @@
 // sockets: strict header decoding, the opening handshake with version
 // negotiation, device clear, and how responses are cut into messages.
 
+#include "codec/hislip_message.h"
 #include "sim/family_registry.h"
 #include "sim/hislip_service.h"
-#include "visa/hislip_message.h"
 
 #include <gtest/gtest.h>
 

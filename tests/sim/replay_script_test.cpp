@@ -3,7 +3,7 @@
 // from the side file checked against the log, and clear refusals.
 
 #include "sim/replay_script.h"
-#include "visa/io_log_format.h"
+#include "codec/io_log_format.h"
 
 #include <gtest/gtest.h>
 

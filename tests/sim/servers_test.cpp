@@ -2,10 +2,10 @@
 // spoken by hand, the portmapper over TCP and UDP. The project's VISA layer
 // against the simulator is tested in tests/visa/sim_test.cpp.
 
+#include "codec/oncrpc.h"
 #include "sim/rpc_server.h"
 #include "tests/sim/sim_test_client.h"
 #include "tests/support/sim_process.h"
-#include "visa/oncrpc.h"
 
 #include <gtest/gtest.h>
 

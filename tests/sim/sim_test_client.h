@@ -4,7 +4,7 @@
 // TCP client for the SOCKET port and an ONC RPC client (TCP or UDP) that
 // frames calls with the project's codec.
 
-#include "visa/oncrpc.h"
+#include "codec/oncrpc.h"
 
 #include <cstdint>
 #include <string>

@@ -4,10 +4,10 @@
 // broadcasts or uses DNS-SD (the CLI tests drive DNS-SD through a private
 // daemon).
 
+#include "codec/oncrpc.h"
 #include "tests/support/sim_process.h"
 #include "visa/discovery.h"
-#include "visa/oncrpc.h"
-#include "visa/resource_name.h"
+#include "visa/transport_table.h"
 #include "visa/visa.h"
 
 #include <gtest/gtest.h>

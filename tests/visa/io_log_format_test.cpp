@@ -1,7 +1,7 @@
 // The I/O log's line format: what the writer formats parses back to the
 // same bytes, and the strict reader refuses what is not of the format.
 
-#include "visa/io_log_format.h"
+#include "codec/io_log_format.h"
 
 #include <gtest/gtest.h>
 

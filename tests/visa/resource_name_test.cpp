@@ -1,6 +1,7 @@
-#include "visa/resource_name.h"
+#include "visa/transport_table.h"
 
 #include "visa/builtin_transports.h"
+#include "visa/transport_registry.h"
 
 #include <gtest/gtest.h>
 

@@ -6,6 +6,7 @@
 
 #include "sim/family_generic.h"
 #include "tests/support/sim_process.h"
+#include "visa/usbip_client.h"
 #include "visa/visa.h"
 #include "visa/visa_internal.h"
 
@@ -242,4 +243,18 @@ TEST(UsbOpen, NoServerMeansNotFoundAtOnceAndAnEmptyListing) {
     EXPECT_EQ(viSetAttribute(rm, QVI_ATTR_USBIP_SERVERS, reinterpret_cast<ViAttrState>("x:0")),
               VI_ERROR_NSUP_ATTR_STATE);
     viClose(rm);
+}
+
+// QVI_ATTR_USBIP_SERVERS and QUARVEL_USBIP, parsed before any server is asked.
+TEST(UsbipClient, ServerListsTakeHostsPortsAndBrackets) {
+    std::vector<quarvel::visa::usbip::ServerAddress> servers;
+    ASSERT_TRUE(quarvel::visa::usbip::ParseServerList("127.0.0.1:4000,lab-pi,[::1]:3240", servers));
+    ASSERT_EQ(servers.size(), 3u);
+    EXPECT_EQ(servers[0].port, 4000);
+    EXPECT_EQ(servers[1].host, "lab-pi");
+    EXPECT_EQ(servers[1].port, quarvel::visa::usbip::kDefaultPort);
+    EXPECT_EQ(servers[2].host, "::1");
+    for (const char* bad :
+         {"host:", ":80", "host:0", "host:70000", "[::1", "[::1]x", "a b:1", "host:12x"})
+        EXPECT_FALSE(quarvel::visa::usbip::ParseServerList(bad, servers)) << bad;
 }

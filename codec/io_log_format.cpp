@@ -1,4 +1,4 @@
-#include "visa/io_log_format.h"
+#include "codec/io_log_format.h"
 
 #include <array>
 #include <charconv>

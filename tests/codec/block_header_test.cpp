@@ -1,4 +1,4 @@
-#include "visa/ieee488_block.h"
+#include "codec/ieee488_block.h"
 
 #include <gtest/gtest.h>
 

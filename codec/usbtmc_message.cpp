@@ -1,4 +1,4 @@
-#include "visa/usbtmc_message.h"
+#include "codec/usbtmc_message.h"
 
 namespace quarvel::visa::usbtmc {
 

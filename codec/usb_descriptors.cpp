@@ -1,4 +1,4 @@
-#include "visa/usb_descriptors.h"
+#include "codec/usb_descriptors.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "visa/oncrpc.h"
+#include "codec/oncrpc.h"
 
 #include <algorithm>
 

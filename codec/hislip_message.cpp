@@ -1,4 +1,4 @@
-#include "visa/hislip_message.h"
+#include "codec/hislip_message.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "visa/usbip_protocol.h"
+#include "codec/usbip_protocol.h"
 
 #include <algorithm>
 #include <cstring>
