@@ -158,10 +158,11 @@ void CCaptureController::CaptureNow() {
     }
 
     m_retrieveWaveforms = false;
+    m_waveformProblems.clear();
     if (form.IsRetrieveWaveformsChecked() && !m_cancelRequested) {
         m_retrieveWaveforms = true;
         m_dataExtension = DataExtensionFor(form.GetDataFormat());
-        CaptureWaveforms(
+        m_waveformProblems = CaptureWaveforms(
             *driver, form.CopySelectedChannels(), m_waveforms,
             [this](const std::string& text) { m_window.SetStatusText(text); },
             [this] { return m_cancelRequested; });
@@ -294,7 +295,12 @@ void CCaptureController::SaveImageThenData() {
                           [this](const std::string& text) { m_window.SetStatusText(text); });
         m_dataMessage =
             dataOk ? "Waveform data saving done." : "Error: Waveform data saving failed.";
-        ok = ok && dataOk;
+        if (!m_waveformProblems.empty()) {
+            m_dataMessage += " " + m_waveformProblems;
+        }
+        // Channels were asked for and none was written: no success, even
+        // though nothing failed to save.
+        ok = ok && dataOk && !(m_waveforms.empty() && !m_waveformProblems.empty());
     }
     m_lastCaptureSucceeded = ok;
 }

@@ -90,6 +90,8 @@ private:
     WaveformRecordList m_waveforms;
     std::string m_captureMessage;
     std::string m_dataMessage;
+    // Why selected channels are missing from m_waveforms ("" when none is).
+    std::string m_waveformProblems;
     std::string m_imagePath;
     std::string m_dataPath;
     std::string m_dataExtension;

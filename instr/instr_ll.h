@@ -52,6 +52,9 @@ public:
     virtual bool GetWaveformData(const std::string& channel, WaveformRecord& out);
     virtual bool BeginDataCapture();
     virtual bool EndDataCapture();
+    // Why the last GetWaveformData failed, naming what went wrong ("" when
+    // the family gives no reason).
+    const std::string& WaveformFailure() const { return m_waveformFailure; }
 
     void SetSession(ViSession session) { m_session = session; }
     ViSession GetSession() const { return m_session; }
@@ -123,6 +126,7 @@ protected:
     bool m_inkSaver = false;
     bool m_resizeImage = false;
     ChannelList m_channelNames;
+    std::string m_waveformFailure;
     ScreenshotResize m_resize;
     std::string m_model;
 };

@@ -1,4 +1,5 @@
 #include "sim/family_rigol.h"
+#include "sim/waveform_rigol.h"
 
 namespace quarvel::sim {
 namespace {
@@ -72,6 +73,7 @@ RigolSim::RigolSim(const InstrumentSetup& setup) : SimInstrument(setup.idn) {
             r.reply.trailer =
                 std::string(static_cast<std::size_t>(m_state.blockTail - 1), '\0') + "\n";
     });
+    AddRigolWaveforms(*this, setup.quirks);
 }
 
 std::unique_ptr<SimInstrument> CreateRigol(const InstrumentSetup& setup) {
