@@ -27,6 +27,7 @@
 #include "instr/retrieval_block.h"
 #include "instr/retrieval_io.h"
 #include "instr/retrieval_preamble.h"
+#include "instr/scope_models.h"
 #include "wavedata/waveform_preamble.h"
 
 #include <cmath>
@@ -39,24 +40,11 @@ namespace {
 constexpr std::size_t kReplyLimit = 256;
 constexpr std::uint32_t kPagePoints = 250000;
 
-// The channel count is the last digit of the model number: DS1054Z and
-// MSO1104Z have 4, DS1202Z-E and the DS2000(A) models 2.
-int ChannelCountOf(const std::string& model) {
-    for (std::size_t i = 0; i + 4 <= model.size(); ++i) {
-        bool digits = true;
-        for (std::size_t k = i; k < i + 4; ++k)
-            digits = digits && model[k] >= '0' && model[k] <= '9';
-        if (digits)
-            return model[i + 3] == '2' ? 2 : 4;
-    }
-    return 4;
-}
-
 } // namespace
 
 void CInstrRigolDS::GetChannelList(ChannelList& out) {
     if (m_channelNames.empty()) {
-        const int count = ChannelCountOf(m_model);
+        const int count = ChannelCountOfModel(m_model);
         for (int n = 1; n <= count; ++n)
             m_channelNames.push_back("CHAN" + std::to_string(n));
     }

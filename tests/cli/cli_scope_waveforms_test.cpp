@@ -34,18 +34,22 @@ public:
     Panel& operator=(const Panel&) = delete;
 
     void Send(const std::string& command) const { viPrintf(m_vi, "%s\n", command.c_str()); }
+    // The reply's first line that is not empty (a Siglent data block is
+    // followed by two line feeds).
     std::string Query(const std::string& command) const {
         Send(command);
         std::string reply;
-        char chunk[512];
-        ViStatus status = VI_SUCCESS_MAX_CNT;
-        while (status == VI_SUCCESS_MAX_CNT) {
-            ViUInt32 n = 0;
-            status = viRead(m_vi, reinterpret_cast<ViByte*>(chunk), sizeof chunk, &n);
-            reply.append(chunk, n);
+        for (int lines = 0; reply.empty() && lines < 3; ++lines) {
+            char chunk[512];
+            ViStatus status = VI_SUCCESS_MAX_CNT;
+            while (status == VI_SUCCESS_MAX_CNT) {
+                ViUInt32 n = 0;
+                status = viRead(m_vi, reinterpret_cast<ViByte*>(chunk), sizeof chunk, &n);
+                reply.append(chunk, n);
+            }
+            while (!reply.empty() && (reply.back() == '\n' || reply.back() == '\r'))
+                reply.pop_back();
         }
-        while (!reply.empty() && (reply.back() == '\n' || reply.back() == '\r'))
-            reply.pop_back();
         return reply;
     }
     double Number(const std::string& query) const {
@@ -137,6 +141,31 @@ Expected RigolReference(const Panel& scope, const std::vector<std::string>& chan
     return e;
 }
 
+// SDS1000X-E Programming Guide, WF? and its example: V = code * VDIV / 25 -
+// OFST with the code a signed byte (two's complement: minus 256, where the
+// guide's text says 255); t = TRDL - TDIV * 14 / 2 + i / SARA.
+Expected SiglentReference(const Panel& scope, const std::vector<std::string>& channels) {
+    Expected e;
+    scope.Send("CHDR OFF");
+    for (const std::string& channel : channels) {
+        const double vdiv = scope.Number(channel + ":VDIV?");
+        const double offset = scope.Number(channel + ":OFST?");
+        const double timebase = scope.Number("TDIV?");
+        const double rate = scope.Number("SARA?");
+        const double delay = scope.Number("TRDL?");
+        const std::string codes = scope.Block(channel + ":WF? DAT2");
+        std::vector<double> y;
+        e.x.clear();
+        for (std::size_t i = 0; i < codes.size(); ++i) {
+            const int code = static_cast<unsigned char>(codes[i]);
+            y.push_back((code > 127 ? code - 256 : code) * vdiv / 25 - offset);
+            e.x.push_back(delay - timebase * 14 / 2 + static_cast<double>(i) / rate);
+        }
+        e.y.push_back(y);
+    }
+    return e;
+}
+
 struct Family {
     const char* name;
     std::vector<std::string> simArgs;
@@ -155,6 +184,12 @@ const Family kFamilies[] = {
       "--waveform-points", "20000"},
      {"CHAN2"},
      RigolReference},
+    {"Siglent", {"--instrument", "siglent"}, {"C1", "C2", "C4"}, SiglentReference},
+    // Replies with headers before the transfer: CHDR is switched off for it.
+    {"SiglentHeaders",
+     {"--instrument", "siglent", "--siglent-reply-headers", "--waveform-points", "7000"},
+     {"C3"},
+     SiglentReference},
 };
 
 bool Near(double a, double b) {
