@@ -84,29 +84,64 @@ bool ReadHeader(ViSession session, std::size_t maxBytes, std::uint64_t& length, 
     return true;
 }
 
+// Reads exactly `count` bytes; `ended` tells whether the last read ended
+// the message (END on USB, HiSLIP, VXI-11). A line feed inside the data
+// ends a read on a raw socket, which is no end of the message.
+bool ReadCounted(ViSession session, std::uint8_t* data, std::size_t count, bool& ended) {
+    std::size_t total = 0;
+    ended = false;
+    while (total < count) {
+        const std::size_t wanted = std::min<std::size_t>(count - total, 1u << 20);
+        ViUInt32 received = 0;
+        const ViStatus status =
+            viRead(session, data + total, static_cast<ViUInt32>(wanted), &received);
+        if ((status != VI_SUCCESS && status != VI_SUCCESS_MAX_CNT &&
+             status != VI_SUCCESS_TERM_CHAR) ||
+            received == 0)
+            return false;
+        total += received;
+        // A read that stops at a line feed may report plain success on a
+        // raw socket too: only a read that ends otherwise is taken as END.
+        ended = status == VI_SUCCESS && data[total - 1] != '\n';
+    }
+    return true;
+}
+
+// What follows the block up to the end of its reply: a line feed, NULs and a
+// line feed, stray bytes, or nothing (then only a raw socket has to wait,
+// briefly, to know). Read byte by byte, so a line feed that ended the last
+// data read is never taken for the reply's end.
+void ReadReplyEnd(ViSession session) {
+    ViUInt32 saved = 0;
+    viGetAttribute(session, VI_ATTR_TMO_VALUE, &saved);
+    viSetAttribute(session, VI_ATTR_TMO_VALUE, kTailTimeoutMs);
+    for (std::size_t n = 0; n < kMaxPrefix; ++n) {
+        std::uint8_t byte = 0;
+        ViUInt32 received = 0;
+        const ViStatus status = viRead(session, &byte, 1, &received);
+        if (status != VI_SUCCESS_MAX_CNT || received == 0)
+            break; // END, the line feed, a time-out or an error
+    }
+    viSetAttribute(session, VI_ATTR_TMO_VALUE, saved);
+}
+
 bool ReadData(ViSession session, const BlockQuery& query, std::uint64_t length,
               std::vector<std::uint8_t>& data, std::string& why) {
     // The point count is known before the data comes: progress shows it.
     qviExpectReplyData(session, length);
     data.resize(static_cast<std::size_t>(length));
-    std::size_t received = 0;
-    // Piece by piece, so a short block says roughly how much came.
-    while (received < data.size()) {
-        const std::size_t piece = std::min<std::size_t>(data.size() - received, 1u << 20);
-        if (!ReadExactly(session, data.data() + received, piece))
-            break;
-        received += piece;
-    }
-    if (received < data.size()) {
-        why = "the data block ended after " + std::to_string(received) + " to " +
-              std::to_string(received + (1u << 20)) + " of its " + std::to_string(data.size()) +
-              " bytes";
+    bool ended = false;
+    if (!data.empty() && !ReadCounted(session, data.data(), data.size(), ended)) {
+        why = "the data block ended before its " + std::to_string(data.size()) + " bytes";
         data.clear();
         return false;
     }
     if (query.tailBytes > 0) {
         std::vector<std::uint8_t> tail(query.tailBytes);
-        ReadExactly(session, tail.data(), tail.size());
+        bool tailEnded = false;
+        ReadCounted(session, tail.data(), tail.size(), tailEnded);
+    } else if (!ended) {
+        ReadReplyEnd(session);
     }
     return true;
 }
@@ -131,10 +166,8 @@ bool QueryDataBlock(ViSession session, const BlockQuery& query, std::vector<std:
         if (ReadHeader(session, query.maxBytes, length, why))
             ok = ReadData(session, query, length, data, why);
     }
-    if (query.tailBytes == 0 || !ok) {
-        // The reply's end: a line feed, NULs and a line feed, stray bytes,
-        // or (on a raw socket) nothing at all; after a failure what is left
-        // of the reply, so the next one starts clean.
+    if (!ok) {
+        // What is left of the reply, so the next one starts clean.
         TimeoutScope shortWait(session, kTailTimeoutMs);
         viFlush(session, VI_READ_BUF);
     }

@@ -28,6 +28,7 @@ struct QuirkOptions {
     long long waveformPage = 0;           // most points one data query returns
     bool rigolSwappedFormatCodes = false; // DS2000 guide: preamble format 0 WORD, 1 BYTE
     bool tektronixCurveJunk = false;      // bytes after the CURVe? block before its LF
+    bool tektronixNoWaveformId = false;   // WFMPre? without its WFId field
 };
 
 // What a family factory is given.

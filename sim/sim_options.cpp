@@ -210,6 +210,8 @@ const std::vector<Option>& OptionTable() {
         {"--tektronix-curve-junk", "",
          "quirk: bytes after the Tektronix CURVe? block, before its line feed",
          [](SimOptions& o, const std::string&) { return o.quirks.tektronixCurveJunk = true; }},
+        {"--tektronix-no-wfid", "", "quirk: the Tektronix preamble lacks its WFId field",
+         [](SimOptions& o, const std::string&) { return o.quirks.tektronixNoWaveformId = true; }},
         {"--tektronix-headers", "", "quirk: Tektronix HEADer ON, replies as set commands",
          [](SimOptions& o, const std::string&) { return o.quirks.tektronixHeaders = true; }},
         {"--publish", "",

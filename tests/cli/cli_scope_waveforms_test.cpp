@@ -16,6 +16,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <functional>
+#include <map>
 #include <sstream>
 
 namespace quarvel::test {
@@ -166,6 +167,40 @@ Expected SiglentReference(const Panel& scope, const std::vector<std::string>& ch
     return e;
 }
 
+// TDS3000 Programmer Manual, CURVe? and WFMPre?: V = (code - YOFF) * YMULT +
+// YZERO with the code a signed byte (RIBinary); t = XZERO + i * XINCR.
+Expected TektronixReference(const Panel& scope, const std::vector<std::string>& channels) {
+    Expected e;
+    scope.Send("HEADer 1");
+    for (const std::string& channel : channels) {
+        scope.Send("DATa:SOUrce " + channel);
+        scope.Send("DATa:ENCdg RIBinary");
+        scope.Send("DATa:WIDth 1");
+        scope.Send("DATa:STARt 1");
+        scope.Send("DATa:STOP 1000000");
+        std::map<std::string, double> field;
+        std::stringstream preamble(scope.Query("WFMPre?"));
+        std::string element;
+        while (std::getline(preamble, element, ';')) {
+            const std::size_t space = element.find(' ');
+            std::string name = element.substr(0, space);
+            name.erase(0, name.rfind(':') + 1); // ":WFMPRE:BYT_NR" → "BYT_NR"
+            field[name] = std::strtod(element.c_str() + space + 1, nullptr);
+        }
+        const std::string codes = scope.Block("CURVe?");
+        std::vector<double> y;
+        e.x.clear();
+        for (std::size_t i = 0; i < codes.size(); ++i) {
+            const int code = static_cast<signed char>(codes[i]);
+            y.push_back((code - field.at("YOFF")) * field.at("YMULT") + field.at("YZERO"));
+            e.x.push_back(field.at("XZERO") + static_cast<double>(i) * field.at("XINCR"));
+        }
+        e.y.push_back(y);
+    }
+    scope.Send("HEADer 0");
+    return e;
+}
+
 struct Family {
     const char* name;
     std::vector<std::string> simArgs;
@@ -190,6 +225,13 @@ const Family kFamilies[] = {
      {"--instrument", "siglent", "--siglent-reply-headers", "--waveform-points", "7000"},
      {"C3"},
      SiglentReference},
+    {"Tektronix", {"--instrument", "tektronix"}, {"CH1", "CH2", "CH4"}, TektronixReference},
+    // Junk after the curve, no WFId (the fields move), headers on from the start.
+    {"TektronixHabits",
+     {"--instrument", "tektronix", "--tektronix-curve-junk", "--tektronix-no-wfid",
+      "--tektronix-headers", "--waveform-points", "2500"},
+     {"CH3"},
+     TektronixReference},
 };
 
 bool Near(double a, double b) {
