@@ -201,6 +201,32 @@ Expected TektronixReference(const Panel& scope, const std::vector<std::string>& 
     return e;
 }
 
+// Infiniium Programmer's Guide, :WAVeform:DATA? and :WAVeform:PREamble?:
+// V = (code - yreference) * yincrement + yorigin with WORD codes signed
+// 16-bit, least significant byte first; t = (i - xreference) * xincrement +
+// xorigin.
+Expected InfiniiumReference(const Panel& scope, const std::vector<std::string>& channels) {
+    Expected e;
+    for (const std::string& channel : channels) {
+        scope.Send(":WAV:SOUR " + channel);
+        scope.Send(":WAV:FORM WORD");
+        scope.Send(":WAV:BYT LSBF");
+        const std::vector<double> p = Fields(scope.Query(":WAV:PRE?"));
+        const std::string codes = scope.Block(":WAV:DATA?");
+        std::vector<double> y;
+        e.x.clear();
+        for (std::size_t i = 0; i + 1 < codes.size(); i += 2) {
+            const auto low = static_cast<unsigned char>(codes[i]);
+            const auto high = static_cast<unsigned char>(codes[i + 1]);
+            const int code = static_cast<std::int16_t>(high << 8 | low);
+            y.push_back((code - p.at(9)) * p.at(7) + p.at(8));
+            e.x.push_back((static_cast<double>(i / 2) - p.at(6)) * p.at(4) + p.at(5));
+        }
+        e.y.push_back(y);
+    }
+    return e;
+}
+
 struct Family {
     const char* name;
     std::vector<std::string> simArgs;
@@ -232,6 +258,10 @@ const Family kFamilies[] = {
       "--tektronix-headers", "--waveform-points", "2500"},
      {"CH3"},
      TektronixReference},
+    {"Infiniium",
+     {"--instrument", "infiniium"},
+     {"CHAN1", "CHAN2", "CHAN3", "CHAN4"},
+     InfiniiumReference},
 };
 
 bool Near(double a, double b) {
