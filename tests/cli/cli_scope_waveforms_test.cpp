@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <map>
@@ -336,6 +337,72 @@ INSTANTIATE_TEST_SUITE_P(Families, ScopeWaveforms,
                              return std::string(std::get<0>(info.param).name) +
                                     (std::get<1>(info.param) ? "Usb" : "Socket");
                          });
+
+// Runs a shell command and returns its standard output; `status` gets its exit status.
+std::string Output(const std::string& command, int& status) {
+    std::string out;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        status = -1;
+        return out;
+    }
+    char chunk[65536];
+    std::size_t n = 0;
+    while ((n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0)
+        out.append(chunk, n);
+    status = pclose(pipe);
+    return out;
+}
+
+// A Rigol capture into a dirfile, read back by GetData: checkdirfile finds
+// it conforming, and its Python binding reads every field, whose values
+// (doubles in the file, printed so they read back the same) must equal what
+// the test computes with the guide's formula.
+TEST(ScopeWaveformDirfile, GetDataReadsTheFieldsBack) {
+    SimProcess sim({"--instrument", "rigol", "--waveform-points", "20000"});
+    ASSERT_TRUE(sim.Started());
+    TempDir shots;
+    TempDir logs;
+    const std::vector<std::string> channels = {"CHAN1", "CHAN4"};
+    const CliRun run =
+        RunCli(logs, {"capture", sim.SocketResource(), "--dir", shots.Path(), "--name", "shot",
+                      "--waveforms", "CHAN1,CHAN4", "--data-format", "dirfile"});
+    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+    const std::string dirfile = shots.File("shot");
+
+    int status = -1;
+    const std::string check =
+        Output(std::string(QUARVEL_CHECKDIRFILE) + " '" + dirfile + "' 2>&1", status);
+    EXPECT_EQ(status, 0) << check;
+
+    const std::string script = "import sys, pygetdata as g\n"
+                               "d = g.dirfile(sys.argv[1], g.RDONLY)\n"
+                               "for f in sys.argv[2:]:\n"
+                               "    n = d.nframes\n"
+                               "    v = d.getdata(f, g.FLOAT64, first_frame=0, num_frames=n)\n"
+                               "    print(f, n, ' '.join(repr(float(x)) for x in v))\n";
+    const std::string read = Output(std::string(QUARVEL_SYSTEM_PYTHON3) + " -c \"" + script +
+                                        "\" '" + dirfile + "' xaxis.dat CHAN1.dat CHAN4.dat 2>&1",
+                                    status);
+    ASSERT_EQ(status, 0) << read;
+
+    const Panel scope(sim.SocketResource());
+    const Expected expected = RigolReference(scope, channels);
+    std::stringstream lines(read);
+    const std::vector<const std::vector<double>*> columns = {&expected.x, &expected.y[0],
+                                                             &expected.y[1]};
+    for (const std::vector<double>* column : columns) {
+        std::string name;
+        std::size_t frames = 0;
+        lines >> name >> frames;
+        ASSERT_EQ(frames, column->size()) << name;
+        for (std::size_t i = 0; i < frames; ++i) {
+            double value = 0.0;
+            lines >> value;
+            ASSERT_EQ(value, (*column)[i]) << name << " frame " << i;
+        }
+    }
+}
 
 int IndexOf(const std::vector<std::string>& received, const std::string& command, int from = 0) {
     for (int i = from; i < static_cast<int>(received.size()); ++i)
