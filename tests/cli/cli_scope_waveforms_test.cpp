@@ -478,24 +478,48 @@ TEST(ScopeWaveformFaults, MissingChannelsAreNamedAndNothingHalfIsWritten) {
     }
 }
 
-// A running Rigol is stopped for its memory and run again afterwards.
-TEST(ScopeWaveformFaults, RigolMemoryIsReadStoppedAndTheScopeRunsAgain) {
-    SimProcess sim({"--instrument", "rigol", "--waveform-points", "5000"});
-    ASSERT_TRUE(sim.Started());
-    TempDir shots;
+// A running scope is stopped for its data (one acquisition for every
+// channel; Rigol's RAW memory only while stopped) and runs again afterwards;
+// a setting changed for the transfer is put back.
+TEST(ScopeWaveformRunState, DataIsReadStoppedAndTheScopeRunsAgain) {
+    struct Case {
+        std::vector<std::string> simArgs;
+        const char* channel;
+        const char* stop;
+        const char* data;
+        const char* run;
+        const char* restored; // sent after the data ("" : nothing)
+    };
+    const Case cases[] = {
+        {{"--instrument", "rigol", "--waveform-points", "5000"}, "CHAN1", ":STOP", ":WAV:DATA?",
+         ":RUN", ""},
+        {{"--instrument", "siglent", "--siglent-reply-headers", "--waveform-points", "5000"}, "C2",
+         "TRMD STOP", "C2:WF? DAT2", "TRMD AUTO", "CHDR SHORT"},
+        {{"--instrument", "tektronix"}, "CH1", "ACQuire:STATE 0", "CURVe?", "ACQuire:STATE 1",
+         "HEADer 0"},
+        {{"--instrument", "infiniium", "--waveform-points", "5000"}, "CHAN2", ":STOP",
+         ":WAV:DATA?", ":RUN", ""},
+    };
     TempDir logs;
-    sim.ClearTranscript();
-    const CliRun run = RunCli(
-        logs, {"capture", sim.SocketResource(), "--dir", shots.Path(), "--waveforms", "CHAN1"});
-    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
-    const std::vector<std::string> received = sim.Transcript();
-    const int stop = IndexOf(received, ":STOP");
-    const int raw = IndexOf(received, ":WAV:MODE RAW");
-    const int data = IndexOf(received, ":WAV:DATA?");
-    ASSERT_GE(stop, 0);
-    EXPECT_LT(stop, raw);
-    EXPECT_LT(raw, data);
-    EXPECT_GT(IndexOf(received, ":RUN", data), data);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.simArgs[1]);
+        SimProcess sim(c.simArgs);
+        ASSERT_TRUE(sim.Started());
+        TempDir shots;
+        sim.ClearTranscript();
+        const CliRun run = RunCli(logs, {"capture", sim.SocketResource(), "--dir", shots.Path(),
+                                         "--waveforms", c.channel});
+        ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+        const std::vector<std::string> received = sim.Transcript();
+        const int stop = IndexOf(received, c.stop);
+        const int data = IndexOf(received, c.data);
+        ASSERT_GE(stop, 0);
+        EXPECT_LT(stop, data);
+        EXPECT_GT(IndexOf(received, c.run, data), data);
+        if (*c.restored != '\0') {
+            EXPECT_GT(IndexOf(received, c.restored, data), data);
+        }
+    }
 }
 
 } // namespace
