@@ -155,6 +155,12 @@ bool QueryDataBlock(ViSession session, const BlockQuery& query, std::vector<std:
         why = "the data query could not be sent";
         return false;
     }
+    return ReadDataBlock(session, query, data, why);
+}
+
+bool ReadDataBlock(ViSession session, const BlockQuery& query, std::vector<std::uint8_t>& data,
+                   std::string& why) {
+    data.clear();
     bool ok = false;
     {
         TimeoutScope timeout(session, query.timeoutMs);

@@ -30,5 +30,10 @@ struct BlockQuery {
 // after N of M bytes").
 bool QueryDataBlock(ViSession session, const BlockQuery& query, std::vector<std::uint8_t>& data,
                     std::string& why);
+// The same without sending: reads the reply to a query sent before (so a
+// caller can ask for the next page and convert this one while it comes).
+// `query.command` is not used.
+bool ReadDataBlock(ViSession session, const BlockQuery& query, std::vector<std::uint8_t>& data,
+                   std::string& why);
 
 } // namespace quarvel::wavedata

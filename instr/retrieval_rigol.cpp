@@ -95,20 +95,30 @@ bool CInstrRigolDS::GetWaveformData(const std::string& channel, WaveformRecord& 
     if (!ParseTenFieldPreamble(preambleText, p, m_waveformFailure))
         return false;
 
-    out.Resize(p.points);
+    out.x.clear();
+    out.y.clear();
+    out.x.reserve(p.points);
+    out.y.reserve(p.points);
+    out.sampleKind = SAMPLE_KIND_DOUBLE;
+    // Each page is asked for before the one before it is converted, so the
+    // instrument sends while this side computes.
+    const auto askForPage = [&](std::uint32_t first) {
+        const std::uint32_t count = std::min(kPagePoints, p.points - first);
+        // Positions count from 1; both ends are inclusive.
+        return SendText(m_session, ":WAV:STAR " + std::to_string(first + 1) + "\n") &&
+               SendText(m_session, ":WAV:STOP " + std::to_string(first + count) + "\n") &&
+               SendText(m_session, ":WAV:DATA?\n");
+    };
+    if (!askForPage(0)) {
+        m_waveformFailure = "the first page could not be asked for";
+        return false;
+    }
     std::vector<std::uint8_t> codes;
     for (std::uint32_t first = 0; first < p.points; first += kPagePoints) {
         const std::uint32_t count = std::min(kPagePoints, p.points - first);
-        // Positions count from 1; both ends are inclusive.
-        if (!SendText(m_session, ":WAV:STAR " + std::to_string(first + 1) + "\n") ||
-            !SendText(m_session, ":WAV:STOP " + std::to_string(first + count) + "\n")) {
-            m_waveformFailure = "the page could not be chosen";
-            return false;
-        }
         std::string why;
-        const BlockQuery query{
-            .command = ":WAV:DATA?\n", .maxBytes = count, .timeoutMs = m_transferTimeoutMs};
-        if (!QueryDataBlock(m_session, query, codes, why) || codes.size() != count) {
+        const BlockQuery query{.command = {}, .maxBytes = count, .timeoutMs = m_transferTimeoutMs};
+        if (!ReadDataBlock(m_session, query, codes, why) || codes.size() != count) {
             m_waveformFailure = "points " + std::to_string(first + 1) + " to " +
                                 std::to_string(first + count) + ": " +
                                 (why.empty() ? "the page brought " + std::to_string(codes.size()) +
@@ -116,10 +126,15 @@ bool CInstrRigolDS::GetWaveformData(const std::string& channel, WaveformRecord& 
                                              : why);
             return false;
         }
+        if (first + count < p.points && !askForPage(first + count)) {
+            m_waveformFailure =
+                "the page after point " + std::to_string(first + count) + " could not be asked for";
+            return false;
+        }
         for (std::uint32_t k = 0; k < count; ++k) {
             const double i = static_cast<double>(first + k);
-            out.x[first + k] = (i - p.xReference) * p.xIncrement + p.xOrigin;
-            out.y[first + k] = (codes[k] - p.yOrigin - p.yReference) * p.yIncrement;
+            out.x.push_back((i - p.xReference) * p.xIncrement + p.xOrigin);
+            out.y.push_back((codes[k] - p.yOrigin - p.yReference) * p.yIncrement);
         }
     }
     out.name = channel;
