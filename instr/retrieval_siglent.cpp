@@ -17,8 +17,9 @@
 // - The reply carries its header before the block whatever CHDR says, and
 //   two line feeds after it: the header is skipped up to '#', the two line
 //   feeds are read by count so the next reply starts clean.
-// - Replies carry units ("5.00E-01V", "1.00E+09Sa/s"): numbers are read up
-//   to the first character that does not belong to them.
+// - Replies carry units, with SI prefixes in the guide's examples
+//   ("5.00E-01V", "SARA 1.00GSa/s", "TRDL -5.000000ns"): the number, then a
+//   prefix letter when another letter follows it.
 // The data is read while stopped (TRMD STOP, the trigger mode put back
 // afterwards) so every channel comes from the same acquisition.
 
@@ -29,7 +30,9 @@
 #include "instr/scope_models.h"
 #include "wavedata/waveform_preamble.h"
 
+#include <charconv>
 #include <cmath>
+#include <string_view>
 #include <vector>
 
 using namespace quarvel::wavedata;
@@ -40,12 +43,29 @@ constexpr std::size_t kReplyLimit = 256;
 constexpr double kHorizontalDivisions = 14.0;
 constexpr double kCodesPerDivision = 25.0;
 
-// The number at the start of a reply such as "5.00E-01V"; false when there
-// is none or it is not finite.
+// A number with its unit as the older set prints it: "5.00E-01V",
+// "5.00E-09S", and in the guide's own examples "1.00GSa/s" and
+// "-5.000000ns": a letter among p n u m k M G that another letter follows
+// is a prefix of the unit. False when there is no finite number.
+bool ReadWithUnit(std::string_view text, double& value) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '+'))
+        text.remove_prefix(1);
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || !std::isfinite(value))
+        return false;
+    const std::string_view rest(end, static_cast<std::size_t>(text.data() + text.size() - end));
+    constexpr std::string_view kPrefixes = "pnumkMG";
+    constexpr double kFactors[] = {1e-12, 1e-9, 1e-6, 1e-3, 1e3, 1e6, 1e9};
+    const std::size_t prefix = rest.empty() ? std::string_view::npos : kPrefixes.find(rest[0]);
+    if (prefix != std::string_view::npos && rest.size() > 1 &&
+        ((rest[1] >= 'A' && rest[1] <= 'Z') || (rest[1] >= 'a' && rest[1] <= 'z')))
+        value *= kFactors[prefix];
+    return true;
+}
+
 bool QueryReal(ViSession session, const std::string& query, double& value) {
     std::string reply;
-    return QueryLine(session, query, kReplyLimit, reply) && ReadLeadingReal(reply, value) &&
-           std::isfinite(value);
+    return QueryLine(session, query, kReplyLimit, reply) && ReadWithUnit(reply, value);
 }
 
 } // namespace

@@ -35,6 +35,25 @@ std::string Number(double value, int precision, const char* unit) {
     return out + unit;
 }
 
+// "100.00MSa/s", "-20.00us": the SI-prefixed form of the guide's examples
+// (SARA? "1.00GSa/s", TRDL? "-5.000000ns").
+std::string Prefixed(double value, const char* unit) {
+    constexpr struct {
+        double factor;
+        const char* prefix;
+    } kPrefixes[] = {{1e9, "G"},  {1e6, "M"},  {1e3, "k"}, {1, ""},
+                     {1e-3, "m"}, {1e-6, "u"}, {1e-9, "n"}};
+    for (const auto& p : kPrefixes) {
+        if (std::abs(value) >= p.factor || p.factor == 1e-9) {
+            char text[40];
+            const auto [end, ec] = std::to_chars(text, text + sizeof text, value / p.factor,
+                                                 std::chars_format::fixed, 2);
+            return (ec == std::errc() ? std::string(text, end) : "0") + p.prefix + unit;
+        }
+    }
+    return "0";
+}
+
 double SampleRate(const SiglentWaveState& s) {
     return static_cast<double>(s.recordPoints) / (kTimebase * kDivisions);
 }
@@ -87,9 +106,9 @@ void AddSiglentWaveforms(SiglentSim& scope, const QuirkOptions& quirks) {
             r.Text(Number(kOffset[call.suffixes[0] - 1], 2, "V"));
     });
     t.Add("TDIV?", [](const CommandCall&, CommandResult& r) { r.Text(Number(kTimebase, 2, "S")); });
-    t.Add("TRDL?", [](const CommandCall&, CommandResult& r) { r.Text(Number(kDelay, 2, "S")); });
+    t.Add("TRDL?", [](const CommandCall&, CommandResult& r) { r.Text(Prefixed(kDelay, "s")); });
     t.Add("SARA?",
-          [s](const CommandCall&, CommandResult& r) { r.Text(Number(SampleRate(*s), 6, "Sa/s")); });
+          [s](const CommandCall&, CommandResult& r) { r.Text(Prefixed(SampleRate(*s), "Sa/s")); });
     // Every point from the first is all this simulation serves.
     t.Add("WFSU", [](const CommandCall&, CommandResult&) {});
     t.Add("C#:WF?", [s](const CommandCall& call, CommandResult& r) {

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -54,11 +55,18 @@ public:
         }
         return reply;
     }
+    // A number with its unit, SI prefix included ("5.00E-01V",
+    // "100.00MSa/s", "-20.00us").
     double Number(const std::string& query) const {
         const std::string reply = Query(query);
-        // Replies may carry their header ("C1:VDIV 5.00E-01V").
-        const std::size_t space = reply.find(' ');
-        return std::strtod(reply.c_str() + (space == std::string::npos ? 0 : space + 1), nullptr);
+        char* end = nullptr;
+        const double value = std::strtod(reply.c_str(), &end);
+        const std::string prefixes = "pnumkMG";
+        const double factors[] = {1e-12, 1e-9, 1e-6, 1e-3, 1e3, 1e6, 1e9};
+        const std::size_t p = *end == '\0' ? std::string::npos : prefixes.find(*end);
+        return p != std::string::npos && std::isalpha(static_cast<unsigned char>(end[1]))
+                   ? value * factors[p]
+                   : value;
     }
     // The data bytes of the block in the reply to `query`, whatever comes
     // before its '#' and after its data.
@@ -491,14 +499,30 @@ TEST(ScopeWaveformRunState, DataIsReadStoppedAndTheScopeRunsAgain) {
         const char* restored; // sent after the data ("" : nothing)
     };
     const Case cases[] = {
-        {{"--instrument", "rigol", "--waveform-points", "5000"}, "CHAN1", ":STOP", ":WAV:DATA?",
-         ":RUN", ""},
-        {{"--instrument", "siglent", "--siglent-reply-headers", "--waveform-points", "5000"}, "C2",
-         "TRMD STOP", "C2:WF? DAT2", "TRMD AUTO", "CHDR SHORT"},
-        {{"--instrument", "tektronix"}, "CH1", "ACQuire:STATE 0", "CURVe?", "ACQuire:STATE 1",
+        {{"--instrument", "rigol", "--waveform-points", "5000"},
+         "CHAN1",
+         ":STOP",
+         ":WAV:DATA?",
+         ":RUN",
+         ""},
+        {{"--instrument", "siglent", "--siglent-reply-headers", "--waveform-points", "5000"},
+         "C2",
+         "TRMD STOP",
+         "C2:WF? DAT2",
+         "TRMD AUTO",
+         "CHDR SHORT"},
+        {{"--instrument", "tektronix"},
+         "CH1",
+         "ACQuire:STATE 0",
+         "CURVe?",
+         "ACQuire:STATE 1",
          "HEADer 0"},
-        {{"--instrument", "infiniium", "--waveform-points", "5000"}, "CHAN2", ":STOP",
-         ":WAV:DATA?", ":RUN", ""},
+        {{"--instrument", "infiniium", "--waveform-points", "5000"},
+         "CHAN2",
+         ":STOP",
+         ":WAV:DATA?",
+         ":RUN",
+         ""},
     };
     TempDir logs;
     for (const Case& c : cases) {
