@@ -47,6 +47,7 @@ std::string CaptureWaveforms(CInstrLL& driver, ChannelList selected, WaveformRec
         return problems;
     }
     selected = wanted;
+    driver.SetCancelCheck(cancelled);
     KeepActiveChannels(selected, driver);
     for (const std::string& channel : wanted) {
         if (!Contains(selected, channel)) {
@@ -68,6 +69,7 @@ std::string CaptureWaveforms(CInstrLL& driver, ChannelList selected, WaveformRec
             AddProblem(problems, channel + ": " + (why.empty() ? "no waveform data" : why) + ".");
         }
     }
+    driver.SetCancelCheck({});
     driver.EndDataCapture();
     return problems;
 }

@@ -126,6 +126,10 @@ bool CInstrRigolDS::GetWaveformData(const std::string& channel, WaveformRecord& 
                                              : why);
             return false;
         }
+        if (first + count < p.points && m_cancelled && m_cancelled()) {
+            m_waveformFailure = "cancelled after point " + std::to_string(first + count);
+            return false;
+        }
         if (first + count < p.points && !askForPage(first + count)) {
             m_waveformFailure =
                 "the page after point " + std::to_string(first + count) + " could not be asked for";

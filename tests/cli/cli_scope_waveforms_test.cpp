@@ -9,10 +9,14 @@
 #include "tests/support/sim_process.h"
 #include "tests/support/temp_dir.h"
 
+#include "capture/waveform_capture.h"
+#include "instr/instr_connection.h"
+#include "instr/instr_ll.h"
 #include "visa/visa.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -484,6 +488,31 @@ TEST(ScopeWaveformFaults, MissingChannelsAreNamedAndNothingHalfIsWritten) {
             EXPECT_EQ(ReadFileText(shots.File("shot.csv")).rfind(c.csvHeader, 0), 0u);
         }
     }
+}
+
+// A cancel stops a paged read after the current page: no record of the
+// channel, no further page asked for, the scope run again.
+TEST(ScopeWaveformCancel, PagedReadStopsAfterTheCurrentPage) {
+    SimProcess sim({"--instrument", "rigol", "--waveform-points", "1000000"});
+    ASSERT_TRUE(sim.Started());
+    CInstrConnection connection;
+    ASSERT_TRUE(connection.Open(sim.SocketResource()));
+    ASSERT_TRUE(connection.QueryIdn());
+    ASSERT_TRUE(connection.CreateDriver());
+    ChannelList offered;
+    connection.GetDriver()->GetChannelList(offered);
+    sim.ClearTranscript();
+    int asked = 0;
+    WaveformRecordList records;
+    const std::string problems = CaptureWaveforms(*connection.GetDriver(), {"CHAN1", "CHAN2"},
+                                                  records, {}, [&] { return ++asked > 1; });
+    EXPECT_TRUE(records.empty());
+    EXPECT_EQ(problems, "CHAN1: cancelled after point 250000.") << problems;
+    ViInt32 done = 0; // everything sent before has been taken in
+    ASSERT_EQ(viQueryf(connection.GetSession(), "*OPC?\n", "%d", &done), VI_SUCCESS);
+    const std::vector<std::string> received = sim.Transcript();
+    EXPECT_EQ(std::count(received.begin(), received.end(), ":WAV:DATA?"), 1);
+    EXPECT_GT(IndexOf(received, ":RUN"), IndexOf(received, ":WAV:DATA?"));
 }
 
 // A running scope is stopped for its data (one acquisition for every
