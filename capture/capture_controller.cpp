@@ -170,13 +170,14 @@ void CCaptureController::CaptureNow() {
     }
 
     m_retrieveWaveforms = false;
+    m_waveformProblems.clear();
     if (form.IsRetrieveWaveformsChecked() && !m_cancelRequested) {
         m_retrieveWaveforms = true;
         m_dataExtension = DataExtensionFor(form.GetDataFormat());
-        CaptureWaveforms(
+        m_waveformProblems = CaptureWaveforms(
             *driver, form.CopySelectedChannels(), m_waveforms,
             [this](const std::string& text) { m_window.SetStatusText(text); },
-            [this] { return m_cancelRequested; }, &m_channelFailures);
+            [this] { return m_cancelRequested; });
     }
 
     // Restarted only when stopped above, and only after the data was read;
@@ -308,10 +309,12 @@ void CCaptureController::SaveImageThenData() {
                           [this](const std::string& text) { m_window.SetStatusText(text); });
         m_dataMessage =
             dataOk ? "Waveform data saving done." : "Error: Waveform data saving failed.";
-        // Channels that gave no data are left out of the file; say why.
-        for (const std::string& failure : m_channelFailures)
-            m_dataMessage += " " + failure + ".";
-        ok = ok && dataOk;
+        if (!m_waveformProblems.empty()) {
+            m_dataMessage += " " + m_waveformProblems;
+        }
+        // Channels were asked for and none was written: no success, even
+        // though nothing failed to save.
+        ok = ok && dataOk && !(m_waveforms.empty() && !m_waveformProblems.empty());
     }
     m_lastCaptureSucceeded = ok;
 }

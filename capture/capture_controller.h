@@ -91,10 +91,10 @@ private:
     WaveformRecordList m_waveforms;
     std::string m_captureMessage;
     std::string m_dataMessage;
-    // Why the screenshot of the capture under way failed, and why channels
-    // gave no data ("No data from CHAN2: ..."), in words.
+    // Why the screenshot of the capture under way failed, in words.
     std::string m_screenshotFailure;
-    std::vector<std::string> m_channelFailures;
+    // Why selected channels are missing from m_waveforms ("" when none is).
+    std::string m_waveformProblems;
     std::string m_imagePath;
     std::string m_dataPath;
     std::string m_dataExtension;

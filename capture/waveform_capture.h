@@ -16,11 +16,12 @@ std::string DataExtensionFor(DataFormat format);
 // Reads the `selected` channels that the instrument shows into `records`
 // (emptied first), between BeginDataCapture and EndDataCapture, showing
 // "Getting waveform data for channel <name>..." per channel. Channels not
-// yet read when `cancelled` turns true are skipped. A channel that gives no
-// data adds "No data from <name>: <why>" to `failures` (emptied first).
-void CaptureWaveforms(CInstrLL& driver, ChannelList selected, WaveformRecordList& records,
-                      const StatusSink& status, const std::function<bool()>& cancelled = {},
-                      std::vector<std::string>* failures = nullptr);
+// yet read when `cancelled` turns true are skipped. Returns what kept
+// selected channels out of the records, one sentence each ("CHAN5 is not
+// offered by this instrument.", "CHAN3 is switched off.", "CHAN2: <reason>."),
+// "" when every selected channel was read.
+std::string CaptureWaveforms(CInstrLL& driver, ChannelList selected, WaveformRecordList& records,
+                             const StatusSink& status, const std::function<bool()>& cancelled = {});
 
 // Writes `records` to `path` in the given format. Nothing is written (and
 // true returned) when the list is empty; false when the writer failed.

@@ -31,5 +31,3 @@ bool CInstrKeysInfiniium::GetScreenshot(ByteBuffer& out) {
     };
     return TransferScreenImage(out, steps);
 }
-
-void CInstrKeysInfiniium::GetChannelList(ChannelList& /*out*/) {}

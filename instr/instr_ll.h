@@ -9,6 +9,7 @@
 #include <initializer_list>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 using ByteBuffer = std::vector<std::uint8_t>;
@@ -53,6 +54,12 @@ public:
     virtual bool GetWaveformData(const std::string& channel, WaveformRecord& out);
     virtual bool BeginDataCapture();
     virtual bool EndDataCapture();
+    // Why the last GetWaveformData failed, naming what went wrong ("" when
+    // the family gives no reason).
+    const std::string& WaveformFailure() const { return m_waveformFailure; }
+    // Asked between the pages of a paged transfer: when it turns true the
+    // channel's read stops after the current page and gives no record.
+    void SetCancelCheck(std::function<bool()> cancelled) { m_cancelled = std::move(cancelled); }
 
     void SetSession(ViSession session) { m_session = session; }
     ViSession GetSession() const { return m_session; }
@@ -188,6 +195,8 @@ protected:
     bool m_inkSaver = false;
     bool m_resizeImage = false;
     ChannelList m_channelNames;
+    std::string m_waveformFailure;
+    std::function<bool()> m_cancelled;
     ScreenshotResize m_resize;
     std::string m_model;
 

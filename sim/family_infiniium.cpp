@@ -1,4 +1,5 @@
 #include "sim/family_infiniium.h"
+#include "sim/waveform_infiniium.h"
 
 namespace quarvel::sim {
 namespace {
@@ -72,6 +73,7 @@ InfiniiumSim::InfiniiumSim(const InstrumentSetup& setup) : SimInstrument(setup.i
         });
         r.Block(image, 0, true, png ? "png" : "bmp");
     });
+    AddInfiniiumWaveforms(*this, setup.quirks);
 }
 
 std::unique_ptr<SimInstrument> CreateInfiniium(const InstrumentSetup& setup) {

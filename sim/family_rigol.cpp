@@ -1,4 +1,5 @@
 #include "sim/family_rigol.h"
+#include "sim/waveform_rigol.h"
 
 namespace quarvel::sim {
 namespace {
@@ -67,6 +68,7 @@ RigolSim::RigolSim(const InstrumentSetup& setup) : SimInstrument(setup.idn) {
         // before the line feed, or nothing at all (not even on a raw socket).
         SetBlockTail(r, m_state.blockTail);
     });
+    AddRigolWaveforms(*this, setup.quirks);
 }
 
 std::unique_ptr<SimInstrument> CreateRigol(const InstrumentSetup& setup) {

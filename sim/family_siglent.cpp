@@ -1,4 +1,5 @@
 #include "sim/family_siglent.h"
+#include "sim/waveform_siglent.h"
 
 namespace quarvel::sim {
 
@@ -68,6 +69,7 @@ SiglentSim::SiglentSim(const InstrumentSetup& setup) : SimInstrument(setup.idn) 
     };
     t.Add("SCDP", screenDump);
     t.Add("SCDP?", screenDump);
+    AddSiglentWaveforms(*this, setup.quirks);
 }
 
 std::string SiglentSim::ReplyHeader(const HeaderForms& forms) const {

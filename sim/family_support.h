@@ -25,6 +25,12 @@ struct QuirkOptions {
     bool siglentScdpTerminator = false; // a line feed after that file
     int rigolBlockTail = 1;             // bytes after the :DISP:DATA? block: 0, 1 (LF), 3
     bool tektronixHeaders = false;      // HEADer ON: ":ACQUIRE:STATE 1"
+    // Waveform data of the oscilloscope families (0: the family's default).
+    long long waveformPoints = 0;         // record length when stopped
+    long long waveformPage = 0;           // most points one data query returns
+    bool rigolSwappedFormatCodes = false; // DS2000 guide: preamble format 0 WORD, 1 BYTE
+    bool tektronixCurveJunk = false;      // bytes after the CURVe? block before its LF
+    bool tektronixNoWaveformId = false;   // WFMPre? without its WFId field
 };
 
 // What a family factory is given.

@@ -1,4 +1,5 @@
 #include "sim/family_tektronix.h"
+#include "sim/waveform_tektronix.h"
 
 #include <QTransform>
 
@@ -9,7 +10,20 @@ TektronixSim::TektronixSim(const InstrumentSetup& setup) : SimInstrument(setup.i
     m_state.headers = setup.quirks.tektronixHeaders;
     CommandTable& t = Commands();
     AddBoolSetting(t, "HEADer", m_state.headers);
-    t.Add("ACQuire:STATE?", [](const CommandCall&, CommandResult& r) { r.Text("1"); });
+    t.Add("ACQuire:STATE?",
+          [this](const CommandCall&, CommandResult& r) { r.Text(m_state.acquiring ? "1" : "0"); });
+    t.Add("ACQuire:STATE", [this](const CommandCall& call, CommandResult& r) {
+        const int choice = call.params.size() == 1
+                               ? MatchChoice(call.params[0], {"RUN", "ON", "1", "STOP", "OFF", "0"})
+                               : -1;
+        if (choice < 0)
+            r.Error(-224, "Illegal parameter value");
+        else
+            m_state.acquiring = choice < 3;
+    });
+    m_state.curveJunk = setup.quirks.tektronixCurveJunk;
+    m_state.noWaveformId = setup.quirks.tektronixNoWaveformId;
+    AddTektronixWaveforms(*this, setup.quirks);
     AddChoiceSetting(t, "HARDCopy:FORMat", {"PNG", "BMP", "BMPColor", "TIFf"}, m_state.format);
     AddChoiceSetting(t, "HARDCopy:LAYout", {"PORTRait", "LANDscape"}, m_state.layout);
     AddChoiceSetting(t, "HARDCopy:PORT", {"ETHERnet", "GPIB", "RS232", "USB", "FILE"},
@@ -34,14 +48,15 @@ TektronixSim::TektronixSim(const InstrumentSetup& setup) : SimInstrument(setup.i
         }
         const bool gray = m_state.palette == "BLACKWHITE" || m_state.format == "BMP";
         const bool landscape = m_state.layout == "LANDSCAPE";
-        const std::string key = m_state.format + (gray ? "g" : "c") +
-                                (m_state.inkSaver ? "i" : "n") + (landscape ? "l" : "p");
+        const std::string key = m_state.format + (m_state.acquiring ? "r" : "s") +
+                                (gray ? "g" : "c") + (m_state.inkSaver ? "i" : "n") +
+                                (landscape ? "l" : "p");
         const std::string& image = m_images.Get(key, [&] {
             ScreenScene scene;
             scene.width = kWidth;
             scene.height = kHeight;
             scene.title = "Tektronix " + m_state.model;
-            scene.status = "RUN";
+            scene.status = m_state.acquiring ? "RUN" : "STOP";
             scene.traces = 4;
             scene.grayscale = gray;
             scene.inverted = m_state.inkSaver;
@@ -56,10 +71,12 @@ TektronixSim::TektronixSim(const InstrumentSetup& setup) : SimInstrument(setup.i
 
 void TektronixSim::ResetFamilyState() {
     const std::string model = m_state.model;
-    const bool headers = m_state.headers; // *RST leaves the header setting
+    const TektronixState kept = m_state; // *RST leaves the header setting and the quirks
     m_state = TektronixState();
     m_state.model = model;
-    m_state.headers = headers;
+    m_state.headers = kept.headers;
+    m_state.curveJunk = kept.curveJunk;
+    m_state.noWaveformId = kept.noWaveformId;
 }
 
 std::string TektronixReplyHeader(bool headers, const HeaderForms& forms) {

@@ -22,6 +22,9 @@ struct TektronixState {
     bool inkSaver = true;
     // HEADer ON: replies are valid set commands (":ACQUIRE:STATE 1").
     bool headers = false;
+    bool acquiring = true;     // ACQuire:STATE
+    bool curveJunk = false;    // quirk: bytes after the CURVe? block
+    bool noWaveformId = false; // quirk: WFMPre? without its WFId field
 };
 
 class TektronixSim : public SimInstrument {

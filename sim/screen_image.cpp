@@ -232,6 +232,10 @@ std::string EncodeBmp8Gray(const QImage& source) {
     return out;
 }
 
+double ScreenTraceValue(int channel, double u) {
+    return ScopeSample(channel, u);
+}
+
 const std::string& ImageCache::Get(const std::string& key,
                                    const std::function<std::string()>& render) {
     auto it = m_images.find(key);

@@ -29,6 +29,11 @@ struct ScreenScene {
 
 QImage RenderScreen(const ScreenScene& scene);
 
+// The oscilloscope trace `channel` (0-based) at fraction u (0..1) of the
+// screen width, in divisions around the trace's level: what RenderScreen
+// draws, so waveform data served beside a picture shows the same signals.
+double ScreenTraceValue(int channel, double u);
+
 // Image files as byte strings.
 std::string EncodePng(const QImage& image);
 std::string EncodeBmp24(const QImage& image);

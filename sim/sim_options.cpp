@@ -229,6 +229,24 @@ const std::vector<Option>& OptionTable() {
          [](SimOptions& o, const std::string& v) {
              return ParseNumber(v, 0, 3, o.quirks.rigolBlockTail) && o.quirks.rigolBlockTail != 2;
          }},
+        {"--waveform-points", "N",
+         "oscilloscope record length in points when stopped (default: the family's)",
+         [](SimOptions& o, const std::string& v) {
+             return ParseNumber<long long>(v, 1, 100000000, o.quirks.waveformPoints);
+         }},
+        {"--waveform-page", "N",
+         "most points one waveform data query returns (default: the family's manual)",
+         [](SimOptions& o, const std::string& v) {
+             return ParseNumber<long long>(v, 1, 100000000, o.quirks.waveformPage);
+         }},
+        {"--rigol-swapped-format-codes", "",
+         "quirk: the Rigol preamble gives 1 for BYTE and 0 for WORD (DS2000 guide)",
+         [](SimOptions& o, const std::string&) { return o.quirks.rigolSwappedFormatCodes = true; }},
+        {"--tektronix-curve-junk", "",
+         "quirk: bytes after the Tektronix CURVe? block, before its line feed",
+         [](SimOptions& o, const std::string&) { return o.quirks.tektronixCurveJunk = true; }},
+        {"--tektronix-no-wfid", "", "quirk: the Tektronix preamble lacks its WFId field",
+         [](SimOptions& o, const std::string&) { return o.quirks.tektronixNoWaveformId = true; }},
         {"--tektronix-headers", "", "quirk: Tektronix HEADer ON, replies as set commands",
          [](SimOptions& o, const std::string&) { return o.quirks.tektronixHeaders = true; }},
         {"--habit", "NAME=VALUE",

@@ -13,6 +13,8 @@ quarvel_packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libusb
                   locales
                   # manual pages, and the validators and tools of the packaging tests
                   scdoc man-db desktop-file-utils appstream dpkg-dev lintian
+                  # GetData (checkdirfile and its Python binding), which reads captured dirfiles back
+                  libgetdata-tools python3-pygetdata
                   # PyVISA, which the VISA library's tests and benchmark drive it with
                   python3 python3-pyvisa python3-pyvisa-py
                   # Linux's USB/IP tool, the third-party client of the simulator's USB/IP server

@@ -36,7 +36,7 @@ TEST_P(CaptureFailureReason, StatusLineSaysWhy) {
     driver->SetTransferTimeout(500);
     ASSERT_EQ(viSetAttribute(bench.controller.Connection().GetSession(), VI_ATTR_TMO_VALUE, 700),
               VI_SUCCESS);
-    bench.window.form.retrieveWaveforms = c.words[0].rfind("No data", 0) == 0;
+    bench.window.form.retrieveWaveforms = c.words[0].rfind("CHAN1: ", 0) == 0;
     bench.window.form.tickedChannels = {"CHAN1"};
     bench.window.form.selectedChannels = {"CHAN1"};
     bench.controller.CaptureNow();
@@ -81,14 +81,14 @@ INSTANTIATE_TEST_SUITE_P(
              {"--instrument", "infiniivision", "--delay-ms", "4000", "--fault-on",
               ":WAVeform:PREamble?"},
              "Screenshot saved successfully",
-             {"No data from CHAN1: the instrument sent nothing for ",
+             {"CHAN1: the instrument sent nothing for ",
               "after ':WAVEFORM:PREAMBLE?' while reading the preamble of CHAN1 (timeout)."}},
         // The data read runs under the raised transfer timeout, put back after.
         Case{"WaveformDataTimeout",
              {"--instrument", "infiniivision", "--delay-ms", "4000", "--fault-on",
               ":WAVeform:DATA?"},
              "Screenshot saved successfully",
-             {"No data from CHAN1: the instrument sent nothing for ",
+             {"CHAN1: the instrument sent nothing for ",
               "after ':WAVEFORM:DATA?' while reading the data of CHAN1 (timeout)."}}),
     [](const auto& info) { return std::string(info.param.name); });
 

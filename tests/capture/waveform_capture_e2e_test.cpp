@@ -191,3 +191,23 @@ TEST(WaveformCaptureE2E, FailedDataSavingIsReported) {
     EXPECT_EQ(last.find("Waveform data saving done."), std::string::npos);
     EXPECT_FALSE(bench.controller.LastCaptureSucceeded());
 }
+
+// A family that reads its own way (Rigol's pages) through the window's
+// controller: the data file is written, and the status line names the
+// channel switched off at the instrument after the usual words.
+TEST(WaveformCaptureE2E, RigolChannelsThroughTheWindowWithTheReasonForAMissingOne) {
+    SimBench bench({"--instrument", "rigol", "--waveform-points", "260000"});
+    ASSERT_TRUE(bench.Connect());
+    PrepareSequential(bench, DataFormat::Csv, {"CHAN1", "CHAN2"});
+    AtInstrument(bench, ":CHANnel2:DISPlay 0");
+    bench.controller.StartOrAbortCapture();
+
+    EXPECT_TRUE(bench.controller.LastCaptureSucceeded());
+    EXPECT_EQ(bench.window.LastStatus(),
+              "Data capture finished. Screenshot saved successfully to " +
+                  bench.dir.File("shot-0004.png") +
+                  ". Waveform data saving done. CHAN2 is switched off.");
+    const std::string csv = ReadFileText(bench.dir.File("shot-0004.csv"));
+    ASSERT_EQ(csv.rfind("time/s;CHAN1(voltage/V)\r\n", 0), 0u);
+    EXPECT_EQ(CountLines(csv), 260000u + 1);
+}

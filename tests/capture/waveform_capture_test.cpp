@@ -17,6 +17,7 @@ using quarvel::test::TempDir;
 class CScriptedDriver : public CInstrLL {
 public:
     bool beginResult = true;
+    ChannelList offered{"CHAN1", "CHAN2", "CHAN3", "CHAN4", "POD1"};
     ChannelList active{"CHAN1", "CHAN2", "CHAN3", "POD1"};
     std::set<std::string> failing;
     std::vector<std::string> calls;
@@ -29,6 +30,7 @@ public:
         calls.push_back("End");
         return false; // ignored by the caller
     }
+    void GetChannelList(ChannelList& out) override { out = offered; }
     void GetActiveChannels(ChannelList& out) override {
         calls.push_back("Active");
         out = active;
@@ -36,6 +38,7 @@ public:
     bool GetWaveformData(const std::string& channel, WaveformRecord& out) override {
         calls.push_back("Get " + channel);
         if (failing.count(channel)) {
+            m_waveformFailure = "the preamble does not parse";
             return false;
         }
         out.name = channel;
@@ -62,7 +65,8 @@ TEST(CaptureWaveforms, ReadsShownChannelsInSelectionOrder) {
     driver.failing = {"CHAN3"};
     StatusLog status;
     WaveformRecordList records(3); // from an earlier capture
-    CaptureWaveforms(driver, {"POD1", "CHAN4", "CHAN3", "CHAN1"}, records, status.Sink());
+    const std::string problems = CaptureWaveforms(
+        driver, {"POD1", "CHAN4", "CHAN3", "CHAN9", "CHAN1"}, records, status.Sink());
 
     EXPECT_EQ(driver.calls, (std::vector<std::string>{"Begin", "Active", "Get POD1", "Get CHAN3",
                                                       "Get CHAN1", "End"}));
@@ -73,6 +77,19 @@ TEST(CaptureWaveforms, ReadsShownChannelsInSelectionOrder) {
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(records[0].name, "POD1");
     EXPECT_EQ(records[1].name, "CHAN1");
+    // Every channel left out is named with its reason.
+    EXPECT_EQ(problems, "CHAN9 is not offered by this instrument. CHAN4 is switched off. "
+                        "CHAN3: the preamble does not parse.");
+}
+
+TEST(CaptureWaveforms, NoChannelOfferedTouchesNothingAndSaysSo) {
+    CScriptedDriver driver;
+    driver.offered = {};
+    WaveformRecordList records(1);
+    EXPECT_EQ(CaptureWaveforms(driver, {"CHAN1", "CHAN2"}, records, {}),
+              "CHAN1 is not offered by this instrument. CHAN2 is not offered by this instrument.");
+    EXPECT_TRUE(driver.calls.empty());
+    EXPECT_TRUE(records.empty());
 }
 
 TEST(CaptureWaveforms, FailedBeginReadsNothingAndDoesNotEndButNoChannelLeftStillEnds) {
@@ -80,7 +97,7 @@ TEST(CaptureWaveforms, FailedBeginReadsNothingAndDoesNotEndButNoChannelLeftStill
     driver.beginResult = false;
     StatusLog status;
     WaveformRecordList records(2);
-    CaptureWaveforms(driver, {"CHAN1"}, records, status.Sink());
+    EXPECT_NE(CaptureWaveforms(driver, {"CHAN1"}, records, status.Sink()), "");
     EXPECT_EQ(driver.calls, (std::vector<std::string>{"Begin"}));
     EXPECT_TRUE(records.empty());
     EXPECT_TRUE(status.texts.empty());

@@ -4,10 +4,10 @@
 // byte-identical files, for every simulated family, also on another link
 // than the one recorded.
 
+#include "codec/io_log_format.h"
 #include "tests/support/cli_run.h"
 #include "tests/support/sim_process.h"
 #include "tests/support/temp_dir.h"
-#include "codec/io_log_format.h"
 
 #include <gtest/gtest.h>
 
@@ -143,20 +143,22 @@ TEST_P(IoLogRoundTrip, ReplayedCaptureGivesTheSameFiles) {
     EXPECT_EQ(replay.Output().find("departed"), std::string::npos) << replay.Output();
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Families, IoLogRoundTrip,
-    ::testing::Values(Persona{"rigol", false, false}, Persona{"rigol", true, false},
-                      Persona{"siglent", false, false}, Persona{"tektronix", false, false},
-                      Persona{"infiniivision", false, true}, Persona{"infiniivision-x", true, true},
-                      Persona{"infiniium", false, false},
-                      Persona{"fsv", false, true, "TRACE1,TRACE2"}),
-    [](const auto& info) {
-        std::string name = info.param.family;
-        for (char& c : name)
-            if (c == '-')
-                c = '_';
-        return name + (info.param.usbRecording ? "_UsbToSocket" : "_Vxi11");
-    });
+INSTANTIATE_TEST_SUITE_P(Families, IoLogRoundTrip,
+                         ::testing::Values(Persona{"rigol", false, true},
+                                           Persona{"rigol", true, true},
+                                           Persona{"siglent", false, true, "C1,C2"},
+                                           Persona{"tektronix", false, true, "CH1,CH2"},
+                                           Persona{"infiniivision", false, true},
+                                           Persona{"infiniivision-x", true, true},
+                                           Persona{"infiniium", false, true},
+                                           Persona{"fsv", false, true, "TRACE1,TRACE2"}),
+                         [](const auto& info) {
+                             std::string name = info.param.family;
+                             for (char& c : name)
+                                 if (c == '-')
+                                     c = '_';
+                             return name + (info.param.usbRecording ? "_UsbToSocket" : "_Vxi11");
+                         });
 
 // A conversation that leaves the recording fails with the place it left.
 TEST(IoLogReplay, DepartureNamesTheExpectedMessage) {

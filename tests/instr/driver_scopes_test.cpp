@@ -3,10 +3,15 @@
 // instruments, over every link.
 
 #include "instr/instr_keys_infiniium.h"
+#include "instr/instr_rigol_ds.h"
 #include "instr/instr_sigl_sds.h"
+#include "instr/instr_tek_tds.h"
 #include "tests/instr/driver_fixture.h"
 
 #include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
 
 namespace quarvel::test {
 namespace {
@@ -82,12 +87,37 @@ TEST_P(ScopeScreen, EachCaptureAppendsTheServedImageAndTheNextReplyIsClean) {
     EXPECT_EQ(sim.Connection().GetIdn(), idn);
 }
 
-TEST(InfiniiumDriver, OffersNoWaveformData) {
-    CInstrKeysInfiniium driver;
-    ChannelList channels{"kept"};
-    driver.GetChannelList(channels);
-    EXPECT_EQ(channels, ChannelList{"kept"});
-    EXPECT_FALSE(driver.BeginDataCapture());
+// The data channels each family offers, from the model's name: two-channel
+// models end their number in 2.
+TEST(ScopeDrivers, OfferTheChannelsOfTheModel) {
+    struct Case {
+        std::function<std::unique_ptr<CInstrLL>()> make;
+        const char* model;
+        ChannelList channels;
+    };
+    const auto rigol = [] { return std::make_unique<CInstrRigolDS>(); };
+    const auto siglent = [] { return std::make_unique<CInstrSiglSDS>(); };
+    const auto tek = [] { return std::make_unique<CInstrTekTDS>(); };
+    const Case cases[] = {
+        {rigol, "DS1054Z", {"CHAN1", "CHAN2", "CHAN3", "CHAN4"}},
+        {rigol, "MSO1104Z-S", {"CHAN1", "CHAN2", "CHAN3", "CHAN4"}},
+        {rigol, "DS1202Z-E", {"CHAN1", "CHAN2"}},
+        {rigol, "DS2102A", {"CHAN1", "CHAN2"}},
+        {siglent, "SDS1104X-E", {"C1", "C2", "C3", "C4"}},
+        {siglent, "SDS1202X-E", {"C1", "C2"}},
+        {tek, "TDS 3034B", {"CH1", "CH2", "CH3", "CH4"}},
+        {tek, "TDS 3012B", {"CH1", "CH2"}},
+        {[] { return std::make_unique<CInstrKeysInfiniium>(); },
+         "DSO9254A",
+         {"CHAN1", "CHAN2", "CHAN3", "CHAN4"}},
+    };
+    for (const Case& c : cases) {
+        const std::unique_ptr<CInstrLL> driver = c.make();
+        driver->SetModel(c.model);
+        ChannelList channels;
+        driver->GetChannelList(channels);
+        EXPECT_EQ(channels, c.channels) << c.model;
+    }
 }
 
 // Run control as every family with it shares it: Stop reports whether the

@@ -1,0 +1,39 @@
+#pragma once
+
+// The binary data block of a waveform query, as the oscilloscope families
+// send it: an IEEE 488.2 definite-length block, possibly after a reply
+// header ("C1:WF DAT2,"), followed by whatever the firmware puts after it (a
+// line feed, NULs, two line feeds, stray bytes).
+
+#include "visa/visa.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quarvel::wavedata {
+
+struct BlockQuery {
+    std::string command;      // the query, line feed included or not
+    std::size_t maxBytes = 0; // longest block accepted: a longer one fails unread
+    ViUInt32 timeoutMs = 0;   // in force for the transfer; the old one is put back
+    // Bytes known to follow the block (Siglent: 2, its two line feeds); they
+    // are read by count. 0: the rest of the reply message is read and dropped.
+    std::size_t tailBytes = 0;
+};
+
+// Sends the query and reads the block's data into `data` (resized to the
+// length the header announces). At most 64 bytes before the '#' are
+// skipped. False with the reason in `why` ("the reply holds no data
+// block", "the block announces N bytes, more than M", "the block ended
+// after N of M bytes").
+bool QueryDataBlock(ViSession session, const BlockQuery& query, std::vector<std::uint8_t>& data,
+                    std::string& why);
+// The same without sending: reads the reply to a query sent before (so a
+// caller can ask for the next page and convert this one while it comes).
+// `query.command` is not used.
+bool ReadDataBlock(ViSession session, const BlockQuery& query, std::vector<std::uint8_t>& data,
+                   std::string& why);
+
+} // namespace quarvel::wavedata
