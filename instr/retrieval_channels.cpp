@@ -1,6 +1,7 @@
 #include "instr/retrieval_channels.h"
 
 #include "instr/instr_ll.h"
+#include "instr/retrieval_io.h"
 
 #include <algorithm>
 
@@ -16,4 +17,14 @@ void KeepActiveChannels(ChannelList& selected, CInstrLL& driver) {
             ++index;
         }
     }
+}
+
+ChannelList ChannelsDisplayed(ViSession session, const ChannelList& names) {
+    ChannelList shown;
+    for (const std::string& name : names) {
+        std::int32_t on = 0;
+        if (quarvel::wavedata::QueryInt32(session, ":" + name + ":DISP?\n", on) && on != 0)
+            shown.push_back(name);
+    }
+    return shown;
 }

@@ -14,6 +14,7 @@
 
 #include "instr/instr_keys_infiniium.h"
 #include "instr/retrieval_block.h"
+#include "instr/retrieval_channels.h"
 #include "instr/retrieval_io.h"
 #include "instr/retrieval_preamble.h"
 #include "visa/ascii.h"
@@ -34,14 +35,9 @@ void CInstrKeysInfiniium::GetChannelList(ChannelList& out) {
 }
 
 void CInstrKeysInfiniium::GetActiveChannels(ChannelList& out) {
-    out.clear();
     ChannelList names;
     GetChannelList(names);
-    for (const std::string& name : names) {
-        std::int32_t shown = 0;
-        if (QueryInt32(m_session, ":" + name + ":DISP?\n", shown) && shown != 0)
-            out.push_back(name);
-    }
+    out = ChannelsDisplayed(m_session, names);
 }
 
 bool CInstrKeysInfiniium::BeginDataCapture() {

@@ -24,6 +24,7 @@
 
 #include "instr/instr_rigol_ds.h"
 #include "instr/retrieval_block.h"
+#include "instr/retrieval_channels.h"
 #include "instr/retrieval_io.h"
 #include "instr/retrieval_preamble.h"
 #include "instr/scope_models.h"
@@ -52,14 +53,9 @@ void CInstrRigolDS::GetChannelList(ChannelList& out) {
 }
 
 void CInstrRigolDS::GetActiveChannels(ChannelList& out) {
-    out.clear();
     ChannelList names;
     GetChannelList(names);
-    for (const std::string& name : names) {
-        std::int32_t shown = 0;
-        if (QueryInt32(m_session, ":" + name + ":DISP?\n", shown) && shown != 0)
-            out.push_back(name);
-    }
+    out = ChannelsDisplayed(m_session, names);
 }
 
 bool CInstrRigolDS::BeginDataCapture() {
