@@ -91,7 +91,11 @@ cc -std=c11 -o "$work/idn_client" tests/packaging/visa_idn_client.c "${flags[@]}
     fail "a program does not build against the installed VISA library"
 idn="ACME,PACKAGED-1,7,0.1"
 start_sim /usr/bin/quarvel-sim "$work/sim.out" --idn "$idn"
-[ "$("$work/idn_client" "TCPIP0::127.0.0.1::$SIM_SOCKET_PORT::SOCKET")" = "$idn" ] ||
+# It prints the identification first, then what Quarvel's exported functions
+# answered; it exits non-zero when any call failed.
+client_output=$("$work/idn_client" "TCPIP0::127.0.0.1::$SIM_SOCKET_PORT::SOCKET") ||
+    fail "the program linked with the installed VISA library failed: $client_output"
+[ "$(head -n 1 <<<"$client_output")" = "$idn" ] ||
     fail "the program linked with the installed VISA library did not read the identification"
 stop_sim
 
