@@ -154,17 +154,6 @@ std::string WaveformBytes(const ScopeWaveState& s, long long points) {
     return data;
 }
 
-bool ReadCount(const CommandCall& call, CommandResult& r, long long low, long long high,
-               long long& value) {
-    const auto number = call.params.size() == 1 ? ParseScpiReal(call.params[0]) : std::nullopt;
-    if (!number || *number < low || *number > high) {
-        r.Error(-224, "Illegal parameter value");
-        return false;
-    }
-    value = std::llround(*number);
-    return true;
-}
-
 void AddDisplaySwitches(CommandTable& t, InfiniiVisionSim& scope,
                         const std::shared_ptr<ScopeWaveState>& s) {
     for (const char* stem : {"CHAN", "POD"}) {

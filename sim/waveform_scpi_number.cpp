@@ -42,4 +42,15 @@ std::optional<double> ParseScpiReal(std::string_view text) {
     return value;
 }
 
+bool ReadCount(const CommandCall& call, CommandResult& r, long long low, long long high,
+               long long& value) {
+    const auto number = call.params.size() == 1 ? ParseScpiReal(call.params[0]) : std::nullopt;
+    if (!number || *number < low || *number > high) {
+        r.Error(-224, "Illegal parameter value");
+        return false;
+    }
+    value = std::llround(*number);
+    return true;
+}
+
 } // namespace quarvel::sim

@@ -115,17 +115,6 @@ std::string Curve(const TekWaveState& s) {
     return data;
 }
 
-bool ReadCount(const CommandCall& call, CommandResult& r, long long low, long long high,
-               long long& value) {
-    const auto number = call.params.size() == 1 ? ParseScpiReal(call.params[0]) : std::nullopt;
-    if (!number || *number < low || *number > high) {
-        r.Error(-224, "Illegal parameter value");
-        return false;
-    }
-    value = std::llround(*number);
-    return true;
-}
-
 int ChannelOf(std::string_view name) {
     const std::string upper = quarvel::ascii::ToUpper(name);
     return upper.size() == 3 && upper.rfind("CH", 0) == 0 && upper[2] >= '1' && upper[2] <= '4'
