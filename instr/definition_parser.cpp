@@ -1,5 +1,6 @@
 #include "instr/definition_parser.h"
 
+#include "instr/waveform_method.h"
 #include "visa/ascii.h"
 
 // toml++ as a header-only library in this one source, without exceptions:
@@ -260,6 +261,34 @@ void ReadRun(Reader& r, const toml::table& run, InstrumentDefinition& d) {
         r.Fail(LineOf(*run.get("running")), "'running' without a 'state_query'");
 }
 
+// Longest page a definition may ask for: 100 M points, the deepest memory
+// read in one piece by the families known.
+constexpr std::int64_t kMaxPagePoints = 100'000'000;
+
+void ReadWaveform(Reader& r, const toml::table& waveform, InstrumentDefinition& d) {
+    r.OnlyKeys(waveform, "waveform", {"method", "channels", "page_points"});
+    d.waveformMethod = r.String(waveform, "waveform", "method", true);
+    if (!r.Failed() && FindWaveformMethod(d.waveformMethod) == nullptr) {
+        std::string known;
+        for (std::string_view name : WaveformMethodNames())
+            known += (known.empty() ? "" : ", ") + std::string(name);
+        r.Fail(LineOf(*waveform.get("method")),
+               "unknown waveform method '" + d.waveformMethod + "' (" +
+                   (known.empty() ? std::string("none known") : known) + ")");
+    }
+    d.waveformChannels = r.Strings(waveform, "waveform", "channels", true);
+    for (const std::string& channel : d.waveformChannels)
+        if (!r.Failed())
+            r.CheckCommand(channel, LineOf(*waveform.get("channels")), "channels");
+    if (const toml::node* page = waveform.get("page_points"); page != nullptr && !r.Failed()) {
+        const auto* points = page->as_integer();
+        if (points == nullptr || points->get() < 1 || points->get() > kMaxPagePoints)
+            r.Fail(LineOf(*page), "'page_points' must be a whole number from 1 to 100000000");
+        else
+            d.waveformPagePoints = static_cast<std::uint32_t>(points->get());
+    }
+}
+
 } // namespace
 
 std::string DefinitionProblem::Text() const {
@@ -292,13 +321,15 @@ std::optional<InstrumentDefinition> ParseDefinition(std::string_view text, const
     Reader r(failure);
     InstrumentDefinition d;
     d.file = file;
-    r.OnlyKeys(root, "", {"family", "image", "run"});
+    r.OnlyKeys(root, "", {"family", "image", "run", "waveform"});
     if (const toml::table* family = r.Table(root, "family", true); family && !r.Failed())
         ReadFamily(r, *family, d);
     if (const toml::table* image = r.Table(root, "image", true); image && !r.Failed())
         ReadImage(r, *image, d);
     if (const toml::table* run = r.Table(root, "run", false); run && !r.Failed())
         ReadRun(r, *run, d);
+    if (const toml::table* waveform = r.Table(root, "waveform", false); waveform && !r.Failed())
+        ReadWaveform(r, *waveform, d);
     if (failure) {
         problem.line = failure->line;
         problem.reason = failure->reason;

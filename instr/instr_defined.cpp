@@ -1,6 +1,7 @@
 #include "instr/instr_defined.h"
 #include "visa/visa_internal.h"
 
+#include "instr/retrieval_channels.h"
 #include "instr/retrieval_io.h"
 #include "visa/ascii.h"
 
@@ -30,7 +31,8 @@ std::string Substituted(std::string text, std::string_view placeholder, const st
 } // namespace
 
 CInstrDefined::CInstrDefined(std::shared_ptr<const quarvel::instr::InstrumentDefinition> definition)
-    : m_definition(std::move(definition)) {}
+    : m_definition(std::move(definition)),
+      m_waveformMethod(quarvel::instr::FindWaveformMethod(m_definition->waveformMethod)) {}
 
 bool CInstrDefined::RunSteps(const std::vector<DefinitionStep>& steps,
                              const std::string& file) const {
@@ -150,4 +152,62 @@ void CInstrDefined::DeleteInstrumentFile(const std::string& command) const {
             break;
     if (stepAround)
         qviSetProgressHandler(m_session, handler, userData);
+}
+
+quarvel::instr::WaveformAccess CInstrDefined::Access() const {
+    return {.session = m_session,
+            .definition = *m_definition,
+            .model = m_model,
+            .transferTimeoutMs = m_transferTimeoutMs,
+            .cancelled = m_cancelled};
+}
+
+void CInstrDefined::GetChannelList(ChannelList& out) {
+    out = m_waveformMethod != nullptr ? m_definition->waveformChannels : ChannelList{};
+}
+
+void CInstrDefined::GetActiveChannels(ChannelList& out) {
+    out.clear();
+    if (m_waveformMethod == nullptr)
+        return;
+    out = m_waveformMethod->active != nullptr
+              ? m_waveformMethod->active(Access(), m_definition->waveformChannels)
+              : ChannelsDisplayed(m_session, m_definition->waveformChannels);
+}
+
+bool CInstrDefined::BeginDataCapture() {
+    m_captureState = {};
+    if (m_waveformMethod == nullptr)
+        return true;
+    if (m_waveformMethod->begin != nullptr)
+        return m_waveformMethod->begin(Access(), m_captureState);
+    // The memory is read stopped: a running instrument is stopped for the
+    // data and run again at the end.
+    if (m_definition->HasRunControl())
+        m_captureState.stoppedForData = StopInstrument();
+    return true;
+}
+
+bool CInstrDefined::EndDataCapture() {
+    if (m_waveformMethod == nullptr)
+        return true;
+    if (m_waveformMethod->end != nullptr)
+        return m_waveformMethod->end(Access(), m_captureState);
+    if (!m_captureState.stoppedForData)
+        return true;
+    m_captureState.stoppedForData = false;
+    return RunInstrument(true, false);
+}
+
+bool CInstrDefined::GetWaveformData(const std::string& channel, WaveformRecord& out) {
+    m_waveformFailure.clear();
+    if (m_waveformMethod == nullptr) {
+        m_waveformFailure = "the instrument offers no waveform data";
+        return false;
+    }
+    std::string why;
+    if (m_waveformMethod->read(Access(), m_captureState, channel, out, why))
+        return true;
+    m_waveformFailure = why;
+    return false;
 }

@@ -2,6 +2,7 @@
 
 #include "instr/instr_ll.h"
 #include "instr/instrument_definition.h"
+#include "instr/waveform_method.h"
 
 #include <memory>
 #include <string>
@@ -24,6 +25,14 @@ public:
     // was cancelled.
     bool GetScreenshot(ByteBuffer& out) override;
 
+    // Waveform data, when the definition names a waveform method: the
+    // definition's channels, read by the method (instr/waveform_method.h).
+    void GetChannelList(ChannelList& out) override;
+    void GetActiveChannels(ChannelList& out) override;
+    bool BeginDataCapture() override;
+    bool EndDataCapture() override;
+    bool GetWaveformData(const std::string& channel, WaveformRecord& out) override;
+
     const quarvel::instr::InstrumentDefinition& Definition() const { return *m_definition; }
     // The instrument file of the last capture ("" when the family has none).
     const std::string& LastInstrumentFile() const { return m_lastFile; }
@@ -37,7 +46,11 @@ private:
     // Sends the instrument file's delete command, also after a cancel.
     void DeleteInstrumentFile(const std::string& command) const;
 
+    quarvel::instr::WaveformAccess Access() const;
+
     std::shared_ptr<const quarvel::instr::InstrumentDefinition> m_definition;
+    const quarvel::instr::WaveformMethod* m_waveformMethod = nullptr;
+    quarvel::instr::WaveformCaptureState m_captureState;
     std::string m_lastFile;
     unsigned m_captures = 0;
 };

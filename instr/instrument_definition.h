@@ -63,7 +63,15 @@ struct InstrumentDefinition {
     std::vector<std::string> runningWords;
     std::vector<std::string> stoppedWords;
 
+    // ---- [waveform] (no waveform data when the method is empty)
+    std::string waveformMethod; // a method of instr/waveform_method.h, by name
+    std::vector<std::string> waveformChannels;
+    // Points a page, for a method that reads its memory in pages; 0: the
+    // method's own page size.
+    std::uint32_t waveformPagePoints = 0;
+
     bool HasRunControl() const { return !stop.empty(); }
+    bool HasWaveforms() const { return !waveformMethod.empty(); }
 };
 
 // Whether `model` matches the pattern ('*' and '?' as above).

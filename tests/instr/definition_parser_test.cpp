@@ -94,6 +94,9 @@ TEST(DefinitionParser, AMistakeNamesFileLineAndReason) {
         {"file without delete", "framing = \"raw\"", "framing = \"raw\"\nfile = \"C:/x.png\"", 12,
          "needs a 'delete'"},
         {"running without a query", "state_query = \"ACQ?\"\n", "", 17, "without a 'state_query'"},
+        {"unknown waveform method", "stopped = [\"STOP\"]\n",
+         "stopped = [\"STOP\"]\n\n[waveform]\nmethod = \"morse\"\nchannels = [\"CH1\"]\n", 22,
+         "unknown waveform method 'morse'"},
         {"run without single", "single = [\"ACQ SINGLE\"]\n", "", 13,
          "missing key 'single' in [run]"},
         // Refused before toml++ tests the character as white space (and
