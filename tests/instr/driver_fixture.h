@@ -6,12 +6,12 @@
 
 #include "instr/instr_connection.h"
 #include "tests/support/sim_process.h"
+#include "tests/support/sim_session.h"
 #include "tests/support/temp_dir.h"
 #include "visa/visa.h"
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -21,12 +21,6 @@ namespace quarvel::test {
 
 // Commands as the simulator's transcript lists them.
 using Lines = std::vector<std::string>;
-
-enum class Lan { Socket, Vxi11, Hislip, Usb };
-
-inline const char* LanName(Lan lan) {
-    return std::array{"Socket", "Vxi11", "Hislip", "Usb"}[static_cast<std::size_t>(lan)];
-}
 
 // A PNG-structured file whose chunk data holds line feeds, as real ones do
 // (the CRCs are not real ones).
@@ -41,23 +35,10 @@ inline std::string SamplePng() {
            chunk("IDAT", "x\n\n\r\nsome\ndata") + chunk("IDAT", "") + chunk("IEND", "");
 }
 
-// Opens the simulator's resource on `lan`; for VXI-11 the resource manager is
-// first pointed at the simulator's portmapper, for USB at its USB/IP server.
+// Opens the simulator's resource on `lan`.
 inline bool OpenSim(CInstrConnection& connection, const SimProcess& sim, Lan lan) {
-    if (lan == Lan::Usb) {
-        const std::string server = sim.UsbipServer();
-        if (viSetAttribute(connection.GetResourceManager(), QVI_ATTR_USBIP_SERVERS,
-                           reinterpret_cast<ViAttrState>(server.c_str())) != VI_SUCCESS)
-            return false;
-        return connection.Open(sim.UsbResource());
-    }
-    if (lan == Lan::Vxi11) {
-        if (viSetAttribute(connection.GetResourceManager(), QVI_ATTR_PORTMAPPER_PORT,
-                           static_cast<ViAttrState>(sim.PortmapperPort())) != VI_SUCCESS)
-            return false;
-        return connection.Open(sim.Vxi11Resource());
-    }
-    return connection.Open(lan == Lan::Hislip ? sim.HislipResource() : sim.SocketResource());
+    return PointAtSim(connection.GetResourceManager(), sim) &&
+           connection.Open(ResourceOn(sim, lan));
 }
 
 inline bool ConnectToSim(CInstrConnection& connection, const SimProcess& sim, Lan lan) {

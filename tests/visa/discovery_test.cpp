@@ -1,6 +1,6 @@
 // Finding instruments in the VISA layer: the host lists a probe asks, the
 // GETPORT datagram answer, merging one instrument found several ways, and
-// viFindRsrc probing two simulators on loopback over real UDP. Nothing here
+// the environment variables that choose the ways. Nothing here
 // broadcasts or uses DNS-SD (the CLI tests drive DNS-SD through a private
 // daemon).
 
@@ -155,71 +155,22 @@ std::vector<std::string> FindAll(ViSession rm, const char* expression) {
     return names;
 }
 
-TEST(VisaDiscovery, ProbeFindsTwoSimulatorsOverUdpAndReportsWhatItDid) {
+// Found by probe, identified, reported and limited by the methods through
+// quarvel-cli list and the window's Find list (tests/cli/cli_list_test.cpp,
+// tests/ui/find_dialog_test.cpp); what only programs that set no attributes
+// use is here.
+TEST(VisaDiscovery, TheEnvironmentNamesTheWaysAndHostsForProgramsThatSetNoAttributes) {
     const std::string net = OwnLoopbackPrefix();
-    SimProcess first({"--instrument", "rigol", "--address", net + "2"});
-    ASSERT_TRUE(first.Started()) << first.Output();
-    // One portmapper port for both: a probe asks every host on one port.
-    SimProcess second({"--instrument", "fsv", "--address", net + "3", "--portmapper-port",
-                       std::to_string(first.PortmapperPort())});
-    ASSERT_TRUE(second.Started()) << second.Output();
-
-    ViSession rm = VI_NULL;
-    ASSERT_EQ(viOpenDefaultRM(&rm), VI_SUCCESS);
-    ASSERT_EQ(viSetAttribute(rm, QVI_ATTR_PORTMAPPER_PORT, first.PortmapperPort()), VI_SUCCESS);
-    // Both hosts named answer, so the search ends without waiting out its time.
-    const std::string hosts = net + "2-3";
-    ASSERT_EQ(
-        viSetAttribute(rm, QVI_ATTR_PROBE_HOSTS, reinterpret_cast<ViAttrState>(hosts.c_str())),
-        VI_SUCCESS);
-    ASSERT_EQ(
-        viSetAttribute(rm, QVI_ATTR_DISCOVERY_METHODS, reinterpret_cast<ViAttrState>("probe,usb")),
-        VI_SUCCESS);
-    // Ample time for a loaded machine: the search ends when both have answered.
-    ASSERT_EQ(viSetAttribute(rm, QVI_ATTR_DISCOVERY_TMO, 10000), VI_SUCCESS);
-    const std::vector<std::string> both = {"TCPIP0::" + net + "2::inst0::INSTR",
-                                           "TCPIP0::" + net + "3::inst0::INSTR"};
-    EXPECT_EQ(FindAll(rm, "?*INSTR"), both);
-    EXPECT_EQ(FindAll(rm, "TCPIP?*"), both);
-    EXPECT_EQ(FindAll(rm, "?*SOCKET"), std::vector<std::string>{});
-    EXPECT_EQ(FindAll(rm, "USB?*"), std::vector<std::string>{});
-    char report[1024] = {};
-    ASSERT_EQ(qviFindReport(rm, report, sizeof report), VI_SUCCESS);
-    EXPECT_EQ(std::string(report), "probe: GETPORT to 2 of 2 hosts on port " +
-                                       std::to_string(first.PortmapperPort()) + ", 2 answered\n");
-    // What was found opens and answers.
-    ViSession vi = VI_NULL;
-    ASSERT_EQ(viOpen(rm, both[1].c_str(), VI_NULL, VI_NULL, &vi), VI_SUCCESS);
-    char idn[256] = {};
-    ASSERT_EQ(viQueryf(vi, "*IDN?\n", "%255t", idn), VI_SUCCESS);
-    EXPECT_EQ(std::string(idn).rfind("Rohde&Schwarz,FSV", 0), 0u) << idn;
-    viClose(vi);
-
-    // Methods limit the search; refused values change nothing.
-    char text[256] = {};
-    ASSERT_EQ(viSetAttribute(rm, QVI_ATTR_DISCOVERY_METHODS, reinterpret_cast<ViAttrState>("usb")),
-              VI_SUCCESS);
-    EXPECT_EQ(FindAll(rm, "?*"), std::vector<std::string>{});
-    EXPECT_EQ(viSetAttribute(rm, QVI_ATTR_DISCOVERY_METHODS,
-                             reinterpret_cast<ViAttrState>("probe,multicast")),
-              VI_ERROR_NSUP_ATTR_STATE);
-    EXPECT_EQ(viSetAttribute(rm, QVI_ATTR_PROBE_HOSTS, reinterpret_cast<ViAttrState>("10.0.0.0/8")),
-              VI_ERROR_NSUP_ATTR_STATE);
-    EXPECT_EQ(viSetAttribute(rm, QVI_ATTR_DISCOVERY_TMO, 0), VI_ERROR_NSUP_ATTR_STATE);
-    ASSERT_EQ(viGetAttribute(rm, QVI_ATTR_DISCOVERY_METHODS, text), VI_SUCCESS);
-    EXPECT_STREQ(text, "usb");
-    ASSERT_EQ(viGetAttribute(rm, QVI_ATTR_PROBE_HOSTS, text), VI_SUCCESS);
-    EXPECT_EQ(text, hosts);
-    viClose(rm);
-
-    // QUARVEL_DISCOVERY and QUARVEL_PROBE do the same for programs that
-    // cannot set attributes; a variable with an unknown name leaves no way.
-    setenv("QUARVEL_PORTMAPPER_PORT", std::to_string(first.PortmapperPort()).c_str(), 1);
+    SimProcess sim({"--instrument", "fsv", "--address", net + "3"});
+    ASSERT_TRUE(sim.Started()) << sim.Output();
+    // A variable with an unknown name leaves no way.
+    setenv("QUARVEL_PORTMAPPER_PORT", std::to_string(sim.PortmapperPort()).c_str(), 1);
     setenv("QUARVEL_PROBE", (net + "3").c_str(), 1);
-    for (const auto& [methods, found] :
-         {std::pair<const char*, std::vector<std::string>>{"probe", {both[1]}},
-          {"probe,nonsense", {}}}) {
+    for (const auto& [methods, found] : {std::pair<const char*, std::vector<std::string>>{
+                                             "probe", {"TCPIP0::" + net + "3::inst0::INSTR"}},
+                                         {"probe,nonsense", {}}}) {
         setenv("QUARVEL_DISCOVERY", methods, 1);
+        ViSession rm = VI_NULL;
         ASSERT_EQ(viOpenDefaultRM(&rm), VI_SUCCESS);
         EXPECT_EQ(FindAll(rm, "?*"), found) << methods;
         viClose(rm);

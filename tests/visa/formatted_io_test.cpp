@@ -367,40 +367,6 @@ TEST_F(VisaFormattedIo, SteadyBlockSlowerThanTheTimeoutIsReadWhole) {
     EXPECT_EQ(std::string(buffer.begin(), buffer.begin() + count), data);
 }
 
-TEST_F(VisaFormattedIo, TimeoutAttributeAndInvalidSessions) {
-    Open();
-    ViUInt32 timeout = 0;
-    ASSERT_EQ(viGetAttribute(m_vi, VI_ATTR_TMO_VALUE, &timeout), VI_SUCCESS);
-    EXPECT_EQ(timeout, 2000u);
-    ASSERT_EQ(viSetAttribute(m_vi, VI_ATTR_TMO_VALUE, 30000), VI_SUCCESS);
-    ASSERT_EQ(viGetAttribute(m_vi, VI_ATTR_TMO_VALUE, &timeout), VI_SUCCESS);
-    EXPECT_EQ(timeout, 30000u);
-    EXPECT_EQ(viSetAttribute(m_vi, 0x3FFF0099, 1), VI_ERROR_NSUP_ATTR);
-    const ViSession closed = m_vi;
-    ASSERT_EQ(viClose(m_vi), VI_SUCCESS);
-    EXPECT_EQ(viPrintf(closed, "*IDN?\n"), VI_ERROR_INV_OBJECT);
-    EXPECT_EQ(viClose(closed), VI_ERROR_INV_OBJECT);
-    ViSession vi = VI_NULL;
-    EXPECT_EQ(viOpen(m_rm, "QVMEM::nosuchdevice::INSTR", VI_NULL, 0, &vi), VI_ERROR_RSRC_NFOUND);
-    EXPECT_EQ(viOpen(m_rm, "QVMEM", VI_NULL, 0, &vi), VI_ERROR_INV_RSRC_NAME);
-
-    // Closing the resource manager closes its sessions; new sessions inherit
-    // its attributes.
-    ViUInt16 port = 0;
-    ASSERT_EQ(viSetAttribute(m_rm, QVI_ATTR_PORTMAPPER_PORT, 4111), VI_SUCCESS);
-    ASSERT_EQ(viSetAttribute(m_rm, VI_ATTR_TMO_VALUE, 1234), VI_SUCCESS);
-    ASSERT_EQ(viOpen(m_rm, "qvmem::TimeoutAttributeAndInvalidSessions", VI_NULL, 0, &vi),
-              VI_SUCCESS);
-    ASSERT_EQ(viGetAttribute(vi, QVI_ATTR_PORTMAPPER_PORT, &port), VI_SUCCESS);
-    EXPECT_EQ(port, 4111);
-    ASSERT_EQ(viGetAttribute(vi, VI_ATTR_TMO_VALUE, &timeout), VI_SUCCESS);
-    EXPECT_EQ(timeout, 1234u);
-    EXPECT_EQ(viSetAttribute(m_rm, QVI_ATTR_PORTMAPPER_PORT, 70000), VI_ERROR_NSUP_ATTR_STATE);
-    ASSERT_EQ(viClose(m_rm), VI_SUCCESS);
-    m_rm = VI_NULL;
-    EXPECT_EQ(viPrintf(vi, "*IDN?\n"), VI_ERROR_INV_OBJECT);
-}
-
 namespace {
 
 // viRead of replies that do or do not begin with a block header, in reads of

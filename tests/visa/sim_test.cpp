@@ -2,8 +2,7 @@
 // transport: VXI-11 (through the simulator's portmapper), raw SOCKET, HiSLIP
 // and USBTMC (through the simulator's USB/IP server).
 
-#include "tests/instr/driver_fixture.h"
-#include "tests/support/sim_process.h"
+#include "tests/support/sim_session.h"
 #include "visa/visa.h"
 
 #include <gtest/gtest.h>
@@ -18,16 +17,14 @@
 #include <unistd.h>
 #include <vector>
 
+using quarvel::test::FirstWrongTestByte;
 using quarvel::test::Lan;
 using quarvel::test::LanName;
+using quarvel::test::ResourceOn;
 using quarvel::test::SimProcess;
+using quarvel::test::SimResourceManager;
 
 namespace {
-
-// The simulator's test block: byte i is (31 i + 7 (i >> 8) + 11) mod 256.
-std::uint8_t TestByte(std::size_t i) {
-    return static_cast<std::uint8_t>((i * 31u + (i >> 8) * 7u + 11u) & 0xFFu);
-}
 
 class VisaSim : public ::testing::TestWithParam<Lan> {
 protected:
@@ -35,18 +32,9 @@ protected:
     void Start(std::vector<std::string> args, ViUInt32 timeoutMs = 2000) {
         m_sim = std::make_unique<SimProcess>(args);
         ASSERT_TRUE(m_sim->Started()) << m_sim->Output();
-        ASSERT_EQ(viOpenDefaultRM(&m_rm), VI_SUCCESS);
-        ASSERT_EQ(viSetAttribute(m_rm, QVI_ATTR_PORTMAPPER_PORT, m_sim->PortmapperPort()),
-                  VI_SUCCESS);
-        ASSERT_EQ(viSetAttribute(m_rm, VI_ATTR_TMO_VALUE, timeoutMs), VI_SUCCESS);
-        const std::string server = m_sim->UsbipServer();
-        ASSERT_EQ(viSetAttribute(m_rm, QVI_ATTR_USBIP_SERVERS,
-                                 reinterpret_cast<ViAttrState>(server.c_str())),
-                  VI_SUCCESS);
-        const std::string resource = GetParam() == Lan::Vxi11    ? m_sim->Vxi11Resource()
-                                     : GetParam() == Lan::Hislip ? m_sim->HislipResource()
-                                     : GetParam() == Lan::Usb    ? m_sim->UsbResource()
-                                                                 : m_sim->SocketResource();
+        m_rm = SimResourceManager(*m_sim, timeoutMs);
+        ASSERT_NE(m_rm, VI_NULL);
+        const std::string resource = ResourceOn(*m_sim, GetParam());
         ASSERT_EQ(viOpen(m_rm, resource.c_str(), VI_NULL, 0, &m_vi), VI_SUCCESS) << resource;
     }
     void TearDown() override {
@@ -69,8 +57,7 @@ protected:
     }
 
     static void ExpectTestBytes(const std::vector<unsigned char>& buffer, std::size_t n) {
-        for (std::size_t i = 0; i < n; ++i)
-            ASSERT_EQ(buffer[i], TestByte(i)) << "byte " << i;
+        EXPECT_EQ(FirstWrongTestByte(buffer, n), n) << "the first wrong byte";
     }
 
     std::unique_ptr<SimProcess> m_sim;
@@ -233,10 +220,8 @@ INSTANTIATE_TEST_SUITE_P(Transports, VisaSim,
 TEST(VisaVxi11, LongCommandGoesInChunksOfMaxRecvSize) {
     SimProcess sim({"--max-recv-size", "16"});
     ASSERT_TRUE(sim.Started()) << sim.Output();
-    ViSession rm = VI_NULL;
+    const ViSession rm = SimResourceManager(sim);
     ViSession vi = VI_NULL;
-    ASSERT_EQ(viOpenDefaultRM(&rm), VI_SUCCESS);
-    viSetAttribute(rm, QVI_ATTR_PORTMAPPER_PORT, sim.PortmapperPort());
     ASSERT_EQ(viOpen(rm, sim.Vxi11Resource().c_str(), VI_NULL, 0, &vi), VI_SUCCESS);
     const std::string text(300, 'x');
     ASSERT_EQ(viPrintf(vi, ":DISP:TEXT \"%s\"\n", text.c_str()), VI_SUCCESS);
@@ -257,10 +242,8 @@ TEST(VisaVxi11, FragmentedRepliesAndStaleRepliesStillGiveEachCallItsOwnAnswer) {
     for (const auto& [fault, blockSize] : cases) {
         SimProcess sim(fault);
         ASSERT_TRUE(sim.Started()) << sim.Output();
-        ViSession rm = VI_NULL;
+        const ViSession rm = SimResourceManager(sim);
         ViSession vi = VI_NULL;
-        ASSERT_EQ(viOpenDefaultRM(&rm), VI_SUCCESS);
-        viSetAttribute(rm, QVI_ATTR_PORTMAPPER_PORT, sim.PortmapperPort());
         ASSERT_EQ(viOpen(rm, sim.Vxi11Resource().c_str(), VI_NULL, 0, &vi), VI_SUCCESS);
         char idn[256];
         ViInt32 opc = 0;
@@ -274,8 +257,7 @@ TEST(VisaVxi11, FragmentedRepliesAndStaleRepliesStillGiveEachCallItsOwnAnswer) {
                       VI_SUCCESS)
                 << fault[0];
             ASSERT_EQ(count, block.size());
-            for (std::size_t i = 0; i < block.size(); ++i)
-                ASSERT_EQ(block[i], TestByte(i)) << fault[0] << " byte " << i;
+            EXPECT_EQ(FirstWrongTestByte(block, count), count) << fault[0];
             ASSERT_EQ(viQueryf(vi, "*OPC?\n", "%d", &opc), VI_SUCCESS);
             EXPECT_EQ(opc, 1);
         }
@@ -335,9 +317,7 @@ TEST(VisaIpv6, LoopbackEndToEndOverSocketVxi11AndHislip) {
     // bracketed address, the portmapper over TCP included.
     SimProcess sim({"--address", "::1", "--instrument", "generic", "--idn", "ACME,X1,1,1.0"});
     ASSERT_TRUE(sim.Started()) << sim.Output();
-    ViSession rm = VI_NULL;
-    ASSERT_EQ(viOpenDefaultRM(&rm), VI_SUCCESS);
-    ASSERT_EQ(viSetAttribute(rm, QVI_ATTR_PORTMAPPER_PORT, sim.PortmapperPort()), VI_SUCCESS);
+    const ViSession rm = SimResourceManager(sim);
     for (const std::string& resource :
          {"TCPIP0::[::1]::" + std::to_string(sim.SocketPort()) + "::SOCKET",
           std::string("TCPIP0::[::1]::inst0::INSTR"),
@@ -352,8 +332,7 @@ TEST(VisaIpv6, LoopbackEndToEndOverSocketVxi11AndHislip) {
         ViUInt32 count = static_cast<ViUInt32>(block.size());
         EXPECT_EQ(viQueryf(vi, ":TEST:BLOCK? 100000\n", "%#b\n", &count, block.data()), VI_SUCCESS);
         ASSERT_EQ(count, 100000u);
-        for (std::size_t i = 0; i < count; ++i)
-            ASSERT_EQ(block[i], TestByte(i)) << "byte " << i;
+        EXPECT_EQ(FirstWrongTestByte(block, count), count);
         char address[256] = {};
         EXPECT_EQ(viGetAttribute(vi, VI_ATTR_TCPIP_ADDR, address), VI_SUCCESS);
         EXPECT_STREQ(address, "::1");

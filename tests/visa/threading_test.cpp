@@ -4,8 +4,7 @@
 // blocked in ends that call at once with an error. Run under the tsan and
 // asan presets too (data races, use after free, leaks).
 
-#include "tests/instr/driver_fixture.h"
-#include "tests/support/sim_process.h"
+#include "tests/support/sim_session.h"
 #include "visa/visa.h"
 
 #include <gtest/gtest.h>
@@ -19,28 +18,10 @@
 
 using quarvel::test::Lan;
 using quarvel::test::LanName;
+using quarvel::test::QueryTestBlock;
 using quarvel::test::SimProcess;
 
 namespace {
-
-// The simulator's test block: byte i is (31 i + 7 (i >> 8) + 11) mod 256.
-std::uint8_t TestByte(std::size_t i) {
-    return static_cast<std::uint8_t>((i * 31u + (i >> 8) * 7u + 11u) & 0xFFu);
-}
-
-// True when the reply to ":TEST:BLOCK? n" came whole and in step: a reply of
-// another thread's query would have another length.
-bool QueryTestBlock(ViSession vi, std::size_t n, std::vector<unsigned char>& buffer) {
-    ViUInt32 count = static_cast<ViUInt32>(buffer.size());
-    if (viQueryf(vi, ":TEST:BLOCK? %u\n", "%#b\n", static_cast<unsigned>(n), &count,
-                 buffer.data()) != VI_SUCCESS ||
-        count != n)
-        return false;
-    for (std::size_t i = 0; i < n; ++i)
-        if (buffer[i] != TestByte(i))
-            return false;
-    return true;
-}
 
 class VisaThreads : public ::testing::TestWithParam<Lan> {
 protected:
@@ -48,34 +29,16 @@ protected:
         m_sim = std::make_unique<SimProcess>(
             std::vector<std::string>{"--instrument", "generic", "--idn", "ACME,X1,1,1.0"});
         ASSERT_TRUE(m_sim->Started()) << m_sim->Output();
-        ASSERT_EQ(viOpenDefaultRM(&m_rm), VI_SUCCESS);
-        ASSERT_EQ(viSetAttribute(m_rm, QVI_ATTR_PORTMAPPER_PORT, m_sim->PortmapperPort()),
-                  VI_SUCCESS);
-        const std::string server = m_sim->UsbipServer();
-        ASSERT_EQ(viSetAttribute(m_rm, QVI_ATTR_USBIP_SERVERS,
-                                 reinterpret_cast<ViAttrState>(server.c_str())),
-                  VI_SUCCESS);
+        m_rm = quarvel::test::SimResourceManager(*m_sim);
+        ASSERT_NE(m_rm, VI_NULL);
     }
     void TearDown() override {
         if (m_rm != VI_NULL)
             viClose(m_rm);
     }
-    std::string Resource() const {
-        switch (GetParam()) {
-        case Lan::Vxi11:
-            return m_sim->Vxi11Resource();
-        case Lan::Hislip:
-            return m_sim->HislipResource();
-        case Lan::Usb:
-            return m_sim->UsbResource();
-        case Lan::Socket:
-            break;
-        }
-        return m_sim->SocketResource();
-    }
     ViSession Open() {
         ViSession vi = VI_NULL;
-        const std::string resource = Resource();
+        const std::string resource = quarvel::test::ResourceOn(*m_sim, GetParam());
         EXPECT_EQ(viOpen(m_rm, resource.c_str(), VI_NULL, 0, &vi), VI_SUCCESS) << resource;
         if (vi != VI_NULL)
             viSetAttribute(vi, VI_ATTR_TMO_VALUE, 10000);

@@ -3,9 +3,8 @@
 // formatted buffers' raw access and the string forms of formatted I/O.
 // Sessions talk to quarvel-sim over real loopback sockets.
 
-#include "tests/support/sim_process.h"
+#include "tests/support/sim_session.h"
 #include "visa/resource_pattern.h"
-#include "visa/transport_memory.h"
 #include "visa/visa.h"
 
 #include <gtest/gtest.h>
@@ -33,9 +32,8 @@ protected:
                                                 "ACME,X1,1,1.0"}) {
         m_sim = std::make_unique<SimProcess>(args);
         ASSERT_TRUE(m_sim->Started()) << m_sim->Output();
-        ASSERT_EQ(viOpenDefaultRM(&m_rm), VI_SUCCESS);
-        ASSERT_EQ(viSetAttribute(m_rm, QVI_ATTR_PORTMAPPER_PORT, m_sim->PortmapperPort()),
-                  VI_SUCCESS);
+        m_rm = quarvel::test::SimResourceManager(*m_sim);
+        ASSERT_NE(m_rm, VI_NULL);
     }
     ViSession Open(const std::string& resource) {
         ViSession vi = VI_NULL;
@@ -95,43 +93,6 @@ TEST(VisaResourcePattern, AttributeExpressionsCompareWhatTheNameDetermines) {
     // A SOCKET resource has no device name, so no comparison with it holds.
     EXPECT_FALSE(NameMatches("?*{VI_ATTR_TCPIP_DEVICE_NAME != \"x\"}", socket));
     EXPECT_TRUE(NameMatches("?*{VI_ATTR_TCPIP_DEVICE_NAME == \"inst0\"}", "TCPIP::h::INSTR"));
-}
-
-TEST(VisaFindResources, ListsWhatTheTransportsFindThroughTheSearchExpression) {
-    quarvel::visa::RegisterMemoryTransport();
-    quarvel::visa::CreateMemoryDevice("alpha");
-    quarvel::visa::CreateMemoryDevice("beta");
-    ViSession rm = VI_NULL;
-    ASSERT_EQ(viOpenDefaultRM(&rm), VI_SUCCESS);
-
-    ViFindList list = VI_NULL;
-    ViUInt32 count = 0;
-    char desc[VI_FIND_BUFLEN] = {};
-    ASSERT_EQ(viFindRsrc(rm, "QVMEM?*::INSTR", &list, &count, desc), VI_SUCCESS);
-    EXPECT_EQ(count, 2u);
-    std::vector<std::string> found{desc};
-    ASSERT_EQ(viFindNext(list, desc), VI_SUCCESS);
-    found.emplace_back(desc);
-    EXPECT_EQ(viFindNext(list, desc), VI_ERROR_RSRC_NFOUND);
-    EXPECT_EQ(found, (std::vector<std::string>{"QVMEM0::alpha::INSTR", "QVMEM0::beta::INSTR"}));
-    EXPECT_EQ(viClose(list), VI_SUCCESS);
-    EXPECT_EQ(viFindNext(list, desc), VI_ERROR_INV_OBJECT);
-
-    ASSERT_EQ(viFindRsrc(rm, "?*b(e|x)ta?*", nullptr, &count, desc), VI_SUCCESS);
-    EXPECT_EQ(count, 1u);
-    EXPECT_STREQ(desc, "QVMEM0::beta::INSTR");
-    // The network transports find nothing (no discovery yet).
-    EXPECT_EQ(viFindRsrc(rm, "TCPIP?*", &list, &count, desc), VI_ERROR_RSRC_NFOUND);
-    EXPECT_EQ(count, 0u);
-    EXPECT_EQ(list, VI_NULL);
-    EXPECT_EQ(viFindRsrc(rm, "?*[", &list, &count, desc), VI_ERROR_INV_EXPR);
-
-    // A find list belongs to its resource manager.
-    ASSERT_EQ(viFindRsrc(rm, "?*", &list, &count, desc), VI_SUCCESS);
-    viClose(rm);
-    EXPECT_EQ(viFindNext(list, desc), VI_ERROR_INV_OBJECT);
-    quarvel::visa::RemoveMemoryDevice("alpha");
-    quarvel::visa::RemoveMemoryDevice("beta");
 }
 
 TEST(VisaFindResources, ParseRsrcGivesInterfaceClassAndCanonicalName) {
