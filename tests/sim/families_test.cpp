@@ -1,8 +1,10 @@
-// The simulated families in process: the state the drivers change and
-// observe, the screen images with their formats and framing, and the scope's
-// waveform data in the reply forms, byte orders and block framing of the
-// instruments. The analyser's traces are read through its driver
-// (tests/instr/fsv_retrieval_test.cpp).
+// The simulated families in process: what the driver tests cannot see
+// (image formats the drivers do not ask for, the ink saver's inversion, the
+// analyser's mass memory before its set-up), and the scope's waveform data in
+// the reply forms and byte orders of the instruments. The images the drivers
+// read are compared byte for byte with the served ones in tests/instr and
+// tests/capture/instrument_habits_test.cpp; the analyser's traces are read
+// through its driver (tests/instr/fsv_retrieval_test.cpp).
 
 #include "sim/family_registry.h"
 #include "sim/screen_image.h"
@@ -120,94 +122,6 @@ TEST_F(Families, FsvMassMemoryHasNothingBeforeTheHardcopySetUp) {
     EXPECT_TRUE(inked != png);
     EXPECT_EQ(Decode(inked, "PNG").pixel(3, 600), image.pixel(3, 600) ^ 0x00FFFFFFu);
     EXPECT_EQ(sim->Execute(":MMEM:DATA? 'C:\\other.png'").bytes, "");
-}
-
-TEST_F(Families, RigolBmpBlockIsExactlyTheSizeOfAn800By480TrueColourFile) {
-    auto sim = Make("rigol");
-    const std::string reply = sim->Execute(":DISP:DATA?").bytes;
-    EXPECT_EQ(reply.substr(0, 11), "#9001152054");
-    const std::string bmp = BlockData(reply, 9);
-    ASSERT_EQ(bmp.size(), 1152054u);
-    EXPECT_EQ(bmp.substr(0, 2), "BM");
-    EXPECT_EQ(static_cast<unsigned char>(bmp[28]), 24u); // bits per pixel
-    const QImage image = Decode(bmp, "BMP");
-    EXPECT_EQ(image.size(), QSize(800, 480));
-
-    // Quirk: what follows the block differs between firmware versions; the
-    // bytes are sent exactly so (no line feed added on a raw socket).
-    for (const auto& [tail, bytes] :
-         {std::pair{0, std::string()}, std::pair{3, std::string("\0\0\n", 3)}}) {
-        QuirkOptions quirks;
-        quirks.rigolBlockTail = tail;
-        const ResponseMessage message = Make("rigol", quirks)->Execute(":DISP:DATA?");
-        ASSERT_EQ(message.bytes.size(), 11 + 1152054 + bytes.size()) << tail;
-        EXPECT_TRUE(message.bytes.substr(0, 11 + 1152054) == reply.substr(0, 11 + 1152054));
-        EXPECT_EQ(message.bytes.substr(11 + 1152054), bytes);
-        EXPECT_FALSE(message.unterminated) << "sent as it is, also on a raw socket";
-    }
-}
-
-TEST_F(Families, SiglentTriggerModeAndScreenDump) {
-    auto sim = Make("siglent");
-    EXPECT_EQ(sim->Execute("TRMD?").bytes, "AUTO\n");
-    for (const char* mode : {"NORM", "SINGLE", "STOP", "AUTO"}) {
-        sim->Execute(std::string("TRMD ") + mode);
-        EXPECT_EQ(sim->Execute("TRMD?").bytes, std::string(mode) + "\n");
-    }
-    sim->Execute("TRMD FAST");
-    EXPECT_EQ(sim->Execute("TRMD?").bytes, "AUTO\n");
-    EXPECT_EQ(sim->Execute("SYST:ERR?").bytes, "-224,\"Illegal parameter value\"\n");
-
-    sim->Execute("TRMD AUTO");
-    const std::string bmp = BlockData(sim->Execute("SCDP").bytes, 0);
-    EXPECT_EQ(Decode(bmp, "BMP").size(), QSize(800, 480));
-
-    QuirkOptions quirks;
-    quirks.siglentReplyHeaders = true;
-    quirks.siglentRawScdp = true;
-    auto quirky = Make("siglent", quirks);
-    EXPECT_EQ(quirky->Execute("TRMD?").bytes, "TRMD AUTO\n");
-    EXPECT_EQ(quirky->Execute("*OPC?").bytes, "*OPC 1\n");
-    EXPECT_EQ(quirky->Execute("*IDN?").bytes.find("*IDN"), std::string::npos)
-        << "only older firmware puts the header on the identification";
-    quirky->Execute("CHDR LONG");
-    EXPECT_EQ(quirky->Execute("trmd?").bytes, "TRIG_MODE AUTO\n");
-    EXPECT_EQ(quirky->Execute("CHDR?").bytes, "COMM_HEADER LONG\n");
-    quirky->Execute("CHDR OFF");
-    EXPECT_EQ(quirky->Execute("TRMD?").bytes, "AUTO\n");
-    const ResponseMessage raw = quirky->Execute("SCDP");
-    EXPECT_TRUE(raw.bytes == bmp) << "the raw quirk sends the same file without the header";
-    EXPECT_FALSE(raw.unterminated) << "and nothing after it, also on a raw socket";
-
-    quirks.siglentIdnHeader = true;
-    quirks.siglentScdpTerminator = true;
-    auto older = Make("siglent", quirks);
-    EXPECT_EQ(older->Execute("*IDN?").bytes.substr(0, 5), "*IDN ");
-    EXPECT_TRUE(older->Execute("SCDP").bytes == bmp + "\n");
-}
-
-TEST_F(Families, TektronixHeadersMakeRepliesSetCommands) {
-    QuirkOptions quirks;
-    quirks.tektronixHeaders = true;
-    auto sim = Make("tektronix", quirks);
-    EXPECT_EQ(sim->Execute("acq:state?").bytes, ":ACQUIRE:STATE 1\n");
-    EXPECT_EQ(sim->Execute("HARDCOPY:FORMAT?").bytes, ":HARDCOPY:FORMAT BMP\n");
-    EXPECT_EQ(sim->Execute("*OPC?").bytes, "1\n") << "common commands carry no header";
-    sim->Execute("*RST");
-    sim->Execute("HEADER OFF");
-    EXPECT_EQ(sim->Execute("ACQUIRE:STATE?").bytes, "1\n");
-}
-
-TEST_F(Families, TektronixHardcopyIsTheRawFileWithoutHeaderOrTerminator) {
-    auto sim = Make("tektronix");
-    sim->Execute("HARDCOPY:FORMAT PNG;:HARDCOPY:INKSAVER OFF");
-    const std::string png = sim->Execute("HARDCOPY START").bytes;
-    ASSERT_GT(png.size(), 8u);
-    EXPECT_EQ(png.substr(0, 8), "\x89PNG\r\n\x1a\n");
-    EXPECT_EQ(png.substr(png.size() - 8, 4), "IEND");
-    EXPECT_EQ(Decode(png, "PNG").size(), QSize(640, 480));
-    sim->Execute("HARDCOPY:INKSAVER ON");
-    EXPECT_TRUE(sim->Execute("HARDCOPY START").bytes != png);
 }
 
 // ---- Waveform data -------------------------------------------------------

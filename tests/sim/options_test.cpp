@@ -33,34 +33,6 @@ bool Parse(const std::vector<std::string>& args, SimOptions& o, std::string& err
     return ParseSimOptions(args, o, error);
 }
 
-TEST(SimOptions, EveryOptionIsTaken) {
-    SimOptions o;
-    std::string error;
-    ASSERT_TRUE(Parse(Words("--instrument fsv --idn A,B,C,D --address 127.0.0.2 --socket-port 0 "
-                            "--portmapper-port none --hislip-port none --transcript t.txt "
-                            "--dump-images d --hislip-fragment 7 --hislip-error --hislip-fatal "
-                            "--hislip-stall --pcap p.pcap "
-                            "--delay-ms 5 --rate 12 --block-cut 0 --block-overclaim 9 --garbage "
-                            "--drop-mid-reply --tiny-pieces 3 --max-recv-size 64 --fault-on *IDN? "
-                            "--siglent-reply-headers --siglent-idn-header --siglent-raw-scdp "
-                            "--siglent-scdp-terminator --rigol-block-tail 0 --tektronix-headers"),
-                      o, error))
-        << error;
-    // The options tests do not start the simulator with.
-    EXPECT_EQ(o.address, "127.0.0.2");
-    EXPECT_EQ(o.socketPort, 0);
-    EXPECT_FALSE(o.portmapper);
-    EXPECT_FALSE(o.hislip);
-    EXPECT_EQ(o.faults.hislipFragment, 7u);
-    EXPECT_TRUE(o.faults.hislipStall);
-    EXPECT_EQ(o.transcriptPath, "t.txt");
-    EXPECT_EQ(o.pcapPath, "p.pcap");
-    EXPECT_EQ(o.faults.rateBytesPerSecond, 12000u);
-    EXPECT_EQ(o.faults.blockCut, 0);
-    EXPECT_TRUE(o.quirks.siglentReplyHeaders);
-    EXPECT_EQ(o.quirks.rigolBlockTail, 0);
-}
-
 TEST(SimOptions, BadArgumentsAreRefusedWithAMessage) {
     std::vector<std::vector<std::string>> cases = {{"--idn", ""}};
     for (const char* args :

@@ -46,17 +46,6 @@ TEST(SimSocket, AnswersQueriesAndRecordsEveryMessageInTheTranscript) {
     EXPECT_EQ(sim.Transcript(), (std::vector<std::string>{"*WAI", "*OPC?"}));
 }
 
-TEST(SimSocket, ConnectionsShareOneInstrument) {
-    SimProcess sim({"--instrument", "siglent"});
-    ASSERT_TRUE(sim.Started()) << sim.Output();
-    RawClient a(sim.SocketPort());
-    RawClient b(sim.SocketPort());
-    ASSERT_TRUE(a.Send("TRMD STOP\n*OPC?\n"));
-    EXPECT_EQ(a.ReadLine(), "1\n");
-    ASSERT_TRUE(b.Send("TRMD?\n"));
-    EXPECT_EQ(b.ReadLine(), "STOP\n");
-}
-
 TEST(SimSocket, SurvivesHostileInput) {
     SimProcess sim({});
     ASSERT_TRUE(sim.Started()) << sim.Output();
@@ -98,30 +87,6 @@ protected:
 
     SimProcess sim{{"--instrument", "generic", "--idn", "ACME,V11,3,2.0"}};
 };
-
-TEST_F(SimVxi11, PortmapperTellsTheCorePortOverTcpAndUdp) {
-    for (bool udp : {false, true}) {
-        RpcClient pm(sim.PortmapperPort(), udp);
-        ASSERT_TRUE(pm.Connected());
-        rpc::Bytes args, results;
-        rpc::Encode(args, rpc::PortmapMapping{rpc::kVxi11CoreProgram, 1, rpc::kIpProtoTcp, 0});
-        rpc::ReplyHeader h;
-        ASSERT_TRUE(pm.Call(rpc::kPortmapProgram, 2, rpc::kPortmapProcGetPort, args, h, results))
-            << (udp ? "udp" : "tcp");
-        ASSERT_TRUE(rpc::ReplySucceeded(h));
-        rpc::XdrReader in(results);
-        std::uint32_t port = 0;
-        ASSERT_TRUE(rpc::DecodeGetPortResult(in, port));
-        EXPECT_EQ(port, static_cast<std::uint32_t>(sim.Vxi11Port()));
-        // An unregistered program: port 0.
-        args.clear();
-        rpc::Encode(args, rpc::PortmapMapping{100003, 3, rpc::kIpProtoTcp, 0});
-        ASSERT_TRUE(pm.Call(rpc::kPortmapProgram, 2, rpc::kPortmapProcGetPort, args, h, results));
-        rpc::XdrReader in2(results);
-        ASSERT_TRUE(rpc::DecodeGetPortResult(in2, port));
-        EXPECT_EQ(port, 0u);
-    }
-}
 
 TEST_F(SimVxi11, WriteGathersUntilEndAndReadServesInPiecesWithEndOnTheLast) {
     RpcClient c(sim.Vxi11Port());

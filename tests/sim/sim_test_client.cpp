@@ -108,8 +108,7 @@ std::string RawClient::ReadFor(int timeoutMs) {
     return out;
 }
 
-RpcClient::RpcClient(int port, bool udp)
-    : m_fd(Connect(port, udp ? SOCK_DGRAM : SOCK_STREAM)), m_udp(udp) {}
+RpcClient::RpcClient(int port) : m_fd(Connect(port, SOCK_STREAM)) {}
 RpcClient::~RpcClient() {
     if (m_fd >= 0)
         close(m_fd);
@@ -134,42 +133,28 @@ bool RpcClient::Call(std::uint32_t program, std::uint32_t version, std::uint32_t
     rpc::EncodeCallHeader(message, {xid, rpc::kRpcVersion, program, version, procedure});
     message.insert(message.end(), args.begin(), args.end());
     rpc::Bytes record;
-    if (m_udp)
-        record = message;
-    else
-        quarvel::sim::AppendRecord(record, message);
+    quarvel::sim::AppendRecord(record, message);
     if (!SendRaw(record))
         return false;
 
-    rpc::Bytes whole;
-    if (m_udp) {
+    quarvel::sim::RecordAssembler assembler(128u << 20);
+    std::vector<std::uint8_t> buffer(65536);
+    bool ready = false;
+    while (!ready) {
         if (!WaitIn(m_fd, timeoutMs))
             return false;
-        std::vector<std::uint8_t> buffer(65536);
         const ssize_t n = recv(m_fd, buffer.data(), buffer.size(), 0);
         if (n <= 0)
             return false;
-        whole.assign(buffer.begin(), buffer.begin() + n);
-    } else {
-        quarvel::sim::RecordAssembler assembler(128u << 20);
-        std::vector<std::uint8_t> buffer(65536);
-        bool ready = false;
-        while (!ready) {
-            if (!WaitIn(m_fd, timeoutMs))
-                return false;
-            const ssize_t n = recv(m_fd, buffer.data(), buffer.size(), 0);
-            if (n <= 0)
-                return false;
-            rpc::ByteView data(buffer.data(), static_cast<std::size_t>(n));
-            std::size_t consumed = 0;
-            ready = assembler.Feed(data, &consumed) ==
-                    quarvel::sim::RecordAssembler::State::RecordReady;
-            // One call, one reply: nothing may follow the record.
-            if (ready && consumed != data.size())
-                return false;
-        }
-        whole = assembler.TakeRecord();
+        rpc::ByteView data(buffer.data(), static_cast<std::size_t>(n));
+        std::size_t consumed = 0;
+        ready =
+            assembler.Feed(data, &consumed) == quarvel::sim::RecordAssembler::State::RecordReady;
+        // One call, one reply: nothing may follow the record.
+        if (ready && consumed != data.size())
+            return false;
     }
+    const rpc::Bytes whole = assembler.TakeRecord();
     rpc::XdrReader in(whole);
     if (!rpc::DecodeReplyHeader(in, reply) || reply.xid != xid)
         return false;

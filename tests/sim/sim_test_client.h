@@ -1,8 +1,8 @@
 #pragma once
 
 // Clients that speak to quarvel-sim by hand over real loopback sockets: a raw
-// TCP client for the SOCKET port and an ONC RPC client (TCP or UDP) that
-// frames calls with the project's codec.
+// TCP client for the SOCKET port and an ONC RPC client over TCP that frames
+// calls with the project's codec.
 
 #include "codec/oncrpc.h"
 
@@ -40,8 +40,8 @@ private:
 
 class RpcClient {
 public:
-    // TCP with record marking, or one datagram per call over UDP.
-    RpcClient(int port, bool udp = false);
+    // TCP with record marking.
+    explicit RpcClient(int port);
     ~RpcClient();
     RpcClient(const RpcClient&) = delete;
     RpcClient& operator=(const RpcClient&) = delete;
@@ -58,7 +58,6 @@ public:
 
 private:
     int m_fd = -1;
-    bool m_udp = false;
     std::uint32_t m_xid = 0x5100;
 };
 
