@@ -16,38 +16,18 @@
 namespace quarvel::test {
 namespace {
 
-// One family's screen capture: the commands without and with the ink saver.
+// One family's screen capture, and whether its ink saver changes the image
+// (Rigol and Siglent have none; Siglent's BMP comes with white space after
+// it, Tektronix's hardcopy raw, over the raw socket ended by a line feed that
+// is not part of the image).
 struct ScreenCase {
     const char* instrument;
-    Lines plain;
-    Lines inked;
+    bool inkSaver;
 };
 
-Lines TekHardcopy(const char* inkSaver) {
-    return {"HARDCOPY:FORMAT PNG",
-            "HARDCOPY:LAYOUT PORTRAIT",
-            "HARDCOPY:PORT ETHERNET",
-            "HARDCOPY:PALETTE NORMAL",
-            std::string("HARDCOPY:INKSAVER ") + inkSaver,
-            "HARDCOPY START"};
-}
-
 const ScreenCase kScreens[] = {
-    {"infiniivision",
-     {":HARDCOPY:INKSAVER OFF", ":DISPLAY:DATA? PNG, SCREEN, COLOR"},
-     {":HARDCOPY:INKSAVER ON", ":DISPLAY:DATA? PNG, SCREEN, COLOR"}},
-    {"infiniivision-x",
-     {":HARDCOPY:INKSAVER OFF", ":DISPLAY:DATA? PNG, COLOR"},
-     {":HARDCOPY:INKSAVER ON", ":DISPLAY:DATA? PNG, COLOR"}},
-    {"infiniium",
-     {":DISPLAY:DATA? PNG, SCREEN, ON, NORMAL"},
-     {":DISPLAY:DATA? PNG, SCREEN, ON, INVERT"}},
-    // Rigol and Siglent have no ink saver; Siglent's BMP comes with white
-    // space after it, Tektronix's hardcopy raw (over the raw socket ended by
-    // a line feed that is not part of the image).
-    {"rigol", {":DISP:DATA?"}, {":DISP:DATA?"}},
-    {"siglent", {"SCDP"}, {"SCDP"}},
-    {"tektronix", TekHardcopy("OFF"), TekHardcopy("ON")},
+    {"infiniivision", true}, {"infiniivision-x", true}, {"infiniium", true},
+    {"rigol", false},        {"siglent", false},        {"tektronix", true},
 };
 
 class ScopeScreen : public ::testing::TestWithParam<std::tuple<ScreenCase, Lan>> {};
@@ -71,15 +51,14 @@ TEST_P(ScopeScreen, EachCaptureAppendsTheServedImageAndTheNextReplyIsClean) {
 
     ByteBuffer out;
     ASSERT_TRUE(sim.Driver().GetScreenshot(out));
-    EXPECT_EQ(sim.TakeTranscript(), c.plain);
     sim.Driver().SetInkSaver(true);
     ASSERT_TRUE(sim.Driver().GetScreenshot(out));
-    EXPECT_EQ(sim.TakeTranscript(), c.inked);
     // The timeout raised for the transfer is set back afterwards.
     EXPECT_EQ(sim.SessionTimeout(), 1500u);
     // The two images, byte for byte, one after the other.
     const auto served = sim.ServedImages();
     ASSERT_EQ(served.size(), 2u);
+    EXPECT_EQ(served[0] != served[1], c.inkSaver) << "the ink saver asked for or left alone";
     ByteBuffer both = served[0];
     both.insert(both.end(), served[1].begin(), served[1].end());
     EXPECT_TRUE(out == both) << out.size() << " bytes";
