@@ -1,8 +1,10 @@
 // Each way a capture can fail gives its own reason after the text the
-// window always showed: a reply that never comes, nothing at the address, a
-// link lost mid-transfer, a reply that is no image, a command the
-// instrument refused, a waveform channel that does not answer. The raised
-// transfer timeout is put back on every one of these paths.
+// window always showed: a reply that never comes, a command the instrument
+// refused, a waveform channel that does not answer. The raised transfer
+// timeout is put back on every one of these paths. Nothing at the address, a
+// link lost mid-transfer and a reply that is no image are said by
+// quarvel-cli (tests/cli/cli_failure_reasons_test.cpp) and the window
+// (tests/ui/io_log_pane_test.cpp) with the same words.
 
 #include "tests/capture/sim_bench.h"
 
@@ -57,14 +59,6 @@ INSTANTIATE_TEST_SUITE_P(
              {"--instrument", "rigol", "--delay-ms", "4000", "--fault-on", ":DISPlay:DATA?"},
              "Error: Screenshot capture failed: the instrument sent nothing for ",
              {"after ':DISP:DATA?' while waiting for the screen image (timeout)."}},
-        Case{"LinkLost",
-             {"--instrument", "rigol", "--drop-mid-reply", "--fault-on", ":DISPlay:DATA?"},
-             "Error: Screenshot capture failed: the connection ended after ",
-             {"bytes of the reply to ':DISP:DATA?'", "(link lost)."}},
-        Case{"NotAnImage",
-             {"--instrument", "rigol", "--garbage", "--fault-on", ":DISPlay:DATA?"},
-             "Error: Screenshot capture failed: the reply to ':DISP:DATA?' is no image",
-             {"garbage", "(not an image)."}},
         // The generic instrument does not know the Rigol's image query: it
         // answers nothing and queues -113, which SYST:ERR? then tells.
         Case{"CommandRefused",
@@ -91,18 +85,6 @@ INSTANTIATE_TEST_SUITE_P(
              {"CHAN1: the instrument sent nothing for ",
               "after ':WAVEFORM:DATA?' while reading the data of CHAN1 (timeout)."}}),
     [](const auto& info) { return std::string(info.param.name); });
-
-TEST(CaptureFailureReason, NothingAtTheAddressSaysSo) {
-    SimBench bench({"--instrument", "rigol"});
-    ASSERT_TRUE(bench.sim.Started());
-    bench.window.form.visaAddress = "TCPIP0::127.0.0.1::1::SOCKET";
-    EXPECT_FALSE(bench.Connect());
-    ASSERT_EQ(bench.window.messages.size(), 1u);
-    EXPECT_EQ(bench.window.messages[0].text,
-              "Connect failed!\nnothing answers at that address (no instrument listens there, or "
-              "the host or port is wrong) (connection refused)");
-    EXPECT_EQ(bench.window.LastStatus().rfind("Connect failed: nothing answers", 0), 0u);
-}
 
 } // namespace
 } // namespace quarvel::test

@@ -125,25 +125,6 @@ TEST(SequentialNames, ExhaustedAfterTheLimitLeavesThePathsUnset) {
     EXPECT_GE(tests, SEQUENTIAL_SEARCH_LIMIT);
 }
 
-TEST(ChosenPaths, SplitAndCommentsFile) {
-    const FileNaming naming = SplitChosenPath("/data/run 1/a.b.png");
-    EXPECT_EQ(naming.directory, "/data/run 1");
-    EXPECT_EQ(naming.fileName, "a.b.png");
-    EXPECT_EQ(naming.namePattern, "a.b");
-    EXPECT_EQ(naming.sequenceNumber, 1u);
-
-    FileNaming withComments = naming;
-    withComments.commentsFile = "  Comments.txt ";
-    EXPECT_EQ(CommentsFilePath(withComments), "/data/run 1/Comments.txt");
-    withComments.commentsFile = "/var/log/bench.txt";
-    EXPECT_EQ(CommentsFilePath(withComments), "/var/log/bench.txt");
-    withComments.commentsFile = "";
-    EXPECT_EQ(CommentsFilePath(withComments), "/data/run 1");
-
-    EXPECT_EQ(FileNameOrLast(naming, ""), "a.b.png");
-    EXPECT_EQ(FileNameOrLast(naming, "/x/y.png"), "y.png");
-}
-
 TEST(SequenceText, ParsesLikeAnUnsignedDecimalConversion) {
     EXPECT_EQ(ParseSequenceText("7"), 7u);
     EXPECT_EQ(ParseSequenceText("  0042x"), 42u);
