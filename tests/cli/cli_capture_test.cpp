@@ -8,10 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QImage>
-
-#include <algorithm>
-
 namespace quarvel::test {
 namespace {
 
@@ -166,42 +162,6 @@ TEST(CliCapture, FailuresGiveANonZeroExitAndTheMessageOnStandardError) {
     const CliRun channels = RunCli(logs, {"capture", sim.SocketResource(), "--waveforms", " , "});
     EXPECT_EQ(channels.exitCode, 2);
     EXPECT_NE(channels.err.find("--waveforms"), std::string::npos);
-}
-
-} // namespace
-} // namespace quarvel::test
-
-namespace quarvel::test {
-namespace {
-
-// A family of today's benches that is a built-in definition, with its file
-// route (Tektronix MSO 2/4/5/6 over HiSLIP): the picture as served, the scope
-// stopped for the capture and running again, no file left on its disk.
-TEST(CliCaptureDefinedFamily, TektronixMsoFileRouteWithStop) {
-    TempDir dumps;
-    SimProcess sim({"--instrument", "tek-mso", "--dump-images", dumps.Path()});
-    ASSERT_TRUE(sim.Started());
-    TempDir shots;
-    TempDir logs;
-    const CliRun run =
-        RunCli(logs, {"capture", sim.HislipResource(), "--dir", shots.Path(), "--stop"});
-    ASSERT_EQ(run.exitCode, 0) << run.err;
-    const auto served = ReadDirFiles(dumps.Path());
-    ASSERT_EQ(served.size(), 1u);
-    const QImage picture(QString::fromStdString(shots.File("Screenshot.png")));
-    QImage expected;
-    ASSERT_TRUE(expected.loadFromData(served[0].data(), static_cast<int>(served[0].size())));
-    EXPECT_EQ(picture.convertToFormat(QImage::Format_RGB32),
-              expected.convertToFormat(QImage::Format_RGB32));
-    const auto transcript = sim.Transcript();
-    const auto at = [&](const std::string& line) {
-        return std::find(transcript.begin(), transcript.end(), line) - transcript.begin();
-    };
-    EXPECT_LT(at("ACQuire:STATE STOP"), at("ACQuire:STATE RUN"));
-    EXPECT_LT(at("ACQuire:STATE RUN"), static_cast<long>(transcript.size()));
-    EXPECT_TRUE(std::any_of(transcript.begin(), transcript.end(), [](const std::string& line) {
-        return line.starts_with("FILESystem:DELEte");
-    }));
 }
 
 } // namespace
