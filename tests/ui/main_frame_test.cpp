@@ -24,7 +24,6 @@
 #include <QScrollBar>
 #include <QSplitter>
 #include <QStatusBar>
-#include <QStatusTipEvent>
 #include <QTest>
 #include <QToolBar>
 #include <QWheelEvent>
@@ -131,22 +130,6 @@ std::vector<std::string> TranscriptWith(const SimProcess& sim, const std::string
         transcript = sim.Transcript();
     }
     return transcript;
-}
-
-TEST_F(MainFrameTest, MenuPromptsShowTheirFirstLineAndLeavingAMenuShowsReady) {
-    CreateFrame();
-    EXPECT_EQ(Status(), "Ready");
-    QStatusTipEvent hover(m_frame->StatusBarAction()->statusTip());
-    QApplication::sendEvent(m_frame.get(), &hover);
-    EXPECT_EQ(Status(), "Show or hide the status bar");
-    QStatusTipEvent leave{QString()};
-    QApplication::sendEvent(m_frame.get(), &leave);
-    EXPECT_EQ(Status(), "Ready");
-
-    m_frame->StatusBarAction()->trigger();
-    EXPECT_FALSE(m_frame->statusBar()->isVisible());
-    m_frame->StatusBarAction()->trigger();
-    EXPECT_TRUE(m_frame->statusBar()->isVisible());
 }
 
 TEST_F(MainFrameTest, ConnectRunControlAndDisconnectAnInfiniiVision) {

@@ -211,18 +211,6 @@ TEST_F(UiFormTest, FailedChecksReportFocusTheFieldKeepLaterValuesAndStillSendThe
     EXPECT_TRUE(m_form->GetStopWhileCapturing());
 }
 
-TEST_F(UiFormTest, TypingIsLimitedToWhatTheFieldsAccept) {
-    CreateForm();
-    auto* sequence = Get<QLineEdit>("sequenceEdit");
-    sequence->clear();
-    QTest::keyClicks(sequence, "1234567890");
-    EXPECT_EQ(sequence->text(), "12345678");
-    auto* delay = Get<QLineEdit>("captureDelayEdit");
-    delay->clear();
-    QTest::keyClicks(delay, "1x2");
-    EXPECT_EQ(delay->text(), "12");
-}
-
 TEST_F(UiFormTest, IdentificationShowsAmpersandsLiterally) {
     CreateForm();
     m_form->SetIdnText("R&S,FSV-7,100&1,1.2");
@@ -253,20 +241,6 @@ TEST_F(UiFormTest, StashedCommentsComeBackWithGetLast) {
     QTest::mouseClick(getLast, Qt::LeftButton);
     EXPECT_EQ(comments->toPlainText(), "first line\nsecond line");
     EXPECT_EQ(m_form->GetComments(), "first line\nsecond line");
-}
-
-TEST_F(UiFormTest, FormatListComesFromTheFilterAndSelectsTheStoredFormat) {
-    m_settingsDir.WriteRaw("Files/LastUsedGfxFormat", "jpeg");
-    CreateForm();
-    EXPECT_EQ(m_form->FormatNames(), QStringList({"BMP", "JPEG", "PNG", "PPM"}));
-    auto* formats = Get<QComboBox>("imageFormatCombo");
-    EXPECT_EQ(formats->count(), 4);
-    EXPECT_EQ(formats->currentText(), "JPEG");
-    EXPECT_EQ(m_form->GetImageExtension(), "jpeg");
-    formats->setCurrentIndex(0);
-    EXPECT_EQ(m_form->GetImageExtension(), "bmp");
-    DestroyForm();
-    EXPECT_EQ(m_settingsDir.ReadRaw("Files/LastUsedGfxFormat").toString(), "BMP");
 }
 
 TEST_F(UiFormTest, StoredChoicesWithoutAnEntryLeaveTheListsWithoutSelection) {
@@ -305,13 +279,6 @@ TEST_F(UiFormTest, OptionsAreSavedOnDestructionAndAFailedCheckKeepsTheLaterOldVa
     // Fields after the failing one keep their old values: the checks too.
     EXPECT_EQ(m_settingsDir.ReadRaw("Image/InvertedGraticule").toInt(), 0);
     EXPECT_EQ(m_settingsDir.ReadRaw("Instrument/SaveInstrIDinComments").toInt(), 0);
-}
-
-// The Capture button's request and caption: the window's tests.
-TEST_F(UiFormTest, SequenceFromTheControllerIsShownWhole) {
-    CreateForm();
-    m_form->SetSequence(123456789, "123456789");
-    EXPECT_EQ(Get<QLineEdit>("sequenceEdit")->text(), "123456789");
 }
 
 } // namespace
