@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <sstream>
 #include <tuple>
-#include <unistd.h>
 
 namespace quarvel::test {
 namespace {
@@ -85,9 +84,7 @@ TEST(CliList, VerboseOutputSaysWhyDnssdFoundNothing) {
 class CliListLan : public ::testing::Test {
 protected:
     void StartSimulators(bool publish) {
-        const unsigned pid = static_cast<unsigned>(getpid());
-        m_net =
-            "127." + std::to_string(1 + (pid >> 8) % 250) + "." + std::to_string(pid & 0xFF) + ".";
+        m_net = OwnLoopbackNet();
         std::vector<std::string> extra;
         if (publish)
             extra.push_back("--publish");
@@ -177,13 +174,7 @@ TEST_F(CliListLan, DnssdFindsTwoSimulatorsThroughAPrivateAvahiDaemon) {
 
     // Avahi's own browser resolves what the simulator published.
     const std::string browse = "avahi-browse --terminate --resolve --parsable _hislip._tcp 2>&1";
-    FILE* pipe = popen(browse.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string browsed;
-    char buffer[512];
-    while (fgets(buffer, sizeof buffer, pipe) != nullptr)
-        browsed += buffer;
-    pclose(pipe);
+    const std::string browsed = CommandOutput(browse);
     EXPECT_NE(browsed.find(";" + m_net + "2;" + std::to_string(m_rigol->HislipPort()) + ";"),
               std::string::npos)
         << browsed;

@@ -5,6 +5,7 @@
 #include "codec/oncrpc.h"
 #include "sim/rpc_server.h"
 #include "tests/sim/sim_test_client.h"
+#include "tests/support/cli_run.h"
 #include "tests/support/sim_process.h"
 
 #include <gtest/gtest.h>
@@ -184,13 +185,9 @@ TEST(SimUsbip, LinuxUsbipToolListsTheDeviceWithItsIdsAndInterface) {
     ASSERT_TRUE(sim.Started()) << sim.Output();
     const std::string command =
         tool + " --tcp-port " + std::to_string(sim.UsbipPort()) + " list -r 127.0.0.1 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string output;
-    char chunk[512];
-    while (std::fgets(chunk, sizeof chunk, pipe) != nullptr)
-        output += chunk;
-    EXPECT_EQ(pclose(pipe), 0) << output;
+    int status = -1;
+    const std::string output = CommandOutput(command, &status);
+    EXPECT_EQ(status, 0) << output;
     EXPECT_NE(output.find("1-1:"), std::string::npos) << output;
     EXPECT_NE(output.find("(1ab1:04ce)"), std::string::npos) << output;
     EXPECT_NE(output.find("(fe/03/01)"), std::string::npos) << output;

@@ -1,5 +1,6 @@
 #include "tests/support/cli_run.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <sys/wait.h>
 
@@ -18,6 +19,23 @@ CliRun RunCli(const TempDir& logs, const std::vector<std::string>& args) {
     run.out = ReadFileText(outPath);
     run.err = ReadFileText(errPath);
     return run;
+}
+
+std::string CommandOutput(const std::string& command, int* status) {
+    std::string output;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        if (status != nullptr)
+            *status = -1;
+        return output;
+    }
+    char buffer[65536];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        output.append(buffer, n);
+    const int ended = pclose(pipe);
+    if (status != nullptr)
+        *status = ended;
+    return output;
 }
 
 } // namespace quarvel::test

@@ -17,4 +17,9 @@ struct CliRun {
 // output and error go through files in `logs` and come back in the result.
 CliRun RunCli(const TempDir& logs, const std::vector<std::string>& args);
 
+// Runs a shell command (another program the tests hold ours against:
+// ImageMagick, usbip, nm...); what it printed on standard output, and its
+// wait status in `status` when given.
+std::string CommandOutput(const std::string& command, int* status = nullptr);
+
 } // namespace quarvel::test

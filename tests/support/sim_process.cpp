@@ -165,4 +165,9 @@ bool SimProcess::WaitForLine(const std::string& prefix) const {
     return false;
 }
 
+std::string OwnLoopbackNet() {
+    const unsigned pid = static_cast<unsigned>(getpid());
+    return "127." + std::to_string(1 + (pid >> 8) % 250) + "." + std::to_string(pid & 0xFF) + ".";
+}
+
 } // namespace quarvel::test

@@ -64,4 +64,9 @@ private:
     std::string m_outputPath;
 };
 
+// "127.a.b." with a and b from this process's id: loopback addresses of its
+// own for simulators a search is to find, so that another test run's
+// simulators on the machine never mix in.
+std::string OwnLoopbackNet();
+
 } // namespace quarvel::test

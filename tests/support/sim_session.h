@@ -1,10 +1,13 @@
 #pragma once
 
 // VISA sessions on a quarvel-sim process over each of its links, for the
-// tests that talk to it through the VISA layer directly or through a driver.
+// tests that talk to it through the VISA layer directly or through a driver;
+// and what a search lists.
 
 #include "tests/support/sim_process.h"
 #include "visa/visa.h"
+
+#include <gtest/gtest.h>
 
 #include <array>
 #include <cstddef>
@@ -81,6 +84,23 @@ inline bool QueryTestBlock(ViSession vi, std::size_t n, std::vector<unsigned cha
     return viQueryf(vi, ":TEST:BLOCK? %u\n", "%#b\n", static_cast<unsigned>(n), &count,
                     buffer.data()) == VI_SUCCESS &&
            count == n && FirstWrongTestByte(buffer, n) == n;
+}
+
+// Every name viFindRsrc and viFindNext give for `expression`, checked
+// against the count the search reported; empty when it found nothing.
+inline std::vector<std::string> FindAll(ViSession rm, const char* expression) {
+    std::vector<std::string> names;
+    ViFindList list = VI_NULL;
+    ViUInt32 count = 0;
+    char name[VI_FIND_BUFLEN] = {};
+    if (viFindRsrc(rm, expression, &list, &count, name) != VI_SUCCESS)
+        return names;
+    names.push_back(name);
+    while (viFindNext(list, name) == VI_SUCCESS)
+        names.push_back(name);
+    viClose(list);
+    EXPECT_EQ(names.size(), count) << expression;
+    return names;
 }
 
 } // namespace quarvel::test

@@ -38,11 +38,8 @@ template <typename T> T* Child(QObject* parent, const char* name) {
 }
 
 TEST(FindDialog, FindsTwoSimulatorsByProbeAndFillsTheAddressBox) {
-    // Loopback addresses of this process's own, so that no other test run's
-    // simulators mix in; one portmapper port for both.
-    const unsigned pid = static_cast<unsigned>(getpid());
-    const std::string net =
-        "127." + std::to_string(1 + (pid >> 8) % 250) + "." + std::to_string(pid & 0xFF) + ".";
+    // One portmapper port for both.
+    const std::string net = OwnLoopbackNet();
     SimProcess rigol({"--instrument", "rigol", "--address", net + "2"});
     ASSERT_TRUE(rigol.Started()) << rigol.Output();
     SimProcess tek({"--instrument", "tektronix", "--address", net + "3", "--portmapper-port",

@@ -5,7 +5,7 @@
 // daemon).
 
 #include "codec/oncrpc.h"
-#include "tests/support/sim_process.h"
+#include "tests/support/sim_session.h"
 #include "visa/discovery.h"
 #include "visa/transport_table.h"
 #include "visa/visa.h"
@@ -14,7 +14,6 @@
 
 #include <cstdlib>
 #include <string>
-#include <unistd.h>
 
 namespace quarvel::test {
 namespace {
@@ -134,33 +133,12 @@ TEST(VisaDiscovery, OneHostFoundSeveralWaysIsListedByItsBestProtocol) {
                   "TCPIP0::10.0.0.2::5026::SOCKET"}));
 }
 
-// Loopback addresses of this process's own (127.a.b.x), so that a search of
-// another test run on the machine never meets these simulators.
-std::string OwnLoopbackPrefix() {
-    const unsigned pid = static_cast<unsigned>(getpid());
-    return "127." + std::to_string(1 + (pid >> 8) % 250) + "." + std::to_string(pid & 0xFF) + ".";
-}
-
-std::vector<std::string> FindAll(ViSession rm, const char* expression) {
-    std::vector<std::string> names;
-    ViFindList list = VI_NULL;
-    ViUInt32 count = 0;
-    char name[256] = {};
-    if (viFindRsrc(rm, expression, &list, &count, name) != VI_SUCCESS)
-        return names;
-    names.push_back(name);
-    while (viFindNext(list, name) == VI_SUCCESS)
-        names.push_back(name);
-    viClose(list);
-    return names;
-}
-
 // Found by probe, identified, reported and limited by the methods through
 // quarvel-cli list and the window's Find list (tests/cli/cli_list_test.cpp,
 // tests/ui/find_dialog_test.cpp); what only programs that set no attributes
 // use is here.
 TEST(VisaDiscovery, TheEnvironmentNamesTheWaysAndHostsForProgramsThatSetNoAttributes) {
-    const std::string net = OwnLoopbackPrefix();
+    const std::string net = OwnLoopbackNet();
     SimProcess sim({"--instrument", "fsv", "--address", net + "3"});
     ASSERT_TRUE(sim.Started()) << sim.Output();
     // A variable with an unknown name leaves no way.

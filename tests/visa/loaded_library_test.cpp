@@ -3,7 +3,7 @@
 // sessions are served through its entry points under handles of ours, and
 // that they live and die with our resource manager.
 
-#include "tests/support/sim_process.h"
+#include "tests/support/sim_session.h"
 #include "visa/visa.h"
 #include "visa/visa_internal.h"
 
@@ -13,6 +13,7 @@
 #include <tuple>
 #include <vector>
 
+using quarvel::test::FindAll;
 using quarvel::test::SimProcess;
 
 namespace {
@@ -79,21 +80,6 @@ TEST(LoadedVisaLibrary, TakesWhatItIsGivenAndServesItThroughItsOwnFunctions) {
     EXPECT_EQ(viClose(rm), VI_SUCCESS);
     EXPECT_EQ(QueryIdn(loaded), "VI_ERROR_INV_OBJECT");
     EXPECT_EQ(QueryIdn(own), "VI_ERROR_INV_OBJECT");
-}
-
-std::vector<std::string> FindAll(ViSession rm, const char* expression) {
-    std::vector<std::string> names;
-    ViFindList list = VI_NULL;
-    ViUInt32 count = 0;
-    char name[256] = {};
-    if (viFindRsrc(rm, expression, &list, &count, name) != VI_SUCCESS)
-        return names;
-    names.push_back(name);
-    while (viFindNext(list, name) == VI_SUCCESS)
-        names.push_back(name);
-    viClose(list);
-    EXPECT_EQ(names.size(), count) << expression;
-    return names;
 }
 
 std::string FindReport(ViSession rm) {

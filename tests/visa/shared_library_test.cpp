@@ -1,37 +1,22 @@
 // libquarvel-visa.so as other programs see it: the symbols it exports, and a
 // C program that loads it with dlopen and drives quarvel-sim through it.
 
+#include "codec/io_log_format.h"
+#include "tests/support/cli_run.h"
 #include "tests/support/sim_process.h"
 #include "tests/support/temp_dir.h"
-#include "codec/io_log_format.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <set>
 #include <sstream>
 #include <string>
 
+using quarvel::test::CommandOutput;
 using quarvel::test::SimProcess;
 
 namespace {
-
-// Runs a shell command; its standard output, and its exit status in status.
-std::string RunShell(const std::string& command, int& status) {
-    std::string out;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        status = -1;
-        return out;
-    }
-    char chunk[4096];
-    std::size_t n = 0;
-    while ((n = fread(chunk, 1, sizeof chunk, pipe)) > 0)
-        out.append(chunk, n);
-    status = pclose(pipe);
-    return out;
-}
 
 // The standard VISA functions (VPP-4.3) this library may export.
 const std::set<std::string> kStandardNames = {
@@ -57,7 +42,7 @@ constexpr const char* kVersion = "QUARVEL_VISA_1";
 TEST(VisaSharedLibrary, ExportsTheStandardNamesAndQuarvelsPublicOnesVersioned) {
     int status = 0;
     const std::string table =
-        RunShell(std::string("nm -D --defined-only ") + QUARVEL_VISA_LIBRARY, status);
+        CommandOutput(std::string("nm -D --defined-only ") + QUARVEL_VISA_LIBRARY, &status);
     ASSERT_EQ(status, 0) << "nm failed";
     std::set<std::string> exported;
     std::istringstream lines(table);
@@ -85,8 +70,8 @@ TEST(VisaSharedLibrary, ExportsTheStandardNamesAndQuarvelsPublicOnesVersioned) {
           "viFindRsrc",      "viFindNext",     "viLock",         "viUnlock",    "viStatusDesc"})
         EXPECT_TRUE(exported.count(needed)) << needed << " is not exported";
 
-    const std::string dynamic =
-        RunShell(std::string("readelf -d ") + QUARVEL_VISA_LIBRARY + " | grep SONAME", status);
+    const std::string dynamic = CommandOutput(
+        std::string("readelf -d ") + QUARVEL_VISA_LIBRARY + " | grep SONAME", &status);
     EXPECT_NE(dynamic.find("[libquarvel-visa.so."), std::string::npos) << dynamic;
 }
 
@@ -96,9 +81,9 @@ TEST(VisaSharedLibrary, CProgramDrivesTheSimulatorThroughDlsymNamesOnly) {
     for (const std::string& resource : {sim.Vxi11Resource(), sim.SocketResource()}) {
         int status = 0;
         const std::string out =
-            RunShell("QUARVEL_PORTMAPPER_PORT=" + std::to_string(sim.PortmapperPort()) + " " +
-                         QUARVEL_DLOPEN_CLIENT + " " + QUARVEL_VISA_LIBRARY + " " + resource,
-                     status);
+            CommandOutput("QUARVEL_PORTMAPPER_PORT=" + std::to_string(sim.PortmapperPort()) + " " +
+                              QUARVEL_DLOPEN_CLIENT + " " + QUARVEL_VISA_LIBRARY + " " + resource,
+                          &status);
         EXPECT_EQ(status, 0) << out;
         EXPECT_EQ(out, "read: ACME,X1,1,1.0\nqueryf: ACME,X1,1,1.0\nname: " + resource +
                            "\ndesc: VI_ERROR_TMO: Timeout expired before operation completed.\n");
@@ -112,9 +97,10 @@ TEST(VisaSharedLibrary, IoLogFromTheEnvironmentInAnyProgram) {
     quarvel::test::TempDir dir;
     const std::string log = dir.File("client.log");
     int status = 0;
-    const std::string out = RunShell("QUARVEL_IO_LOG=" + log + " " + QUARVEL_DLOPEN_CLIENT + " " +
-                                         QUARVEL_VISA_LIBRARY + " " + sim.SocketResource(),
-                                     status);
+    const std::string out =
+        CommandOutput("QUARVEL_IO_LOG=" + log + " " + QUARVEL_DLOPEN_CLIENT + " " +
+                          QUARVEL_VISA_LIBRARY + " " + sim.SocketResource(),
+                      &status);
     EXPECT_EQ(status, 0) << out;
     std::istringstream lines(quarvel::test::ReadFileText(log));
     std::string line;
