@@ -1,6 +1,9 @@
 // The HiSLIP message header and the simulator's HiSLIP service without
-// sockets: strict header decoding, the opening handshake with version
-// negotiation, device clear, and how responses are cut into messages.
+// sockets: strict header decoding, shared locks (which the VISA client does
+// not take) and how responses are cut into messages. The handshake, device
+// clear and exclusive locks are tested through the VISA layer over real
+// sockets (tests/visa/hislip_test.cpp), their message order by Wireshark's
+// decoder (tests/visa/wire_decoder_test.cpp).
 
 #include "codec/hislip_message.h"
 #include "sim/family_registry.h"
@@ -72,68 +75,6 @@ protected:
     std::shared_ptr<HislipSessionState> m_session;
     bool m_isSync = false;
 };
-
-TEST_F(HislipServiceTest, OpeningNegotiatesTheLowerVersionAndJoinsTheChannels) {
-    HislipOutcome out = Initialize(hs::kVersion10, "hislip0");
-    ASSERT_FALSE(out.close);
-    ASSERT_TRUE(m_isSync);
-    hs::Header h = Decode(out.immediate);
-    EXPECT_EQ(h.type, MessageType::InitializeResponse);
-    EXPECT_EQ(hs::HighHalf(h.parameter), hs::kVersion10);
-    const std::uint16_t id = hs::LowHalf(h.parameter);
-    const auto first = m_session;
-    EXPECT_EQ(id, first->id);
-    EXPECT_EQ(hs::HighHalf(Decode(Initialize(0x0301, "HiSLIP3").immediate).parameter),
-              hs::kVersion20);
-    EXPECT_NE(m_session->id, id);
-
-    std::shared_ptr<HislipSessionState> joined;
-    bool isSync = true;
-    out = m_service.Initialize({MessageType::AsyncInitialize, 0, id, 0}, {}, joined, isSync);
-    EXPECT_EQ(Decode(out.immediate).type, MessageType::AsyncInitializeResponse);
-    EXPECT_FALSE(isSync);
-    EXPECT_EQ(joined, first);
-
-    // Refused with a FatalError: an old version, a foreign sub-address, an
-    // unknown session, and anything but the two initializations.
-    for (HislipOutcome refused :
-         {Initialize(0x0009, "hislip0"), Initialize(hs::kVersion20, "inst0"),
-          m_service.Initialize({MessageType::AsyncInitialize, 0, 999, 0}, {}, joined, isSync),
-          m_service.Initialize({MessageType::DataEnd, 0, 0, 0}, {}, joined, isSync)}) {
-        EXPECT_TRUE(refused.close);
-        EXPECT_EQ(Decode(refused.immediate).type, MessageType::FatalError);
-    }
-}
-
-TEST_F(HislipServiceTest, DeviceClearDropsWhatArrivesUntilItCompletes) {
-    ASSERT_FALSE(Initialize(hs::kVersion20, "hislip0").close);
-    HislipSessionState& s = *m_session;
-    HislipOutcome out =
-        m_service.HandleSync(s, {MessageType::DataEnd, 0, 0xFFFFFF00u, 6}, Text("*IDN?\n"));
-    ASSERT_EQ(out.responses.size(), 1u);
-    EXPECT_EQ(out.responses[0].messageId, 0xFFFFFF00u);
-    EXPECT_EQ(out.responses[0].reply.bytes, "ACME,H,1,1\n");
-
-    // Half a message, then the clear: neither it nor what follows is run.
-    EXPECT_TRUE(m_service.HandleSync(s, {MessageType::Data, 0, 0xFFFFFF02u, 3}, Text("*ID"))
-                    .responses.empty());
-    EXPECT_EQ(
-        Decode(m_service.HandleAsync(s, {MessageType::AsyncDeviceClear, 0, 0, 0}, {}).immediate)
-            .type,
-        MessageType::AsyncDeviceClearAcknowledge);
-    EXPECT_TRUE(m_service.HandleSync(s, {MessageType::DataEnd, 0, 0xFFFFFF04u, 3}, Text("N?\n"))
-                    .responses.empty());
-    out = m_service.HandleSync(s, {MessageType::DeviceClearComplete, 0, 0, 0}, {});
-    EXPECT_EQ(Decode(out.immediate).type, MessageType::DeviceClearAcknowledge);
-    out = m_service.HandleSync(s, {MessageType::DataEnd, 0, 0xFFFFFF00u, 6}, Text("*OPC?\n"));
-    ASSERT_EQ(out.responses.size(), 1u);
-    EXPECT_EQ(out.responses[0].reply.bytes, "1\n");
-
-    // Messages of the wrong channel get an Error, not a closed session.
-    out = m_service.HandleAsync(s, {MessageType::DataEnd, 0, 0, 0}, {});
-    EXPECT_FALSE(out.close);
-    EXPECT_EQ(Decode(out.immediate).type, MessageType::Error);
-}
 
 TEST_F(HislipServiceTest, SharedLocksGoToHoldersOfOneKeyAndBlockTheExclusiveOne) {
     ASSERT_FALSE(Initialize(hs::kVersion20, "hislip0").close);

@@ -77,15 +77,6 @@ protected:
     std::string Run(const std::string& message) { return sim->Execute(message).bytes; }
 };
 
-TEST_F(GenericInstrument, CommonCommandsAndSeveralQueriesInOneMessage) {
-    EXPECT_EQ(Run("*IDN?"), "ACME,X1,1,1.0\n");
-    EXPECT_EQ(Run("*idn?;*OPC?"), "ACME,X1,1,1.0;1\n");
-    EXPECT_EQ(Run("*CLS;*WAI;*RST"), "");
-    // *OPC appended to a command, and a query after it.
-    EXPECT_EQ(Run("*RST;*OPC;*OPC?"), "1\n");
-    EXPECT_EQ(Run(":SYST:ERR?"), "+0,\"No error\"\n");
-}
-
 TEST_F(GenericInstrument, UnknownHeadersGiveNoReplyAndQueueErrorsInOrder) {
     EXPECT_EQ(Run(":BOGUS?"), "");
     EXPECT_EQ(Run("*IDN?;:NOPE;*OPC?"), "ACME,X1,1,1.0;1\n");
