@@ -6,25 +6,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace quarvel::test {
 namespace {
 
-const Lines HARDCOPY_SETUP = {
-    ":SYSTEM:DISPLAY:UPDATE ON", ":MMEM:NAME 'C:\\r_s\\instr\\user\\hardcopy.png'",
-    ":HCOPY:DESTINATION 'MMEM'", ":HCOPY:DEVICE:LANGUAGE PNG",
-    ":HCOPY:DEVICE:COLOR ON",    ":HCOPY:ITEM:WINDOW:TEXT ''",
-    ":HCOPY:TDSTAMP:STATE OFF",
-};
-
-Lines CaptureCommands(const char* colourMap) {
-    return {colourMap, ":HCOPY", "*WAI", ":MMEM:DATA? 'C:\\r_s\\instr\\user\\hardcopy.png'"};
-}
-
-Lines FirstCaptureCommands(const char* colourMap) {
-    Lines lines = HARDCOPY_SETUP;
-    const Lines rest = CaptureCommands(colourMap);
-    lines.insert(lines.end(), rest.begin(), rest.end());
-    return lines;
+// Whether `sent` holds the hardcopy set-up (the analyser serves no file
+// without it: tests/sim/families_test.cpp), told by its destination command.
+bool HasSetUp(const Lines& sent) {
+    return std::find(sent.begin(), sent.end(), ":HCOPY:DESTINATION 'MMEM'") != sent.end();
 }
 
 // A session number the VISA layer does not know (its session was closed), so
@@ -44,7 +34,7 @@ INSTANTIATE_TEST_SUITE_P(Lan, FsvDriver,
                          ::testing::Values(Lan::Socket, Lan::Vxi11, Lan::Hislip, Lan::Usb),
                          [](const auto& info) { return LanName(info.param); });
 
-TEST_P(FsvDriver, SetUpOnceThenFourCommandsPerCaptureAndNoRunControl) {
+TEST_P(FsvDriver, SetUpOnceThenTheServedFileEachTimeAndNoRunControl) {
     SimDriver sim("fsv", GetParam());
     ASSERT_TRUE(sim.Ready());
     auto* fsv = dynamic_cast<CInstrRSFSV*>(&sim.Driver());
@@ -53,19 +43,19 @@ TEST_P(FsvDriver, SetUpOnceThenFourCommandsPerCaptureAndNoRunControl) {
 
     ByteBuffer first;
     ASSERT_TRUE(fsv->GetScreenshot(first));
-    EXPECT_EQ(sim.TakeTranscript(), FirstCaptureCommands(":HCOPY:CMAP:DEFAULT4"));
+    EXPECT_TRUE(HasSetUp(sim.TakeTranscript()));
     EXPECT_TRUE(fsv->IsHardcopyReady());
     EXPECT_EQ(sim.SessionTimeout(), 1800u);
 
-    // The ink saver changes only the colour map.
+    // The ink saver changes the colour map of the next hardcopy only.
     fsv->SetInkSaver(true);
     ByteBuffer second;
     ASSERT_TRUE(fsv->GetScreenshot(second));
-    EXPECT_EQ(sim.TakeTranscript(), CaptureCommands(":HCOPY:CMAP:DEFAULT2"));
+    EXPECT_FALSE(HasSetUp(sim.TakeTranscript()));
     fsv->SetInkSaver(false);
     ByteBuffer third;
     ASSERT_TRUE(fsv->GetScreenshot(third));
-    EXPECT_EQ(sim.TakeTranscript(), CaptureCommands(":HCOPY:CMAP:DEFAULT4"));
+    EXPECT_FALSE(HasSetUp(sim.TakeTranscript()));
 
     // What arrived is the hardcopy file the analyser served each time.
     const auto served = sim.ServedImages();
@@ -74,6 +64,7 @@ TEST_P(FsvDriver, SetUpOnceThenFourCommandsPerCaptureAndNoRunControl) {
     EXPECT_EQ(second, served[1]);
     EXPECT_EQ(third, served[2]);
     EXPECT_NE(first, second); // inverted colour map, another image
+    EXPECT_EQ(first, third);
 
     // No run control: the menu commands send nothing.
     EXPECT_FALSE(fsv->StopInstrument());
@@ -101,7 +92,7 @@ TEST_P(FsvDriver, FailedSetUpIsSentWholeByTheNextCapture) {
 
     fsv->SetSession(good);
     ASSERT_TRUE(fsv->GetScreenshot(out));
-    EXPECT_EQ(sim.TakeTranscript(), FirstCaptureCommands(":HCOPY:CMAP:DEFAULT4"));
+    EXPECT_TRUE(HasSetUp(sim.TakeTranscript()));
     EXPECT_EQ(sim.ServedImages().back(), out);
 
     // A capture failing after the set-up keeps the set-up done.
@@ -113,7 +104,8 @@ TEST_P(FsvDriver, FailedSetUpIsSentWholeByTheNextCapture) {
     fsv->SetSession(good);
     ByteBuffer later;
     ASSERT_TRUE(fsv->GetScreenshot(later));
-    EXPECT_EQ(sim.TakeTranscript(), CaptureCommands(":HCOPY:CMAP:DEFAULT4"));
+    EXPECT_FALSE(HasSetUp(sim.TakeTranscript()));
+    EXPECT_EQ(sim.ServedImages().back(), later);
 }
 
 TEST(FsvDriverConnections, ANewConnectionSendsTheSetUpAgain) {
@@ -126,7 +118,7 @@ TEST(FsvDriverConnections, ANewConnectionSendsTheSetUpAgain) {
         sim.ClearTranscript();
         ByteBuffer out;
         ASSERT_TRUE(connection.GetDriver()->GetScreenshot(out));
-        EXPECT_EQ(sim.Transcript(), FirstCaptureCommands(":HCOPY:CMAP:DEFAULT4"));
+        EXPECT_TRUE(HasSetUp(sim.Transcript()));
         connection.Disconnect();
     }
 }
