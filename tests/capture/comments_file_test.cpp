@@ -40,26 +40,20 @@ TEST(CommentsFile, TheLastCommentLineCountsOnlyWhenEndedByALineBreak) {
                   longLine + "\r\n\r\n" + std::string(33, '-') + "\r\n");
 }
 
-TEST(CommentsFile, DataFileAndInstrumentIdLinesWidenTheRule) {
-    TempDir dir;
-    const std::string idn = "KEYSIGHT TECHNOLOGIES,DSOX3024T,MY12345678,07.50.2021102830";
-    AppendCommentsEntry(dir.File("c.txt"), {"s-0004.png", "s-0004.csv", "", idn}, kWhen);
-    EXPECT_EQ(ReadFileText(dir.File("c.txt")),
-              "\r\n* File name: s-0004.png\r\n* Data file name: s-0004.csv\r\n* Timestamp: " +
-                  Stamp() + "\r\n* Instrument ID: " + idn + "\r\n* Comments:\r\n\r\n" +
-                  std::string(idn.size() + 17, '-') + "\r\n");
-}
-
+// The data file and identification lines widen the rule under an entry.
 TEST(CommentsFile, EntriesAreAppendedAndEarlierContentKept) {
     TempDir dir;
     ASSERT_TRUE(quarvel::test::WriteFileBytes(dir.File("c.txt"), "kept\r\n"));
+    const std::string idn = "KEYSIGHT TECHNOLOGIES,DSOX3024T,MY12345678,07.50.2021102830";
     AppendCommentsEntry(dir.File("c.txt"), {"a.png", "", "x", ""}, kWhen);
-    AppendCommentsEntry(dir.File("c.txt"), {"b.png", "", "y", ""}, kWhen);
-    const std::string entryA = "\r\n* File name: a.png\r\n* Timestamp: " + Stamp() +
-                               "\r\n* Comments:\r\nx\r\n" + std::string(30, '-') + "\r\n";
-    const std::string entryB = "\r\n* File name: b.png\r\n* Timestamp: " + Stamp() +
-                               "\r\n* Comments:\r\ny\r\n" + std::string(30, '-') + "\r\n";
-    EXPECT_EQ(ReadFileText(dir.File("c.txt")), "kept\r\n" + entryA + entryB);
+    AppendCommentsEntry(dir.File("c.txt"), {"s-0004.png", "s-0004.csv", "", idn}, kWhen);
+    EXPECT_EQ(ReadFileText(dir.File("c.txt")),
+              "kept\r\n\r\n* File name: a.png\r\n* Timestamp: " + Stamp() +
+                  "\r\n* Comments:\r\nx\r\n" + std::string(30, '-') +
+                  "\r\n\r\n* File name: s-0004.png\r\n* Data file name: s-0004.csv\r\n* "
+                  "Timestamp: " +
+                  Stamp() + "\r\n* Instrument ID: " + idn + "\r\n* Comments:\r\n\r\n" +
+                  std::string(idn.size() + 17, '-') + "\r\n");
 }
 
 TEST(CommentsFile, CharactersAboveLatin1BecomeQuestionMarksAndWidthsCountUtf16) {

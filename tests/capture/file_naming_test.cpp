@@ -108,23 +108,6 @@ TEST(SequentialNames, ImageAndDataShareTheirNumber) {
     EXPECT_EQ(data, dir.File("shot-0008"));
 }
 
-TEST(SequentialNames, ExhaustedAfterTheLimitLeavesThePathsUnset) {
-    TempDir dir;
-    FileNaming naming = Naming(dir, "shot");
-    std::string image = "unchanged";
-    std::string data = "unchanged";
-    std::uint32_t tests = 0;
-    auto everythingTaken = [&](const std::string&) {
-        ++tests;
-        return true;
-    };
-    EXPECT_EQ(FindSequentialNames(naming, "png", "csv", false, image, data, everythingTaken),
-              NAMES_EXHAUSTED);
-    EXPECT_EQ(image, "unchanged");
-    EXPECT_EQ(naming.sequenceNumber, 1u + SEQUENTIAL_SEARCH_LIMIT);
-    EXPECT_GE(tests, SEQUENTIAL_SEARCH_LIMIT);
-}
-
 TEST(SequenceText, ParsesLikeAnUnsignedDecimalConversion) {
     EXPECT_EQ(ParseSequenceText("7"), 7u);
     EXPECT_EQ(ParseSequenceText("  0042x"), 42u);

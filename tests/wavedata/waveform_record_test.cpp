@@ -31,34 +31,6 @@ private:
 
 } // namespace
 
-TEST(WaveformRecord, ResizeZeroesValuesAndKeepsTheRest) {
-    WaveformRecord r;
-    r.name = "POD1";
-    r.bytes = {1, 2};
-    r.sampleKind = SAMPLE_KIND_BYTE;
-    r.x = {5.0};
-    r.Resize(3);
-    EXPECT_EQ(r.x, (std::vector<double>{0, 0, 0}));
-    EXPECT_EQ(r.y, (std::vector<double>{0, 0, 0}));
-    EXPECT_EQ(r.sampleKind, SAMPLE_KIND_DOUBLE);
-    EXPECT_EQ(r.bytes.size(), 2u);
-    EXPECT_EQ(r.name, "POD1");
-}
-
-TEST(WaveformRecord, SharedAxisComparesLengthAndEndsOnly) {
-    EXPECT_TRUE(ShareXAxis({}));
-    EXPECT_TRUE(ShareXAxis({WithX({1, 2, 3})}));
-    EXPECT_TRUE(ShareXAxis({WithX({}), WithX({})}));
-    EXPECT_TRUE(ShareXAxis({WithX({0, 1, 2}), WithX({0, 7, 2}), WithX({0, -1, 2})}));
-    EXPECT_FALSE(ShareXAxis({WithX({0, 1, 2}), WithX({0, 1})}));
-    EXPECT_FALSE(ShareXAxis({WithX({0, 1, 2}), WithX({0, 1, 2.5})}));
-    EXPECT_FALSE(ShareXAxis({WithX({0, 1, 2}), WithX({0.5, 1, 2})}));
-    // Only the first record is the reference: the third matches the first.
-    EXPECT_FALSE(ShareXAxis({WithX({0, 2}), WithX({0, 2}), WithX({1, 2})}));
-    EXPECT_TRUE(HasSameXAxis(WithX({}), WithX({})));
-    EXPECT_FALSE(HasSameXAxis(WithX({}), WithX({0})));
-}
-
 TEST(WaveformRecord, NotANumberNeverSharesAnAxis) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     EXPECT_FALSE(HasSameXAxis(WithX({nan, 1}), WithX({nan, 1})));
