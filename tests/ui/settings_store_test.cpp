@@ -5,36 +5,9 @@
 
 using quarvel::test::ScopedSettingsDir;
 
-// The rest of the form's options and the histories go through the store in
-// ui_form_test.cpp.
-TEST(SettingsStore, ValuesSurviveARoundTripUnderTheirSectionsAndKeys) {
-    ScopedSettingsDir dir;
-    {
-        CSettingsStore store;
-        SavePaneSizes(store, {300, 700, 500});
-        SaveWindowPlacement(store, QByteArray("\x01\x02\x00\xff", 4));
-        FormOptions options;
-        options.invertedGraticule = true;
-        options.saveIdnInComments = true;
-        options.stopWhileCapturing = true;
-        SaveFormOptions(store, options);
-        SaveHistory(store, HistoryKind::Directories, {"/data/shots"});
-    }
-    // The file is laid out with the sections and key names other versions use.
-    EXPECT_EQ(dir.ReadRaw("Window/UIWidth").toInt(), 300);
-    EXPECT_EQ(dir.ReadRaw("Window/SpliterHeight").toInt(), 500);
-    EXPECT_EQ(dir.ReadRaw("Instrument/SaveInstrIDinComments").toInt(), 1);
-    EXPECT_EQ(dir.ReadRaw("Files/RecentDir0").toString(), "/data/shots");
-    EXPECT_EQ(dir.ReadRaw("Image/InvertedGraticule").toInt(), 1);
-
-    const CSettingsStore store;
-    const PaneSizes sizes = LoadPaneSizes(store);
-    EXPECT_EQ(sizes.uiWidth, 300);
-    EXPECT_EQ(sizes.picWidth, 700);
-    EXPECT_TRUE(sizes.stored);
-    EXPECT_EQ(LoadWindowPlacement(store), QByteArray("\x01\x02\x00\xff", 4));
-    EXPECT_TRUE(LoadFormOptions(store).stopWhileCapturing);
-}
+// The form's options and histories go through the store under the keys other
+// versions use in ui_form_test.cpp, the window's placement and pane widths in
+// main_frame_test.cpp; here what only the store does with the file.
 
 TEST(SettingsStore, KeysAndSectionsAreFoundWhateverTheirLetterCase) {
     ScopedSettingsDir dir;
@@ -75,13 +48,4 @@ TEST(SettingsStore, HistoryStopsAtTheFirstGapAndSavingLeavesHigherEntriesAlone) 
     EXPECT_EQ(dir.ReadRaw("Instrument/VISAResource2").toString(), "B");
     EXPECT_EQ(dir.ReadRaw("Instrument/VISAResource3").toString(), "");
     EXPECT_EQ(dir.ReadRaw("Instrument/VISAResource4").toString(), "E");
-}
-
-TEST(SettingsStore, SaveModeOutOfRangeBecomesTheFirstEntryButThreeIsKept) {
-    for (const auto& [stored, expected] : {std::pair{7, 0}, {-2, 0}, {3, 3}, {4, 0}, {1, 1}}) {
-        ScopedSettingsDir dir;
-        dir.WriteRaw("Files/SaveMode", stored);
-        const CSettingsStore store;
-        EXPECT_EQ(LoadFormOptions(store).saveMode, expected) << "stored " << stored;
-    }
 }
