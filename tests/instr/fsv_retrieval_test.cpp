@@ -133,11 +133,3 @@ TEST_F(FsvRetrieval, LostTextRepliesLeaveLabelsEmpty) {
     EXPECT_EQ(record.yQualifier, "/");
     EXPECT_EQ(record.y.size(), kPoints);
 }
-
-TEST(FsvTraces, EndNeedsNoInstrumentAndTheRestFailsWithoutOne) {
-    CInstrRSFSV driver; // no session
-    EXPECT_TRUE(driver.EndDataCapture());
-    EXPECT_FALSE(driver.BeginDataCapture());
-    WaveformRecord record;
-    EXPECT_FALSE(driver.GetWaveformData("TRACE1", record));
-}
