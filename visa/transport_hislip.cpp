@@ -18,13 +18,11 @@
 // next command still gets its own reply.
 
 #include "codec/hislip_message.h"
-#include "visa/ascii.h"
 #include "visa/builtin_transports.h"
 #include "visa/progress.h"
 #include "visa/tcp_connection.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstring>
 #include <string_view>
 
@@ -527,48 +525,12 @@ ViStatus Handshake(TcpConnection& connection, const std::vector<std::uint8_t>& r
     return reply.header.type == answer ? VI_SUCCESS : VI_ERROR_RSRC_NFOUND;
 }
 
-// "hislip0" or "hislip0,4881" (any case): the sub-address and the port.
-bool ParseHislipDevice(const std::string& field, std::string& subAddress, ViUInt16& port) {
-    const std::size_t comma = field.find(',');
-    subAddress = field.substr(0, comma);
-    constexpr std::string_view kPrefix = "hislip";
-    if (subAddress.size() <= kPrefix.size() ||
-        !ascii::EqualsIgnoringCase(std::string_view(subAddress).substr(0, kPrefix.size()),
-                                   kPrefix) ||
-        !std::all_of(subAddress.begin() + kPrefix.size(), subAddress.end(),
-                     [](char c) { return c >= '0' && c <= '9'; }))
-        return false;
-    port = hs::kDefaultPort;
-    if (comma == std::string::npos)
-        return true;
-    const std::string portText = field.substr(comma + 1);
-    unsigned value = 0;
-    const auto [end, ec] =
-        std::from_chars(portText.data(), portText.data() + portText.size(), value);
-    if (ec != std::errc() || end != portText.data() + portText.size() || value == 0 ||
-        value > 65535)
-        return false;
-    port = static_cast<ViUInt16>(value);
-    return true;
-}
-
 } // namespace
 
 std::unique_ptr<ITransport> MakeHislipTransport(std::unique_ptr<TcpConnection> sync,
                                                 std::unique_ptr<TcpConnection> async,
                                                 std::uint16_t version) {
     return std::make_unique<HislipTransport>(std::move(sync), std::move(async), version);
-}
-
-bool IsHislipDeviceName(std::string_view device) {
-    return device.size() >= 6 && ascii::EqualsIgnoringCase(device.substr(0, 6), "hislip");
-}
-
-bool InterpretHislipFields(ResourceName& name) {
-    if (name.fields.size() != 2)
-        return false;
-    name.host = name.fields[0];
-    return ParseHislipDevice(name.fields[1], name.device, name.port);
 }
 
 ViStatus OpenHislipTransport(const ResourceName& name, const SessionSettings& settings,
