@@ -1,5 +1,6 @@
 #include "sim/dnssd_publisher.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -84,6 +85,7 @@ bool Spawn(const std::string& tool, std::vector<std::string> args, std::vector<s
     }
     const int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
     const pid_t parent = getpid();
+    const long openMax = std::min(sysconf(_SC_OPEN_MAX), 65536L);
     const pid_t pid = fork();
     if (pid == 0) {
         // Killed should the simulator's main thread end without stopping it.
@@ -95,7 +97,9 @@ bool Spawn(const std::string& tool, std::vector<std::string> args, std::vector<s
         dup2(out[1], 1);
         dup2(out[1], 2);
         // None of the simulator's sockets may live on in the tool.
-        close_range(3, ~0U, 0);
+        if (close_range(3, ~0U, 0) != 0) // kernels before 5.9
+            for (int fd = 3; fd < openMax; ++fd)
+                close(fd);
         // The simulator blocks SIGTERM and SIGINT and ignores SIGPIPE; the
         // tool must not inherit that.
         sigset_t none;
@@ -173,13 +177,13 @@ struct DnssdPublisher::State {
     void Read() {
         for (;;) {
             std::vector<pollfd> fds = {{wake[0], POLLIN, 0}};
-            std::vector<Child*> open;
+            std::vector<Child*> reading;
             for (Child& child : children)
                 if (child.output >= 0) {
                     fds.push_back({child.output, POLLIN, 0});
-                    open.push_back(&child);
+                    reading.push_back(&child);
                 }
-            if (open.empty())
+            if (reading.empty())
                 return;
             if (poll(fds.data(), fds.size(), -1) < 0) {
                 if (errno == EINTR)
@@ -188,10 +192,10 @@ struct DnssdPublisher::State {
             }
             if (fds[0].revents != 0)
                 return;
-            for (std::size_t i = 0; i < open.size(); ++i) {
+            for (std::size_t i = 0; i < reading.size(); ++i) {
                 if (fds[i + 1].revents == 0)
                     continue;
-                Child& child = *open[i];
+                Child& child = *reading[i];
                 char buffer[512];
                 const ssize_t n = read(child.output, buffer, sizeof buffer);
                 if (n < 0 && errno == EINTR)
