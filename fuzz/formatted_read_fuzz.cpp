@@ -1,11 +1,14 @@
 // Fuzzes the formatted reader and the block parser through a real session on
-// the in-memory device. The first byte chooses how the device behaves (END
-// or socket-like line feeds, piece size, dropped connection) and the read
-// formats; the rest, split at 0xFE bytes, are the replies.
+// the in-memory device, as viScanf, viRead and viFlush drive it (each call
+// begins the session's clock; the C API around them adds only the session
+// table). The first byte chooses how the device behaves (END or socket-like
+// line feeds, piece size, dropped connection) and the read formats; the rest,
+// split at 0xFE bytes, are the replies. Links the VISA core only.
 
-#include "visa/visa.h"
+#include "visa/formatted_io.h"
 #include "visa/transport_memory.h"
 
+#include <cstdarg>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -21,29 +24,28 @@ void CheckText(ViStatus status, char* buffer, std::size_t size) {
     std::memset(buffer, 'G', size);
 }
 
+// viScanf on the session.
+ViStatus Scan(quarvel::visa::Session& session, const char* format, ...) {
+    session.BeginCall();
+    quarvel::visa::FormatArgs args;
+    va_start(args.list, format);
+    const ViStatus s = quarvel::visa::FormatRead(session, format, args);
+    va_end(args.list);
+    return s;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 2)
         return 0;
-    static const bool registered = [] {
-        quarvel::visa::RegisterMemoryTransport();
-        return true;
-    }();
-    (void)registered;
-    static ViSession rm = [] {
-        ViSession s = VI_NULL;
-        viOpenDefaultRM(&s);
-        return s;
-    }();
-
     const std::uint8_t mode = data[0];
     const std::uint8_t formats = data[1];
     quarvel::visa::MemoryDeviceOptions options;
     options.signalsEnd = (mode & 1) != 0;
     options.dropWhenEmpty = (mode & 2) != 0;
     options.pieceSize = std::size_t{1} << ((mode >> 2) & 15);
-    auto device = quarvel::visa::CreateMemoryDevice("fuzz", options);
+    auto device = std::make_shared<quarvel::visa::MemoryDevice>(options);
     std::string reply;
     for (std::size_t i = 2; i < size; ++i) {
         if (data[i] == 0xFE) {
@@ -55,9 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     device->QueueReply(reply);
 
-    ViSession vi = VI_NULL;
-    if (viOpen(rm, "QVMEM::fuzz::INSTR", VI_NULL, 0, &vi) != VI_SUCCESS)
-        std::abort();
+    quarvel::visa::Session vi(quarvel::visa::MakeMemoryTransport(device), {});
     // Guard bytes after each buffer catch any write past its end.
     char text[256 + 8];
     std::memset(text, 'G', sizeof text);
@@ -68,31 +68,33 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (int step = 0; step < 4; ++step) {
         switch ((formats >> (2 * step)) & 3) {
         case 0:
-            CheckText(viScanf(vi, "%t", text), text, 256);
-            CheckText(viScanf(vi, "%d,%lf %s", &i32, &real, text), text, 256);
+            CheckText(Scan(vi, "%t", text), text, 256);
+            CheckText(Scan(vi, "%d,%lf %s", &i32, &real, text), text, 256);
             break;
         case 1:
             count = 64;
-            viScanf(vi, "%#b\n", &count, block.data());
+            Scan(vi, "%#b\n", &count, block.data());
             if (count > 64)
                 std::abort();
-            viFlush(vi, VI_READ_BUF);
+            vi.BeginCall();
+            vi.FlushRead();
             break;
         case 2: {
             ViUInt32 small = 5;
             ViUInt32 hex = 0;
-            const ViStatus s = viScanf(vi, "%ld %#s %x", &i32, &small, text, &hex);
+            const ViStatus s = Scan(vi, "%ld %#s %x", &i32, &small, text, &hex);
             // Five bytes of room: at most four characters and the NUL.
             if (s == VI_SUCCESS && (small > 4 || text[small] != '\0'))
                 std::abort();
             break;
         }
         default: {
-            ViUInt32 got = 0;
-            viRead(vi, block.data(), 64, &got);
+            std::size_t got = 0;
+            vi.BeginCall();
+            vi.ReadMessage(block.data(), 64, got);
             if (got > 64)
                 std::abort();
-            viFlush(vi, VI_READ_BUF_DISCARD);
+            vi.DiscardRead();
             break;
         }
         }
@@ -103,6 +105,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t i = 64; i < block.size(); ++i)
         if (block[i] != 'G')
             std::abort();
-    viClose(vi);
     return 0;
 }

@@ -7,8 +7,11 @@
 //
 // Client: the same bytes are what a server sends on both channels of an
 // opened session (a socket pair, closed after the input); the client reads
-// responses, asks the status byte and clears until the stream ends. Neither
-// side may crash, read out of bounds, allocate without bound or hang.
+// responses (message reads with a line feed as enabled termination
+// character when the input's length is odd, raw reads otherwise), asks the
+// status byte and clears until the stream ends. Neither side may crash, read
+// out of bounds, allocate without bound or hang; a read ended by the
+// termination character ends with it.
 
 #include "codec/hislip_message.h"
 #include "sim/faults.h"
@@ -22,6 +25,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <vector>
 
 namespace {
@@ -85,15 +89,23 @@ void FuzzClient(const std::uint8_t* data, std::size_t size) {
         auto transport = quarvel::visa::MakeHislipTransport(
             quarvel::visa::TcpConnection::Adopt(sync[0]),
             quarvel::visa::TcpConnection::Adopt(async[0]), hs::kVersion20);
-        const quarvel::visa::SessionSettings settings{0, 111};
+        quarvel::visa::SessionSettings settings;
+        settings.timeoutMs = 0;
+        settings.termCharEnabled = size % 2 == 1;
+        const quarvel::visa::ReadMode mode = settings.termCharEnabled
+                                                 ? quarvel::visa::ReadMode::Message
+                                                 : quarvel::visa::ReadMode::Raw;
         const std::uint8_t query[] = "*IDN?\n";
         transport->Write(query, sizeof query - 1, true, settings);
         std::vector<std::uint8_t> buffer(4096);
         for (int i = 0; i < 4096; ++i) {
             quarvel::visa::ReadResult result;
-            if (transport->Read(buffer.data(), buffer.size(), quarvel::visa::ReadMode::Raw,
-                                settings, result) != VI_SUCCESS)
+            if (transport->Read(buffer.data(), buffer.size(), mode, settings, result) != VI_SUCCESS)
                 break;
+            if (result.count > buffer.size() ||
+                (result.end == quarvel::visa::ReadEnd::TermChar &&
+                 (result.count == 0 || buffer[result.count - 1] != settings.termChar)))
+                std::abort();
         }
         ViUInt16 stb = 0;
         transport->ReadStatusByte(settings, stb);

@@ -1,7 +1,8 @@
-// Fuzzes the resource-string parser: any input gives a status, never a
-// crash, and an accepted name always has its parts.
+// Fuzzes the resource-string parser with the built-in transports' forms
+// (their field checks): any input gives a status, never a crash, and an
+// accepted name always has its parts.
 
-#include "visa/transport_table.h"
+#include "visa/resource_forms.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -10,10 +11,11 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     quarvel::visa::ResourceName name;
-    quarvel::visa::TransportRow row{};
-    const ViStatus s = quarvel::visa::ParseResourceName(text, name, &row);
+    const quarvel::visa::ResourceForm* form = nullptr;
+    const ViStatus s = quarvel::visa::ParseKnownResourceName(text, name, &form);
     if (s == VI_SUCCESS) {
-        if (name.interfaceType.empty() || name.resourceClass.empty() || row.open == nullptr)
+        if (name.interfaceType.empty() || name.resourceClass.empty() || form == nullptr ||
+            name.interfaceType != form->interfaceType)
             std::abort();
         if (name.interfaceType == "USB" ? name.serialNumber.empty() : name.host.empty())
             std::abort();

@@ -1,14 +1,14 @@
 #pragma once
 
-// The factories and field checks of the built-in transports, one pair per
-// transport source file, listed in the transport table (transport_table.cpp).
+// The factories and listers of the built-in transports, listed in the
+// transport table (transport_table.cpp) beside the resource forms they open
+// (resource_forms.h).
 
 #include "visa/resource_name.h"
 #include "visa/transport.h"
 
 namespace quarvel::visa {
 
-bool InterpretVxi11Fields(ResourceName& name);
 ViStatus OpenVxi11Transport(const ResourceName& name, const SessionSettings& settings,
                             std::unique_ptr<ITransport>& transport);
 // VXI-11 instruments by GETPORT over UDP: broadcast and probe (discovery_vxi11.cpp).
@@ -19,9 +19,6 @@ void FindVxi11Resources(const SessionSettings& settings, Deadline deadline,
 void FindDnssdResources(const SessionSettings& settings, Deadline deadline,
                         std::vector<std::string>& found);
 
-// "hislip0", "HiSLIP1,4881": a device name that belongs to HiSLIP, not VXI-11.
-bool IsHislipDeviceName(std::string_view device);
-bool InterpretHislipFields(ResourceName& name);
 ViStatus OpenHislipTransport(const ResourceName& name, const SessionSettings& settings,
                              std::unique_ptr<ITransport>& transport);
 // A HiSLIP session on two channels whose opening handshake is done (the
@@ -31,11 +28,9 @@ std::unique_ptr<ITransport> MakeHislipTransport(std::unique_ptr<TcpConnection> s
                                                 std::unique_ptr<TcpConnection> async,
                                                 std::uint16_t version);
 
-bool InterpretSocketFields(ResourceName& name);
 ViStatus OpenSocketTransport(const ResourceName& name, const SessionSettings& settings,
                              std::unique_ptr<ITransport>& transport);
 
-bool InterpretUsbFields(ResourceName& name);
 ViStatus OpenUsbTransport(const ResourceName& name, const SessionSettings& settings,
                           std::unique_ptr<ITransport>& transport);
 // USBTMC devices on the USB/IP servers and on this machine (usb_discovery.cpp).

@@ -119,4 +119,43 @@ std::string CanonicalResourceName(const ResourceName& name) {
     return text + "::" + name.resourceClass;
 }
 
+ViStatus ParseResourceNameByForms(std::string_view text,
+                                  const std::vector<const ResourceForm*>& forms, ResourceName& name,
+                                  const ResourceForm** chosen) {
+    ResourceName parsed;
+    bool lastFieldBracketed = false;
+    if (const ViStatus s = SplitResourceName(text, parsed, lastFieldBracketed); s != VI_SUCCESS)
+        return s;
+    const std::vector<std::string> rest = std::move(parsed.fields);
+    const std::string& interfaceType = parsed.interfaceType;
+    const std::string lastUpper = ResourceKeyword(rest.back());
+    std::vector<std::pair<const ResourceForm*, bool>> candidates;
+    if (!lastFieldBracketed)
+        for (auto it = forms.rbegin(); it != forms.rend(); ++it)
+            if (interfaceType == (*it)->interfaceType && lastUpper == (*it)->resourceClass)
+                candidates.emplace_back(*it, true);
+    if (candidates.empty())
+        for (auto it = forms.rbegin(); it != forms.rend(); ++it)
+            if (interfaceType == (*it)->interfaceType && (*it)->defaultClass)
+                candidates.emplace_back(*it, false);
+    for (const auto& [candidate, namedClass] : candidates) {
+        std::vector<std::string> candidateFields = rest;
+        if (namedClass)
+            candidateFields.pop_back();
+        if (candidateFields.size() < candidate->minFields ||
+            candidateFields.size() > candidate->maxFields)
+            continue;
+        ResourceName attempt = parsed;
+        attempt.resourceClass = candidate->resourceClass;
+        attempt.fields = std::move(candidateFields);
+        if (!candidate->interpret(attempt))
+            continue;
+        name = std::move(attempt);
+        if (chosen)
+            *chosen = candidate;
+        return VI_SUCCESS;
+    }
+    return VI_ERROR_INV_RSRC_NAME;
+}
+
 } // namespace quarvel::visa

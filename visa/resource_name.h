@@ -48,6 +48,30 @@ struct ResourceName {
 // syntax error. The transport table interprets the fields (ParseResourceName).
 ViStatus SplitResourceName(std::string_view text, ResourceName& name, bool& lastFieldBracketed);
 
+// How one kind of resource string reads: its interface keyword and class,
+// how many fields lie between them, and what they mean. Each transport row
+// (transport.h) names its form; the built-in ones are in resource_forms.h.
+struct ResourceForm {
+    const char* interfaceType; // upper case
+    ViUInt16 interfaceCode;    // VI_INTF_TCPIP …; 0 for Quarvel's test interface
+    const char* resourceClass; // upper case
+    bool defaultClass;         // chosen when the string names no class
+    std::size_t minFields;
+    std::size_t maxFields;
+    // Checks and interprets the fields (host, device, port).
+    bool (*interpret)(ResourceName& name);
+};
+
+// Parses text by the first of forms that takes it, trying them from the
+// last to the first (later forms take precedence): forms that name the class
+// written last come first, then the interface's default forms. Several forms
+// may share an interface and class (VXI-11 and HiSLIP are both TCPIP INSTR):
+// the first whose fields fit takes the string. *chosen (when not null) is
+// that form. VI_SUCCESS or VI_ERROR_INV_RSRC_NAME.
+ViStatus ParseResourceNameByForms(std::string_view text,
+                                  const std::vector<const ResourceForm*>& forms, ResourceName& name,
+                                  const ResourceForm** chosen);
+
 // A keyword as resource strings compare it: ASCII letters upper case.
 std::string ResourceKeyword(std::string_view text);
 

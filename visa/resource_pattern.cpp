@@ -1,6 +1,6 @@
 #include "visa/resource_pattern.h"
 
-#include "visa/transport_table.h"
+#include "visa/resource_forms.h"
 
 #include <algorithm>
 #include <bitset>
@@ -521,10 +521,10 @@ bool ResourcePattern::Matches(std::string_view name, const AttributeLookup& look
 
 AttributeLookup AttributesOfName(const std::string& resourceName) {
     auto parsed = std::make_shared<ResourceName>();
-    TransportRow row{};
-    if (ParseResourceName(resourceName, *parsed, &row) != VI_SUCCESS)
+    const ResourceForm* form = nullptr;
+    if (ParseKnownResourceName(resourceName, *parsed, &form) != VI_SUCCESS)
         return [](ViAttr, AttributeValue&) { return false; };
-    const ViUInt16 interfaceCode = row.interfaceCode;
+    const ViUInt16 interfaceCode = form->interfaceCode;
     return [parsed, interfaceCode](ViAttr attribute, AttributeValue& value) {
         const bool tcpip = interfaceCode == VI_INTF_TCPIP;
         const bool socket = parsed->resourceClass == "SOCKET";

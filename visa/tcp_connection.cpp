@@ -16,12 +16,6 @@
 
 namespace quarvel::visa {
 
-Deadline DeadlineAfter(ViUInt32 timeoutMs) {
-    if (timeoutMs == VI_TMO_INFINITE)
-        return Deadline::max();
-    return std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-}
-
 namespace {
 
 // Milliseconds left for poll(); -1 waits without limit.

@@ -136,16 +136,11 @@ using ResourceLister = void (*)(const SessionSettings& settings, Deadline deadli
                                 std::vector<std::string>& found);
 
 // What one transport offers the transport table (transport_table.h): the
-// resource strings it takes, how it opens them and what it can find.
+// resource strings it takes (its form, resource_name.h), how it opens them
+// and what it can find.
+struct ResourceForm;
 struct TransportRow {
-    const char* interfaceType; // upper case
-    ViUInt16 interfaceCode;    // VI_INTF_TCPIP …; 0 for Quarvel's test interface
-    const char* resourceClass; // upper case
-    bool defaultClass;         // chosen when the string names no class
-    std::size_t minFields;
-    std::size_t maxFields;
-    // Checks and interprets the fields (host, device, port).
-    bool (*interpret)(ResourceName& name);
+    const ResourceForm* form;
     TransportFactory open;
     // What this transport can find for viFindRsrc; null when it finds nothing.
     ResourceLister find;

@@ -18,13 +18,11 @@
 // next command still gets its own reply.
 
 #include "codec/hislip_message.h"
-#include "visa/ascii.h"
 #include "visa/builtin_transports.h"
 #include "visa/progress.h"
 #include "visa/tcp_connection.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstring>
 #include <string_view>
 
@@ -115,6 +113,7 @@ public:
             return s;
         // Whatever is left of an earlier response is stale from now on.
         m_accepting = false;
+        DropHeld();
         std::size_t done = 0;
         do {
             const std::size_t chunk =
@@ -148,13 +147,21 @@ public:
         return VI_SUCCESS;
     }
 
-    ViStatus Read(std::uint8_t* data, std::size_t capacity, ReadMode /*mode*/,
+    // With the termination character enabled a message read ends at it, as
+    // on every transport; HiSLIP has no such setting at the server, so it is
+    // looked for here, and what came after it is held for the next read.
+    // (Block data is read in Raw mode: the session takes a definite-length
+    // block by its length first, docs/visa.md "Block framing".)
+    ViStatus Read(std::uint8_t* data, std::size_t capacity, ReadMode mode,
                   const SessionSettings& settings, ReadResult& result) override {
         result = {};
         if (m_broken)
             return VI_ERROR_CONN_LOST;
         if (capacity == 0)
             return VI_SUCCESS;
+        const bool findTermChar = mode == ReadMode::Message && settings.termCharEnabled;
+        if (m_heldBegin < m_held.size())
+            return ReadHeld(data, capacity, findTermChar, settings.termChar, result);
         const Deadline deadline = DeadlineAfter(settings.timeoutMs);
         ProgressMeter* const progress = settings.progress;
         if (const ViStatus s = FinishClear(deadline, progress); s != VI_SUCCESS)
@@ -190,14 +197,19 @@ public:
             if (s != VI_SUCCESS)
                 return s == VI_ERROR_ABORT ? Abandoned(s, settings) : Fail(s);
             result.count = got;
-            if (m_payloadLeft == 0 && m_inDataEnd) {
+            const bool ended = m_payloadLeft == 0 && m_inDataEnd;
+            if (ended) {
                 m_accepting = false;
                 m_rmtDelivered = 1;
                 result.end = ReadEnd::End;
             }
+            if (findTermChar)
+                HoldAfterTermChar(data, settings.termChar, ended, result);
             return VI_SUCCESS;
         }
     }
+
+    std::size_t Buffered() const override { return m_held.size() - m_heldBegin; }
 
     // Device clear: AsyncDeviceClear, then DeviceClearComplete on the
     // synchronous channel asking for synchronized mode, and everything the
@@ -311,6 +323,7 @@ private:
             s != VI_SUCCESS)
             return Fail(s);
         m_accepting = false;
+        DropHeld();
         m_clearPending = true;
         return VI_SUCCESS;
     }
@@ -488,6 +501,53 @@ private:
         return VI_ERROR_CONN_LOST;
     }
 
+    // A read that received bytes past an enabled termination character
+    // ends after it; the rest waits in m_held. END and the character on the
+    // same byte make END.
+    void HoldAfterTermChar(const std::uint8_t* data, std::uint8_t termChar, bool ended,
+                           ReadResult& result) {
+        const void* at = std::memchr(data, termChar, result.count);
+        if (at == nullptr)
+            return;
+        const std::size_t upTo =
+            static_cast<std::size_t>(static_cast<const std::uint8_t*>(at) - data) + 1;
+        if (upTo < result.count) {
+            m_held.assign(data + upTo, data + result.count);
+            m_heldBegin = 0;
+            m_heldEndsResponse = ended;
+            result.count = upTo;
+            result.end = ReadEnd::TermChar;
+        } else if (result.end != ReadEnd::End) {
+            result.end = ReadEnd::TermChar;
+        }
+    }
+
+    ViStatus ReadHeld(std::uint8_t* data, std::size_t capacity, bool findTermChar,
+                      std::uint8_t termChar, ReadResult& result) {
+        std::size_t n = std::min(capacity, m_held.size() - m_heldBegin);
+        const std::uint8_t* from = m_held.data() + m_heldBegin;
+        if (findTermChar)
+            if (const void* at = std::memchr(from, termChar, n)) {
+                n = static_cast<std::size_t>(static_cast<const std::uint8_t*>(at) - from) + 1;
+                result.end = ReadEnd::TermChar;
+            }
+        std::memcpy(data, from, n);
+        m_heldBegin += n;
+        result.count = n;
+        if (m_heldBegin == m_held.size()) {
+            if (m_heldEndsResponse)
+                result.end = ReadEnd::End;
+            DropHeld();
+        }
+        return VI_SUCCESS;
+    }
+
+    void DropHeld() {
+        m_held.clear();
+        m_heldBegin = 0;
+        m_heldEndsResponse = false;
+    }
+
     // The stream is out of step (or gone): every later call fails at once.
     ViStatus Fail(ViStatus s) {
         m_broken = true;
@@ -509,6 +569,11 @@ private:
     bool m_inDataEnd = false;
     std::array<std::uint8_t, hs::kHeaderSize> m_headerBytes{};
     std::size_t m_headerHave = 0;
+    // What a read received after an enabled termination character, for the
+    // next reads; whether the response ended with its last byte.
+    std::vector<std::uint8_t> m_held;
+    std::size_t m_heldBegin = 0;
+    bool m_heldEndsResponse = false;
     // DeviceClearComplete sent, its DeviceClearAcknowledge not read yet.
     bool m_clearPending = false;
     bool m_broken = false;
@@ -527,48 +592,12 @@ ViStatus Handshake(TcpConnection& connection, const std::vector<std::uint8_t>& r
     return reply.header.type == answer ? VI_SUCCESS : VI_ERROR_RSRC_NFOUND;
 }
 
-// "hislip0" or "hislip0,4881" (any case): the sub-address and the port.
-bool ParseHislipDevice(const std::string& field, std::string& subAddress, ViUInt16& port) {
-    const std::size_t comma = field.find(',');
-    subAddress = field.substr(0, comma);
-    constexpr std::string_view kPrefix = "hislip";
-    if (subAddress.size() <= kPrefix.size() ||
-        !ascii::EqualsIgnoringCase(std::string_view(subAddress).substr(0, kPrefix.size()),
-                                   kPrefix) ||
-        !std::all_of(subAddress.begin() + kPrefix.size(), subAddress.end(),
-                     [](char c) { return c >= '0' && c <= '9'; }))
-        return false;
-    port = hs::kDefaultPort;
-    if (comma == std::string::npos)
-        return true;
-    const std::string portText = field.substr(comma + 1);
-    unsigned value = 0;
-    const auto [end, ec] =
-        std::from_chars(portText.data(), portText.data() + portText.size(), value);
-    if (ec != std::errc() || end != portText.data() + portText.size() || value == 0 ||
-        value > 65535)
-        return false;
-    port = static_cast<ViUInt16>(value);
-    return true;
-}
-
 } // namespace
 
 std::unique_ptr<ITransport> MakeHislipTransport(std::unique_ptr<TcpConnection> sync,
                                                 std::unique_ptr<TcpConnection> async,
                                                 std::uint16_t version) {
     return std::make_unique<HislipTransport>(std::move(sync), std::move(async), version);
-}
-
-bool IsHislipDeviceName(std::string_view device) {
-    return device.size() >= 6 && ascii::EqualsIgnoringCase(device.substr(0, 6), "hislip");
-}
-
-bool InterpretHislipFields(ResourceName& name) {
-    if (name.fields.size() != 2)
-        return false;
-    name.host = name.fields[0];
-    return ParseHislipDevice(name.fields[1], name.device, name.port);
 }
 
 ViStatus OpenHislipTransport(const ResourceName& name, const SessionSettings& settings,

@@ -124,6 +124,8 @@ bool InterpretMemoryFields(ResourceName& name) {
     return true;
 }
 
+const ResourceForm kMemoryForm = {"QVMEM", 0, "INSTR", true, 1, 1, InterpretMemoryFields};
+
 ViStatus OpenMemoryTransport(const ResourceName& name, const SessionSettings&,
                              std::unique_ptr<ITransport>& transport) {
     Devices& devices = TheDevices();
@@ -148,9 +150,12 @@ void ListMemoryDevices(const SessionSettings&, Deadline, std::vector<std::string
 void RegisterMemoryTransport() {
     static std::once_flag once;
     std::call_once(once, [] {
-        RegisterTransport({"QVMEM", 0, "INSTR", true, 1, 1, InterpretMemoryFields,
-                           OpenMemoryTransport, ListMemoryDevices});
+        RegisterTransport({&kMemoryForm, OpenMemoryTransport, ListMemoryDevices});
     });
+}
+
+std::unique_ptr<ITransport> MakeMemoryTransport(std::shared_ptr<MemoryDevice> device) {
+    return std::make_unique<MemoryTransport>(std::move(device));
 }
 
 std::shared_ptr<MemoryDevice> CreateMemoryDevice(const std::string& name,

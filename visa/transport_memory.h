@@ -66,5 +66,8 @@ void RegisterMemoryTransport();
 std::shared_ptr<MemoryDevice> CreateMemoryDevice(const std::string& name,
                                                  const MemoryDeviceOptions& options = {});
 void RemoveMemoryDevice(const std::string& name);
+// A transport on device without the table, for a session made directly
+// (the formatted-read fuzz target, which links no transport table).
+std::unique_ptr<ITransport> MakeMemoryTransport(std::shared_ptr<MemoryDevice> device);
 
 } // namespace quarvel::visa

@@ -7,7 +7,6 @@
 #include "visa/tcp_connection.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstring>
 #include <vector>
 
@@ -114,20 +113,6 @@ private:
 };
 
 } // namespace
-
-bool InterpretSocketFields(ResourceName& name) {
-    if (name.fields.size() != 2)
-        return false;
-    const std::string& portText = name.fields[1];
-    unsigned port = 0;
-    const auto [end, ec] =
-        std::from_chars(portText.data(), portText.data() + portText.size(), port);
-    if (ec != std::errc() || end != portText.data() + portText.size() || port == 0 || port > 65535)
-        return false;
-    name.host = name.fields[0];
-    name.port = static_cast<ViUInt16>(port);
-    return true;
-}
 
 ViStatus OpenSocketTransport(const ResourceName& name, const SessionSettings& settings,
                              std::unique_ptr<ITransport>& transport) {

@@ -1,6 +1,7 @@
 #include "visa/transport_table.h"
 
 #include "visa/builtin_transports.h"
+#include "visa/resource_forms.h"
 #include "visa/transport_registry.h"
 
 #include <algorithm>
@@ -10,20 +11,19 @@ namespace quarvel::visa {
 
 namespace {
 
-// One row per transport. Serial ("ASRL") would be one more row; interfaces
-// without a row go to a VISA library loaded at run time (visa_library.h). HiSLIP follows VXI-11 so
-// that it is tried first for "TCPIP::host::device::INSTR"; it takes only "hislipN" devices.
+// One row per transport: the form of the strings it takes (resource_forms.h,
+// where BuiltinResourceForms() lists them in this order), how it opens them,
+// what it finds. Serial ("ASRL") would be one more row; interfaces without a
+// row go to a VISA library loaded at run time (visa_library.h). HiSLIP follows
+// VXI-11 so that it is tried first for "TCPIP::host::device::INSTR"; it takes
+// only "hislipN" devices.
 const TransportRow kBuiltinRows[] = {
-    {"TCPIP", VI_INTF_TCPIP, "INSTR", true, 1, 2, InterpretVxi11Fields, OpenVxi11Transport,
-     FindVxi11Resources},
+    {&kVxi11Form, OpenVxi11Transport, FindVxi11Resources},
     // DNS-SD names HiSLIP, VXI-11 and raw socket services alike; it is one
     // lister, listed once.
-    {"TCPIP", VI_INTF_TCPIP, "INSTR", true, 2, 2, InterpretHislipFields, OpenHislipTransport,
-     FindDnssdResources},
-    {"TCPIP", VI_INTF_TCPIP, "SOCKET", false, 2, 2, InterpretSocketFields, OpenSocketTransport,
-     FindDnssdResources},
-    {"USB", VI_INTF_USB, "INSTR", true, 3, 4, InterpretUsbFields, OpenUsbTransport,
-     FindUsbResources},
+    {&kHislipForm, OpenHislipTransport, FindDnssdResources},
+    {&kSocketForm, OpenSocketTransport, FindDnssdResources},
+    {&kUsbForm, OpenUsbTransport, FindUsbResources},
 };
 
 // The built-in rows, then the registered ones (which take precedence).
@@ -37,46 +37,20 @@ std::vector<TransportRow> AllRows() {
 } // namespace
 
 ViStatus ParseResourceName(std::string_view text, ResourceName& name, TransportRow* row) {
-    ResourceName parsed;
-    bool lastFieldBracketed = false;
-    if (const ViStatus s = SplitResourceName(text, parsed, lastFieldBracketed); s != VI_SUCCESS)
-        return s;
-    const std::vector<std::string> rest = std::move(parsed.fields);
-    const std::string& interfaceType = parsed.interfaceType;
-
     const std::vector<TransportRow> rows = AllRows();
-    const std::string lastUpper = ResourceKeyword(rest.back());
-    // Rows that name the class written last come first, then the interface's
-    // default rows; later rows take precedence. Several rows may share an
-    // interface and class (VXI-11 and HiSLIP are both TCPIP INSTR): the first
-    // whose fields fit takes the string.
-    std::vector<std::pair<const TransportRow*, bool>> candidates;
-    if (!lastFieldBracketed)
-        for (auto it = rows.rbegin(); it != rows.rend(); ++it)
-            if (interfaceType == it->interfaceType && lastUpper == it->resourceClass)
-                candidates.emplace_back(&*it, true);
-    if (candidates.empty())
-        for (auto it = rows.rbegin(); it != rows.rend(); ++it)
-            if (interfaceType == it->interfaceType && it->defaultClass)
-                candidates.emplace_back(&*it, false);
-    for (const auto& [candidate, namedClass] : candidates) {
-        std::vector<std::string> candidateFields = rest;
-        if (namedClass)
-            candidateFields.pop_back();
-        if (candidateFields.size() < candidate->minFields ||
-            candidateFields.size() > candidate->maxFields)
-            continue;
-        ResourceName attempt = parsed;
-        attempt.resourceClass = candidate->resourceClass;
-        attempt.fields = std::move(candidateFields);
-        if (!candidate->interpret(attempt))
-            continue;
-        name = std::move(attempt);
-        if (row)
-            *row = *candidate;
-        return VI_SUCCESS;
-    }
-    return VI_ERROR_INV_RSRC_NAME;
+    std::vector<const ResourceForm*> forms;
+    for (const TransportRow& r : rows)
+        forms.push_back(r.form);
+    const ResourceForm* form = nullptr;
+    ResourceName parsed;
+    if (const ViStatus s = ParseResourceNameByForms(text, forms, parsed, &form); s != VI_SUCCESS)
+        return s;
+    const auto it = std::find_if(rows.begin(), rows.end(),
+                                 [&](const TransportRow& r) { return r.form == form; });
+    name = std::move(parsed);
+    if (row)
+        *row = *it;
+    return VI_SUCCESS;
 }
 
 std::vector<std::string> FindResources(const SessionSettings& settings, Deadline deadline) {
@@ -146,7 +120,7 @@ std::vector<std::string> MergeLanDuplicates(std::vector<std::string> names) {
 bool HasTransportFor(std::string_view interfaceType) {
     const std::vector<TransportRow> rows = AllRows();
     return std::any_of(rows.begin(), rows.end(), [&](const TransportRow& row) {
-        return ResourceKeyword(interfaceType) == row.interfaceType;
+        return ResourceKeyword(interfaceType) == row.form->interfaceType;
     });
 }
 

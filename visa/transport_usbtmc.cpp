@@ -19,7 +19,6 @@
 #include "visa/usb_quirks.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -528,19 +527,6 @@ private:
     bool m_stageEom = false;
 };
 
-// Hex with 0x (any case) or decimal, at most 0xFFFF.
-bool ParseUsbId(const std::string& text, ViUInt16& value) {
-    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    const char* begin = text.data() + (hex ? 2 : 0);
-    const char* end = text.data() + text.size();
-    unsigned v = 0;
-    const auto [stop, ec] = std::from_chars(begin, end, v, hex ? 16 : 10);
-    if (ec != std::errc() || stop != end || v > 0xFFFF)
-        return false;
-    value = static_cast<ViUInt16>(v);
-    return true;
-}
-
 // Opens the session's transport on an identified device: capabilities,
 // configuration and claim, then the quirks of the model.
 ViStatus StartTransport(std::unique_ptr<usb::IUsbDevice> device, const UsbtmcIdentity& id,
@@ -586,25 +572,6 @@ ViStatus StatusOf(UsbResult result) {
 }
 
 } // namespace usb
-
-bool InterpretUsbFields(ResourceName& name) {
-    if (name.fields.size() < 3 || name.fields.size() > 4)
-        return false;
-    if (!ParseUsbId(name.fields[0], name.manufacturerId) ||
-        !ParseUsbId(name.fields[1], name.modelCode))
-        return false;
-    name.serialNumber = name.fields[2];
-    name.interfaceNumber = -1;
-    if (name.fields.size() == 4) {
-        const std::string& text = name.fields[3];
-        unsigned n = 0;
-        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
-        if (ec != std::errc() || end != text.data() + text.size() || n > 255)
-            return false;
-        name.interfaceNumber = static_cast<int>(n);
-    }
-    return true;
-}
 
 ViStatus OpenUsbTransport(const ResourceName& name, const SessionSettings& settings,
                           std::unique_ptr<ITransport>& transport) {

@@ -408,16 +408,6 @@ ViStatus FindCorePort(const std::string& host, ViUInt16 portmapperPort, Deadline
 
 } // namespace
 
-bool InterpretVxi11Fields(ResourceName& name) {
-    if (name.fields.empty() || name.fields.size() > 2)
-        return false;
-    if (name.fields.size() == 1)
-        name.fields.push_back("inst0");
-    name.host = name.fields[0];
-    name.device = name.fields[1];
-    return name.device.size() <= rpc::kVxi11MaxDeviceName && !IsHislipDeviceName(name.device);
-}
-
 ViStatus OpenVxi11Transport(const ResourceName& name, const SessionSettings& settings,
                             std::unique_ptr<ITransport>& transport) {
     // Finding and linking to the device must all happen within the timeout.

@@ -166,7 +166,7 @@ ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 ti
     auto instrument = std::make_shared<Instrument>(std::move(transport), settings, sesn);
     Instrument& opened = *instrument;
     instrument->name = std::move(parsed);
-    instrument->interfaceCode = row.interfaceCode;
+    instrument->interfaceCode = row.form->interfaceCode;
     if (mode & VI_EXCLUSIVE_LOCK)
         if (const ViStatus s = TakeLock(*instrument, timeout); s != VI_SUCCESS)
             return s;

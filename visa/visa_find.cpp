@@ -139,7 +139,7 @@ ViStatus viParseRsrcEx(ViSession rmSesn, ViConstRsrc rsrcName, ViPUInt16 intfTyp
         s != VI_SUCCESS)
         return s;
     if (intfType != nullptr)
-        *intfType = row.interfaceCode;
+        *intfType = row.form->interfaceCode;
     if (intfNum != nullptr)
         *intfNum = static_cast<ViUInt16>(parsed.board);
     if (rsrcClass != nullptr)

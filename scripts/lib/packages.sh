@@ -23,8 +23,9 @@ quarvel_packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libusb
                   # conversations of tests/visa/wire_decoder_test.cpp (files only, no capture:
                   # installed non-interactively, it keeps capturing to root)
                   tshark
-                  # DNS-SD: Avahi's client library (discovery, the simulator's --publish), and
-                  # the daemons and browser the tests run privately on loopback
+                  # DNS-SD: Avahi's client library (discovery), avahi-publish (the simulator's
+                  # --publish) and avahi-browse from avahi-utils, and the daemons the tests
+                  # run privately on loopback
                   libavahi-client-dev libdbus-1-dev avahi-daemon avahi-utils dbus-daemon)
 
 # Installs the missing packages when run as root; otherwise names them and

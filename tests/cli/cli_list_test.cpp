@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <sstream>
 #include <tuple>
@@ -205,6 +206,18 @@ TEST_F(CliListLan, DnssdFindsTwoSimulatorsThroughAPrivateAvahiDaemon) {
     EXPECT_NE(r.err.find("dnssd: the Avahi daemon did not answer in time"), std::string::npos)
         << r.err;
     avahi.Freeze(false);
+
+    // The simulator publishes through avahi-publish, one per record (its
+    // host name and three services); they end with it, reaped.
+    const std::vector<ChildProcess> tools = ChildProcessesOf(m_fsv->Pid());
+    EXPECT_EQ(tools.size(), 4u);
+    for (const ChildProcess& tool : tools) {
+        EXPECT_EQ(tool.command, "avahi-publish");
+        EXPECT_NE(tool.state, 'Z') << tool.pid;
+    }
+    m_fsv.reset();
+    for (const ChildProcess& tool : tools)
+        EXPECT_NE(kill(tool.pid, 0), 0) << tool.pid << " outlived the simulator";
     setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/quarvel-test-bus", 1);
 }
 

@@ -12,7 +12,9 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <thread>
 #include <unistd.h>
 
 namespace quarvel::test {
@@ -191,6 +193,39 @@ TEST(SimUsbip, LinuxUsbipToolListsTheDeviceWithItsIdsAndInterface) {
     EXPECT_NE(output.find("1-1:"), std::string::npos) << output;
     EXPECT_NE(output.find("(1ab1:04ce)"), std::string::npos) << output;
     EXPECT_NE(output.find("(fe/03/01)"), std::string::npos) << output;
+}
+
+// --publish runs avahi-publish; where it cannot publish the simulator says
+// why, serves on, and leaves no child behind, not even a zombie. (Publishing
+// through a private Avahi daemon: tests/cli/cli_list_test.cpp.)
+TEST(SimPublish, SaysWhyItCannotPublishServesOnAndReapsItsChildren) {
+    const std::string path = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "";
+    // The test programs' system bus does not exist, so the daemon cannot be
+    // reached; without the tool on PATH it is not even started.
+    for (const auto& [toolPath, expected] :
+         {std::pair<std::string, std::string>{
+              path, " ended: Failed to create client object: Daemon not running"},
+          {"/nonexistent/quarvel-test-bin",
+           "dnssd failed: avahi-publish not found on PATH (Debian package avahi-utils)"}}) {
+        setenv("PATH", toolPath.c_str(), 1);
+        SimProcess sim({"--publish"});
+        setenv("PATH", path.c_str(), 1);
+        ASSERT_TRUE(sim.Started()) << sim.Output();
+        ASSERT_TRUE(sim.WaitForLine("dnssd failed")) << sim.Output();
+        EXPECT_NE(sim.Output().find("dnssd failed: avahi-publish "), std::string::npos);
+        EXPECT_NE(sim.Output().find(expected + "\n"), std::string::npos) << sim.Output();
+        RawClient c(sim.SocketPort());
+        ASSERT_TRUE(c.Send("*IDN?\n"));
+        EXPECT_NE(c.ReadLine(), "");
+        std::vector<ChildProcess> children = ChildProcessesOf(sim.Pid());
+        for (int i = 0; i < 300 && !children.empty(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            children = ChildProcessesOf(sim.Pid());
+        }
+        for (const ChildProcess& child : children)
+            ADD_FAILURE() << "left behind: " << child.pid << " " << child.command << " "
+                          << child.state;
+    }
 }
 
 } // namespace

@@ -120,6 +120,34 @@ SimProcess::~SimProcess() {
     std::filesystem::remove_all(m_dir, ec);
 }
 
+std::vector<ChildProcess> ChildProcessesOf(pid_t parent) {
+    std::vector<ChildProcess> children;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        std::ifstream in(entry.path() / "stat");
+        std::string stat;
+        if (!std::getline(in, stat))
+            continue;
+        // "pid (command) state ppid ...": the command may hold spaces and
+        // parentheses, so the fields after it are found from the last ')'.
+        const std::size_t open = stat.find('(');
+        const std::size_t close = stat.rfind(')');
+        if (open == std::string::npos || close == std::string::npos || close < open)
+            continue;
+        std::istringstream rest(stat.substr(close + 1));
+        char state = '?';
+        long ppid = 0;
+        if (!(rest >> state >> ppid) || ppid != parent)
+            continue;
+        children.push_back(
+            {static_cast<pid_t>(std::stol(name)), stat.substr(open + 1, close - open - 1), state});
+    }
+    return children;
+}
+
 std::string SimProcess::SocketResource() const {
     return "TCPIP0::127.0.0.1::" + std::to_string(m_socketPort) + "::SOCKET";
 }

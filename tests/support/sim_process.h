@@ -13,6 +13,14 @@ namespace quarvel::test {
 // arguments, and the constructor waits (at most 10 s) until it has printed its
 // "socket", "vxi11", "portmapper", "usbip" and "usb" lines (and "hislip" with
 // them). The process is killed when the object goes.
+// A process whose parent is the given one, as /proc shows it now.
+struct ChildProcess {
+    pid_t pid = 0;
+    std::string command; // the name the kernel keeps ("avahi-publish")
+    char state = '?';    // 'Z' for a zombie, not reaped by its parent
+};
+std::vector<ChildProcess> ChildProcessesOf(pid_t parent);
+
 class SimProcess {
 public:
     explicit SimProcess(const std::vector<std::string>& args);
@@ -21,6 +29,7 @@ public:
     SimProcess& operator=(const SimProcess&) = delete;
 
     bool Started() const { return m_pid > 0 && m_socketPort != 0; }
+    pid_t Pid() const { return m_pid; }
     int SocketPort() const { return m_socketPort; }
     int Vxi11Port() const { return m_vxi11Port; }
     int PortmapperPort() const { return m_portmapperPort; }

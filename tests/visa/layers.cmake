@@ -4,7 +4,7 @@
 # level, or when codec/ includes anything of ours outside codec/.
 cmake_minimum_required(VERSION 3.25)
 set(level_1 visa visa_internal ascii resource_name progress discovery)
-set(level_2 io_log transport transport_registry byte_stream tcp_connection udp_socket rpc_client
+set(level_2 io_log transport transport_registry resource_forms byte_stream tcp_connection udp_socket rpc_client
     usb_device usb_quirks)
 set(level_3 builtin_transports transport_hislip transport_memory transport_socket
     transport_usbtmc transport_vxi11 usbip_client usb_libusb usb_discovery discovery_vxi11

@@ -73,7 +73,8 @@ class PyVisaWithQuarvel(unittest.TestCase):
         cls.sim.stop()
 
     def open(self, transport):
-        inst = self.rm.open_resource(self.resources[transport])
+        resource = self.hislip if transport == "HiSLIP" else self.resources[transport]
+        inst = self.rm.open_resource(resource)
         inst.read_termination = "\n"
         inst.write_termination = "\n"
         inst.timeout = 5000
@@ -89,7 +90,7 @@ class PyVisaWithQuarvel(unittest.TestCase):
         self.assertEqual(info.resource_name, "TCPIP0::127.0.0.1::5025::SOCKET")
 
     def test_query_write_read_raw_and_terminations(self):
-        for transport in self.resources:
+        for transport in list(self.resources) + ["HiSLIP"]:
             with self.subTest(transport=transport):
                 inst = self.open(transport)
                 self.assertEqual(inst.query("*IDN?"), IDN)

@@ -1,6 +1,7 @@
 #include "visa/transport_table.h"
 
 #include "visa/builtin_transports.h"
+#include "visa/resource_forms.h"
 #include "visa/transport_registry.h"
 
 #include <gtest/gtest.h>
@@ -13,9 +14,21 @@ using quarvel::visa::TransportRow;
 
 namespace {
 
+// Parses by the transport table and, as the fuzz targets and the search
+// expressions do, by the forms alone: both must choose the same form.
 ResourceName Parse(const char* text, ViStatus expected = VI_SUCCESS) {
     ResourceName name;
-    EXPECT_EQ(ParseResourceName(text, name, nullptr), expected) << text;
+    TransportRow row{};
+    EXPECT_EQ(ParseResourceName(text, name, &row), expected) << text;
+    ResourceName byForm;
+    const quarvel::visa::ResourceForm* form = nullptr;
+    EXPECT_EQ(quarvel::visa::ParseKnownResourceName(text, byForm, &form), expected) << text;
+    if (expected == VI_SUCCESS) {
+        EXPECT_EQ(form, row.form) << text;
+        EXPECT_NE(row.open, nullptr) << text;
+        EXPECT_EQ(quarvel::visa::CanonicalResourceName(byForm),
+                  quarvel::visa::CanonicalResourceName(name));
+    }
     return name;
 }
 

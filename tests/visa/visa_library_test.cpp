@@ -155,11 +155,14 @@ TEST_F(VisaLibrary, AttributesDescribeTheSessionAndRefuseWhatTheyCannotBe) {
     EXPECT_EQ(viClose(VI_NULL), VI_WARN_NULL_OBJECT);
 }
 
-TEST_F(VisaLibrary, EnabledTerminationCharacterEndsReadsOnBothTransports) {
+TEST_F(VisaLibrary, EnabledTerminationCharacterEndsReadsOnEveryTransport) {
     Start();
-    // A large buffer too: VXI-11 reads that much straight into it.
+    // A large buffer too: VXI-11 reads that much straight into it, HiSLIP
+    // receives the whole message at once and keeps what follows the
+    // character for the next reads.
     for (const std::size_t size : {64u, 1u << 20})
-        for (const std::string& resource : {m_sim->Vxi11Resource(), m_sim->SocketResource()}) {
+        for (const std::string& resource :
+             {m_sim->Vxi11Resource(), m_sim->SocketResource(), m_sim->HislipResource()}) {
             const ViSession vi = Open(resource);
             ASSERT_EQ(viSetAttribute(vi, VI_ATTR_TERMCHAR, ','), VI_SUCCESS);
             ASSERT_EQ(viSetAttribute(vi, VI_ATTR_TERMCHAR_EN, VI_TRUE), VI_SUCCESS);
@@ -173,6 +176,25 @@ TEST_F(VisaLibrary, EnabledTerminationCharacterEndsReadsOnBothTransports) {
             EXPECT_EQ(std::string(reply.begin(), reply.begin() + got), "ACME,") << resource;
             ASSERT_EQ(viRead(vi, reply.data(), 2, &got), VI_SUCCESS_MAX_CNT);
             EXPECT_EQ(std::string(reply.begin(), reply.begin() + got), "X1");
+            // The rest piece by piece, the last with a line feed for the
+            // character: where it falls on the message's END, END it is
+            // (SOCKET has none).
+            for (const auto& [piece, status] :
+                 {std::pair<std::string, ViStatus>{",", VI_SUCCESS_TERM_CHAR},
+                  {"1,", VI_SUCCESS_TERM_CHAR},
+                  {"1.0\n",
+                   resource == m_sim->SocketResource() ? VI_SUCCESS_TERM_CHAR : VI_SUCCESS}}) {
+                if (piece.back() == '\n') {
+                    ASSERT_EQ(viSetAttribute(vi, VI_ATTR_TERMCHAR, '\n'), VI_SUCCESS);
+                }
+                EXPECT_EQ(viRead(vi, reply.data(), static_cast<ViUInt32>(size), &got), status)
+                    << resource << " " << piece;
+                EXPECT_EQ(std::string(reply.begin(), reply.begin() + got), piece) << resource;
+            }
+            // Nothing of it is left for the next reply.
+            char idn[256] = {};
+            ASSERT_EQ(viQueryf(vi, "*IDN?\n", "%t", idn), VI_SUCCESS) << resource;
+            EXPECT_STREQ(idn, "ACME,X1,1,1.0\n") << resource;
             viClose(vi);
         }
 }
