@@ -72,27 +72,27 @@ bool Received(const std::vector<std::string>& transcript, const std::string& com
 } // namespace
 
 TEST(WaveformCancel, ACancelInsideADataBlockWritesNothingAndTheNextCaptureReadsWholeRecords) {
-    // Each data reply is sent at 8 MB/s, so a cancel comes long before its
-    // end: one block of 2 MB (Infiniium WORD), one of 1.5 MB (InfiniiVision
-    // BYTE), and one 250 000-point Rigol page of a 600 000-point record.
-    const std::vector<std::string> slowData = {"--rate", "8000", "--fault-on", ":WAVeform:DATA?"};
+    // Each data reply is sent at 4 MB/s, so a cancel comes long before its
+    // end: one block of 600 kB (Infiniium WORD), one of 500 kB (InfiniiVision
+    // BYTE), and one 250 000-point Rigol page of a 300 000-point record.
+    const std::vector<std::string> slowData = {"--rate", "4000", "--fault-on", ":WAVeform:DATA?"};
     const Case cases[] = {
         {"infiniium",
-         {"--instrument", "infiniium", "--waveform-points", "1000000"},
+         {"--instrument", "infiniium", "--waveform-points", "300000"},
          Way::Socket,
-         1000000,
-         2000000,
+         300000,
+         600000,
          ""},
         {"infiniivision",
          {"--instrument", "infiniivision-x"},
          Way::Hislip,
-         1500000,
-         1500000,
-         ":SIMulate:WAVeform:POINts 1500000\n"},
+         500000,
+         500000,
+         ":SIMulate:WAVeform:POINts 500000\n"},
         {"rigol",
-         {"--instrument", "rigol", "--waveform-points", "600000"},
+         {"--instrument", "rigol", "--waveform-points", "300000"},
          Way::Usb,
-         600000,
+         300000,
          250000,
          ""},
     };
