@@ -6,6 +6,7 @@
 // reported: the progress bar's last value (1000 = the whole image), and where
 // the longest gap fell: while the transfer was under way, or after it (decode,
 // display, PNG encoding and saving), so a regression can be told from load.
+// A second case captures waveform data of several channels.
 
 #include "bench/bench_sim.h"
 #include "ui/main_frame.h"
@@ -13,10 +14,14 @@
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -123,6 +128,65 @@ void BM_WindowDuringSlowCapture(benchmark::State& state) {
         state.SkipWithError("the progress bar did not reach the total");
 }
 BENCHMARK(BM_WindowDuringSlowCapture)->Iterations(2)->Unit(benchmark::kMillisecond);
+
+// A capture with waveform data: four Rigol channels of 1 000 000 points
+// (four pages each, 4 MB in all) as CSV beside the picture. The mark is the
+// status "Saving waveform data...": the longest gap while the data is read
+// (pages, their conversion into records) and while it is written.
+void BM_WindowDuringDataCapture(benchmark::State& state) {
+    const quarvel::bench::BenchSim sim({"--instrument", "rigol", "--socket-port", "0",
+                                        "--portmapper-port", "none", "--hislip-port", "none",
+                                        "--waveform-points", "1000000"},
+                                       {"socket"});
+    QTemporaryDir settings;
+    QTemporaryDir shots;
+    if (sim.SocketResource().empty() || !settings.isValid() || !shots.isValid()) {
+        state.SkipWithError("simulator or temporary directories not available");
+        return;
+    }
+    qputenv("XDG_CONFIG_HOME", settings.path().toLocal8Bit());
+    CMainFrame frame;
+    frame.show();
+    frame.findChild<QComboBox*>(QStringLiteral("visaAddressCombo"))
+        ->setEditText(QString::fromStdString(sim.SocketResource()));
+    frame.findChild<QComboBox*>(QStringLiteral("imageDirCombo"))->setEditText(shots.path());
+    frame.findChild<QPushButton*>(QStringLiteral("connectButton"))->click();
+    if (!frame.Controller().HasDriver()) {
+        state.SkipWithError("connect failed");
+        return;
+    }
+    frame.findChild<QCheckBox*>(QStringLiteral("retrieveWaveformsCheck"))->setChecked(true);
+    auto* channels = frame.findChild<QListWidget*>(QStringLiteral("channelList"));
+    for (int i = 0; i < channels->count(); ++i)
+        channels->item(i)->setCheckState(Qt::Checked);
+    auto* capture = frame.findChild<QPushButton*>(QStringLiteral("captureButton"));
+    GapMeter meter;
+    QObject::connect(frame.statusBar(), &QStatusBar::messageChanged, [&](const QString& text) {
+        if (text == QStringLiteral("Saving waveform data..."))
+            meter.Mark();
+    });
+    QTimer ticker;
+    ticker.setInterval(5);
+    ticker.start();
+    qApp->installEventFilter(&meter);
+    double reading = 0;
+    double saving = 0;
+    for (auto _ : state) {
+        meter.Start();
+        capture->click();
+        reading = std::max(reading, meter.LongestBeforeMs());
+        saving = std::max(saving, meter.LongestAfterMs());
+        QDir(shots.path()).removeRecursively();
+        QDir().mkpath(shots.path());
+    }
+    qApp->removeEventFilter(&meter);
+    state.counters["longest_gap_ms"] = std::max(reading, saving);
+    state.counters["gap_reading_ms"] = reading;
+    state.counters["gap_saving_ms"] = saving;
+    if (!frame.Controller().LastCaptureSucceeded())
+        state.SkipWithError(frame.statusBar()->currentMessage().toStdString().c_str());
+}
+BENCHMARK(BM_WindowDuringDataCapture)->Iterations(2)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

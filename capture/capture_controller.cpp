@@ -177,7 +177,10 @@ void CCaptureController::CaptureNow() {
         m_waveformProblems = CaptureWaveforms(
             *driver, form.CopySelectedChannels(), m_waveforms,
             [this](const std::string& text) { m_window.SetStatusText(text); },
-            [this] { return m_cancelRequested; });
+            [this] { return m_cancelRequested; },
+            [this](const std::string& channel, std::size_t number, std::size_t count) {
+                m_window.WaveformChannelStarted(channel, number, count);
+            });
     }
 
     // Restarted only when stopped above, and only after the data was read;
@@ -304,9 +307,10 @@ void CCaptureController::SaveIndividually() {
 void CCaptureController::SaveImageThenData() {
     bool ok = SaveImageAndComments();
     if (m_retrieveWaveforms) {
-        const bool dataOk =
-            SaveWaveforms(m_waveforms, m_window.Form().GetDataFormat(), m_dataPath,
-                          [this](const std::string& text) { m_window.SetStatusText(text); });
+        const bool dataOk = SaveWaveforms(
+            m_waveforms, m_window.Form().GetDataFormat(), m_dataPath,
+            [this](const std::string& text) { m_window.SetStatusText(text); },
+            [this] { m_window.KeepPainting(); });
         m_dataMessage =
             dataOk ? "Waveform data saving done." : "Error: Waveform data saving failed.";
         if (!m_waveformProblems.empty()) {

@@ -3,6 +3,7 @@
 #include "capture/data_format.h"
 #include "capture/image_encoder.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -100,4 +101,10 @@ public:
     // its timers there too. The user's input waits until the request ends.
     virtual void KeepPainting() {}
     virtual void RequestEnded() {}
+    // The data of `channel` is read next, the `number`th (from 1) of `count`
+    // channels of the capture; its transfers' reports follow. A window shows
+    // which channel its progress belongs to; it is told again for the next
+    // channel, and the request's end ends it.
+    virtual void WaveformChannelStarted(const std::string& /*channel*/, std::size_t /*number*/,
+                                        std::size_t /*count*/) {}
 };

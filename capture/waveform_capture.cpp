@@ -6,6 +6,9 @@
 #include "wavedata/data_writers.h"
 
 #include <algorithm>
+#include <chrono>
+#include <future>
+#include <system_error>
 #include <utility>
 
 std::string DataExtensionFor(DataFormat format) {
@@ -25,7 +28,8 @@ void AddProblem(std::string& problems, const std::string& sentence) {
 } // namespace
 
 std::string CaptureWaveforms(CInstrLL& driver, ChannelList selected, WaveformRecordList& records,
-                             const StatusSink& status, const std::function<bool()>& cancelled) {
+                             const StatusSink& status, const std::function<bool()>& cancelled,
+                             const ChannelStartSink& channelStarted) {
     records.clear();
     std::string problems;
     // Names the instrument has no data for are said, not silently dropped:
@@ -55,12 +59,15 @@ std::string CaptureWaveforms(CInstrLL& driver, ChannelList selected, WaveformRec
             AddProblem(problems, channel + " is switched off.");
         }
     }
-    for (const std::string& channel : selected) {
+    for (std::size_t n = 0; n < selected.size(); ++n) {
+        const std::string& channel = selected[n];
         if (cancelled && cancelled())
             break;
         if (status) {
             status("Getting waveform data for channel " + channel + "...");
         }
+        if (channelStarted)
+            channelStarted(channel, n + 1, selected.size());
         WaveformRecord record;
         driver.ClearFailure();
         if (driver.GetWaveformData(channel, record)) {
@@ -81,15 +88,27 @@ std::string CaptureWaveforms(CInstrLL& driver, ChannelList selected, WaveformRec
 }
 
 bool SaveWaveforms(const WaveformRecordList& records, DataFormat format, const std::string& path,
-                   const StatusSink& status) {
+                   const StatusSink& status, const std::function<void()>& whileWriting) {
     if (records.empty()) {
         return true;
     }
     if (status) {
         status("Saving waveform data...");
     }
-    if (format == DataFormat::Csv) {
-        return WriteCsvFile(records, path);
+    const auto write = [&records, format, &path] {
+        return format == DataFormat::Csv ? WriteCsvFile(records, path)
+                                         : WriteKstDirfile(records, path);
+    };
+    if (!whileWriting)
+        return write();
+    constexpr std::chrono::milliseconds kPaintInterval{15};
+    std::future<bool> writing;
+    try {
+        writing = std::async(std::launch::async, write);
+    } catch (const std::system_error&) {
+        return write(); // no thread to be had: written here, as without whileWriting
     }
-    return WriteKstDirfile(records, path);
+    while (writing.wait_for(kPaintInterval) != std::future_status::ready)
+        whileWriting();
+    return writing.get();
 }

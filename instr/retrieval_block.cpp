@@ -85,27 +85,39 @@ bool ReadHeader(ViSession session, std::size_t maxBytes, std::uint64_t& length, 
     return true;
 }
 
-// Reads exactly `count` bytes; `ended` tells whether the last read ended
-// the message (END on USB, HiSLIP, VXI-11). A line feed inside the data
-// ends a read on a raw socket, which is no end of the message.
-bool ReadCounted(ViSession session, std::uint8_t* data, std::size_t count, bool& ended) {
-    std::size_t total = 0;
-    ended = false;
-    while (total < count) {
-        const std::size_t wanted = std::min<std::size_t>(count - total, 1u << 20);
+// How a counted read ended.
+struct CountedRead {
+    std::size_t total = 0;        // bytes that came
+    ViStatus status = VI_SUCCESS; // of the read that stopped it
+    // The last read ended the message (END on USB, HiSLIP, VXI-11). A line
+    // feed inside the data ends a read on a raw socket, which is no end of
+    // the message.
+    bool ended = false;
+
+    bool Complete(std::size_t count) const { return total == count; }
+    // The progress handler asked to stop: the VISA layer has dropped the
+    // rest of the reply already (a new connection, a device clear or a bulk-IN
+    // abort), so there is nothing left to read.
+    bool Cancelled() const { return status == VI_ERROR_ABORT; }
+};
+
+// Reads up to `count` bytes, stopping at the first failed read.
+CountedRead ReadCounted(ViSession session, std::uint8_t* data, std::size_t count) {
+    CountedRead read;
+    while (read.total < count) {
+        const std::size_t wanted = std::min<std::size_t>(count - read.total, 1u << 20);
         ViUInt32 received = 0;
-        const ViStatus status =
-            viRead(session, data + total, static_cast<ViUInt32>(wanted), &received);
-        if ((status != VI_SUCCESS && status != VI_SUCCESS_MAX_CNT &&
-             status != VI_SUCCESS_TERM_CHAR) ||
+        read.status = viRead(session, data + read.total, static_cast<ViUInt32>(wanted), &received);
+        read.total += received;
+        if ((read.status != VI_SUCCESS && read.status != VI_SUCCESS_MAX_CNT &&
+             read.status != VI_SUCCESS_TERM_CHAR) ||
             received == 0)
-            return false;
-        total += received;
+            return read;
         // A read that stops at a line feed may report plain success on a
         // raw socket too: only a read that ends otherwise is taken as END.
-        ended = status == VI_SUCCESS && data[total - 1] != '\n';
+        read.ended = read.status == VI_SUCCESS && data[read.total - 1] != '\n';
     }
-    return true;
+    return read;
 }
 
 // What follows the block up to the end of its reply: a line feed, NULs and a
@@ -126,25 +138,32 @@ void ReadReplyEnd(ViSession session) {
     viSetAttribute(session, VI_ATTR_TMO_VALUE, saved);
 }
 
-bool ReadData(ViSession session, const BlockQuery& query, std::uint64_t length,
-              std::vector<std::uint8_t>& data, std::string& why) {
+enum class DataRead { Whole, Failed, Cancelled };
+
+DataRead ReadData(ViSession session, const BlockQuery& query, std::uint64_t length,
+                  std::vector<std::uint8_t>& data, std::string& why) {
     // The point count is known before the data comes: progress shows it.
     qviExpectReplyData(session, length);
     data.resize(static_cast<std::size_t>(length));
-    bool ended = false;
-    if (!data.empty() && !ReadCounted(session, data.data(), data.size(), ended)) {
-        why = "the data block ended before its " + std::to_string(data.size()) + " bytes";
+    const CountedRead read = ReadCounted(session, data.data(), data.size());
+    if (!read.Complete(data.size())) {
+        // Nothing of a block that did not come whole is handed on.
         data.clear();
-        return false;
+        if (read.Cancelled()) {
+            why = "cancelled after " + std::to_string(read.total) + " of its " +
+                  std::to_string(length) + " bytes";
+            return DataRead::Cancelled;
+        }
+        why = "the data block ended before its " + std::to_string(length) + " bytes";
+        return DataRead::Failed;
     }
     if (query.tailBytes > 0) {
         std::vector<std::uint8_t> tail(query.tailBytes);
-        bool tailEnded = false;
-        ReadCounted(session, tail.data(), tail.size(), tailEnded);
-    } else if (!ended) {
+        ReadCounted(session, tail.data(), tail.size());
+    } else if (!read.ended) {
         ReadReplyEnd(session);
     }
-    return true;
+    return DataRead::Whole;
 }
 
 } // namespace
@@ -162,7 +181,7 @@ bool QueryDataBlock(ViSession session, const BlockQuery& query, std::vector<std:
 bool ReadDataBlock(ViSession session, const BlockQuery& query, std::vector<std::uint8_t>& data,
                    std::string& why) {
     data.clear();
-    bool ok = false;
+    DataRead result = DataRead::Failed;
     {
         TimeoutScope timeout(session, query.timeoutMs);
         if (!timeout.Ok()) {
@@ -171,14 +190,16 @@ bool ReadDataBlock(ViSession session, const BlockQuery& query, std::vector<std::
         }
         std::uint64_t length = 0;
         if (ReadHeader(session, query.maxBytes, length, why))
-            ok = ReadData(session, query, length, data, why);
+            result = ReadData(session, query, length, data, why);
     }
-    if (!ok) {
-        // What is left of the reply, so the next one starts clean.
+    if (result == DataRead::Failed) {
+        // What is left of the reply, so the next one starts clean. After a
+        // cancel the VISA layer has dropped it already, and the caller's
+        // handler would go on cancelling this read too.
         TimeoutScope shortWait(session, kTailTimeoutMs);
         viFlush(session, VI_READ_BUF);
     }
-    return ok;
+    return result == DataRead::Whole;
 }
 
 } // namespace quarvel::wavedata

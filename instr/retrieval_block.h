@@ -27,7 +27,11 @@ struct BlockQuery {
 // length the header announces). At most 64 bytes before the '#' are
 // skipped. False with the reason in `why` ("the reply holds no data
 // block", "the block announces N bytes, more than M", "the block ended
-// after N of M bytes").
+// after N of M bytes"), and `data` empty: nothing of a block that did not
+// come whole is handed on. The session's progress handler may cancel the
+// read in the middle of the block ("cancelled after N of its M bytes"); the
+// VISA layer then drops the rest of the reply, and the next query on the
+// session gets its own reply.
 bool QueryDataBlock(ViSession session, const BlockQuery& query, std::vector<std::uint8_t>& data,
                     std::string& why);
 // The same without sending: reads the reply to a query sent before (so a

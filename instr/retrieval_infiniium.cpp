@@ -13,6 +13,7 @@
 // so every channel comes from one acquisition.
 
 #include "instr/instr_keys_infiniium.h"
+#include "instr/record_memory.h"
 #include "instr/retrieval_block.h"
 #include "instr/retrieval_channels.h"
 #include "instr/retrieval_io.h"
@@ -78,12 +79,15 @@ bool CInstrKeysInfiniium::GetWaveformData(const std::string& channel, WaveformRe
                             " of the " + std::to_string(p.points) + " points announced";
         return false;
     }
-    out.Resize(p.points);
-    for (std::uint32_t i = 0; i < p.points; ++i) {
+    // Each value written once, into memory in huge pages (instr/record_memory.h).
+    ReserveRecordMemory(out, p.points);
+    AppendComputed(out.y, p.points, [&](std::size_t i) {
         const auto code = static_cast<std::int16_t>(codes[2 * i] | codes[2 * i + 1] << 8);
-        out.y[i] = (code - p.yReference) * p.yIncrement + p.yOrigin;
-        out.x[i] = (i - p.xReference) * p.xIncrement + p.xOrigin;
-    }
+        return (code - p.yReference) * p.yIncrement + p.yOrigin;
+    });
+    AppendComputed(out.x, p.points, [&p](std::size_t i) {
+        return (static_cast<double>(i) - p.xReference) * p.xIncrement + p.xOrigin;
+    });
     out.name = channel;
     out.xLabel = "time/s";
     out.yLabel = "voltage/V";

@@ -23,6 +23,7 @@
 // as bit fields of a different source set; not verified on an instrument).
 
 #include "instr/instr_rigol_ds.h"
+#include "instr/record_memory.h"
 #include "instr/retrieval_block.h"
 #include "instr/retrieval_channels.h"
 #include "instr/retrieval_io.h"
@@ -31,6 +32,7 @@
 #include "visa/ascii.h"
 #include "wavedata/waveform_preamble.h"
 
+#include <array>
 #include <cmath>
 #include <vector>
 
@@ -91,11 +93,10 @@ bool CInstrRigolDS::GetWaveformData(const std::string& channel, WaveformRecord& 
     if (!ParseTenFieldPreamble(preambleText, p, m_waveformFailure))
         return false;
 
-    out.x.clear();
-    out.y.clear();
-    out.x.reserve(p.points);
-    out.y.reserve(p.points);
-    out.sampleKind = SAMPLE_KIND_DOUBLE;
+    // Each byte code has one voltage: looked up per point, computed once.
+    std::array<double, 256> volts{};
+    for (int code = 0; code < 256; ++code)
+        volts[code] = (code - p.yOrigin - p.yReference) * p.yIncrement;
     // Each page is asked for before the one before it is converted, so the
     // instrument sends while this side computes.
     const auto askForPage = [&](std::uint32_t first) {
@@ -109,6 +110,12 @@ bool CInstrRigolDS::GetWaveformData(const std::string& channel, WaveformRecord& 
         m_waveformFailure = "the first page could not be asked for";
         return false;
     }
+    // The record's memory and its time axis, which the preamble gives whole,
+    // are made while the first page comes.
+    ReserveRecordMemory(out, p.points);
+    AppendComputed(out.x, p.points, [&p](std::size_t i) {
+        return (static_cast<double>(i) - p.xReference) * p.xIncrement + p.xOrigin;
+    });
     std::vector<std::uint8_t> codes;
     for (std::uint32_t first = 0; first < p.points; first += kPagePoints) {
         const std::uint32_t count = std::min(kPagePoints, p.points - first);
@@ -131,11 +138,7 @@ bool CInstrRigolDS::GetWaveformData(const std::string& channel, WaveformRecord& 
                 "the page after point " + std::to_string(first + count) + " could not be asked for";
             return false;
         }
-        for (std::uint32_t k = 0; k < count; ++k) {
-            const double i = static_cast<double>(first + k);
-            out.x.push_back((i - p.xReference) * p.xIncrement + p.xOrigin);
-            out.y.push_back((codes[k] - p.yOrigin - p.yReference) * p.yIncrement);
-        }
+        AppendComputed(out.y, count, [&](std::size_t k) { return volts[codes[k]]; });
     }
     out.name = channel;
     out.xLabel = "time/s";

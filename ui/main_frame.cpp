@@ -36,6 +36,8 @@ constexpr int kMinimumHeight = 480;
 constexpr int kCountdownPeriodMs = 1000;
 // The progress bar counts in thousandths of the transfer.
 constexpr int kTransferBarSteps = 1000;
+// The bar's text outside a data capture (which names the channel).
+const QString kTransferBarFormat = QStringLiteral("%p%");
 // The first window leaves room for what the window manager adds (title bar,
 // borders), which is unknown until the window is shown.
 constexpr int kDecorationHeight = 48;
@@ -584,11 +586,24 @@ void CMainFrame::KeepPainting() {
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
+void CMainFrame::WaveformChannelStarted(const std::string& channel, std::size_t number,
+                                        std::size_t count) {
+    // The bar's text names the channel its bytes belong to, and how far
+    // through the channels the capture is; the status line says the rest.
+    m_transferBar->setFormat(QStringLiteral("%1 (%2 of %3): %p%")
+                                 .arg(QString::fromStdString(channel))
+                                 .arg(number)
+                                 .arg(count));
+    m_transferBar->setTextVisible(true);
+    m_transferBar->repaint();
+}
+
 void CMainFrame::RequestEnded() {
     m_requestUnderWay = false;
     m_cancelRequested = false;
     if (m_form != nullptr)
         m_form->SetRequestUnderWay(false);
+    m_transferBar->setFormat(kTransferBarFormat);
     m_transferBar->hide();
     m_cancelButton->hide();
     UpdateCommandStates();

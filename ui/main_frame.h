@@ -55,6 +55,8 @@ public:
     bool TransferProgress(std::uint64_t done, std::uint64_t expected) override;
     void KeepPainting() override;
     void RequestEnded() override;
+    void WaveformChannelStarted(const std::string& channel, std::size_t number,
+                                std::size_t count) override;
 
     QAction* SaveAsAction() const { return m_saveAsAction; }
     QAction* CopyAction() const { return m_copyAction; }

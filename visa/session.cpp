@@ -341,7 +341,9 @@ ViStatus Session::ReadMessage(std::uint8_t* data, std::size_t size, std::size_t&
         const std::size_t want =
             static_cast<std::size_t>(std::min<std::uint64_t>(size, m_blockLeft));
         const ViStatus s = ReadBlockData(data, want, got, ended);
-        m_blockLeft -= got;
+        // A cancelled read has abandoned the reply, its block with it
+        // (m_blockLeft is 0 then): nothing is left to count down.
+        m_blockLeft -= std::min<std::uint64_t>(m_blockLeft, got);
         if (s != VI_SUCCESS)
             return s;
         if (ended) { // END inside the block: the device cut it short

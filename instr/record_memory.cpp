@@ -1,0 +1,35 @@
+#include "instr/record_memory.h"
+
+#include <sys/mman.h>
+
+namespace quarvel::wavedata {
+namespace {
+
+// The whole huge pages inside the vector's allocation are marked; the
+// kernel backs them with 2 MiB pages at their first touch (in THP's
+// "madvise" mode, Debian's default, only marked memory gets them).
+void MarkForHugePages(const std::vector<double>& values) {
+    constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
+    const auto begin = reinterpret_cast<std::uintptr_t>(values.data());
+    const std::uintptr_t end = begin + values.capacity() * sizeof(double);
+    const std::uintptr_t from = (begin + kHugePage - 1) & ~(kHugePage - 1);
+    const std::uintptr_t to = end & ~(kHugePage - 1);
+    // A refusal (no THP in this kernel) leaves ordinary pages: nothing to do.
+    if (to > from)
+        madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
+}
+
+} // namespace
+
+void ReserveRecordMemory(WaveformRecord& record, std::uint32_t points) {
+    record.sampleKind = SAMPLE_KIND_DOUBLE;
+    record.bytes.clear();
+    for (std::vector<double>* values : {&record.x, &record.y}) {
+        // A fresh allocation: memory touched before keeps its small pages.
+        std::vector<double>().swap(*values);
+        values->reserve(points);
+        MarkForHugePages(*values);
+    }
+}
+
+} // namespace quarvel::wavedata
