@@ -138,12 +138,15 @@ void RigolMsoSim::AddWaveforms(const InstrumentSetup& setup) {
 }
 
 ResponseMessage RigolMsoSim::Execute(std::string_view programMessage) {
+    ResponseMessage response = SimInstrument::Execute(programMessage);
     // *OPC? and *WAI wait for the acquisition, after which the memory reads
-    // whole; the common commands answer them, so they are seen here.
+    // whole. The common commands answer them, so they are seen here, once
+    // the message has run (":STOP;*OPC?" ends settled; a *OPC? before a stop
+    // in the same message counts as after it).
     const std::string upper = quarvel::ascii::ToUpper(programMessage);
     if (upper.find("*OPC") != std::string::npos || upper.find("*WAI") != std::string::npos)
         m_memorySettled->store(true);
-    return SimInstrument::Execute(programMessage);
+    return response;
 }
 
 void RigolMsoSim::Unsettle() {
