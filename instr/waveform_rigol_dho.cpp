@@ -3,7 +3,8 @@
 // DHO1000/4000 Programming Guides (:WAVeform commands, as on the DS1000Z):
 //   :WAVeform:SOURce CHANnel<n>, :WAVeform:MODE RAW, :WAVeform:FORMat WORD
 //   (the 12-bit samples in 16-bit words, least significant byte first, as
-//   pymeasure's rigol_dho804.py reads them), :WAVeform:PREamble?,
+//   pymeasure's rigol_dho804.py reads them; the byte order is unverified
+//   against the guide), :WAVeform:PREamble?,
 //   :ACQuire:MDEPth? (the record length), then pages :WAVeform:STARt /
 //   :WAVeform:STOP of the definition's page_points, each :WAVeform:DATA?;
 //   scaled as on the DS1000Z (instr/rigol_waveform.h).

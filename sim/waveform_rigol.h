@@ -28,7 +28,6 @@
 namespace quarvel::sim {
 
 class RigolSim;
-class CommandTable;
 
 // What tells the series apart, and the habits each persona shows.
 struct RigolWaveSeries {
