@@ -12,6 +12,7 @@
 // the target is under 24. "--peak-memory 100000000" alone measures the
 // deepest record a capture takes (instr/rigol_waveform.h, kRigolMaxPoints).
 
+#include "bench/bench_ratios.h"
 #include "bench/bench_sim.h"
 #include "capture/data_format.h"
 #include "capture/waveform_capture.h"
@@ -27,7 +28,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -90,19 +90,9 @@ void BM_CaptureToCsv(benchmark::State& state) {
 
 BENCHMARK(BM_RawBlock)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 BENCHMARK(BM_Capture)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
-BENCHMARK(BM_CaptureToCsv)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_CaptureToCsv)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(6.0);
 
 // Prints the runs as usual and keeps each one's real time for the ratios.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs)
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred)
-                times[run.run_name.function_name] = run.GetAdjustedRealTime();
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> times;
-};
 
 long StatusKilobytes(const char* field) {
     std::ifstream status("/proc/self/status");
@@ -189,16 +179,14 @@ int main(int argc, char** argv) {
         g_csv = std::filesystem::temp_directory_path().string() + "/quarvel-rigol-mso-bench-" +
                 std::to_string(getpid()) + ".csv";
         benchmark::Initialize(&argc, argv);
-        RatioReporter reporter;
+        quarvel::bench::RatioReporter reporter;
         benchmark::RunSpecifiedBenchmarks(&reporter);
         benchmark::Shutdown();
         std::filesystem::remove(g_csv);
-        const auto& t = reporter.times;
-        if (t.count("BM_RawBlock") && t.count("BM_Capture") && t.count("BM_CaptureToCsv"))
-            std::printf("capture / raw block = %.2f; capture and CSV / raw block = %.2f "
-                        "(target <= 1.5)\n",
-                        t.at("BM_Capture") / t.at("BM_RawBlock"),
-                        t.at("BM_CaptureToCsv") / t.at("BM_RawBlock"));
+        std::printf("capture / raw block = %.2f; capture and CSV / raw block = %.2f "
+                    "(target <= 1.5)\n",
+                    reporter.Ratio("BM_Capture", "BM_RawBlock"),
+                    reporter.Ratio("BM_CaptureToCsv", "BM_RawBlock"));
     }
     ReportPeakMemory(kPoints);
     return 0;
