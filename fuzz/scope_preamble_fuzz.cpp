@@ -1,9 +1,11 @@
 // Fuzzes the two scope preamble parsers the drivers read instrument text
 // with: the ten-field preamble (Rigol, Infiniium) and the Tektronix one read
 // by field name. Whatever they accept must be usable: a point count within
-// the bound that sizes the buffers, finite scale factors.
+// the bound that sizes the buffers (2^24, or the deeper Rigol MSO5000/DHO
+// bound), finite scale factors.
 
 #include "instr/retrieval_preamble.h"
+#include "instr/rigol_waveform.h"
 #include "instr/tek_preamble.h"
 #include "wavedata/waveform_preamble.h"
 
@@ -23,6 +25,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::abort();
     } else if (why.empty()) {
         std::abort(); // a refusal always says why
+    }
+    why.clear();
+    if (quarvel::wavedata::ParseTenFieldPreamble(text, ten, why, quarvel::instr::kRigolMaxPoints)) {
+        if (ten.points < 1 || ten.points > quarvel::instr::kRigolMaxPoints)
+            std::abort();
+    } else if (why.empty()) {
+        std::abort();
     }
     why.clear();
     quarvel::wavedata::TekPreamble tek;

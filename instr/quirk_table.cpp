@@ -74,9 +74,17 @@ constexpr std::array<FamilyHabits, 15> kQuirkTable = {{
     // ("#9001843254") even when PNG is asked, one byte after it (lxi-tools
     // issue 63 and pull request 64 for the MSO5000, issue 102 and pull request
     // 103 for the MSO8204 and DS/MSO7000). Read as a block with its tail.
+    // Waveform data (instr/waveform_rigol_mso.cpp): :WAV:MODE/:WAV:FORM sent
+    // again before each read (scopehal-apps issue 146); a data query too soon
+    // after a trigger brings no data, so *OPC? comes first (scopehal issue
+    // 358, pull requests 359 and 696).
     {Family::RigolMso5000, {}, false},
     // DHO800/900/1000/4000: ":DISPlay:DATA? PNG" as a "#9" block (DHO800/900
-    // programming guide; Mitch Richling's screenshot_dho4k.rb).
+    // programming guide; Mitch Richling's screenshot_dho4k.rb). Waveform data
+    // (instr/waveform_rigol_dho.cpp): the preamble counts the page, so the
+    // record length is :ACQ:MDEP?; an x increment of 0 leaves that channel
+    // out; :WAV:XREF? always 0 on the DHO1000/4000 (scopehal
+    // RigolOscilloscope.cpp and pull request 882).
     {Family::RigolDho, {}, false},
     // SDS HD / X Plus: ":PRINt? PNG" answers the PNG without a block header
     // and one byte after its end (Siglent programming guide EN11D, PRINt;

@@ -7,6 +7,8 @@
 // not all read as numbers fails with the reason, instead of scaling data
 // with zeros.
 
+#include "wavedata/waveform_preamble.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -24,8 +26,11 @@ struct TenFieldPreamble {
 };
 
 // False with the reason in `why` when a field is missing or unreadable,
-// the point count is not in 1..MAX_WAVEFORM_POINTS, or an increment is not
-// a finite number (the x increment must be above 0).
-bool ParseTenFieldPreamble(std::string_view text, TenFieldPreamble& out, std::string& why);
+// the point count is not in 1..maxPoints, or an increment is not a finite
+// number (the x increment must be above 0). maxPoints bounds what the
+// caller allocates from the count: MAX_WAVEFORM_POINTS (2^24) unless the
+// family reads deeper memory.
+bool ParseTenFieldPreamble(std::string_view text, TenFieldPreamble& out, std::string& why,
+                           std::uint32_t maxPoints = MAX_WAVEFORM_POINTS);
 
 } // namespace quarvel::wavedata

@@ -23,18 +23,12 @@
 // as bit fields of a different source set; not verified on an instrument).
 
 #include "instr/instr_rigol_ds.h"
-#include "instr/record_memory.h"
-#include "instr/retrieval_block.h"
 #include "instr/retrieval_channels.h"
 #include "instr/retrieval_io.h"
-#include "instr/retrieval_preamble.h"
+#include "instr/rigol_waveform.h"
 #include "instr/scope_models.h"
 #include "visa/ascii.h"
 #include "wavedata/waveform_preamble.h"
-
-#include <array>
-#include <cmath>
-#include <vector>
 
 using namespace quarvel::wavedata;
 
@@ -81,67 +75,19 @@ bool CInstrRigolDS::EndDataCapture() {
 
 bool CInstrRigolDS::GetWaveformData(const std::string& channel, WaveformRecord& out) {
     m_waveformFailure.clear();
-    std::string preambleText;
-    if (!SendText(m_session, ":WAV:SOUR " + channel + "\n") ||
-        !SendText(m_session, m_readMemory ? ":WAV:MODE RAW\n" : ":WAV:MODE NORM\n") ||
-        !SendText(m_session, ":WAV:FORM BYTE\n") ||
-        !QueryLine(m_session, ":WAV:PRE?\n", kReplyLimit, preambleText)) {
+    TenFieldPreamble p;
+    if (!quarvel::instr::SelectRigolSource(m_session, channel, m_readMemory ? "RAW" : "NORM",
+                                           "BYTE")) {
         m_waveformFailure = "the waveform set-up or preamble query failed";
         return false;
     }
-    TenFieldPreamble p;
-    if (!ParseTenFieldPreamble(preambleText, p, m_waveformFailure))
+    if (!quarvel::instr::QueryRigolPreamble(m_session, MAX_WAVEFORM_POINTS, p, m_waveformFailure))
         return false;
-
-    // Each byte code has one voltage: looked up per point, computed once.
-    std::array<double, 256> volts{};
-    for (int code = 0; code < 256; ++code)
-        volts[code] = (code - p.yOrigin - p.yReference) * p.yIncrement;
-    // Each page is asked for before the one before it is converted, so the
-    // instrument sends while this side computes.
-    const auto askForPage = [&](std::uint32_t first) {
-        const std::uint32_t count = std::min(kPagePoints, p.points - first);
-        // Positions count from 1; both ends are inclusive.
-        return SendText(m_session, ":WAV:STAR " + std::to_string(first + 1) + "\n") &&
-               SendText(m_session, ":WAV:STOP " + std::to_string(first + count) + "\n") &&
-               SendText(m_session, ":WAV:DATA?\n");
-    };
-    if (!askForPage(0)) {
-        m_waveformFailure = "the first page could not be asked for";
-        return false;
-    }
-    // The record's memory and its time axis, which the preamble gives whole,
-    // are made while the first page comes.
-    ReserveRecordMemory(out, p.points);
-    AppendComputed(out.x, p.points, [&p](std::size_t i) {
-        return (static_cast<double>(i) - p.xReference) * p.xIncrement + p.xOrigin;
-    });
-    std::vector<std::uint8_t> codes;
-    for (std::uint32_t first = 0; first < p.points; first += kPagePoints) {
-        const std::uint32_t count = std::min(kPagePoints, p.points - first);
-        std::string why;
-        const BlockQuery query{.command = {}, .maxBytes = count, .timeoutMs = m_transferTimeoutMs};
-        if (!ReadDataBlock(m_session, query, codes, why) || codes.size() != count) {
-            m_waveformFailure = "points " + std::to_string(first + 1) + " to " +
-                                std::to_string(first + count) + ": " +
-                                (why.empty() ? "the page brought " + std::to_string(codes.size()) +
-                                                   " of its " + std::to_string(count) + " points"
-                                             : why);
-            return false;
-        }
-        if (first + count < p.points && m_cancelled && m_cancelled()) {
-            m_waveformFailure = "cancelled after point " + std::to_string(first + count);
-            return false;
-        }
-        if (first + count < p.points && !askForPage(first + count)) {
-            m_waveformFailure =
-                "the page after point " + std::to_string(first + count) + " could not be asked for";
-            return false;
-        }
-        AppendComputed(out.y, count, [&](std::size_t k) { return volts[codes[k]]; });
-    }
-    out.name = channel;
-    out.xLabel = "time/s";
-    out.yLabel = "voltage/V";
-    return true;
+    const quarvel::instr::RigolPageRead read{.points = p.points,
+                                             .pagePoints = kPagePoints,
+                                             .sampleBytes = 1,
+                                             .timeoutMs = m_transferTimeoutMs,
+                                             .beforeData = {},
+                                             .cancelled = m_cancelled};
+    return quarvel::instr::ReadRigolPages(m_session, read, p, channel, out, m_waveformFailure);
 }

@@ -6,10 +6,17 @@
 
 namespace quarvel::instr {
 
+// One accessor per method, each in its own instr/waveform_<protocol>.cpp.
+const WaveformMethod& RigolMso5000WaveformMethod();
+const WaveformMethod& RigolDhoWaveformMethod();
+
 namespace {
 
 const std::vector<const WaveformMethod*>& Methods() {
-    static const std::vector<const WaveformMethod*> methods = {};
+    static const std::vector<const WaveformMethod*> methods = {
+        &RigolMso5000WaveformMethod(),
+        &RigolDhoWaveformMethod(),
+    };
     return methods;
 }
 

@@ -1,5 +1,8 @@
 #include "sim/family_rigol_mso.h"
 
+#include "sim/waveform_rigol.h"
+#include "visa/ascii.h"
+
 #include <array>
 
 namespace quarvel::sim {
@@ -15,10 +18,26 @@ constexpr std::array kMsoHabits = {
               "MSO5000/7000 answer the 1024x600 BMP even when PNG is asked"},
     HabitInfo{"td-persists", "on|off", "off",
               "off: TD is read once per trigger, then WAIT/RUN/AUTO again; on: TD stays"},
+    // scopehal-apps issue 146 (Rigol's answer: send MODE and FORM every time).
+    HabitInfo{"wav-settings-reset", "on|off", "on",
+              "on: :WAV:MODE and :WAV:FORM fall back to NORMal and BYTE after each :WAV:DATA?"},
+    // scopehal issue 358, pull requests 359 (*WAI) and 696 (header, no data).
+    HabitInfo{"empty-data-after-trigger", "on|off", "on",
+              "on: after :STOP, :SINGle or a TD reading, :WAV:DATA? answers an empty block "
+              "until *OPC? or *WAI"},
 };
 constexpr std::array kDhoHabits = {
-    HabitInfo{"block-tail", "0|1|3", "1", "bytes after the :DISPlay:DATA? block"},
+    HabitInfo{"block-tail", "0|1|3", "1", "bytes after each :DISPlay:DATA? and :WAV:DATA? block"},
     HabitInfo{"td-persists", "on|off", "off", "as for rigol-mso5000"},
+    // scopehal RigolOscilloscope.cpp: "DHO models return page size instead
+    // of memory depth when paginating".
+    HabitInfo{"preamble-points", "window|depth", "window",
+              "window: the preamble counts the :WAV:STARt..STOP window, not the memory"},
+    // DHO1000/4000 programming guide (scopehal pull request 882): :WAV:XREF? is always 0.
+    HabitInfo{"xref", "zero|middle", "zero",
+              "zero: the preamble's x reference is 0; middle: the record's middle point"},
+    // scopehal RigolOscilloscope.cpp: the DHO sometimes gives x increment 0.
+    HabitInfo{"zero-xinc", "0|1|2|3|4", "0", "that channel's preamble gives x increment 0"},
 };
 
 } // namespace
@@ -49,14 +68,20 @@ RigolMsoSim::RigolMsoSim(const InstrumentSetup& setup, Series series)
     t.Add(":STOP", [this](const CommandCall&, CommandResult&) {
         m_state.run = RunState::Stop;
         m_state.statusReads = 0;
+        Unsettle();
     });
     t.Add(":SINGle", [this](const CommandCall&, CommandResult&) {
         m_state.run = RunState::Single;
         m_state.statusReads = 0;
+        Unsettle();
     });
     AddChoiceSetting(t, ":TRIGger:SWEep", {"AUTO", "NORMal", "SINGle"}, m_state.sweep);
-    t.Add(":TRIGger:STATus?",
-          [this](const CommandCall&, CommandResult& r) { r.Text(NextTriggerStatus()); });
+    t.Add(":TRIGger:STATus?", [this](const CommandCall&, CommandResult& r) {
+        const char* status = NextTriggerStatus();
+        if (std::string_view(status) == "TD")
+            Unsettle();
+        r.Text(status);
+    });
 
     // :DISPlay:DATA? [ON|OFF,[ON|OFF,]][BMP24|BMP8|PNG|JPEG|TIFF]: colour,
     // invert and format on the MSO5000; the DHO takes the format alone.
@@ -82,6 +107,51 @@ RigolMsoSim::RigolMsoSim(const InstrumentSetup& setup, Series series)
         }
         r.Block(Picture(true), 9, true, "png");
     });
+    AddWaveforms(setup);
+}
+
+void RigolMsoSim::AddWaveforms(const InstrumentSetup& setup) {
+    RigolWaveSeries series;
+    series.screenPoints = 1000;
+    series.defaultPoints = 1000000;
+    series.answersMemoryDepth = true;
+    if (m_series == Series::Mso5000) {
+        // MSO5000 guide, :WAVeform:DATA?: the memory is read in one block
+        // (scopehal pull request 360 drops STARt/STOP for it).
+        series.bytePage = 0;
+        series.wordPage = 0;
+        series.settingsResetAfterData = setup.habits.On("wav-settings-reset");
+        m_emptyDataAfterTrigger = setup.habits.On("empty-data-after-trigger");
+    } else {
+        // The definition's page; what the firmware allows is unverified.
+        series.bytePage = 250000;
+        series.wordPage = 250000;
+        series.twelveBitWords = true;
+        series.preambleCountsWindow = setup.habits.Value("preamble-points") == "window";
+        series.xReferenceInMiddle = setup.habits.Value("xref") == "middle";
+        series.zeroXIncrementChannel = setup.habits.Number("zero-xinc", 0);
+    }
+    AddRigolWaveforms(Commands(), setup.quirks, series,
+                      {.run = [this] { return m_state.run; },
+                       .blockTail = [this] { return m_blockTail; },
+                       .memorySettled = m_memorySettled});
+}
+
+ResponseMessage RigolMsoSim::Execute(std::string_view programMessage) {
+    ResponseMessage response = SimInstrument::Execute(programMessage);
+    // *OPC? and *WAI wait for the acquisition, after which the memory reads
+    // whole. The common commands answer them, so they are seen here, once
+    // the message has run (":STOP;*OPC?" ends settled; a *OPC? before a stop
+    // in the same message counts as after it).
+    const std::string upper = quarvel::ascii::ToUpper(programMessage);
+    if (upper.find("*OPC") != std::string::npos || upper.find("*WAI") != std::string::npos)
+        m_memorySettled->store(true);
+    return response;
+}
+
+void RigolMsoSim::Unsettle() {
+    if (m_emptyDataAfterTrigger)
+        m_memorySettled->store(false);
 }
 
 void RigolMsoSim::ResetFamilyState() {

@@ -16,6 +16,7 @@
 #include "sim/screen_image.h"
 #include "sim/sim_instrument.h"
 
+#include <atomic>
 #include <memory>
 #include <span>
 #include <string>
@@ -34,11 +35,16 @@ public:
     enum class Series { Mso5000, Dho };
     RigolMsoSim(const InstrumentSetup& setup, Series series);
     RigolMsoState& State() { return m_state; }
+    ResponseMessage Execute(std::string_view programMessage) override;
 
 protected:
     void ResetFamilyState() override;
 
 private:
+    // The :WAVeform subsystem (sim/waveform_rigol.h) with this series' habits.
+    void AddWaveforms(const InstrumentSetup& setup);
+    // A trigger or a stop: the memory reads empty until *OPC? or *WAI (MSO5000 habit).
+    void Unsettle();
     const char* NextTriggerStatus();
     std::string Picture(bool png);
 
@@ -48,6 +54,8 @@ private:
     bool m_tdPersists;
     int m_width = 1024;
     int m_height = 600;
+    bool m_emptyDataAfterTrigger = false;
+    std::shared_ptr<std::atomic<bool>> m_memorySettled = std::make_shared<std::atomic<bool>>(true);
     RigolMsoState m_state;
     ImageCache m_images;
 };

@@ -232,7 +232,8 @@ const std::vector<Option>& OptionTable() {
         {"--waveform-points", "N",
          "oscilloscope record length in points when stopped (default: the family's)",
          [](SimOptions& o, const std::string& v) {
-             return ParseNumber<long long>(v, 1, 100000000, o.quirks.waveformPoints);
+             // Up to the DHO4000's 500 M points; data are made per query.
+             return ParseNumber<long long>(v, 1, 500000000, o.quirks.waveformPoints);
          }},
         {"--waveform-page", "N",
          "most points one waveform data query returns (default: the family's manual)",

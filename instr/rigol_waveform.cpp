@@ -1,0 +1,125 @@
+#include "instr/rigol_waveform.h"
+
+#include "instr/record_memory.h"
+#include "instr/retrieval_block.h"
+#include "instr/retrieval_io.h"
+
+#include <algorithm>
+#include <array>
+#include <vector>
+
+namespace quarvel::instr {
+
+using quarvel::wavedata::SendText;
+using quarvel::wavedata::TenFieldPreamble;
+
+namespace {
+
+constexpr std::size_t kReplyLimit = 256;
+
+std::string PointRange(std::uint32_t first, std::uint32_t count) {
+    return "points " + std::to_string(first + 1) + " to " + std::to_string(first + count);
+}
+
+// Positions count from 1; both ends are inclusive.
+bool AskForPage(ViSession session, const RigolPageRead& read, std::uint32_t first) {
+    const std::uint32_t count = std::min(read.pagePoints, read.points - first);
+    return SendText(session, ":WAV:STAR " + std::to_string(first + 1)) &&
+           SendText(session, ":WAV:STOP " + std::to_string(first + count)) &&
+           (!read.beforeData || read.beforeData()) && SendText(session, ":WAV:DATA?");
+}
+
+// Appends the page's voltages; the time axis is made whole beforehand.
+void AppendVolts(const std::vector<std::uint8_t>& data, unsigned sampleBytes,
+                 const std::array<double, 256>& byteVolts, const TenFieldPreamble& p,
+                 WaveformRecord& out) {
+    const std::size_t count = data.size() / sampleBytes;
+    if (sampleBytes == 1) {
+        // Each byte code has one voltage: looked up per point, computed once.
+        quarvel::wavedata::AppendComputed(out.y, count,
+                                          [&](std::size_t k) { return byteVolts[data[k]]; });
+        return;
+    }
+    quarvel::wavedata::AppendComputed(out.y, count, [&](std::size_t k) {
+        const unsigned code = static_cast<unsigned>(data[2 * k] | data[2 * k + 1] << 8);
+        return (code - p.yOrigin - p.yReference) * p.yIncrement;
+    });
+}
+
+} // namespace
+
+bool SelectRigolSource(ViSession session, const std::string& channel, std::string_view mode,
+                       std::string_view format) {
+    return SendText(session, ":WAV:SOUR " + channel) &&
+           SendText(session, ":WAV:MODE " + std::string(mode)) &&
+           SendText(session, ":WAV:FORM " + std::string(format));
+}
+
+bool QueryRigolPreamble(ViSession session, std::uint32_t maxPoints, TenFieldPreamble& preamble,
+                        std::string& why) {
+    std::string text;
+    if (!quarvel::wavedata::QueryLine(session, ":WAV:PRE?", kReplyLimit, text)) {
+        why = "the waveform set-up or preamble query failed";
+        return false;
+    }
+    return quarvel::wavedata::ParseTenFieldPreamble(text, preamble, why, maxPoints);
+}
+
+bool ReadRigolPages(ViSession session, const RigolPageRead& read, const TenFieldPreamble& preamble,
+                    const std::string& channel, WaveformRecord& out, std::string& why) {
+    out.sampleKind = SAMPLE_KIND_DOUBLE;
+    if (read.points == 0 || read.pagePoints == 0 || !AskForPage(session, read, 0)) {
+        why = "the first page could not be asked for";
+        return false;
+    }
+    // The record's memory and its time axis, which the preamble gives whole,
+    // are made while the first page comes.
+    quarvel::wavedata::ReserveRecordMemory(out, read.points);
+    const TenFieldPreamble& p = preamble;
+    quarvel::wavedata::AppendComputed(out.x, read.points, [&p](std::size_t i) {
+        return (static_cast<double>(i) - p.xReference) * p.xIncrement + p.xOrigin;
+    });
+    std::array<double, 256> byteVolts{};
+    for (int code = 0; code < 256; ++code)
+        byteVolts[code] = (code - p.yOrigin - p.yReference) * p.yIncrement;
+    std::vector<std::uint8_t> data;
+    for (std::uint32_t first = 0; first < read.points; first += read.pagePoints) {
+        const std::uint32_t count = std::min(read.pagePoints, read.points - first);
+        const quarvel::wavedata::BlockQuery query{.command = {},
+                                                  .maxBytes = std::size_t{count} * read.sampleBytes,
+                                                  .timeoutMs = read.timeoutMs};
+        bool ok = quarvel::wavedata::ReadDataBlock(session, query, data, why);
+        // The MSO5000 answers a data query that comes too soon after a
+        // trigger with an empty block (scopehal pull request 696): asked
+        // once more, after the wait of beforeData.
+        if (ok && data.empty()) {
+            ok = AskForPage(session, read, first) &&
+                 quarvel::wavedata::ReadDataBlock(session, query, data, why);
+        }
+        if (!ok || data.size() != query.maxBytes) {
+            why = PointRange(first, count) + ": " +
+                  (ok || why.empty()
+                       ? "the page brought " + std::to_string(data.size() / read.sampleBytes) +
+                             " of its " + std::to_string(count) + " points"
+                       : why);
+            return false;
+        }
+        const bool more = first + count < read.points;
+        if (more && read.cancelled && read.cancelled()) {
+            why = "cancelled after point " + std::to_string(first + count);
+            return false;
+        }
+        if (more && !AskForPage(session, read, first + count)) {
+            why =
+                "the page after point " + std::to_string(first + count) + " could not be asked for";
+            return false;
+        }
+        AppendVolts(data, read.sampleBytes, byteVolts, preamble, out);
+    }
+    out.name = channel;
+    out.xLabel = "time/s";
+    out.yLabel = "voltage/V";
+    return true;
+}
+
+} // namespace quarvel::instr
