@@ -39,7 +39,8 @@ private:
 
 // "#", one digit d, d length digits, read byte by byte so nothing after
 // the header is consumed; checked by the project's block-header parser.
-bool ReadHeader(ViSession session, std::size_t maxBytes, std::uint64_t& length, std::string& why) {
+bool ReadHeader(ViSession session, const BlockQuery& query, std::uint64_t& length,
+                std::string& why) {
     std::uint8_t byte = 0;
     std::size_t skipped = 0;
     for (;;) {
@@ -76,12 +77,14 @@ bool ReadHeader(ViSession session, std::size_t maxBytes, std::uint64_t& length, 
         why = "the data block header '" + header + "' does not parse";
         return false;
     }
-    if (parsed.dataLength > maxBytes) {
-        why = "the data block announces " + std::to_string(parsed.dataLength) +
-              " bytes, more than the " + std::to_string(maxBytes) + " expected";
+    length = parsed.dataLength;
+    if (query.samples > 0 && query.sampleBytes > 1 && length == query.samples)
+        length *= query.sampleBytes;
+    if (length > query.maxBytes) {
+        why = "the data block announces " + std::to_string(length) + " bytes, more than the " +
+              std::to_string(query.maxBytes) + " expected";
         return false;
     }
-    length = parsed.dataLength;
     return true;
 }
 
@@ -170,7 +173,7 @@ bool ReadDataBlock(ViSession session, const BlockQuery& query, std::vector<std::
             return false;
         }
         std::uint64_t length = 0;
-        if (ReadHeader(session, query.maxBytes, length, why))
+        if (ReadHeader(session, query, length, why))
             ok = ReadData(session, query, length, data, why);
     }
     if (!ok) {

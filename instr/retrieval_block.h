@@ -21,6 +21,12 @@ struct BlockQuery {
     // Bytes known to follow the block (Siglent: 2, its two line feeds); they
     // are read by count. 0: the rest of the reply message is read and dropped.
     std::size_t tailBytes = 0;
+    // Firmware that announces the samples, not the bytes, of a block of
+    // multi-byte samples (Siglent SDS HD / X Plus with WORD data): when the
+    // header announces exactly `samples` and `sampleBytes` is above 1, the
+    // block holds samples * sampleBytes bytes. 0: the header counts bytes.
+    std::size_t samples = 0;
+    std::size_t sampleBytes = 1;
 };
 
 // Sends the query and reads the block's data into `data` (resized to the

@@ -6,10 +6,16 @@
 
 namespace quarvel::instr {
 
+// Siglent SDS HD / X Plus: the WAVEDESC descriptor and MAXPoint pages
+// (instr/waveform_siglent_hd.cpp).
+const WaveformMethod& SiglentWaveDescWaveformMethod();
+
 namespace {
 
 const std::vector<const WaveformMethod*>& Methods() {
-    static const std::vector<const WaveformMethod*> methods = {};
+    static const std::vector<const WaveformMethod*> methods = {
+        &SiglentWaveDescWaveformMethod(),
+    };
     return methods;
 }
 
