@@ -91,7 +91,8 @@ bool ReadHeader(ViSession session, const BlockQuery& query, std::uint64_t& lengt
 // Reads exactly `count` bytes; `ended` tells whether the last read ended
 // the message (END on USB, HiSLIP, VXI-11). A line feed inside the data
 // ends a read on a raw socket, which is no end of the message.
-bool ReadCounted(ViSession session, std::uint8_t* data, std::size_t count, bool& ended) {
+bool ReadCounted(ViSession session, std::uint8_t* data, std::size_t count, bool& ended,
+                 const std::function<void(std::span<const std::uint8_t>)>& onReceived = {}) {
     std::size_t total = 0;
     ended = false;
     while (total < count) {
@@ -104,6 +105,8 @@ bool ReadCounted(ViSession session, std::uint8_t* data, std::size_t count, bool&
             received == 0)
             return false;
         total += received;
+        if (onReceived)
+            onReceived({data, total});
         // A read that stops at a line feed may report plain success on a
         // raw socket too: only a read that ends otherwise is taken as END.
         ended = status == VI_SUCCESS && data[total - 1] != '\n';
@@ -135,7 +138,7 @@ bool ReadData(ViSession session, const BlockQuery& query, std::uint64_t length,
     qviExpectReplyData(session, length);
     data.resize(static_cast<std::size_t>(length));
     bool ended = false;
-    if (!data.empty() && !ReadCounted(session, data.data(), data.size(), ended)) {
+    if (!data.empty() && !ReadCounted(session, data.data(), data.size(), ended, query.received)) {
         why = "the data block ended before its " + std::to_string(data.size()) + " bytes";
         data.clear();
         return false;

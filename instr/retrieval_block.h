@@ -9,6 +9,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -27,6 +29,10 @@ struct BlockQuery {
     // block holds samples * sampleBytes bytes. 0: the header counts bytes.
     std::size_t samples = 0;
     std::size_t sampleBytes = 1;
+    // Called after each read of the block's data with the part of it
+    // received so far, so a caller can convert while the rest comes (the
+    // instrument keeps sending meanwhile). May be empty.
+    std::function<void(std::span<const std::uint8_t> received)> received = {};
 };
 
 // Sends the query and reads the block's data into `data` (resized to the

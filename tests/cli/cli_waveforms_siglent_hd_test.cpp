@@ -10,6 +10,9 @@
 #include "tests/support/sim_process.h"
 #include "tests/support/temp_dir.h"
 
+#include "capture/waveform_capture.h"
+#include "instr/instr_connection.h"
+#include "instr/instr_ll.h"
 #include "visa/visa.h"
 
 #include <gtest/gtest.h>
@@ -296,6 +299,30 @@ TEST(SiglentHdWaveformFaults, NamedByChannelAndReadStopped) {
         EXPECT_LT(stop, preamble);
         EXPECT_GT(IndexOf(received, ":TRIG:RUN", preamble), preamble);
     }
+}
+
+// A cancel stops the paged read after the current page: no record, no
+// further page asked for, the scope run again.
+TEST(SiglentHdWaveformCancel, StopsAfterTheCurrentPage) {
+    SimProcess sim(
+        {"--instrument", "siglent-hd", "--waveform-points", "30000", "--waveform-page", "10000"});
+    ASSERT_TRUE(sim.Started());
+    CInstrConnection connection;
+    ASSERT_TRUE(connection.Open(sim.SocketResource()));
+    ASSERT_TRUE(connection.QueryIdn());
+    ASSERT_TRUE(connection.CreateDriver());
+    sim.ClearTranscript();
+    int asked = 0;
+    WaveformRecordList records;
+    const std::string problems = CaptureWaveforms(*connection.GetDriver(), {"C1", "C2"}, records,
+                                                  {}, [&] { return ++asked > 1; });
+    EXPECT_TRUE(records.empty());
+    EXPECT_EQ(problems, "C1: cancelled after point 10000.");
+    ViInt32 done = 0; // everything sent before has been taken in
+    ASSERT_EQ(viQueryf(connection.GetSession(), "*OPC?\n", "%d", &done), VI_SUCCESS);
+    const std::vector<std::string> received = sim.Transcript();
+    EXPECT_EQ(std::count(received.begin(), received.end(), ":WAV:DATA?"), 1);
+    EXPECT_GT(IndexOf(received, ":TRIG:RUN"), IndexOf(received, ":WAV:DATA?"));
 }
 
 } // namespace
