@@ -1,6 +1,6 @@
 // The Siglent HD descriptor parser refuses every descriptor it could not
-// scale data with, saying why, and applies the probe factor to the scale
-// and offset of one it accepts.
+// scale data with, saying why (what it accepts is checked end to end by
+// tests/cli/cli_waveforms_siglent_hd_test.cpp).
 
 #include "instr/siglent_wavedesc.h"
 #include "wavedata/waveform_preamble.h"
@@ -39,19 +39,6 @@ Bytes Valid() {
     return d;
 }
 
-TEST(SiglentWaveDesc, AcceptsTheGuidesFieldsWithTheProbeApplied) {
-    SiglentWaveDesc d;
-    std::string why;
-    ASSERT_TRUE(ParseSiglentWaveDesc(Valid(), d, why)) << why;
-    EXPECT_TRUE(d.wordSamples);
-    EXPECT_FALSE(d.msbFirst);
-    EXPECT_EQ(d.points, 1000u);
-    EXPECT_NEAR(d.voltsPerDivision, 1.0, 1e-6);
-    EXPECT_NEAR(d.offset, -0.5, 1e-6);
-    EXPECT_EQ(d.adcBits, 12);
-    EXPECT_DOUBLE_EQ(d.delay, 2e-6);
-}
-
 TEST(SiglentWaveDesc, RefusesWhatCannotScaleData) {
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const struct {
@@ -69,8 +56,6 @@ TEST(SiglentWaveDesc, RefusesWhatCannotScaleData) {
         {"negative points", [](Bytes& d) { Put<std::int32_t>(d, 116, -5); }, "announces -5"},
         {"ADC bits", [](Bytes& d) { Put<std::int16_t>(d, 172, 4); }, "gives 4 ADC bits"},
         {"scale NaN", [nan](Bytes& d) { Put<float>(d, 156, nan); }, "no usable scale"},
-        {"no codes", [](Bytes& d) { Put<float>(d, 164, 0.0F); }, "no usable scale"},
-        {"interval", [](Bytes& d) { Put<float>(d, 176, -1e-9F); }, "no usable scale"},
         {"probe", [](Bytes& d) { Put<float>(d, 328, 0.0F); }, "no usable scale"},
         {"delay", [](Bytes& d) { Put<double>(d, 180, INFINITY); }, "no usable scale"},
     };
