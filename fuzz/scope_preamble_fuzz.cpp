@@ -1,11 +1,12 @@
-// Fuzzes the two scope preamble parsers the drivers read instrument text
-// with: the ten-field preamble (Rigol, Infiniium) and the Tektronix one read
-// by field name. Whatever they accept must be usable: a point count within
-// the bound that sizes the buffers (2^24, or the deeper Rigol MSO5000/DHO
-// bound), finite scale factors.
+// Fuzzes the scope preamble parsers the drivers read instrument replies
+// with: the ten-field preamble (Rigol, Infiniium), the Tektronix one read
+// by field name and the Siglent HD binary descriptor (WAVEDESC). Whatever
+// they accept must be usable: a point count within the bound that sizes
+// the buffers, finite scale factors.
 
 #include "instr/retrieval_preamble.h"
 #include "instr/rigol_waveform.h"
+#include "instr/siglent_wavedesc.h"
 #include "instr/tek_preamble.h"
 #include "wavedata/waveform_preamble.h"
 
@@ -38,6 +39,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (quarvel::wavedata::ParseTekPreamble(text, tek, why)) {
         if (tek.points < 1 || tek.points > MAX_WAVEFORM_POINTS ||
             (tek.byteWidth != 1 && tek.byteWidth != 2) || !std::isfinite(tek.yMultiplier))
+            std::abort();
+    } else if (why.empty()) {
+        std::abort();
+    }
+    why.clear();
+    quarvel::wavedata::SiglentWaveDesc desc;
+    if (quarvel::wavedata::ParseSiglentWaveDesc({data, size}, desc, why)) {
+        if (desc.points < 1 || desc.points > MAX_WAVEFORM_POINTS || !(desc.codesPerDivision > 0) ||
+            !std::isfinite(desc.voltsPerDivision) || !std::isfinite(desc.offset) ||
+            !(desc.interval > 0) || !std::isfinite(desc.delay))
             std::abort();
     } else if (why.empty()) {
         std::abort();

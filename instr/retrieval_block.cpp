@@ -39,7 +39,8 @@ private:
 
 // "#", one digit d, d length digits, read byte by byte so nothing after
 // the header is consumed; checked by the project's block-header parser.
-bool ReadHeader(ViSession session, std::size_t maxBytes, std::uint64_t& length, std::string& why) {
+bool ReadHeader(ViSession session, const BlockQuery& query, std::uint64_t& length,
+                std::string& why) {
     std::uint8_t byte = 0;
     std::size_t skipped = 0;
     for (;;) {
@@ -76,12 +77,14 @@ bool ReadHeader(ViSession session, std::size_t maxBytes, std::uint64_t& length, 
         why = "the data block header '" + header + "' does not parse";
         return false;
     }
-    if (parsed.dataLength > maxBytes) {
-        why = "the data block announces " + std::to_string(parsed.dataLength) +
-              " bytes, more than the " + std::to_string(maxBytes) + " expected";
+    length = parsed.dataLength;
+    if (query.samples > 0 && query.sampleBytes > 1 && length == query.samples)
+        length *= query.sampleBytes;
+    if (length > query.maxBytes) {
+        why = "the data block announces " + std::to_string(length) + " bytes, more than the " +
+              std::to_string(query.maxBytes) + " expected";
         return false;
     }
-    length = parsed.dataLength;
     return true;
 }
 
@@ -101,8 +104,10 @@ struct CountedRead {
     bool Cancelled() const { return status == VI_ERROR_ABORT; }
 };
 
-// Reads up to `count` bytes, stopping at the first failed read.
-CountedRead ReadCounted(ViSession session, std::uint8_t* data, std::size_t count) {
+// Reads up to `count` bytes, stopping at the first failed read; `onReceived`
+// sees the bytes received so far after each read.
+CountedRead ReadCounted(ViSession session, std::uint8_t* data, std::size_t count,
+                        const std::function<void(std::span<const std::uint8_t>)>& onReceived = {}) {
     CountedRead read;
     while (read.total < count) {
         const std::size_t wanted = std::min<std::size_t>(count - read.total, 1u << 20);
@@ -113,6 +118,8 @@ CountedRead ReadCounted(ViSession session, std::uint8_t* data, std::size_t count
              read.status != VI_SUCCESS_TERM_CHAR) ||
             received == 0)
             return read;
+        if (onReceived)
+            onReceived({data, read.total});
         // A read that stops at a line feed may report plain success on a
         // raw socket too: only a read that ends otherwise is taken as END.
         read.ended = read.status == VI_SUCCESS && data[read.total - 1] != '\n';
@@ -145,7 +152,7 @@ DataRead ReadData(ViSession session, const BlockQuery& query, std::uint64_t leng
     // The point count is known before the data comes: progress shows it.
     qviExpectReplyData(session, length);
     data.resize(static_cast<std::size_t>(length));
-    const CountedRead read = ReadCounted(session, data.data(), data.size());
+    const CountedRead read = ReadCounted(session, data.data(), data.size(), query.received);
     if (!read.Complete(data.size())) {
         // Nothing of a block that did not come whole is handed on.
         data.clear();
@@ -189,7 +196,7 @@ bool ReadDataBlock(ViSession session, const BlockQuery& query, std::vector<std::
             return false;
         }
         std::uint64_t length = 0;
-        if (ReadHeader(session, query.maxBytes, length, why))
+        if (ReadHeader(session, query, length, why))
             result = ReadData(session, query, length, data, why);
     }
     if (result == DataRead::Failed) {

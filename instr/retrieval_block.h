@@ -9,6 +9,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -21,6 +23,16 @@ struct BlockQuery {
     // Bytes known to follow the block (Siglent: 2, its two line feeds); they
     // are read by count. 0: the rest of the reply message is read and dropped.
     std::size_t tailBytes = 0;
+    // Firmware that announces the samples, not the bytes, of a block of
+    // multi-byte samples (Siglent SDS HD / X Plus with WORD data): when the
+    // header announces exactly `samples` and `sampleBytes` is above 1, the
+    // block holds samples * sampleBytes bytes. 0: the header counts bytes.
+    std::size_t samples = 0;
+    std::size_t sampleBytes = 1;
+    // Called after each read of the block's data with the part of it
+    // received so far, so a caller can convert while the rest comes (the
+    // instrument keeps sending meanwhile). May be empty.
+    std::function<void(std::span<const std::uint8_t> received)> received = {};
 };
 
 // Sends the query and reads the block's data into `data` (resized to the

@@ -9,6 +9,9 @@ namespace quarvel::instr {
 // One accessor per method, each in its own instr/waveform_<protocol>.cpp.
 const WaveformMethod& RigolMso5000WaveformMethod();
 const WaveformMethod& RigolDhoWaveformMethod();
+// Siglent SDS HD / X Plus: the WAVEDESC descriptor and MAXPoint pages
+// (instr/waveform_siglent_hd.cpp).
+const WaveformMethod& SiglentWaveDescWaveformMethod();
 
 namespace {
 
@@ -16,6 +19,7 @@ const std::vector<const WaveformMethod*>& Methods() {
     static const std::vector<const WaveformMethod*> methods = {
         &RigolMso5000WaveformMethod(),
         &RigolDhoWaveformMethod(),
+        &SiglentWaveDescWaveformMethod(),
     };
     return methods;
 }

@@ -1,5 +1,7 @@
 #include "sim/family_siglent_hd.h"
 
+#include "sim/waveform_siglent_hd.h"
+
 #include <array>
 
 namespace quarvel::sim {
@@ -11,9 +13,16 @@ namespace {
 // pull request 74 (SDS824X HD: SCDP answers the bare BMP, then one
 // terminator byte to drain). The byte after the PNG is taken to be the same
 // line feed (unverified).
+// word-count: scopehal's SiglentSCPIOscilloscope ("size workaround"): the
+// SDS2000X HD from firmware 1.2 and the SDS2000X Plus up to 1.3.9R6 put the
+// point count, not the byte count, into the header of a WORD data block;
+// the SDS800X HD (the default model here) counts bytes.
 constexpr std::array kHabits = {
     HabitInfo{"file-tail", "1|0", "1",
               "1: a line feed after the bare PNG (:PRINt?) or BMP (SCDP) file; 0: nothing"},
+    HabitInfo{"word-count", "bytes|points", "bytes",
+              "what the header of a WORD :WAVeform:DATA? block counts (points: SDS2000X HD "
+              "firmware 1.2 and later)"},
 };
 
 } // namespace
@@ -86,6 +95,7 @@ SiglentHdSim::SiglentHdSim(const InstrumentSetup& setup)
     };
     t.Add("SCDP", screenDump);
     t.Add("SCDP?", screenDump);
+    AddSiglentHdWaveforms(*this, setup);
 }
 
 void SiglentHdSim::ResetFamilyState() {
