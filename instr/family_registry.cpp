@@ -136,8 +136,13 @@ std::unique_ptr<CInstrLL> FamilyRegistry::CreateDriver(std::string_view manufact
     const auto take = [&](const auto& definitions) -> std::unique_ptr<CInstrLL> {
         for (const auto& definition : definitions)
             if (DefinitionTakesMaker(*definition, manufacturer) &&
-                DefinitionTakesModel(*definition, model))
-                return std::make_unique<CInstrDefined>(definition);
+                DefinitionTakesModel(*definition, model)) {
+                // A waveform method may choose by model (channel count,
+                // record forms): the defined driver always receives it.
+                auto driver = std::make_unique<CInstrDefined>(definition);
+                driver->SetModel(std::string(model));
+                return driver;
+            }
         return nullptr;
     };
     // Built-in definitions first: two of them take models out of broader

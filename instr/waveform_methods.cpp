@@ -6,10 +6,19 @@
 
 namespace quarvel::instr {
 
+// instr/waveform_tek_curve.cpp
+const WaveformMethod& TektronixWfmOutpreGlobalWaveformMethod();
+const WaveformMethod& TektronixWfmOutpreSelectWaveformMethod();
+const WaveformMethod& TektronixWfmPreWaveformMethod();
+
 namespace {
 
 const std::vector<const WaveformMethod*>& Methods() {
-    static const std::vector<const WaveformMethod*> methods = {};
+    static const std::vector<const WaveformMethod*> methods = {
+        &TektronixWfmOutpreGlobalWaveformMethod(),
+        &TektronixWfmOutpreSelectWaveformMethod(),
+        &TektronixWfmPreWaveformMethod(),
+    };
     return methods;
 }
 
