@@ -37,8 +37,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     why.clear();
     quarvel::wavedata::TekPreamble tek;
     if (quarvel::wavedata::ParseTekPreamble(text, tek, why)) {
-        if (tek.points < 1 || tek.points > MAX_WAVEFORM_POINTS ||
-            (tek.byteWidth != 1 && tek.byteWidth != 2) || !std::isfinite(tek.yMultiplier))
+        // Integers of one or two bytes, or 4-byte floats: what the curve
+        // decoder takes.
+        const bool widthFits =
+            tek.floatCodes ? tek.byteWidth == 4 : (tek.byteWidth == 1 || tek.byteWidth == 2);
+        if (tek.points < 1 || tek.points > MAX_WAVEFORM_POINTS || !widthFits ||
+            !std::isfinite(tek.yMultiplier))
             std::abort();
     } else if (why.empty()) {
         std::abort();

@@ -137,8 +137,8 @@ std::unique_ptr<CInstrLL> FamilyRegistry::CreateDriver(std::string_view manufact
         for (const auto& definition : definitions)
             if (DefinitionTakesMaker(*definition, manufacturer) &&
                 DefinitionTakesModel(*definition, model)) {
-                // Waveform methods choose between the forms of a family's
-                // models (WaveformAccess::model).
+                // A waveform method may choose by model (channel count,
+                // record forms): the defined driver always receives it.
                 auto driver = std::make_unique<CInstrDefined>(definition);
                 driver->SetModel(std::string(model));
                 return driver;

@@ -163,16 +163,22 @@ quarvel::instr::WaveformAccess CInstrDefined::Access() const {
 }
 
 void CInstrDefined::GetChannelList(ChannelList& out) {
-    out = m_waveformMethod != nullptr ? m_definition->waveformChannels : ChannelList{};
+    out.clear();
+    if (m_waveformMethod == nullptr)
+        return;
+    out = m_waveformMethod->offered != nullptr
+              ? m_waveformMethod->offered(Access(), m_definition->waveformChannels)
+              : m_definition->waveformChannels;
 }
 
 void CInstrDefined::GetActiveChannels(ChannelList& out) {
     out.clear();
     if (m_waveformMethod == nullptr)
         return;
-    out = m_waveformMethod->active != nullptr
-              ? m_waveformMethod->active(Access(), m_definition->waveformChannels)
-              : ChannelsDisplayed(m_session, m_definition->waveformChannels);
+    ChannelList offered;
+    GetChannelList(offered);
+    out = m_waveformMethod->active != nullptr ? m_waveformMethod->active(Access(), offered)
+                                              : ChannelsDisplayed(m_session, offered);
 }
 
 bool CInstrDefined::BeginDataCapture() {

@@ -20,8 +20,9 @@ public:
     bool EndDataCapture() override;
 
 private:
-    // HEADer setting found before the transfer ("" when it was not read).
-    std::string m_savedHeaders;
+    // Puts back the HEADer setting found before the transfer ("" when it was
+    // not read).
+    std::string m_restoreHeaders;
     // BeginDataCapture stopped the acquisition; EndDataCapture restarts it.
     bool m_stoppedForData = false;
 };

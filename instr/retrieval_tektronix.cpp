@@ -18,25 +18,16 @@
 //   2 500; the preamble's NR_Pt is what is read.
 // The acquisition is stopped for the transfer (ACQuire:STATE 0) and run
 // again afterwards when it ran, so every channel comes from one
-// acquisition (the manual's advice for CURVe? while acquiring).
+// acquisition (the manual's advice for CURVe? while acquiring). The
+// transfer itself is instr/tek_curve.cpp, shared with the newer families.
 
 #include "instr/instr_tek_tds.h"
-#include "instr/retrieval_block.h"
 #include "instr/retrieval_io.h"
 #include "instr/scope_models.h"
-#include "instr/tek_preamble.h"
+#include "instr/tek_curve.h"
 #include "wavedata/waveform_preamble.h"
 
-#include <vector>
-
 using namespace quarvel::wavedata;
-
-namespace {
-
-constexpr std::size_t kPreambleLimit = 1024;
-constexpr std::size_t kReplyLimit = 64;
-
-} // namespace
 
 void CInstrTekTDS::GetChannelList(ChannelList& out) {
     if (m_channelNames.empty()) {
@@ -59,15 +50,8 @@ void CInstrTekTDS::GetActiveChannels(ChannelList& out) {
 }
 
 bool CInstrTekTDS::BeginDataCapture() {
-    m_savedHeaders.clear();
-    std::string headers;
-    if (QueryWord(m_session, "HEADer?\n", kReplyLimit, headers) &&
-        (headers == "0" || headers == "1"))
-        m_savedHeaders = headers;
-    SendText(m_session, "HEADer 1\n");
-    std::string state;
-    m_stoppedForData = QueryWord(m_session, "ACQuire:STATE?\n", kReplyLimit, state) &&
-                       state != "0" && SendText(m_session, "ACQuire:STATE 0\n");
+    m_restoreHeaders = TekPreambleHeadersOn(m_session, false);
+    m_stoppedForData = StopTekAcquisition(m_session, "ACQuire:STATE 0");
     return SendText(m_session, "DATa:ENCdg RIBinary\n") && SendText(m_session, "DATa:WIDth 1\n") &&
            SendText(m_session, "DATa:STARt 1\n") &&
            SendText(m_session, "DATa:STOP " + std::to_string(MAX_WAVEFORM_POINTS) + "\n");
@@ -78,49 +62,17 @@ bool CInstrTekTDS::EndDataCapture() {
     if (m_stoppedForData)
         ok = SendText(m_session, "ACQuire:STATE 1\n");
     m_stoppedForData = false;
-    if (!m_savedHeaders.empty())
-        ok = SendText(m_session, "HEADer " + m_savedHeaders + "\n") && ok;
+    if (!m_restoreHeaders.empty())
+        ok = SendText(m_session, m_restoreHeaders + "\n") && ok;
     return ok;
 }
 
 bool CInstrTekTDS::GetWaveformData(const std::string& channel, WaveformRecord& out) {
     m_waveformFailure.clear();
-    std::string preambleText;
-    if (!SendText(m_session, "DATa:SOUrce " + channel + "\n") ||
-        !QueryLine(m_session, "WFMPre?\n", kPreambleLimit, preambleText)) {
-        m_waveformFailure = "the preamble query failed";
+    if (!SendText(m_session, "DATa:SOUrce " + channel + "\n")) {
+        m_waveformFailure = "the source could not be chosen";
         return false;
     }
-    TekPreamble p;
-    if (!ParseTekPreamble(preambleText, p, m_waveformFailure))
-        return false;
-    std::vector<std::uint8_t> codes;
-    const std::size_t bytes = static_cast<std::size_t>(p.points) * p.byteWidth;
-    const BlockQuery query{
-        .command = "CURVe?\n", .maxBytes = bytes, .timeoutMs = m_transferTimeoutMs};
-    if (!QueryDataBlock(m_session, query, codes, m_waveformFailure))
-        return false;
-    if (codes.size() != bytes) {
-        m_waveformFailure = "the curve brought " + std::to_string(codes.size() / p.byteWidth) +
-                            " of the " + std::to_string(p.points) + " points announced";
-        return false;
-    }
-    out.Resize(p.points);
-    for (std::uint32_t i = 0; i < p.points; ++i) {
-        int code = 0;
-        if (p.byteWidth == 1) {
-            code = p.signedCodes ? static_cast<std::int8_t>(codes[i]) : codes[i];
-        } else {
-            const std::uint8_t hi = codes[2 * i + (p.msbFirst ? 0 : 1)];
-            const std::uint8_t lo = codes[2 * i + (p.msbFirst ? 1 : 0)];
-            const std::uint16_t word = static_cast<std::uint16_t>(hi << 8 | lo);
-            code = p.signedCodes ? static_cast<std::int16_t>(word) : word;
-        }
-        out.y[i] = (code - p.yOffset) * p.yMultiplier + p.yZero;
-        out.x[i] = p.xZero + (i - p.pointOffset) * p.xIncrement;
-    }
-    out.name = channel;
-    out.xLabel = "time/s";
-    out.yLabel = "voltage/V";
-    return true;
+    return ReadTekCurve(m_session, "WFMPre?\n", m_transferTimeoutMs, channel, out,
+                        m_waveformFailure);
 }

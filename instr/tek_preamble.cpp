@@ -87,13 +87,20 @@ bool ParseTekPreamble(std::string_view text, TekPreamble& out, std::string& why)
         why = "the preamble lacks a readable NR_Pt, XINcr, XZEro, YMUlt, YZEro or YOFf";
         return false;
     }
-    if (points < 1 || points > MAX_WAVEFORM_POINTS || (width != 1 && width != 2)) {
-        why = "the preamble announces " + std::to_string(points) + " points of " +
-              std::to_string(width) + " bytes";
+    const std::string* format = find({"BN_F", "BN_FMT"});
+    out.floatCodes = format != nullptr && quarvel::ascii::EqualsIgnoringCase(*format, "FP");
+    out.signedCodes = format == nullptr || !quarvel::ascii::EqualsIgnoringCase(*format, "RP");
+    const bool widthFits = out.floatCodes ? width == 4 : (width == 1 || width == 2);
+    if (points < 1 || points > MAX_WAVEFORM_POINTS || !widthFits) {
+        // Whole numbers as the instrument wrote them ("2500", not "2500.000000").
+        const auto whole = [](double value) {
+            return value > -1e15 && value < 1e15 ? std::to_string(static_cast<long long>(value))
+                                                 : std::string("too many");
+        };
+        why = "the preamble announces " + whole(points) + " points of " + whole(width) + " bytes" +
+              (out.floatCodes ? " (floating point)" : "");
         return false;
     }
-    if (const std::string* format = find({"BN_F", "BN_FMT"}))
-        out.signedCodes = !quarvel::ascii::EqualsIgnoringCase(*format, "RP");
     if (const std::string* order = find({"BYT_O", "BYT_OR"}))
         out.msbFirst = !quarvel::ascii::EqualsIgnoringCase(*order, "LSB");
     out.points = static_cast<std::uint32_t>(points);

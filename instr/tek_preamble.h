@@ -16,6 +16,7 @@ struct TekPreamble {
     std::uint32_t points = 0;    // NR_Pt
     std::uint32_t byteWidth = 0; // BYT_Nr
     bool signedCodes = true;     // BN_Fmt RI (RP: unsigned)
+    bool floatCodes = false;     // BN_Fmt FP: 4-byte IEEE floats (MATH on the 4/5/6 Series)
     bool msbFirst = true;        // BYT_Or MSB
     double xIncrement = 0.0;     // XINcr
     double xZero = 0.0;          // XZEro
@@ -26,7 +27,8 @@ struct TekPreamble {
 };
 
 // False with the reason in `why` when a needed field (NR_Pt, XINcr, XZEro,
-// YMUlt, YZEro, YOFf) is missing or unreadable, or BYT_Nr is not 1 or 2.
+// YMUlt, YZEro, YOFf) is missing or unreadable, or the width does not fit
+// the format: BYT_Nr 1 or 2 for integers, 4 for BN_Fmt FP.
 bool ParseTekPreamble(std::string_view text, TekPreamble& out, std::string& why);
 
 } // namespace quarvel::wavedata

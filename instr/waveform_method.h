@@ -46,6 +46,11 @@ struct WaveformMethod {
     bool (*begin)(const WaveformAccess& access, WaveformCaptureState& state) = nullptr;
     // After the last channel, on every path. Null: see begin.
     bool (*end)(const WaveformAccess& access, WaveformCaptureState& state) = nullptr;
+    // The channels of the definition this model has (an 8-channel model of a
+    // family whose definition lists CH1-CH8, a 4-channel one only CH1-CH4).
+    // Null: every channel the definition lists.
+    std::vector<std::string> (*offered)(const WaveformAccess& access,
+                                        const std::vector<std::string>& channels) = nullptr;
     // The channels among `offered` that the screen shows. Null: every
     // ":<name>:DISPlay?" that answers non-zero.
     std::vector<std::string> (*active)(const WaveformAccess& access,

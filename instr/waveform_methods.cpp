@@ -12,6 +12,10 @@ const WaveformMethod& RigolDhoWaveformMethod();
 // Siglent SDS HD / X Plus: the WAVEDESC descriptor and MAXPoint pages
 // (instr/waveform_siglent_hd.cpp).
 const WaveformMethod& SiglentWaveDescWaveformMethod();
+// instr/waveform_tek_curve.cpp
+const WaveformMethod& TektronixWfmOutpreGlobalWaveformMethod();
+const WaveformMethod& TektronixWfmOutpreSelectWaveformMethod();
+const WaveformMethod& TektronixWfmPreWaveformMethod();
 
 namespace {
 
@@ -20,6 +24,9 @@ const std::vector<const WaveformMethod*>& Methods() {
         &RigolMso5000WaveformMethod(),
         &RigolDhoWaveformMethod(),
         &SiglentWaveDescWaveformMethod(),
+        &TektronixWfmOutpreGlobalWaveformMethod(),
+        &TektronixWfmOutpreSelectWaveformMethod(),
+        &TektronixWfmPreWaveformMethod(),
     };
     return methods;
 }

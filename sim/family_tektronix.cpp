@@ -21,9 +21,13 @@ TektronixSim::TektronixSim(const InstrumentSetup& setup) : SimInstrument(setup.i
         else
             m_state.acquiring = choice < 3;
     });
-    m_state.curveJunk = setup.quirks.tektronixCurveJunk;
-    m_state.noWaveformId = setup.quirks.tektronixNoWaveformId;
-    AddTektronixWaveforms(*this, setup.quirks);
+    TekWaveformSetup waveforms;
+    if (setup.quirks.waveformPoints > 0)
+        waveforms.recordPoints = setup.quirks.waveformPoints;
+    waveforms.headers = [this] { return m_state.headers; };
+    waveforms.noWaveformId = setup.quirks.tektronixNoWaveformId;
+    waveforms.curveJunk = setup.quirks.tektronixCurveJunk;
+    AddTektronixWaveforms(t, waveforms);
     AddChoiceSetting(t, "HARDCopy:FORMat", {"PNG", "BMP", "BMPColor", "TIFf"}, m_state.format);
     AddChoiceSetting(t, "HARDCopy:LAYout", {"PORTRait", "LANDscape"}, m_state.layout);
     AddChoiceSetting(t, "HARDCopy:PORT", {"ETHERnet", "GPIB", "RS232", "USB", "FILE"},
@@ -71,18 +75,16 @@ TektronixSim::TektronixSim(const InstrumentSetup& setup) : SimInstrument(setup.i
 
 void TektronixSim::ResetFamilyState() {
     const std::string model = m_state.model;
-    const TektronixState kept = m_state; // *RST leaves the header setting and the quirks
+    const bool headers = m_state.headers; // *RST leaves the header setting alone
     m_state = TektronixState();
     m_state.model = model;
-    m_state.headers = kept.headers;
-    m_state.curveJunk = kept.curveJunk;
-    m_state.noWaveformId = kept.noWaveformId;
+    m_state.headers = headers;
 }
 
-std::string TektronixReplyHeader(bool headers, const HeaderForms& forms) {
+std::string TektronixReplyHeader(bool headers, const HeaderForms& forms, bool verbose) {
     if (!headers || forms.longForm.starts_with('*'))
         return {};
-    return ":" + forms.longForm;
+    return ":" + (verbose ? forms.longForm : forms.shortForm);
 }
 
 std::string TektronixSim::ReplyHeader(const HeaderForms& forms) const {

@@ -22,9 +22,7 @@ struct TektronixState {
     bool inkSaver = true;
     // HEADer ON: replies are valid set commands (":ACQUIRE:STATE 1").
     bool headers = false;
-    bool acquiring = true;     // ACQuire:STATE
-    bool curveJunk = false;    // quirk: bytes after the CURVe? block
-    bool noWaveformId = false; // quirk: WFMPre? without its WFId field
+    bool acquiring = true; // ACQuire:STATE
 };
 
 class TektronixSim : public SimInstrument {
@@ -47,7 +45,8 @@ private:
 std::unique_ptr<SimInstrument> CreateTektronix(const InstrumentSetup& setup);
 
 // The header a Tektronix reply carries with HEADer ON: the query's long form
-// as a set command (":ACQUIRE:STATE"); none for common commands (*IDN?, *OPC?).
-std::string TektronixReplyHeader(bool headers, const HeaderForms& forms);
+// as a set command (":ACQUIRE:STATE"), its short form with VERBose OFF
+// (":ACQ:STATE"); none for common commands (*IDN?, *OPC?).
+std::string TektronixReplyHeader(bool headers, const HeaderForms& forms, bool verbose = true);
 
 } // namespace quarvel::sim

@@ -1,5 +1,6 @@
 #include "sim/family_tektronix_mso.h"
 #include "sim/family_tektronix.h"
+#include "sim/waveform_tektronix.h"
 #include "visa/ascii.h"
 
 #include <array>
@@ -19,11 +20,25 @@ constexpr HabitInfo kRawEnd{
     "raw-end", "none|lf", "none",
     "what follows a raw image file: nothing (a raw socket then has only the file's own "
     "structure to frame it), or a line feed"};
-constexpr std::array kMsoHabits = {kRawEnd};
+// Waveform habits. scopehal's TektronixOscilloscope reads and drops "garbage
+// at the end of the message" after every CURVe? block of an MSO5/6 (what the
+// bytes are is unverified: here NULs and text before the line feed); the
+// preamble's field count varies, WFId missing on some firmware (scopehal's
+// positional WFMO? reading, the TDS and MDO manuals' field lists).
+constexpr HabitInfo kCurveJunkOn{"curve-junk", "on|off", "on",
+                                 "bytes after the CURVe? block, before its line feed"};
+constexpr HabitInfo kCurveJunkOff{"curve-junk", "on|off", "off",
+                                  "bytes after the CURVe? block, before its line feed"};
+constexpr HabitInfo kWaveformId{"wfid", "on|off", "on",
+                                "whether the waveform preamble carries its WFId field"};
+constexpr std::array kMsoHabits = {kRawEnd, kCurveJunkOn, kWaveformId};
+constexpr std::array kMdoHabits = {kRawEnd, kCurveJunkOff, kWaveformId};
 constexpr std::array kTbsHabits = {
     kRawEnd,
     HabitInfo{"hardcopy-delay-ms", "MS", "3000",
               "time between HARDCopy STARt and the BMP's first byte"},
+    kCurveJunkOff,
+    kWaveformId,
 };
 
 bool ParseQuotedPath(const CommandCall& call, CommandResult& r, std::string& path) {
@@ -41,6 +56,18 @@ bool ParseQuotedPath(const CommandCall& call, CommandResult& r, std::string& pat
     return true;
 }
 
+// Tektronix numbers its models with the channel count last in the first
+// number: MSO58LP 8, MSO46 6, MDO3104 4, TBS1052B 2.
+int AnalogChannelsOf(std::string_view model) {
+    std::size_t i = model.find_first_of("0123456789");
+    if (i == std::string_view::npos)
+        return 4;
+    while (i + 1 < model.size() && model[i + 1] >= '0' && model[i + 1] <= '9')
+        ++i;
+    const int count = model[i] - '0';
+    return count == 2 || count == 4 || count == 6 || count == 8 ? count : 4;
+}
+
 bool EndsWithNoCase(std::string_view text, std::string_view suffix) {
     return text.size() >= suffix.size() &&
            quarvel::ascii::EqualsIgnoringCase(text.substr(text.size() - suffix.size()), suffix);
@@ -52,7 +79,7 @@ std::span<const HabitInfo> TektronixMsoHabits() {
     return kMsoHabits;
 }
 std::span<const HabitInfo> TektronixMdoHabits() {
-    return kMsoHabits;
+    return kMdoHabits;
 }
 std::span<const HabitInfo> TektronixTbsHabits() {
     return kTbsHabits;
@@ -63,6 +90,7 @@ TektronixMsoSim::TektronixMsoSim(const InstrumentSetup& setup, Series series)
       m_rawLineFeed(setup.habits.Value("raw-end") == "lf"),
       m_hardcopyDelayMs(setup.habits.Number("hardcopy-delay-ms", 0)) {
     m_state.model = ModelOf(setup.idn);
+    m_analogChannels = AnalogChannelsOf(m_state.model);
     // Screen sizes by series and model (data sheets); the first match wins,
     // 1920x1080 (4/5/6 Series MSO) otherwise. "MSO2" is the 10.1-inch MSO 2
     // Series (MSO24) among the tek-mso models but the small screen of the
@@ -87,7 +115,9 @@ TektronixMsoSim::TektronixMsoSim(const InstrumentSetup& setup, Series series)
         }
     }
     AddBoolSetting(Commands(), "HEADer", m_state.headers);
+    AddBoolSetting(Commands(), "VERBose", m_state.verbose);
     AddAcquisition();
+    AddWaveforms(setup);
     if (series != Series::Tbs)
         AddDisk();
     if (series != Series::Mso)
@@ -210,6 +240,47 @@ void TektronixMsoSim::AddHardcopy() {
     });
 }
 
+void TektronixMsoSim::AddWaveforms(const InstrumentSetup& setup) {
+    TekWaveformSetup w;
+    w.headers = [this] { return m_state.headers; };
+    w.verbose = [this] { return m_state.verbose; };
+    w.noWaveformId = !setup.habits.On("wfid");
+    w.curveJunk = setup.habits.On("curve-junk");
+    if (setup.quirks.waveformPoints > 0)
+        w.recordPoints = setup.quirks.waveformPoints;
+    switch (m_series) {
+    case Series::Mso:
+        // 4/5/6 Series MSO programmer manual: up to eight channels by model,
+        // 12-bit samples, MATH<x> as 32-bit floats, DISplay:GLObal states.
+        w.preamble = TekWaveformSetup::Preamble::WfmOutpreSeries;
+        w.analogChannels = m_analogChannels;
+        w.mathName = "MATH1";
+        w.floatMath = true;
+        w.references = 1;
+        w.displayGlobal = true;
+        w.recordLengthQuery = true;
+        w.sampleBits = 16;
+        break;
+    case Series::Mdo:
+        // MDO3000 and MSO/DPO4000B programmer manuals: signed integers for
+        // CH1-CH4, MATH and REF1-REF4; SELect states.
+        w.preamble = TekWaveformSetup::Preamble::WfmOutpre;
+        w.analogChannels = m_analogChannels;
+        w.mathName = "MATH";
+        w.references = 4;
+        w.recordLengthQuery = true;
+        break;
+    case Series::Tbs:
+        // TDS1000/2000 and TBS1000 programmer manual: 2 500 points, DATa:STOP
+        // 1 to 2 500, one byte a point.
+        w.analogChannels = m_analogChannels;
+        w.recordPoints = 2500;
+        w.maxStop = 2500;
+        break;
+    }
+    AddTektronixWaveforms(Commands(), w);
+}
+
 std::string TektronixMsoSim::Picture(bool png, bool inverted) {
     const char* status = !m_state.acquiring                ? "STOP"
                          : m_state.stopAfter == "SEQUENCE" ? "SINGLE"
@@ -220,7 +291,7 @@ std::string TektronixMsoSim::Picture(bool png, bool inverted) {
         scene.height = m_height;
         scene.title = "Tektronix " + m_state.model;
         scene.status = status;
-        scene.traces = 4;
+        scene.traces = m_analogChannels;
         scene.inverted = inverted;
         const QImage picture = RenderScreen(scene);
         return png ? EncodePng(picture) : EncodeBmp24(picture);
@@ -232,12 +303,13 @@ void TektronixMsoSim::ResetFamilyState() {
     TektronixMsoState fresh;
     fresh.model = m_state.model;
     fresh.headers = m_state.headers;
+    fresh.verbose = m_state.verbose;
     fresh.disk = std::move(m_state.disk);
     m_state = std::move(fresh);
 }
 
 std::string TektronixMsoSim::ReplyHeader(const HeaderForms& forms) const {
-    return TektronixReplyHeader(m_state.headers, forms);
+    return TektronixReplyHeader(m_state.headers, forms, m_state.verbose);
 }
 
 std::unique_ptr<SimInstrument> CreateTektronixMso(const InstrumentSetup& setup) {

@@ -15,6 +15,11 @@
 // Run control for all: ACQuire:STATE RUN|STOP|ON|OFF|1|0, ACQuire:STOPAfter
 // RUNSTop|SEQuence, ACQuire:STATE? (1 while acquiring). A sequence (single)
 // reads 1 once, then 0: the simulated signal always triggers.
+// Waveform data (sim/waveform_tektronix.h): tek-mso WFMOutpre? with 22 fields,
+// SRIbinary words of 16 significant bits, DISplay:GLObal:<source>:STATE,
+// CH1-CH<model's count>, MATH1 as floats, REF1; tek-mdo WFMOutpre? with 17
+// fields, SELect:<source>, CH1-CH4, MATH, REF1-REF4; tek-tbs WFMPre?, SELect:CH<x>,
+// 2 500 points. Habits: curve-junk, wfid.
 
 #include "sim/family_support.h"
 #include "sim/habits.h"
@@ -34,6 +39,7 @@ struct TektronixMsoState {
     std::string stopAfter = "RUNSTOP";  // ACQuire:STOPAfter, long form
     int stateReads = 0;                 // ACQuire:STATE? readings since the last start
     bool headers = false;               // HEADer
+    bool verbose = true;                // VERBose: long header forms
     std::string composition = "NORMAL"; // SAVE:IMAGe:COMPosition (MSO) NORMal|INVErted
     std::string fileFormat = "PNG";     // SAVe:IMAGe:FILEFormat (MDO)
     bool inkSaver = false;              // SAVe:IMAGe:INKSaver (MDO)
@@ -57,6 +63,7 @@ private:
     void AddAcquisition();
     void AddDisk();
     void AddHardcopy();
+    void AddWaveforms(const InstrumentSetup& setup);
     std::string Picture(bool png, bool inverted);
 
     Series m_series;
@@ -64,6 +71,7 @@ private:
     int m_hardcopyDelayMs;
     int m_width = 1920;
     int m_height = 1080;
+    int m_analogChannels = 4; // the model's, by its number (MSO58: 8)
     TektronixMsoState m_state;
     ImageCache m_images;
 };
