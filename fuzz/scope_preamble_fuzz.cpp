@@ -1,9 +1,10 @@
-// Fuzzes the two scope preamble parsers the drivers read instrument text
-// with: the ten-field preamble (Rigol, Infiniium) and the Tektronix one read
-// by field name. Whatever they accept must be usable: a point count within
-// the bound that sizes the buffers, finite scale factors.
+// Fuzzes the scope preamble parsers the drivers read instrument text with:
+// the ten-field preamble (Rigol, Infiniium), the Tektronix one read by field
+// name and the Rohde & Schwarz data header. Whatever they accept must be usable: a point count
+// within the bound that sizes the buffers, finite scale factors.
 
 #include "instr/retrieval_preamble.h"
+#include "instr/rs_data_header.h"
 #include "instr/tek_preamble.h"
 #include "wavedata/waveform_preamble.h"
 
@@ -29,6 +30,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (quarvel::wavedata::ParseTekPreamble(text, tek, why)) {
         if (tek.points < 1 || tek.points > MAX_WAVEFORM_POINTS ||
             (tek.byteWidth != 1 && tek.byteWidth != 2) || !std::isfinite(tek.yMultiplier))
+            std::abort();
+    } else if (why.empty()) {
+        std::abort();
+    }
+    why.clear();
+    quarvel::wavedata::RsDataHeader rs;
+    if (quarvel::wavedata::ParseRsDataHeader(text, rs, why)) {
+        if (rs.length > MAX_WAVEFORM_POINTS ||
+            (rs.valuesPerSample != 1 && rs.valuesPerSample != 2) || !std::isfinite(rs.xStart) ||
+            !std::isfinite(rs.xStop))
             std::abort();
     } else if (why.empty()) {
         std::abort();

@@ -6,10 +6,14 @@
 
 namespace quarvel::instr {
 
+const WaveformMethod& RsChannelDataWaveformMethod(); // waveform_rs.cpp
+
 namespace {
 
 const std::vector<const WaveformMethod*>& Methods() {
-    static const std::vector<const WaveformMethod*> methods = {};
+    static const std::vector<const WaveformMethod*> methods = {
+        &RsChannelDataWaveformMethod(),
+    };
     return methods;
 }
 
