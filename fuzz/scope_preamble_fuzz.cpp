@@ -1,11 +1,13 @@
 // Fuzzes the scope preamble parsers the drivers read instrument replies
 // with: the ten-field preamble (Rigol, Infiniium), the Tektronix one read
-// by field name and the Siglent HD binary descriptor (WAVEDESC). Whatever
+// by field name, the Siglent HD binary descriptor (WAVEDESC) and the Rohde &
+// Schwarz data header. Whatever
 // they accept must be usable: a point count within the bound that sizes
 // the buffers, finite scale factors.
 
 #include "instr/retrieval_preamble.h"
 #include "instr/rigol_waveform.h"
+#include "instr/rs_data_header.h"
 #include "instr/siglent_wavedesc.h"
 #include "instr/tek_preamble.h"
 #include "wavedata/waveform_preamble.h"
@@ -53,6 +55,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (desc.points < 1 || desc.points > MAX_WAVEFORM_POINTS || !(desc.codesPerDivision > 0) ||
             !std::isfinite(desc.voltsPerDivision) || !std::isfinite(desc.offset) ||
             !(desc.interval > 0) || !std::isfinite(desc.delay))
+            std::abort();
+    } else if (why.empty()) {
+        std::abort();
+    }
+    why.clear();
+    quarvel::wavedata::RsDataHeader rs;
+    if (quarvel::wavedata::ParseRsDataHeader(text, rs, why)) {
+        if (rs.length > MAX_WAVEFORM_POINTS ||
+            (rs.valuesPerSample != 1 && rs.valuesPerSample != 2) || !std::isfinite(rs.xStart) ||
+            !std::isfinite(rs.xStop))
             std::abort();
     } else if (why.empty()) {
         std::abort();

@@ -16,6 +16,7 @@ const WaveformMethod& SiglentWaveDescWaveformMethod();
 const WaveformMethod& TektronixWfmOutpreGlobalWaveformMethod();
 const WaveformMethod& TektronixWfmOutpreSelectWaveformMethod();
 const WaveformMethod& TektronixWfmPreWaveformMethod();
+const WaveformMethod& RsChannelDataWaveformMethod(); // waveform_rs.cpp
 
 namespace {
 
@@ -27,6 +28,7 @@ const std::vector<const WaveformMethod*>& Methods() {
         &TektronixWfmOutpreGlobalWaveformMethod(),
         &TektronixWfmOutpreSelectWaveformMethod(),
         &TektronixWfmPreWaveformMethod(),
+        &RsChannelDataWaveformMethod(),
     };
     return methods;
 }

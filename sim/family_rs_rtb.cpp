@@ -1,5 +1,7 @@
 #include "sim/family_rs_rtb.h"
 
+#include "sim/waveform_rs.h"
+
 #include <array>
 
 namespace quarvel::sim {
@@ -14,6 +16,9 @@ namespace {
 constexpr std::array kHabits = {
     HabitInfo{"display-update", "off|on", "off",
               "SYSTem:DISPlay:UPDate at power-on: off freezes the screen under remote control"},
+    // R&S RsInstrument_RTA-Waveform_transfer_Screenshot.py reads REAL,32 data
+    // after *RST as big-endian floats until it sends FORMat:BORDer LSBFirst.
+    HabitInfo{"byte-order", "msb|lsb", "msb", "FORMat:BORDer at power-on"},
 };
 
 } // namespace
@@ -74,6 +79,7 @@ RsRtbSim::RsRtbSim(const InstrumentSetup& setup)
         });
         r.Block(image, 0, true, png ? "png" : "bmp");
     });
+    AddRsWaveforms(*this, setup, m_mxo);
 }
 
 void RsRtbSim::SetRun(RunState run) {
