@@ -361,19 +361,32 @@ ViStatus TryImport(const ServerAddress& server, const std::string& busId, Deadli
 // How long to wait before asking again for a device the server refused for
 // the moment.
 constexpr std::chrono::milliseconds kImportRetryPause{25};
+// How long a device that is in use is asked for again. usbipd answers "busy"
+// while usbip-host still holds the device for an importer, and that includes
+// the moment after an importer has closed its connection and before the host
+// side has noticed: the listing's second import of a device it has just let
+// go must not be refused for it. A device another program holds stays busy
+// past this and is reported so.
+constexpr std::chrono::milliseconds kBusyGrace{500};
 
 } // namespace
 
 ViStatus ImportDevice(const ServerAddress& server, const std::string& busId, Deadline deadline,
                       std::unique_ptr<usb::IUsbDevice>& device) {
+    const auto busyUntil = std::chrono::steady_clock::now() + kBusyGrace;
     for (;;) {
         std::uint32_t importStatus = kStatusOk;
         const ViStatus s = TryImport(server, busId, deadline, device, importStatus);
         switch (importStatus) {
         case kStatusOk:
             return s;
-        case kStatusDeviceBusy: // another importer holds the device
-            return VI_ERROR_RSRC_BUSY;
+        case kStatusDeviceBusy: { // an importer holds the device
+            const auto now = std::chrono::steady_clock::now();
+            if (now >= busyUntil || now + kImportRetryPause >= deadline)
+                return VI_ERROR_RSRC_BUSY;
+            std::this_thread::sleep_for(kImportRetryPause);
+            continue;
+        }
         case kStatusNotAvailable:
         case kStatusDeviceError: {
             // usbipd refuses an import for a moment after an importer has
