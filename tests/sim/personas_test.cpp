@@ -174,6 +174,10 @@ struct RunStateCase {
     std::vector<std::pair<std::string, std::string>> steps;
 };
 
+// The answers the drivers' Stop/Run/Single do not tell apart (they go
+// through every persona in tests/instr/driver_families_test.cpp): Rigol's TD
+// once per trigger, Siglent's Roll, Tektronix's headers, the MXO's missing
+// SINGle.
 TEST(Personas, RunStateAnswersFollowStopRunAndSingle) {
     const std::vector<RunStateCase> cases = {
         {"rigol auto sweep: TD once per trigger",
@@ -183,35 +187,13 @@ TEST(Personas, RunStateAnswersFollowStopRunAndSingle) {
           {":TRIG:STAT?", "AUTO"},
           {":TRIGger:SWEep NORMal;:TRIG:STAT?", "RUN"},
           {":TRIG:STAT?", "TD"},
-          {":TRIG:STAT?", "WAIT"},
-          {":STOP;:TRIG:STAT?", "STOP"},
-          {":TRIG:STAT?", "STOP"},
-          {":SING;:TRIG:STAT?", "WAIT"},
-          {":TRIG:STAT?", "TD"},
-          {":TRIG:STAT?", "STOP"},
-          {":RUN;:TRIG:STAT?", "RUN"}}},
-        {"siglent hd",
+          {":TRIG:STAT?", "WAIT"}}},
+        {"siglent hd roll",
          {"--instrument", "siglent-hd"},
-         {{":TRIG:STAT?", "Auto"},
-          {":TRIG:MODE NORMal;:TRIG:STAT?", "Ready"},
-          {":TRIG:STAT?", "Trig'd"},
-          {":TRIG:STOP;:TRIG:STAT?", "Stop"},
-          {":TRIG:MODE?", "NORMal"},
-          {":TRIG:RUN;:TRIG:STAT?", "Ready"},
-          {":TRIG:MODE SINGle;:TRIG:STAT?", "Arm"},
-          {":TRIG:STAT?", "Trig'd"},
-          {":TRIG:STAT?", "Stop"},
-          {":ACQ:MODE ROLL;:TRIG:MODE AUTO;:TRIG:STAT?", "Roll"}}},
-        {"tek mso",
+         {{":ACQ:MODE ROLL;:TRIG:MODE AUTO;:TRIG:STAT?", "Roll"}}},
+        {"tek mso headers",
          {"--instrument", "tek-mso"},
-         {{"ACQuire:STATE?", "1"},
-          {"ACQ:STATE STOP;:ACQ:STATE?", "0"},
-          {"ACQuire:STOPAfter?", "RUNSTOP"},
-          {"ACQ:STOPA SEQ;:ACQ:STATE RUN;:ACQ:STATE?", "1"},
-          {"ACQ:STATE?", "0"},
-          {"ACQ:STOPAFTER RUNSTOP;:ACQ:STATE 1;:ACQ:STATE?", "1"},
-          {"ACQ:STATE?", "1"},
-          {"HEADER ON;:ACQ:STATE?", ":ACQUIRE:STATE 1"}}},
+         {{"HEADER ON;:ACQ:STATE?", ":ACQUIRE:STATE 1"}}},
         {"mxo has RUNSingle, no SINGle",
          {"--instrument", "rs-rtb", "--idn", "Rohde&Schwarz,MXO58,1,1"},
          {{"RUNSingle;:ACQ:STAT?", "RUN"},
