@@ -1,6 +1,8 @@
-// Instrument definitions: what a user's file may hold, how a mistake is
-// reported (file, line, reason), and that a bad file is skipped without
-// hiding anything else.
+// Instrument definitions: how a mistake is reported (file, line, reason),
+// and that a bad file is skipped without hiding anything else. What a good
+// file holds is used end to end: the built-in definitions through their
+// drivers (driver_families_test.cpp), a user's through quarvel-cli
+// (cli_families_test.cpp) and the definition driver (driver_defined_test.cpp).
 
 #include "instr/definition_parser.h"
 #include "instr/family_registry.h"
@@ -14,7 +16,6 @@ namespace quarvel::test {
 namespace {
 
 using instr::DefinitionProblem;
-using instr::ImageFraming;
 using instr::ParseDefinition;
 
 // A complete definition; the cases below break one part of it.
@@ -38,25 +39,6 @@ state_query = "ACQ?"
 running = ["RUN"]
 stopped = ["STOP"]
 )";
-
-TEST(DefinitionParser, ReadsEveryPartOfACompleteDefinition) {
-    DefinitionProblem problem;
-    const auto d = ParseDefinition(kGood, "/defs/acme.toml", problem);
-    ASSERT_TRUE(d) << problem.Text();
-    EXPECT_EQ(d->name, "ACME Scope");
-    EXPECT_EQ(d->maker, "ACME Instruments");
-    EXPECT_EQ(d->models, (std::vector<std::string>{"AS1*", "AS2??"}));
-    EXPECT_EQ(d->file, "/defs/acme.toml");
-    EXPECT_EQ(d->framing, ImageFraming::Raw);
-    ASSERT_EQ(d->imageSteps.size(), 3u);
-    EXPECT_EQ(d->imageSteps[1].command, "*OPC?");
-    EXPECT_EQ(d->imageSteps[2].command, "");
-    EXPECT_EQ(d->imageSteps[2].delayMs, 20u);
-    EXPECT_EQ(d->inkSaverOn.size(), 1u);
-    EXPECT_TRUE(d->inkSaverOff.empty());
-    EXPECT_TRUE(d->HasRunControl());
-    EXPECT_EQ(d->runningWords, std::vector<std::string>{"RUN"});
-}
 
 struct BrokenCase {
     const char* what;

@@ -102,17 +102,5 @@ TEST(ScriptedTektronix, RawPngSplitAtLineFeedsIsReadToItsEndOrFailsWhenCut) {
     EXPECT_TRUE(cut.empty());
 }
 
-TEST(ScriptedTektronix, WithEndTheFirstReadIsTheImage) {
-    ScriptedSession s; // END after each reply, as over VXI-11
-    ASSERT_TRUE(s.Open());
-    CInstrTekTDS driver;
-    driver.SetSession(s.Session());
-    const std::string png = SamplePng();
-    s.Device().QueueReply(png);
-    ByteBuffer out;
-    ASSERT_TRUE(driver.GetScreenshot(out));
-    EXPECT_EQ(std::string(out.begin(), out.end()), png);
-}
-
 } // namespace
 } // namespace quarvel::test

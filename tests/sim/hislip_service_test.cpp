@@ -1,5 +1,5 @@
 // The HiSLIP message header and the simulator's HiSLIP service without
-// sockets: strict header decoding, shared locks (which the VISA client does
+// sockets: what the header decoder refuses, shared locks (which the VISA client does
 // not take) and how responses are cut into messages. The handshake, device
 // clear and exclusive locks are tested through the VISA layer over real
 // sockets (tests/visa/hislip_test.cpp), their message order by Wireshark's
@@ -32,17 +32,11 @@ HislipView Text(std::string_view text) {
     return HislipView(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
 }
 
-TEST(HislipMessage, HeaderIsBigEndianAndDecodedStrictly) {
+// The layout itself Wireshark's decoder reads (tests/visa/wire_decoder_test.cpp);
+// here what the decoder refuses.
+TEST(HislipMessage, HeaderIsDecodedStrictly) {
     const HislipBytes m = hs::EncodeMessage(MessageType::DataEnd, 1, 0xFFFFFF02u, Text("*IDN?\n"));
-    ASSERT_EQ(m.size(), 22u);
-    EXPECT_EQ(HislipBytes(m.begin(), m.begin() + 16),
-              (HislipBytes{'H', 'S', 7, 1, 0xFF, 0xFF, 0xFF, 0x02, 0, 0, 0, 0, 0, 0, 0, 6}));
-    const hs::Header h = Decode(m);
-    EXPECT_EQ(h.type, MessageType::DataEnd);
-    EXPECT_EQ(h.controlCode, 1);
-    EXPECT_EQ(h.parameter, 0xFFFFFF02u);
-    EXPECT_EQ(h.payloadLength, 6u);
-
+    EXPECT_EQ(Decode(m).payloadLength, 6u);
     HislipBytes bad = m;
     bad[1] = 's';
     Decode(bad, 1 << 20, hs::DecodeResult::BadPrologue);
@@ -56,8 +50,6 @@ TEST(HislipMessage, HeaderIsBigEndianAndDecodedStrictly) {
     Decode(bad, ~0ull - 1, hs::DecodeResult::TooLarge);
 
     std::uint64_t size = 0;
-    EXPECT_TRUE(hs::DecodeSize(hs::EncodeSize(0x0102030405060708ull), size));
-    EXPECT_EQ(size, 0x0102030405060708ull);
     EXPECT_FALSE(hs::DecodeSize(Text("1234567"), size));
 }
 

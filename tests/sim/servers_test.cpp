@@ -91,36 +91,24 @@ protected:
     SimProcess sim{{"--instrument", "generic", "--idn", "ACME,V11,3,2.0"}};
 };
 
-TEST_F(SimVxi11, WriteGathersUntilEndAndReadServesInPiecesWithEndOnTheLast) {
+// Writes gathered until END, reads served in pieces with END on the last,
+// the status byte and clear: every VXI-11 test of tests/visa. What the VISA
+// client never does is here: several queries before reading, a link used
+// after its destruction.
+TEST_F(SimVxi11, EachQueuedReplyIsItsOwnMessageAndADestroyedLinkIsInvalid) {
     RpcClient c(sim.Vxi11Port());
     ASSERT_TRUE(c.Connected());
-    std::uint32_t maxRecv = 0;
-    const std::int32_t lid = CreateLink(c, &maxRecv);
-    EXPECT_GE(maxRecv, 1024u);
-    EXPECT_EQ(Vxi11Write(c, lid, "*ID", false).size, 3u);
-    EXPECT_EQ(Vxi11Write(c, lid, "N?\n", true).size, 3u);
-    std::string data;
-    rpc::DeviceReadResp r = Vxi11Read(c, lid, 5, data);
-    EXPECT_EQ(r.error, 0);
-    EXPECT_EQ(data, "ACME,");
-    EXPECT_EQ(r.reason, rpc::kVxi11ReasonRequestCount);
-    r = Vxi11Read(c, lid, 1000, data);
-    EXPECT_EQ(data, "V11,3,2.0\n");
-    EXPECT_EQ(r.reason, rpc::kVxi11ReasonEnd);
-    EXPECT_EQ(sim.Transcript(), std::vector<std::string>{"*IDN?"});
-
-    // Several queries before reading: each reply is its own message.
+    const std::int32_t lid = CreateLink(c);
     Vxi11Write(c, lid, "*OPC?", true);
     Vxi11Write(c, lid, ":TEST:BLOCK? 3", true);
-    r = Vxi11Read(c, lid, 1000, data);
+    std::string data;
+    rpc::DeviceReadResp r = Vxi11Read(c, lid, 1000, data);
     EXPECT_EQ(data, "1\n");
     EXPECT_EQ(r.reason, rpc::kVxi11ReasonEnd);
     r = Vxi11Read(c, lid, 1000, data);
     EXPECT_EQ(data.substr(0, 3), "#13");
     EXPECT_EQ(data.size(), 7u);
 
-    EXPECT_EQ(SimpleCall(c, rpc::VXI11_DEVICE_READSTB, lid), 0);
-    EXPECT_EQ(SimpleCall(c, rpc::VXI11_DEVICE_CLEAR, lid), 0);
     EXPECT_EQ(SimpleCall(c, rpc::VXI11_DESTROY_LINK, lid), 0);
     EXPECT_EQ(SimpleCall(c, rpc::VXI11_DESTROY_LINK, lid), rpc::VXI11_INVALID_LINK);
     EXPECT_EQ(Vxi11Write(c, lid, "*IDN?", true).error, rpc::VXI11_INVALID_LINK);

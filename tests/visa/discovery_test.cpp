@@ -83,16 +83,7 @@ TEST(VisaDiscovery, ProbeHostListsAreStrictAndBounded) {
 
 TEST(VisaDiscovery, GetPortDatagramAnswerIsTheAcceptedReplyToOurCall) {
     const std::uint32_t xid = 0x51A7u;
-    const rpc::Bytes call = rpc::EncodeGetPortDatagram(
-        xid, {rpc::kVxi11CoreProgram, rpc::kVxi11CoreVersion, rpc::kIpProtoTcp, 0});
-    rpc::XdrReader in(call);
-    rpc::CallHeader header;
-    rpc::PortmapMapping asked;
-    ASSERT_TRUE(rpc::DecodeCallHeader(in, header) && rpc::Decode(in, asked));
-    EXPECT_TRUE(in.Done());
-    EXPECT_EQ(header.program, rpc::kPortmapProgram);
-    EXPECT_EQ(header.procedure, rpc::kPortmapProcGetPort);
-    EXPECT_EQ(asked.program, rpc::kVxi11CoreProgram);
+    // The call itself goes through Wireshark's decoder (wire_decoder_test.cpp).
 
     // xid, REPLY, MSG_ACCEPTED, verifier (AUTH_NONE, empty), SUCCESS, port.
     const auto reply = [](std::initializer_list<std::uint32_t> words) {

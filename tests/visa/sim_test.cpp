@@ -1,6 +1,8 @@
 // The VISA layer against quarvel-sim over real loopback sockets, over every
 // transport: VXI-11 (through the simulator's portmapper), raw SOCKET, HiSLIP
-// and USBTMC (through the simulator's USB/IP server).
+// and USBTMC (through the simulator's USB/IP server). Each case asks the
+// identification too; the formatted calls' own rules are in
+// formatted_io_test.cpp.
 
 #include "tests/support/sim_session.h"
 #include "visa/visa.h"
@@ -66,32 +68,6 @@ protected:
 };
 
 } // namespace
-
-TEST_P(VisaSim, IdentificationQueriesAndErrorQueue) {
-    Start({"--instrument", "generic", "--idn", "ACME,X1,1,1.0"});
-    char idn[256] = {};
-    ASSERT_EQ(viQueryf(m_vi, "*IDN?\n", "%t", idn), VI_SUCCESS);
-    EXPECT_STREQ(idn, "ACME,X1,1,1.0\n");
-    ViInt32 opc = 0;
-    ASSERT_EQ(viQueryf(m_vi, "*OPC?\n", "%d", &opc), VI_SUCCESS);
-    EXPECT_EQ(opc, 1);
-    ASSERT_EQ(viPrintf(m_vi, ":NO:SUCH:COMMAND %lf\n", 1.5), VI_SUCCESS);
-    ViInt32 code = 0;
-    char message[256] = {};
-    ASSERT_EQ(viQueryf(m_vi, "SYST:ERR?\n", "%d,%t", &code, message), VI_SUCCESS);
-    EXPECT_LT(code, 0);
-    // The simulator saw exactly the commands sent, number with '.'.
-    const auto transcript = m_sim->Transcript();
-    ASSERT_EQ(transcript.size(), 4u);
-    EXPECT_EQ(transcript[2], ":NO:SUCH:COMMAND 1.500000");
-
-    // The raw read of a reply ends with the message.
-    ASSERT_EQ(viPrintf(m_vi, "*IDN?\n"), VI_SUCCESS);
-    unsigned char raw[256];
-    ViUInt32 got = 0;
-    ASSERT_EQ(viRead(m_vi, raw, sizeof raw, &got), VI_SUCCESS);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(raw), got), "ACME,X1,1,1.0\n");
-}
 
 TEST_P(VisaSim, LargeBlockInTinyPiecesArrivesWhole) {
     Start({"--tiny-pieces", "7"}, 10000);

@@ -16,6 +16,7 @@
 #include <iterator>
 #include <map>
 #include <memory>
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -32,10 +33,9 @@ constexpr ViUInt32 kBlockSize = 150000;
 
 // One field of a decoded message as tshark shows it.
 struct Field {
-    std::string show;     // "0x07", "150009", "GETPORT"...
-    std::string label;    // the name in its showname: "DataEnd" of "Message Type: DataEnd (0x07)"
-    std::string hex;      // its bytes
-    std::size_t size = 0; // its length on the wire
+    std::string show;  // "0x07", "150009", "GETPORT"...
+    std::string label; // the name in its showname: "DataEnd" of "Message Type: DataEnd (0x07)"
+    std::string hex;   // its bytes
 };
 
 // One protocol message: a frame may hold several, and one may span several
@@ -137,8 +137,7 @@ std::vector<Pdu> Decode(const TempDir& dir, const std::string& pcap,
                 problems += "frame " + frame["frame.number"].show + ": malformed\n";
         } else if (element.rfind("<field ", 0) == 0) {
             const Field field{Attribute(element, "show"), Label(Attribute(element, "showname")),
-                              Attribute(element, "value"),
-                              std::strtoull(Attribute(element, "size").c_str(), nullptr, 10)};
+                              Attribute(element, "value")};
             if (name == "_ws.expert.message")
                 expert = field.show;
             if (name == "_ws.expert.severity" && std::atoi(field.show.c_str()) >= kExpertWarning &&
@@ -163,8 +162,8 @@ std::vector<Pdu> OnStream(const std::vector<Pdu>& pdus, const std::string& strea
 // The word of each message ("" for none), after "C:" or "S:" for its sender.
 // With collapse, a run of equal words (a response in several pieces) or of
 // equal word pairs (a response asked for piece by piece) counts once.
-std::string Sequence(const std::vector<Pdu>& pdus,
-                     const std::function<std::string(const Pdu&)>& word, bool collapse) {
+using Word = std::function<std::string(const Pdu&)>;
+std::string Sequence(const std::vector<Pdu>& pdus, const Word& word, bool collapse) {
     std::vector<std::string> words;
     for (const Pdu& p : pdus) {
         const std::string w = word(p);
@@ -183,275 +182,205 @@ std::string Sequence(const std::vector<Pdu>& pdus,
     return text;
 }
 
-// The dissector's name for the value of field `name`.
-std::function<std::string(const Pdu&)> LabelOf(const std::string& name) {
-    return [name](const Pdu& p) { return p[name].label; };
+// The dissector's name for the value of field `name`, but for `skipped`.
+Word LabelOf(const std::string& name, const std::string& skipped = {}) {
+    return [name, skipped](const Pdu& p) {
+        const std::string label = p[name].label;
+        return label == skipped ? std::string() : label;
+    };
 }
 
-// What the client saw of the conversation every test holds.
-struct Seen {
-    std::string idn;
-    ViUInt32 blockCount = 0;
-    ViUInt16 stb = 0;
-};
+// A USB/IP message by its operation, a URB by its endpoint; control
+// requests by the name the USB dissector gives (standard) or their number
+// (USBTMC's own).
+std::string UsbRequest(const Pdu& p) {
+    if (!p["usbip.operation"].label.empty())
+        return p["usbip.operation"].label;
+    if (p["usbip.urb"].label != "OP_CMD_SUBMIT")
+        return {};
+    const unsigned long endpoint = p.Number("usbip.endpoint_number");
+    if (endpoint == 0)
+        return "control " + p["usb.setup.bRequest"].label;
+    return (p.Number("usbip.endpoint_number.direction") ? "IN " : "OUT ") +
+           std::to_string(endpoint);
+}
 
 enum class Link { Hislip, Vxi11, Usb };
 
-class WireDecoder : public ::testing::Test {
-protected:
-    // Starts the simulator recording, holds the conversation over `link`,
-    // closes, stops the simulator and decodes its file as `protocols`.
-    void Record(Link link, const std::vector<std::string>& protocols,
-                const std::string& tolerated = {}) {
-        const std::string pcap = m_dir.File("conversation.pcap");
-        auto sim = std::make_unique<SimProcess>(
-            std::vector<std::string>{"--idn", "ACME,WIRE,42,1.0", "--pcap", pcap});
-        ASSERT_TRUE(sim->Started()) << sim->Output();
-        m_corePort = sim->Vxi11Port();
-        ViSession rm = VI_NULL;
-        ASSERT_EQ(viOpenDefaultRM(&rm), VI_SUCCESS);
-        std::unique_ptr<ViSession, void (*)(ViSession*)> closeRm(&rm,
-                                                                 [](ViSession* s) { viClose(*s); });
-        ASSERT_EQ(viSetAttribute(rm, VI_ATTR_TMO_VALUE, 5000), VI_SUCCESS);
-        std::string resource;
-        std::vector<std::string> decodeAs;
-        std::set<int> serverPorts;
-        const auto serving = [&](const char* layer, int port, const char* as) {
-            decodeAs.push_back(std::string(layer) + ".port==" + std::to_string(port) + "," + as);
-            serverPorts.insert(port);
-        };
-        if (link == Link::Hislip) {
-            serving("tcp", sim->HislipPort(), "hislip");
-            resource = sim->HislipResource();
-        } else if (link == Link::Vxi11) {
-            serving("udp", sim->PortmapperPort(), "rpc");
-            serving("tcp", sim->PortmapperPort(), "rpc");
-            serving("tcp", sim->Vxi11Port(), "rpc");
-            ASSERT_EQ(viSetAttribute(rm, QVI_ATTR_PORTMAPPER_PORT, sim->PortmapperPort()),
-                      VI_SUCCESS);
-            resource = sim->Vxi11Resource();
-            // A probe asks the portmapper over UDP first.
-            for (const auto& [attribute, value] : {std::pair{QVI_ATTR_PROBE_HOSTS, "127.0.0.1"},
-                                                   std::pair{QVI_ATTR_DISCOVERY_METHODS, "probe"}})
-                ASSERT_EQ(viSetAttribute(rm, attribute, reinterpret_cast<ViAttrState>(value)),
-                          VI_SUCCESS);
-            ViFindList list = VI_NULL;
-            ViUInt32 count = 0;
-            char found[256] = {};
-            ASSERT_EQ(viFindRsrc(rm, "?*INSTR", &list, &count, found), VI_SUCCESS);
-            viClose(list);
-        } else {
-            serving("tcp", sim->UsbipPort(), "usbip");
-            const std::string server = sim->UsbipServer();
-            ASSERT_EQ(viSetAttribute(rm, QVI_ATTR_USBIP_SERVERS,
-                                     reinterpret_cast<ViAttrState>(server.c_str())),
-                      VI_SUCCESS);
-            resource = sim->UsbResource();
-        }
-
-        ViSession vi = VI_NULL;
-        ASSERT_EQ(viOpen(rm, resource.c_str(), VI_NULL, 0, &vi), VI_SUCCESS) << resource;
-        // The status byte is asked once an error is in the queue (the
-        // answer to *IDN? comes after it) and while a reply waits, so that it
-        // is not zero: the simulator shows the one over HiSLIP, the other
-        // over VXI-11 and USB.
-        char idn[256] = {};
-        ASSERT_EQ(viPrintf(vi, ":NO:SUCH:COMMAND\n"), VI_SUCCESS);
-        ASSERT_EQ(viQueryf(vi, "*IDN?\n", "%t", idn), VI_SUCCESS);
-        ASSERT_EQ(viPrintf(vi, "*IDN?\n"), VI_SUCCESS);
-        ASSERT_EQ(viReadSTB(vi, &m_seen.stb), VI_SUCCESS);
-        ASSERT_NE(m_seen.stb, 0);
-        ASSERT_EQ(viScanf(vi, "%t", idn), VI_SUCCESS);
-        m_seen.idn = idn;
-        std::vector<unsigned char> block(kBlockSize + 100);
-        m_seen.blockCount = static_cast<ViUInt32>(block.size());
-        ASSERT_EQ(viQueryf(vi, ":TEST:BLOCK? %u\n", "%#b\n", kBlockSize, &m_seen.blockCount,
-                           block.data()),
-                  VI_SUCCESS);
-        ASSERT_EQ(m_seen.blockCount, kBlockSize);
-        ASSERT_EQ(viLock(vi, VI_EXCLUSIVE_LOCK, 1000, nullptr, nullptr), VI_SUCCESS);
-        ASSERT_EQ(viUnlock(vi), VI_SUCCESS);
-        ASSERT_EQ(viClear(vi), VI_SUCCESS);
-        closeRm.reset();
-        sim.reset(); // stopped: every connection is in the file
-
-        std::string problems;
-        m_pdus = Decode(m_dir, pcap, decodeAs, serverPorts, protocols, problems, tolerated);
-        ASSERT_EQ(problems, "");
-        ASSERT_FALSE(m_pdus.empty());
-    }
-
-    // The length of the block reply "#6150000<data>\n".
-    std::size_t BlockReplySize() const {
-        return 2 + std::to_string(m_seen.blockCount).size() + m_seen.blockCount + 1;
-    }
-
-    TempDir m_dir;
-    int m_corePort = 0; // the simulator's VXI-11 core port
-    Seen m_seen;
-    std::vector<Pdu> m_pdus;
+struct StreamCheck {
+    std::string stream; // "tcp 1"
+    Word word;
+    bool collapse;
+    std::string sequence;
 };
 
-TEST_F(WireDecoder, HislipChannelsCarryTheMessagesInTheirPrescribedOrder) {
-    // The dissector shows Data as text: a binary block gives it "trailing
-    // stray characters" after the first NUL byte, which is no fault of ours.
-    ASSERT_NO_FATAL_FAILURE(Record(Link::Hislip, {"hislip"}, "Trailing stray characters"));
-    const std::vector<Pdu> sync = OnStream(m_pdus, "tcp 0"), async = OnStream(m_pdus, "tcp 1");
-    // A response may come in Data messages before its DataEnd.
-    const auto type = [](const Pdu& p) {
-        const std::string t = p["hislip.messagetype"].label;
-        return t == "Data" ? std::string() : t;
+struct WireCase {
+    const char* name;
+    Link link;
+    std::vector<std::string> protocols;
+    std::string tolerated;            // an expert warning that is no fault of ours
+    std::vector<StreamCheck> streams; // the message sequence on each connection
+    std::string dataField;            // the bytes a message carries
+    std::string stbField;             // where the server's status byte shows, if it does
+};
+
+// Holds the conversation over `link` with a simulator that records it:
+// an error queued, *IDN? read whole, *IDN? read after the status byte (not
+// zero: an error and then a reply wait), a block, a lock, a clear. Returns
+// the identification and the status byte the client saw.
+void Converse(SimProcess& sim, Link link, std::vector<std::string>& decodeAs,
+              std::set<int>& serverPorts, std::string& idn, ViUInt16& stb) {
+    ViSession rm = VI_NULL;
+    ASSERT_EQ(viOpenDefaultRM(&rm), VI_SUCCESS);
+    std::unique_ptr<ViSession, void (*)(ViSession*)> closeRm(&rm,
+                                                             [](ViSession* s) { viClose(*s); });
+    ASSERT_EQ(viSetAttribute(rm, VI_ATTR_TMO_VALUE, 5000), VI_SUCCESS);
+    const auto serving = [&](const char* layer, int port, const char* as) {
+        decodeAs.push_back(std::string(layer) + ".port==" + std::to_string(port) + "," + as);
+        serverPorts.insert(port);
     };
-    EXPECT_EQ(Sequence(sync, type, false),
-              "C:Initialize S:InitializeResponse C:DataEnd C:DataEnd S:DataEnd C:DataEnd "
-              "S:DataEnd C:DataEnd S:DataEnd C:DeviceClearComplete S:DeviceClearAcknowledge");
-    EXPECT_EQ(Sequence(async, type, false),
-              "C:AsyncInitialize S:AsyncInitializeResponse C:AsyncMaximumMessageSize "
-              "S:AsyncMaximumMessageSizeResponse C:AsyncStatusQuery S:AsyncStatusResponse "
-              "C:AsyncLock S:AsyncLockResponse C:AsyncLock S:AsyncLockResponse "
-              "C:AsyncDeviceClear S:AsyncDeviceClearAcknowledge");
-    ASSERT_GE(sync.size(), 11u);
-    ASSERT_EQ(async.size(), 12u);
-
-    // The session id the server gave is the one the asynchronous channel names.
-    EXPECT_EQ(sync[0]["hislip.data"].hex, Hex("hislip0"));
-    EXPECT_EQ(sync[1]["hislip.msgpara.sessionid"].show, async[0]["hislip.msgpara.sessionid"].show);
-    // The client's messages take ids 2 apart from the first and say whether
-    // a whole response was read since the one before (RMT delivered); each
-    // response carries the id of its query, and its bytes are what the
-    // client read.
-    std::vector<unsigned long> ids, rmt;
-    std::map<unsigned long, std::string> responses; // id -> payload bytes (hex)
-    std::map<unsigned long, std::size_t> lengths;   // id -> payload length
-    for (const Pdu& p : sync) {
-        if (p["hislip.messagetype"].label.rfind("Data", 0) != 0)
-            continue;
-        const unsigned long id = p.Number("hislip.msgpara.messageid");
-        if (p.fromClient) {
-            ids.push_back(id);
-            rmt.push_back(p.Number("hislip.controlcode.rmt"));
-            continue;
-        }
-        lengths[id] += p.Number("hislip.payloadlength");
-        if (lengths[id] < 1000) // the bytes of the short one, the length of the block
-            responses[id] += p["hislip.data"].hex;
+    std::string resource;
+    if (link == Link::Hislip) {
+        serving("tcp", sim.HislipPort(), "hislip");
+        resource = sim.HislipResource();
+    } else if (link == Link::Vxi11) {
+        serving("udp", sim.PortmapperPort(), "rpc");
+        serving("tcp", sim.PortmapperPort(), "rpc");
+        serving("tcp", sim.Vxi11Port(), "rpc");
+        ASSERT_EQ(viSetAttribute(rm, QVI_ATTR_PORTMAPPER_PORT, sim.PortmapperPort()), VI_SUCCESS);
+        resource = sim.Vxi11Resource();
+        // A probe asks the portmapper over UDP first.
+        for (const auto& [attribute, value] : {std::pair{QVI_ATTR_PROBE_HOSTS, "127.0.0.1"},
+                                               std::pair{QVI_ATTR_DISCOVERY_METHODS, "probe"}})
+            ASSERT_EQ(viSetAttribute(rm, attribute, reinterpret_cast<ViAttrState>(value)),
+                      VI_SUCCESS);
+        ViFindList list = VI_NULL;
+        ViUInt32 count = 0;
+        char found[256] = {};
+        ASSERT_EQ(viFindRsrc(rm, "?*INSTR", &list, &count, found), VI_SUCCESS);
+        viClose(list);
+    } else {
+        serving("tcp", sim.UsbipPort(), "usbip");
+        const std::string server = sim.UsbipServer();
+        ASSERT_EQ(viSetAttribute(rm, QVI_ATTR_USBIP_SERVERS,
+                                 reinterpret_cast<ViAttrState>(server.c_str())),
+                  VI_SUCCESS);
+        resource = sim.UsbResource();
     }
-    ASSERT_EQ(ids.size(), 4u);
-    EXPECT_EQ(ids[0], 0xFFFFFF00u);
-    for (std::size_t i = 1; i < ids.size(); ++i)
-        EXPECT_EQ(ids[i], ids[i - 1] + 2);
-    EXPECT_EQ(rmt, (std::vector<unsigned long>{0, 0, 1, 1}));
-    EXPECT_EQ(lengths.size(), 3u); // no response to the command
-    EXPECT_EQ(responses[ids[1]], Hex(m_seen.idn));
-    EXPECT_EQ(responses[ids[2]], Hex(m_seen.idn));
-    EXPECT_EQ(lengths[ids[3]], BlockReplySize());
-
-    // The status query names the last message (the second *IDN?, its
-    // response not read yet, so no RMT delivered since); the answer is the
-    // status byte the client returned. The lock asks with the client's
-    // timeout and is granted.
-    EXPECT_EQ(async[4].Number("hislip.msgpara.messageid"), ids[2]);
-    EXPECT_EQ(async[4].Number("hislip.controlcode.rmt"), 0u);
-    EXPECT_EQ(async[5].Number("hislip.controlcode.stb"), m_seen.stb);
-    EXPECT_EQ(async[6].Number("hislip.msgpara.timeout"), 1000u);
-    EXPECT_EQ(async[7]["hislip.controlcode.asynclockresponse"].label, "Success");
+    ViSession vi = VI_NULL;
+    ASSERT_EQ(viOpen(rm, resource.c_str(), VI_NULL, 0, &vi), VI_SUCCESS) << resource;
+    char text[256] = {};
+    ASSERT_EQ(viPrintf(vi, ":NO:SUCH:COMMAND\n"), VI_SUCCESS);
+    ASSERT_EQ(viQueryf(vi, "*IDN?\n", "%t", text), VI_SUCCESS);
+    ASSERT_EQ(viPrintf(vi, "*IDN?\n"), VI_SUCCESS);
+    ASSERT_EQ(viReadSTB(vi, &stb), VI_SUCCESS);
+    ASSERT_NE(stb, 0);
+    ASSERT_EQ(viScanf(vi, "%t", text), VI_SUCCESS);
+    idn = text;
+    std::vector<unsigned char> block(kBlockSize + 100);
+    ViUInt32 count = static_cast<ViUInt32>(block.size());
+    ASSERT_EQ(viQueryf(vi, ":TEST:BLOCK? %u\n", "%#b\n", kBlockSize, &count, block.data()),
+              VI_SUCCESS);
+    ASSERT_EQ(count, kBlockSize);
+    ASSERT_EQ(viLock(vi, VI_EXCLUSIVE_LOCK, 1000, nullptr, nullptr), VI_SUCCESS);
+    ASSERT_EQ(viUnlock(vi), VI_SUCCESS);
+    ASSERT_EQ(viClear(vi), VI_SUCCESS);
 }
 
-TEST_F(WireDecoder, Vxi11CallsFollowThePortmapperAndEachIsAnswered) {
-    ASSERT_NO_FATAL_FAILURE(Record(Link::Vxi11, {"portmap", "vxi11_core"}));
-    // The probe's datagram, then the connection's own question.
-    for (const char* stream : {"udp 0", "tcp 0"}) {
-        const std::vector<Pdu> portmap = OnStream(m_pdus, stream);
-        EXPECT_EQ(Sequence(portmap, LabelOf("portmap.procedure_v2"), true), "C:GETPORT S:GETPORT")
-            << stream;
-        ASSERT_EQ(portmap.size(), 2u) << stream;
-        EXPECT_EQ(portmap[1]["portmap.port"].show, std::to_string(m_corePort)) << stream;
-    }
-    const std::vector<Pdu> core = OnStream(m_pdus, "tcp 1");
-    EXPECT_EQ(Sequence(core, LabelOf("vxi11_core.procedure_v1"), true),
-              "C:CREATE_LINK S:CREATE_LINK C:DEVICE_WRITE S:DEVICE_WRITE C:DEVICE_READ "
-              "S:DEVICE_READ C:DEVICE_WRITE S:DEVICE_WRITE C:DEVICE_READSTB S:DEVICE_READSTB "
-              "C:DEVICE_READ S:DEVICE_READ C:DEVICE_WRITE S:DEVICE_WRITE C:DEVICE_READ "
-              "S:DEVICE_READ C:DEVICE_LOCK S:DEVICE_LOCK C:DEVICE_UNLOCK S:DEVICE_UNLOCK "
-              "C:DEVICE_CLEAR S:DEVICE_CLEAR C:DESTROY_LINK S:DESTROY_LINK");
-    // Each reply answers the call before it, without an error; what the
-    // reads return after each write is what the client read.
-    std::map<std::string, std::string> replies; // written bytes -> read bytes (hex)
-    std::map<std::string, std::size_t> lengths;
-    std::string written;
-    for (std::size_t i = 0; i < core.size(); ++i) {
-        const Pdu& p = core[i];
-        const std::string procedure = p["vxi11_core.procedure_v1"].label;
-        if (p.fromClient) {
-            if (procedure == "DEVICE_WRITE") {
-                written = p["vxi11_core.data"].hex;
-                replies.erase(written);
-                lengths.erase(written);
-            } else if (procedure == "DEVICE_LOCK") {
-                EXPECT_EQ(p.Number("vxi11_core.lock_timeout"), 1000u);
-            }
-            continue;
-        }
-        ASSERT_GT(i, 0u);
-        EXPECT_EQ(p["rpc.xid"].show, core[i - 1]["rpc.xid"].show);
-        EXPECT_EQ(p.Number("vxi11_core.error"), 0u) << procedure;
-        if (procedure == "DEVICE_READ") {
-            lengths[written] += p["vxi11_core.data"].size;
-            if (lengths[written] < 1000)
-                replies[written] += p["vxi11_core.data"].hex;
-        }
-        if (procedure == "DEVICE_READSTB") {
-            EXPECT_EQ(p.Number("vxi11_core.stb"), m_seen.stb);
-        }
-    }
-    EXPECT_EQ(replies[Hex("*IDN?\n")], Hex(m_seen.idn));
-    EXPECT_EQ(lengths[Hex(":TEST:BLOCK? " + std::to_string(kBlockSize) + "\n")], BlockReplySize());
+void PrintTo(const WireCase& c, std::ostream* out) {
+    *out << c.name;
 }
 
-TEST_F(WireDecoder, UsbipImportsTheDeviceAndEachUrbIsAnswered) {
-    ASSERT_NO_FATAL_FAILURE(Record(Link::Usb, {"usbip"}));
-    const std::vector<Pdu> list = OnStream(m_pdus, "tcp 0"), device = OnStream(m_pdus, "tcp 1");
-    EXPECT_EQ(Sequence(list, LabelOf("usbip.operation"), true),
-              "C:OP_REQ_DEVLIST S:OP_REP_DEVLIST");
-    // The device's requests, by endpoint; control requests by the name the
-    // USB dissector gives (standard) or their number (USBTMC's own).
-    const auto request = [](const Pdu& p) -> std::string {
-        if (!p["usbip.operation"].label.empty())
-            return p["usbip.operation"].label;
-        if (p["usbip.urb"].label != "OP_CMD_SUBMIT")
-            return {};
-        const unsigned long endpoint = p.Number("usbip.endpoint_number");
-        if (endpoint == 0)
-            return "control " + p["usb.setup.bRequest"].label;
-        return (p.Number("usbip.endpoint_number.direction") ? "IN " : "OUT ") +
-               std::to_string(endpoint);
-    };
-    // Descriptors, configuration, capabilities and remote mode; the
-    // commands; the status byte (READ_STATUS_BYTE and its interrupt); the
-    // replies; the clear (INITIATE_CLEAR, CHECK_CLEAR_STATUS, the bulk-OUT
-    // halt cleared).
-    EXPECT_EQ(Sequence(device, request, true),
-              "C:OP_REQ_IMPORT S:OP_REP_IMPORT C:control GET DESCRIPTOR C:control SET "
-              "CONFIGURATION C:control 7 C:control 160 C:OUT 1 C:IN 2 C:OUT 1 C:control 128 "
-              "C:IN 3 C:OUT 1 C:IN 2 C:control 5 C:control 6 C:control CLEAR FEATURE");
-    std::string bulkIn, interrupt;
-    for (std::size_t i = 0; i < device.size(); ++i) {
-        const Pdu& p = device[i];
-        if (p["usbip.urb"].label != "OP_RET_SUBMIT")
-            continue;
-        // The client waits for each URB before it sends the next.
-        ASSERT_GT(i, 0u);
-        EXPECT_EQ(p["usbip.sequence_no"].show, device[i - 1]["usbip.sequence_no"].show);
-        EXPECT_EQ(p.Number("usbip.status"), 0u) << p["frame.number"].show;
-        if (p.Number("usbip.endpoint_number") == 2 && bulkIn.size() < 1000)
-            bulkIn += p["usb.capdata"].hex;
-        if (p.Number("usbip.endpoint_number") == 3)
-            interrupt = p["usb.capdata"].hex;
+class WireDecoder : public ::testing::TestWithParam<WireCase> {};
+
+// tshark finds no malformed packet and no warning, the message sequence the
+// protocol prescribes on each connection, the commands the client sent and
+// the identification and status byte it read.
+TEST_P(WireDecoder, DissectsOurConversationAsSentAndRead) {
+    const WireCase& c = GetParam();
+    TempDir dir;
+    const std::string pcap = dir.File("conversation.pcap");
+    std::vector<std::string> decodeAs;
+    std::set<int> serverPorts;
+    std::string idn;
+    ViUInt16 stb = 0;
+    {
+        SimProcess sim({"--idn", "ACME,WIRE,42,1.0", "--pcap", pcap});
+        ASSERT_TRUE(sim.Started()) << sim.Output();
+        ASSERT_NO_FATAL_FAILURE(Converse(sim, c.link, decodeAs, serverPorts, idn, stb));
+    } // the simulator stopped: every connection is in the file
+    std::string problems;
+    const std::vector<Pdu> pdus =
+        Decode(dir, pcap, decodeAs, serverPorts, c.protocols, problems, c.tolerated);
+    ASSERT_EQ(problems, "");
+    ASSERT_FALSE(pdus.empty());
+    for (const StreamCheck& s : c.streams)
+        EXPECT_EQ(Sequence(OnStream(pdus, s.stream), s.word, s.collapse), s.sequence) << s.stream;
+
+    std::string sent, read;
+    bool stbSeen = c.stbField.empty();
+    for (const Pdu& p : pdus) {
+        (p.fromClient ? sent : read) += p[c.dataField].hex;
+        stbSeen = stbSeen ||
+                  (!p.fromClient && !p[c.stbField].show.empty() && p.Number(c.stbField) == stb);
     }
-    EXPECT_NE(bulkIn.find(Hex(m_seen.idn)), std::string::npos) << bulkIn;
-    // The interrupt's second byte is the status byte.
-    ASSERT_EQ(interrupt.size(), 4u);
-    EXPECT_EQ(interrupt.substr(2), Hex(std::string(1, static_cast<char>(m_seen.stb))));
+    EXPECT_NE(sent.find(Hex("*IDN?\n")), std::string::npos);
+    EXPECT_NE(sent.find(Hex(":TEST:BLOCK? " + std::to_string(kBlockSize) + "\n")),
+              std::string::npos);
+    EXPECT_NE(read.find(Hex(idn)), std::string::npos) << idn;
+    EXPECT_TRUE(stbSeen) << c.stbField << " " << stb;
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Links, WireDecoder,
+    ::testing::Values(
+        // The dissector shows HiSLIP data as text: a binary block gives it
+        // "trailing stray characters" after the first NUL byte. A response
+        // may come in Data messages before its DataEnd.
+        WireCase{"Hislip",
+                 Link::Hislip,
+                 {"hislip"},
+                 "Trailing stray characters",
+                 {{"tcp 0", LabelOf("hislip.messagetype", "Data"), false,
+                   "C:Initialize S:InitializeResponse C:DataEnd C:DataEnd S:DataEnd C:DataEnd "
+                   "S:DataEnd C:DataEnd S:DataEnd C:DeviceClearComplete S:DeviceClearAcknowledge"},
+                  {"tcp 1", LabelOf("hislip.messagetype"), false,
+                   "C:AsyncInitialize S:AsyncInitializeResponse C:AsyncMaximumMessageSize "
+                   "S:AsyncMaximumMessageSizeResponse C:AsyncStatusQuery S:AsyncStatusResponse "
+                   "C:AsyncLock S:AsyncLockResponse C:AsyncLock S:AsyncLockResponse "
+                   "C:AsyncDeviceClear S:AsyncDeviceClearAcknowledge"}},
+                 "hislip.data",
+                 "hislip.controlcode.stb"},
+        // The probe's datagram, then the connection's own question.
+        WireCase{"Vxi11",
+                 Link::Vxi11,
+                 {"portmap", "vxi11_core"},
+                 "",
+                 {{"udp 0", LabelOf("portmap.procedure_v2"), true, "C:GETPORT S:GETPORT"},
+                  {"tcp 0", LabelOf("portmap.procedure_v2"), true, "C:GETPORT S:GETPORT"},
+                  {"tcp 1", LabelOf("vxi11_core.procedure_v1"), true,
+                   "C:CREATE_LINK S:CREATE_LINK C:DEVICE_WRITE S:DEVICE_WRITE C:DEVICE_READ "
+                   "S:DEVICE_READ C:DEVICE_WRITE S:DEVICE_WRITE C:DEVICE_READSTB S:DEVICE_READSTB "
+                   "C:DEVICE_READ S:DEVICE_READ C:DEVICE_WRITE S:DEVICE_WRITE C:DEVICE_READ "
+                   "S:DEVICE_READ C:DEVICE_LOCK S:DEVICE_LOCK C:DEVICE_UNLOCK S:DEVICE_UNLOCK "
+                   "C:DEVICE_CLEAR S:DEVICE_CLEAR C:DESTROY_LINK S:DESTROY_LINK"}},
+                 "vxi11_core.data",
+                 "vxi11_core.stb"},
+        // Descriptors, configuration, capabilities and remote mode; the
+        // commands; the status byte (READ_STATUS_BYTE and its interrupt); the
+        // replies; the clear (INITIATE_CLEAR, CHECK_CLEAR_STATUS, the bulk-OUT
+        // halt cleared).
+        WireCase{"Usbip",
+                 Link::Usb,
+                 {"usbip"},
+                 "",
+                 {{"tcp 0", LabelOf("usbip.operation"), true, "C:OP_REQ_DEVLIST S:OP_REP_DEVLIST"},
+                  {"tcp 1", UsbRequest, true,
+                   "C:OP_REQ_IMPORT S:OP_REP_IMPORT C:control GET DESCRIPTOR C:control SET "
+                   "CONFIGURATION C:control 7 C:control 160 C:OUT 1 C:IN 2 C:OUT 1 C:control 128 "
+                   "C:IN 3 C:OUT 1 C:IN 2 C:control 5 C:control 6 C:control CLEAR FEATURE"}},
+                 "usb.capdata",
+                 ""}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

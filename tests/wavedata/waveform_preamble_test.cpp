@@ -6,58 +6,43 @@
 #include <cmath>
 #include <vector>
 
-TEST(WaveformPreamble, RealReplyForm) {
-    const WaveformPreamble p = ParseWaveformPreamble(
-        "+0,+0,+1000,+1,+2.00000000E-010,-1.00000000E-007,+0,+3.12500000E-002,"
-        "+1.25000000E-002,+128\n");
-    EXPECT_EQ(p.formatCode, 0);
-    EXPECT_EQ(p.typeCode, 0);
-    EXPECT_EQ(p.points, 1000u);
-    EXPECT_EQ(p.count, 1u);
-    EXPECT_DOUBLE_EQ(p.xIncrement, 2e-10);
-    EXPECT_DOUBLE_EQ(p.xOrigin, -1e-7);
-    EXPECT_EQ(p.xReference, 0u);
-    EXPECT_DOUBLE_EQ(p.yIncrement, 0.03125);
-    EXPECT_DOUBLE_EQ(p.yOrigin, 0.0125);
-    EXPECT_EQ(p.yReference, 128);
-}
-
-TEST(WaveformPreamble, CommaRunsAndLeadingCommaAreOneSeparator) {
-    const WaveformPreamble p = ParseWaveformPreamble(",+1,,+2,,,+300,+4, +5E-3,-6,+7,+8,+9,-10");
-    EXPECT_EQ(p.formatCode, 1);
-    EXPECT_EQ(p.typeCode, 2);
-    EXPECT_EQ(p.points, 300u);
-    EXPECT_DOUBLE_EQ(p.xIncrement, 5e-3);
-    EXPECT_EQ(p.yReference, -10);
-}
-
-TEST(WaveformPreamble, MissingAndUnreadableFieldsStayZero) {
-    // Seven fields: the y scaling is missing.
-    WaveformPreamble p = ParseWaveformPreamble("+0,+0,+4,+1,+1.0E-06,-2.0E-06,+0");
-    EXPECT_EQ(p.points, 4u);
-    EXPECT_DOUBLE_EQ(p.xOrigin, -2e-6);
-    EXPECT_EQ(p.yIncrement, 0.0);
-    EXPECT_EQ(p.yOrigin, 0.0);
-    EXPECT_EQ(p.yReference, 0);
-
-    // Words, a sign without digits, a negative count, values out of range.
-    p = ParseWaveformPreamble("BYTE,+,-5,+99999999999,x1.0,+-2.0,+70000,abc,+1e999999,+3000000000");
-    EXPECT_EQ(p.formatCode, 0);
-    EXPECT_EQ(p.points, 0u);
-    EXPECT_EQ(p.count, 0u);
-    EXPECT_EQ(p.xIncrement, 0.0);
-    EXPECT_EQ(p.xOrigin, 0.0);
-    EXPECT_EQ(p.xReference, 70000u);
-    EXPECT_EQ(p.yOrigin, 0.0);
-    EXPECT_EQ(p.yReference, 0);
-
-    p = ParseWaveformPreamble("");
-    EXPECT_EQ(p.points, 0u);
-    // Numbers end at the first character that does not belong to them.
-    p = ParseWaveformPreamble("+1 junk,+2;,+12abc");
-    EXPECT_EQ(p.formatCode, 1);
-    EXPECT_EQ(p.typeCode, 2);
-    EXPECT_EQ(p.points, 12u);
+// Fields in the reply's order: format, type, points, count, x increment,
+// x origin, x reference, y increment, y origin, y reference. Missing and
+// unreadable fields stay zero; numbers end at the first character that does
+// not belong to them.
+TEST(WaveformPreamble, FieldsInOrderAndZeroWhereUnreadable) {
+    const struct {
+        const char* text;
+        WaveformPreamble expected;
+    } cases[] = {
+        {"+0,+0,+1000,+1,+2.00000000E-010,-1.00000000E-007,+0,+3.12500000E-002,"
+         "+1.25000000E-002,+128\n",
+         {0, 0, 1000, 1, 2e-10, -1e-7, 0, 0.03125, 0.0125, 128}},
+        // Comma runs and a leading comma are one separator.
+        {",+1,,+2,,,+300,+4, +5E-3,-6,+7,+8,+9,-10", {1, 2, 300, 4, 5e-3, -6, 7, 8, 9, -10}},
+        // Seven fields: the y scaling is missing.
+        {"+0,+0,+4,+1,+1.0E-06,-2.0E-06,+0", {0, 0, 4, 1, 1e-6, -2e-6, 0, 0, 0, 0}},
+        // Words, a sign without digits, a negative count, values out of range.
+        {"BYTE,+,-5,+99999999999,x1.0,+-2.0,+70000,abc,+1e999999,+3000000000",
+         {0, 0, 0, 0, 0, 0, 70000, 0, 0, 0}},
+        {"", {}},
+        {"+1 junk,+2;,+12abc", {1, 2, 12, 0, 0, 0, 0, 0, 0, 0}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        const WaveformPreamble p = ParseWaveformPreamble(c.text);
+        const WaveformPreamble& e = c.expected;
+        EXPECT_EQ(p.formatCode, e.formatCode);
+        EXPECT_EQ(p.typeCode, e.typeCode);
+        EXPECT_EQ(p.points, e.points);
+        EXPECT_EQ(p.count, e.count);
+        EXPECT_DOUBLE_EQ(p.xIncrement, e.xIncrement);
+        EXPECT_DOUBLE_EQ(p.xOrigin, e.xOrigin);
+        EXPECT_EQ(p.xReference, e.xReference);
+        EXPECT_DOUBLE_EQ(p.yIncrement, e.yIncrement);
+        EXPECT_DOUBLE_EQ(p.yOrigin, e.yOrigin);
+        EXPECT_EQ(p.yReference, e.yReference);
+    }
 }
 
 TEST(WaveformConversion, ByteSamplesScaledAndTimeAxisFromOrigin) {
