@@ -236,8 +236,9 @@ TEST(ScopeWaveformDirfile, GetDataReadsTheFieldsBack) {
 }
 
 // A running scope is stopped for its data (one acquisition for every
-// channel; Rigol's RAW memory only while stopped) and runs again afterwards;
-// a setting changed for the transfer is put back.
+// channel; Rigol's RAW memory only while stopped) and runs again afterwards,
+// a stopped one stays stopped (a Tektronix keeps its stop-after mode); a
+// setting changed for the transfer is put back.
 TEST(ScopeWaveformRunState, DataIsReadStoppedAndTheScopeRunsAgain) {
     struct Case {
         std::vector<std::string> simArgs;
@@ -245,7 +246,9 @@ TEST(ScopeWaveformRunState, DataIsReadStoppedAndTheScopeRunsAgain) {
         const char* stop;
         const char* data;
         const char* run;
-        const char* restored; // sent after the data ("" : nothing)
+        const char* restored;                       // sent after the data ("" : nothing)
+        std::vector<std::string> atInstrument = {}; // sent before the capture
+        bool running = true;
     };
     const Case cases[] = {
         {{"--instrument", "rigol", "--waveform-points", "5000"},
@@ -272,6 +275,28 @@ TEST(ScopeWaveformRunState, DataIsReadStoppedAndTheScopeRunsAgain) {
          "CURVe?",
          "ACQuire:STATE 1",
          "HEADer 0"},
+        {{"--instrument", "tek-mso"},
+         "CH1",
+         "ACQuire:STATE STOP",
+         "CURVe?",
+         "ACQuire:STATE RUN",
+         "HEADer 0;:VERBose 0",
+         {"VERBose 0"}},
+        {{"--instrument", "tek-mdo"},
+         "CH1",
+         "ACQuire:STATE STOP",
+         "CURVe?",
+         "ACQuire:STATE RUN",
+         "HEADer 0;:VERBose 1",
+         {"ACQuire:STATE STOP"},
+         false},
+        {{"--instrument", "tek-tbs", "--habit", "hardcopy-delay-ms=0"},
+         "CH1",
+         "ACQuire:STATE STOP",
+         "CURVe?",
+         "ACQuire:STATE RUN",
+         "HEADer 1",
+         {"HEADer 1"}},
         {{"--instrument", "infiniium", "--waveform-points", "5000"},
          "CHAN2",
          ":STOP",
@@ -284,6 +309,7 @@ TEST(ScopeWaveformRunState, DataIsReadStoppedAndTheScopeRunsAgain) {
         SCOPED_TRACE(c.simArgs[1]);
         SimProcess sim(c.simArgs);
         ASSERT_TRUE(sim.Started());
+        ScopePanel(sim.SocketResource()).SendAndWait(c.atInstrument);
         TempDir shots;
         sim.ClearTranscript();
         const CliRun run = RunCli(logs, {"capture", sim.SocketResource(), "--dir", shots.Path(),
@@ -292,12 +318,14 @@ TEST(ScopeWaveformRunState, DataIsReadStoppedAndTheScopeRunsAgain) {
         const std::vector<std::string> received = sim.Transcript();
         const int stop = IndexOf(received, c.stop);
         const int data = IndexOf(received, c.data);
-        ASSERT_GE(stop, 0);
+        ASSERT_GE(data, 0);
+        EXPECT_EQ(stop >= 0, c.running);
         EXPECT_LT(stop, data);
-        EXPECT_GT(IndexOf(received, c.run, data), data);
+        EXPECT_EQ(IndexOf(received, c.run, data) > data, c.running);
         if (*c.restored != '\0') {
             EXPECT_GT(IndexOf(received, c.restored, data), data);
         }
+        EXPECT_EQ(IndexOf(received, "ACQuire:STOPAfter RUNSTop"), -1);
     }
 }
 

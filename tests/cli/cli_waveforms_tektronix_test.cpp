@@ -152,55 +152,5 @@ INSTANTIATE_TEST_SUITE_P(Families, TektronixWaveforms,
                          ::testing::Combine(::testing::ValuesIn(kFamilies), ::testing::Bool()),
                          CaseOverLink<Family>);
 
-// A running acquisition is stopped for the data and run again afterwards,
-// keeping its stop-after mode; a stopped one stays stopped; the header
-// settings found are put back.
-TEST(TektronixWaveformRunState, DataIsReadStoppedAndSettingsArePutBack) {
-    struct Case {
-        const char* what;
-        std::vector<std::string> simArgs;
-        std::vector<std::string> atInstrument;
-        bool restarted;
-        const char* restored;
-    };
-    const Case cases[] = {
-        {"tek-mso running, short headers",
-         {"--instrument", "tek-mso"},
-         {"VERBose 0"},
-         true,
-         "HEADer 0;:VERBose 0"},
-        {"tek-mdo stopped",
-         {"--instrument", "tek-mdo"},
-         {"ACQuire:STATE STOP"},
-         false,
-         "HEADer 0;:VERBose 1"},
-        {"tek-tbs running with headers",
-         {"--instrument", "tek-tbs", "--habit", "hardcopy-delay-ms=0"},
-         {"HEADer 1"},
-         true,
-         "HEADer 1"},
-    };
-    TempDir logs;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        SimProcess sim(c.simArgs);
-        ASSERT_TRUE(sim.Started());
-        ScopePanel(sim.SocketResource()).SendAndWait(c.atInstrument);
-        TempDir shots;
-        sim.ClearTranscript();
-        const CliRun run = RunCli(
-            logs, {"capture", sim.SocketResource(), "--dir", shots.Path(), "--waveforms", "CH1"});
-        ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
-        const std::vector<std::string> received = sim.Transcript();
-        const int data = IndexOf(received, "CURVe?");
-        ASSERT_GE(data, 0);
-        EXPECT_EQ(IndexOf(received, "ACQuire:STATE STOP") >= 0, c.restarted);
-        EXPECT_LT(IndexOf(received, "ACQuire:STATE STOP"), data);
-        EXPECT_EQ(IndexOf(received, "ACQuire:STATE RUN", data) > data, c.restarted);
-        EXPECT_GT(IndexOf(received, c.restored, data), data);
-        EXPECT_EQ(IndexOf(received, "ACQuire:STOPAfter RUNSTop"), -1);
-    }
-}
-
 } // namespace
 } // namespace quarvel::test
