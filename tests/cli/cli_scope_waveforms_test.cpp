@@ -17,35 +17,10 @@
 namespace quarvel::test {
 namespace {
 
-// DS1000Z Programming Guide, :WAVeform:DATA? and :WAVeform:PREamble?:
-// V = (code - yorigin - yreference) * yincrement,
-// t = (i - xreference) * xincrement + xorigin; pages of 100 000 points here.
-Expected RigolReference(const ScopePanel& scope, const std::vector<std::string>& channels) {
-    Expected e;
-    scope.Send(":STOP");
-    for (const std::string& channel : channels) {
-        scope.Send(":WAV:SOUR " + channel);
-        scope.Send(":WAV:MODE RAW");
-        scope.Send(":WAV:FORM BYTE");
-        const std::vector<double> p = NumberFields(scope.Query(":WAV:PRE?"));
-        const long points = std::lround(p.at(2));
-        std::string codes;
-        for (long first = 1; first <= points; first += 100000) {
-            scope.Send(":WAV:STAR " + std::to_string(first));
-            scope.Send(":WAV:STOP " + std::to_string(std::min(points, first + 99999)));
-            codes += scope.Block(":WAV:DATA?");
-        }
-        std::vector<double> y;
-        e.x.clear();
-        for (long i = 0; i < static_cast<long>(codes.size()); ++i) {
-            const int code = static_cast<unsigned char>(codes[i]);
-            y.push_back((code - p[8] - p[9]) * p[7]);
-            e.x.push_back((i - p[6]) * p[4] + p[5]);
-        }
-        e.y.push_back(y);
-    }
-    scope.Send(":RUN");
-    return e;
+// DS1000Z Programming Guide: the guides' formula (RigolReference), pages of
+// 100 000 BYTE points here.
+Expected DsReference(const ScopePanel& scope, const std::vector<std::string>& channels) {
+    return RigolReference(scope, channels, {false, 100000});
 }
 
 // SDS1000X-E Programming Guide, WF? and its example: V = code * VDIV / 25 -
@@ -144,13 +119,13 @@ const Family kFamilies[] = {
     {"RigolPaged",
      {"--instrument", "rigol", "--waveform-points", "300000"},
      {"CHAN1", "CHAN3"},
-     RigolReference},
+     DsReference},
     // DS2000 guide's format codes, and NULs before the block's line feed.
     {"RigolHabits",
      {"--instrument", "rigol", "--rigol-swapped-format-codes", "--rigol-block-tail", "3",
       "--waveform-points", "20000"},
      {"CHAN2"},
-     RigolReference},
+     DsReference},
     {"Siglent", {"--instrument", "siglent"}, {"C1", "C2", "C4"}, SiglentReference},
     // Replies with headers before the transfer: CHDR is switched off for it.
     {"SiglentHeaders",
@@ -218,7 +193,7 @@ TEST(ScopeWaveformDirfile, GetDataReadsTheFieldsBack) {
     ASSERT_EQ(status, 0) << read;
 
     const ScopePanel scope(sim.SocketResource());
-    const Expected expected = RigolReference(scope, {"CHAN1", "CHAN4"});
+    const Expected expected = DsReference(scope, {"CHAN1", "CHAN4"});
     std::stringstream lines(read);
     const std::vector<const std::vector<double>*> columns = {&expected.x, &expected.y[0],
                                                              &expected.y[1]};

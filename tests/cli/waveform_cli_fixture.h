@@ -58,6 +58,20 @@ struct Expected {
 
 using Reference = std::function<Expected(const ScopePanel&)>;
 
+// The Rigol guides' formula (DS1000Z, MSO5000 and DHO Programming Guides,
+// :WAVeform:DATA? and :WAVeform:PREamble?), shared by their files:
+//   V = (code - yorigin - yreference) * yincrement
+//   t = (i - xreference) * xincrement + xorigin
+// The record in pages of `page` points (0: one block); WORD codes are 16 bits
+// little-endian, and their record length comes from :ACQ:MDEP? (the DHO's
+// preamble counts only a page).
+struct RigolRead {
+    bool word = false;
+    long page = 0;
+};
+Expected RigolReference(const ScopePanel& scope, const std::vector<std::string>& channels,
+                        RigolRead read);
+
 // quarvel-cli capture --waveforms `channels` over the socket or USB, whose
 // CSV must hold, row by row, what `reference` computes afterwards from what
 // the simulator serves (relative tolerance 1e-6, absolute `floor`).
