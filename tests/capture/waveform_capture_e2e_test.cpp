@@ -127,25 +127,6 @@ TEST_P(WaveformCaptureThrough, SequentialCaptureWritesCsvBesideImage) {
         (std::vector<std::string>{"shot-0004.csv", "shot-0005.csv", "shot-0005.png", "shot.png"}));
 }
 
-TEST(WaveformCaptureE2E, DirfileLeavesOutAChannelSwitchedOffAtTheInstrument) {
-    SimBench bench({"--instrument", "infiniivision-x"});
-    ASSERT_TRUE(bench.Connect());
-    PrepareSequential(bench, DataFormat::Dirfile, {"CHAN1", "CHAN3"});
-    AtInstrument(bench, ":CHANnel3:DISPlay 0");
-    bench.controller.StartOrAbortCapture();
-
-    EXPECT_TRUE(HasStatus(bench, "Getting waveform data for channel CHAN1..."));
-    EXPECT_FALSE(HasStatus(bench, "Getting waveform data for channel CHAN3..."));
-    EXPECT_EQ(FileNamesIn(bench.dir.Path()),
-              (std::vector<std::string>{"shot-0004", "shot-0004.png", "shot.png"}));
-    const std::string dirfile = bench.dir.File("shot-0004");
-    EXPECT_EQ(ReadFileText(dirfile + "/format"), "xaxis.dat\tRAW\tFLOAT64\t1\r\n"
-                                                 "CHAN1.dat\tRAW\tFLOAT64\t1\r\n");
-    EXPECT_EQ(FileNamesIn(dirfile), (std::vector<std::string>{"CHAN1.dat", "format", "xaxis.dat"}));
-    EXPECT_EQ(ReadFileBytes(dirfile + "/CHAN1.dat").size(), kScopePoints * 8);
-    EXPECT_EQ(ReadFileBytes(dirfile + "/xaxis.dat").size(), kScopePoints * 8);
-}
-
 TEST_P(WaveformCaptureThrough, AnalyserTracesBesideTheImage) {
     SimBench bench({"--instrument", "fsv"});
     Connect(bench);
