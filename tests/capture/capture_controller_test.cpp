@@ -47,37 +47,6 @@ TEST(CaptureConnect, UnknownInstrumentIsWarnedAboutAndNotKept) {
     EXPECT_FALSE(bench.controller.HasPicture());
 }
 
-TEST(CaptureConnect, AFailedConnectSaysWhichVisaLibraryIsMissingOrCannotBeLoaded) {
-    SimBench bench({"--instrument", "rigol"});
-    ASSERT_TRUE(bench.sim.Started());
-    bench.window.form.visaAddress = "GPIB0::7::INSTR";
-    EXPECT_FALSE(bench.Connect());
-    ASSERT_EQ(bench.window.messages.size(), 1u);
-    EXPECT_EQ(bench.window.messages[0].text.rfind("Connect failed!\nno VISA library for GPIB "
-                                                  "resources",
-                                                  0),
-              0u)
-        << bench.window.messages[0].text;
-    EXPECT_EQ(bench.window.LastStatus().rfind("Connect failed: no VISA library for GPIB", 0), 0u)
-        << bench.window.LastStatus();
-
-    // Every resource meant for a library that cannot be loaded: none is
-    // opened by our own transports instead, and the message says why.
-    CInstrConnection& connection = bench.controller.Connection();
-    EXPECT_FALSE(connection.UseVisaLibrary({"/nonexistent/libvisa.so", true}));
-    bench.window.form.visaAddress = bench.sim.SocketResource();
-    EXPECT_FALSE(bench.Connect());
-    ASSERT_EQ(bench.window.messages.size(), 2u);
-    EXPECT_EQ(bench.window.messages[1].text,
-              "Connect failed!\ncannot load the VISA library /nonexistent/libvisa.so: "
-              "/nonexistent/libvisa.so: cannot open shared object file: No such file or "
-              "directory");
-    EXPECT_TRUE(bench.sim.Transcript().empty());
-    // Only for what it would have served: our own resources open without it.
-    EXPECT_FALSE(connection.UseVisaLibrary({"/nonexistent/libvisa.so", false}));
-    EXPECT_TRUE(bench.Connect()) << bench.window.LastStatus();
-}
-
 TEST(CaptureConnect, FailedIdentificationLeavesTheFormDisconnectedUntilTheNextRequest) {
     SimBench bench({"--instrument", "rigol", "--drop-mid-reply", "--fault-on", "*IDN?"});
     ASSERT_TRUE(bench.sim.Started());

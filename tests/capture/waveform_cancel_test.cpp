@@ -2,7 +2,11 @@
 // controller, quarvel-sim over real sockets and USB/IP, real files: the
 // block's read stops there, nothing of the capture is written, the scope runs
 // again, and the next capture on the same connection reads whole records.
+// A cancel between the pages of a paged read stops it after the current one.
 #include "capture/capture_controller.h"
+#include "capture/waveform_capture.h"
+#include "instr/instr_connection.h"
+#include "instr/instr_ll.h"
 #include "tests/capture/fake_capture_window.h"
 #include "tests/support/sim_process.h"
 #include "tests/support/temp_dir.h"
@@ -167,5 +171,49 @@ TEST(WaveformCancel, ACancelInsideADataBlockWritesNothingAndTheNextCaptureReadsW
         const std::string csv = ReadFileText(dir.File("shot.csv"));
         EXPECT_EQ(csv.rfind("time/s;CHAN1(voltage/V);CHAN2(voltage/V)\r\n", 0), 0u);
         EXPECT_EQ(CountLines(csv), c.points + 1);
+    }
+}
+
+// A cancel between two pages of a paged read (asked for at the first page's
+// end): no record of the channel, no further page asked for, the scope run
+// again.
+TEST(WaveformCancel, APagedReadStopsAfterTheCurrentPage) {
+    struct Paged {
+        std::vector<std::string> simArgs;
+        std::vector<std::string> channels;
+        const char* problem;
+        const char* run;
+    };
+    const Paged cases[] = {
+        {{"--instrument", "rigol", "--waveform-points", "1000000"},
+         {"CHAN1", "CHAN2"},
+         "CHAN1: cancelled after point 250000.",
+         ":RUN"},
+        {{"--instrument", "siglent-hd", "--waveform-points", "30000", "--waveform-page", "10000"},
+         {"C1", "C2"},
+         "C1: cancelled after point 10000.",
+         ":TRIG:RUN"},
+    };
+    for (const Paged& c : cases) {
+        SCOPED_TRACE(c.simArgs[1]);
+        SimProcess sim(c.simArgs);
+        ASSERT_TRUE(sim.Started());
+        CInstrConnection connection;
+        ASSERT_TRUE(connection.Open(sim.SocketResource()));
+        ASSERT_TRUE(connection.QueryIdn());
+        ASSERT_TRUE(connection.CreateDriver());
+        sim.ClearTranscript();
+        int asked = 0;
+        WaveformRecordList records;
+        const std::string problems = CaptureWaveforms(*connection.GetDriver(), c.channels, records,
+                                                      {}, [&] { return ++asked > 1; });
+        EXPECT_TRUE(records.empty());
+        EXPECT_EQ(problems, c.problem);
+        ViInt32 done = 0; // everything sent before has been taken in
+        ASSERT_EQ(viQueryf(connection.GetSession(), "*OPC?\n", "%d", &done), VI_SUCCESS);
+        const std::vector<std::string> received = sim.Transcript();
+        const auto data = std::find(received.begin(), received.end(), ":WAV:DATA?");
+        EXPECT_EQ(std::count(received.begin(), received.end(), ":WAV:DATA?"), 1);
+        EXPECT_NE(std::find(data, received.end(), c.run), received.end());
     }
 }

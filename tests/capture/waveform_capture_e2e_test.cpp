@@ -127,25 +127,6 @@ TEST_P(WaveformCaptureThrough, SequentialCaptureWritesCsvBesideImage) {
         (std::vector<std::string>{"shot-0004.csv", "shot-0005.csv", "shot-0005.png", "shot.png"}));
 }
 
-TEST(WaveformCaptureE2E, DirfileLeavesOutAChannelSwitchedOffAtTheInstrument) {
-    SimBench bench({"--instrument", "infiniivision-x"});
-    ASSERT_TRUE(bench.Connect());
-    PrepareSequential(bench, DataFormat::Dirfile, {"CHAN1", "CHAN3"});
-    AtInstrument(bench, ":CHANnel3:DISPlay 0");
-    bench.controller.StartOrAbortCapture();
-
-    EXPECT_TRUE(HasStatus(bench, "Getting waveform data for channel CHAN1..."));
-    EXPECT_FALSE(HasStatus(bench, "Getting waveform data for channel CHAN3..."));
-    EXPECT_EQ(FileNamesIn(bench.dir.Path()),
-              (std::vector<std::string>{"shot-0004", "shot-0004.png", "shot.png"}));
-    const std::string dirfile = bench.dir.File("shot-0004");
-    EXPECT_EQ(ReadFileText(dirfile + "/format"), "xaxis.dat\tRAW\tFLOAT64\t1\r\n"
-                                                 "CHAN1.dat\tRAW\tFLOAT64\t1\r\n");
-    EXPECT_EQ(FileNamesIn(dirfile), (std::vector<std::string>{"CHAN1.dat", "format", "xaxis.dat"}));
-    EXPECT_EQ(ReadFileBytes(dirfile + "/CHAN1.dat").size(), kScopePoints * 8);
-    EXPECT_EQ(ReadFileBytes(dirfile + "/xaxis.dat").size(), kScopePoints * 8);
-}
-
 TEST_P(WaveformCaptureThrough, AnalyserTracesBesideTheImage) {
     SimBench bench({"--instrument", "fsv"});
     Connect(bench);
@@ -192,22 +173,107 @@ TEST(WaveformCaptureE2E, FailedDataSavingIsReported) {
     EXPECT_FALSE(bench.controller.LastCaptureSucceeded());
 }
 
-// A family that reads its own way (Rigol's pages) through the window's
-// controller: the data file is written, and the status line names the
-// channel switched off at the instrument after the usual words.
-TEST(WaveformCaptureE2E, RigolChannelsThroughTheWindowWithTheReasonForAMissingOne) {
-    SimBench bench({"--instrument", "rigol", "--waveform-points", "260000"});
-    ASSERT_TRUE(bench.Connect());
-    PrepareSequential(bench, DataFormat::Csv, {"CHAN1", "CHAN2"});
-    AtInstrument(bench, ":CHANnel2:DISPlay 0");
-    bench.controller.StartOrAbortCapture();
+// Each family's own way of reading (Rigol's pages, the DHO's words,
+// Tektronix's definitions, R&S's floats) through the window's controller
+// with "Stop instrument while capturing": the data file holds the channels
+// that could be read, whole, and the status line names the one that could
+// not after the usual words; the window's stop comes before the data and its
+// run after it.
+TEST(WaveformCaptureE2E, EachFamilyWritesWhatItCouldAndTheStatusNamesTheRest) {
+    struct Family {
+        std::vector<std::string> simArgs;
+        const char* atInstrument; // "" nothing
+        std::vector<std::string> channels;
+        DataFormat format;
+        const char* reason;
+        std::size_t points;
+        const char* written; // the CSV's header, or the dirfile's data field
+        const char* stop;
+        int stops; // the window's, and the method's own where it stops regardless
+        const char* data;
+        const char* run;
+    };
+    const Family families[] = {
+        {{"--instrument", "rigol", "--waveform-points", "260000"},
+         ":CHANnel2:DISPlay 0",
+         {"CHAN1", "CHAN2"},
+         DataFormat::Csv,
+         "CHAN2 is switched off.",
+         260000,
+         "time/s;CHAN1(voltage/V)\r\n",
+         ":STOP",
+         1,
+         ":WAV:DATA?",
+         ":RUN"},
+        {{"--instrument", "rigol-dho", "--habit", "zero-xinc=2", "--waveform-points", "2000"},
+         "",
+         {"CHAN1", "CHAN2"},
+         DataFormat::Dirfile,
+         "CHAN2: the preamble gives a time increment of 0.000000e+00, no usable time axis.",
+         2000,
+         "CHAN1.dat",
+         ":STOP",
+         2,
+         ":WAV:DATA?",
+         ":RUN"},
+        {{"--instrument", "tek-mso", "--idn", "TEKTRONIX,MSO58,B010001,CF:91.1CT FV:1.44.3.433",
+          "--waveform-points", "30000"},
+         "",
+         {"CH1", "CH8", "MATH1"},
+         DataFormat::Csv,
+         "MATH1 is switched off.",
+         30000,
+         "time/s;CH1(voltage/V);CH8(voltage/V)\r\n",
+         "ACQuire:STATE STOP",
+         1,
+         "CURVe?",
+         "ACQuire:STATE RUN"},
+        {{"--instrument", "rs-rtb", "--waveform-points", "12000"},
+         "CHANnel4:STATe OFF",
+         {"CHAN2", "CHAN4"},
+         DataFormat::Csv,
+         "CHAN4 is switched off.",
+         12000,
+         "time/s;CHAN2(voltage/V)\r\n",
+         "STOP",
+         2,
+         "CHAN2:DATA?",
+         "RUN"},
+    };
+    for (const Family& f : families) {
+        SCOPED_TRACE(f.simArgs[1]);
+        SimBench bench(f.simArgs);
+        ASSERT_TRUE(bench.Connect()) << bench.window.LastStatus();
+        if (*f.atInstrument != '\0')
+            AtInstrument(bench, f.atInstrument);
+        auto& form = bench.window.form;
+        form.baseName = "shot";
+        form.retrieveWaveforms = true;
+        form.dataFormat = f.format;
+        form.stopWhileCapturing = true;
+        form.tickedChannels = f.channels;
+        bench.controller.StartOrAbortCapture();
 
-    EXPECT_TRUE(bench.controller.LastCaptureSucceeded());
-    EXPECT_EQ(bench.window.LastStatus(),
-              "Data capture finished. Screenshot saved successfully to " +
-                  bench.dir.File("shot-0004.png") +
-                  ". Waveform data saving done. CHAN2 is switched off.");
-    const std::string csv = ReadFileText(bench.dir.File("shot-0004.csv"));
-    ASSERT_EQ(csv.rfind("time/s;CHAN1(voltage/V)\r\n", 0), 0u);
-    EXPECT_EQ(CountLines(csv), 260000u + 1);
+        EXPECT_TRUE(bench.controller.LastCaptureSucceeded());
+        EXPECT_EQ(bench.window.LastStatus(), "Data capture finished. Screenshot saved successfully "
+                                             "to " +
+                                                 bench.dir.File("shot.png") +
+                                                 ". Waveform data saving done. " + f.reason);
+        if (f.format == DataFormat::Csv) {
+            const std::string csv = ReadFileText(bench.dir.File("shot.csv"));
+            EXPECT_EQ(csv.rfind(f.written, 0), 0u);
+            EXPECT_EQ(CountLines(csv), f.points + 1);
+        } else {
+            EXPECT_EQ(FileNamesIn(bench.dir.File("shot")),
+                      (std::vector<std::string>{f.written, "format", "xaxis.dat"}));
+            EXPECT_EQ(ReadFileBytes(bench.dir.File("shot/") + f.written).size(),
+                      f.points * sizeof(double));
+        }
+        bench.Sync();
+        const int data = bench.IndexOfReceived(f.data);
+        ASSERT_GE(data, 0);
+        EXPECT_EQ(bench.CountReceived(f.stop), f.stops);
+        EXPECT_LT(bench.IndexOfReceived(f.stop), data);
+        EXPECT_GT(bench.IndexOfReceived(f.run, data), data);
+    }
 }

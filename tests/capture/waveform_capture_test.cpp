@@ -1,18 +1,16 @@
-// The controller's side of a data capture with a scripted driver: which
-// driver operations run, in which order, and what reaches the status line
-// and the files.
+// The capture's side of a data capture with a scripted driver: which driver
+// operations run, in which order, and what reaches the status line. What is
+// written, and what a capture says when no channel is offered, are the
+// controller's and quarvel-cli's tests (waveform_capture_e2e_test.cpp,
+// tests/cli/cli_waveform_faults_test.cpp).
 #include "capture/waveform_capture.h"
 #include "instr/instr_ll.h"
-#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <set>
 
 namespace {
-
-using quarvel::test::PathExists;
-using quarvel::test::TempDir;
 
 class CScriptedDriver : public CInstrLL {
 public:
@@ -82,16 +80,6 @@ TEST(CaptureWaveforms, ReadsShownChannelsInSelectionOrder) {
                         "CHAN3: the preamble does not parse.");
 }
 
-TEST(CaptureWaveforms, NoChannelOfferedTouchesNothingAndSaysSo) {
-    CScriptedDriver driver;
-    driver.offered = {};
-    WaveformRecordList records(1);
-    EXPECT_EQ(CaptureWaveforms(driver, {"CHAN1", "CHAN2"}, records, {}),
-              "CHAN1 is not offered by this instrument. CHAN2 is not offered by this instrument.");
-    EXPECT_TRUE(driver.calls.empty());
-    EXPECT_TRUE(records.empty());
-}
-
 TEST(CaptureWaveforms, FailedBeginReadsNothingAndDoesNotEndButNoChannelLeftStillEnds) {
     CScriptedDriver driver;
     driver.beginResult = false;
@@ -106,27 +94,4 @@ TEST(CaptureWaveforms, FailedBeginReadsNothingAndDoesNotEndButNoChannelLeftStill
     empty.active = {};
     CaptureWaveforms(empty, {"CHAN1", "CHAN2"}, records, {});
     EXPECT_EQ(empty.calls, (std::vector<std::string>{"Begin", "Active", "End"}));
-}
-
-TEST(SaveWaveforms, WritesTheChosenFormatAndReportsFailures) {
-    TempDir dir;
-    CScriptedDriver driver;
-    WaveformRecordList records;
-    CaptureWaveforms(driver, {"CHAN1"}, records, {});
-    ASSERT_EQ(records.size(), 1u);
-
-    // The formats and their file contents are the end-to-end tests'; here
-    // the failures of each writer come back as false.
-    StatusLog status;
-    EXPECT_FALSE(
-        SaveWaveforms(records, DataFormat::Csv, dir.File("missing/shot.csv"), status.Sink()));
-    EXPECT_EQ(status.texts, (std::vector<std::string>{"Saving waveform data..."}));
-    ASSERT_TRUE(SaveWaveforms(records, DataFormat::Dirfile, dir.File("shot"), {}));
-    EXPECT_FALSE(SaveWaveforms(records, DataFormat::Dirfile, dir.File("shot"), {}));
-
-    // Nothing to save: no file, no status, no failure.
-    StatusLog quiet;
-    EXPECT_TRUE(SaveWaveforms({}, DataFormat::Csv, dir.File("empty.csv"), quiet.Sink()));
-    EXPECT_FALSE(PathExists(dir.File("empty.csv")));
-    EXPECT_TRUE(quiet.texts.empty());
 }
