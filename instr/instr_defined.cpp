@@ -53,6 +53,26 @@ bool CInstrDefined::RunSteps(const std::vector<DefinitionStep>& steps,
     return true;
 }
 
+bool CInstrDefined::QueryRunning(bool& running) const {
+    const auto& d = *m_definition;
+    std::string word;
+    if (!QueryStateWord(d.stateQuery.c_str(), word))
+        return false;
+    running =
+        std::any_of(d.runningWords.begin(), d.runningWords.end(), [&](const std::string& name) {
+            return quarvel::ascii::EqualsIgnoringCase(name, word);
+        });
+    return true;
+}
+
+void CInstrDefined::StopAndWait() const {
+    // Best effort once the state is known, as the code families do: the
+    // stop and its "*OPC?" wait.
+    RunSteps(m_definition->stop, {});
+    std::int32_t complete = 0;
+    QueryInteger("*OPC?", complete);
+}
+
 bool CInstrDefined::StopInstrument() {
     const auto& d = *m_definition;
     if (!d.HasRunControl())
@@ -62,20 +82,12 @@ bool CInstrDefined::StopInstrument() {
         // DS driver does.
         return RunSteps(d.stop, {});
     }
-    std::string word;
+    bool wasRunning = false;
     // Without the state the instrument is left as it is, and nothing will
     // restart it.
-    if (!QueryStateWord(d.stateQuery.c_str(), word))
+    if (!QueryRunning(wasRunning))
         return false;
-    const bool wasRunning =
-        std::any_of(d.runningWords.begin(), d.runningWords.end(), [&](const std::string& running) {
-            return quarvel::ascii::EqualsIgnoringCase(running, word);
-        });
-    // Best effort once the state is known, as the code families do: the
-    // stop and its "*OPC?" wait.
-    RunSteps(d.stop, {});
-    std::int32_t complete = 0;
-    QueryInteger("*OPC?", complete);
+    StopAndWait();
     return wasRunning;
 }
 
@@ -188,9 +200,20 @@ bool CInstrDefined::BeginDataCapture() {
     if (m_waveformMethod->begin != nullptr)
         return m_waveformMethod->begin(Access(), m_captureState);
     // The memory is read stopped: a running instrument is stopped for the
-    // data and run again at the end.
-    if (m_definition->HasRunControl())
+    // data and run again at the end. One the capture has stopped already
+    // ("Stop instrument while capturing") is not stopped a second time.
+    const auto& d = *m_definition;
+    if (!d.HasRunControl())
+        return true;
+    if (d.stateQuery.empty()) {
         m_captureState.stoppedForData = StopInstrument();
+        return true;
+    }
+    bool running = false;
+    if (QueryRunning(running) && running) {
+        StopAndWait();
+        m_captureState.stoppedForData = true;
+    }
     return true;
 }
 

@@ -46,6 +46,10 @@ private:
     // Sends the instrument file's delete command, also after a cancel.
     void DeleteInstrumentFile(const std::string& command) const;
 
+    // Asks the definition's state query; false when it fails.
+    bool QueryRunning(bool& running) const;
+    // The stop steps, then "*OPC?", both best effort.
+    void StopAndWait() const;
     quarvel::instr::WaveformAccess Access() const;
 
     std::shared_ptr<const quarvel::instr::InstrumentDefinition> m_definition;

@@ -189,7 +189,6 @@ TEST(WaveformCaptureE2E, EachFamilyWritesWhatItCouldAndTheStatusNamesTheRest) {
         std::size_t points;
         const char* written; // the CSV's header, or the dirfile's data field
         const char* stop;
-        int stops; // the window's, and the method's own where it stops regardless
         const char* data;
         const char* run;
     };
@@ -202,7 +201,6 @@ TEST(WaveformCaptureE2E, EachFamilyWritesWhatItCouldAndTheStatusNamesTheRest) {
          260000,
          "time/s;CHAN1(voltage/V)\r\n",
          ":STOP",
-         1,
          ":WAV:DATA?",
          ":RUN"},
         {{"--instrument", "rigol-dho", "--habit", "zero-xinc=2", "--waveform-points", "2000"},
@@ -213,7 +211,6 @@ TEST(WaveformCaptureE2E, EachFamilyWritesWhatItCouldAndTheStatusNamesTheRest) {
          2000,
          "CHAN1.dat",
          ":STOP",
-         2,
          ":WAV:DATA?",
          ":RUN"},
         {{"--instrument", "tek-mso", "--idn", "TEKTRONIX,MSO58,B010001,CF:91.1CT FV:1.44.3.433",
@@ -225,7 +222,6 @@ TEST(WaveformCaptureE2E, EachFamilyWritesWhatItCouldAndTheStatusNamesTheRest) {
          30000,
          "time/s;CH1(voltage/V);CH8(voltage/V)\r\n",
          "ACQuire:STATE STOP",
-         1,
          "CURVe?",
          "ACQuire:STATE RUN"},
         {{"--instrument", "rs-rtb", "--waveform-points", "12000"},
@@ -236,7 +232,6 @@ TEST(WaveformCaptureE2E, EachFamilyWritesWhatItCouldAndTheStatusNamesTheRest) {
          12000,
          "time/s;CHAN2(voltage/V)\r\n",
          "STOP",
-         2,
          "CHAN2:DATA?",
          "RUN"},
     };
@@ -272,7 +267,8 @@ TEST(WaveformCaptureE2E, EachFamilyWritesWhatItCouldAndTheStatusNamesTheRest) {
         bench.Sync();
         const int data = bench.IndexOfReceived(f.data);
         ASSERT_GE(data, 0);
-        EXPECT_EQ(bench.CountReceived(f.stop), f.stops);
+        // The window's stop; a method does not stop a stopped scope again.
+        EXPECT_EQ(bench.CountReceived(f.stop), 1);
         EXPECT_LT(bench.IndexOfReceived(f.stop), data);
         EXPECT_GT(bench.IndexOfReceived(f.run, data), data);
     }
