@@ -30,13 +30,8 @@ TEST(CaptureConnect, UnknownInstrumentIsWarnedAboutAndNotKept) {
     SimBench bench({"--instrument", "generic"});
     ASSERT_TRUE(bench.sim.Started());
     EXPECT_FALSE(bench.Connect());
+    // A warning (its words: quarvel-cli's CliUserDefinitionMissing test).
     ASSERT_EQ(bench.window.messages.size(), 1u);
-    // The warning, then the identification and where a definition for it goes.
-    const std::string& text = bench.window.messages[0].text;
-    EXPECT_TRUE(text.starts_with("Warning: Unknown and possibly incompatible instrument\n"))
-        << text;
-    EXPECT_NE(text.find("\"QUARVEL,SIM-1,0,1.0\""), std::string::npos) << text;
-    EXPECT_NE(text.find("/Hollin/Quarvel/instruments/"), std::string::npos) << text;
     EXPECT_EQ(bench.window.messages[0].icon, MessageIcon::Warning);
     EXPECT_FALSE(bench.controller.IsConnected());
     // Without a driver, requests do nothing.
