@@ -10,9 +10,12 @@
 
 #include "wavedata/waveform_record.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
+#include <span>
+#include <utility>
 #include <vector>
 
 namespace quarvel::wavedata {
@@ -27,6 +30,44 @@ void ReserveRecordMemory(WaveformRecord& record, std::uint32_t points);
 // zeros first); within the reserved room nothing is reallocated.
 template <typename Value>
 void AppendComputed(std::vector<double>& values, std::size_t count, const Value& value);
+
+// Converts a data block's samples into `values` while the block comes, so
+// the conversion overlaps the transfer. Given to a BlockQuery as its
+// `received` callback (by reference), it appends the samples received
+// since its last call once at least kPieceSamples of them are whole (a read
+// on a raw socket may bring a few bytes only); Finish appends the rest.
+// `convert` maps the first byte of one sample to its value.
+template <typename Convert> class ArrivingSamples {
+public:
+    static constexpr std::size_t kPieceSamples = 65536;
+
+    ArrivingSamples(std::vector<double>& values, std::size_t samples, std::size_t sampleBytes,
+                    Convert convert)
+        : m_values(values), m_samples(samples), m_sampleBytes(sampleBytes),
+          m_convert(std::move(convert)) {}
+
+    void operator()(std::span<const std::uint8_t> received) { Take(received, false); }
+    // The whole block: appends what is not converted yet.
+    void Finish(std::span<const std::uint8_t> block) { Take(block, true); }
+
+private:
+    void Take(std::span<const std::uint8_t> received, bool rest) {
+        const std::size_t ready = std::min(received.size() / m_sampleBytes, m_samples);
+        if (ready <= m_done || (!rest && ready - m_done < kPieceSamples))
+            return;
+        const std::uint8_t* from = received.data() + m_done * m_sampleBytes;
+        const std::size_t step = m_sampleBytes;
+        AppendComputed(m_values, ready - m_done,
+                       [from, step, this](std::size_t k) { return m_convert(from + k * step); });
+        m_done = ready;
+    }
+
+    std::vector<double>& m_values;
+    std::size_t m_samples;
+    std::size_t m_sampleBytes;
+    Convert m_convert;
+    std::size_t m_done = 0;
+};
 
 namespace detail {
 
