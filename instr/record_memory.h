@@ -31,20 +31,23 @@ void ReserveRecordMemory(WaveformRecord& record, std::uint32_t points);
 template <typename Value>
 void AppendComputed(std::vector<double>& values, std::size_t count, const Value& value);
 
-// Converts a data block's samples into `values` while the block comes, so
-// the conversion overlaps the transfer. Given to a BlockQuery as its
-// `received` callback (by reference), it appends the samples received
-// since its last call once at least kPieceSamples of them are whole (a read
-// on a raw socket may bring a few bytes only); Finish appends the rest.
-// `convert` maps the first byte of one sample to its value.
-template <typename Convert> class ArrivingSamples {
+// Converts a data block's samples into points of `record` (reserved with
+// ReserveRecordMemory) while the block comes, so the conversion overlaps
+// the transfer and each piece is written while its bytes are still in the
+// cache. Given to a BlockQuery as its `received` callback (by reference),
+// it appends the samples received since its last call once at least
+// kPieceSamples of them are whole (a read on a raw socket may bring a few
+// bytes only); Finish appends the rest. `time` maps a point's position in
+// the record to its x value, `volts` the first byte of a sample to its y
+// value. `first` is the position of the block's first sample.
+template <typename Time, typename Volts> class ArrivingPoints {
 public:
     static constexpr std::size_t kPieceSamples = 65536;
 
-    ArrivingSamples(std::vector<double>& values, std::size_t samples, std::size_t sampleBytes,
-                    Convert convert)
-        : m_values(values), m_samples(samples), m_sampleBytes(sampleBytes),
-          m_convert(std::move(convert)) {}
+    ArrivingPoints(WaveformRecord& record, std::size_t first, std::size_t samples,
+                   std::size_t sampleBytes, Time time, Volts volts)
+        : m_record(record), m_first(first), m_samples(samples), m_sampleBytes(sampleBytes),
+          m_time(std::move(time)), m_volts(std::move(volts)) {}
 
     void operator()(std::span<const std::uint8_t> received) { Take(received, false); }
     // The whole block: appends what is not converted yet.
@@ -55,17 +58,23 @@ private:
         const std::size_t ready = std::min(received.size() / m_sampleBytes, m_samples);
         if (ready <= m_done || (!rest && ready - m_done < kPieceSamples))
             return;
+        const std::size_t count = ready - m_done;
+        const std::size_t position = m_first + m_done;
+        AppendComputed(m_record.x, count,
+                       [position, this](std::size_t k) { return m_time(position + k); });
         const std::uint8_t* from = received.data() + m_done * m_sampleBytes;
         const std::size_t step = m_sampleBytes;
-        AppendComputed(m_values, ready - m_done,
-                       [from, step, this](std::size_t k) { return m_convert(from + k * step); });
+        AppendComputed(m_record.y, count,
+                       [from, step, this](std::size_t k) { return m_volts(from + k * step); });
         m_done = ready;
     }
 
-    std::vector<double>& m_values;
+    WaveformRecord& m_record;
+    std::size_t m_first;
     std::size_t m_samples;
     std::size_t m_sampleBytes;
-    Convert m_convert;
+    Time m_time;
+    Volts m_volts;
     std::size_t m_done = 0;
 };
 

@@ -29,13 +29,12 @@ bool AskForPage(ViSession session, const RigolPageRead& read, std::uint32_t firs
            (!read.beforeData || read.beforeData()) && SendText(session, ":WAV:DATA?");
 }
 
-// The page's voltages, appended to `out.y` while the page comes; the time
-// axis is made whole beforehand.
-template <typename Volts>
-bool ReadPage(ViSession session, const RigolPageRead& read, std::uint32_t first, Volts volts,
-              std::vector<std::uint8_t>& data, WaveformRecord& out, std::string& why) {
+// The page's points, appended to `out` while the page comes.
+template <typename Time, typename Volts>
+bool ReadPage(ViSession session, const RigolPageRead& read, std::uint32_t first, Time time,
+              Volts volts, std::vector<std::uint8_t>& data, WaveformRecord& out, std::string& why) {
     const std::uint32_t count = std::min(read.pagePoints, read.points - first);
-    quarvel::wavedata::ArrivingSamples arriving(out.y, count, read.sampleBytes, volts);
+    quarvel::wavedata::ArrivingPoints arriving(out, first, count, read.sampleBytes, time, volts);
     const quarvel::wavedata::BlockQuery query{.command = {},
                                               .maxBytes = std::size_t{count} * read.sampleBytes,
                                               .timeoutMs = read.timeoutMs,
@@ -96,13 +95,13 @@ bool ReadRigolPages(ViSession session, const RigolPageRead& read, const TenField
         why = "the first page could not be asked for";
         return false;
     }
-    // The record's memory and its time axis, which the preamble gives whole,
-    // are made while the first page comes.
+    // The record's memory is reserved while the first page comes; each
+    // page's points are made while it comes (instr/record_memory.h).
     quarvel::wavedata::ReserveRecordMemory(out, read.points);
     const TenFieldPreamble& p = preamble;
-    quarvel::wavedata::AppendComputed(out.x, read.points, [&p](std::size_t i) {
+    const auto time = [&p](std::size_t i) {
         return (static_cast<double>(i) - p.xReference) * p.xIncrement + p.xOrigin;
-    });
+    };
     // Each byte code has one voltage: looked up per point, computed once.
     std::array<double, 256> byteVolts{};
     for (int code = 0; code < 256; ++code)
@@ -115,8 +114,8 @@ bool ReadRigolPages(ViSession session, const RigolPageRead& read, const TenField
     std::vector<std::uint8_t> data;
     for (std::uint32_t first = 0; first < read.points; first += read.pagePoints) {
         const bool ok = read.sampleBytes == 1
-                            ? ReadPage(session, read, first, byteCodeVolts, data, out, why)
-                            : ReadPage(session, read, first, wordCodeVolts, data, out, why);
+                            ? ReadPage(session, read, first, time, byteCodeVolts, data, out, why)
+                            : ReadPage(session, read, first, time, wordCodeVolts, data, out, why);
         if (!ok)
             return false;
     }

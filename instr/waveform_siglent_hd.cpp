@@ -135,13 +135,12 @@ bool Read(const WaveformAccess& access, WaveformCaptureState&, const std::string
     const std::size_t sampleBytes = d.wordSamples ? 2 : 1;
     const double firstTime = -d.delay - timebase * kHorizontalDivisions / 2.0;
 
-    // The record's memory and its time axis are made while the first page
-    // comes; each page's samples are converted while it comes.
+    // Each page's points are made while it comes (instr/record_memory.h).
     wavedata::ReserveRecordMemory(out, d.points);
     const double interval = d.interval;
-    wavedata::AppendComputed(out.x, d.points, [firstTime, interval](std::size_t i) {
+    const auto time = [firstTime, interval](std::size_t i) {
         return firstTime + static_cast<double>(i) * interval;
-    });
+    };
     const double voltsPerCode = d.voltsPerDivision / d.codesPerDivision;
     const double offset = d.offset;
     const auto byteVolts = [voltsPerCode, offset](const std::uint8_t* b) {
@@ -163,7 +162,7 @@ bool Read(const WaveformAccess& access, WaveformCaptureState&, const std::string
     // this one is converted.
     const auto readPage = [&](std::uint32_t first, auto volts) {
         const std::uint32_t count = std::min(page, d.points - first);
-        wavedata::ArrivingSamples arriving(out.y, count, sampleBytes, volts);
+        wavedata::ArrivingPoints arriving(out, first, count, sampleBytes, time, volts);
         const BlockQuery data{.command = {},
                               .maxBytes = count * sampleBytes,
                               .timeoutMs = access.transferTimeoutMs,
