@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <iterator>
 #include <span>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -25,6 +26,22 @@ namespace quarvel::wavedata {
 // none (THP "never", memory too fragmented) it gets ordinary pages, as
 // without the mark. Fill it with AppendComputed.
 void ReserveRecordMemory(WaveformRecord& record, std::uint32_t points);
+
+// The same, and the kernel's zeroed pages for it are faulted in on a thread
+// of its own while the caller waits for the data (the fault work is about
+// as large as the conversion's writes), so the transfer need not wait for
+// them. The thread is joined when this object ends, which must be before
+// the record's vectors are freed or grown.
+class PrefaultedRecordMemory {
+public:
+    PrefaultedRecordMemory(WaveformRecord& record, std::uint32_t points);
+    ~PrefaultedRecordMemory();
+    PrefaultedRecordMemory(const PrefaultedRecordMemory&) = delete;
+    PrefaultedRecordMemory& operator=(const PrefaultedRecordMemory&) = delete;
+
+private:
+    std::thread m_faulting;
+};
 
 // Appends value(0) ... value(count - 1) to `values`, each written once (no
 // zeros first); within the reserved room nothing is reallocated.

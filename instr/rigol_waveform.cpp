@@ -97,7 +97,7 @@ bool ReadRigolPages(ViSession session, const RigolPageRead& read, const TenField
     }
     // The record's memory is reserved while the first page comes; each
     // page's points are made while it comes (instr/record_memory.h).
-    quarvel::wavedata::ReserveRecordMemory(out, read.points);
+    const quarvel::wavedata::PrefaultedRecordMemory memory(out, read.points);
     const TenFieldPreamble& p = preamble;
     const auto time = [&p](std::size_t i) {
         return (static_cast<double>(i) - p.xReference) * p.xIncrement + p.xOrigin;

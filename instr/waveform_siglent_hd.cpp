@@ -136,7 +136,7 @@ bool Read(const WaveformAccess& access, WaveformCaptureState&, const std::string
     const double firstTime = -d.delay - timebase * kHorizontalDivisions / 2.0;
 
     // Each page's points are made while it comes (instr/record_memory.h).
-    wavedata::ReserveRecordMemory(out, d.points);
+    const wavedata::PrefaultedRecordMemory memory(out, d.points);
     const double interval = d.interval;
     const auto time = [firstTime, interval](std::size_t i) {
         return firstTime + static_cast<double>(i) * interval;
