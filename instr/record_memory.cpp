@@ -1,6 +1,7 @@
 #include "instr/record_memory.h"
 
 #include <sys/mman.h>
+#include <system_error>
 
 namespace quarvel::wavedata {
 namespace {
@@ -41,19 +42,23 @@ PrefaultedRecordMemory::PrefaultedRecordMemory(WaveformRecord& record, std::uint
         return;
     void* x = record.x.data();
     void* y = record.y.data();
-    // Only whole small pages inside each allocation; a kernel without
-    // MADV_POPULATE_WRITE (before 5.14) refuses, and the first writes fault
-    // as without it.
-    m_faulting = std::thread([x, y, bytes] {
-        for (void* values : {x, y}) {
-            constexpr std::uintptr_t kPage = 4096;
-            const auto begin = reinterpret_cast<std::uintptr_t>(values);
-            const std::uintptr_t from = (begin + kPage - 1) & ~(kPage - 1);
-            const std::uintptr_t to = (begin + bytes) & ~(kPage - 1);
-            if (to > from)
-                madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
-        }
-    });
+    // Only whole small pages inside each allocation. A kernel without
+    // MADV_POPULATE_WRITE (before 5.14) refuses, and no thread to be had (a
+    // process at its limit) leaves none: then the first writes fault, as
+    // without this.
+    try {
+        m_faulting = std::thread([x, y, bytes] {
+            for (void* values : {x, y}) {
+                constexpr std::uintptr_t kPage = 4096;
+                const auto begin = reinterpret_cast<std::uintptr_t>(values);
+                const std::uintptr_t from = (begin + kPage - 1) & ~(kPage - 1);
+                const std::uintptr_t to = (begin + bytes) & ~(kPage - 1);
+                if (to > from)
+                    madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
+            }
+        });
+    } catch (const std::system_error&) {
+    }
 }
 
 PrefaultedRecordMemory::~PrefaultedRecordMemory() {
