@@ -1,6 +1,7 @@
 #include "instr/record_memory.h"
 
 #include <sys/mman.h>
+#include <system_error>
 
 namespace quarvel::wavedata {
 namespace {
@@ -30,6 +31,39 @@ void ReserveRecordMemory(WaveformRecord& record, std::uint32_t points) {
         values->reserve(points);
         MarkForHugePages(*values);
     }
+}
+
+PrefaultedRecordMemory::PrefaultedRecordMemory(WaveformRecord& record, std::uint32_t points) {
+    ReserveRecordMemory(record, points);
+    const std::size_t bytes = std::size_t{points} * sizeof(double);
+    // A small record faults in quicker than a thread starts.
+    constexpr std::size_t kWorthAThread = std::size_t{1} << 20;
+    if (bytes < kWorthAThread)
+        return;
+    void* x = record.x.data();
+    void* y = record.y.data();
+    // Only whole small pages inside each allocation. A kernel without
+    // MADV_POPULATE_WRITE (before 5.14) refuses, and no thread to be had (a
+    // process at its limit) leaves none: then the first writes fault, as
+    // without this.
+    try {
+        m_faulting = std::thread([x, y, bytes] {
+            for (void* values : {x, y}) {
+                constexpr std::uintptr_t kPage = 4096;
+                const auto begin = reinterpret_cast<std::uintptr_t>(values);
+                const std::uintptr_t from = (begin + kPage - 1) & ~(kPage - 1);
+                const std::uintptr_t to = (begin + bytes) & ~(kPage - 1);
+                if (to > from)
+                    madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
+            }
+        });
+    } catch (const std::system_error&) {
+    }
+}
+
+PrefaultedRecordMemory::~PrefaultedRecordMemory() {
+    if (m_faulting.joinable())
+        m_faulting.join();
 }
 
 } // namespace quarvel::wavedata

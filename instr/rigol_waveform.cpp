@@ -29,21 +29,44 @@ bool AskForPage(ViSession session, const RigolPageRead& read, std::uint32_t firs
            (!read.beforeData || read.beforeData()) && SendText(session, ":WAV:DATA?");
 }
 
-// Appends the page's voltages; the time axis is made whole beforehand.
-void AppendVolts(const std::vector<std::uint8_t>& data, unsigned sampleBytes,
-                 const std::array<double, 256>& byteVolts, const TenFieldPreamble& p,
-                 WaveformRecord& out) {
-    const std::size_t count = data.size() / sampleBytes;
-    if (sampleBytes == 1) {
-        // Each byte code has one voltage: looked up per point, computed once.
-        quarvel::wavedata::AppendComputed(out.y, count,
-                                          [&](std::size_t k) { return byteVolts[data[k]]; });
-        return;
+// The page's points, appended to `out` while the page comes.
+template <typename Time, typename Volts>
+bool ReadPage(ViSession session, const RigolPageRead& read, std::uint32_t first, Time time,
+              Volts volts, std::vector<std::uint8_t>& data, WaveformRecord& out, std::string& why) {
+    const std::uint32_t count = std::min(read.pagePoints, read.points - first);
+    quarvel::wavedata::ArrivingPoints arriving(out, first, count, read.sampleBytes, time, volts);
+    const quarvel::wavedata::BlockQuery query{.command = {},
+                                              .maxBytes = std::size_t{count} * read.sampleBytes,
+                                              .timeoutMs = read.timeoutMs,
+                                              .received = std::ref(arriving)};
+    bool ok = quarvel::wavedata::ReadDataBlock(session, query, data, why);
+    // The MSO5000 answers a data query that comes too soon after a
+    // trigger with an empty block (scopehal pull request 696): asked
+    // once more, after the wait of beforeData.
+    if (ok && data.empty()) {
+        ok = AskForPage(session, read, first) &&
+             quarvel::wavedata::ReadDataBlock(session, query, data, why);
     }
-    quarvel::wavedata::AppendComputed(out.y, count, [&](std::size_t k) {
-        const unsigned code = static_cast<unsigned>(data[2 * k] | data[2 * k + 1] << 8);
-        return (code - p.yOrigin - p.yReference) * p.yIncrement;
-    });
+    if (!ok || data.size() != query.maxBytes) {
+        why = PointRange(first, count) + ": " +
+              (ok || why.empty()
+                   ? "the page brought " + std::to_string(data.size() / read.sampleBytes) +
+                         " of its " + std::to_string(count) + " points"
+                   : why);
+        return false;
+    }
+    const bool more = first + count < read.points;
+    if (more && read.cancelled && read.cancelled()) {
+        why = "cancelled after point " + std::to_string(first + count);
+        return false;
+    }
+    // The next page is asked for before the rest of this one is converted.
+    if (more && !AskForPage(session, read, first + count)) {
+        why = "the page after point " + std::to_string(first + count) + " could not be asked for";
+        return false;
+    }
+    arriving.Finish(data);
+    return true;
 }
 
 } // namespace
@@ -72,49 +95,29 @@ bool ReadRigolPages(ViSession session, const RigolPageRead& read, const TenField
         why = "the first page could not be asked for";
         return false;
     }
-    // The record's memory and its time axis, which the preamble gives whole,
-    // are made while the first page comes.
-    quarvel::wavedata::ReserveRecordMemory(out, read.points);
+    // The record's memory is reserved while the first page comes; each
+    // page's points are made while it comes (instr/record_memory.h).
+    const quarvel::wavedata::PrefaultedRecordMemory memory(out, read.points);
     const TenFieldPreamble& p = preamble;
-    quarvel::wavedata::AppendComputed(out.x, read.points, [&p](std::size_t i) {
+    const auto time = [&p](std::size_t i) {
         return (static_cast<double>(i) - p.xReference) * p.xIncrement + p.xOrigin;
-    });
+    };
+    // Each byte code has one voltage: looked up per point, computed once.
     std::array<double, 256> byteVolts{};
     for (int code = 0; code < 256; ++code)
         byteVolts[code] = (code - p.yOrigin - p.yReference) * p.yIncrement;
+    const auto byteCodeVolts = [&byteVolts](const std::uint8_t* b) { return byteVolts[b[0]]; };
+    const auto wordCodeVolts = [&p](const std::uint8_t* b) {
+        const unsigned code = static_cast<unsigned>(b[0] | b[1] << 8);
+        return (code - p.yOrigin - p.yReference) * p.yIncrement;
+    };
     std::vector<std::uint8_t> data;
     for (std::uint32_t first = 0; first < read.points; first += read.pagePoints) {
-        const std::uint32_t count = std::min(read.pagePoints, read.points - first);
-        const quarvel::wavedata::BlockQuery query{.command = {},
-                                                  .maxBytes = std::size_t{count} * read.sampleBytes,
-                                                  .timeoutMs = read.timeoutMs};
-        bool ok = quarvel::wavedata::ReadDataBlock(session, query, data, why);
-        // The MSO5000 answers a data query that comes too soon after a
-        // trigger with an empty block (scopehal pull request 696): asked
-        // once more, after the wait of beforeData.
-        if (ok && data.empty()) {
-            ok = AskForPage(session, read, first) &&
-                 quarvel::wavedata::ReadDataBlock(session, query, data, why);
-        }
-        if (!ok || data.size() != query.maxBytes) {
-            why = PointRange(first, count) + ": " +
-                  (ok || why.empty()
-                       ? "the page brought " + std::to_string(data.size() / read.sampleBytes) +
-                             " of its " + std::to_string(count) + " points"
-                       : why);
+        const bool ok = read.sampleBytes == 1
+                            ? ReadPage(session, read, first, time, byteCodeVolts, data, out, why)
+                            : ReadPage(session, read, first, time, wordCodeVolts, data, out, why);
+        if (!ok)
             return false;
-        }
-        const bool more = first + count < read.points;
-        if (more && read.cancelled && read.cancelled()) {
-            why = "cancelled after point " + std::to_string(first + count);
-            return false;
-        }
-        if (more && !AskForPage(session, read, first + count)) {
-            why =
-                "the page after point " + std::to_string(first + count) + " could not be asked for";
-            return false;
-        }
-        AppendVolts(data, read.sampleBytes, byteVolts, preamble, out);
     }
     out.name = channel;
     out.xLabel = "time/s";

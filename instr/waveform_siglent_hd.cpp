@@ -38,6 +38,7 @@
 // running scope for the data (every channel from one acquisition) and run
 // it again afterwards.
 
+#include "instr/record_memory.h"
 #include "instr/retrieval_block.h"
 #include "instr/retrieval_io.h"
 #include "instr/siglent_wavedesc.h"
@@ -48,8 +49,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <span>
-#include <sys/mman.h>
+#include <functional>
 
 namespace quarvel::instr {
 namespace {
@@ -63,9 +63,6 @@ constexpr std::size_t kReplyLimit = 256;
 constexpr std::size_t kMaxDescriptorBytes = 65536;
 constexpr std::size_t kBlockTail = 2; // two line feeds
 constexpr double kHorizontalDivisions = 10.0;
-// Samples converted at a time while a page comes (a read on a raw socket
-// may bring a few bytes only).
-constexpr std::size_t kConvertSamples = 65536;
 
 // "C3" → 3; 0 for any other name.
 int ChannelNumber(const std::string& name) {
@@ -100,49 +97,6 @@ bool QueryNumber(ViSession session, const std::string& query, double& value) {
     std::string reply;
     return QueryLine(session, query, kReplyLimit, reply) && ::ReadLeadingReal(reply, value) &&
            std::isfinite(value);
-}
-
-// 10 M points are 160 MB of record: in 4 KiB pages their first writes
-// fault 40 000 times, which costs several times the transfer. Transparent
-// huge pages (asked for here; "madvise" is the kernel's usual mode) take
-// 512 times fewer faults. Only whole pages inside the buffer are advised.
-void AskForHugePages(const void* data, std::size_t bytes) {
-    constexpr std::uintptr_t kPage = 4096;
-    const auto begin = reinterpret_cast<std::uintptr_t>(data);
-    const std::uintptr_t first = (begin + kPage - 1) & ~(kPage - 1);
-    const std::uintptr_t last = (begin + bytes) & ~(kPage - 1);
-    if (last > first)
-        madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-}
-
-// Appends `bytes`, whole samples of the record from sample `index` on,
-// converted.
-void Convert(std::span<const std::uint8_t> bytes, const wavedata::SiglentWaveDesc& d,
-             double firstTime, std::size_t index, WaveformRecord& out) {
-    const double voltsPerCode = d.voltsPerDivision / d.codesPerDivision;
-    const std::size_t count = d.wordSamples ? bytes.size() / 2 : bytes.size();
-    const std::size_t at = out.y.size();
-    out.x.resize(at + count);
-    out.y.resize(at + count);
-    double* x = out.x.data() + at;
-    double* y = out.y.data() + at;
-    const std::uint8_t* b = bytes.data();
-    const double offset = d.offset;
-    const double interval = d.interval;
-    if (!d.wordSamples) {
-        for (std::size_t k = 0; k < count; ++k)
-            y[k] = static_cast<std::int8_t>(b[k]) * voltsPerCode - offset;
-    } else if (!d.msbFirst) {
-        for (std::size_t k = 0; k < count; ++k)
-            y[k] = static_cast<std::int16_t>(b[2 * k + 1] << 8 | b[2 * k]) * voltsPerCode - offset;
-    } else {
-        for (std::size_t k = 0; k < count; ++k)
-            y[k] = static_cast<std::int16_t>(b[2 * k] << 8 | b[2 * k + 1]) * voltsPerCode - offset;
-    }
-    // Signed, so the conversion to double is one instruction.
-    const auto first = static_cast<std::int64_t>(index);
-    for (std::int64_t k = 0; k < static_cast<std::int64_t>(count); ++k)
-        x[k] = firstTime + static_cast<double>(first + k) * interval;
 }
 
 bool Read(const WaveformAccess& access, WaveformCaptureState&, const std::string& channel,
@@ -181,46 +135,41 @@ bool Read(const WaveformAccess& access, WaveformCaptureState&, const std::string
     const std::size_t sampleBytes = d.wordSamples ? 2 : 1;
     const double firstTime = -d.delay - timebase * kHorizontalDivisions / 2.0;
 
-    out.x.clear();
-    out.y.clear();
-    out.x.reserve(d.points);
-    out.y.reserve(d.points);
-    AskForHugePages(out.x.data(), d.points * sizeof(double));
-    AskForHugePages(out.y.data(), d.points * sizeof(double));
-    out.sampleKind = SAMPLE_KIND_DOUBLE;
+    // Each page's points are made while it comes (instr/record_memory.h).
+    const wavedata::PrefaultedRecordMemory memory(out, d.points);
+    const double interval = d.interval;
+    const auto time = [firstTime, interval](std::size_t i) {
+        return firstTime + static_cast<double>(i) * interval;
+    };
+    const double voltsPerCode = d.voltsPerDivision / d.codesPerDivision;
+    const double offset = d.offset;
+    const auto byteVolts = [voltsPerCode, offset](const std::uint8_t* b) {
+        return static_cast<std::int8_t>(b[0]) * voltsPerCode - offset;
+    };
+    const auto lsbFirstVolts = [voltsPerCode, offset](const std::uint8_t* b) {
+        return static_cast<std::int16_t>(b[1] << 8 | b[0]) * voltsPerCode - offset;
+    };
+    const auto msbFirstVolts = [voltsPerCode, offset](const std::uint8_t* b) {
+        return static_cast<std::int16_t>(b[0] << 8 | b[1]) * voltsPerCode - offset;
+    };
     const auto askForPage = [&](std::uint32_t first) {
         const std::uint32_t count = std::min(page, d.points - first);
         return SendText(session, ":WAV:STAR " + std::to_string(first) + "\n") &&
                SendText(session, ":WAV:POIN " + std::to_string(count) + "\n") &&
                SendText(session, ":WAV:DATA?\n");
     };
-    if (!askForPage(0)) {
-        why = "the first page could not be asked for";
-        return false;
-    }
-    for (std::uint32_t first = 0; first < d.points; first += page) {
+    // One page read and converted; the next is asked for before the rest of
+    // this one is converted.
+    const auto readPage = [&](std::uint32_t first, auto volts) {
         const std::uint32_t count = std::min(page, d.points - first);
-        // The page is converted while it comes, in pieces of at least
-        // kConvertSamples, so the instrument sends while this side works.
-        std::size_t converted = 0;
-        const auto convertReceived = [&](std::span<const std::uint8_t> received, bool rest) {
-            const std::size_t ready = std::min<std::size_t>(received.size() / sampleBytes, count);
-            if (ready > converted && (rest || ready - converted >= kConvertSamples)) {
-                Convert(
-                    received.subspan(converted * sampleBytes, (ready - converted) * sampleBytes), d,
-                    firstTime, first + converted, out);
-                converted = ready;
-            }
-        };
+        wavedata::ArrivingPoints arriving(out, first, count, sampleBytes, time, volts);
         const BlockQuery data{.command = {},
                               .maxBytes = count * sampleBytes,
                               .timeoutMs = access.transferTimeoutMs,
                               .tailBytes = kBlockTail,
                               .samples = count,
                               .sampleBytes = sampleBytes,
-                              .received = [&](std::span<const std::uint8_t> received) {
-                                  convertReceived(received, false);
-                              }};
+                              .received = std::ref(arriving)};
         blockWhy.clear();
         if (!wavedata::ReadDataBlock(session, data, block, blockWhy) ||
             block.size() != count * sampleBytes) {
@@ -237,14 +186,24 @@ bool Read(const WaveformAccess& access, WaveformCaptureState&, const std::string
             why = "cancelled after point " + std::to_string(first + count);
             return false;
         }
-        // The next page is asked for before the rest of this one is
-        // converted.
         if (more && !askForPage(first + count)) {
             why =
                 "the page after point " + std::to_string(first + count) + " could not be asked for";
             return false;
         }
-        convertReceived(block, true);
+        arriving.Finish(block);
+        return true;
+    };
+    if (!askForPage(0)) {
+        why = "the first page could not be asked for";
+        return false;
+    }
+    for (std::uint32_t first = 0; first < d.points; first += page) {
+        const bool read = !d.wordSamples ? readPage(first, byteVolts)
+                          : d.msbFirst   ? readPage(first, msbFirstVolts)
+                                         : readPage(first, lsbFirstVolts);
+        if (!read)
+            return false;
     }
     out.name = channel;
     out.xLabel = "time/s";

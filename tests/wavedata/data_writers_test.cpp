@@ -143,6 +143,8 @@ WaveformRecord Bytewise(WaveformRecord r, SampleKind kind, std::vector<std::uint
 // an x column per record, NA where a record has ended. The qualifier shows in
 // the shared header only; a kind without a field writes no column.
 TEST(CsvWriter, LayoutFollowsTheRecordsXAxes) {
+    // A line longer than the writer's buffer (a 3 MB channel name).
+    const std::string longName(3000000, 'N');
     const struct {
         WaveformRecordList records;
         std::string text;
@@ -169,6 +171,8 @@ TEST(CsvWriter, LayoutFollowsTheRecordsXAxes) {
          "time/s;CHAN1(voltage/V);POD1(voltage/V);ODD(voltage/V)\r\n"
          "0.000000e+000;1.000000e+000;0x0A\r\n"
          "1.000000e+000;2.000000e+000;0xC3\r\n"},
+        {{Scope(longName, {0}, {1})},
+         "time/s;" + longName + "(voltage/V)\r\n0.000000e+000;1.000000e+000\r\n"},
     };
     TempDir dir;
     for (const auto& c : cases) {
