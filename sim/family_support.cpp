@@ -86,6 +86,29 @@ void AddBoolSetting(CommandTable& table, std::string_view pattern, bool& value) 
               [&value](const CommandCall&, CommandResult& r) { r.Text(value ? "1" : "0"); });
 }
 
+void AddChannelSwitch(CommandTable& table, std::string_view pattern, std::shared_ptr<void> owner,
+                      bool (&channelOn)[4], std::string_view onWord, std::string_view offWord) {
+    bool* on = channelOn;
+    const auto channel = [](const CommandCall& call, CommandResult& r) -> int {
+        const int n = call.suffixes[0];
+        if (n >= 1 && n <= 4)
+            return n;
+        r.Error(-113, "Undefined header");
+        return 0;
+    };
+    table.Add(pattern, [owner, on, channel](const CommandCall& call, CommandResult& r) {
+        bool value = false;
+        if (const int n = channel(call, r); n != 0 && ParseBoolParam(call, 0, r, value))
+            on[n - 1] = value;
+    });
+    table.Add(std::string(pattern) + "?",
+              [owner, on, channel, onText = std::string(onWord),
+               offText = std::string(offWord)](const CommandCall& call, CommandResult& r) {
+                  if (const int n = channel(call, r); n != 0)
+                      r.Text(on[n - 1] ? onText : offText);
+              });
+}
+
 void AddStringSetting(CommandTable& table, std::string_view pattern, std::string& value) {
     table.Add(pattern, [&value](const CommandCall& call, CommandResult& r) {
         if (call.params.size() != 1) {

@@ -8,6 +8,7 @@
 #include "sim/habits.h"
 
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -66,6 +67,13 @@ void AddChoiceSetting(CommandTable& table, std::string_view pattern,
 void AddRunStopSingle(CommandTable& table, RunState& run);
 // Adds "<pattern> ON|OFF|1|0" and "<pattern>?" (answers 1 or 0).
 void AddBoolSetting(CommandTable& table, std::string_view pattern, bool& value);
+// Adds "<pattern> ON|OFF|1|0" and "<pattern>?" for four channels, '#' in
+// the pattern numbering them (another number is -113); the query answers
+// `onWord` or `offWord`. `owner` holds `channelOn` and is kept alive by the
+// commands.
+void AddChannelSwitch(CommandTable& table, std::string_view pattern, std::shared_ptr<void> owner,
+                      bool (&channelOn)[4], std::string_view onWord = "1",
+                      std::string_view offWord = "0");
 // Adds "<pattern> '<text>'" and "<pattern>?" (answers the quoted text).
 void AddStringSetting(CommandTable& table, std::string_view pattern, std::string& value);
 

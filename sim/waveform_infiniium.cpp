@@ -76,19 +76,7 @@ void AddInfiniiumWaveforms(InfiniiumSim& scope, const QuirkOptions& quirks) {
         s->recordPoints = quirks.waveformPoints;
     CommandTable& t = scope.Commands();
 
-    t.Add(":CHANnel#:DISPlay", [s](const CommandCall& call, CommandResult& r) {
-        bool on = false;
-        if (call.suffixes[0] < 1 || call.suffixes[0] > 4)
-            r.Error(-113, "Undefined header");
-        else if (ParseBoolParam(call, 0, r, on))
-            s->channelOn[call.suffixes[0] - 1] = on;
-    });
-    t.Add(":CHANnel#:DISPlay?", [s](const CommandCall& call, CommandResult& r) {
-        if (call.suffixes[0] < 1 || call.suffixes[0] > 4)
-            r.Error(-113, "Undefined header");
-        else
-            r.Text(s->channelOn[call.suffixes[0] - 1] ? "1" : "0");
-    });
+    AddChannelSwitch(t, ":CHANnel#:DISPlay", s, s->channelOn);
     t.Add(":WAVeform:SOURce", [s](const CommandCall& call, CommandResult& r) {
         const int n = call.params.size() == 1 ? ChannelOf(call.params[0]) : 0;
         if (n == 0)

@@ -134,21 +134,7 @@ void AddRigolWaveforms(CommandTable& t, const QuirkOptions& quirks, const RigolW
     s->pageLimit = quirks.waveformPage;
     const auto run = host.run;
 
-    t.Add(":CHANnel#:DISPlay", [s](const CommandCall& call, CommandResult& r) {
-        const int n = call.suffixes[0];
-        bool on = false;
-        if (n < 1 || n > 4)
-            r.Error(-113, "Undefined header");
-        else if (ParseBoolParam(call, 0, r, on))
-            s->channelOn[n - 1] = on;
-    });
-    t.Add(":CHANnel#:DISPlay?", [s](const CommandCall& call, CommandResult& r) {
-        const int n = call.suffixes[0];
-        if (n < 1 || n > 4)
-            r.Error(-113, "Undefined header");
-        else
-            r.Text(s->channelOn[n - 1] ? "1" : "0");
-    });
+    AddChannelSwitch(t, ":CHANnel#:DISPlay", s, s->channelOn);
     t.Add(":WAVeform:SOURce", [s](const CommandCall& call, CommandResult& r) {
         const int n = call.params.size() == 1 ? ChannelOf(call.params[0]) : 0;
         if (n == 0)

@@ -166,21 +166,7 @@ void AddSiglentHdWaveforms(SiglentHdSim& scope, const InstrumentSetup& setup) {
     s->wordHeaderCountsPoints = setup.habits.Value("word-count") == "points";
     CommandTable& t = scope.Commands();
 
-    t.Add(":CHANnel#:SWITch", [s](const CommandCall& call, CommandResult& r) {
-        const int n = call.suffixes[0];
-        bool on = false;
-        if (n < 1 || n > 4)
-            r.Error(-113, "Undefined header");
-        else if (ParseBoolParam(call, 0, r, on))
-            s->channelOn[n - 1] = on;
-    });
-    t.Add(":CHANnel#:SWITch?", [s](const CommandCall& call, CommandResult& r) {
-        const int n = call.suffixes[0];
-        if (n < 1 || n > 4)
-            r.Error(-113, "Undefined header");
-        else
-            r.Text(s->channelOn[n - 1] ? "ON" : "OFF");
-    });
+    AddChannelSwitch(t, ":CHANnel#:SWITch", s, s->channelOn, "ON", "OFF");
     t.Add(":WAVeform:SOURce", [s](const CommandCall& call, CommandResult& r) {
         const int n = call.params.size() == 1 ? ChannelOf(call.params[0]) : 0;
         if (n == 0)
