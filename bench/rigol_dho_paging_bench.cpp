@@ -8,6 +8,7 @@
 // The ratios to OneBlock are printed after the runs.
 
 #include "bench/bench_ratios.h"
+#include "bench/bench_scope.h"
 #include "bench/bench_sim.h"
 #include "instr/instr_connection.h"
 #include "instr/instr_ll.h"
@@ -94,17 +95,13 @@ BENCHMARK(BM_OneBlock)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.
 } // namespace
 
 int main(int argc, char** argv) {
-    const quarvel::bench::BenchSim sim({"--instrument", "rigol-dho", "--socket-port", "0",
-                                        "--portmapper-port", "none", "--hislip-port", "none",
-                                        "--waveform-points", std::to_string(kPoints),
-                                        "--waveform-page", std::to_string(kPoints)},
-                                       {"socket"});
+    const quarvel::bench::BenchSim sim(
+        quarvel::bench::SocketOnlyScope("rigol-dho", {"--waveform-points", std::to_string(kPoints),
+                                                      "--waveform-page", std::to_string(kPoints)}),
+        {"socket"});
     CInstrConnection connection;
-    if (sim.Port("socket") == 0 || !connection.Open(sim.SocketResource()) ||
-        !connection.QueryIdn() || !connection.CreateDriver()) {
-        std::fprintf(stderr, "quarvel-sim did not start or answer\n");
+    if (!quarvel::bench::ConnectDriver(sim, connection))
         return 1;
-    }
     g_connection = &connection;
     benchmark::Initialize(&argc, argv);
     quarvel::bench::RatioReporter reporter;

@@ -13,6 +13,7 @@
 // deepest record a capture takes (instr/rigol_waveform.h, kRigolMaxPoints).
 
 #include "bench/bench_ratios.h"
+#include "bench/bench_scope.h"
 #include "bench/bench_sim.h"
 #include "capture/data_format.h"
 #include "capture/waveform_capture.h"
@@ -165,16 +166,13 @@ int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "--peak-memory") == 0)
         return PeakMemory(std::atol(argv[2]));
     {
-        const quarvel::bench::BenchSim sim({"--instrument", "rigol-mso5000", "--socket-port", "0",
-                                            "--portmapper-port", "none", "--hislip-port", "none",
-                                            "--waveform-points", std::to_string(kPoints)},
-                                           {"socket"});
+        const quarvel::bench::BenchSim sim(
+            quarvel::bench::SocketOnlyScope("rigol-mso5000",
+                                            {"--waveform-points", std::to_string(kPoints)}),
+            {"socket"});
         CInstrConnection connection;
-        if (sim.Port("socket") == 0 || !connection.Open(sim.SocketResource()) ||
-            !connection.QueryIdn() || !connection.CreateDriver()) {
-            std::fprintf(stderr, "quarvel-sim did not start or answer\n");
+        if (!quarvel::bench::ConnectDriver(sim, connection))
             return 1;
-        }
         g_connection = &connection;
         g_csv = std::filesystem::temp_directory_path().string() + "/quarvel-rigol-mso-bench-" +
                 std::to_string(getpid()) + ".csv";

@@ -10,6 +10,7 @@
 // the rest is building the 32 MB record. The three run in turn within each
 // iteration, and the figures are the ratios of their sums.
 
+#include "bench/bench_scope.h"
 #include "bench/bench_sim.h"
 #include "instr/instr_connection.h"
 #include "instr/instr_ll.h"
@@ -105,17 +106,13 @@ BENCHMARK(BM_PagedAgainstOneBlock)->Unit(benchmark::kMillisecond)->UseManualTime
 } // namespace
 
 int main(int argc, char** argv) {
-    const quarvel::bench::BenchSim sim({"--instrument", "rigol", "--socket-port", "0",
-                                        "--portmapper-port", "none", "--hislip-port", "none",
-                                        "--waveform-points", std::to_string(kPoints),
-                                        "--waveform-page", std::to_string(kPoints)},
-                                       {"socket"});
+    const quarvel::bench::BenchSim sim(
+        quarvel::bench::SocketOnlyScope("rigol", {"--waveform-points", std::to_string(kPoints),
+                                                  "--waveform-page", std::to_string(kPoints)}),
+        {"socket"});
     CInstrConnection connection;
-    if (sim.Port("socket") == 0 || !connection.Open(sim.SocketResource()) ||
-        !connection.QueryIdn() || !connection.CreateDriver()) {
-        std::fprintf(stderr, "quarvel-sim did not start or answer\n");
+    if (!quarvel::bench::ConnectDriver(sim, connection))
         return 1;
-    }
     g_connection = &connection;
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

@@ -13,6 +13,7 @@
 // Ethernet, the fastest link these scopes have), where the conversion of
 // one piece overlaps the arrival of the next.
 
+#include "bench/bench_scope.h"
 #include "bench/bench_sim.h"
 #include "instr/instr_connection.h"
 #include "instr/instr_ll.h"
@@ -124,12 +125,9 @@ BENCHMARK(BM_OneBlock)
     ->MinTime(3.0);
 
 std::vector<std::string> SimArgs(long page, long rateKbps) {
-    std::vector<std::string> args = {"--instrument",      "siglent-hd",
-                                     "--socket-port",     "0",
-                                     "--portmapper-port", "none",
-                                     "--hislip-port",     "none",
-                                     "--waveform-points", std::to_string(kPoints),
-                                     "--waveform-page",   std::to_string(page)};
+    std::vector<std::string> args =
+        quarvel::bench::SocketOnlyScope("siglent-hd", {"--waveform-points", std::to_string(kPoints),
+                                                       "--waveform-page", std::to_string(page)});
     if (rateKbps > 0) {
         args.push_back("--rate");
         args.push_back(std::to_string(rateKbps));
@@ -150,12 +148,9 @@ int main(int argc, char** argv) {
             sims.emplace_back(SimArgs(kPage, kLinkRatesKbps[link]), kSocket);
         const quarvel::bench::BenchSim& oneBlockSim =
             sims.emplace_back(SimArgs(kPoints, kLinkRatesKbps[link]), kSocket);
-        if (pagedSim.Port("socket") == 0 || oneBlockSim.Port("socket") == 0 ||
-            !paged[link].Open(pagedSim.SocketResource()) || !paged[link].QueryIdn() ||
-            !paged[link].CreateDriver() || !oneBlock[link].Open(oneBlockSim.SocketResource())) {
-            std::fprintf(stderr, "quarvel-sim did not start or answer\n");
+        if (!quarvel::bench::ConnectDriver(pagedSim, paged[link]) ||
+            !quarvel::bench::ConnectDriver(oneBlockSim, oneBlock[link]))
             return 1;
-        }
         g_paged[link] = &paged[link];
         g_oneBlock[link] = oneBlock[link].GetSession();
     }
