@@ -1,5 +1,6 @@
-// The R&S FSV driver against the simulated analyser: the one-time hardcopy
-// set-up, the colour map per capture, the file read back as a block.
+// The R&S FSV driver's one-time hardcopy set-up against the simulated
+// analyser: sent again after it failed and on a new connection, never twice
+// (its images and colour map over every link: driver_families_test.cpp).
 
 #include "instr/instr_rs_fsv.h"
 #include "tests/instr/driver_fixture.h"
@@ -34,46 +35,7 @@ INSTANTIATE_TEST_SUITE_P(Lan, FsvDriver,
                          ::testing::Values(Lan::Socket, Lan::Vxi11, Lan::Hislip, Lan::Usb),
                          [](const auto& info) { return LanName(info.param); });
 
-TEST_P(FsvDriver, SetUpOnceThenTheServedFileEachTimeAndNoRunControl) {
-    SimDriver sim("fsv", GetParam());
-    ASSERT_TRUE(sim.Ready());
-    auto* fsv = dynamic_cast<CInstrRSFSV*>(&sim.Driver());
-    ASSERT_NE(fsv, nullptr);
-    ASSERT_TRUE(sim.SetSessionTimeout(1800));
-
-    ByteBuffer first;
-    ASSERT_TRUE(fsv->GetScreenshot(first));
-    EXPECT_TRUE(HasSetUp(sim.TakeTranscript()));
-    EXPECT_TRUE(fsv->IsHardcopyReady());
-    EXPECT_EQ(sim.SessionTimeout(), 1800u);
-
-    // The ink saver changes the colour map of the next hardcopy only.
-    fsv->SetInkSaver(true);
-    ByteBuffer second;
-    ASSERT_TRUE(fsv->GetScreenshot(second));
-    EXPECT_FALSE(HasSetUp(sim.TakeTranscript()));
-    fsv->SetInkSaver(false);
-    ByteBuffer third;
-    ASSERT_TRUE(fsv->GetScreenshot(third));
-    EXPECT_FALSE(HasSetUp(sim.TakeTranscript()));
-
-    // What arrived is the hardcopy file the analyser served each time.
-    const auto served = sim.ServedImages();
-    ASSERT_EQ(served.size(), 3u);
-    EXPECT_EQ(first, served[0]);
-    EXPECT_EQ(second, served[1]);
-    EXPECT_EQ(third, served[2]);
-    EXPECT_NE(first, second); // inverted colour map, another image
-    EXPECT_EQ(first, third);
-
-    // No run control: the menu commands send nothing.
-    EXPECT_FALSE(fsv->StopInstrument());
-    EXPECT_FALSE(fsv->RunInstrument(true, false));
-    EXPECT_FALSE(fsv->RunInstrument(true, true));
-    EXPECT_EQ(sim.TakeTranscript(), Lines{});
-}
-
-TEST_P(FsvDriver, FailedSetUpIsSentWholeByTheNextCapture) {
+TEST_P(FsvDriver, SetUpOncePerConnectionAndWholeAgainAfterItFailed) {
     SimDriver sim("fsv", GetParam());
     ASSERT_TRUE(sim.Ready());
     auto* fsv = dynamic_cast<CInstrRSFSV*>(&sim.Driver());
@@ -106,21 +68,13 @@ TEST_P(FsvDriver, FailedSetUpIsSentWholeByTheNextCapture) {
     ASSERT_TRUE(fsv->GetScreenshot(later));
     EXPECT_FALSE(HasSetUp(sim.TakeTranscript()));
     EXPECT_EQ(sim.ServedImages().back(), later);
-}
 
-TEST(FsvDriverConnections, ANewConnectionSendsTheSetUpAgain) {
-    SimProcess sim({"--instrument", "fsv"});
-    ASSERT_TRUE(sim.Started());
-    CInstrConnection connection;
-    for (int round = 0; round < 2; ++round) {
-        SCOPED_TRACE(round);
-        ASSERT_TRUE(ConnectToSim(connection, sim, Lan::Socket));
-        sim.ClearTranscript();
-        ByteBuffer out;
-        ASSERT_TRUE(connection.GetDriver()->GetScreenshot(out));
-        EXPECT_TRUE(HasSetUp(sim.Transcript()));
-        connection.Disconnect();
-    }
+    // A new connection, with a driver of its own, sends it again.
+    sim.Connection().Disconnect();
+    ASSERT_TRUE(ConnectToSim(sim.Connection(), sim.Sim(), GetParam()));
+    sim.TakeTranscript();
+    ASSERT_TRUE(sim.Driver().GetScreenshot(later));
+    EXPECT_TRUE(HasSetUp(sim.TakeTranscript()));
 }
 
 } // namespace

@@ -29,34 +29,6 @@ class InfiniiVisionRetrieval : public quarvel::test::SimRetrieval {};
 
 } // namespace
 
-TEST(InfiniiVisionChannels, ListFollowsModel) {
-    const auto channels = [](const std::string& model) {
-        CInstrKeysInfiniiVision driver;
-        driver.SetModel(model);
-        ChannelList out{"stale"};
-        driver.GetChannelList(out);
-        return out;
-    };
-    EXPECT_EQ(channels("DSO-X 2002A"), (ChannelList{"CHAN1", "CHAN2"}));
-    EXPECT_EQ(channels("MSO-X 3024A"),
-              (ChannelList{"CHAN1", "CHAN2", "CHAN3", "CHAN4", "POD1", "POD2"}));
-    EXPECT_EQ(channels("MSO7012G"), (ChannelList{"CHAN1", "CHAN2", "POD1", "POD2"}));
-    // Pods need "MSO" at the very start, in upper case; a trailing digit is
-    // no two-channel mark.
-    EXPECT_EQ(channels("mso-x 3024A"), (ChannelList{"CHAN1", "CHAN2", "CHAN3", "CHAN4"}));
-    EXPECT_EQ(channels("DSO7032"), (ChannelList{"CHAN1", "CHAN2", "CHAN3", "CHAN4"}));
-    EXPECT_EQ(channels(""), (ChannelList{"CHAN1", "CHAN2", "CHAN3", "CHAN4"}));
-
-    CInstrKeysInfiniiVision driver;
-    driver.SetModel("DSO-X 2002A");
-    ChannelList first;
-    driver.GetChannelList(first);
-    driver.SetModel("MSO-X 3024A");
-    ChannelList second;
-    driver.GetChannelList(second);
-    EXPECT_EQ(second, first);
-}
-
 TEST(InfiniiVisionChannels, EndBeforeBeginSendsNothing) {
     CInstrKeysInfiniiVision driver; // no session: any command would fail
     EXPECT_TRUE(driver.EndDataCapture());
