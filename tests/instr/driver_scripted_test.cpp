@@ -1,6 +1,7 @@
 // The drivers on a scripted in-memory session: replies the simulated
 // instruments do not give (register values with other bits set, run states
-// and trigger modes in lower case, a raw PNG over a transport without END).
+// and trigger modes in lower case, a raw PNG over a transport without END),
+// and the Siglent driver's memory of the trigger mode it saw running.
 
 #include "instr/instr_keys_infiniium.h"
 #include "instr/instr_keys_infiniivision.h"
@@ -16,40 +17,37 @@ namespace {
 
 using visa::MemoryDeviceOptions;
 
-TEST(ScriptedInfiniiVision, RunBitDecidesWasRunningWhateverTheOtherBits) {
+// InfiniiVision's run bit (8) decides whatever the other bits; Infiniium's
+// run state word is compared without case.
+TEST(ScriptedKeysight, StopTellsTheRunStateFromTheRunBitOrWord) {
     ScriptedSession s;
     ASSERT_TRUE(s.Open());
-    CInstrKeysInfiniiVision driver;
-    driver.SetSession(s.Session());
-    const Lines stop = {":OPEREGISTER:CONDITION?\n", ":STOP\n", "*OPC?\n"};
-    for (const auto& [reply, running] :
-         {std::pair{"+8\n", true}, std::pair{"+40\n", true}, std::pair{"+0\n", false},
-          std::pair{"+32\n", false}, std::pair{"+4119\n", false}}) {
-        SCOPED_TRACE(reply);
-        s.Device().QueueReply(reply);
+    CInstrKeysInfiniiVision vision;
+    CInstrKeysInfiniium infiniium;
+    vision.SetSession(s.Session());
+    infiniium.SetSession(s.Session());
+    const Lines visionStop = {":OPEREGISTER:CONDITION?\n", ":STOP\n", "*OPC?\n"};
+    const Lines infiniiumStop = {":RSTATE?\n", ":STOP\n", "*OPC?\n"};
+    const struct {
+        CInstrLL& driver;
+        const char* reply;
+        bool running;
+    } cases[] = {
+        {vision, "+8\n", true},       {vision, "+40\n", true},         {vision, "+0\n", false},
+        {vision, "+32\n", false},     {vision, "+4119\n", false},      {infiniium, "RUN\n", true},
+        {infiniium, "run\n", true},   {infiniium, "Run\n", true},      {infiniium, "STOP\n", false},
+        {infiniium, "SING\n", false}, {infiniium, "RUNNING\n", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reply);
+        s.Device().QueueReply(c.reply);
         s.Device().QueueReply("1\n");
-        EXPECT_EQ(driver.StopInstrument(), running);
-        EXPECT_EQ(s.TakeSent(), stop);
+        EXPECT_EQ(c.driver.StopInstrument(), c.running);
+        EXPECT_EQ(s.TakeSent(), &c.driver == &vision ? visionStop : infiniiumStop);
     }
     // No reply to the register query: not running, and nothing else is sent.
-    EXPECT_FALSE(driver.StopInstrument());
+    EXPECT_FALSE(vision.StopInstrument());
     EXPECT_EQ(s.TakeSent(), Lines{":OPEREGISTER:CONDITION?\n"});
-}
-
-TEST(ScriptedInfiniium, RunStateWordIsComparedWithoutCase) {
-    ScriptedSession s;
-    ASSERT_TRUE(s.Open());
-    CInstrKeysInfiniium driver;
-    driver.SetSession(s.Session());
-    for (const auto& [reply, running] :
-         {std::pair{"RUN\n", true}, std::pair{"run\n", true}, std::pair{"Run\n", true},
-          std::pair{"STOP\n", false}, std::pair{"SING\n", false}, std::pair{"RUNNING\n", false}}) {
-        SCOPED_TRACE(reply);
-        s.Device().QueueReply(reply);
-        s.Device().QueueReply("1\n");
-        EXPECT_EQ(driver.StopInstrument(), running);
-        EXPECT_EQ(s.TakeSent(), (Lines{":RSTATE?\n", ":STOP\n", "*OPC?\n"}));
-    }
 }
 
 TEST(ScriptedSiglent, TriggerModeIsKeptAsTheInstrumentSentIt) {
@@ -57,6 +55,10 @@ TEST(ScriptedSiglent, TriggerModeIsKeptAsTheInstrumentSentIt) {
     ASSERT_TRUE(s.Open());
     CInstrSiglSDS driver;
     driver.SetSession(s.Session());
+    // Run before any Stop restores AUTO; Single is a mode of its own.
+    EXPECT_TRUE(driver.RunInstrument(true, false));
+    EXPECT_TRUE(driver.RunInstrument(true, true));
+    EXPECT_EQ(s.TakeSent(), (Lines{"TRMD AUTO\n", "TRMD SINGLE\n"}));
 
     s.Device().QueueReply("norm\n");
     s.Device().QueueReply("1\n");

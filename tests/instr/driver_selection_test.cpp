@@ -19,34 +19,6 @@
 namespace quarvel::test {
 namespace {
 
-struct SplitCase {
-    const char* idn;
-    const char* manufacturer;
-    const char* model;
-};
-
-TEST(SplitIdn, FieldsAsInstrumentsSendThem) {
-    const SplitCase cases[] = {
-        {"KEYSIGHT TECHNOLOGIES,DSO-X 3034A,MY12345678,02.41.2015102200", "KEYSIGHT TECHNOLOGIES",
-         "DSO-X 3034A"},
-        // Fields are not trimmed: the space after the comma stays.
-        {"KEYSIGHT TECHNOLOGIES, DSO-X 3034A, MY1, 1.0", "KEYSIGHT TECHNOLOGIES", " DSO-X 3034A"},
-        // An empty model field moves the serial number up.
-        {"RIGOL TECHNOLOGIES,,DS1ZA000000001,00.04.04", "RIGOL TECHNOLOGIES", "DS1ZA000000001"},
-        // Leading commas and runs of commas are one separator.
-        {",,,TEKTRONIX,,,TDS 3034B", "TEKTRONIX", "TDS 3034B"},
-        {"ACME INSTRUMENTS", "ACME INSTRUMENTS", ""},
-        {",,,", "", ""},
-        {" ", " ", ""},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.idn);
-        const IdnFields fields = SplitIdn(c.idn);
-        EXPECT_EQ(fields.manufacturer, c.manufacturer);
-        EXPECT_EQ(fields.model, c.model);
-    }
-}
-
 // The family that takes an identification ("" for none), as the connection
 // chooses it.
 std::string FamilyOfIdn(const instr::FamilyRegistry& registry, const char* idn) {
@@ -63,14 +35,13 @@ constexpr const char* kSds = "Siglent SDS (SCDP)";
 constexpr const char* kTds = "Tektronix TDS";
 constexpr const char* kRigolDs = "Rigol DS1000Z/DS2000/DS6000";
 
-// The rows that test a rule rather than restate the driver table: real
-// replies at the rules' edges (from programming manuals, published
+// The rows that test a rule rather than restate the driver table: how the
+// reply is split into fields, real replies at the rules' edges (from programming manuals, published
 // transcripts and bug reports of other instrument tools), makers in any case,
 // model spellings with and without hyphen or suffix, near misses, and the two
 // moves docs/design.md explains (SDS X Plus/HD to the PNG family, TDS
 // 1000/2000 to the BMP family). Every family's own model goes through its
-// driver against the simulator (driver_families_test.cpp,
-// driver_scopes_test.cpp).
+// driver against the simulator (driver_families_test.cpp).
 TEST(FamilyRegistry, IdentificationsPickTheirFamilyByTheRules) {
     const instr::FamilyRegistry registry;
     const std::pair<const char*, const char*> cases[] = {
@@ -82,8 +53,13 @@ TEST(FamilyRegistry, IdentificationsPickTheirFamilyByTheRules) {
         {"RIGOL TECHNOLOGIES,MSO1104Z", kRigolDs},
         {"RIGOL TECHNOLOGIES,DS1102E", kNone},
         {"RIGOL TECHNOLOGIES,MSO2072A", kNone},
-        // A model with a leading space (comma-and-space replies) matches nothing.
+        // Fields are not trimmed: a model with a leading space (comma-and-space
+        // replies) matches nothing. Leading commas and runs of commas are one
+        // separator; a reply of separators or white space names nothing.
         {"RIGOL TECHNOLOGIES, DS1054Z", kNone},
+        {",,,TEKTRONIX,,,TDS 3034B", kTds},
+        {",,,", kNone},
+        {" ", kNone},
         {"ACME,DS1054Z", kNone},
         {"TEKTRONIX,TDS 3034B,0,CF:91.1CT FV:v3.41 TDS3FFT:v1.00 TDS3TRG:v1.00", kTds},
         {"SIGLENT,SDS2304X,SDS2XJBD1R2754,1.2.2.2 R19", kSds},
