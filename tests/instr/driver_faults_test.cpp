@@ -1,8 +1,10 @@
 // The screen-image transfer and the drivers when the instrument misbehaves:
 // an image longer than the buffer, a reply that never comes, a connection
 // that goes away. Every case ends with a clear result within the timeout.
-// Also: finding the end of a PNG file that arrives without an END signal.
+// Also: finding the end of a PNG or BMP file that arrives without an END
+// signal.
 
+#include "instr/bmp_extent.h"
 #include "instr/instr_keys_infiniivision.h"
 #include "instr/png_extent.h"
 #include "sim/family_generic.h"
@@ -161,7 +163,7 @@ TEST_P(TransferFaults, GarbageInsteadOfTheImageFails) {
     EXPECT_TRUE(out.empty());
 }
 
-// ---- The end of a raw PNG reply ------------------------------------------
+// ---- The end of a raw PNG or BMP reply -----------------------------------
 bool Unfinished(const std::string& bytes) {
     return IsUnfinishedPng(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
 }
@@ -183,6 +185,33 @@ TEST(PngExtent, OnlyAPngCutShortIsUnfinished) {
         damaged.replace(8, 4, length, 4);
         EXPECT_TRUE(Unfinished(damaged));
     }
+}
+
+TEST(BmpExtent, TheFileHeaderGivesTheLengthOnlyWhenPlausible) {
+    using quarvel::instr::BmpFileLength;
+    // 800 x 480 x 24 bits, as Siglent and Rigol oscilloscopes send it.
+    const std::vector<std::uint8_t> sds = {'B', 'M', 0x36, 0x94, 0x11, 0, 0, 0, 0, 0, 54, 0, 0, 0};
+    EXPECT_EQ(BmpFileLength(sds.data(), sds.size()), 1152054u);
+    EXPECT_EQ(BmpFileLength(sds.data(), sds.size() - 1), 0u) << "header incomplete";
+
+    const auto with = [&](std::size_t at, std::uint8_t value) {
+        std::vector<std::uint8_t> bytes = sds;
+        bytes[at] = value;
+        return BmpFileLength(bytes.data(), bytes.size());
+    };
+    EXPECT_EQ(with(0, '#'), 0u);
+    EXPECT_EQ(with(1, 'A'), 0u);
+    EXPECT_EQ(with(10, 25), 0u) << "pixels inside the headers";
+    EXPECT_EQ(with(12, 0x20), 0u) << "pixels beyond the file";
+    std::vector<std::uint8_t> tiny = {'B', 'M', 25, 0, 0, 0, 0, 0, 0, 0, 25, 0, 0, 0};
+    EXPECT_EQ(BmpFileLength(tiny.data(), tiny.size()), 0u) << "smaller than its headers";
+    tiny[2] = 26;
+    tiny[10] = 26;
+    EXPECT_EQ(BmpFileLength(tiny.data(), tiny.size()), 26u);
+    std::vector<std::uint8_t> huge = sds;
+    huge[2] = huge[3] = huge[4] = huge[5] = 0xFF;
+    EXPECT_EQ(BmpFileLength(huge.data(), huge.size()), 0xFFFFFFFFu)
+        << "the caller bounds the length by its buffer";
 }
 
 } // namespace

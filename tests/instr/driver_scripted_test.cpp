@@ -1,12 +1,14 @@
 // The drivers on a scripted in-memory session: replies the simulated
 // instruments do not give (register values with other bits set, run states
 // and trigger modes in lower case, a raw PNG over a transport without END),
-// and the Siglent driver's memory of the trigger mode it saw running.
+// the Siglent driver's memory of the trigger mode it saw running, and the
+// echoed-header rule every driver applies to the value of a query.
 
 #include "instr/instr_keys_infiniium.h"
 #include "instr/instr_keys_infiniivision.h"
 #include "instr/instr_sigl_sds.h"
 #include "instr/instr_tek_tds.h"
+#include "instr/reply_header.h"
 #include "tests/instr/driver_fixture.h"
 #include "tests/instr/scripted_session.h"
 
@@ -102,6 +104,42 @@ TEST(ScriptedTektronix, RawPngSplitAtLineFeedsIsReadToItsEndOrFailsWhenCut) {
     ByteBuffer cut;
     EXPECT_FALSE(driver.GetScreenshot(cut));
     EXPECT_TRUE(cut.empty());
+}
+
+// The echoed-header rule every driver applies to the value of a query.
+TEST(EchoedHeader, IsSkippedInEveryFormInstrumentsUse) {
+    struct Case {
+        const char* query;
+        const char* reply;
+        const char* value;
+    };
+    const Case cases[] = {
+        // Siglent COMM_HEADER SHORT and LONG (a long form of its own).
+        {"TRMD?", "TRMD AUTO", "AUTO"},
+        {"TRMD?", "TRIG_MODE NORM", "NORM"},
+        {"TRIG_MODE?", "trmd auto", "auto"},
+        {"*OPC?", "*OPC 1", "1"},
+        // Tektronix HEADer ON: long form, leading colon, upper case.
+        {"ACQuire:STATE?", ":ACQUIRE:STATE 1", "1"},
+        {"ACQ:STATE?\n", ":ACQUIRE:STATE  0", "0"},
+        // Keysight :SYSTem:HEADer ON, the short form of a long query.
+        {":OPEREGISTER:CONDITION?\n", ":OPER:COND +4128", "+4128"},
+        {":CHANnel2:SCALe?", ":CHAN2:SCAL 5.0E-01", "5.0E-01"},
+        // No echo: the reply stays as it is.
+        {"TRMD?", "AUTO", "AUTO"},
+        {"TRMD?", "TRMD", "TRMD"},
+        {"TRMD?", "TRIG AUTO", "TRIG AUTO"},
+        {":CHAN1:SCAL?", ":CHAN2:SCAL 1", ":CHAN2:SCAL 1"},
+        {":ACQ:STATE?", ":ACQ 1", ":ACQ 1"},
+        {":ACQ?", ":ACQ:STATE 1", ":ACQ:STATE 1"},
+        {"*OPC?", "*OP 1", "*OP 1"},
+        {":WAVEFORM:DATA?", "WA 1", "WA 1"},
+        {"", "TRMD AUTO", "TRMD AUTO"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.query) + " / " + c.reply);
+        EXPECT_EQ(instr::SkipEchoedHeader(c.reply, c.query), c.value);
+    }
 }
 
 } // namespace
