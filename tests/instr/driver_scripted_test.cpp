@@ -83,7 +83,9 @@ TEST(ScriptedSiglent, TriggerModeIsKeptAsTheInstrumentSentIt) {
     EXPECT_EQ(s.TakeSent(), Lines{"TRMD AUTO\n"});
 }
 
-TEST(ScriptedTektronix, RawPngSplitAtLineFeedsIsReadToItsEndOrFailsWhenCut) {
+// Read to its end across the line feeds inside it, its terminating line feed
+// dropped: EveryFamily's TekTdsSocket case.
+TEST(ScriptedTektronix, RawPngCutAfterALineFeedInsideItFails) {
     // Like a raw socket: no END, every read ends at a line feed.
     MemoryDeviceOptions noEnd;
     noEnd.signalsEnd = false;
@@ -91,15 +93,9 @@ TEST(ScriptedTektronix, RawPngSplitAtLineFeedsIsReadToItsEndOrFailsWhenCut) {
     ASSERT_TRUE(s.Open());
     CInstrTekTDS driver;
     driver.SetSession(s.Session());
+    driver.SetTransferTimeout(500);
+    // Cut inside the IDAT chunk, right after one of its line feeds.
     const std::string png = SamplePng();
-    s.Device().QueueReply(png + "\n");
-    ByteBuffer out;
-    ASSERT_TRUE(driver.GetScreenshot(out));
-    // The reply's terminating line feed is not part of the file.
-    EXPECT_EQ(std::string(out.begin(), out.end()), png);
-    EXPECT_EQ(s.TakeSent().back(), "HARDCOPY START\n");
-
-    // Cut inside the IDAT chunk, right after one of its line feeds: failure.
     s.Device().QueueReply(png.substr(0, png.find("some\n") + 5));
     ByteBuffer cut;
     EXPECT_FALSE(driver.GetScreenshot(cut));
