@@ -72,12 +72,10 @@ TEST_P(RetrievalIo, TextRepliesAreBoundedAndTrimmed) {
 
 TEST_P(RetrievalIo, IntegerRepliesMustBeNumbersThatFit) {
     std::int32_t value = 7;
-    m_device->QueueReply("ON\n");
-    EXPECT_FALSE(QueryInt32(m_vi, ":STAT? CHAN1\n", value));
-    m_device->QueueReply("+4294967296\n");
-    EXPECT_FALSE(QueryInt32(m_vi, ":ACQ:POIN?\n", value));
-    m_device->QueueReply("\n");
-    EXPECT_FALSE(QueryInt32(m_vi, ":ACQ:POIN?\n", value));
+    for (const char* reply : {"ON\n", "+4294967296\n", "\n"}) {
+        m_device->QueueReply(reply);
+        EXPECT_FALSE(QueryInt32(m_vi, ":ACQ:POIN?\n", value)) << reply;
+    }
     EXPECT_EQ(value, 7);
     m_device->QueueReply("-12\n");
     ASSERT_TRUE(QueryInt32(m_vi, ":ACQ:POIN?\n", value));
