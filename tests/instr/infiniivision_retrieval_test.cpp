@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <utility>
 
 namespace {
 
@@ -134,11 +135,15 @@ TEST_F(InfiniiVisionRetrieval, UnusableSampleRateSetsNoRangeButEndRestores) {
                                             ":ACQUIRE:SRATE?", ":TIMEBASE:RANGE +1.00000000E-03"}))
             << reply;
     }
-    // A rate in another notation is still a real number: 1E6 Sa/s for
-    // 62 500 points is 62.5 ms.
-    Send(":SIMulate:SRATe:REPLy '1000000'");
-    EXPECT_TRUE(m_driver->BeginDataCapture());
-    EXPECT_TRUE(Contains(Sent(), ":TIMEBASE:RANGE 0.0625"));
+    // A rate in another notation is still a real number (1E6 Sa/s for
+    // 62 500 points is 62.5 ms); a huge but finite one gives a tiny range,
+    // sent all the same as the shortest text that reads back as 62 500 / 9.9E37.
+    for (const auto& [rate, range] :
+         {std::pair{"1000000", "0.0625"}, std::pair{"+9.9E+37", "6.313131313131313e-34"}}) {
+        Send(std::string(":SIMulate:SRATe:REPLy '") + rate + "'");
+        EXPECT_TRUE(m_driver->BeginDataCapture());
+        EXPECT_TRUE(Contains(Sent(), std::string(":TIMEBASE:RANGE ") + range)) << rate;
+    }
 }
 
 TEST_F(InfiniiVisionRetrieval, OversizedPreambleFailsTheChannelAndShortBlockCutsTheRecord) {

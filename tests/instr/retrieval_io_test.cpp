@@ -7,8 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <charconv>
-
 #include <string>
 #include <vector>
 
@@ -118,19 +116,4 @@ TEST(InfiniiVisionScripted, SavedRangeMustBeANumber) {
     EXPECT_TRUE(driver.EndDataCapture());
     EXPECT_EQ(device->Messages(),
               (std::vector<std::string>{":TIMEBASE:RANGE?\n", ":ACQUIRE:POINTS?\n"}));
-
-    // A sample rate of "+9.9E+37" Sa/s is finite: the range is tiny but sent,
-    // as text that reads back as exactly the same double.
-    device->QueueReply("+5.0E-04\n");
-    device->QueueReply("+1000\n");
-    device->QueueReply("+9.9E+37\n");
-    EXPECT_TRUE(driver.BeginDataCapture());
-    EXPECT_TRUE(driver.EndDataCapture());
-    const std::vector<std::string> sent = device->Messages();
-    ASSERT_EQ(sent.size(), 7u);
-    EXPECT_EQ(sent[5], ":TIMEBASE:RANGE 1.0101010101010101e-35\n");
-    double range = 0;
-    std::from_chars(sent[5].data() + 16, sent[5].data() + sent[5].size() - 1, range);
-    EXPECT_EQ(range, 1000 / 9.9e37);
-    EXPECT_EQ(sent[6], ":TIMEBASE:RANGE +5.0E-04\n");
 }
