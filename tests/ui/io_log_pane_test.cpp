@@ -5,16 +5,14 @@
 #include "tests/support/sim_process.h"
 #include "tests/support/temp_dir.h"
 #include "tests/ui/qt_app_fixture.h"
+#include "tests/ui/test_frame.h"
 #include "ui/io_log_pane.h"
-#include "ui/main_frame.h"
 
 #include <QAction>
-#include <QComboBox>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QStatusBar>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -24,6 +22,7 @@ using quarvel::test::ReadFileText;
 using quarvel::test::ScopedSettingsDir;
 using quarvel::test::SimProcess;
 using quarvel::test::TempDir;
+using quarvel::test::TestFrame;
 
 bool MenuHas(CMainFrame& frame, const QString& menuTitle, const QString& actionName) {
     for (QAction* menuAction : frame.menuBar()->actions())
@@ -39,7 +38,7 @@ TEST(IoLogPane, LogsAConnectAndShowsItsOperations) {
     SimProcess sim({"--instrument", "rigol"});
     ASSERT_TRUE(sim.Started());
     TempDir dir;
-    CMainFrame frame;
+    TestFrame frame;
     frame.show();
     CIoLogPane& pane = frame.IoLogPane();
     EXPECT_TRUE(MenuHas(frame, "&File", "ioLogAction"));
@@ -58,9 +57,7 @@ TEST(IoLogPane, LogsAConnectAndShowsItsOperations) {
     pane.toggleViewAction()->trigger();
     EXPECT_TRUE(pane.isVisible());
 
-    frame.findChild<QComboBox*>("visaAddressCombo")
-        ->setEditText(QString::fromStdString(sim.SocketResource()));
-    QTest::mouseClick(frame.findChild<QPushButton*>("connectButton"), Qt::LeftButton);
+    EXPECT_TRUE(frame.ConnectTo(sim.SocketResource()));
     const auto shown = [&pane] { return pane.Lines()->toPlainText(); };
     // The lines arrive as queued calls.
     QTRY_VERIFY_WITH_TIMEOUT(shown().contains("text=\"RIGOL TECHNOLOGIES,DS1054Z"), 5000);
@@ -73,38 +70,8 @@ TEST(IoLogPane, LogsAConnectAndShowsItsOperations) {
     EXPECT_EQ(log.rfind("# quarvel-io-log 1 data=window.log.data", 0), 0u) << log;
     EXPECT_NE(log.find("op=write status=VI_SUCCESS"), std::string::npos);
     // Stopped: nothing more is written.
-    QTest::mouseClick(frame.findChild<QPushButton*>("connectButton"), Qt::LeftButton);
+    QTest::mouseClick(frame.Get<QPushButton>("connectButton"), Qt::LeftButton);
     EXPECT_EQ(ReadFileText(dir.File("window.log")), log);
-}
-
-} // namespace
-
-namespace {
-
-// The window's status line carries the reason of a failed capture: here a
-// link lost in the middle of the image, and a reply that is no image.
-TEST(WindowFailureReason, StatusLineSaysWhyTheScreenshotFailed) {
-    for (const char* fault : {"--drop-mid-reply", "--garbage"}) {
-        ScopedSettingsDir settings;
-        SimProcess sim({"--instrument", "rigol", fault, "--fault-on", ":DISPlay:DATA?"});
-        ASSERT_TRUE(sim.Started());
-        TempDir shots;
-        CMainFrame frame;
-        frame.show();
-        frame.findChild<QComboBox*>("visaAddressCombo")
-            ->setEditText(QString::fromStdString(sim.SocketResource()));
-        QTest::mouseClick(frame.findChild<QPushButton*>("connectButton"), Qt::LeftButton);
-        ASSERT_TRUE(frame.Controller().HasDriver());
-        frame.findChild<QComboBox*>("imageDirCombo")
-            ->setEditText(QString::fromStdString(shots.Path()));
-        QTest::mouseClick(frame.findChild<QPushButton*>("captureButton"), Qt::LeftButton);
-        const QString status = frame.statusBar()->currentMessage();
-        EXPECT_TRUE(status.startsWith("Data capture finished. Error: Screenshot capture failed: "))
-            << status.toStdString();
-        EXPECT_TRUE(
-            status.contains(std::string(fault) == "--garbage" ? "(not an image)." : "(link lost)."))
-            << status.toStdString();
-    }
 }
 
 } // namespace

@@ -4,15 +4,12 @@
 #include "tests/support/sim_process.h"
 #include "tests/support/temp_dir.h"
 #include "tests/ui/qt_app_fixture.h"
-#include "ui/main_frame.h"
+#include "tests/ui/test_frame.h"
 
-#include <QApplication>
 #include <QCheckBox>
-#include <QComboBox>
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QStatusBar>
 #include <gtest/gtest.h>
 
 #include <set>
@@ -20,62 +17,50 @@
 #include <utility>
 #include <vector>
 
-namespace {
-
-// Keeps what the bar and the status line showed at each report of a data
-// page (a Rigol page's block: 250 000 bytes, or the 50 000 of the last).
-class SamplingFrame : public CMainFrame {
-public:
-    std::set<std::pair<std::string, std::string>> shown; // bar text, status text
-
-    bool TransferProgress(std::uint64_t done, std::uint64_t expected) override {
-        const bool answer = CMainFrame::TransferProgress(done, expected);
-        if (expected == 250000 || expected == 50000)
-            shown.emplace(TransferBar()->text().toStdString(),
-                          statusBar()->currentMessage().toStdString());
-        return answer;
-    }
-};
-
-} // namespace
+namespace quarvel::test {
 
 TEST(MainFrameDataProgress, TheBarNamesTheChannelWhoseDataComesAndHowManyThereAre) {
-    quarvel::test::ScopedSettingsDir settings;
+    ScopedSettingsDir settings;
     // Two channels of 300 000 points, each read as two pages, sent at 4 MB/s.
-    quarvel::test::SimProcess sim({"--instrument", "rigol", "--waveform-points", "300000", "--rate",
-                                   "4000", "--fault-on", ":WAVeform:DATA?"});
+    SimProcess sim({"--instrument", "rigol", "--waveform-points", "300000", "--rate", "4000",
+                    "--fault-on", ":WAVeform:DATA?"});
     ASSERT_TRUE(sim.Started()) << sim.Output();
-    quarvel::test::TempDir shots;
-    SamplingFrame frame;
+    TempDir shots;
+    TestFrame frame;
     frame.show();
-    frame.findChild<QComboBox*>("visaAddressCombo")
-        ->setEditText(QString::fromStdString(sim.SocketResource()));
-    frame.findChild<QPushButton*>("connectButton")->click();
-    ASSERT_TRUE(frame.Controller().HasDriver())
-        << frame.statusBar()->currentMessage().toStdString();
-    frame.findChild<QComboBox*>("imageDirCombo")->setEditText(QString::fromStdString(shots.Path()));
-    frame.findChild<QCheckBox*>("retrieveWaveformsCheck")->setChecked(true);
-    auto* channels = frame.findChild<QListWidget*>("channelList");
+    ASSERT_TRUE(frame.ConnectTo(sim.SocketResource())) << frame.Status().toStdString();
+    frame.SaveInto(shots.Path());
+    frame.Get<QCheckBox>("retrieveWaveformsCheck")->setChecked(true);
+    auto* channels = frame.Get<QListWidget>("channelList");
     for (int i = 0; i < channels->count(); ++i) {
         QListWidgetItem* item = channels->item(i);
         const bool wanted = item->text() == "CHAN1" || item->text() == "CHAN2";
         item->setCheckState(wanted ? Qt::Checked : Qt::Unchecked);
     }
+    // What the bar (its channel) and the status line showed at each step of
+    // a data page (a Rigol page's block: 250 000 bytes, or the 50 000 of the
+    // last).
+    std::uint64_t transferTotal = 0;
+    frame.duringTransfer = [&](std::uint64_t, std::uint64_t expected) { transferTotal = expected; };
+    std::set<std::pair<std::string, std::string>> shown;
+    QObject::connect(frame.TransferBar(), &QProgressBar::valueChanged, [&] {
+        const std::string bar = frame.TransferBar()->text().toStdString();
+        if (transferTotal == 250000 || transferTotal == 50000)
+            shown.emplace(bar.substr(0, bar.find(':')), frame.Status().toStdString());
+    });
 
-    frame.findChild<QPushButton*>("captureButton")->click();
+    frame.Get<QPushButton>("captureButton")->click();
 
-    EXPECT_TRUE(frame.Controller().LastCaptureSucceeded())
-        << frame.statusBar()->currentMessage().toStdString();
-    EXPECT_EQ(quarvel::test::FileNamesIn(shots.Path()),
+    EXPECT_TRUE(frame.Controller().LastCaptureSucceeded()) << frame.Status().toStdString();
+    EXPECT_EQ(FileNamesIn(shots.Path()),
               (std::vector<std::string>{"Screenshot.csv", "Screenshot.png"}));
-    std::set<std::pair<std::string, std::string>> channelsShown;
-    for (const auto& [bar, status] : frame.shown)
-        channelsShown.emplace(bar.substr(0, bar.find(':')), status);
-    EXPECT_EQ(channelsShown, (std::set<std::pair<std::string, std::string>>{
-                                 {"CHAN1 (1 of 2)", "Getting waveform data for channel CHAN1..."},
-                                 {"CHAN2 (2 of 2)", "Getting waveform data for channel CHAN2..."}}))
-        << ::testing::PrintToString(frame.shown);
+    EXPECT_EQ(shown, (std::set<std::pair<std::string, std::string>>{
+                         {"CHAN1 (1 of 2)", "Getting waveform data for channel CHAN1..."},
+                         {"CHAN2 (2 of 2)", "Getting waveform data for channel CHAN2..."}}))
+        << ::testing::PrintToString(shown);
     // After the capture the bar shows bare percentages again.
     EXPECT_FALSE(frame.TransferBar()->isVisible());
     EXPECT_EQ(frame.TransferBar()->format(), "%p%");
 }
+
+} // namespace quarvel::test
