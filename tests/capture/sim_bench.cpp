@@ -34,6 +34,11 @@ bool SimBench::Connect() {
     return controller.HasDriver();
 }
 
+bool SimBench::ConnectOver(Lan lan) {
+    window.form.visaAddress = ResourceOn(sim, lan);
+    return PointAtSim(controller.Connection().GetResourceManager(), sim) && Connect();
+}
+
 QImage SimBench::ReferencePicture(QSize rescaleTo) const {
     CInstrConnection connection;
     if (!connection.Open(sim.SocketResource()) || !connection.QueryIdn() ||
@@ -92,6 +97,10 @@ bool SimilarPictures(const QImage& a, const QImage& b) {
                 ++differing;
         }
     return differing * 50 <= static_cast<long long>(x.width()) * x.height();
+}
+
+std::size_t CountLines(const std::string& text) {
+    return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
 }
 
 QImage ReadPicture(const std::string& path) {

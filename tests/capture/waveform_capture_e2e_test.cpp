@@ -14,6 +14,7 @@
 
 namespace {
 
+using quarvel::test::CountLines;
 using quarvel::test::FileNamesIn;
 using quarvel::test::PathExists;
 using quarvel::test::ReadFileBytes;
@@ -37,10 +38,6 @@ void AtInstrument(const SimBench& bench, const std::string& command) {
 bool HasStatus(const SimBench& bench, const std::string& text) {
     const auto& texts = bench.window.statusTexts;
     return std::find(texts.begin(), texts.end(), text) != texts.end();
-}
-
-std::size_t CountLines(const std::string& text) {
-    return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
 }
 
 // "Save sequential" with the number 4: "shot.png" is taken, so the capture
@@ -241,27 +238,22 @@ TEST(WaveformCaptureE2E, EachFamilyWritesWhatItCouldAndTheStatusNamesTheRest) {
         ASSERT_TRUE(bench.Connect()) << bench.window.LastStatus();
         if (*f.atInstrument != '\0')
             AtInstrument(bench, f.atInstrument);
-        auto& form = bench.window.form;
-        form.baseName = "shot";
-        form.retrieveWaveforms = true;
-        form.dataFormat = f.format;
-        form.stopWhileCapturing = true;
-        form.tickedChannels = f.channels;
+        PrepareSequential(bench, f.format, f.channels);
         bench.controller.StartOrAbortCapture();
 
         EXPECT_TRUE(bench.controller.LastCaptureSucceeded());
         EXPECT_EQ(bench.window.LastStatus(), "Data capture finished. Screenshot saved successfully "
                                              "to " +
-                                                 bench.dir.File("shot.png") +
+                                                 bench.dir.File("shot-0004.png") +
                                                  ". Waveform data saving done. " + f.reason);
         if (f.format == DataFormat::Csv) {
-            const std::string csv = ReadFileText(bench.dir.File("shot.csv"));
+            const std::string csv = ReadFileText(bench.dir.File("shot-0004.csv"));
             EXPECT_EQ(csv.rfind(f.written, 0), 0u);
             EXPECT_EQ(CountLines(csv), f.points + 1);
         } else {
-            EXPECT_EQ(FileNamesIn(bench.dir.File("shot")),
+            EXPECT_EQ(FileNamesIn(bench.dir.File("shot-0004")),
                       (std::vector<std::string>{f.written, "format", "xaxis.dat"}));
-            EXPECT_EQ(ReadFileBytes(bench.dir.File("shot/") + f.written).size(),
+            EXPECT_EQ(ReadFileBytes(bench.dir.File("shot-0004/") + f.written).size(),
                       f.points * sizeof(double));
         }
         bench.Sync();
