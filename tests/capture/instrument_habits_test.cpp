@@ -13,7 +13,6 @@
 #include <QImage>
 
 #include <algorithm>
-#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -74,9 +73,8 @@ protected:
     std::vector<std::string> SimArgs() const {
         std::vector<std::string> args = {"--instrument", habit().instrument, "--dump-images",
                                          m_dumps.Path()};
-        std::istringstream quirks(habit().quirks);
-        for (std::string quirk; quirks >> quirk;)
-            args.push_back(quirk);
+        const std::vector<std::string> quirks = Words(habit().quirks);
+        args.insert(args.end(), quirks.begin(), quirks.end());
         if (habit().olderIdn)
             args.insert(args.end(), {"--idn", kOlderSiglentIdn});
         return args;

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <sstream>
 
 namespace quarvel::test {
 
@@ -97,6 +98,14 @@ bool SimilarPictures(const QImage& a, const QImage& b) {
                 ++differing;
         }
     return differing * 50 <= static_cast<long long>(x.width()) * x.height();
+}
+
+std::vector<std::string> Words(const std::string& text) {
+    std::istringstream in(text);
+    std::vector<std::string> words;
+    for (std::string word; in >> word;)
+        words.push_back(word);
+    return words;
 }
 
 std::size_t CountLines(const std::string& text) {

@@ -47,6 +47,10 @@ struct SimBench {
 // drawn on a screen may change between two fetches).
 bool SimilarPictures(const QImage& a, const QImage& b);
 
+// The words of `text`, separated by blanks: simulator options as they would
+// be given on its command line.
+std::vector<std::string> Words(const std::string& text);
+
 // The lines of `text` (its line feeds).
 std::size_t CountLines(const std::string& text);
 

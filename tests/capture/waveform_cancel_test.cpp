@@ -19,40 +19,25 @@ TEST(WaveformCancel, ACancelInsideADataBlockWritesNothingAndTheNextCaptureReadsW
     // Each data reply is sent at 4 MB/s, so a cancel comes long before its
     // end: one block of 600 kB (Infiniium WORD), one of 500 kB (InfiniiVision
     // BYTE), and one 250 000-point Rigol page of a 300 000-point record.
-    const std::vector<std::string> slowData = {"--rate", "4000", "--fault-on", ":WAVeform:DATA?"};
+    const std::string slowData = " --rate 4000 --fault-on :WAVeform:DATA?";
     struct Case {
         const char* name;
-        std::vector<std::string> simArgs;
+        std::string simArgs;
         Lan lan;
         std::size_t points;     // of the channel's record
         std::size_t blockBytes; // of the block the cancel falls into
         const char* setUp;      // sent before the captures ("" none)
     };
     const Case cases[] = {
-        {"infiniium",
-         {"--instrument", "infiniium", "--waveform-points", "300000"},
-         Lan::Socket,
-         300000,
-         600000,
-         ""},
-        {"infiniivision",
-         {"--instrument", "infiniivision-x"},
-         Lan::Hislip,
-         500000,
-         500000,
+        {"infiniium", "--instrument infiniium --waveform-points 300000", Lan::Socket, 300000,
+         600000, ""},
+        {"infiniivision", "--instrument infiniivision-x", Lan::Hislip, 500000, 500000,
          ":SIMulate:WAVeform:POINts 500000\n"},
-        {"rigol",
-         {"--instrument", "rigol", "--waveform-points", "300000"},
-         Lan::Usb,
-         300000,
-         250000,
-         ""},
+        {"rigol", "--instrument rigol --waveform-points 300000", Lan::Usb, 300000, 250000, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        std::vector<std::string> args = c.simArgs;
-        args.insert(args.end(), slowData.begin(), slowData.end());
-        SimBench bench(args);
+        SimBench bench(Words(c.simArgs + slowData));
         ASSERT_TRUE(bench.sim.Started()) << bench.sim.Output();
         // Cancels once, in the first report of the data block (its header
         // counted or not) that has come an eighth of the way; keeps the most
@@ -125,24 +110,24 @@ TEST(WaveformCancel, ACancelInsideADataBlockWritesNothingAndTheNextCaptureReadsW
 // again.
 TEST(WaveformCancel, APagedReadStopsAfterTheCurrentPage) {
     struct Paged {
-        std::vector<std::string> simArgs;
+        std::string simArgs;
         std::vector<std::string> channels;
         const char* problem;
         const char* run;
     };
     const Paged cases[] = {
-        {{"--instrument", "rigol", "--waveform-points", "1000000"},
+        {"--instrument rigol --waveform-points 1000000",
          {"CHAN1", "CHAN2"},
          "CHAN1: cancelled after point 250000.",
          ":RUN"},
-        {{"--instrument", "siglent-hd", "--waveform-points", "30000", "--waveform-page", "10000"},
+        {"--instrument siglent-hd --waveform-points 30000 --waveform-page 10000",
          {"C1", "C2"},
          "C1: cancelled after point 10000.",
          ":TRIG:RUN"},
     };
     for (const Paged& c : cases) {
-        SCOPED_TRACE(c.simArgs[1]);
-        SimBench bench(c.simArgs);
+        SCOPED_TRACE(c.simArgs);
+        SimBench bench(Words(c.simArgs));
         ASSERT_TRUE(bench.Connect()) << bench.sim.Output();
         bench.sim.ClearTranscript();
         int asked = 0;

@@ -91,8 +91,6 @@ TEST_P(WaveformCaptureThrough, SequentialCaptureWritesCsvBesideImage) {
               "Data capture finished. Screenshot saved successfully to " +
                   bench.dir.File("shot-0004.png") + ". Waveform data saving done.");
     EXPECT_EQ(bench.controller.LastDataPath(), bench.dir.File("shot-0004.csv"));
-    EXPECT_TRUE(HasStatus(bench, "Getting waveform data for channel CHAN1..."));
-    EXPECT_TRUE(HasStatus(bench, "Getting waveform data for channel CHAN2..."));
     EXPECT_TRUE(HasStatus(bench, "Saving waveform data..."));
     EXPECT_EQ(FileNamesIn(bench.dir.Path()),
               (std::vector<std::string>{"shot-0004.csv", "shot-0004.png", "shot.png"}));

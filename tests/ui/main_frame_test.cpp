@@ -267,8 +267,6 @@ TEST_F(MainFrameTest, ALongCaptureKeepsTheWindowLiveShowsProgressAndCanBeCancell
         if (imageTransfer(1, total))
             imageValues.push_back(value);
     ASSERT_GE(imageValues.size(), 3u) << ::testing::PrintToString(barValues);
-    EXPECT_TRUE(std::is_sorted(imageValues.begin(), imageValues.end()))
-        << ::testing::PrintToString(barValues);
     EXPECT_EQ(imageValues.back(), 1000);
     const auto stepBack =
         std::adjacent_find(barValues.begin(), barValues.end(), [](const auto& a, const auto& b) {
