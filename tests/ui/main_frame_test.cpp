@@ -3,11 +3,13 @@
 #include "tests/support/temp_dir.h"
 #include "tests/ui/qt_app_fixture.h"
 #include "tests/ui/test_frame.h"
+#include "ui/io_log_pane.h"
 #include "ui/pic_view.h"
 #include "ui/ui_form.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -32,6 +34,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -545,6 +548,98 @@ TEST_F(MainFrameTest, PlacementAndPaneWidthSurviveARestartAndAnUnreadableOneIsIg
     CreateFrame();
     EXPECT_GE(m_frame->width(), 960);
     EXPECT_TRUE(m_frame->isVisible());
+}
+
+// The I/O log in the window: the File menu's entry starts and stops the
+// log, the View menu shows the pane (hidden at start), and the pane shows
+// the operations of a real connect as they happen.
+TEST_F(MainFrameTest, TheIoLogPaneLogsAConnectAndShowsItsOperations) {
+    ASSERT_NO_FATAL_FAILURE(CreateFrame({"--instrument", "rigol"}));
+    const auto menuHas = [this](const QString& menuTitle, const QString& actionName) {
+        for (QAction* menuAction : m_frame->menuBar()->actions())
+            if (menuAction->text() == menuTitle && menuAction->menu() != nullptr)
+                for (QAction* action : menuAction->menu()->actions())
+                    if (action->objectName() == actionName)
+                        return true;
+        return false;
+    };
+    CIoLogPane& pane = m_frame->IoLogPane();
+    EXPECT_TRUE(menuHas("&File", "ioLogAction"));
+    EXPECT_TRUE(menuHas("&View", "ioLogPaneAction"));
+    EXPECT_FALSE(pane.isVisible());
+    EXPECT_FALSE(pane.LogAction()->isChecked());
+
+    QString error;
+    EXPECT_FALSE(pane.StartLogging(m_shots.File("missing/x.log").c_str(), false, error));
+    EXPECT_TRUE(error.contains("No such file or directory")) << error.toStdString();
+    EXPECT_FALSE(pane.LogAction()->isChecked());
+
+    ASSERT_TRUE(pane.StartLogging(m_shots.File("window.log").c_str(), true, error))
+        << error.toStdString();
+    EXPECT_TRUE(pane.LogAction()->isChecked());
+    pane.toggleViewAction()->trigger();
+    EXPECT_TRUE(pane.isVisible());
+
+    EXPECT_TRUE(ClickConnect(m_sim->SocketResource()));
+    const auto shown = [&pane] { return pane.Lines()->toPlainText(); };
+    // The lines arrive as queued calls.
+    QTRY_VERIFY_WITH_TIMEOUT(shown().contains("text=\"RIGOL TECHNOLOGIES,DS1054Z"), 5000);
+    EXPECT_TRUE(shown().contains("op=open status=VI_SUCCESS"));
+    EXPECT_TRUE(shown().contains("text=\"*IDN?\\n\""));
+
+    pane.LogAction()->trigger(); // unchecks: stops
+    EXPECT_FALSE(pane.LogAction()->isChecked());
+    const std::string log = ReadFileText(m_shots.File("window.log"));
+    EXPECT_EQ(log.rfind("# quarvel-io-log 1 data=window.log.data", 0), 0u) << log;
+    EXPECT_NE(log.find("op=write status=VI_SUCCESS"), std::string::npos);
+    // Stopped: nothing more is written.
+    QTest::mouseClick(Get<QPushButton>("connectButton"), Qt::LeftButton);
+    EXPECT_EQ(ReadFileText(m_shots.File("window.log")), log);
+}
+
+// During a capture with waveform data, while a channel's data comes, the
+// progress bar names that channel and how many there are, and the status
+// line names it too.
+TEST_F(MainFrameTest, TheBarNamesTheChannelWhoseDataComesAndHowManyThereAre) {
+    // Two channels of 300 000 points, each read as two pages, sent at 4 MB/s.
+    ASSERT_NO_FATAL_FAILURE(CreateFrame({"--instrument", "rigol", "--waveform-points", "300000",
+                                         "--rate", "4000", "--fault-on", ":WAVeform:DATA?"}));
+    ASSERT_TRUE(ClickConnect(m_sim->SocketResource())) << Status().toStdString();
+    m_frame->SaveInto(m_shots.Path());
+    Get<QCheckBox>("retrieveWaveformsCheck")->setChecked(true);
+    auto* channels = Get<QListWidget>("channelList");
+    for (int i = 0; i < channels->count(); ++i) {
+        QListWidgetItem* item = channels->item(i);
+        const bool wanted = item->text() == "CHAN1" || item->text() == "CHAN2";
+        item->setCheckState(wanted ? Qt::Checked : Qt::Unchecked);
+    }
+    // What the bar (its channel) and the status line showed at each step of
+    // a data page (a Rigol page's block: 250 000 bytes, or the 50 000 of the
+    // last).
+    std::uint64_t transferTotal = 0;
+    m_frame->duringTransfer = [&](std::uint64_t, std::uint64_t expected) {
+        transferTotal = expected;
+    };
+    std::set<std::pair<std::string, std::string>> shown;
+    QProgressBar* bar = m_frame->TransferBar();
+    QObject::connect(bar, &QProgressBar::valueChanged, [&] {
+        const std::string text = bar->text().toStdString();
+        if (transferTotal == 250000 || transferTotal == 50000)
+            shown.emplace(text.substr(0, text.find(':')), Status().toStdString());
+    });
+
+    QTest::mouseClick(Get<QPushButton>("captureButton"), Qt::LeftButton);
+
+    EXPECT_TRUE(m_frame->Controller().LastCaptureSucceeded()) << Status().toStdString();
+    EXPECT_EQ(FileNamesIn(m_shots.Path()),
+              (std::vector<std::string>{"Screenshot.csv", "Screenshot.png"}));
+    EXPECT_EQ(shown, (std::set<std::pair<std::string, std::string>>{
+                         {"CHAN1 (1 of 2)", "Getting waveform data for channel CHAN1..."},
+                         {"CHAN2 (2 of 2)", "Getting waveform data for channel CHAN2..."}}))
+        << ::testing::PrintToString(shown);
+    // After the capture the bar shows bare percentages again.
+    EXPECT_FALSE(bar->isVisible());
+    EXPECT_EQ(bar->format(), "%p%");
 }
 
 } // namespace
