@@ -21,7 +21,8 @@ struct SimBench {
 
     // Connects; true when a driver was created.
     bool Connect();
-    // Connects to the simulator over `lan`.
+    // Connects over `lan`, the controller's resource manager pointed at the
+    // simulator's portmapper and USB/IP server.
     bool ConnectOver(Lan lan);
     // The picture the simulator serves now, fetched over a second connection
     // (null when it cannot be fetched), rescaled when `rescaleTo` is valid.
