@@ -48,7 +48,7 @@ protected:
     void CreateFrame(const std::vector<std::string>& simArgs = {}) {
         if (!simArgs.empty()) {
             m_sim = std::make_unique<SimProcess>(simArgs);
-            ASSERT_TRUE(m_sim->Started()) << m_sim->Output();
+            EXPECT_TRUE(m_sim->Started()) << m_sim->Output(); // the window opens all the same
         }
         m_frame = std::make_unique<TestFrame>();
         m_frame->show();
@@ -137,13 +137,7 @@ TEST_F(MainFrameTest, ConnectRunControlAndDisconnectAnInfiniiVision) {
 
 TEST_F(MainFrameTest, AFailedConnectIsReportedAndLeavesTheFormDisconnected) {
     CreateFrame();
-    int freePort = 0;
-    {
-        SimProcess sim({"--instrument", "rigol"});
-        ASSERT_TRUE(sim.Started());
-        freePort = sim.SocketPort();
-    }
-    ClickConnect("TCPIP0::127.0.0.1::" + std::to_string(freePort) + "::SOCKET");
+    ClickConnect("TCPIP0::127.0.0.1::1::SOCKET"); // nothing listens there
     ASSERT_EQ(m_frame->messages.size(), 1u);
     // The text always shown first, then why.
     EXPECT_EQ(
@@ -169,15 +163,13 @@ TEST_F(MainFrameTest, TheVisaLibraryComesFromTheEnvironmentOrElseFromTheSettings
     m_frame.reset();
 
     // The environment's library (our own, every resource sent to it) wins.
-    SimProcess sim({"--instrument", "rigol"});
-    ASSERT_TRUE(sim.Started());
     setenv("QUARVEL_VISA_LIBRARY", QUARVEL_VISA_SHARED_LIBRARY, 1);
     setenv("QUARVEL_VISA_LIBRARY_ALL", "1", 1);
-    CreateFrame();
+    CreateFrame({"--instrument", "rigol"});
     unsetenv("QUARVEL_VISA_LIBRARY");
     unsetenv("QUARVEL_VISA_LIBRARY_ALL");
     EXPECT_EQ(Status(), "Ready");
-    ClickConnect(sim.SocketResource());
+    ClickConnect(m_sim->SocketResource());
     EXPECT_TRUE(m_frame->ControlForm().IsInstrumentConnected()) << Status().toStdString();
     EXPECT_TRUE(m_frame->messages.empty());
 }
