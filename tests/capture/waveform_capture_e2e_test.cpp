@@ -12,15 +12,8 @@
 #include <algorithm>
 #include <cstdio>
 
+namespace quarvel::test {
 namespace {
-
-using quarvel::test::CountLines;
-using quarvel::test::FileNamesIn;
-using quarvel::test::PathExists;
-using quarvel::test::ReadFileBytes;
-using quarvel::test::ReadFileText;
-using quarvel::test::SimBench;
-using quarvel::test::WriteFileBytes;
 
 constexpr std::size_t kScopePoints = 62500;
 constexpr std::size_t kTracePoints = 691;
@@ -260,3 +253,5 @@ TEST(WaveformCaptureE2E, EachFamilyWritesWhatItCouldAndTheStatusNamesTheRest) {
         EXPECT_GT(bench.IndexOfReceived(f.run, data), data);
     }
 }
+
+} // namespace quarvel::test
