@@ -21,7 +21,6 @@ TEST(WaveformCancel, ACancelInsideADataBlockWritesNothingAndTheNextCaptureReadsW
     // BYTE), and one 250 000-point Rigol page of a 300 000-point record.
     const std::string slowData = " --rate 4000 --fault-on :WAVeform:DATA?";
     struct Case {
-        const char* name;
         std::string simArgs;
         Lan lan;
         std::size_t points;     // of the channel's record
@@ -29,14 +28,13 @@ TEST(WaveformCancel, ACancelInsideADataBlockWritesNothingAndTheNextCaptureReadsW
         const char* setUp;      // sent before the captures ("" none)
     };
     const Case cases[] = {
-        {"infiniium", "--instrument infiniium --waveform-points 300000", Lan::Socket, 300000,
-         600000, ""},
-        {"infiniivision", "--instrument infiniivision-x", Lan::Hislip, 500000, 500000,
+        {"--instrument infiniium --waveform-points 300000", Lan::Socket, 300000, 600000, ""},
+        {"--instrument infiniivision-x", Lan::Hislip, 500000, 500000,
          ":SIMulate:WAVeform:POINts 500000\n"},
-        {"rigol", "--instrument rigol --waveform-points 300000", Lan::Usb, 300000, 250000, ""},
+        {"--instrument rigol --waveform-points 300000", Lan::Usb, 300000, 250000, ""},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(c.simArgs);
         SimBench bench(Words(c.simArgs + slowData));
         ASSERT_TRUE(bench.sim.Started()) << bench.sim.Output();
         // Cancels once, in the first report of the data block (its header
