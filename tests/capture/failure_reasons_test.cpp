@@ -1,10 +1,10 @@
 // Each way a capture can fail gives its own reason after the text the
-// window always showed: a reply that never comes, a command the instrument
-// refused, a waveform channel that does not answer. The raised transfer
-// timeout is put back on every one of these paths. Nothing at the address, a
-// link lost mid-transfer and a reply that is no image are said by
-// quarvel-cli (tests/cli/cli_failure_reasons_test.cpp) and the window
-// (tests/ui/io_log_pane_test.cpp) with the same words.
+// window always showed: a reply that never comes, a link lost mid-transfer, a
+// reply that is no image, a command the instrument refused, a waveform
+// channel that does not answer. The raised transfer timeout is put back on
+// every one of these paths. Nothing at the address is said by quarvel-cli
+// (tests/cli/cli_failure_reasons_test.cpp) and the window
+// (tests/ui/main_frame_test.cpp) with the same words.
 
 #include "tests/capture/sim_bench.h"
 
@@ -59,6 +59,14 @@ INSTANTIATE_TEST_SUITE_P(
              {"--instrument", "rigol", "--delay-ms", "4000", "--fault-on", ":DISPlay:DATA?"},
              "Error: Screenshot capture failed: the instrument sent nothing for ",
              {"after ':DISP:DATA?' while waiting for the screen image (timeout)."}},
+        Case{"LinkLost",
+             {"--instrument", "rigol", "--drop-mid-reply", "--fault-on", ":DISPlay:DATA?"},
+             "Error: Screenshot capture failed: the connection ended after ",
+             {"(link lost)."}},
+        Case{"NotAnImage",
+             {"--instrument", "rigol", "--garbage", "--fault-on", ":DISPlay:DATA?"},
+             "Error: Screenshot capture failed: ",
+             {"(not an image)."}},
         // The generic instrument does not know the Rigol's image query: it
         // answers nothing and queues -113, which SYST:ERR? then tells.
         Case{"CommandRefused",

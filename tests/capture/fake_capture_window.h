@@ -5,6 +5,7 @@
 #include <QImage>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -101,6 +102,9 @@ public:
 
     bool timerRunning = false;
 
+    // Answers each report of a transfer (true: cancel it); none goes on.
+    std::function<bool(std::uint64_t done, std::uint64_t expected)> onTransfer;
+
     ICaptureForm& Form() override { return form; }
     void SetStatusText(const std::string& text) override { statusTexts.push_back(text); }
     void ShowMessage(const std::string& text, MessageIcon icon) override {
@@ -114,6 +118,9 @@ public:
     }
     void StartCountdownTimer() override { timerRunning = true; }
     void StopCountdownTimer() override { timerRunning = false; }
+    bool TransferProgress(std::uint64_t done, std::uint64_t expected) override {
+        return onTransfer && onTransfer(done, expected);
+    }
 
     std::string LastStatus() const { return statusTexts.empty() ? "" : statusTexts.back(); }
 };

@@ -4,9 +4,7 @@
 // quarvel-cli capture drives as well). The image arrives byte for byte, nothing of one reply
 // leaks into the next, and Stop/Run gives back the mode the instrument had.
 
-#include "capture/capture_controller.h"
 #include "capture/image_codec.h"
-#include "tests/capture/fake_capture_window.h"
 #include "tests/capture/sim_bench.h"
 #include "tests/instr/driver_fixture.h"
 
@@ -15,7 +13,6 @@
 #include <QImage>
 
 #include <algorithm>
-#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -76,15 +73,11 @@ protected:
     std::vector<std::string> SimArgs() const {
         std::vector<std::string> args = {"--instrument", habit().instrument, "--dump-images",
                                          m_dumps.Path()};
-        std::istringstream quirks(habit().quirks);
-        for (std::string quirk; quirks >> quirk;)
-            args.push_back(quirk);
+        const std::vector<std::string> quirks = Words(habit().quirks);
+        args.insert(args.end(), quirks.begin(), quirks.end());
         if (habit().olderIdn)
             args.insert(args.end(), {"--idn", kOlderSiglentIdn});
         return args;
-    }
-    std::string Address() const {
-        return lan() == Lan::Socket ? m_sim.SocketResource() : m_sim.Vxi11Resource();
     }
     std::vector<std::uint8_t> LastServedImage() const {
         const auto images = ReadDirFiles(m_dumps.Path());
@@ -101,22 +94,22 @@ protected:
     Lines Received(ViSession session) const {
         char reply[256] = {};
         viQueryf(session, "*OPC?\n", "%t", reply);
-        Lines lines = m_sim.Transcript();
+        Lines lines = m_bench.sim.Transcript();
         if (!lines.empty() && lines.back() == "*OPC?")
             lines.pop_back();
         return lines;
     }
-    TempDir m_dumps; // before m_sim: the simulator writes into it
-    SimProcess m_sim{SimArgs()};
+    TempDir m_dumps; // before the simulator, which writes into it
+    SimBench m_bench{SimArgs()};
 };
 
 TEST_P(InstrumentHabit, CapturesTheServedImageAndRestoresTheMode) {
-    ASSERT_TRUE(m_sim.Started()) << m_sim.Output();
+    ASSERT_TRUE(m_bench.sim.Started()) << m_bench.sim.Output();
 
     // The driver: the served file byte for byte, and the next reply clean.
     {
         CInstrConnection connection;
-        ASSERT_TRUE(ConnectToSim(connection, m_sim, lan())) << connection.GetIdn();
+        ASSERT_TRUE(ConnectToSim(connection, m_bench.sim, lan())) << connection.GetIdn();
         if (habit().olderIdn) {
             EXPECT_EQ(connection.GetIdn(), kOlderSiglentIdn);
         }
@@ -131,31 +124,22 @@ TEST_P(InstrumentHabit, CapturesTheServedImageAndRestoresTheMode) {
     }
 
     // The capture controller, stopping and restarting the instrument.
-    {
-        FakeCaptureWindow window;
-        CCaptureController controller{window};
-        TempDir shots;
-        window.form.visaAddress = Address();
-        window.form.imageDir = shots.Path();
-        window.form.stopWhileCapturing = true;
-        viSetAttribute(controller.Connection().GetResourceManager(), QVI_ATTR_PORTMAPPER_PORT,
-                       static_cast<ViAttrState>(m_sim.PortmapperPort()));
-        controller.ToggleConnection();
-        ASSERT_TRUE(controller.HasDriver()) << window.LastStatus();
-        controller.CaptureNow();
-        ASSERT_TRUE(controller.LastCaptureSucceeded()) << window.LastStatus();
-        EXPECT_EQ(controller.Picture().convertToFormat(QImage::Format_RGB32), LastServedPicture());
-        EXPECT_EQ(ReadPicture(controller.LastImagePath()).convertToFormat(QImage::Format_RGB32),
-                  LastServedPicture());
-        const Lines received = Received(controller.Connection().GetSession());
-        if (*habit().restart != '\0') {
-            ASSERT_FALSE(received.empty());
-            EXPECT_EQ(received.back(), habit().restart);
-        } else {
-            EXPECT_TRUE(std::none_of(received.begin(), received.end(), [](const std::string& c) {
-                return c.find("STOP") != std::string::npos;
-            })) << ::testing::PrintToString(received);
-        }
+    CCaptureController& controller = m_bench.controller;
+    m_bench.window.form.stopWhileCapturing = true;
+    ASSERT_TRUE(m_bench.ConnectOver(lan())) << m_bench.window.LastStatus();
+    controller.CaptureNow();
+    ASSERT_TRUE(controller.LastCaptureSucceeded()) << m_bench.window.LastStatus();
+    EXPECT_EQ(controller.Picture().convertToFormat(QImage::Format_RGB32), LastServedPicture());
+    EXPECT_EQ(ReadPicture(controller.LastImagePath()).convertToFormat(QImage::Format_RGB32),
+              LastServedPicture());
+    const Lines received = Received(controller.Connection().GetSession());
+    if (*habit().restart != '\0') {
+        ASSERT_FALSE(received.empty());
+        EXPECT_EQ(received.back(), habit().restart);
+    } else {
+        EXPECT_TRUE(std::none_of(received.begin(), received.end(), [](const std::string& c) {
+            return c.find("STOP") != std::string::npos;
+        })) << ::testing::PrintToString(received);
     }
 }
 

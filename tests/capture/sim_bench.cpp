@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <sstream>
 
 namespace quarvel::test {
 
@@ -32,6 +33,11 @@ SimBench::SimBench(const std::vector<std::string>& simArgs) : sim(simArgs) {
 bool SimBench::Connect() {
     controller.ToggleConnection();
     return controller.HasDriver();
+}
+
+bool SimBench::ConnectOver(Lan lan) {
+    window.form.visaAddress = ResourceOn(sim, lan);
+    return PointAtSim(controller.Connection().GetResourceManager(), sim) && Connect();
 }
 
 QImage SimBench::ReferencePicture(QSize rescaleTo) const {
@@ -92,6 +98,18 @@ bool SimilarPictures(const QImage& a, const QImage& b) {
                 ++differing;
         }
     return differing * 50 <= static_cast<long long>(x.width()) * x.height();
+}
+
+std::vector<std::string> Words(const std::string& text) {
+    std::istringstream in(text);
+    std::vector<std::string> words;
+    for (std::string word; in >> word;)
+        words.push_back(word);
+    return words;
+}
+
+std::size_t CountLines(const std::string& text) {
+    return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
 }
 
 QImage ReadPicture(const std::string& path) {

@@ -33,12 +33,6 @@
 namespace quarvel::test {
 namespace {
 
-template <typename T> T* Child(QObject* parent, const char* name) {
-    T* widget = parent->findChild<T*>(QString::fromLatin1(name));
-    EXPECT_NE(widget, nullptr) << name;
-    return widget;
-}
-
 TEST(FindDialog, FindsASimulatorByProbeAndFillsTheAddressBox) {
     const std::string net = OwnLoopbackNet();
     SimProcess tek({"--instrument", "tektronix", "--address", net + "3"});

@@ -2,8 +2,10 @@
 
 #include "tests/support/temp_dir.h"
 
+#include <QObject>
 #include <QString>
 #include <QVariant>
+#include <gtest/gtest.h>
 
 namespace quarvel::test {
 
@@ -25,5 +27,12 @@ public:
 private:
     TempDir m_dir;
 };
+
+// The child of `parent` named `name`; a failure of the test when there is none.
+template <typename T> T* Child(const QObject* parent, const char* name) {
+    T* widget = parent->findChild<T*>(QString::fromLatin1(name));
+    EXPECT_NE(widget, nullptr) << name;
+    return widget;
+}
 
 } // namespace quarvel::test

@@ -45,9 +45,7 @@ protected:
     void TearDown() override { DestroyForm(); }
 
     template <typename T> T* Get(const char* name) {
-        T* widget = m_form->findChild<T*>(QString::fromLatin1(name));
-        EXPECT_NE(widget, nullptr) << name;
-        return widget;
+        return quarvel::test::Child<T>(m_form.get(), name);
     }
     QComboBox* Address() { return Get<QComboBox>("visaAddressCombo"); }
     QComboBox* ImageDir() { return Get<QComboBox>("imageDirCombo"); }
@@ -71,7 +69,7 @@ protected:
     QStringList m_messages;
 };
 
-TEST_F(UiFormTest, ConnectingWithChannelsOffersThemTickedAndDisconnectingTakesThemAway) {
+TEST_F(UiFormTest, ConnectingOffersTheChannelsTickedDisconnectingTakesThemAwayNoneClearRetrieval) {
     CreateForm();
     EXPECT_EQ(m_form->GetDataFormat(), DataFormat::Csv); // the stored index 0
     EXPECT_FALSE(Retrieve()->isEnabled());
@@ -98,11 +96,8 @@ TEST_F(UiFormTest, ConnectingWithChannelsOffersThemTickedAndDisconnectingTakesTh
     EXPECT_FALSE(Retrieve()->isEnabled());
     EXPECT_TRUE(Retrieve()->isChecked()); // the state is kept while disabled
     EXPECT_FALSE(m_form->IsInstrumentConnected());
-}
 
-TEST_F(UiFormTest, AnInstrumentWithoutChannelsLeavesWaveformRetrievalClearedAndDisabled) {
-    CreateForm();
-    Retrieve()->setChecked(true);
+    // An instrument without channels leaves waveform retrieval cleared and off.
     Connect("TCPIP0::10.0.0.2::INSTR", {});
     EXPECT_FALSE(Retrieve()->isChecked());
     EXPECT_FALSE(Retrieve()->isEnabled());

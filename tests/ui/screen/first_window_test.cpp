@@ -9,50 +9,25 @@
 #include "tests/support/sim_process.h"
 #include "tests/support/temp_dir.h"
 #include "tests/ui/qt_app_fixture.h"
-#include "ui/main_frame.h"
+#include "tests/ui/test_frame.h"
 #include "ui/pic_view.h"
 #include "ui/ui_form.h"
 
 #include <QApplication>
-#include <QComboBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QStatusBar>
 #include <QTest>
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <utility>
-#include <vector>
 
-using quarvel::test::ScopedSettingsDir;
-using quarvel::test::SimProcess;
-using quarvel::test::TempDir;
-
+namespace quarvel::test {
 namespace {
-
-// Message boxes are recorded instead of waiting for a person.
-class RecordingFrame : public CMainFrame {
-public:
-    void ShowMessage(const std::string& text, MessageIcon) override { messages.push_back(text); }
-    // With a file named, the window is saved there once a transfer is half done.
-    bool TransferProgress(std::uint64_t done, std::uint64_t expected) override {
-        const bool cancel = CMainFrame::TransferProgress(done, expected);
-        if (!progressShot.isEmpty() && expected != kTransferSizeUnknown && done * 2 >= expected &&
-            done < expected) {
-            grab().save(progressShot);
-            progressShot.clear();
-        }
-        return cancel;
-    }
-    std::vector<std::string> messages;
-    QString progressShot;
-};
 
 class FirstWindow : public ::testing::Test {
 protected:
@@ -64,7 +39,7 @@ protected:
         ASSERT_EQ(QString::fromLatin1(wanted),
                   QStringLiteral("%1x%2").arg(screen.width()).arg(screen.height()))
             << "the X server's screen is not the one named";
-        m_frame = std::make_unique<RecordingFrame>();
+        m_frame = std::make_unique<TestFrame>();
         m_frame->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(m_frame.get()));
         // No window manager runs: the window takes the input focus itself.
@@ -73,18 +48,14 @@ protected:
     }
     void TearDown() override { m_frame.reset(); }
 
-    template <typename T> T* Get(const char* name) {
-        T* widget = m_frame->findChild<T*>(QString::fromLatin1(name));
-        EXPECT_NE(widget, nullptr) << name;
-        return widget;
-    }
+    template <typename T> T* Get(const char* name) { return m_frame->Get<T>(name); }
     // `widget`'s rectangle in the window's coordinates.
     QRect InWindow(const QWidget* widget) const {
         return {widget->mapTo(m_frame.get(), QPoint(0, 0)), widget->size()};
     }
 
     ScopedSettingsDir m_settings; // a first run: nothing stored
-    std::unique_ptr<RecordingFrame> m_frame;
+    std::unique_ptr<TestFrame> m_frame;
 };
 
 TEST_F(FirstWindow, FitsTheScreenAndShowsCaptureWithTheFormAsFarAsTheScreenAllows) {
@@ -123,21 +94,16 @@ TEST_F(FirstWindow, TheCaptureKeyCapturesFromATextBox) {
     SimProcess sim({"--instrument", "infiniivision-x", "--rate", "20"});
     ASSERT_TRUE(sim.Started()) << sim.Output();
     TempDir shots;
-    Get<QComboBox>("visaAddressCombo")->setEditText(QString::fromStdString(sim.SocketResource()));
-    QTest::mouseClick(Get<QPushButton>("connectButton"), Qt::LeftButton);
-    ASSERT_TRUE(m_frame->Controller().HasDriver())
-        << m_frame->statusBar()->currentMessage().toStdString();
-    Get<QComboBox>("imageDirCombo")->setEditText(QString::fromStdString(shots.Path()));
+    ASSERT_TRUE(m_frame->ConnectTo(sim.SocketResource())) << m_frame->Status().toStdString();
+    m_frame->SaveInto(shots.Path());
 
     auto* comments = Get<QPlainTextEdit>("commentsEdit");
     comments->setFocus();
     comments->setPlainText("first look");
     QTest::keyClick(comments, Qt::Key_F5);
-    EXPECT_TRUE(quarvel::test::PathExists(shots.File("Screenshot.png")))
-        << m_frame->statusBar()->currentMessage().toStdString();
+    EXPECT_TRUE(PathExists(shots.File("Screenshot.png"))) << m_frame->Status().toStdString();
     EXPECT_TRUE(m_frame->Controller().HasPicture());
-    EXPECT_NE(quarvel::test::ReadFileText(shots.File("Comments.txt")).find("first look"),
-              std::string::npos);
+    EXPECT_NE(ReadFileText(shots.File("Comments.txt")).find("first look"), std::string::npos);
     EXPECT_TRUE(m_frame->messages.empty());
 
     const QString screenshot = qEnvironmentVariable("QUARVEL_SCREENSHOT");
@@ -146,12 +112,21 @@ TEST_F(FirstWindow, TheCaptureKeyCapturesFromATextBox) {
         QApplication::processEvents();
         EXPECT_TRUE(m_frame->grab().save(screenshot));
     }
-    const QString progressShot = qEnvironmentVariable("QUARVEL_SCREENSHOT_PROGRESS");
+    // With a file named, the window is saved there once a transfer is half done.
+    QString progressShot = qEnvironmentVariable("QUARVEL_SCREENSHOT_PROGRESS");
     if (!progressShot.isEmpty()) {
-        m_frame->progressShot = progressShot;
+        const QString file = progressShot;
+        m_frame->duringTransfer = [&](std::uint64_t done, std::uint64_t expected) {
+            if (!progressShot.isEmpty() && expected != kTransferSizeUnknown &&
+                done * 2 >= expected && done < expected) {
+                m_frame->grab().save(progressShot);
+                progressShot.clear();
+            }
+        };
         QTest::keyClick(comments, Qt::Key_F5);
-        EXPECT_TRUE(quarvel::test::PathExists(progressShot.toStdString()));
+        EXPECT_TRUE(PathExists(file.toStdString()));
     }
 }
 
 } // namespace
+} // namespace quarvel::test
