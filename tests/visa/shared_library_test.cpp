@@ -18,47 +18,20 @@ using quarvel::test::SimProcess;
 
 namespace {
 
-// What this library exports, all under one version: the standard VISA
-// functions it has (VPP-4.3) and Quarvel's own that visa.h declares for C
-// programs. Nothing of its insides, and nothing that goes unnoticed.
-const std::set<std::string> kExported = {"viOpenDefaultRM",
-                                         "viOpen",
-                                         "viClose",
-                                         "viRead",
-                                         "viWrite",
-                                         "viReadSTB",
-                                         "viClear",
-                                         "viFlush",
-                                         "viSetBuf",
-                                         "viBufRead",
-                                         "viBufWrite",
-                                         "viPrintf",
-                                         "viVPrintf",
-                                         "viSPrintf",
-                                         "viVSPrintf",
-                                         "viScanf",
-                                         "viVScanf",
-                                         "viSScanf",
-                                         "viVSScanf",
-                                         "viQueryf",
-                                         "viVQueryf",
-                                         "viGetAttribute",
-                                         "viSetAttribute",
-                                         "viParseRsrc",
-                                         "viParseRsrcEx",
-                                         "viFindRsrc",
-                                         "viFindNext",
-                                         "viLock",
-                                         "viUnlock",
-                                         "viStatusDesc",
-                                         "viEnableEvent",
-                                         "viDisableEvent",
-                                         "viDiscardEvents",
-                                         "viWaitOnEvent",
-                                         "qviSetProgressHandler",
-                                         "qviStatusName",
-                                         "qviFindReport",
-                                         "qviCancelFind"};
+// What this library exports, all under one version, and nothing else (none
+// of its insides, nothing that goes unnoticed): the standard VISA functions
+// it has (VPP-4.3) and Quarvel's own that visa.h declares for C programs.
+const std::set<std::string> kStandardNames = {
+    "viOpenDefaultRM", "viOpen",         "viClose",         "viRead",        "viWrite",
+    "viReadSTB",       "viClear",        "viFlush",         "viSetBuf",      "viBufRead",
+    "viBufWrite",      "viPrintf",       "viVPrintf",       "viSPrintf",     "viVSPrintf",
+    "viScanf",         "viVScanf",       "viSScanf",        "viVSScanf",     "viQueryf",
+    "viVQueryf",       "viGetAttribute", "viSetAttribute",  "viParseRsrc",   "viParseRsrcEx",
+    "viFindRsrc",      "viFindNext",     "viLock",          "viUnlock",      "viStatusDesc",
+    "viEnableEvent",   "viDisableEvent", "viDiscardEvents", "viWaitOnEvent",
+};
+const std::set<std::string> kQuarvelNames = {"qviSetProgressHandler", "qviStatusName",
+                                             "qviFindReport", "qviCancelFind"};
 
 constexpr const char* kVersion = "QUARVEL_VISA_1";
 
@@ -82,7 +55,9 @@ TEST(VisaSharedLibrary, ExportsTheStandardNamesAndQuarvelsPublicOnesVersioned) {
             << "exported without version " << kVersion << ": " << line;
         exported.insert(name);
     }
-    EXPECT_EQ(exported, kExported);
+    std::set<std::string> expected = kStandardNames;
+    expected.insert(kQuarvelNames.begin(), kQuarvelNames.end());
+    EXPECT_EQ(exported, expected);
 
     const std::string dynamic = CommandOutput(
         std::string("readelf -d ") + QUARVEL_VISA_LIBRARY + " | grep SONAME", &status);
