@@ -4,30 +4,17 @@
 
 using quarvel::visa::BlockHeader;
 using quarvel::visa::BlockHeaderResult;
-using quarvel::visa::FormatBlockHeader;
 using quarvel::visa::ParseBlockHeader;
 
-TEST(VisaBlockHeader, DefiniteAndIndefiniteHeaders) {
+// Everyday headers ("#0" too) go through every block the VISA and CLI tests
+// read, and the simulator writes its own with FormatBlockHeader; here the
+// edges.
+TEST(VisaBlockHeader, TakesNineDigitsRejectsJunkAndWaitsForIncompleteHeaders) {
     BlockHeader h;
-    ASSERT_EQ(ParseBlockHeader("#41234data", h), BlockHeaderResult::Ok);
-    EXPECT_FALSE(h.indefinite);
-    EXPECT_EQ(h.headerSize, 6u);
-    EXPECT_EQ(h.dataLength, 1234u);
-
-    ASSERT_EQ(ParseBlockHeader("#0abc", h), BlockHeaderResult::Ok);
-    EXPECT_TRUE(h.indefinite);
-    EXPECT_EQ(h.headerSize, 2u);
-
     ASSERT_EQ(ParseBlockHeader("#9999999999", h), BlockHeaderResult::Ok);
     EXPECT_EQ(h.dataLength, 999999999u);
+    EXPECT_EQ(h.headerSize, 11u);
 
-    ASSERT_EQ(ParseBlockHeader(FormatBlockHeader(4000000), h), BlockHeaderResult::Ok);
-    EXPECT_EQ(h.dataLength, 4000000u);
-    EXPECT_EQ(FormatBlockHeader(4000000), "#74000000");
-}
-
-TEST(VisaBlockHeader, RejectsJunkAndWaitsForIncompleteHeaders) {
-    BlockHeader h;
     EXPECT_EQ(ParseBlockHeader(" #14abcd", h), BlockHeaderResult::Invalid);
     EXPECT_EQ(ParseBlockHeader("#A", h), BlockHeaderResult::Invalid);
     EXPECT_EQ(ParseBlockHeader("#31x0", h), BlockHeaderResult::Invalid);

@@ -16,20 +16,12 @@ rpc::Bytes Words(std::initializer_list<std::uint32_t> words) {
 
 } // namespace
 
-TEST(VisaOncRpc, XdrOpaqueIsPaddedAndBoundedByInputAndLimit) {
+// The padded layout goes through every VXI-11 test and Wireshark's decoder
+// (tests/visa/wire_decoder_test.cpp); here what the reader refuses.
+TEST(VisaOncRpc, XdrOpaqueIsBoundedByInputAndLimit) {
     rpc::Bytes out;
     rpc::XdrWriter(out).PutString("abcde");
-    // Length word, five bytes, three bytes of zero padding.
-    ASSERT_EQ(out.size(), 12u);
-    EXPECT_EQ(out[3], 5);
-    EXPECT_EQ(out[9], 0);
-
     std::string text;
-    rpc::XdrReader ok(out);
-    EXPECT_TRUE(ok.GetString(text, 16));
-    EXPECT_EQ(text, "abcde");
-    EXPECT_TRUE(ok.Done());
-
     rpc::XdrReader overLimit(out);
     EXPECT_FALSE(overLimit.GetString(text, 4));
     EXPECT_FALSE(overLimit.Ok());

@@ -56,7 +56,8 @@ TEST(VisaDiscovery, ProbeHostListsAreStrictAndBounded) {
         EXPECT_EQ(untouched.size(), 1u) << bad;
     }
 
-    // Host names only where the caller takes them; resolved later.
+    // Host names only where the caller takes them; resolved later (a probe
+    // of "localhost": quarvel-cli list's test).
     std::vector<std::string> names;
     hosts.clear();
     ASSERT_TRUE(ParseProbeHosts("localhost,10.0.0.1,scope-1.Lab", hosts, &names));
@@ -64,13 +65,6 @@ TEST(VisaDiscovery, ProbeHostListsAreStrictAndBounded) {
     for (const char* bad : {"-a.lab", "a..lab", "a_b.lab", "1.2.3", "10.0.0.256", "a.lab,"})
         EXPECT_FALSE(ParseProbeHosts(bad, hosts, &names)) << bad;
     EXPECT_EQ(names.size(), 2u);
-    std::vector<std::string> unresolved;
-    hosts.clear();
-    visa::ResolveProbeNames({"localhost"},
-                            std::chrono::steady_clock::now() + std::chrono::seconds(10), hosts,
-                            unresolved);
-    EXPECT_EQ(Texts(hosts), std::vector<std::string>{"127.0.0.1"});
-    EXPECT_TRUE(unresolved.empty());
 
     unsigned methods = 0;
     EXPECT_TRUE(visa::ParseDiscoveryMethods("Probe,dnssd", methods));

@@ -6,6 +6,7 @@
  * viFindRsrc/viFindNext; no Quarvel header, the standard's types written
  * out as a vendor's header would give them. */
 
+#include <fnmatch.h>
 #include <stdarg.h>
 #include <stdint.h>
 #include <string.h>
@@ -37,18 +38,6 @@ static const char* matched[RESOURCE_COUNT];
 static ViUInt32 matchedCount;
 static ViUInt32 nextMatch;
 
-/* The search expressions' '?' (one character) and '*' (any run), enough
- * for "?*", "GPIB?*" and "?*INSTR". */
-static int Matches(const char* pattern, const char* name) {
-    if (*pattern == '\0')
-        return *name == '\0';
-    if (*pattern == '*')
-        return Matches(pattern + 1, name) || (*name != '\0' && Matches(pattern, name + 1));
-    if (*name == '\0')
-        return 0;
-    return (*pattern == '?' || *pattern == *name) && Matches(pattern + 1, name + 1);
-}
-
 ViStatus viOpenDefaultRM(ViSession* rm) {
     *rm = FAKE_RM;
     return VI_SUCCESS;
@@ -61,7 +50,9 @@ ViStatus viFindRsrc(ViSession rm, const char* expr, ViUInt32* list, ViUInt32* co
     matchedCount = 0;
     nextMatch = 1;
     for (i = 0; i < RESOURCE_COUNT; ++i)
-        if (Matches(expr, kResources[i]))
+        /* The search expressions' '?' (one character) and '*' (any run) as
+         * the shell's: enough for "?*", "GPIB?*" and "?*INSTR". */
+        if (fnmatch(expr, kResources[i], 0) == 0)
             matched[matchedCount++] = kResources[i];
     if (matchedCount == 0)
         return VI_ERROR_RSRC_NFOUND;

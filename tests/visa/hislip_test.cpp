@@ -4,54 +4,30 @@
 // peers that do not speak HiSLIP. The status byte's query on that channel is
 // checked by Wireshark's decoder (wire_decoder_test.cpp).
 
-#include "tests/support/sim_session.h"
+#include "tests/visa/sim_fixture.h"
 #include "visa/visa.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <memory>
 #include <string>
 #include <vector>
 
-using quarvel::test::SimProcess;
 using Clock = std::chrono::steady_clock;
 
 namespace {
 
-class HislipSim : public ::testing::Test {
+class HislipSim : public quarvel::test::VisaSimFixture {
 protected:
     void Start(std::vector<std::string> args, ViUInt32 timeoutMs = 2000) {
-        m_sim = std::make_unique<SimProcess>(args);
-        ASSERT_TRUE(m_sim->Started()) << m_sim->Output();
-        ASSERT_NE(m_sim->HislipPort(), 0) << m_sim->Output();
-        m_rm = quarvel::test::SimResourceManager(*m_sim, timeoutMs);
-        ASSERT_NE(m_rm, VI_NULL);
-        Open();
+        VisaSimFixture::Start(args, timeoutMs, quarvel::test::Lan::Hislip);
     }
-    void Open() {
-        ASSERT_EQ(viOpen(m_rm, m_sim->HislipResource().c_str(), VI_NULL, 0, &m_vi), VI_SUCCESS);
-    }
-    void TearDown() override {
-        if (m_rm != VI_NULL)
-            viClose(m_rm);
-    }
-    ViStatus Opc() {
-        ViInt32 opc = 0;
-        const ViStatus s = viQueryf(m_vi, "*OPC?\n", "%d", &opc);
-        return s == VI_SUCCESS && opc != 1 ? VI_ERROR_IO : s;
-    }
-
-    std::unique_ptr<SimProcess> m_sim;
-    ViSession m_rm = VI_NULL;
-    ViSession m_vi = VI_NULL;
+    ViStatus Opc() { return VisaSimFixture::Opc(m_vi); }
 };
 
 TEST_F(HislipSim, ResponsesInManyDataMessagesAndTcpPiecesArriveWhole) {
     Start({"--hislip-fragment", "5", "--tiny-pieces", "11", "--idn", "ACME,FRAG,1,2.0"}, 10000);
-    char idn[256] = {};
-    ASSERT_EQ(viQueryf(m_vi, "*IDN?\n", "%t", idn), VI_SUCCESS);
-    EXPECT_STREQ(idn, "ACME,FRAG,1,2.0\n");
+    ExpectIdn(m_vi, "ACME,FRAG,1,2.0");
     std::vector<unsigned char> block(3000);
     EXPECT_TRUE(quarvel::test::QueryTestBlock(m_vi, 2000, block));
 }
@@ -69,7 +45,7 @@ TEST_F(HislipSim, FatalErrorEndsTheSessionButNotTheInstrument) {
     EXPECT_EQ(viQueryf(m_vi, "*IDN?\n", "%t", idn), VI_ERROR_CONN_LOST);
     EXPECT_EQ(Opc(), VI_ERROR_CONN_LOST);
     ASSERT_EQ(viClose(m_vi), VI_SUCCESS);
-    Open();
+    m_vi = Open(m_sim->HislipResource());
     EXPECT_EQ(Opc(), VI_SUCCESS);
 }
 
@@ -93,8 +69,7 @@ TEST_F(HislipSim, StalledReplyEndsByDeviceClearOrByTheNextQuery) {
 
 TEST_F(HislipSim, LocksAreHeldAtTheInstrumentAcrossSessions) {
     Start({});
-    ViSession other = VI_NULL;
-    ASSERT_EQ(viOpen(m_rm, m_sim->HislipResource().c_str(), VI_NULL, 0, &other), VI_SUCCESS);
+    const ViSession other = Open(m_sim->HislipResource());
     ASSERT_EQ(viLock(m_vi, VI_EXCLUSIVE_LOCK, 0, nullptr, nullptr), VI_SUCCESS);
     EXPECT_EQ(viLock(other, VI_EXCLUSIVE_LOCK, 50, nullptr, nullptr), VI_ERROR_RSRC_LOCKED);
     ASSERT_EQ(viUnlock(m_vi), VI_SUCCESS);

@@ -39,18 +39,14 @@ TEST(LoadedVisaLibrary, TakesWhatItIsGivenAndServesItThroughItsOwnFunctions) {
     EXPECT_EQ(qviUseVisaLibrary(rm, kLibrary, 7, message), VI_ERROR_INV_PARAMETER);
 
     // Our transports keep what they open (our progress reports work there);
-    // a GPIB name goes to the library, whose own answer comes back.
+    // a GPIB name goes to the library, whose own answer comes back (its
+    // wording: quarvel-cli scpi's test).
     ViSession own = VI_NULL;
     ASSERT_EQ(viOpen(rm, sim.SocketResource().c_str(), VI_NULL, 0, &own), VI_SUCCESS);
     EXPECT_EQ(qviSetProgressHandler(own, nullptr, nullptr), VI_SUCCESS);
     ViSession gpib = 1;
     EXPECT_EQ(viOpen(rm, "GPIB0::5::INSTR", VI_NULL, 0, &gpib), VI_ERROR_LIBRARY_NFOUND);
     EXPECT_EQ(gpib, VI_NULL);
-    ASSERT_EQ(qviOpenFailureText(rm, "GPIB0::5::INSTR", VI_ERROR_LIBRARY_NFOUND, message),
-              VI_SUCCESS);
-    EXPECT_EQ(std::string(message), std::string("the VISA library ") + kLibrary +
-                                        " answered VI_ERROR_LIBRARY_NFOUND (0xBFFF009E) for "
-                                        "GPIB0::5::INSTR");
 
     // Every resource to the library: the session is its, under our handle.
     ASSERT_EQ(qviUseVisaLibrary(rm, kLibrary, QVI_LIBRARY_FOR_ALL, message), VI_SUCCESS);
@@ -90,43 +86,28 @@ std::string FindReport(ViSession rm) {
 
 // A vendor's library (a stand-in with a GPIB instrument and a serial port,
 // lacking most functions and all of Quarvel's own) lists its resources
-// through our viFindRsrc, when the method "library" is among those used,
-// and opens them.
-TEST(LoadedVisaLibrary, ListsWhatTheLibraryFindsAndOpensItThere) {
+// through our viFindRsrc, when the method "library" is among those used; all
+// of them, identified through the library, by quarvel-cli list's test. Here
+// the search expression that reaches it, and what the report says.
+TEST(LoadedVisaLibrary, ListsWhatTheLibraryFindsForTheExpression) {
     const std::string fake = QUARVEL_FAKE_VENDOR_VISA;
     ViSession rm = VI_NULL;
     ASSERT_EQ(viOpenDefaultRM(&rm), VI_SUCCESS);
-    const auto useMethods = [rm](const char* methods) {
-        ASSERT_EQ(
-            viSetAttribute(rm, QVI_ATTR_DISCOVERY_METHODS, reinterpret_cast<ViAttrState>(methods)),
-            VI_SUCCESS);
-    };
-    useMethods("library");
+    ASSERT_EQ(
+        viSetAttribute(rm, QVI_ATTR_DISCOVERY_METHODS, reinterpret_cast<ViAttrState>("library")),
+        VI_SUCCESS);
     EXPECT_EQ(FindAll(rm, "?*"), std::vector<std::string>{});
     EXPECT_EQ(FindReport(rm), "library: no VISA library is loaded\n");
     char message[QVI_MESSAGE_BUFLEN] = {};
     ASSERT_EQ(qviUseVisaLibrary(rm, fake.c_str(), QVI_LIBRARY_FOR_OTHERS, message), VI_SUCCESS)
         << message;
-
-    using Case = std::tuple<const char*, const char*, std::vector<std::string>, std::string>;
-    for (const auto& [methods, expression, names, report] : {
-             Case{"library", "?*", {"GPIB0::7::INSTR", "ASRL1::INSTR"}, "listed 2 resources"},
-             Case{"library", "GPIB?*", {"GPIB0::7::INSTR"}, "listed 1 resource"},
-             Case{"library", "USB?*", {}, "answered VI_ERROR_RSRC_NFOUND (0xBFFF0011)"},
-             Case{"usb", "?*", {}, ""},
-         }) {
-        useMethods(methods);
-        EXPECT_EQ(FindAll(rm, expression), names) << methods << " " << expression;
-        const std::string said = FindReport(rm);
-        if (report.empty())
-            EXPECT_EQ(said.find("library"), std::string::npos) << said;
-        else
-            EXPECT_EQ(said, "library: " + fake + " " + report + "\n") << expression;
+    using Case = std::tuple<const char*, std::vector<std::string>, std::string>;
+    for (const auto& [expression, names, report] :
+         {Case{"GPIB?*", {"GPIB0::7::INSTR"}, "listed 1 resource"},
+          Case{"USB?*", {}, "answered VI_ERROR_RSRC_NFOUND (0xBFFF0011)"}}) {
+        EXPECT_EQ(FindAll(rm, expression), names) << expression;
+        EXPECT_EQ(FindReport(rm), "library: " + fake + " " + report + "\n") << expression;
     }
-
-    ViSession gpib = VI_NULL;
-    ASSERT_EQ(viOpen(rm, "GPIB0::7::INSTR", VI_NULL, 0, &gpib), VI_SUCCESS);
-    EXPECT_EQ(QueryIdn(gpib), "FAKE VENDOR,GPIB BENCH METER,0,1.0\n");
     viClose(rm);
 }
 

@@ -61,21 +61,26 @@ TEST(VisaResourceName, SocketFormNeedsAValidPort) {
 }
 
 TEST(VisaResourceName, HislipDevicesGoToHislipWithTheirPort) {
-    TransportRow row{};
-    ResourceName n;
-    ASSERT_EQ(ParseResourceName("TCPIP0::10.0.0.7::hislip0::INSTR", n, &row), VI_SUCCESS);
-    EXPECT_EQ(row.open, &quarvel::visa::OpenHislipTransport);
-    EXPECT_EQ(n.host, "10.0.0.7");
-    EXPECT_EQ(n.device, "hislip0"); // the sub-address sent in Initialize
-    EXPECT_EQ(n.port, 4880);
-    ASSERT_EQ(ParseResourceName("tcpip::[::1]::HiSLIP12,4881", n, &row), VI_SUCCESS);
-    EXPECT_EQ(row.open, &quarvel::visa::OpenHislipTransport);
-    EXPECT_EQ(n.device, "HiSLIP12");
-    EXPECT_EQ(n.port, 4881);
-    // Other device names stay VXI-11's.
-    ASSERT_EQ(ParseResourceName("TCPIP::host::inst0::INSTR", n, &row), VI_SUCCESS);
-    EXPECT_EQ(row.open, &quarvel::visa::OpenVxi11Transport);
-
+    // The device name is the sub-address sent in Initialize; other device
+    // names stay VXI-11's.
+    const struct {
+        const char* text;
+        quarvel::visa::TransportFactory open;
+        const char* device;
+        int port;
+    } cases[] = {
+        {"TCPIP0::10.0.0.7::hislip0::INSTR", &quarvel::visa::OpenHislipTransport, "hislip0", 4880},
+        {"tcpip::[::1]::HiSLIP12,4881", &quarvel::visa::OpenHislipTransport, "HiSLIP12", 4881},
+        {"TCPIP::host::inst0::INSTR", &quarvel::visa::OpenVxi11Transport, "inst0", 0},
+    };
+    for (const auto& c : cases) {
+        TransportRow row{};
+        ResourceName n;
+        ASSERT_EQ(ParseResourceName(c.text, n, &row), VI_SUCCESS) << c.text;
+        EXPECT_EQ(row.open, c.open) << c.text;
+        EXPECT_EQ(n.device, c.device);
+        EXPECT_EQ(n.port, c.port) << c.text;
+    }
     for (const char* bad : {"TCPIP::host::hislip::INSTR", "TCPIP::host::hislipX::INSTR",
                             "TCPIP::host::hislip0,::INSTR", "TCPIP::host::hislip0,0::INSTR",
                             "TCPIP::host::hislip0,65536::INSTR", "TCPIP::host::hislip0,48x0::INSTR",

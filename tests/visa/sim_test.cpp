@@ -4,7 +4,7 @@
 // identification too; the formatted calls' own rules are in
 // formatted_io_test.cpp.
 
-#include "tests/support/sim_session.h"
+#include "tests/visa/sim_fixture.h"
 #include "visa/visa.h"
 
 #include <gtest/gtest.h>
@@ -22,26 +22,15 @@
 using quarvel::test::FirstWrongTestByte;
 using quarvel::test::Lan;
 using quarvel::test::LanName;
-using quarvel::test::ResourceOn;
 using quarvel::test::SimProcess;
 using quarvel::test::SimResourceManager;
 
 namespace {
 
-class VisaSim : public ::testing::TestWithParam<Lan> {
+class VisaSim : public quarvel::test::VisaSimFixture, public ::testing::WithParamInterface<Lan> {
 protected:
-    // Starts the simulator with args and opens a session on it.
     void Start(std::vector<std::string> args, ViUInt32 timeoutMs = 2000) {
-        m_sim = std::make_unique<SimProcess>(args);
-        ASSERT_TRUE(m_sim->Started()) << m_sim->Output();
-        m_rm = SimResourceManager(*m_sim, timeoutMs);
-        ASSERT_NE(m_rm, VI_NULL);
-        const std::string resource = ResourceOn(*m_sim, GetParam());
-        ASSERT_EQ(viOpen(m_rm, resource.c_str(), VI_NULL, 0, &m_vi), VI_SUCCESS) << resource;
-    }
-    void TearDown() override {
-        if (m_rm != VI_NULL)
-            viClose(m_rm);
+        VisaSimFixture::Start(args, timeoutMs, GetParam());
     }
 
     // Reads a test block of n bytes into a buffer of capacity bytes.
@@ -61,10 +50,6 @@ protected:
     static void ExpectTestBytes(const std::vector<unsigned char>& buffer, std::size_t n) {
         EXPECT_EQ(FirstWrongTestByte(buffer, n), n) << "the first wrong byte";
     }
-
-    std::unique_ptr<SimProcess> m_sim;
-    ViSession m_rm = VI_NULL;
-    ViSession m_vi = VI_NULL;
 };
 
 } // namespace
@@ -76,9 +61,7 @@ TEST_P(VisaSim, LargeBlockInTinyPiecesArrivesWhole) {
     ASSERT_EQ(ReadTestBlock(20000, buffer, count), VI_SUCCESS);
     ASSERT_EQ(count, 20000u);
     ExpectTestBytes(buffer, count);
-    char idn[256];
-    ASSERT_EQ(viQueryf(m_vi, "*IDN?\n", "%t", idn), VI_SUCCESS);
-    EXPECT_EQ(std::string(idn).rfind("QUARVEL,", 0), 0u) << idn;
+    ExpectIdn(m_vi, "QUARVEL,SIM-1,0,1.0");
 }
 
 TEST_P(VisaSim, BlockCutShortOrOverclaimedFailsWithinTheTimeout) {
@@ -94,8 +77,6 @@ TEST_P(VisaSim, BlockCutShortOrOverclaimedFailsWithinTheTimeout) {
         // the length the header claimed.
         EXPECT_LE(count, 5001u) << fault;
         EXPECT_LT(took, std::chrono::seconds(3)) << fault;
-        viClose(m_rm);
-        m_rm = VI_NULL;
     }
 }
 
@@ -113,9 +94,7 @@ TEST_P(VisaSim, ClearDropsAnUnreadReply) {
     // Let the reply reach the socket before the clear.
     usleep(100 * 1000);
     ASSERT_EQ(viClear(m_vi), VI_SUCCESS);
-    ViInt32 opc = 0;
-    ASSERT_EQ(viQueryf(m_vi, "*OPC?\n", "%d", &opc), VI_SUCCESS);
-    EXPECT_EQ(opc, 1);
+    EXPECT_EQ(Opc(m_vi), VI_SUCCESS);
 }
 
 // What a progress handler was told, and when it cancels.
@@ -146,12 +125,6 @@ TEST_P(VisaSim, ProgressIsReportedAndACancelLeavesTheSessionUsable) {
     Start({"--rate", "2000", "--delay-ms", "300", "--fault-on", ":TEST:BLOCK?"}, 10000);
     ProgressLog log;
     ASSERT_EQ(qviSetProgressHandler(m_vi, &ProgressLog::Handler, &log), VI_SUCCESS);
-    auto expectIdn = [&] {
-        log.Reset(QVI_SIZE_UNKNOWN, 0);
-        char idn[256] = {};
-        ASSERT_EQ(viQueryf(m_vi, "*IDN?\n", "%t", idn), VI_SUCCESS);
-        EXPECT_EQ(std::string(idn).rfind("QUARVEL,", 0), 0u) << idn;
-    };
 
     // A whole block: reports while the reply is delayed, then counts that
     // rise by at most 64 KiB up to the reply's length ("#6300000" + data).
@@ -176,14 +149,16 @@ TEST_P(VisaSim, ProgressIsReportedAndACancelLeavesTheSessionUsable) {
     EXPECT_EQ(log.reports.size(), log.reportsAtCancel);
     EXPECT_LT(log.reports.back().first, 1'100'000u);
     EXPECT_EQ(log.reports.back().second, 4'000'009u);
-    expectIdn();
+    log.Reset(QVI_SIZE_UNKNOWN, 0); // the next command's reply, not cancelled
+    ExpectIdn(m_vi, "QUARVEL,SIM-1,0,1.0");
 
     // Cancelled while the instrument has not answered yet.
     EXPECT_EQ(ReadTestBlock(1000, buffer, count, [&] { log.Reset(QVI_SIZE_UNKNOWN, 2); }),
               VI_ERROR_ABORT);
     EXPECT_EQ(log.reports.size(), 2u);
     EXPECT_EQ(log.reports.back().first, 0u);
-    expectIdn();
+    log.Reset(QVI_SIZE_UNKNOWN, 0);
+    ExpectIdn(m_vi, "QUARVEL,SIM-1,0,1.0");
     ASSERT_EQ(ReadTestBlock(1000, buffer, count), VI_SUCCESS);
     EXPECT_EQ(count, 1000u);
     ExpectTestBytes(buffer, count);
@@ -193,51 +168,33 @@ INSTANTIATE_TEST_SUITE_P(Transports, VisaSim,
                          ::testing::Values(Lan::Vxi11, Lan::Socket, Lan::Hislip, Lan::Usb),
                          [](const auto& info) { return LanName(info.param); });
 
-TEST(VisaVxi11, LongCommandGoesInChunksOfMaxRecvSize) {
-    SimProcess sim({"--max-recv-size", "16"});
-    ASSERT_TRUE(sim.Started()) << sim.Output();
-    const ViSession rm = SimResourceManager(sim);
-    ViSession vi = VI_NULL;
-    ASSERT_EQ(viOpen(rm, sim.Vxi11Resource().c_str(), VI_NULL, 0, &vi), VI_SUCCESS);
+using VisaVxi11 = quarvel::test::VisaSimFixture;
+
+TEST_F(VisaVxi11, LongCommandGoesInChunksOfMaxRecvSize) {
+    Start({"--max-recv-size", "16"}, 2000, Lan::Vxi11);
     const std::string text(300, 'x');
-    ASSERT_EQ(viPrintf(vi, ":DISP:TEXT \"%s\"\n", text.c_str()), VI_SUCCESS);
-    char idn[256];
-    ASSERT_EQ(viQueryf(vi, "*IDN?\n", "%t", idn), VI_SUCCESS);
-    const auto transcript = sim.Transcript();
+    ASSERT_EQ(viPrintf(m_vi, ":DISP:TEXT \"%s\"\n", text.c_str()), VI_SUCCESS);
+    ExpectIdn(m_vi, "QUARVEL,SIM-1,0,1.0");
+    const auto transcript = m_sim->Transcript();
     ASSERT_GE(transcript.size(), 1u);
     EXPECT_EQ(transcript[0], ":DISP:TEXT \"" + text + "\"");
-    viClose(rm);
 }
 
-TEST(VisaVxi11, FragmentedRepliesAndStaleRepliesStillGiveEachCallItsOwnAnswer) {
+TEST_F(VisaVxi11, FragmentedRepliesAndStaleRepliesStillGiveEachCallItsOwnAnswer) {
     // The larger block is read straight into the buffer, with its end staged.
     const struct {
         std::vector<std::string> fault;
         std::size_t block;
     } cases[] = {{{"--reply-fragments", "7"}, 100'003}, {{"--stale-replies"}, 600'003}};
     for (const auto& [fault, blockSize] : cases) {
-        SimProcess sim(fault);
-        ASSERT_TRUE(sim.Started()) << sim.Output();
-        const ViSession rm = SimResourceManager(sim);
-        ViSession vi = VI_NULL;
-        ASSERT_EQ(viOpen(rm, sim.Vxi11Resource().c_str(), VI_NULL, 0, &vi), VI_SUCCESS);
-        char idn[256];
-        ViInt32 opc = 0;
+        SCOPED_TRACE(fault[0]);
+        Start(fault, 2000, Lan::Vxi11);
         for (int round = 0; round < 2; ++round) {
-            ASSERT_EQ(viQueryf(vi, "*IDN?\n", "%t", idn), VI_SUCCESS) << fault[0];
-            EXPECT_STREQ(idn, "QUARVEL,SIM-1,0,1.0\n");
+            ExpectIdn(m_vi, "QUARVEL,SIM-1,0,1.0");
             std::vector<unsigned char> block(blockSize);
-            ViUInt32 count = static_cast<ViUInt32>(block.size());
-            ASSERT_EQ(viQueryf(vi, ":TEST:BLOCK? %u\n", "%#b\n", static_cast<unsigned>(blockSize),
-                               &count, block.data()),
-                      VI_SUCCESS)
-                << fault[0];
-            ASSERT_EQ(count, block.size());
-            EXPECT_EQ(FirstWrongTestByte(block, count), count) << fault[0];
-            ASSERT_EQ(viQueryf(vi, "*OPC?\n", "%d", &opc), VI_SUCCESS);
-            EXPECT_EQ(opc, 1);
+            EXPECT_TRUE(quarvel::test::QueryTestBlock(m_vi, blockSize, block));
+            EXPECT_EQ(Opc(m_vi), VI_SUCCESS);
         }
-        viClose(rm);
     }
 }
 
@@ -280,8 +237,6 @@ TEST(VisaOpen, HostsThatDoNotAnswerAreNotFoundWithinTheTimeout) {
         "TCPIP0::127.0.0.2::" + std::to_string(closedPort) + "::SOCKET";
     EXPECT_EQ(viOpen(rm, socketResource.c_str(), VI_NULL, 0, &vi), VI_ERROR_RSRC_NFOUND);
     EXPECT_EQ(vi, VI_NULL);
-    EXPECT_EQ(viOpen(rm, "TCPIP0::127.0.0.1::inst0::INSTR::extra", VI_NULL, 0, &vi),
-              VI_ERROR_INV_RSRC_NAME);
     close(silent);
     viClose(rm);
 }

@@ -4,7 +4,7 @@
 // blocked in ends that call at once with an error. Run under the tsan and
 // asan presets too (data races, use after free, leaks).
 
-#include "tests/support/sim_session.h"
+#include "tests/visa/sim_fixture.h"
 #include "visa/visa.h"
 
 #include <gtest/gtest.h>
@@ -19,34 +19,19 @@
 using quarvel::test::Lan;
 using quarvel::test::LanName;
 using quarvel::test::QueryTestBlock;
-using quarvel::test::SimProcess;
 
 namespace {
 
-class VisaThreads : public ::testing::TestWithParam<Lan> {
+class VisaThreads : public quarvel::test::VisaSimFixture,
+                    public ::testing::WithParamInterface<Lan> {
 protected:
-    void SetUp() override {
-        m_sim = std::make_unique<SimProcess>(
-            std::vector<std::string>{"--instrument", "generic", "--idn", "ACME,X1,1,1.0"});
-        ASSERT_TRUE(m_sim->Started()) << m_sim->Output();
-        m_rm = quarvel::test::SimResourceManager(*m_sim);
-        ASSERT_NE(m_rm, VI_NULL);
-    }
-    void TearDown() override {
-        if (m_rm != VI_NULL)
-            viClose(m_rm);
-    }
+    void SetUp() override { Start({"--instrument", "generic", "--idn", "ACME,X1,1,1.0"}); }
     ViSession Open() {
-        ViSession vi = VI_NULL;
-        const std::string resource = quarvel::test::ResourceOn(*m_sim, GetParam());
-        EXPECT_EQ(viOpen(m_rm, resource.c_str(), VI_NULL, 0, &vi), VI_SUCCESS) << resource;
+        const ViSession vi = VisaSimFixture::Open(quarvel::test::ResourceOn(*m_sim, GetParam()));
         if (vi != VI_NULL)
             viSetAttribute(vi, VI_ATTR_TMO_VALUE, 10000);
         return vi;
     }
-
-    std::unique_ptr<SimProcess> m_sim;
-    ViSession m_rm = VI_NULL;
 };
 
 TEST_P(VisaThreads, SessionsOfTheirOwnAndOneSharedSessionStayInStep) {

@@ -4,7 +4,7 @@
 // serial number. The transport behaviour shared with the LAN transports is
 // in sim_test.cpp.
 
-#include "tests/support/sim_session.h"
+#include "tests/visa/sim_fixture.h"
 #include "visa/usbip_client.h"
 #include "visa/visa.h"
 #include "visa/visa_internal.h"
@@ -16,41 +16,19 @@
 #include <string>
 #include <vector>
 
-using quarvel::test::SimProcess;
-
 namespace {
 
-class UsbSim : public ::testing::Test {
+class UsbSim : public quarvel::test::VisaSimFixture {
 protected:
     void Start(std::vector<std::string> args, ViUInt32 timeoutMs = 2000) {
-        TearDown();
-        m_sim = std::make_unique<SimProcess>(args);
-        ASSERT_TRUE(m_sim->Started()) << m_sim->Output();
-        m_rm = quarvel::test::SimResourceManager(*m_sim, timeoutMs);
-        ASSERT_NE(m_rm, VI_NULL);
-        ASSERT_EQ(viOpen(m_rm, m_sim->UsbResource().c_str(), VI_NULL, 0, &m_vi), VI_SUCCESS)
-            << m_sim->UsbResource();
+        VisaSimFixture::Start(args, timeoutMs, quarvel::test::Lan::Usb);
     }
-    void TearDown() override {
-        if (m_rm != VI_NULL)
-            viClose(m_rm);
-        m_rm = VI_NULL;
-    }
-
-    void ExpectIdn(const char* expected) {
-        char idn[256] = {};
-        ASSERT_EQ(viQueryf(m_vi, "*IDN?\n", "%t", idn), VI_SUCCESS);
-        EXPECT_EQ(std::string(idn), std::string(expected) + "\n");
-    }
+    void ExpectIdn(const char* expected) { VisaSimFixture::ExpectIdn(m_vi, expected); }
 
     void ExpectTestBlock(std::size_t n) {
         std::vector<unsigned char> buffer(n + 16);
         EXPECT_TRUE(quarvel::test::QueryTestBlock(m_vi, n, buffer)) << n << " bytes";
     }
-
-    std::unique_ptr<SimProcess> m_sim;
-    ViSession m_rm = VI_NULL;
-    ViSession m_vi = VI_NULL;
 };
 
 } // namespace
@@ -129,17 +107,12 @@ TEST_F(UsbSim, TransferLimitOfTheModelIsHonouredWhereIgnoringItHangsTheDevice) {
     EXPECT_EQ(viQueryf(m_vi, "*IDN?\n", "%t", idn), VI_ERROR_TMO);
 }
 
-// viReadSTB is USB488's READ_STATUS_BYTE, answered on the interrupt
-// endpoint or, on a device without one, in the control reply; *STB? is never
-// sent (it would also have taken the waiting reply's place).
-class UsbStatusByte : public UsbSim, public ::testing::WithParamInterface<bool> {};
-
-TEST_P(UsbStatusByte, ShowsAWaitingReplyWithoutAskingStb) {
-    const bool interrupt = GetParam();
-    std::vector<std::string> args{"--instrument", "rigol"};
-    if (!interrupt)
-        args.push_back("--usb-no-interrupt");
-    Start(args);
+// viReadSTB is USB488's READ_STATUS_BYTE, answered on the interrupt endpoint
+// (PyVISA's test reads it there) or, on a device without one, in the control
+// reply; *STB? is never sent (it would also have taken the waiting reply's
+// place).
+TEST_F(UsbSim, StatusByteWithoutAnInterruptEndpointShowsAWaitingReplyWithoutAskingStb) {
+    Start({"--instrument", "rigol", "--usb-no-interrupt"});
     ViUInt16 stb = 0xFFFF;
     ASSERT_EQ(viReadSTB(m_vi, &stb), VI_SUCCESS);
     EXPECT_EQ(stb & 0x10, 0);
@@ -155,13 +128,8 @@ TEST_P(UsbStatusByte, ShowsAWaitingReplyWithoutAskingStb) {
     EXPECT_EQ(std::count(transcript.begin(), transcript.end(), "*STB?"), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Endpoints, UsbStatusByte, ::testing::Bool(), [](const auto& info) {
-    return info.param ? "InterruptIn" : "ControlReplyOnly";
-});
-
 TEST_F(UsbSim, DeviceIsListedAndFoundOnlyByItsIdsAndSerial) {
     Start({"--instrument", "rigol"});
-    EXPECT_EQ(m_sim->UsbResource(), "USB0::0x1AB1::0x04CE::DS1ZA000000001::INSTR");
     // The resource manager searches USB only (the test environment's
     // QUARVEL_DISCOVERY): nothing is broadcast.
     ViFindList list = VI_NULL;

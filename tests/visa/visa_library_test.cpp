@@ -3,7 +3,7 @@
 // formatted buffers' raw access and the string forms of formatted I/O.
 // Sessions talk to quarvel-sim over real loopback sockets.
 
-#include "tests/support/sim_session.h"
+#include "tests/visa/sim_fixture.h"
 #include "visa/resource_pattern.h"
 #include "visa/visa.h"
 
@@ -14,7 +14,6 @@
 #include <string>
 #include <vector>
 
-using quarvel::test::SimProcess;
 using quarvel::visa::ResourcePattern;
 
 namespace {
@@ -26,27 +25,9 @@ bool NameMatches(const char* expression, const char* name) {
 }
 
 // A resource manager whose VXI-11 sessions find the simulator's portmapper.
-class VisaLibrary : public ::testing::Test {
+class VisaLibrary : public quarvel::test::VisaSimFixture {
 protected:
-    void Start(std::vector<std::string> args = {"--instrument", "generic", "--idn",
-                                                "ACME,X1,1,1.0"}) {
-        m_sim = std::make_unique<SimProcess>(args);
-        ASSERT_TRUE(m_sim->Started()) << m_sim->Output();
-        m_rm = quarvel::test::SimResourceManager(*m_sim);
-        ASSERT_NE(m_rm, VI_NULL);
-    }
-    ViSession Open(const std::string& resource) {
-        ViSession vi = VI_NULL;
-        EXPECT_EQ(viOpen(m_rm, resource.c_str(), VI_NULL, 0, &vi), VI_SUCCESS) << resource;
-        return vi;
-    }
-    void TearDown() override {
-        if (m_rm != VI_NULL)
-            viClose(m_rm);
-    }
-
-    std::unique_ptr<SimProcess> m_sim;
-    ViSession m_rm = VI_NULL;
+    void Start() { VisaSimFixture::Start({"--instrument", "generic", "--idn", "ACME,X1,1,1.0"}); }
 };
 
 } // namespace
@@ -95,9 +76,10 @@ TEST(VisaResourcePattern, AttributeExpressionsCompareWhatTheNameDetermines) {
     EXPECT_TRUE(NameMatches("?*{VI_ATTR_TCPIP_DEVICE_NAME == \"inst0\"}", "TCPIP::h::INSTR"));
 }
 
-// The forms themselves: resource_name_test.cpp. Here what the calls add:
-// interface type and board, class, an empty alias, a bad session.
-TEST(VisaFindResources, ParseRsrcGivesInterfaceClassAndCanonicalName) {
+// The forms themselves: resource_name_test.cpp; the interface type, class
+// and canonical name PyVISA's resource_info reads. Here what else the calls
+// give: the board, an empty alias, a bad name or session.
+TEST(VisaFindResources, ParseRsrcGivesTheBoardAndNoAlias) {
     ViSession rm = VI_NULL;
     ASSERT_EQ(viOpenDefaultRM(&rm), VI_SUCCESS);
     ViUInt16 type = 0;
@@ -105,16 +87,11 @@ TEST(VisaFindResources, ParseRsrcGivesInterfaceClassAndCanonicalName) {
     char rsrcClass[VI_FIND_BUFLEN];
     char expanded[VI_FIND_BUFLEN];
     char alias[VI_FIND_BUFLEN] = "x";
-    ASSERT_EQ(viParseRsrcEx(rm, "tcpip::Scope::INSTR", &type, &board, rsrcClass, expanded, alias),
-              VI_SUCCESS);
-    EXPECT_EQ(type, VI_INTF_TCPIP);
-    EXPECT_EQ(board, 0);
-    EXPECT_STREQ(rsrcClass, "INSTR");
-    EXPECT_STREQ(expanded, "TCPIP0::Scope::inst0::INSTR");
-    EXPECT_STREQ(alias, "");
-    ASSERT_EQ(viParseRsrc(rm, "usb1::6833::1230::DS1Z::2", &type, &board), VI_SUCCESS);
-    EXPECT_EQ(type, VI_INTF_USB);
+    ASSERT_EQ(
+        viParseRsrcEx(rm, "usb1::6833::1230::DS1Z::2", &type, &board, rsrcClass, expanded, alias),
+        VI_SUCCESS);
     EXPECT_EQ(board, 1);
+    EXPECT_STREQ(alias, "");
     EXPECT_EQ(viParseRsrc(rm, "TCPIP::h::0::SOCKET", &type, &board), VI_ERROR_INV_RSRC_NAME);
     EXPECT_EQ(viParseRsrc(rm + 1000, "TCPIP::h", &type, &board), VI_ERROR_INV_OBJECT);
     viClose(rm);
@@ -128,14 +105,10 @@ TEST_F(VisaLibrary, AttributesDescribeTheSessionAndRefuseWhatTheyCannotBe) {
     ViUInt16 u16 = 0;
     ViUInt32 u32 = 0;
 
-    ASSERT_EQ(viGetAttribute(vxi, VI_ATTR_RSRC_NAME, text), VI_SUCCESS);
-    EXPECT_STREQ(text, "TCPIP0::127.0.0.1::inst0::INSTR");
     ASSERT_EQ(viGetAttribute(vxi, VI_ATTR_TCPIP_DEVICE_NAME, text), VI_SUCCESS);
     EXPECT_STREQ(text, "inst0");
     ASSERT_EQ(viGetAttribute(sock, VI_ATTR_RSRC_CLASS, text), VI_SUCCESS);
     EXPECT_STREQ(text, "SOCKET");
-    ASSERT_EQ(viGetAttribute(sock, VI_ATTR_TCPIP_ADDR, text), VI_SUCCESS);
-    EXPECT_STREQ(text, "127.0.0.1");
     ASSERT_EQ(viGetAttribute(sock, VI_ATTR_TCPIP_PORT, &u16), VI_SUCCESS);
     EXPECT_EQ(u16, m_sim->SocketPort());
     EXPECT_EQ(viGetAttribute(sock, VI_ATTR_TCPIP_DEVICE_NAME, text), VI_ERROR_NSUP_ATTR);
@@ -157,6 +130,7 @@ TEST_F(VisaLibrary, EnabledTerminationCharacterEndsReadsOnEveryTransport) {
     for (const std::size_t size : {64u, 1u << 20})
         for (const std::string& resource :
              {m_sim->Vxi11Resource(), m_sim->SocketResource(), m_sim->HislipResource()}) {
+            SCOPED_TRACE(resource + ", a buffer of " + std::to_string(size));
             const ViSession vi = Open(resource);
             ASSERT_EQ(viSetAttribute(vi, VI_ATTR_TERMCHAR, ','), VI_SUCCESS);
             ASSERT_EQ(viSetAttribute(vi, VI_ATTR_TERMCHAR_EN, VI_TRUE), VI_SUCCESS);
@@ -186,9 +160,7 @@ TEST_F(VisaLibrary, EnabledTerminationCharacterEndsReadsOnEveryTransport) {
                 EXPECT_EQ(std::string(reply.begin(), reply.begin() + got), piece) << resource;
             }
             // Nothing of it is left for the next reply.
-            char idn[256] = {};
-            ASSERT_EQ(viQueryf(vi, "*IDN?\n", "%t", idn), VI_SUCCESS) << resource;
-            EXPECT_STREQ(idn, "ACME,X1,1,1.0\n") << resource;
+            ExpectIdn(vi, "ACME,X1,1,1.0");
             viClose(vi);
         }
 }
@@ -227,15 +199,13 @@ TEST_F(VisaLibrary, Vxi11LocksKeepOtherLinksOutUntilUnlocked) {
 
     EXPECT_EQ(viLock(b, VI_EXCLUSIVE_LOCK, 50, nullptr, nullptr), VI_ERROR_RSRC_LOCKED);
     EXPECT_EQ(viPrintf(b, "*IDN?\n"), VI_ERROR_RSRC_LOCKED);
-    char idn[256] = {};
-    ASSERT_EQ(viQueryf(a, "*IDN?\n", "%t", idn), VI_SUCCESS);
-    EXPECT_STREQ(idn, "ACME,X1,1,1.0\n");
+    ExpectIdn(a, "ACME,X1,1,1.0");
 
     EXPECT_EQ(viUnlock(a), VI_SUCCESS_NESTED_EXCLUSIVE);
     EXPECT_EQ(viPrintf(b, "*IDN?\n"), VI_ERROR_RSRC_LOCKED);
     EXPECT_EQ(viUnlock(a), VI_SUCCESS);
     EXPECT_EQ(viUnlock(a), VI_ERROR_SESN_NLOCKED);
-    ASSERT_EQ(viQueryf(b, "*IDN?\n", "%t", idn), VI_SUCCESS);
+    ExpectIdn(b, "ACME,X1,1,1.0");
 
     // Closing the session that holds the lock releases it.
     ASSERT_EQ(viLock(b, VI_EXCLUSIVE_LOCK, 0, nullptr, nullptr), VI_SUCCESS);

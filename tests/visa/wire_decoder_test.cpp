@@ -4,7 +4,7 @@
 // malformed packet and no expert warning, the message sequence the protocol
 // prescribes, and fields that agree with what the client saw.
 
-#include "tests/support/sim_process.h"
+#include "tests/support/sim_session.h"
 #include "tests/support/temp_dir.h"
 #include "visa/visa.h"
 
@@ -230,11 +230,10 @@ struct WireCase {
 // the identification and the status byte the client saw.
 void Converse(SimProcess& sim, Link link, std::vector<std::string>& decodeAs,
               std::set<int>& serverPorts, std::string& idn, ViUInt16& stb) {
-    ViSession rm = VI_NULL;
-    ASSERT_EQ(viOpenDefaultRM(&rm), VI_SUCCESS);
+    ViSession rm = quarvel::test::SimResourceManager(sim, 5000);
+    ASSERT_NE(rm, VI_NULL);
     std::unique_ptr<ViSession, void (*)(ViSession*)> closeRm(&rm,
                                                              [](ViSession* s) { viClose(*s); });
-    ASSERT_EQ(viSetAttribute(rm, VI_ATTR_TMO_VALUE, 5000), VI_SUCCESS);
     const auto serving = [&](const char* layer, int port, const char* as) {
         decodeAs.push_back(std::string(layer) + ".port==" + std::to_string(port) + "," + as);
         serverPorts.insert(port);
@@ -247,24 +246,15 @@ void Converse(SimProcess& sim, Link link, std::vector<std::string>& decodeAs,
         serving("udp", sim.PortmapperPort(), "rpc");
         serving("tcp", sim.PortmapperPort(), "rpc");
         serving("tcp", sim.Vxi11Port(), "rpc");
-        ASSERT_EQ(viSetAttribute(rm, QVI_ATTR_PORTMAPPER_PORT, sim.PortmapperPort()), VI_SUCCESS);
         resource = sim.Vxi11Resource();
         // A probe asks the portmapper over UDP first.
         for (const auto& [attribute, value] : {std::pair{QVI_ATTR_PROBE_HOSTS, "127.0.0.1"},
                                                std::pair{QVI_ATTR_DISCOVERY_METHODS, "probe"}})
             ASSERT_EQ(viSetAttribute(rm, attribute, reinterpret_cast<ViAttrState>(value)),
                       VI_SUCCESS);
-        ViFindList list = VI_NULL;
-        ViUInt32 count = 0;
-        char found[256] = {};
-        ASSERT_EQ(viFindRsrc(rm, "?*INSTR", &list, &count, found), VI_SUCCESS);
-        viClose(list);
+        ASSERT_EQ(quarvel::test::FindAll(rm, "?*INSTR").size(), 1u);
     } else {
         serving("tcp", sim.UsbipPort(), "usbip");
-        const std::string server = sim.UsbipServer();
-        ASSERT_EQ(viSetAttribute(rm, QVI_ATTR_USBIP_SERVERS,
-                                 reinterpret_cast<ViAttrState>(server.c_str())),
-                  VI_SUCCESS);
         resource = sim.UsbResource();
     }
     ViSession vi = VI_NULL;
