@@ -2,9 +2,9 @@
 // its habits on and off, over a LAN socket and over USB (USB/IP): the values
 // in the CSV file must equal what this test computes itself from the codes
 // the simulator serves and the formula of the family's manual
-// (waveform_references.h), read through a VISA session of the test's own.
-// Also: a dirfile read back by GetData, each family's data read stopped, and
-// the MSO5000's memory read right after a stop.
+// (waveform_references.h), read through a VISA session of the test's own;
+// the data is read stopped and the scope left as it was. Also: a dirfile
+// read back by GetData, and the MSO5000's memory read right after a stop.
 
 #include "tests/cli/waveform_references.h"
 
@@ -17,12 +17,26 @@
 namespace quarvel::test {
 namespace {
 
+// How the capture must treat the scope's run state: a running scope is
+// stopped for its data (one acquisition for every channel; Rigol's RAW
+// memory only while stopped) and runs again afterwards, a stopped one stays
+// stopped (a Tektronix keeps its stop-after mode); a setting changed for the
+// transfer is put back.
+struct RunState {
+    const char* stop = nullptr; // nullptr: not checked
+    const char* data = "";      // the first data query
+    const char* run = "";
+    const char* restored = ""; // sent after the data ("": nothing)
+    bool running = true;       // before the capture
+};
+
 struct Persona {
     const char* name;
     std::vector<std::string> simArgs;
     std::vector<std::string> channels;
     Reference reference;
     std::vector<std::string> atInstrument = {}; // sent before the capture
+    RunState runState = {};
     // Queries and the replies they must get after the capture.
     std::vector<std::pair<std::string, std::string>> leftAs = {};
 };
@@ -43,7 +57,9 @@ const Persona kPersonas[] = {
     {"RigolPaged",
      {"--instrument", "rigol", "--waveform-points", "300000"},
      {"CHAN1", "CHAN3"},
-     RigolReference({.page = 100000})},
+     RigolReference({.page = 100000}),
+     {},
+     {":STOP", ":WAV:DATA?", ":RUN"}},
     // DS2000 guide's format codes, and NULs before the block's line feed.
     {"RigolHabits",
      {"--instrument", "rigol", "--rigol-swapped-format-codes", "--rigol-block-tail", "3",
@@ -78,13 +94,17 @@ const Persona kPersonas[] = {
     {"SiglentHeaders",
      {"--instrument", "siglent", "--siglent-reply-headers", "--waveform-points", "7000"},
      {"C3"},
-     SiglentReference()},
+     SiglentReference(),
+     {},
+     {"TRMD STOP", "C3:WF? DAT2", "TRMD AUTO", "CHDR SHORT"}},
     // SDS824X HD: 12-bit words; three pages of :WAV:MAXP? points, the last
     // one shorter; channel 2 behind a 10:1 probe.
     {"SiglentHd",
      {"--instrument", "siglent-hd", "--waveform-points", "30000", "--waveform-page", "12000"},
      {"C1", "C2"},
-     SiglentHdReference({.word = true})},
+     SiglentHdReference({.word = true}),
+     {},
+     {":TRIG:STOP", ":WAV:PRE?", ":TRIG:RUN"}},
     // SDS2000X HD firmware that counts points in the WORD block header.
     {"SiglentHdHeaderCountsPoints",
      {"--instrument", "siglent-hd", "--idn", "Siglent Technologies,SDS2104X HD,SDS2HA1,1.2.2.9",
@@ -97,7 +117,12 @@ const Persona kPersonas[] = {
       "--waveform-points", "25000"},
      {"C1", "C4"},
      SiglentHdReference({})},
-    {"Tektronix", {"--instrument", "tektronix"}, {"CH1", "CH2", "CH4"}, TektronixReference(kTds)},
+    {"Tektronix",
+     {"--instrument", "tektronix"},
+     {"CH1", "CH2", "CH4"},
+     TektronixReference(kTds),
+     {},
+     {"ACQuire:STATE 0", "CURVe?", "ACQuire:STATE 1", "HEADer 0"}},
     // Junk after the curve, no WFId (the fields move), headers on from the start.
     {"TektronixHabits",
      {"--instrument", "tektronix", "--tektronix-curve-junk", "--tektronix-no-wfid",
@@ -110,7 +135,8 @@ const Persona kPersonas[] = {
       "--waveform-points", "20000"},
      {"CH2", "CH8", "MATH1"},
      TektronixReference(kTekMso),
-     {"DISplay:GLObal:MATH1:STATE 1"}},
+     {"DISplay:GLObal:MATH1:STATE 1", "VERBose 0"},
+     {"ACQuire:STATE STOP", "CURVe?", "ACQuire:STATE RUN", "HEADer 0;:VERBose 0"}},
     // No WFID (the fields move), junk after the curve, short headers found.
     {"TekMsoHabits",
      {"--instrument", "tek-mso", "--habit", "wfid=off", "--habit", "curve-junk=on"},
@@ -126,11 +152,15 @@ const Persona kPersonas[] = {
      {"--instrument", "tek-mdo", "--habit", "wfid=off", "--habit", "curve-junk=on",
       "--waveform-points", "5000"},
      {"CH3"},
-     TektronixReference(kTekMdo)},
+     TektronixReference(kTekMdo),
+     {"ACQuire:STATE STOP"},
+     {"ACQuire:STATE STOP", "CURVe?", "ACQuire:STATE RUN", "HEADer 0;:VERBose 1", false}},
     {"TekTbs",
      {"--instrument", "tek-tbs", "--habit", "hardcopy-delay-ms=0"},
      {"CH1", "CH2"},
-     TektronixReference(kTekTbs)},
+     TektronixReference(kTekTbs),
+     {"HEADer 1"},
+     {"ACQuire:STATE STOP", "CURVe?", "ACQuire:STATE RUN", "HEADer 1"}},
     {"TekTbsHabits",
      {"--instrument", "tek-tbs", "--idn", "TEKTRONIX,TDS 2024C,C010001,CF:91.1CT FV:v24.26",
       "--habit", "wfid=off", "--habit", "curve-junk=on", "--habit", "hardcopy-delay-ms=0"},
@@ -139,7 +169,9 @@ const Persona kPersonas[] = {
     {"Infiniium",
      {"--instrument", "infiniium"},
      {"CHAN1", "CHAN2", "CHAN3", "CHAN4"},
-     InfiniiumReference()},
+     InfiniiumReference(),
+     {},
+     {":STOP", ":WAV:DATA?", ":RUN"}},
     // The R&S data is the memory's (the scope was stopped for it: running,
     // it gives the 1 000 points of the screen). Power-on byte order MSB
     // first, frozen remote display: the data still holds the traces.
@@ -148,12 +180,14 @@ const Persona kPersonas[] = {
      {"CHAN1", "CHAN3"},
      RsReference({}),
      {},
+     {},
      RsLeftAs("MSBF")},
     {"Rta4004Habits",
      {"--instrument", "rs-rtb", "--idn", "Rohde&Schwarz,RTA4004,1335.7700k04/100001,1.700",
       "--habit", "byte-order=lsb", "--habit", "display-update=on", "--waveform-points", "3000"},
      {"CHAN2"},
      RsReference({}),
+     {},
      {},
      RsLeftAs("LSBF")},
     {"Mxo44",
@@ -162,18 +196,43 @@ const Persona kPersonas[] = {
      {"CHAN2", "CHAN4"},
      RsReference({.mxo = true}),
      {},
+     {},
      RsLeftAs("MSBF")},
 };
 
+// Position of `command` in the transcript at or after `from`, -1 when none.
+int IndexOf(const std::vector<std::string>& received, const std::string& command, int from = 0) {
+    for (int i = from; i < static_cast<int>(received.size()); ++i)
+        if (received[i] == command)
+            return i;
+    return -1;
+}
+
+void ExpectReadStopped(const std::vector<std::string>& received, const RunState& r) {
+    const int stop = IndexOf(received, r.stop);
+    const int data = IndexOf(received, r.data);
+    ASSERT_GE(data, 0);
+    EXPECT_EQ(stop >= 0, r.running);
+    EXPECT_LT(stop, data);
+    EXPECT_EQ(IndexOf(received, r.run, data) > data, r.running);
+    if (*r.restored != '\0') {
+        EXPECT_GT(IndexOf(received, r.restored, data), data);
+    }
+    EXPECT_EQ(IndexOf(received, "ACQuire:STOPAfter RUNSTop"), -1);
+}
+
 class ScopeWaveforms : public ::testing::TestWithParam<std::tuple<Persona, bool>> {};
 
-TEST_P(ScopeWaveforms, CsvHoldsTheManualsScalingOfTheServedCodes) {
+TEST_P(ScopeWaveforms, CsvHoldsTheManualsScalingOfTheServedCodesReadStopped) {
     const auto& [persona, usb] = GetParam();
     SimProcess sim(persona.simArgs);
     ASSERT_TRUE(sim.Started());
     ScopePanel(sim.SocketResource()).SendAndWait(persona.atInstrument);
+    sim.ClearTranscript();
     ExpectCsvMatchesReference(sim, usb, persona.channels,
                               [&](const ScopePanel& scope, const std::vector<std::string>& c) {
+                                  if (persona.runState.stop != nullptr)
+                                      ExpectReadStopped(sim.Transcript(), persona.runState);
                                   for (const auto& [query, reply] : persona.leftAs)
                                       EXPECT_EQ(scope.Query(query), reply) << query;
                                   return persona.reference(scope, c);
@@ -234,108 +293,6 @@ TEST(ScopeWaveformDirfile, GetDataReadsTheFieldsBack) {
             lines >> value;
             ASSERT_EQ(value, (*column)[i]) << name << " frame " << i;
         }
-    }
-}
-
-// Position of `command` in the transcript at or after `from`, -1 when none.
-int IndexOf(const std::vector<std::string>& received, const std::string& command, int from = 0) {
-    for (int i = from; i < static_cast<int>(received.size()); ++i)
-        if (received[i] == command)
-            return i;
-    return -1;
-}
-
-// A running scope is stopped for its data (one acquisition for every
-// channel; Rigol's RAW memory only while stopped) and runs again afterwards,
-// a stopped one stays stopped (a Tektronix keeps its stop-after mode); a
-// setting changed for the transfer is put back.
-TEST(ScopeWaveformRunState, DataIsReadStoppedAndTheScopeRunsAgain) {
-    struct Case {
-        std::vector<std::string> simArgs;
-        const char* channel;
-        const char* stop;
-        const char* data;
-        const char* run;
-        const char* restored;                       // sent after the data ("" : nothing)
-        std::vector<std::string> atInstrument = {}; // sent before the capture
-        bool running = true;
-    };
-    const Case cases[] = {
-        {{"--instrument", "rigol", "--waveform-points", "5000"},
-         "CHAN1",
-         ":STOP",
-         ":WAV:DATA?",
-         ":RUN",
-         ""},
-        {{"--instrument", "siglent", "--siglent-reply-headers", "--waveform-points", "5000"},
-         "C2",
-         "TRMD STOP",
-         "C2:WF? DAT2",
-         "TRMD AUTO",
-         "CHDR SHORT"},
-        {{"--instrument", "siglent-hd", "--waveform-points", "10000", "--waveform-page", "4000"},
-         "C4",
-         ":TRIG:STOP",
-         ":WAV:PRE?",
-         ":TRIG:RUN",
-         ""},
-        {{"--instrument", "tektronix"},
-         "CH1",
-         "ACQuire:STATE 0",
-         "CURVe?",
-         "ACQuire:STATE 1",
-         "HEADer 0"},
-        {{"--instrument", "tek-mso"},
-         "CH1",
-         "ACQuire:STATE STOP",
-         "CURVe?",
-         "ACQuire:STATE RUN",
-         "HEADer 0;:VERBose 0",
-         {"VERBose 0"}},
-        {{"--instrument", "tek-mdo"},
-         "CH1",
-         "ACQuire:STATE STOP",
-         "CURVe?",
-         "ACQuire:STATE RUN",
-         "HEADer 0;:VERBose 1",
-         {"ACQuire:STATE STOP"},
-         false},
-        {{"--instrument", "tek-tbs", "--habit", "hardcopy-delay-ms=0"},
-         "CH1",
-         "ACQuire:STATE STOP",
-         "CURVe?",
-         "ACQuire:STATE RUN",
-         "HEADer 1",
-         {"HEADer 1"}},
-        {{"--instrument", "infiniium", "--waveform-points", "5000"},
-         "CHAN2",
-         ":STOP",
-         ":WAV:DATA?",
-         ":RUN",
-         ""},
-    };
-    TempDir logs;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.simArgs[1]);
-        SimProcess sim(c.simArgs);
-        ASSERT_TRUE(sim.Started());
-        ScopePanel(sim.SocketResource()).SendAndWait(c.atInstrument);
-        TempDir shots;
-        sim.ClearTranscript();
-        const CliRun run = RunCli(logs, {"capture", sim.SocketResource(), "--dir", shots.Path(),
-                                         "--waveforms", c.channel});
-        ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
-        const std::vector<std::string> received = sim.Transcript();
-        const int stop = IndexOf(received, c.stop);
-        const int data = IndexOf(received, c.data);
-        ASSERT_GE(data, 0);
-        EXPECT_EQ(stop >= 0, c.running);
-        EXPECT_LT(stop, data);
-        EXPECT_EQ(IndexOf(received, c.run, data) > data, c.running);
-        if (*c.restored != '\0') {
-            EXPECT_GT(IndexOf(received, c.restored, data), data);
-        }
-        EXPECT_EQ(IndexOf(received, "ACQuire:STOPAfter RUNSTop"), -1);
     }
 }
 
