@@ -11,8 +11,9 @@
 namespace quarvel::test {
 namespace {
 
-// The numbered files, comments and waveform data, over a LAN socket and over
-// USB (USBTMC through the simulator's USB/IP server).
+// The numbered files, waveform data under the image's name, the status and
+// the comments, over a LAN socket and over USB (USBTMC through the
+// simulator's USB/IP server).
 class CliCaptureLink : public ::testing::TestWithParam<bool> {
 protected:
     static std::vector<std::string> Capture(const SimProcess& sim) {
@@ -25,60 +26,29 @@ protected:
 INSTANTIATE_TEST_SUITE_P(Links, CliCaptureLink, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "Usb" : "Socket"; });
 
-TEST_P(CliCaptureLink, StatusOnStandardOutputAndCommentsInTheLog) {
-    SimProcess sim({"--instrument", "infiniivision-x"});
-    ASSERT_TRUE(sim.Started());
-    TempDir shots;
-    TempDir logs;
-    std::vector<std::string> args = Capture(sim);
-    args.insert(args.end(), {"--dir", shots.Path(), "--comments", "bench run", "--stop"});
-    const CliRun first = RunCli(logs, args);
-    EXPECT_EQ(first.exitCode, 0) << first.err;
-    EXPECT_NE(first.out.find("Instrument connected\n"), std::string::npos);
-    EXPECT_NE(first.out.find("Data capture finished. Screenshot saved successfully to " +
-                             shots.File("Screenshot.png") + ". \n"),
-              std::string::npos)
-        << first.out;
-    EXPECT_TRUE(PathExists(shots.File("Screenshot.png")));
-    EXPECT_NE(ReadFileText(shots.File("Comments.txt")).find("bench run\r\n"), std::string::npos);
-}
-
-TEST(CliCapture, OptionsReachTheNamesAndTheFormat) {
+// The options reach the names and the format; a missing folder is made,
+// parents and all, as mkdir -p does.
+TEST(CliCapture, OptionsReachTheNamesAndTheFormatAndTheFolderIsMade) {
     SimProcess sim({"--instrument", "rigol"});
-    ASSERT_TRUE(sim.Started());
-    TempDir shots;
-    TempDir logs;
-    const CliRun run =
-        RunCli(logs, {"capture", sim.SocketResource(), "--dir", shots.Path(), "--name", "scope",
-                      "--sequence", "41", "--format", "BMP", "--comments-file", "log.txt",
-                      "--comments", "x", "--save-idn", "--delay", "1"});
-    EXPECT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_NE(run.out.find("Capture delay, 1 seconds remaining\n"), std::string::npos);
-    EXPECT_TRUE(PathExists(shots.File("scope.bmp")));
-    EXPECT_NE(ReadFileText(shots.File("log.txt")).find("* Instrument ID: RIGOL"),
-              std::string::npos);
-    // The directory now holds scope.bmp, so the number given is used.
-    const CliRun again = RunCli(logs, {"capture", sim.SocketResource(), "--dir", shots.Path(),
-                                       "--name", "scope", "--sequence", "41", "--format", "bmp"});
-    EXPECT_EQ(again.exitCode, 0) << again.err;
-    EXPECT_TRUE(PathExists(shots.File("scope-0041.bmp")));
-}
-
-// A missing folder is made, parents and all, as mkdir -p does.
-TEST(CliCapture, AMissingFolderIsCreated) {
-    SimProcess sim({"--instrument", "siglent"});
     ASSERT_TRUE(sim.Started());
     TempDir logs;
     const std::string folder = logs.File("shots/bench 1/today");
     const CliRun run =
-        RunCli(logs, {"capture", sim.SocketResource(), "--dir", folder, "--format", "png"});
-    ASSERT_EQ(run.exitCode, 0) << run.err;
-    const auto bytes = ReadFileBytes(folder + "/Screenshot.png");
-    ASSERT_GE(bytes.size(), 8u);
-    EXPECT_EQ(std::string(bytes.begin() + 1, bytes.begin() + 4), "PNG");
+        RunCli(logs, {"capture", sim.SocketResource(), "--dir", folder, "--name", "scope",
+                      "--sequence", "41", "--format", "BMP", "--comments-file", "log.txt",
+                      "--comments", "x", "--save-idn", "--delay", "1"});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("Capture delay, 1 seconds remaining\n"), std::string::npos);
+    EXPECT_EQ(ReadFileText(folder + "/scope.bmp").rfind("BM", 0), 0u);
+    EXPECT_NE(ReadFileText(folder + "/log.txt").find("* Instrument ID: RIGOL"), std::string::npos);
+    // The directory now holds scope.bmp, so the number given is used.
+    const CliRun again = RunCli(logs, {"capture", sim.SocketResource(), "--dir", folder, "--name",
+                                       "scope", "--sequence", "41", "--format", "bmp"});
+    EXPECT_EQ(again.exitCode, 0) << again.err;
+    EXPECT_TRUE(PathExists(folder + "/scope-0041.bmp"));
 }
 
-TEST_P(CliCaptureLink, WaveformImageAndDataUnderTheSameName) {
+TEST_P(CliCaptureLink, ImageDataStatusAndCommentsUnderTheirNames) {
     SimProcess sim({"--instrument", "infiniivision-x"});
     ASSERT_TRUE(sim.Started());
     TempDir shots;
@@ -110,58 +80,65 @@ TEST_P(CliCaptureLink, WaveformImageAndDataUnderTheSameName) {
     plain.insert(plain.end(), {"--waveforms", "CHAN4"});
     ASSERT_EQ(RunCli(logs, plain).exitCode, 0);
     EXPECT_TRUE(PathExists(shots.File("shot-0002.csv")));
-    const CliRun imageOnly = RunCli(logs, base);
-    ASSERT_EQ(imageOnly.exitCode, 0);
-    EXPECT_EQ(imageOnly.out.find("waveform"), std::string::npos);
-    EXPECT_FALSE(PathExists(shots.File("shot-0003.csv")));
+    // Without --waveforms no data is read; the status goes to standard
+    // output, the comments to their log.
+    std::vector<std::string> imageOnly = Capture(sim);
+    imageOnly.insert(imageOnly.end(), {"--dir", shots.Path(), "--comments", "bench run", "--stop"});
+    const CliRun status = RunCli(logs, imageOnly);
+    EXPECT_EQ(status.exitCode, 0) << status.err;
+    EXPECT_NE(status.out.find("Instrument connected\n"), std::string::npos);
+    EXPECT_NE(status.out.find("Data capture finished. Screenshot saved successfully to " +
+                              shots.File("Screenshot.png") + ". \n"),
+              std::string::npos)
+        << status.out;
+    EXPECT_EQ(status.out.find("waveform"), std::string::npos);
+    EXPECT_FALSE(PathExists(shots.File("Screenshot.csv")));
+    EXPECT_NE(ReadFileText(shots.File("Comments.txt")).find("bench run\r\n"), std::string::npos);
 }
 
 TEST(CliCapture, FailuresGiveANonZeroExitAndTheMessageOnStandardError) {
     SimProcess sim({"--instrument", "infiniivision-x"});
     ASSERT_TRUE(sim.Started());
     TempDir logs;
-    // A folder that cannot be made says why, before the instrument is asked.
     ASSERT_TRUE(WriteFileBytes(logs.File("plain"), "a file"));
-    sim.ClearTranscript();
-    const CliRun inTheWay =
-        RunCli(logs, {"capture", sim.SocketResource(), "--dir", logs.File("plain/shots")});
-    EXPECT_EQ(inTheWay.exitCode, 1);
-    EXPECT_NE(inTheWay.err.find("'" + logs.File("plain") + "' is a file, not a folder"),
-              std::string::npos)
-        << inTheWay.err;
-    EXPECT_TRUE(sim.Transcript().empty());
-
-    // The image encoder refuses to write: the capture fails and says so.
-    const CliRun unwritable = RunCli(logs, {"capture", sim.SocketResource(), "--dir", "/proc"});
-    EXPECT_EQ(unwritable.exitCode, 1);
-    EXPECT_NE(unwritable.err.find("Saving failed\n"), std::string::npos);
-    EXPECT_NE(unwritable.out.find("Data capture finished. Error: Saving failed. "),
-              std::string::npos);
-
-    const CliRun badPattern =
-        RunCli(logs, {"capture", sim.SocketResource(), "--dir", logs.Path(), "--name", "x%q"});
-    EXPECT_EQ(badPattern.exitCode, 1);
-    EXPECT_NE(badPattern.err.find("Invalid date formatting specifiers in filename"),
-              std::string::npos);
-
+    struct Refusal {
+        std::vector<std::string> args; // after the simulator's address
+        int exitCode;
+        std::string err; // a part of standard error
+        // A part of the status line of a capture that ran; "": refused before
+        // the instrument was asked anything.
+        std::string out = "";
+    };
+    const Refusal refusals[] = {
+        {{"--dir", logs.File("plain/shots")},
+         1,
+         "'" + logs.File("plain") + "' is a file, not a folder"},
+        // The image encoder refuses to write: the capture fails and says so.
+        {{"--dir", "/proc"}, 1, "Saving failed\n", "Data capture finished. Error: Saving failed. "},
+        {{"--dir", logs.Path(), "--name", "x%q"},
+         1,
+         "Invalid date formatting specifiers in filename",
+         "Data capture finished. Error: Screenshot capture failed."},
+        {{"--format", "nope"}, 2, "--format 'nope' names no image format; use one of: bmp, "},
+        {{"--delay", "6001"}, 2, "--delay"},
+        {{"--bogus"}, 2, "--bogus"},
+        {{"--data-format", "xls"}, 2, "--data-format"},
+        {{"--waveforms", " , "}, 2, "--waveforms"},
+    };
+    for (const Refusal& r : refusals) {
+        sim.ClearTranscript();
+        std::vector<std::string> args = {"capture", sim.SocketResource()};
+        args.insert(args.end(), r.args.begin(), r.args.end());
+        const CliRun run = RunCli(logs, args);
+        EXPECT_EQ(run.exitCode, r.exitCode) << r.args[0];
+        EXPECT_NE(run.err.find(r.err), std::string::npos) << run.err;
+        EXPECT_NE(run.out.find(r.out), std::string::npos) << run.out;
+        EXPECT_EQ(sim.Transcript().empty(), r.out.empty()) << r.args[0];
+    }
+    EXPECT_EQ(RunCli(logs, {"capture"}).exitCode, 2);
     const CliRun noInstrument = RunCli(logs, {"capture", "TCPIP0::127.0.0.1::1::SOCKET"});
     EXPECT_EQ(noInstrument.exitCode, 1);
     EXPECT_NE(noInstrument.err.find("Connect failed!"), std::string::npos);
-
-    EXPECT_EQ(RunCli(logs, {"capture"}).exitCode, 2);
-    const CliRun noFormat = RunCli(logs, {"capture", sim.SocketResource(), "--format", "nope"});
-    EXPECT_EQ(noFormat.exitCode, 2);
-    EXPECT_NE(noFormat.err.find("--format 'nope' names no image format; use one of: bmp, "),
-              std::string::npos)
-        << noFormat.err;
-    EXPECT_EQ(RunCli(logs, {"capture", sim.SocketResource(), "--delay", "6001"}).exitCode, 2);
-    EXPECT_EQ(RunCli(logs, {"capture", sim.SocketResource(), "--bogus"}).exitCode, 2);
-    const CliRun format = RunCli(logs, {"capture", sim.SocketResource(), "--data-format", "xls"});
-    EXPECT_EQ(format.exitCode, 2);
-    EXPECT_NE(format.err.find("--data-format"), std::string::npos);
-    const CliRun channels = RunCli(logs, {"capture", sim.SocketResource(), "--waveforms", " , "});
-    EXPECT_EQ(channels.exitCode, 2);
-    EXPECT_NE(channels.err.find("--waveforms"), std::string::npos);
 }
 
 } // namespace

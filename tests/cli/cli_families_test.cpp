@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <sys/stat.h>
+#include <filesystem>
 
 namespace quarvel::test {
 namespace {
@@ -34,11 +34,8 @@ framing = "raw"
 class UserDefinitions {
 public:
     UserDefinitions() {
-        const std::string dir = m_config.Path() + "/Hollin/Quarvel/instruments";
-        mkdir((m_config.Path() + "/Hollin").c_str(), 0755);
-        mkdir((m_config.Path() + "/Hollin/Quarvel").c_str(), 0755);
-        mkdir(dir.c_str(), 0755);
-        m_dir = dir;
+        m_dir = m_config.Path() + "/Hollin/Quarvel/instruments";
+        std::filesystem::create_directories(m_dir);
         if (const char* before = std::getenv("XDG_CONFIG_HOME"))
             m_before = before;
         setenv("XDG_CONFIG_HOME", m_config.Path().c_str(), 1);

@@ -86,19 +86,17 @@ class CliListLan : public ::testing::Test {
 protected:
     void StartSimulators(bool publish) {
         m_net = OwnLoopbackNet();
-        std::vector<std::string> extra;
-        if (publish)
-            extra.push_back("--publish");
         std::vector<std::string> a = {"--instrument", "rigol", "--address", m_net + "2"};
-        a.insert(a.end(), extra.begin(), extra.end());
+        if (publish)
+            a.push_back("--publish");
         m_rigol = std::make_unique<SimProcess>(a);
         ASSERT_TRUE(m_rigol->Started()) << m_rigol->Output();
-        std::vector<std::string> b = {
-            "--instrument",      "fsv",
-            "--address",         m_net + "3",
-            "--portmapper-port", std::to_string(m_rigol->PortmapperPort())};
-        b.insert(b.end(), extra.begin(), extra.end());
-        m_fsv = std::make_unique<SimProcess>(b);
+        a = {"--instrument",      "fsv",
+             "--address",         m_net + "3",
+             "--portmapper-port", std::to_string(m_rigol->PortmapperPort())};
+        if (publish)
+            a.push_back("--publish");
+        m_fsv = std::make_unique<SimProcess>(a);
         ASSERT_TRUE(m_fsv->Started()) << m_fsv->Output();
     }
 

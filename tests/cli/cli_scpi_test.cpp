@@ -137,10 +137,7 @@ TEST(CliScpi, AVisaLibraryTakesWhatQuarvelCannotOpenAndABadOneIsNamed) {
     Dl_info libc{};
     ASSERT_NE(dladdr(reinterpret_cast<void*>(&std::fputs), &libc), 0);
     const std::string textFile = logs.File("not-a-library.so");
-    std::FILE* f = std::fopen(textFile.c_str(), "w");
-    ASSERT_NE(f, nullptr);
-    std::fputs("not a shared object\n", f);
-    std::fclose(f);
+    ASSERT_TRUE(WriteFileBytes(textFile, "not a shared object\n"));
     const std::vector<std::pair<std::string, std::string>> bad = {
         {"/nonexistent/libvisa.so",
          "cannot load the VISA library /nonexistent/libvisa.so: /nonexistent/libvisa.so: cannot "

@@ -60,23 +60,27 @@ ParsedLog ParseLog(const std::string& text) {
     return log;
 }
 
+enum class Link { Usb, Vxi11, Socket };
+
 struct Persona {
     const char* family;
-    bool usbRecording; // recorded over USB, replayed over SOCKET
-    bool readsData;    // the family's driver reads waveforms
+    Link recorded;
+    Link replayed;
     const char* sources = "CHAN1,CHAN2";
 };
 
 class IoLogRoundTrip : public ::testing::TestWithParam<Persona> {};
 
-std::vector<std::string> CaptureArgs(const SimProcess& sim, bool usb, const std::string& dir,
+std::vector<std::string> CaptureArgs(const SimProcess& sim, Link link, const std::string& dir,
                                      const char* sources) {
     std::vector<std::string> args = {"capture"};
-    if (usb)
+    if (link == Link::Usb)
         args.insert(args.end(), {sim.UsbResource(), "--usbip", sim.UsbipServer()});
-    else
+    else if (link == Link::Vxi11)
         args.insert(args.end(), {sim.Vxi11Resource(), "--portmapper-port",
                                  std::to_string(sim.PortmapperPort())});
+    else
+        args.push_back(sim.SocketResource());
     args.insert(args.end(), {"--dir", dir, "--stop", "--waveforms", sources});
     return args;
 }
@@ -97,7 +101,7 @@ TEST_P(IoLogRoundTrip, ReplayedCaptureGivesTheSameFiles) {
         const ScopedEnv log("QUARVEL_IO_LOG", logPath);
         const ScopedEnv data("QUARVEL_IO_LOG_DATA", "1");
         const CliRun run =
-            RunCli(logs, CaptureArgs(sim, persona.usbRecording, recordedDir, persona.sources));
+            RunCli(logs, CaptureArgs(sim, persona.recorded, recordedDir, persona.sources));
         ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
         sent = sim.Transcript();
     }
@@ -127,35 +131,32 @@ TEST_P(IoLogRoundTrip, ReplayedCaptureGivesTheSameFiles) {
     EXPECT_EQ(written, transcript);
     EXPECT_EQ(ReadFileBytes(work.File("capture.log.data")).size(), binaryBytes);
     const auto recorded = FileNamesIn(recordedDir);
-    ASSERT_EQ(recorded.size(), persona.readsData ? 2u : 1u); // the image and the data
+    ASSERT_EQ(recorded.size(), 2u); // the image and the data
 
     SimProcess replay({"--replay", logPath, "--replay-speed", "0"});
     ASSERT_TRUE(replay.Started()) << replay.Output();
-    std::vector<std::string> args = {
-        "capture", replay.SocketResource(), "--dir",        replayedDir,
-        "--stop",  "--waveforms",           persona.sources};
-    if (!persona.usbRecording)
-        args = CaptureArgs(replay, false, replayedDir, persona.sources);
-    const CliRun again = RunCli(logs, args);
+    const CliRun again =
+        RunCli(logs, CaptureArgs(replay, persona.replayed, replayedDir, persona.sources));
     ASSERT_EQ(again.exitCode, 0) << again.out << again.err << replay.Output();
     EXPECT_EQ(FileNamesIn(replayedDir), recorded);
     EXPECT_EQ(ReadDirFiles(replayedDir), ReadDirFiles(recordedDir));
     EXPECT_EQ(replay.Output().find("departed"), std::string::npos) << replay.Output();
 }
 
-INSTANTIATE_TEST_SUITE_P(Families, IoLogRoundTrip,
-                         ::testing::Values(Persona{"rigol", true, true},
-                                           Persona{"siglent", false, true, "C1,C2"},
-                                           Persona{"tektronix", false, true, "CH1,CH2"},
-                                           Persona{"infiniivision-x", true, true},
-                                           Persona{"fsv", false, true, "TRACE1,TRACE2"}),
-                         [](const auto& info) {
-                             std::string name = info.param.family;
-                             for (char& c : name)
-                                 if (c == '-')
-                                     c = '_';
-                             return name + (info.param.usbRecording ? "_UsbToSocket" : "_Vxi11");
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Families, IoLogRoundTrip,
+    ::testing::Values(Persona{"rigol", Link::Usb, Link::Socket},
+                      Persona{"siglent", Link::Vxi11, Link::Vxi11, "C1,C2"},
+                      Persona{"tektronix", Link::Vxi11, Link::Vxi11, "CH1,CH2"},
+                      Persona{"infiniivision-x", Link::Usb, Link::Socket},
+                      Persona{"fsv", Link::Vxi11, Link::Vxi11, "TRACE1,TRACE2"}),
+    [](const auto& info) {
+        std::string name = info.param.family;
+        for (char& c : name)
+            if (c == '-')
+                c = '_';
+        return name + (info.param.recorded == Link::Usb ? "_UsbToSocket" : "_Vxi11");
+    });
 
 // A conversation that leaves the recording fails with the place it left.
 TEST(IoLogReplay, DepartureNamesTheExpectedMessage) {

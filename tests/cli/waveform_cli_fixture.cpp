@@ -117,54 +117,14 @@ std::vector<double> NumberFields(const std::string& text) {
     return values;
 }
 
-Expected RigolReference(const ScopePanel& scope, const std::vector<std::string>& channels,
-                        RigolRead read) {
-    Expected e;
-    scope.Send(":STOP");
-    scope.Query("*OPC?");
-    const std::string format = read.word ? ":WAV:FORM WORD" : ":WAV:FORM BYTE";
-    for (const std::string& channel : channels) {
-        scope.Send(":WAV:SOUR " + channel);
-        scope.Send(":WAV:MODE RAW");
-        scope.Send(format);
-        const std::vector<double> p = NumberFields(scope.Query(":WAV:PRE?"));
-        const long points = std::lround(
-            read.word ? std::strtod(scope.Query(":ACQ:MDEP?").c_str(), nullptr) : p.at(2));
-        const long page = read.page > 0 ? read.page : points;
-        std::vector<long> codes;
-        for (long first = 1; first <= points; first += page) {
-            scope.Send(":WAV:STAR " + std::to_string(first));
-            scope.Send(":WAV:STOP " + std::to_string(std::min(points, first + page - 1)));
-            scope.Send(":WAV:MODE RAW"); // the MSO5000 resets them after each read
-            scope.Send(format);
-            const std::string data = scope.Block(":WAV:DATA?");
-            for (std::size_t i = 0; i + (read.word ? 1 : 0) < data.size(); i += read.word ? 2 : 1) {
-                long code = static_cast<unsigned char>(data[i]);
-                if (read.word)
-                    code |= static_cast<long>(static_cast<unsigned char>(data[i + 1])) << 8;
-                codes.push_back(code);
-            }
-        }
-        std::vector<double> y;
-        e.x.clear();
-        for (std::size_t i = 0; i < codes.size(); ++i) {
-            y.push_back((codes[i] - p.at(8) - p.at(9)) * p.at(7));
-            e.x.push_back((static_cast<double>(i) - p.at(6)) * p.at(4) + p.at(5));
-        }
-        e.y.push_back(y);
-    }
-    scope.Send(":RUN");
-    return e;
-}
-
 namespace {
 
 // Compares the CSV with the reference, line by line; stops at the first
 // difference so a fault gives one message, not a million.
 void ExpectCsvEquals(const std::string& csv, const Expected& e,
-                     const std::vector<std::string>& channels, double floor) {
-    const auto near = [floor](double a, double b) {
-        return std::abs(a - b) <= 1e-6 * std::abs(b) + floor;
+                     const std::vector<std::string>& channels) {
+    const auto near = [&e](double a, double b) {
+        return std::abs(a - b) <= 1e-6 * std::abs(b) + e.floor;
     };
     std::stringstream in(csv);
     std::string line;
@@ -196,8 +156,8 @@ void ExpectCsvEquals(const std::string& csv, const Expected& e,
 } // namespace
 
 void ExpectCsvMatchesReference(const SimProcess& sim, bool usb,
-                               const std::vector<std::string>& channels, const Reference& reference,
-                               double floor) {
+                               const std::vector<std::string>& channels,
+                               const Reference& reference) {
     TempDir shots;
     TempDir logs;
     std::string joined;
@@ -213,14 +173,7 @@ void ExpectCsvMatchesReference(const SimProcess& sim, bool usb,
     EXPECT_NE(run.out.find("Waveform data saving done.\n"), std::string::npos) << run.out;
 
     const ScopePanel scope(sim.SocketResource());
-    ExpectCsvEquals(ReadFileText(shots.File("shot.csv")), reference(scope), channels, floor);
-}
-
-int IndexOf(const std::vector<std::string>& received, const std::string& command, int from) {
-    for (int i = from; i < static_cast<int>(received.size()); ++i)
-        if (received[i] == command)
-            return i;
-    return -1;
+    ExpectCsvEquals(ReadFileText(shots.File("shot.csv")), reference(scope, channels), channels);
 }
 
 } // namespace quarvel::test

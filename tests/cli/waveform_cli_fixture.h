@@ -3,8 +3,8 @@
 // What the waveform tests of quarvel-cli share: a VISA session of the test's
 // own to the simulator, for reading the codes and scale it serves (never
 // through a driver's conversion); the capture run over a LAN socket or USB
-// (USB/IP); the CSV compared with the values the test computed; and the
-// table of what a capture must say and write when a channel cannot be read.
+// (USB/IP); and the CSV compared with the values a family's reference
+// (waveform_references.h) computed.
 
 #include "tests/support/cli_run.h"
 #include "tests/support/sim_process.h"
@@ -15,7 +15,6 @@
 
 #include <functional>
 #include <string>
-#include <tuple>
 #include <vector>
 
 namespace quarvel::test {
@@ -50,42 +49,23 @@ private:
 // The fields of a comma separated reply, as numbers.
 std::vector<double> NumberFields(const std::string& text);
 
-// The time axis and one voltage column per channel.
+// The time axis and one voltage column per channel, and the absolute
+// tolerance beside the relative 1e-6 (a reference from floats needs more).
 struct Expected {
     std::vector<double> x;
     std::vector<std::vector<double>> y;
+    double floor = 1e-15;
 };
 
-using Reference = std::function<Expected(const ScopePanel&)>;
-
-// The Rigol guides' formula (DS1000Z, MSO5000 and DHO Programming Guides,
-// :WAVeform:DATA? and :WAVeform:PREamble?), shared by their files:
-//   V = (code - yorigin - yreference) * yincrement
-//   t = (i - xreference) * xincrement + xorigin
-// The record in pages of `page` points (0: one block); WORD codes are 16 bits
-// little-endian, and their record length comes from :ACQ:MDEP? (the DHO's
-// preamble counts only a page).
-struct RigolRead {
-    bool word = false;
-    long page = 0;
-};
-Expected RigolReference(const ScopePanel& scope, const std::vector<std::string>& channels,
-                        RigolRead read);
+// A family's reading of `channels` by its manual (waveform_references.h).
+using Reference =
+    std::function<Expected(const ScopePanel& scope, const std::vector<std::string>& channels)>;
 
 // quarvel-cli capture --waveforms `channels` over the socket or USB, whose
 // CSV must hold, row by row, what `reference` computes afterwards from what
-// the simulator serves (relative tolerance 1e-6, absolute `floor`).
+// the simulator serves.
 void ExpectCsvMatchesReference(const SimProcess& sim, bool usb,
-                               const std::vector<std::string>& channels, const Reference& reference,
-                               double floor = 1e-15);
-
-// A case of a family's table, over each link, named "<case><Socket|Usb>".
-template <typename Case>
-std::string CaseOverLink(const ::testing::TestParamInfo<std::tuple<Case, bool>>& info) {
-    return std::string(std::get<0>(info.param).name) + (std::get<1>(info.param) ? "Usb" : "Socket");
-}
-
-// Position of `command` in the transcript at or after `from`, -1 when none.
-int IndexOf(const std::vector<std::string>& received, const std::string& command, int from = 0);
+                               const std::vector<std::string>& channels,
+                               const Reference& reference);
 
 } // namespace quarvel::test
