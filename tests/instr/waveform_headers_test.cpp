@@ -5,7 +5,7 @@
 // preamble read by field name (instr/tek_preamble.h) with the widths the
 // curve decoder can take; also the channel count a Tektronix model's name
 // gives (instr/scope_models.h). What they accept is checked end to end by the
-// tests/cli/cli_waveforms_* suites.
+// persona table of tests/cli/cli_scope_waveforms_test.cpp.
 
 #include "instr/rs_data_header.h"
 #include "instr/scope_models.h"
