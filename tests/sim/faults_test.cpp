@@ -14,6 +14,8 @@
 namespace quarvel::test {
 namespace {
 
+namespace rpc = visa::rpc;
+
 std::string Block(std::size_t n) {
     return "#" + std::to_string(std::to_string(n).size()) + std::to_string(n) +
            sim::TestBlockData(n) + "\n";
@@ -53,29 +55,8 @@ TEST(SimFaults, MaxRecvSizeIsOfferedByCreateLink) {
     EXPECT_EQ(maxRecv, 8u);
 }
 
-// A VXI-11 reply record read from the stream fragment by fragment; false
-// when a fragment is longer than maxFragment or the stream ends.
-bool ReadRecord(RawClient& c, std::size_t maxFragment, visa::rpc::Bytes& record) {
-    record.clear();
-    for (;;) {
-        const std::string head = c.Read(4);
-        if (head.size() != 4)
-            return false;
-        const auto h =
-            visa::rpc::DecodeFragmentHeader(reinterpret_cast<const std::uint8_t*>(head.data()));
-        if (h.length > maxFragment)
-            return false;
-        const std::string body = c.Read(h.length);
-        if (body.size() != h.length)
-            return false;
-        record.insert(record.end(), body.begin(), body.end());
-        if (h.last)
-            return true;
-    }
-}
-
-std::uint32_t XidOf(const visa::rpc::Bytes& record) {
-    visa::rpc::XdrReader in(record);
+std::uint32_t XidOf(const rpc::Bytes& record) {
+    rpc::XdrReader in(record);
     std::uint32_t xid = 0;
     in.GetUint32(xid);
     return xid;
@@ -86,16 +67,14 @@ TEST(SimFaults, Vxi11RepliesComeInSmallFragmentsAfterAStaleCopyOfThePreviousOne)
     ASSERT_TRUE(sim.Started()) << sim.Output();
     RawClient c(sim.Vxi11Port());
     for (std::uint32_t xid : {101u, 102u}) {
-        visa::rpc::Bytes call;
-        visa::rpc::EncodeCallHeader(call,
-                                    {xid, visa::rpc::kRpcVersion, visa::rpc::kVxi11CoreProgram, 1,
-                                     visa::rpc::VXI11_CREATE_LINK});
-        visa::rpc::Encode(call, visa::rpc::CreateLinkParms{1, false, 0, "inst0"});
-        const auto mark =
-            visa::rpc::EncodeFragmentHeader(static_cast<std::uint32_t>(call.size()), true);
+        rpc::Bytes call;
+        rpc::EncodeCallHeader(
+            call, {xid, rpc::kRpcVersion, rpc::kVxi11CoreProgram, 1, rpc::VXI11_CREATE_LINK});
+        rpc::Encode(call, rpc::CreateLinkParms{1, false, 0, "inst0"});
+        const auto mark = rpc::EncodeFragmentHeader(static_cast<std::uint32_t>(call.size()), true);
         ASSERT_TRUE(
             c.Send(std::string(mark.begin(), mark.end()) + std::string(call.begin(), call.end())));
-        visa::rpc::Bytes record;
+        rpc::Bytes record;
         if (xid == 102u) { // the first reply again, late
             ASSERT_TRUE(ReadRecord(c, 5, record));
             EXPECT_EQ(XidOf(record), 101u);

@@ -10,59 +10,40 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <vector>
 
 namespace quarvel::test {
-namespace {
 
 namespace rpc = visa::rpc;
 
-int Connect(int port, int type) {
-    const int fd = socket(AF_INET, type, 0);
-    if (fd < 0)
-        return -1;
+RawClient::RawClient(int port) : m_fd(socket(AF_INET, SOCK_STREAM, 0)) {
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
     sa.sin_port = htons(static_cast<std::uint16_t>(port));
     sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
-        close(fd);
-        return -1;
+    if (m_fd >= 0 && connect(m_fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
+        close(m_fd);
+        m_fd = -1;
     }
-    return fd;
 }
 
-bool WaitIn(int fd, int timeoutMs) {
-    pollfd p{fd, POLLIN, 0};
-    return poll(&p, 1, timeoutMs) > 0;
-}
-
-bool SendBytes(int fd, const void* data, std::size_t size) {
-    const auto* p = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t n = send(fd, p, size, MSG_NOSIGNAL);
-        if (n <= 0)
-            return false;
-        p += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-} // namespace
-
-RawClient::RawClient(int port) : m_fd(Connect(port, SOCK_STREAM)) {}
 RawClient::~RawClient() {
     if (m_fd >= 0)
         close(m_fd);
 }
 
 bool RawClient::Send(const std::string& bytes) {
-    return SendBytes(m_fd, bytes.data(), bytes.size());
+    for (std::size_t sent = 0; sent < bytes.size();) {
+        const ssize_t n = send(m_fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0)
+            return false;
+        sent += static_cast<std::size_t>(n);
+    }
+    return true;
 }
 
 bool RawClient::Fill(int timeoutMs) {
-    if (m_closed || !WaitIn(m_fd, timeoutMs))
+    pollfd p{m_fd, POLLIN, 0};
+    if (m_closed || poll(&p, 1, timeoutMs) <= 0)
         return false;
     char buffer[65536];
     const ssize_t n = recv(m_fd, buffer, sizeof buffer, 0);
@@ -108,21 +89,21 @@ std::string RawClient::ReadFor(int timeoutMs) {
     return out;
 }
 
-RpcClient::RpcClient(int port) : m_fd(Connect(port, SOCK_STREAM)) {}
-RpcClient::~RpcClient() {
-    if (m_fd >= 0)
-        close(m_fd);
-}
-
-bool RpcClient::SendRaw(const rpc::Bytes& bytes) {
-    return SendBytes(m_fd, bytes.data(), bytes.size());
-}
-
-bool RpcClient::PeerClosed(int timeoutMs) {
-    if (!WaitIn(m_fd, timeoutMs))
-        return false;
-    char c;
-    return recv(m_fd, &c, 1, 0) == 0;
+bool ReadRecord(RawClient& c, std::size_t maxFragment, rpc::Bytes& record, int timeoutMs) {
+    record.clear();
+    for (bool last = false; !last;) {
+        const std::string head = c.Read(4, timeoutMs);
+        if (head.size() != 4)
+            return false;
+        const auto h =
+            rpc::DecodeFragmentHeader(reinterpret_cast<const std::uint8_t*>(head.data()));
+        const std::string body = h.length <= maxFragment ? c.Read(h.length, timeoutMs) : "";
+        if (body.size() != h.length)
+            return false;
+        record.insert(record.end(), body.begin(), body.end());
+        last = h.last;
+    }
+    return true;
 }
 
 bool RpcClient::Call(std::uint32_t program, std::uint32_t version, std::uint32_t procedure,
@@ -134,31 +115,14 @@ bool RpcClient::Call(std::uint32_t program, std::uint32_t version, std::uint32_t
     message.insert(message.end(), args.begin(), args.end());
     rpc::Bytes record;
     quarvel::sim::AppendRecord(record, message);
-    if (!SendRaw(record))
+    // One call, one reply: nothing may follow the record.
+    if (!SendRaw(record) || !ReadRecord(m_raw, 128u << 20, record, timeoutMs) ||
+        m_raw.Buffered() != 0)
         return false;
-
-    quarvel::sim::RecordAssembler assembler(128u << 20);
-    std::vector<std::uint8_t> buffer(65536);
-    bool ready = false;
-    while (!ready) {
-        if (!WaitIn(m_fd, timeoutMs))
-            return false;
-        const ssize_t n = recv(m_fd, buffer.data(), buffer.size(), 0);
-        if (n <= 0)
-            return false;
-        rpc::ByteView data(buffer.data(), static_cast<std::size_t>(n));
-        std::size_t consumed = 0;
-        ready =
-            assembler.Feed(data, &consumed) == quarvel::sim::RecordAssembler::State::RecordReady;
-        // One call, one reply: nothing may follow the record.
-        if (ready && consumed != data.size())
-            return false;
-    }
-    const rpc::Bytes whole = assembler.TakeRecord();
-    rpc::XdrReader in(whole);
+    rpc::XdrReader in(record);
     if (!rpc::DecodeReplyHeader(in, reply) || reply.xid != xid)
         return false;
-    results.assign(whole.end() - static_cast<std::ptrdiff_t>(in.Remaining()), whole.end());
+    results.assign(record.end() - static_cast<std::ptrdiff_t>(in.Remaining()), record.end());
     return true;
 }
 

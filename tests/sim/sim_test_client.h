@@ -7,9 +7,22 @@
 #include "codec/oncrpc.h"
 
 #include <cstdint>
+#include <iomanip>
+#include <sstream>
 #include <string>
+#include <vector>
 
 namespace quarvel::test {
+
+// The words of a command line, split at white space; a word in double quotes
+// may hold spaces.
+inline std::vector<std::string> Words(const std::string& text) {
+    std::vector<std::string> words;
+    std::istringstream in(text);
+    for (std::string word; in >> std::quoted(word);)
+        words.push_back(word);
+    return words;
+}
 
 class RawClient {
 public:
@@ -29,6 +42,8 @@ public:
     std::string ReadFor(int timeoutMs);
     bool PeerClosed() const { return m_closed; }
     int Receives() const { return m_receives; }
+    // Bytes received but not read yet.
+    std::size_t Buffered() const { return m_buffer.size(); }
 
 private:
     int m_fd = -1;
@@ -41,25 +56,33 @@ private:
 class RpcClient {
 public:
     // TCP with record marking.
-    explicit RpcClient(int port);
-    ~RpcClient();
-    RpcClient(const RpcClient&) = delete;
-    RpcClient& operator=(const RpcClient&) = delete;
+    explicit RpcClient(int port) : m_raw(port) {}
 
-    bool Connected() const { return m_fd >= 0; }
-    // Sends a call and waits for its reply; false when none arrives in time
-    // or the connection closed. The results stay in `results`.
+    bool Connected() const { return m_raw.Connected(); }
+    // Sends a call and waits for its reply; false when none arrives in time,
+    // the connection closed or more than the one reply came. The results stay
+    // in `results`.
     bool Call(std::uint32_t program, std::uint32_t version, std::uint32_t procedure,
               const visa::rpc::Bytes& args, visa::rpc::ReplyHeader& reply,
               visa::rpc::Bytes& results, int timeoutMs = 5000);
     // Sends raw record bytes (already framed, or any bytes at all).
-    bool SendRaw(const visa::rpc::Bytes& bytes);
-    bool PeerClosed(int timeoutMs);
+    bool SendRaw(const visa::rpc::Bytes& bytes) {
+        return m_raw.Send(std::string(bytes.begin(), bytes.end()));
+    }
+    // The peer closed within timeoutMs, sending nothing first.
+    bool PeerClosed(int timeoutMs) {
+        return m_raw.ReadFor(timeoutMs).empty() && m_raw.PeerClosed();
+    }
 
 private:
-    int m_fd = -1;
+    RawClient m_raw;
     std::uint32_t m_xid = 0x5100;
 };
+
+// A record read from the stream fragment by fragment; false when a fragment
+// is longer than maxFragment or the stream ends.
+bool ReadRecord(RawClient& c, std::size_t maxFragment, visa::rpc::Bytes& record,
+                int timeoutMs = 3000);
 
 // Opens a VXI-11 link to "inst0" on the core channel `c` talks to, expecting
 // success; the link id, and the offered maxRecvSize in `maxRecv` if given.
