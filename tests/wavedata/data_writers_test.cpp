@@ -18,12 +18,7 @@
 #include <string>
 #include <sys/resource.h>
 
-using quarvel::test::FileNamesIn;
-using quarvel::test::PathExists;
-using quarvel::test::ReadFileBytes;
-using quarvel::test::ReadFileText;
-using quarvel::test::TempDir;
-using quarvel::test::WriteFileBytes;
+using namespace quarvel::test;
 
 namespace {
 
@@ -42,13 +37,7 @@ std::string Number(double value) {
     return std::string(text, FormatScientific(value, text));
 }
 
-std::vector<std::uint8_t> Bytes(std::initializer_list<int> values) {
-    std::vector<std::uint8_t> out;
-    for (int v : values) {
-        out.push_back(static_cast<std::uint8_t>(v));
-    }
-    return out;
-}
+using Bytes = std::vector<std::uint8_t>;
 
 } // namespace
 
@@ -226,17 +215,17 @@ TEST(DirfileWriter, FormatAndFieldsFollowTheRecords) {
         // little-endian.
         {{Scope("CHAN1", {1.0, -2.0}, {0.5, 0.0})},
          "xaxis.dat" + f64 + "CHAN1.dat" + f64,
-         {{"xaxis.dat", Bytes({0, 0, 0, 0, 0, 0, 0xF0, 0x3F, 0, 0, 0, 0, 0, 0, 0, 0xC0})},
-          {"CHAN1.dat", Bytes({0, 0, 0, 0, 0, 0, 0xE0, 0x3F, 0, 0, 0, 0, 0, 0, 0, 0})}}},
+         {{"xaxis.dat", Bytes{0, 0, 0, 0, 0, 0, 0xF0, 0x3F, 0, 0, 0, 0, 0, 0, 0, 0xC0}},
+          {"CHAN1.dat", Bytes{0, 0, 0, 0, 0, 0, 0xE0, 0x3F, 0, 0, 0, 0, 0, 0, 0, 0}}}},
         {{Scope("CHAN1", {1.0, 1.0}, {1.0, 1.0}),
           Bytewise(Scope("POD1", {0.0}, {}), SAMPLE_KIND_BYTE, {0xA5}),
           Bytewise(Scope("ODD", {0.0, 1.0, 2.0}, {}), static_cast<SampleKind>(7), {})},
          "CHAN1_xaxis.dat" + f64 + "CHAN1.dat" + f64 + "POD1_xaxis.dat" + f64 +
              "POD1.dat\tRAW\tUINT8\t1\r\nODD_xaxis.dat" + f64,
-         {{"CHAN1_xaxis.dat", Bytes({0, 0, 0, 0, 0, 0, 0xF0, 0x3F, 0, 0, 0, 0, 0, 0, 0xF0, 0x3F})},
-          {"POD1.dat", Bytes({0xA5})},
-          {"ODD_xaxis.dat", Bytes({0, 0, 0,    0,    0, 0, 0, 0, 0, 0, 0, 0,
-                                   0, 0, 0xF0, 0x3F, 0, 0, 0, 0, 0, 0, 0, 0x40})}}},
+         {{"CHAN1_xaxis.dat", Bytes{0, 0, 0, 0, 0, 0, 0xF0, 0x3F, 0, 0, 0, 0, 0, 0, 0xF0, 0x3F}},
+          {"POD1.dat", Bytes{0xA5}},
+          {"ODD_xaxis.dat", Bytes{0, 0, 0,    0,    0, 0, 0, 0, 0, 0, 0, 0,
+                                  0, 0, 0xF0, 0x3F, 0, 0, 0, 0, 0, 0, 0, 0x40}}}},
         {{Scope("CHAN2", {}, {}), Bytewise(Scope("POD2", {}, {}), SAMPLE_KIND_BYTE, {})},
          "xaxis.dat" + f64 + "CHAN2.dat" + f64 + "POD2.dat\tRAW\tUINT8\t1\r\n",
          {{"POD2.dat", {}}}},
@@ -254,7 +243,7 @@ TEST(DirfileWriter, FormatAndFieldsFollowTheRecords) {
     }
 }
 
-TEST(DirfileWriter, NeverUsesAnExistingOrUnreachableDirectory) {
+TEST(DirfileWriter, NeverUsesAnExistingOrUnreachableDirectoryNorLeavesItsOwn) {
     TempDir dir;
     const std::string path = dir.File("twice");
     const WaveformRecordList first{Scope("CHAN1", {1.0}, {2.0})};
@@ -267,12 +256,8 @@ TEST(DirfileWriter, NeverUsesAnExistingOrUnreachableDirectory) {
     EXPECT_FALSE(PathExists(dir.File("no")));
     EXPECT_FALSE(WriteKstDirfile({}, dir.File("nothing")));
     EXPECT_FALSE(PathExists(dir.File("nothing")));
-}
-
-TEST(DirfileWriter, NameThatWouldLeaveTheDirectoryFails) {
-    TempDir dir;
-    const std::string path = dir.File("escape");
-    EXPECT_FALSE(WriteKstDirfile({Scope("../CHAN1", {1.0}, {2.0})}, path));
+    // Nor a name that would leave the directory.
+    EXPECT_FALSE(WriteKstDirfile({Scope("../CHAN1", {1.0}, {2.0})}, dir.File("escape")));
     EXPECT_FALSE(PathExists(dir.File("CHAN1.dat")));
     EXPECT_FALSE(PathExists(dir.File("CHAN1_xaxis.dat")));
 }
