@@ -127,14 +127,8 @@ bool RpcClient::Call(std::uint32_t program, std::uint32_t version, std::uint32_t
 }
 
 std::int32_t CreateLink(RpcClient& c, std::uint32_t* maxRecv) {
-    rpc::Bytes args, results;
-    rpc::Encode(args, rpc::CreateLinkParms{1, false, 0, "inst0"});
-    rpc::ReplyHeader h;
-    EXPECT_TRUE(c.Call(rpc::kVxi11CoreProgram, 1, rpc::VXI11_CREATE_LINK, args, h, results));
-    EXPECT_TRUE(rpc::ReplySucceeded(h));
-    rpc::XdrReader in(results);
-    rpc::CreateLinkResp resp;
-    EXPECT_TRUE(rpc::Decode(in, resp));
+    rpc::CreateLinkResp resp{.error = -1};
+    EXPECT_TRUE(c.Vxi11(rpc::VXI11_CREATE_LINK, rpc::CreateLinkParms{1, false, 0, "inst0"}, resp));
     EXPECT_EQ(resp.error, 0);
     if (maxRecv != nullptr)
         *maxRecv = resp.maxRecvSize;
@@ -143,36 +137,20 @@ std::int32_t CreateLink(RpcClient& c, std::uint32_t* maxRecv) {
 
 rpc::DeviceWriteResp Vxi11Write(RpcClient& c, std::int32_t linkId, const std::string& data,
                                 bool end) {
-    rpc::Bytes args, results;
-    rpc::Encode(
-        args, rpc::DeviceWriteParms{
-                  linkId, 1000, 0, end ? rpc::kVxi11FlagEnd : 0,
-                  rpc::ByteView(reinterpret_cast<const std::uint8_t*>(data.data()), data.size())});
-    rpc::ReplyHeader h;
-    rpc::DeviceWriteResp resp;
-    resp.error = -1;
-    if (c.Call(rpc::kVxi11CoreProgram, 1, rpc::VXI11_DEVICE_WRITE, args, h, results)) {
-        rpc::XdrReader in(results);
-        rpc::Decode(in, resp);
-    }
+    const rpc::ByteView bytes(reinterpret_cast<const std::uint8_t*>(data.data()), data.size());
+    rpc::DeviceWriteResp resp{.error = -1};
+    c.Vxi11(rpc::VXI11_DEVICE_WRITE,
+            rpc::DeviceWriteParms{linkId, 1000, 0, end ? rpc::kVxi11FlagEnd : 0, bytes}, resp);
     return resp;
 }
 
 rpc::DeviceReadResp Vxi11Read(RpcClient& c, std::int32_t linkId, std::uint32_t size,
                               std::string& data, std::uint32_t ioTimeout) {
-    rpc::Bytes args, results;
-    rpc::Encode(args, rpc::DeviceReadParms{linkId, size, ioTimeout, 0, 0, 0});
-    rpc::ReplyHeader h;
     rpc::DeviceReadResp resp;
     resp.error = -1;
-    data.clear();
-    if (c.Call(rpc::kVxi11CoreProgram, 1, rpc::VXI11_DEVICE_READ, args, h, results,
-               static_cast<int>(ioTimeout) + 3000)) {
-        rpc::XdrReader in(results);
-        rpc::Decode(in, resp);
-        data.assign(reinterpret_cast<const char*>(resp.data.data()), resp.data.size());
-    }
-    resp.data = {}; // it pointed into `results`
+    c.Vxi11(rpc::VXI11_DEVICE_READ, rpc::DeviceReadParms{linkId, size, ioTimeout, 0, 0, 0}, resp,
+            static_cast<int>(ioTimeout) + 3000);
+    data.assign(reinterpret_cast<const char*>(resp.data.data()), resp.data.size());
     return resp;
 }
 

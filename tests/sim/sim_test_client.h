@@ -69,6 +69,19 @@ public:
     bool SendRaw(const visa::rpc::Bytes& bytes) {
         return m_raw.Send(std::string(bytes.begin(), bytes.end()));
     }
+    // A VXI-11 core call of `parms` whose reply decodes into `resp`; false
+    // when none came or it did not decode. What `resp` points into stays valid
+    // until the next call.
+    template <typename Parms, typename Resp>
+    bool Vxi11(std::uint32_t procedure, const Parms& parms, Resp& resp, int timeoutMs = 5000) {
+        visa::rpc::Bytes args;
+        visa::rpc::Encode(args, parms);
+        visa::rpc::ReplyHeader h;
+        if (!Call(visa::rpc::kVxi11CoreProgram, 1, procedure, args, h, m_results, timeoutMs))
+            return false;
+        visa::rpc::XdrReader in(m_results);
+        return visa::rpc::Decode(in, resp);
+    }
     // The peer closed within timeoutMs, sending nothing first.
     bool PeerClosed(int timeoutMs) {
         return m_raw.ReadFor(timeoutMs).empty() && m_raw.PeerClosed();
@@ -77,6 +90,7 @@ public:
 private:
     RawClient m_raw;
     std::uint32_t m_xid = 0x5100;
+    visa::rpc::Bytes m_results; // of the last Vxi11()
 };
 
 // A record read from the stream fragment by fragment; false when a fragment
@@ -90,8 +104,8 @@ std::int32_t CreateLink(RpcClient& c, std::uint32_t* maxRecv = nullptr);
 // device_write of `data` (with END when `end`); error -1 when no reply came.
 visa::rpc::DeviceWriteResp Vxi11Write(RpcClient& c, std::int32_t linkId, const std::string& data,
                                       bool end);
-// device_read of up to `size` bytes, the reply's data in `data`; error -1
-// when no reply came.
+// device_read of up to `size` bytes, the reply's data in `data` (and in the
+// result until the next call); error -1 when no reply came.
 visa::rpc::DeviceReadResp Vxi11Read(RpcClient& c, std::int32_t linkId, std::uint32_t size,
                                     std::string& data, std::uint32_t ioTimeout = 1000);
 
