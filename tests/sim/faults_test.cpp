@@ -3,6 +3,7 @@
 // real sockets. A delay, a cut or overclaimed block and a dropped connection
 // fail those tests when the fault is missing.
 
+#include "codec/ieee488_block.h"
 #include "codec/oncrpc.h"
 #include "sim/family_generic.h"
 #include "sim/faults.h"
@@ -17,8 +18,7 @@ namespace {
 namespace rpc = visa::rpc;
 
 std::string Block(std::size_t n) {
-    return "#" + std::to_string(std::to_string(n).size()) + std::to_string(n) +
-           sim::TestBlockData(n) + "\n";
+    return visa::FormatBlockHeader(n) + sim::TestBlockData(n) + "\n";
 }
 
 // Garbage in place of the reply, and only for the query --fault-on names.

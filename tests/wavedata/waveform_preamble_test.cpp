@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <vector>
 
 // Fields in the reply's order: format, type, points, count, x increment,
