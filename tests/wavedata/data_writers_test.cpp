@@ -39,6 +39,33 @@ std::string Number(double value) {
 
 using Bytes = std::vector<std::uint8_t>;
 
+WaveformRecord Trace(const std::string& name, std::vector<double> x, std::vector<double> y) {
+    WaveformRecord r = Scope(name, std::move(x), std::move(y));
+    r.xLabel = "Frequency/Hz";
+    r.yLabel = "Level/DBM";
+    r.yQualifier = "POS/WRIT";
+    return r;
+}
+
+WaveformRecord Bytewise(WaveformRecord r, SampleKind kind, std::vector<std::uint8_t> bytes) {
+    r.sampleKind = kind;
+    r.bytes = std::move(bytes);
+    return r;
+}
+
+// The C library's "%e" (always correctly rounded) with its exponent widened
+// to three digits is the reference for every finite value.
+std::string PrintfReference(double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%e", value);
+    std::string s(text);
+    const std::size_t e = s.find('e');
+    if (s.size() - e - 2 == 2) {
+        s.insert(e + 2, "0");
+    }
+    return s;
+}
+
 } // namespace
 
 TEST(NumberText, ScientificFormHasThreeExponentDigitsAndNonFiniteValuesAreWords) {
@@ -60,19 +87,6 @@ TEST(NumberText, ScientificFormHasThreeExponentDigitsAndNonFiniteValuesAreWords)
     };
     for (const auto& [value, text] : cases)
         EXPECT_EQ(Number(value), text);
-}
-
-// The C library's "%e" (always correctly rounded) with its exponent widened
-// to three digits is the reference for every finite value.
-std::string PrintfReference(double value) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%e", value);
-    std::string s(text);
-    const std::size_t e = s.find('e');
-    if (s.size() - e - 2 == 2) {
-        s.insert(e + 2, "0");
-    }
-    return s;
 }
 
 TEST(NumberText, MatchesPrintfOnRandomAndMidpointValues) {
@@ -109,24 +123,6 @@ TEST(NumberText, MatchesPrintfOnRandomAndMidpointValues) {
     }
     EXPECT_GT(checked, 350000u);
 }
-
-namespace {
-
-WaveformRecord Trace(const std::string& name, std::vector<double> x, std::vector<double> y) {
-    WaveformRecord r = Scope(name, std::move(x), std::move(y));
-    r.xLabel = "Frequency/Hz";
-    r.yLabel = "Level/DBM";
-    r.yQualifier = "POS/WRIT";
-    return r;
-}
-
-WaveformRecord Bytewise(WaveformRecord r, SampleKind kind, std::vector<std::uint8_t> bytes) {
-    r.sampleKind = kind;
-    r.bytes = std::move(bytes);
-    return r;
-}
-
-} // namespace
 
 // One x column when every record spans the same first and last x; otherwise
 // an x column per record, NA where a record has ended. The qualifier shows in
