@@ -186,12 +186,9 @@ TEST(SimPublish, SaysWhyItCannotPublishServesOnAndReapsItsChildren) {
         RawClient c(sim.SocketPort());
         ASSERT_TRUE(c.Send("*IDN?\n"));
         EXPECT_NE(c.ReadLine(), "");
-        std::vector<ChildProcess> children = ChildProcessesOf(sim.Pid());
-        for (int i = 0; i < 300 && !children.empty(); ++i) {
+        for (int i = 0; i < 300 && !ChildProcessesOf(sim.Pid()).empty(); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            children = ChildProcessesOf(sim.Pid());
-        }
-        for (const ChildProcess& child : children)
+        for (const ChildProcess& child : ChildProcessesOf(sim.Pid()))
             ADD_FAILURE() << "left behind: " << child.pid << " " << child.command << " "
                           << child.state;
     }

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <utility>
 
 namespace quarvel::test {
 
@@ -76,17 +77,12 @@ std::string RawClient::ReadLine(int timeoutMs) {
 }
 
 std::string RawClient::ReadFor(int timeoutMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (true) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              deadline - std::chrono::steady_clock::now())
-                              .count();
-        if (left <= 0 || !Fill(static_cast<int>(left)))
-            break;
-    }
-    std::string out;
-    out.swap(m_buffer);
-    return out;
+    using namespace std::chrono;
+    const auto deadline = steady_clock::now() + milliseconds(timeoutMs);
+    for (auto left = milliseconds(timeoutMs);
+         left.count() > 0 && Fill(static_cast<int>(left.count()));)
+        left = duration_cast<milliseconds>(deadline - steady_clock::now());
+    return std::exchange(m_buffer, {});
 }
 
 bool ReadRecord(RawClient& c, std::size_t maxFragment, rpc::Bytes& record, int timeoutMs) {
