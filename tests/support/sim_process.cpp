@@ -1,6 +1,7 @@
 #include "tests/support/sim_process.h"
 #include "tests/support/child_process.h"
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -58,26 +59,20 @@ std::vector<ChildProcess> ChildProcessesOf(pid_t parent) {
     std::vector<ChildProcess> children;
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
-        const std::string name = entry.path().filename().string();
-        if (name.find_first_not_of("0123456789") != std::string::npos)
-            continue;
-        std::ifstream in(entry.path() / "stat");
-        std::string stat;
-        if (!std::getline(in, stat))
-            continue;
+        if (entry.path().filename().string().find_first_not_of("0123456789") != std::string::npos)
+            continue; // not a process
         // "pid (command) state ppid ...": the command may hold spaces and
         // parentheses, so the fields after it are found from the last ')'.
+        const std::string stat = ReadFileText((entry.path() / "stat").string());
         const std::size_t open = stat.find('(');
         const std::size_t close = stat.rfind(')');
-        if (open == std::string::npos || close == std::string::npos || close < open)
-            continue;
-        std::istringstream rest(stat.substr(close + 1));
         char state = '?';
         long ppid = 0;
-        if (!(rest >> state >> ppid) || ppid != parent)
+        if (close == std::string::npos || close < open ||
+            std::sscanf(stat.c_str() + close + 1, " %c %ld", &state, &ppid) != 2 || ppid != parent)
             continue;
-        children.push_back(
-            {static_cast<pid_t>(std::stol(name)), stat.substr(open + 1, close - open - 1), state});
+        children.push_back({static_cast<pid_t>(std::atol(stat.c_str())),
+                            stat.substr(open + 1, close - open - 1), state});
     }
     return children;
 }
