@@ -6,6 +6,7 @@
 // tests/capture/instrument_habits_test.cpp; the analyser's traces are read
 // through its driver (tests/instr/fsv_retrieval_test.cpp).
 
+#include "codec/ieee488_block.h"
 #include "sim/family_registry.h"
 #include "sim/screen_image.h"
 #include "sim/sim_instrument.h"
@@ -23,50 +24,42 @@ std::string Ask(SimInstrument& sim, std::string_view message) {
 
 class Families : public ::testing::Test {
 protected:
-    std::unique_ptr<SimInstrument> Make(const std::string& family, QuirkOptions quirks = {}) {
-        auto sim = CreateInstrument(family, {"", quirks});
+    static std::unique_ptr<SimInstrument> Make(const std::string& family) {
+        auto sim = CreateInstrument(family, {});
         EXPECT_TRUE(sim) << family;
         return sim;
     }
     // The data of the definite block that makes up the whole reply; checks
-    // the header digit count and the trailing LF.
-    static std::string BlockData(const std::string& reply, int digits) {
-        EXPECT_GE(reply.size(), 3u);
-        if (reply.size() < 3 || reply[0] != '#')
-            return {};
-        const int n = reply[1] - '0';
-        if (digits > 0) {
-            EXPECT_EQ(n, digits);
-        }
-        const std::size_t length = std::stoul(reply.substr(2, static_cast<std::size_t>(n)));
-        EXPECT_EQ(reply.size(), 2u + n + length + 1u);
-        EXPECT_EQ(reply.back(), '\n');
-        return reply.substr(2 + static_cast<std::size_t>(n), length);
+    // the header's digit count (when not 0) and the trailing LF.
+    static std::string BlockData(const std::string& reply, std::size_t digits) {
+        visa::BlockHeader h;
+        EXPECT_EQ(visa::ParseBlockHeader(reply, h), visa::BlockHeaderResult::Ok);
+        EXPECT_TRUE(digits == 0 || h.headerSize == 2 + digits) << h.headerSize;
+        EXPECT_EQ(reply.size(), h.headerSize + h.dataLength + 1);
+        EXPECT_TRUE(reply.ends_with('\n'));
+        return reply.substr(h.headerSize, h.dataLength);
     }
-    static QImage Decode(const std::string& bytes, const char* format) {
-        return QImage::fromData(reinterpret_cast<const uchar*>(bytes.data()),
-                                static_cast<int>(bytes.size()), format);
-    }
+    static QImage Decode(const std::string& png) { return QImage::fromData(png, "PNG"); }
 };
 
 TEST_F(Families, InfiniiVisionInkSaverAndTheOlderSeriesArea) {
     auto x = Make("infiniivision-x");
     const std::string png = BlockData(x->Execute(":DISPLAY:DATA? PNG, COLOR").bytes, 8);
-    const QImage colour = Decode(png, "PNG");
+    const QImage colour = Decode(png);
     ASSERT_FALSE(colour.isNull());
     EXPECT_EQ(colour.size(), QSize(800, 480));
     EXPECT_FALSE(colour.allGray());
 
     // The ink saver inverts the picture: a black screen corner becomes white.
     x->Execute(":HARDCOPY:INKSAVER ON");
-    const QImage inked = Decode(BlockData(x->Execute(":DISP:DATA? PNG, COLOR").bytes, 8), "PNG");
+    const QImage inked = Decode(BlockData(x->Execute(":DISP:DATA? PNG, COLOR").bytes, 8));
     EXPECT_EQ(inked.pixel(400, 240), colour.pixel(400, 240) ^ 0x00FFFFFFu);
 
     // The area argument exists on the older series only.
     EXPECT_EQ(x->Execute(":DISP:DATA? PNG, SCREEN, COLOR").bytes, "");
     auto old = Make("infiniivision");
     const QImage older =
-        Decode(BlockData(old->Execute(":DISPLAY:DATA? PNG, SCREEN, COLOR").bytes, 8), "PNG");
+        Decode(BlockData(old->Execute(":DISPLAY:DATA? PNG, SCREEN, COLOR").bytes, 8));
     EXPECT_EQ(older.size(), QSize(640, 480));
     EXPECT_EQ(old->Execute(":DISP:DATA? JPEG").bytes, "");
     EXPECT_EQ(old->Execute(":SYST:ERR?").bytes, "-224,\"Illegal parameter value\"\n");
@@ -91,7 +84,7 @@ TEST_F(Families, FsvMassMemoryHasNothingBeforeTheHardcopySetUp) {
         EXPECT_EQ(sim->Execute(command).bytes, "") << command;
     EXPECT_EQ(sim->PendingErrors(), 0u);
     const std::string png = BlockData(sim->Execute(":MMEM:DATA? " + file).bytes, 0);
-    const QImage image = Decode(png, "PNG");
+    const QImage image = Decode(png);
     ASSERT_FALSE(image.isNull());
     EXPECT_EQ(image.size(), QSize(1600, 1200));
 
@@ -101,7 +94,7 @@ TEST_F(Families, FsvMassMemoryHasNothingBeforeTheHardcopySetUp) {
     sim->Execute(":HCOPY");
     const std::string inked = BlockData(sim->Execute(":MMEM:DATA? " + file).bytes, 0);
     EXPECT_TRUE(inked != png);
-    EXPECT_EQ(Decode(inked, "PNG").pixel(3, 600), image.pixel(3, 600) ^ 0x00FFFFFFu);
+    EXPECT_EQ(Decode(inked).pixel(3, 600), image.pixel(3, 600) ^ 0x00FFFFFFu);
     EXPECT_EQ(sim->Execute(":MMEM:DATA? 'C:\\other.png'").bytes, "");
 }
 

@@ -4,13 +4,13 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/temp_dir.h"
+#include "tests/sim/sim_test_client.h"
+#include "tests/support/cli_run.h"
 #include "visa/visa.h"
 
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <sstream>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -19,14 +19,7 @@
 namespace quarvel::sim {
 namespace {
 
-// The words of `text`, split at white space.
-std::vector<std::string> Words(const std::string& text) {
-    std::vector<std::string> words;
-    std::istringstream in(text);
-    for (std::string word; in >> word;)
-        words.push_back(word);
-    return words;
-}
+using test::Words;
 
 bool Parse(const std::vector<std::string>& args, SimOptions& o, std::string& error) {
     o = SimOptions();
@@ -34,24 +27,28 @@ bool Parse(const std::vector<std::string>& args, SimOptions& o, std::string& err
 }
 
 TEST(SimOptions, BadArgumentsAreRefusedWithAMessage) {
-    std::vector<std::vector<std::string>> cases = {{"--idn", ""}};
     for (const char* args :
-         {"--address 0.0.0.0", "--address 192.168.1.5", "--address localhost",
+         {"--idn \"\"", "--address 0.0.0.0", "--address 192.168.1.5", "--address localhost",
           "--instrument oscilloscope", "--socket-port 65536", "--socket-port -1",
           "--portmapper-port 12x", "--hislip-port 4880x", "--hislip-fragment 0", "--delay-ms",
-          "--tiny-pieces 0", "--rate 0", "--max-recv-size 0", "--rigol-block-tail 2", "--verbose"})
-        cases.push_back(Words(args));
-    for (const auto& args : cases) {
+          "--tiny-pieces 0", "--rate 0", "--max-recv-size 0", "--rigol-block-tail 2", "--verbose",
+          // A habit belongs to the chosen instrument and takes its own values;
+          // an image query is the made-up instrument's.
+          "--instrument rigol --habit block-tail=1", "--instrument rigol-dho --habit png-as-bmp=on",
+          "--instrument tek-tbs --habit hardcopy-delay-ms=-1",
+          "--instrument tek-tbs --habit hardcopy-delay-ms=600001",
+          "--instrument siglent-hd --habit file-tail", "--habit =1",
+          "--instrument rs-rtb --habit display-update=yes", "--image-framing chunks",
+          "--image-query :DISP:[SHOT?", "--instrument rigol --image-query :DISP:SHOT?"}) {
         SimOptions o;
         std::string error;
-        EXPECT_FALSE(Parse(args, o, error)) << args[0] << " " << args.size();
-        EXPECT_FALSE(error.empty()) << args[0];
+        EXPECT_FALSE(Parse(Words(args), o, error)) << args;
+        EXPECT_FALSE(error.empty()) << args;
     }
 }
 
-// A habit belongs to the chosen instrument and takes its own values, whatever
-// the order of the options.
-TEST(SimOptions, HabitsAndImageOptionsAreCheckedAgainstTheInstrument) {
+// Habits are taken whatever the order of the options.
+TEST(SimOptions, HabitsAndImageOptionsGoToTheInstrumentsSetup) {
     SimOptions o;
     std::string error;
     ASSERT_TRUE(Parse(Words("--habit block-tail=0 --instrument rigol-mso5000 --habit "
@@ -63,41 +60,28 @@ TEST(SimOptions, HabitsAndImageOptionsAreCheckedAgainstTheInstrument) {
     EXPECT_TRUE(setup.habits.On("td-persists"));
     ASSERT_TRUE(Parse(Words("--image-query :DISP:SHOT? --image-framing raw"), o, error)) << error;
     EXPECT_TRUE(SetupFor(o).imageRaw);
-
-    for (const char* args :
-         {"--instrument rigol --habit block-tail=1", "--instrument rigol-dho --habit png-as-bmp=on",
-          "--instrument tek-tbs --habit hardcopy-delay-ms=-1",
-          "--instrument tek-tbs --habit hardcopy-delay-ms=600001",
-          "--instrument siglent-hd --habit file-tail", "--habit =1",
-          "--instrument rs-rtb --habit display-update=yes", "--image-framing chunks",
-          "--image-query :DISP:[SHOT?", "--instrument rigol --image-query :DISP:SHOT?"}) {
-        EXPECT_FALSE(Parse(Words(args), o, error)) << args;
-        EXPECT_FALSE(error.empty()) << args;
-    }
 }
 
 TEST(SimOptions, TheProgramExitsWithAStatusOnBadOptionsAndPrintsItsVersion) {
-    const std::string command = std::string(QUARVEL_SIM_PATH) + " --address 0.0.0.0 2>/dev/null";
-    const int status = std::system(command.c_str());
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 2);
+    test::TempDir dir;
+    const std::string sim = std::string(QUARVEL_SIM_PATH) + " ";
+    const std::string err = " 2>" + dir.File("err");
+    int status = 0;
+    test::CommandOutput(sim + "--address 0.0.0.0" + err, &status);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << status;
 
     // A recording that cannot be created stops the start, naming the file.
-    test::TempDir dir;
     const std::string pcap = dir.File("no/such/dir.pcap");
-    const int refused = std::system((std::string(QUARVEL_SIM_PATH) + " --socket-port 0 " +
-                                     "--portmapper-port none --hislip-port none --pcap " + pcap +
-                                     " 2>" + dir.File("err"))
-                                        .c_str());
-    ASSERT_TRUE(WIFEXITED(refused));
-    EXPECT_EQ(WEXITSTATUS(refused), 1);
+    test::CommandOutput(sim + "--socket-port 0 --portmapper-port none --hislip-port none --pcap " +
+                            pcap + err,
+                        &status);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
     EXPECT_EQ(test::ReadFileText(dir.File("err")),
               "quarvel-sim: pcap: " + pcap + ": No such file or directory\n");
 
-    const std::string version =
-        std::string(QUARVEL_SIM_PATH) + " --version >" + dir.File("out") + " 2>" + dir.File("err");
-    EXPECT_EQ(std::system(version.c_str()), 0);
-    EXPECT_EQ(test::ReadFileText(dir.File("out")), "quarvel-sim " QUARVEL_PROJECT_VERSION "\n");
+    EXPECT_EQ(test::CommandOutput(sim + "--version" + err, &status),
+              "quarvel-sim " QUARVEL_PROJECT_VERSION "\n");
+    EXPECT_EQ(status, 0);
     // Neither --version nor --help starts Qt: nothing on standard error.
     EXPECT_EQ(test::ReadFileText(dir.File("err")), "");
 }

@@ -2,8 +2,8 @@
 // cuts them, replies joined across reads with their delays, binary replies
 // from the side file checked against the log, and clear refusals.
 
-#include "sim/replay_script.h"
 #include "codec/io_log_format.h"
+#include "sim/replay_script.h"
 
 #include <gtest/gtest.h>
 

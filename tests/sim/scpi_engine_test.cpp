@@ -9,51 +9,48 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 namespace quarvel::sim {
 namespace {
 
-int Matches(const CommandTable& table, const std::string& header, std::vector<int>* suffixes) {
-    std::vector<int> s;
-    const CommandHandler* h = table.Find(header, s);
-    if (suffixes != nullptr)
-        *suffixes = s;
-    return h != nullptr ? 1 : 0;
+// The numeric suffixes of the pattern `header` matches; nullopt when none does.
+std::optional<std::vector<int>> Match(const CommandTable& table, const std::string& header) {
+    std::vector<int> suffixes;
+    if (table.Find(header, suffixes) == nullptr)
+        return std::nullopt;
+    return suffixes;
 }
+
+const auto kNothing = [](const CommandCall&, CommandResult&) {};
 
 TEST(CommandTable, HeadersMatchShortAndLongFormsInAnyCaseWithOrWithoutLeadingColon) {
     CommandTable t;
-    ASSERT_TRUE(t.Add(":DISPlay:DATA?", [](const CommandCall&, CommandResult&) {}));
+    ASSERT_TRUE(t.Add(":DISPlay:DATA?", kNothing));
     for (const char* h : {":DISPlay:DATA?", ":DISP:DATA?", "DISP:DATA?", ":display:data?",
                           ":disp:DATA?", "DiSpLaY:dAtA?"})
-        EXPECT_EQ(Matches(t, h, nullptr), 1) << h;
+        EXPECT_TRUE(Match(t, h)) << h;
     // Neither form: partial long forms, extra letters, missing '?', empty nodes.
     for (const char* h : {":DISPL:DATA?", ":DISPLAYS:DATA?", ":DISP:DATA", ":DISP::DATA?",
                           ":DISP:DATA:?", "", ":", "?"})
-        EXPECT_EQ(Matches(t, h, nullptr), 0) << h;
+        EXPECT_FALSE(Match(t, h)) << h;
 }
 
 TEST(CommandTable, OptionalNodesAndNumericSuffixes) {
     CommandTable t;
-    ASSERT_TRUE(
-        t.Add("[:SENSe]:WINDow:DETector#:FUNCtion?", [](const CommandCall&, CommandResult&) {}));
-    ASSERT_TRUE(t.Add(":HCOPy:CMAP#:DEFault#", [](const CommandCall&, CommandResult&) {}));
-    std::vector<int> s;
-    EXPECT_EQ(Matches(t, "SENSE:WINDOW:DETECTOR3:FUNCTION?", &s), 1);
-    EXPECT_EQ(s, std::vector<int>{3});
-    EXPECT_EQ(Matches(t, "WIND:DET:FUNC?", &s), 1);
-    EXPECT_EQ(s, std::vector<int>{1});
-    EXPECT_EQ(Matches(t, ":HCOPY:CMAP:DEFAULT2", &s), 1);
-    EXPECT_EQ(s, (std::vector<int>{1, 2}));
-    EXPECT_EQ(Matches(t, ":HCOP:CMAP12:DEF4", &s), 1);
-    EXPECT_EQ(s, (std::vector<int>{12, 4}));
-    EXPECT_EQ(Matches(t, ":SENS:SENS:WIND:DET:FUNC?", nullptr), 0);
+    ASSERT_TRUE(t.Add("[:SENSe]:WINDow:DETector#:FUNCtion?", kNothing));
+    ASSERT_TRUE(t.Add(":HCOPy:CMAP#:DEFault#", kNothing));
+    EXPECT_EQ(Match(t, "SENSE:WINDOW:DETECTOR3:FUNCTION?"), std::vector<int>{3});
+    EXPECT_EQ(Match(t, "WIND:DET:FUNC?"), std::vector<int>{1});
+    EXPECT_EQ(Match(t, ":HCOPY:CMAP:DEFAULT2"), (std::vector<int>{1, 2}));
+    EXPECT_EQ(Match(t, ":HCOP:CMAP12:DEF4"), (std::vector<int>{12, 4}));
+    EXPECT_FALSE(Match(t, ":SENS:SENS:WIND:DET:FUNC?"));
 }
 
 TEST(CommandTable, MalformedPatternsAreRefused) {
     CommandTable t;
-    EXPECT_FALSE(t.Add("", [](const CommandCall&, CommandResult&) {}));
-    EXPECT_FALSE(t.Add(":A:[B", [](const CommandCall&, CommandResult&) {}));
-    EXPECT_FALSE(t.Add(":lower", [](const CommandCall&, CommandResult&) {}));
+    for (const char* pattern : {"", ":A:[B", ":lower"})
+        EXPECT_FALSE(t.Add(pattern, kNothing)) << pattern;
     EXPECT_FALSE(t.Add(":OK", nullptr));
     EXPECT_EQ(t.Size(), 0u);
 }

@@ -11,9 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <thread>
 #include <unistd.h>
 
@@ -22,10 +20,6 @@ namespace {
 
 namespace rpc = visa::rpc;
 using Clock = std::chrono::steady_clock;
-
-long long MsSince(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
 
 TEST(SimSocket, AnswersQueriesAndRecordsEveryMessageInTheTranscript) {
     SimProcess sim({"--idn", "ACME,X1,7,1.0"});
@@ -43,10 +37,6 @@ TEST(SimSocket, AnswersQueriesAndRecordsEveryMessageInTheTranscript) {
     EXPECT_EQ(c.ReadFor(200), "");
     EXPECT_EQ(sim.Transcript(),
               (std::vector<std::string>{"*IDN?", "*OPC?", ":nope", ":SYST:ERR?"}));
-    sim.ClearTranscript();
-    ASSERT_TRUE(c.Send("*WAI\n*OPC?\n"));
-    EXPECT_EQ(c.ReadLine(), "1\n");
-    EXPECT_EQ(sim.Transcript(), (std::vector<std::string>{"*WAI", "*OPC?"}));
 }
 
 TEST(SimSocket, SurvivesHostileInput) {
@@ -73,18 +63,13 @@ class SimVxi11 : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(sim.Started()) << sim.Output(); }
 
-    std::int32_t SimpleCall(RpcClient& c, std::uint32_t proc, std::int32_t lid) {
-        rpc::Bytes args, results;
+    // destroy_link, or another call on a link that answers only an error.
+    static std::int32_t SimpleCall(RpcClient& c, std::uint32_t proc, std::int32_t lid) {
+        rpc::DeviceError e{-1};
         if (proc == rpc::VXI11_DESTROY_LINK)
-            rpc::Encode(args, rpc::DeviceLink{lid});
+            c.Vxi11(proc, rpc::DeviceLink{lid}, e);
         else
-            rpc::Encode(args, rpc::DeviceGenericParms{lid, 0, 0, 1000});
-        rpc::ReplyHeader h;
-        if (!c.Call(rpc::kVxi11CoreProgram, 1, proc, args, h, results))
-            return -1;
-        rpc::XdrReader in(results);
-        rpc::DeviceError e;
-        rpc::Decode(in, e);
+            c.Vxi11(proc, rpc::DeviceGenericParms{lid, 0, 0, 1000}, e);
         return e.error;
     }
 
@@ -119,11 +104,9 @@ TEST_F(SimVxi11, ReadWithNothingPendingTimesOutAfterIoTimeout) {
     const std::int32_t lid = CreateLink(c);
     std::string data;
     const auto start = Clock::now();
-    const rpc::DeviceReadResp r = Vxi11Read(c, lid, 100, data, 300);
-    const long long elapsed = MsSince(start);
-    EXPECT_EQ(r.error, rpc::VXI11_IO_TIMEOUT);
+    EXPECT_EQ(Vxi11Read(c, lid, 100, data, 300).error, rpc::VXI11_IO_TIMEOUT);
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(280));
     EXPECT_TRUE(data.empty());
-    EXPECT_GE(elapsed, 280);
     // Device clear drops an unread reply, and a message not yet ended.
     Vxi11Write(c, lid, "*IDN?", true);
     Vxi11Write(c, lid, "*OPC", false);
@@ -156,12 +139,6 @@ TEST_F(SimVxi11, WrongProgramVersionProcedureAndGarbageArgumentsAreRejected) {
     ASSERT_TRUE(c.SendRaw({0xFF, 0xFF, 0xFF, 0xF0}));
     EXPECT_TRUE(c.PeerClosed(2000));
 }
-
-} // namespace
-} // namespace quarvel::test
-
-namespace quarvel::test {
-namespace {
 
 // Linux's own USB/IP tool (Debian's usbip) as the third-party client of the
 // simulator's USB/IP server.
@@ -205,12 +182,9 @@ TEST(SimPublish, SaysWhyItCannotPublishServesOnAndReapsItsChildren) {
         RawClient c(sim.SocketPort());
         ASSERT_TRUE(c.Send("*IDN?\n"));
         EXPECT_NE(c.ReadLine(), "");
-        std::vector<ChildProcess> children = ChildProcessesOf(sim.Pid());
-        for (int i = 0; i < 300 && !children.empty(); ++i) {
+        for (int i = 0; i < 300 && !ChildProcessesOf(sim.Pid()).empty(); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            children = ChildProcessesOf(sim.Pid());
-        }
-        for (const ChildProcess& child : children)
+        for (const ChildProcess& child : ChildProcessesOf(sim.Pid()))
             ADD_FAILURE() << "left behind: " << child.pid << " " << child.command << " "
                           << child.state;
     }

@@ -1,7 +1,6 @@
 #include "tests/support/cli_run.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <sys/wait.h>
 
 namespace quarvel::test {
@@ -10,14 +9,11 @@ CliRun RunCli(const TempDir& logs, const std::vector<std::string>& args) {
     std::string command = QUARVEL_CLI_PATH;
     for (const auto& a : args)
         command += " '" + a + "'";
-    const std::string outPath = logs.File("cli.out");
-    const std::string errPath = logs.File("cli.err");
-    command += " >" + outPath + " 2>" + errPath + " </dev/null";
-    const int status = std::system(command.c_str());
+    int status = -1;
     CliRun run;
+    run.out = CommandOutput(command + " 2>" + logs.File("cli.err") + " </dev/null", &status);
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.out = ReadFileText(outPath);
-    run.err = ReadFileText(errPath);
+    run.err = ReadFileText(logs.File("cli.err"));
     return run;
 }
 

@@ -14,7 +14,8 @@ struct CliRun {
 };
 
 // Runs quarvel-cli with the arguments (none may contain a quote); its standard
-// output and error go through files in `logs` and come back in the result.
+// output (through a pipe) and error (through a file in `logs`) come back in
+// the result.
 CliRun RunCli(const TempDir& logs, const std::vector<std::string>& args);
 
 // Runs a shell command (another program the tests hold ours against:

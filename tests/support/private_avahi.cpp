@@ -1,14 +1,7 @@
 #include "tests/support/private_avahi.h"
+#include "tests/support/child_process.h"
 
-#include <chrono>
-#include <csignal>
-#include <cstdlib>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
-#include <vector>
 
 namespace quarvel::test {
 namespace {
@@ -58,61 +51,6 @@ publish-domain=no
 enable-reflector=no
 )";
 
-pid_t Spawn(const std::vector<std::string>& args, const std::string& log,
-            const std::string& busAddress) {
-    const pid_t pid = fork();
-    if (pid != 0)
-        return pid;
-    const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    if (fd >= 0) {
-        dup2(fd, 1);
-        dup2(fd, 2);
-        close(fd);
-    }
-    setenv("DBUS_SYSTEM_BUS_ADDRESS", busAddress.c_str(), 1);
-    std::vector<char*> argv;
-    for (const std::string& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-}
-
-void Stop(pid_t& pid) {
-    if (pid <= 0)
-        return;
-    kill(pid, SIGTERM);
-    int status = 0;
-    bool ended = false;
-    for (int i = 0; i < 300 && !ended; ++i) {
-        ended = waitpid(pid, &status, WNOHANG) == pid;
-        if (!ended)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    if (!ended) { // not yet reaped, so the number is still the daemon's
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-    }
-    pid = -1;
-}
-
-// Waits (at most 10 s) until ready() or the process has ended (then reaped,
-// pid -1).
-template <typename Ready> bool WaitFor(pid_t& pid, Ready&& ready) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (ready())
-            return true;
-        int status = 0;
-        if (waitpid(pid, &status, WNOHANG) == pid) {
-            pid = -1;
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-}
-
 } // namespace
 
 PrivateAvahi::PrivateAvahi() {
@@ -128,45 +66,42 @@ PrivateAvahi::PrivateAvahi() {
     if (!WriteFileBytes(m_dir.File("bus.conf"), BusConfig(socket)) ||
         !WriteFileBytes(m_dir.File("avahi-daemon.conf"), kAvahiConfig))
         return;
-    m_dbus = Spawn({kDbusDaemon, "--nofork", "--config-file=" + m_dir.File("bus.conf")},
-                   m_dir.File("dbus.log"), m_busAddress);
-    if (!WaitFor(m_dbus, [&] { return PathExists(socket); }))
+    const std::vector<std::string> env = {"DBUS_SYSTEM_BUS_ADDRESS=" + m_busAddress};
+    m_dbus = SpawnLogged({kDbusDaemon, "--nofork", "--config-file=" + m_dir.File("bus.conf")},
+                         m_dir.File("dbus.log"), env);
+    if (!WaitForChild(m_dbus, [&] { return PathExists(socket); }))
         return;
-    std::vector<std::string> unshare = {kUnshare};
-    if (geteuid() != 0)
-        unshare.push_back("--map-root-user");
-    const std::vector<std::string> more = {
-        "--mount",
-        "--propagation",
-        "private",
-        "/bin/sh",
-        "-c",
-        "mount --bind \"$0\" /run && exec " + std::string(kAvahiDaemon) +
-            " -f \"$1\" --no-drop-root --no-chroot --no-rlimits --no-proc-title",
-        m_dir.File("run"),
-        m_dir.File("avahi-daemon.conf")};
-    unshare.insert(unshare.end(), more.begin(), more.end());
+    const std::vector<std::string> daemon = {
+        kAvahiDaemon,     "-f",          m_dir.File("avahi-daemon.conf"),
+        "--no-drop-root", "--no-chroot", "--no-rlimits",
+        "--no-proc-title"};
     const auto startedUp = [&] {
         return ReadFileText(m_dir.File("avahi.log")).find("Server startup complete") !=
                std::string::npos;
     };
-    m_avahi = Spawn(unshare, m_dir.File("avahi.log"), m_busAddress);
-    m_started = WaitFor(m_avahi, startedUp);
+    // The daemon in a mount namespace of its own with our directory on /run
+    // ("$@" its command line); as root without a user namespace.
+    const std::string bindRun = "mount --bind \"$0\" /run && exec \"$@\"";
+    std::vector<std::string> unshare = {kUnshare,  "--mount", "--propagation", "private",
+                                        "/bin/sh", "-c",      bindRun,         m_dir.File("run")};
+    if (geteuid() != 0)
+        unshare.insert(unshare.begin() + 1, "--map-root-user");
+    unshare.insert(unshare.end(), daemon.begin(), daemon.end());
+    m_avahi = SpawnLogged(unshare, m_dir.File("avahi.log"), env);
+    m_started = WaitForChild(m_avahi, startedUp);
     // Where namespaces are not allowed (some containers), root runs the
     // daemon as it is, with the machine's /run: fine unless another Avahi
     // daemon runs there, which the log then tells.
     if (!m_started && geteuid() == 0 && m_avahi < 0) {
-        m_avahi = Spawn({kAvahiDaemon, "-f", m_dir.File("avahi-daemon.conf"), "--no-drop-root",
-                         "--no-chroot", "--no-rlimits", "--no-proc-title"},
-                        m_dir.File("avahi.log"), m_busAddress);
-        m_started = WaitFor(m_avahi, startedUp);
+        m_avahi = SpawnLogged(daemon, m_dir.File("avahi.log"), env);
+        m_started = WaitForChild(m_avahi, startedUp);
     }
 }
 
 PrivateAvahi::~PrivateAvahi() {
     Freeze(false);
-    Stop(m_avahi);
-    Stop(m_dbus);
+    StopChild(m_avahi);
+    StopChild(m_dbus);
 }
 
 void PrivateAvahi::Freeze(bool frozen) {

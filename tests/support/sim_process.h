@@ -1,18 +1,13 @@
 #pragma once
 
+#include "tests/support/temp_dir.h"
+
 #include <string>
 #include <sys/types.h>
 #include <vector>
 
 namespace quarvel::test {
 
-// Runs quarvel-sim as a child process on free loopback ports for one test.
-//
-// The simulator is started with "--socket-port 0 --portmapper-port 0
-// --hislip-port 0 --usbip-port 0 --transcript <tmpfile>" plus the caller's
-// arguments, and the constructor waits (at most 10 s) until it has printed its
-// "socket", "vxi11", "portmapper", "usbip" and "usb" lines (and "hislip" with
-// them). The process is killed when the object goes.
 // A process whose parent is the given one, as /proc shows it now.
 struct ChildProcess {
     pid_t pid = 0;
@@ -21,6 +16,13 @@ struct ChildProcess {
 };
 std::vector<ChildProcess> ChildProcessesOf(pid_t parent);
 
+// Runs quarvel-sim as a child process on free loopback ports for one test.
+//
+// The simulator is started with "--socket-port 0 --portmapper-port 0
+// --hislip-port 0 --usbip-port 0 --transcript <tmpfile>" plus the caller's
+// arguments, and the constructor waits (at most 10 s) until it has printed its
+// "socket", "vxi11", "portmapper", "usbip" and "usb" lines (and "hislip" with
+// them). The process is killed when the object goes.
 class SimProcess {
 public:
     explicit SimProcess(const std::vector<std::string>& args);
@@ -68,9 +70,7 @@ private:
     int m_hislipPort = 0;
     int m_usbipPort = 0;
     std::string m_usbResource;
-    std::string m_dir;
-    std::string m_transcriptPath;
-    std::string m_outputPath;
+    TempDir m_dir; // the transcript and the simulator's output
 };
 
 // "127.a.b." with a and b from this process's id: loopback addresses of its

@@ -26,17 +26,10 @@ inline const char* LanName(Lan lan) {
 }
 
 inline std::string ResourceOn(const SimProcess& sim, Lan lan) {
-    switch (lan) {
-    case Lan::Vxi11:
-        return sim.Vxi11Resource();
-    case Lan::Hislip:
-        return sim.HislipResource();
-    case Lan::Usb:
-        return sim.UsbResource();
-    case Lan::Socket:
-        break;
-    }
-    return sim.SocketResource();
+    return lan == Lan::Vxi11    ? sim.Vxi11Resource()
+           : lan == Lan::Hislip ? sim.HislipResource()
+           : lan == Lan::Usb    ? sim.UsbResource()
+                                : sim.SocketResource();
 }
 
 // Points a resource manager at the simulator's portmapper (for VXI-11) and

@@ -18,12 +18,7 @@
 #include <string>
 #include <sys/resource.h>
 
-using quarvel::test::FileNamesIn;
-using quarvel::test::PathExists;
-using quarvel::test::ReadFileBytes;
-using quarvel::test::ReadFileText;
-using quarvel::test::TempDir;
-using quarvel::test::WriteFileBytes;
+using namespace quarvel::test;
 
 namespace {
 
@@ -42,12 +37,33 @@ std::string Number(double value) {
     return std::string(text, FormatScientific(value, text));
 }
 
-std::vector<std::uint8_t> Bytes(std::initializer_list<int> values) {
-    std::vector<std::uint8_t> out;
-    for (int v : values) {
-        out.push_back(static_cast<std::uint8_t>(v));
+using Bytes = std::vector<std::uint8_t>;
+
+WaveformRecord Trace(const std::string& name, std::vector<double> x, std::vector<double> y) {
+    WaveformRecord r = Scope(name, std::move(x), std::move(y));
+    r.xLabel = "Frequency/Hz";
+    r.yLabel = "Level/DBM";
+    r.yQualifier = "POS/WRIT";
+    return r;
+}
+
+WaveformRecord Bytewise(WaveformRecord r, SampleKind kind, std::vector<std::uint8_t> bytes) {
+    r.sampleKind = kind;
+    r.bytes = std::move(bytes);
+    return r;
+}
+
+// The C library's "%e" (always correctly rounded) with its exponent widened
+// to three digits is the reference for every finite value.
+std::string PrintfReference(double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%e", value);
+    std::string s(text);
+    const std::size_t e = s.find('e');
+    if (s.size() - e - 2 == 2) {
+        s.insert(e + 2, "0");
     }
-    return out;
+    return s;
 }
 
 } // namespace
@@ -71,19 +87,6 @@ TEST(NumberText, ScientificFormHasThreeExponentDigitsAndNonFiniteValuesAreWords)
     };
     for (const auto& [value, text] : cases)
         EXPECT_EQ(Number(value), text);
-}
-
-// The C library's "%e" (always correctly rounded) with its exponent widened
-// to three digits is the reference for every finite value.
-std::string PrintfReference(double value) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%e", value);
-    std::string s(text);
-    const std::size_t e = s.find('e');
-    if (s.size() - e - 2 == 2) {
-        s.insert(e + 2, "0");
-    }
-    return s;
 }
 
 TEST(NumberText, MatchesPrintfOnRandomAndMidpointValues) {
@@ -120,24 +123,6 @@ TEST(NumberText, MatchesPrintfOnRandomAndMidpointValues) {
     }
     EXPECT_GT(checked, 350000u);
 }
-
-namespace {
-
-WaveformRecord Trace(const std::string& name, std::vector<double> x, std::vector<double> y) {
-    WaveformRecord r = Scope(name, std::move(x), std::move(y));
-    r.xLabel = "Frequency/Hz";
-    r.yLabel = "Level/DBM";
-    r.yQualifier = "POS/WRIT";
-    return r;
-}
-
-WaveformRecord Bytewise(WaveformRecord r, SampleKind kind, std::vector<std::uint8_t> bytes) {
-    r.sampleKind = kind;
-    r.bytes = std::move(bytes);
-    return r;
-}
-
-} // namespace
 
 // One x column when every record spans the same first and last x; otherwise
 // an x column per record, NA where a record has ended. The qualifier shows in
@@ -226,17 +211,17 @@ TEST(DirfileWriter, FormatAndFieldsFollowTheRecords) {
         // little-endian.
         {{Scope("CHAN1", {1.0, -2.0}, {0.5, 0.0})},
          "xaxis.dat" + f64 + "CHAN1.dat" + f64,
-         {{"xaxis.dat", Bytes({0, 0, 0, 0, 0, 0, 0xF0, 0x3F, 0, 0, 0, 0, 0, 0, 0, 0xC0})},
-          {"CHAN1.dat", Bytes({0, 0, 0, 0, 0, 0, 0xE0, 0x3F, 0, 0, 0, 0, 0, 0, 0, 0})}}},
+         {{"xaxis.dat", Bytes{0, 0, 0, 0, 0, 0, 0xF0, 0x3F, 0, 0, 0, 0, 0, 0, 0, 0xC0}},
+          {"CHAN1.dat", Bytes{0, 0, 0, 0, 0, 0, 0xE0, 0x3F, 0, 0, 0, 0, 0, 0, 0, 0}}}},
         {{Scope("CHAN1", {1.0, 1.0}, {1.0, 1.0}),
           Bytewise(Scope("POD1", {0.0}, {}), SAMPLE_KIND_BYTE, {0xA5}),
           Bytewise(Scope("ODD", {0.0, 1.0, 2.0}, {}), static_cast<SampleKind>(7), {})},
          "CHAN1_xaxis.dat" + f64 + "CHAN1.dat" + f64 + "POD1_xaxis.dat" + f64 +
              "POD1.dat\tRAW\tUINT8\t1\r\nODD_xaxis.dat" + f64,
-         {{"CHAN1_xaxis.dat", Bytes({0, 0, 0, 0, 0, 0, 0xF0, 0x3F, 0, 0, 0, 0, 0, 0, 0xF0, 0x3F})},
-          {"POD1.dat", Bytes({0xA5})},
-          {"ODD_xaxis.dat", Bytes({0, 0, 0,    0,    0, 0, 0, 0, 0, 0, 0, 0,
-                                   0, 0, 0xF0, 0x3F, 0, 0, 0, 0, 0, 0, 0, 0x40})}}},
+         {{"CHAN1_xaxis.dat", Bytes{0, 0, 0, 0, 0, 0, 0xF0, 0x3F, 0, 0, 0, 0, 0, 0, 0xF0, 0x3F}},
+          {"POD1.dat", Bytes{0xA5}},
+          {"ODD_xaxis.dat", Bytes{0, 0, 0,    0,    0, 0, 0, 0, 0, 0, 0, 0,
+                                  0, 0, 0xF0, 0x3F, 0, 0, 0, 0, 0, 0, 0, 0x40}}}},
         {{Scope("CHAN2", {}, {}), Bytewise(Scope("POD2", {}, {}), SAMPLE_KIND_BYTE, {})},
          "xaxis.dat" + f64 + "CHAN2.dat" + f64 + "POD2.dat\tRAW\tUINT8\t1\r\n",
          {{"POD2.dat", {}}}},
@@ -254,7 +239,7 @@ TEST(DirfileWriter, FormatAndFieldsFollowTheRecords) {
     }
 }
 
-TEST(DirfileWriter, NeverUsesAnExistingOrUnreachableDirectory) {
+TEST(DirfileWriter, NeverUsesAnExistingOrUnreachableDirectoryNorLeavesItsOwn) {
     TempDir dir;
     const std::string path = dir.File("twice");
     const WaveformRecordList first{Scope("CHAN1", {1.0}, {2.0})};
@@ -267,12 +252,8 @@ TEST(DirfileWriter, NeverUsesAnExistingOrUnreachableDirectory) {
     EXPECT_FALSE(PathExists(dir.File("no")));
     EXPECT_FALSE(WriteKstDirfile({}, dir.File("nothing")));
     EXPECT_FALSE(PathExists(dir.File("nothing")));
-}
-
-TEST(DirfileWriter, NameThatWouldLeaveTheDirectoryFails) {
-    TempDir dir;
-    const std::string path = dir.File("escape");
-    EXPECT_FALSE(WriteKstDirfile({Scope("../CHAN1", {1.0}, {2.0})}, path));
+    // Nor a name that would leave the directory.
+    EXPECT_FALSE(WriteKstDirfile({Scope("../CHAN1", {1.0}, {2.0})}, dir.File("escape")));
     EXPECT_FALSE(PathExists(dir.File("CHAN1.dat")));
     EXPECT_FALSE(PathExists(dir.File("CHAN1_xaxis.dat")));
 }

@@ -1,9 +1,8 @@
-#include "wavedata/waveform_preamble.h"
+#include "tests/wavedata/preamble_fields.h"
 #include "wavedata/waveform_record.h"
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <vector>
 
 // Fields in the reply's order: format, type, points, count, x increment,
@@ -28,24 +27,11 @@ TEST(WaveformPreamble, FieldsInOrderAndZeroWhereUnreadable) {
         {"", {}},
         {"+1 junk,+2;,+12abc", {1, 2, 12, 0, 0, 0, 0, 0, 0, 0}},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.text);
-        const WaveformPreamble p = ParseWaveformPreamble(c.text);
-        const WaveformPreamble& e = c.expected;
-        EXPECT_EQ(p.formatCode, e.formatCode);
-        EXPECT_EQ(p.typeCode, e.typeCode);
-        EXPECT_EQ(p.points, e.points);
-        EXPECT_EQ(p.count, e.count);
-        EXPECT_DOUBLE_EQ(p.xIncrement, e.xIncrement);
-        EXPECT_DOUBLE_EQ(p.xOrigin, e.xOrigin);
-        EXPECT_EQ(p.xReference, e.xReference);
-        EXPECT_DOUBLE_EQ(p.yIncrement, e.yIncrement);
-        EXPECT_DOUBLE_EQ(p.yOrigin, e.yOrigin);
-        EXPECT_EQ(p.yReference, e.yReference);
-    }
+    for (const auto& c : cases)
+        EXPECT_EQ(Fields(ParseWaveformPreamble(c.text)), Fields(c.expected)) << c.text;
 }
 
-TEST(WaveformConversion, ByteSamplesScaledAndTimeAxisFromOrigin) {
+TEST(WaveformConversion, ByteSamplesScaledAndTimeAxisARunningSumFromOrigin) {
     const WaveformPreamble p =
         ParseWaveformPreamble("+0,+0,+4,+1,+1.0E-06,-2.0E-06,+0,+0.5,+1.0,+128");
     const std::vector<std::uint8_t> codes{128, 130, 126, 255};
@@ -55,29 +41,17 @@ TEST(WaveformConversion, ByteSamplesScaledAndTimeAxisFromOrigin) {
     ASSERT_EQ(r.y.size(), 4u);
     // (code - 128) * 0.5 + 1.0
     EXPECT_EQ(r.y, (std::vector<double>{1.0, 2.0, 0.0, 64.5}));
-    // -2E-6, then plus 1E-6 after each sample.
+    // -2E-6, then plus 1E-6 after each sample: a running sum, as the
+    // instrument accumulates it (origin + i * increment differs in the last bits).
     const double x1 = -2.0e-6 + 1.0e-6;
     const double x2 = x1 + 1.0e-6;
     EXPECT_EQ(r.x, (std::vector<double>{-2.0e-6, x1, x2, x2 + 1.0e-6}));
     EXPECT_EQ(r.sampleKind, SAMPLE_KIND_DOUBLE);
 }
 
-TEST(WaveformConversion, TimeAxisIsARunningSum) {
-    WaveformPreamble p;
-    p.xIncrement = 0.1;
-    const std::vector<std::uint8_t> codes(11, 0);
-    WaveformRecord r;
-    ConvertSamples(p, codes.data(), codes.size(), false, r);
-    // Ten additions of 0.1 fall just short of 1.0; 10 * 0.1 does not.
-    double sum = 0.0;
-    for (int i = 0; i < 10; ++i) {
-        sum += 0.1;
-    }
-    EXPECT_EQ(r.x[10], sum);
-    EXPECT_NE(r.x[10], 10 * 0.1);
-}
-
-TEST(WaveformConversion, WordSamplesAreLeastSignificantByteFirst) {
+// Words come least significant byte first; a reference at the end of the
+// range wraps as a 32-bit difference.
+TEST(WaveformConversion, WordSamplesAreLeastSignificantByteFirstAndDifferencesThirtyTwoBit) {
     WaveformPreamble p;
     p.yIncrement = 1.0;
     p.yReference = 0x8000;
@@ -85,17 +59,10 @@ TEST(WaveformConversion, WordSamplesAreLeastSignificantByteFirst) {
     WaveformRecord r;
     ConvertSamples(p, codes.data(), 3, true, r);
     EXPECT_EQ(r.y, (std::vector<double>{0x1234 - 0x8000, 0.0, 0xFFFF - 0x8000}));
-}
-
-TEST(WaveformConversion, ExtremeReferenceWrapsAsThirtyTwoBitDifference) {
-    WaveformPreamble p;
-    p.yIncrement = 1.0;
     p.yReference = -2147483647 - 1;
-    const std::uint8_t code = 1;
-    WaveformRecord r;
-    ConvertSamples(p, &code, 1, false, r);
-    // 1 - (-2^31) does not fit: as a 32-bit difference it is -2^31 + 1.
-    EXPECT_EQ(r.y[0], -2147483647.0);
+    ConvertSamples(p, codes.data() + 3, 1, false, r); // the code 0x80
+    // 128 - (-2^31) does not fit: as a 32-bit difference it is -2^31 + 128.
+    EXPECT_EQ(r.y, std::vector<double>{-2147483648.0 + 128});
 }
 
 TEST(NumberReaders, SignsSpacesAndEnds) {

@@ -39,26 +39,21 @@ TEST(WaveformRecord, NotANumberNeverSharesAnAxis) {
     EXPECT_TRUE(ShareXAxis({WithX({nan, 1})}));
 }
 
+// Adjacent removals: the index must not skip the name after an erased one.
 TEST(KeepActiveChannels, KeepsSelectionOrderAndExactNames) {
-    CActiveChannelsDriver driver({"POD1", "CHAN1"});
-    ChannelList selected{"CHAN1", "CHAN3", "POD1"};
-    KeepActiveChannels(selected, driver);
-    EXPECT_EQ(selected, (ChannelList{"CHAN1", "POD1"}));
-    EXPECT_EQ(driver.m_calls, 1);
-
-    CActiveChannelsDriver lower({"chan1", "pod1"});
-    selected = {"CHAN1", "POD1"};
-    KeepActiveChannels(selected, lower);
-    EXPECT_TRUE(selected.empty());
-
-    CActiveChannelsDriver none({});
-    selected = {"CHAN1", "CHAN1", "CHAN2"};
-    KeepActiveChannels(selected, none);
-    EXPECT_TRUE(selected.empty());
-
-    // Adjacent removals: the index must not skip the name after an erased one.
-    CActiveChannelsDriver last({"CHAN4"});
-    selected = {"CHAN1", "CHAN2", "CHAN3", "CHAN4"};
-    KeepActiveChannels(selected, last);
-    EXPECT_EQ(selected, (ChannelList{"CHAN4"}));
+    const struct {
+        ChannelList active, selected, kept;
+    } cases[] = {
+        {{"POD1", "CHAN1"}, {"CHAN1", "CHAN3", "POD1"}, {"CHAN1", "POD1"}},
+        {{"chan1", "pod1"}, {"CHAN1", "POD1"}, {}},
+        {{}, {"CHAN1", "CHAN1", "CHAN2"}, {}},
+        {{"CHAN4"}, {"CHAN1", "CHAN2", "CHAN3", "CHAN4"}, {"CHAN4"}},
+    };
+    for (const auto& c : cases) {
+        CActiveChannelsDriver driver(c.active);
+        ChannelList selected = c.selected;
+        KeepActiveChannels(selected, driver);
+        EXPECT_EQ(selected, c.kept);
+        EXPECT_EQ(driver.m_calls, 1);
+    }
 }
