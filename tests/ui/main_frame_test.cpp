@@ -1,4 +1,3 @@
-#include "instr/instr_connection.h"
 #include "tests/support/sim_process.h"
 #include "tests/support/temp_dir.h"
 #include "tests/ui/qt_app_fixture.h"
@@ -12,7 +11,6 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
-#include <QElapsedTimer>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -296,59 +294,6 @@ TEST_F(MainFrameTest, ALongCaptureKeepsTheWindowLiveShowsProgressAndCanBeCancell
     m_frame->duringTransfer = {};
     QTest::mouseClick(capture, Qt::LeftButton);
     EXPECT_TRUE(PathExists(m_shots.File("Screenshot-0001.png"))) << Status().toStdString();
-    EXPECT_TRUE(m_frame->messages.empty());
-}
-
-// A family whose image is a file on the instrument (Tektronix MSO 2/4/5/6,
-// a built-in definition) over HiSLIP: a capture with Stop saves the picture
-// and restarts the scope; a cancelled one writes nothing and still deletes
-// the file it had saved on the instrument.
-TEST_F(MainFrameTest, ATektronixFileCaptureAndItsCancelLeaveNoFileOnTheInstrument) {
-    // The file's read waits 1.5 s for its first byte: time to cancel it.
-    ASSERT_NO_FATAL_FAILURE(CreateFrame(
-        {"--instrument", "tek-mso", "--delay-ms", "1500", "--fault-on", "FILESystem:READFile"}));
-    ASSERT_TRUE(ClickConnect(m_sim->HislipResource())) << Status().toStdString();
-    m_frame->SaveInto(m_shots.Path(), true);
-    auto* capture = Get<QPushButton>("captureButton");
-    const auto instrumentFiles = [&] {
-        CInstrConnection look;
-        char reply[256] = {};
-        if (!look.Open(m_sim->SocketResource()) ||
-            viQueryf(look.GetSession(), ":SIMulator:FILes?\n", "%t", reply) != VI_SUCCESS)
-            return std::string("(no answer)");
-        return std::string(reply);
-    };
-
-    QTest::mouseClick(capture, Qt::LeftButton);
-    ASSERT_TRUE(PathExists(m_shots.File("Screenshot.png"))) << Status().toStdString();
-    EXPECT_EQ(QImage(QString::fromStdString(m_shots.File("Screenshot.png"))).size(),
-              QSize(1920, 1080));
-    EXPECT_TRUE(Contains(TranscriptWith(*m_sim, "ACQuire:STATE RUN"), "ACQuire:STATE STOP"));
-    EXPECT_EQ(instrumentFiles(), "\n");
-
-    // Cancelled while the instrument has not sent the file yet.
-    m_sim->ClearTranscript();
-    bool cancelPosted = false;
-    QElapsedTimer sinceClick;
-    m_frame->duringTransfer = [&](std::uint64_t, std::uint64_t) {
-        if (!cancelPosted && sinceClick.elapsed() > 700) {
-            PostClick(m_frame->CancelButton(), QPoint(5, 5));
-            cancelPosted = true;
-        }
-    };
-    sinceClick.start();
-    QTest::mouseClick(capture, Qt::LeftButton);
-    m_frame->duringTransfer = {};
-    EXPECT_TRUE(cancelPosted);
-    EXPECT_EQ(Status(), "Capture cancelled.");
-    EXPECT_FALSE(PathExists(m_shots.File("Screenshot-0001.png")));
-    const std::vector<std::string> transcript = TranscriptWith(*m_sim, "ACQuire:STATE RUN");
-    const auto deleted = std::find_if(transcript.begin(), transcript.end(), [](const auto& line) {
-        return line.starts_with("FILESystem:DELEte");
-    });
-    EXPECT_NE(deleted, transcript.end()) << ::testing::PrintToString(transcript);
-    EXPECT_TRUE(Contains(transcript, "ACQuire:STATE RUN"));
-    EXPECT_EQ(instrumentFiles(), "\n");
     EXPECT_TRUE(m_frame->messages.empty());
 }
 
