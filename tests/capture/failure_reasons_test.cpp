@@ -2,9 +2,8 @@
 // window always showed: a reply that never comes, a link lost mid-transfer, a
 // reply that is no image, a command the instrument refused, a waveform
 // channel that does not answer. The raised transfer timeout is put back on
-// every one of these paths. Nothing at the address is said by quarvel-cli
-// (tests/cli/cli_failure_reasons_test.cpp) and the window
-// (tests/ui/main_frame_test.cpp) with the same words.
+// every one of these paths. quarvel-cli capture runs this controller; nothing
+// at the address: tests/cli/cli_failure_reasons_test.cpp.
 
 #include "tests/capture/sim_bench.h"
 
