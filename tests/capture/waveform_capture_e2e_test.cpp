@@ -1,10 +1,7 @@
 // Captures with waveform data through the capture controller: the fake
-// window, quarvel-sim over real sockets, real files read back. The scope
-// capture runs twice: through our own HiSLIP transport, and through a VISA
-// library loaded at run time (our own, as if it were a vendor's) with every
-// resource sent to it, over a raw socket. The analyser's traces: the FSV
-// driver's tests (tests/instr/fsv_retrieval_test.cpp) and the CSV writer's
-// (tests/wavedata/data_writers_test.cpp).
+// window, quarvel-sim over real sockets, real files read back. The
+// analyser's traces: the FSV driver's tests (tests/instr/fsv_retrieval_test.cpp)
+// and the CSV writer's (tests/wavedata/data_writers_test.cpp).
 #include "tests/capture/sim_bench.h"
 
 #include "instr/instr_connection.h"
@@ -47,36 +44,19 @@ void PrepareSequential(SimBench& bench, DataFormat dataFormat, std::vector<std::
     ASSERT_TRUE(WriteFileBytes(bench.dir.File("shot.png"), "taken"));
 }
 
-enum class Visa { Ours, LoadedLibrary };
-
-class WaveformCaptureThrough : public ::testing::TestWithParam<Visa> {
-protected:
-    // Connects the bench's controller through the VISA library of the case.
-    void Connect(SimBench& bench) {
-        CInstrConnection& connection = bench.controller.Connection();
-        if (GetParam() == Visa::LoadedLibrary) {
-            ASSERT_TRUE(connection.UseVisaLibrary({QUARVEL_VISA_SHARED_LIBRARY, true}))
-                << connection.LibraryError();
-        } else {
-            bench.window.form.visaAddress = bench.sim.HislipResource();
-        }
-        ASSERT_TRUE(bench.Connect()) << bench.window.LastStatus();
-        // Our progress reports are no function of another library's.
-        EXPECT_EQ(qviSetProgressHandler(connection.GetSession(), nullptr, nullptr),
-                  GetParam() == Visa::LoadedLibrary ? VI_ERROR_NSUP_OPER : VI_SUCCESS);
-    }
-};
-
-INSTANTIATE_TEST_SUITE_P(Visa, WaveformCaptureThrough,
-                         ::testing::Values(Visa::Ours, Visa::LoadedLibrary), [](const auto& info) {
-                             return info.param == Visa::Ours ? "OursOverHislip" : "LoadedLibrary";
-                         });
-
 } // namespace
 
-TEST_P(WaveformCaptureThrough, SequentialCaptureWritesCsvBesideImage) {
+// Through our own VISA library loaded as if it were a vendor's, every
+// resource sent to it, over a raw socket (our own HiSLIP transport under the
+// same capture: WaveformCancel's InfiniiVision case).
+TEST(WaveformCaptureE2E, SequentialCaptureThroughALoadedLibraryWritesCsvBesideImage) {
     SimBench bench({"--instrument", "infiniivision-x"});
-    Connect(bench);
+    CInstrConnection& connection = bench.controller.Connection();
+    ASSERT_TRUE(connection.UseVisaLibrary({QUARVEL_VISA_SHARED_LIBRARY, true}))
+        << connection.LibraryError();
+    ASSERT_TRUE(bench.Connect()) << bench.window.LastStatus();
+    // Our progress reports are no function of another library's.
+    EXPECT_EQ(qviSetProgressHandler(connection.GetSession(), nullptr, nullptr), VI_ERROR_NSUP_OPER);
     PrepareSequential(bench, DataFormat::Csv, {"CHAN1", "CHAN2"});
     bench.controller.StartOrAbortCapture();
 
