@@ -378,10 +378,7 @@ TEST_F(Countdown, DisconnectEndsTheCountdown) {
         bench.controller.OnCountdownTick();
     EXPECT_EQ(Captures(), 0);
     EXPECT_EQ(bench.window.LastStatus(), "Instrument disconnected");
-    // Without a connection the Capture button does nothing.
-    bench.controller.StartOrAbortCapture();
-    EXPECT_FALSE(bench.window.timerRunning);
-    EXPECT_EQ(bench.window.LastStatus(), "Instrument disconnected");
+    // Capture without a driver: FailedIdentificationLeavesTheFormDisconnectedUntilTheNextRequest.
 }
 } // namespace
 } // namespace quarvel::test
