@@ -1,8 +1,7 @@
 // Captures with waveform data through the capture controller: the fake
-// window, quarvel-sim over real sockets, real files read back. The scope and
-// analyser captures run twice: through our own HiSLIP transport, and through
-// a VISA library loaded at run time (our own, as if it were a vendor's) with
-// every resource sent to it, over a raw socket.
+// window, quarvel-sim over real sockets, real files read back. The
+// analyser's traces: the FSV driver's tests (tests/instr/fsv_retrieval_test.cpp)
+// and the CSV writer's (tests/wavedata/data_writers_test.cpp).
 #include "tests/capture/sim_bench.h"
 
 #include "instr/instr_connection.h"
@@ -16,7 +15,6 @@ namespace quarvel::test {
 namespace {
 
 constexpr std::size_t kScopePoints = 62500;
-constexpr std::size_t kTracePoints = 691;
 
 // Sends commands to the simulated instrument over a connection of its own,
 // as a user at the instrument's front panel would change it.
@@ -46,36 +44,19 @@ void PrepareSequential(SimBench& bench, DataFormat dataFormat, std::vector<std::
     ASSERT_TRUE(WriteFileBytes(bench.dir.File("shot.png"), "taken"));
 }
 
-enum class Visa { Ours, LoadedLibrary };
-
-class WaveformCaptureThrough : public ::testing::TestWithParam<Visa> {
-protected:
-    // Connects the bench's controller through the VISA library of the case.
-    void Connect(SimBench& bench) {
-        CInstrConnection& connection = bench.controller.Connection();
-        if (GetParam() == Visa::LoadedLibrary) {
-            ASSERT_TRUE(connection.UseVisaLibrary({QUARVEL_VISA_SHARED_LIBRARY, true}))
-                << connection.LibraryError();
-        } else {
-            bench.window.form.visaAddress = bench.sim.HislipResource();
-        }
-        ASSERT_TRUE(bench.Connect()) << bench.window.LastStatus();
-        // Our progress reports are no function of another library's.
-        EXPECT_EQ(qviSetProgressHandler(connection.GetSession(), nullptr, nullptr),
-                  GetParam() == Visa::LoadedLibrary ? VI_ERROR_NSUP_OPER : VI_SUCCESS);
-    }
-};
-
-INSTANTIATE_TEST_SUITE_P(Visa, WaveformCaptureThrough,
-                         ::testing::Values(Visa::Ours, Visa::LoadedLibrary), [](const auto& info) {
-                             return info.param == Visa::Ours ? "OursOverHislip" : "LoadedLibrary";
-                         });
-
 } // namespace
 
-TEST_P(WaveformCaptureThrough, SequentialCaptureWritesCsvBesideImage) {
+// Through our own VISA library loaded as if it were a vendor's, every
+// resource sent to it, over a raw socket (our own HiSLIP transport under the
+// same capture: WaveformCancel's InfiniiVision case).
+TEST(WaveformCaptureE2E, SequentialCaptureThroughALoadedLibraryWritesCsvBesideImage) {
     SimBench bench({"--instrument", "infiniivision-x"});
-    Connect(bench);
+    CInstrConnection& connection = bench.controller.Connection();
+    ASSERT_TRUE(connection.UseVisaLibrary({QUARVEL_VISA_SHARED_LIBRARY, true}))
+        << connection.LibraryError();
+    ASSERT_TRUE(bench.Connect()) << bench.window.LastStatus();
+    // Our progress reports are no function of another library's.
+    EXPECT_EQ(qviSetProgressHandler(connection.GetSession(), nullptr, nullptr), VI_ERROR_NSUP_OPER);
     PrepareSequential(bench, DataFormat::Csv, {"CHAN1", "CHAN2"});
     bench.controller.StartOrAbortCapture();
 
@@ -112,30 +93,6 @@ TEST_P(WaveformCaptureThrough, SequentialCaptureWritesCsvBesideImage) {
     EXPECT_EQ(
         FileNamesIn(bench.dir.Path()),
         (std::vector<std::string>{"shot-0004.csv", "shot-0005.csv", "shot-0005.png", "shot.png"}));
-}
-
-TEST_P(WaveformCaptureThrough, AnalyserTracesBesideTheImage) {
-    SimBench bench({"--instrument", "fsv"});
-    Connect(bench);
-    // Trace 3 is not displayed.
-    PrepareSequential(bench, DataFormat::Csv, {"TRACE1", "TRACE2", "TRACE3"});
-    bench.window.form.stopWhileCapturing = false;
-    bench.controller.StartOrAbortCapture();
-
-    EXPECT_TRUE(HasStatus(bench, "Getting waveform data for channel TRACE2..."));
-    EXPECT_FALSE(HasStatus(bench, "Getting waveform data for channel TRACE3..."));
-    EXPECT_NE(bench.window.LastStatus().find("Waveform data saving done."), std::string::npos);
-    const std::string csv = ReadFileText(bench.dir.File("shot-0004.csv"));
-    ASSERT_EQ(
-        csv.rfind("Frequency/Hz;TRACE1(Level/DBM/POS/WRIT);TRACE2(Level/DBM/RMS/AVER/VID)\r\n", 0),
-        0u);
-    EXPECT_EQ(CountLines(csv), kTracePoints + 1);
-    // 1 MHz to 3 GHz.
-    const std::size_t firstLine = csv.find("\r\n") + 2;
-    EXPECT_EQ(csv.substr(firstLine, 14), "1.000000e+006;");
-    const std::size_t lastLine = csv.rfind("\r\n", csv.size() - 3) + 2;
-    EXPECT_EQ(csv.substr(lastLine, 14), "3.000000e+009;");
-    EXPECT_GE(bench.IndexOfReceived("FORMAT:DATA REAL, 32"), 0);
 }
 
 TEST(WaveformCaptureE2E, FailedDataSavingIsReported) {

@@ -92,20 +92,10 @@ TEST(CliFamilies, CheckValidatesOneFileWithItsLine) {
     EXPECT_EQ(missing.err, work.File("none.toml") + ": not a readable file\n");
 }
 
-enum class Link { Socket, Vxi11, Hislip };
-
-std::string LinkName(Link link) {
-    const char* names[] = {"Socket", "Vxi11", "Hislip"};
-    return names[static_cast<int>(link)];
-}
-
-class CliUserDefinition : public ::testing::TestWithParam<Link> {};
-
-INSTANTIATE_TEST_SUITE_P(Links, CliUserDefinition,
-                         ::testing::Values(Link::Socket, Link::Vxi11, Link::Hislip),
-                         [](const auto& info) { return LinkName(info.param); });
-
-TEST_P(CliUserDefinition, AMadeUpInstrumentIsCapturedByteForByte) {
+// Over the socket; the definition-driven driver over every link is
+// DefinedFileRoute's (tests/instr), the raw read over every link EveryFamily's
+// TekTds cases.
+TEST(CliUserDefinition, AMadeUpInstrumentIsCapturedByteForByte) {
     UserDefinitions user;
     user.Add("acme.toml", kAcme);
     TempDir dumps;
@@ -115,12 +105,7 @@ TEST_P(CliUserDefinition, AMadeUpInstrumentIsCapturedByteForByte) {
                     dumps.Path()});
     ASSERT_TRUE(sim.Started()) << sim.Output();
     const std::string file = work.File("acme.png");
-    const CliRun run =
-        GetParam() == Link::Vxi11
-            ? RunCli(work, {"screenshot", "--portmapper-port", std::to_string(sim.PortmapperPort()),
-                            sim.Vxi11Resource(), file})
-        : GetParam() == Link::Hislip ? RunCli(work, {"screenshot", sim.HislipResource(), file})
-                                     : RunCli(work, {"screenshot", sim.SocketResource(), file});
+    const CliRun run = RunCli(work, {"screenshot", sim.SocketResource(), file});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     const auto served = ReadDirFiles(dumps.Path());
     ASSERT_EQ(served.size(), 1u);

@@ -1,4 +1,3 @@
-#include "instr/instr_connection.h"
 #include "tests/support/sim_process.h"
 #include "tests/support/temp_dir.h"
 #include "tests/ui/qt_app_fixture.h"
@@ -12,7 +11,6 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
-#include <QElapsedTimer>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -127,26 +125,11 @@ TEST_F(MainFrameTest, ConnectRunControlAndDisconnectAnInfiniiVision) {
     EXPECT_EQ(channels->count(), 0);
     EXPECT_FALSE(InstrumentCommandsEnabled());
 
-    // While disconnected the commands stay off and reach nothing.
+    // While disconnected a command that gets to the form anyway reaches nothing.
     sim.ClearTranscript();
-    m_frame->StopAction()->trigger();
-    m_frame->ControlForm().StopCommand(); // even when it gets there, no driver is called
+    m_frame->ControlForm().StopCommand();
     QTest::qWait(100);
     EXPECT_TRUE(sim.Transcript().empty());
-}
-
-TEST_F(MainFrameTest, AFailedConnectIsReportedAndLeavesTheFormDisconnected) {
-    CreateFrame();
-    ClickConnect("TCPIP0::127.0.0.1::1::SOCKET"); // nothing listens there
-    ASSERT_EQ(m_frame->messages.size(), 1u);
-    // The text always shown first, then why.
-    EXPECT_EQ(
-        m_frame->messages[0].first.rfind("Connect failed!\nnothing answers at that address", 0), 0u)
-        << m_frame->messages[0].first;
-    EXPECT_EQ(m_frame->messages[0].second, MessageIcon::Error);
-    EXPECT_TRUE(Status().startsWith("Connect failed: nothing answers")) << Status().toStdString();
-    EXPECT_TRUE(Status().endsWith("(connection refused)")) << Status().toStdString();
-    EXPECT_FALSE(m_frame->ControlForm().IsInstrumentConnected());
 }
 
 TEST_F(MainFrameTest, TheVisaLibraryComesFromTheEnvironmentOrElseFromTheSettings) {
@@ -160,6 +143,7 @@ TEST_F(MainFrameTest, TheVisaLibraryComesFromTheEnvironmentOrElseFromTheSettings
     ASSERT_EQ(m_frame->messages.size(), 1u);
     EXPECT_EQ(m_frame->messages[0].first.rfind("Connect failed!\n" + settingsError, 0), 0u)
         << m_frame->messages[0].first;
+    EXPECT_EQ(m_frame->messages[0].second, MessageIcon::Error);
     m_frame.reset();
 
     // The environment's library (our own, every resource sent to it) wins.
@@ -268,10 +252,10 @@ TEST_F(MainFrameTest, ALongCaptureKeepsTheWindowLiveShowsProgressAndCanBeCancell
             return a.first == b.first && b.second < a.second;
         });
     EXPECT_TRUE(stepBack == barValues.end()) << ::testing::PrintToString(barValues);
-    const std::vector<std::uint8_t> comments = ReadFileBytes(m_shots.File("Comments.txt"));
 
     // Cancel in the middle of the image, by button and by Escape: nothing is
-    // written, the stopped instrument runs again, the next capture works.
+    // written (no comments entry either: CliInterrupt's capture case), the
+    // stopped instrument runs again, the next capture works.
     for (const bool byEscape : {false, true}) {
         bool cancelPosted = false;
         m_frame->duringTransfer = [&](std::uint64_t done, std::uint64_t expected) {
@@ -289,66 +273,12 @@ TEST_F(MainFrameTest, ALongCaptureKeepsTheWindowLiveShowsProgressAndCanBeCancell
         EXPECT_TRUE(cancelPosted) << byEscape;
         EXPECT_EQ(Status(), "Capture cancelled.") << byEscape;
         EXPECT_FALSE(PathExists(m_shots.File("Screenshot-0001.png"))) << byEscape;
-        EXPECT_EQ(ReadFileBytes(m_shots.File("Comments.txt")), comments) << byEscape;
         const std::vector<std::string> transcript = TranscriptWith(*m_sim, ":RUN");
         EXPECT_TRUE(Contains(transcript, ":STOP") && Contains(transcript, ":RUN")) << byEscape;
     }
     m_frame->duringTransfer = {};
     QTest::mouseClick(capture, Qt::LeftButton);
     EXPECT_TRUE(PathExists(m_shots.File("Screenshot-0001.png"))) << Status().toStdString();
-    EXPECT_TRUE(m_frame->messages.empty());
-}
-
-// A family whose image is a file on the instrument (Tektronix MSO 2/4/5/6,
-// a built-in definition) over HiSLIP: a capture with Stop saves the picture
-// and restarts the scope; a cancelled one writes nothing and still deletes
-// the file it had saved on the instrument.
-TEST_F(MainFrameTest, ATektronixFileCaptureAndItsCancelLeaveNoFileOnTheInstrument) {
-    // The file's read waits 1.5 s for its first byte: time to cancel it.
-    ASSERT_NO_FATAL_FAILURE(CreateFrame(
-        {"--instrument", "tek-mso", "--delay-ms", "1500", "--fault-on", "FILESystem:READFile"}));
-    ASSERT_TRUE(ClickConnect(m_sim->HislipResource())) << Status().toStdString();
-    m_frame->SaveInto(m_shots.Path(), true);
-    auto* capture = Get<QPushButton>("captureButton");
-    const auto instrumentFiles = [&] {
-        CInstrConnection look;
-        char reply[256] = {};
-        if (!look.Open(m_sim->SocketResource()) ||
-            viQueryf(look.GetSession(), ":SIMulator:FILes?\n", "%t", reply) != VI_SUCCESS)
-            return std::string("(no answer)");
-        return std::string(reply);
-    };
-
-    QTest::mouseClick(capture, Qt::LeftButton);
-    ASSERT_TRUE(PathExists(m_shots.File("Screenshot.png"))) << Status().toStdString();
-    EXPECT_EQ(QImage(QString::fromStdString(m_shots.File("Screenshot.png"))).size(),
-              QSize(1920, 1080));
-    EXPECT_TRUE(Contains(TranscriptWith(*m_sim, "ACQuire:STATE RUN"), "ACQuire:STATE STOP"));
-    EXPECT_EQ(instrumentFiles(), "\n");
-
-    // Cancelled while the instrument has not sent the file yet.
-    m_sim->ClearTranscript();
-    bool cancelPosted = false;
-    QElapsedTimer sinceClick;
-    m_frame->duringTransfer = [&](std::uint64_t, std::uint64_t) {
-        if (!cancelPosted && sinceClick.elapsed() > 700) {
-            PostClick(m_frame->CancelButton(), QPoint(5, 5));
-            cancelPosted = true;
-        }
-    };
-    sinceClick.start();
-    QTest::mouseClick(capture, Qt::LeftButton);
-    m_frame->duringTransfer = {};
-    EXPECT_TRUE(cancelPosted);
-    EXPECT_EQ(Status(), "Capture cancelled.");
-    EXPECT_FALSE(PathExists(m_shots.File("Screenshot-0001.png")));
-    const std::vector<std::string> transcript = TranscriptWith(*m_sim, "ACQuire:STATE RUN");
-    const auto deleted = std::find_if(transcript.begin(), transcript.end(), [](const auto& line) {
-        return line.starts_with("FILESystem:DELEte");
-    });
-    EXPECT_NE(deleted, transcript.end()) << ::testing::PrintToString(transcript);
-    EXPECT_TRUE(Contains(transcript, "ACQuire:STATE RUN"));
-    EXPECT_EQ(instrumentFiles(), "\n");
     EXPECT_TRUE(m_frame->messages.empty());
 }
 
@@ -467,10 +397,6 @@ TEST_F(MainFrameTest, TheToolbarAndTheCaptureCommandFollowTheButtonAndTheMenu) {
     QTest::mouseClick(Get<QPushButton>("connectButton"), Qt::LeftButton);
     expectInStep("disconnected");
     EXPECT_FALSE(m_frame->CaptureAction()->isEnabled());
-    m_sim->ClearTranscript();
-    m_frame->CaptureAction()->trigger(); // disabled: nothing reaches the instrument
-    QTest::qWait(50);
-    EXPECT_TRUE(m_sim->Transcript().empty());
 }
 
 // A wheel turned over the form's drop-downs scrolls the form and leaves
@@ -561,11 +487,8 @@ TEST_F(MainFrameTest, TheIoLogPaneLogsAConnectAndShowsItsOperations) {
     EXPECT_FALSE(pane.isVisible());
     EXPECT_FALSE(pane.LogAction()->isChecked());
 
+    // A log that cannot be written says why: IoLogFile.AppendsAndKeepsTheUmask.
     QString error;
-    EXPECT_FALSE(pane.StartLogging(m_shots.File("missing/x.log").c_str(), false, error));
-    EXPECT_TRUE(error.contains("No such file or directory")) << error.toStdString();
-    EXPECT_FALSE(pane.LogAction()->isChecked());
-
     ASSERT_TRUE(pane.StartLogging(m_shots.File("window.log").c_str(), true, error))
         << error.toStdString();
     EXPECT_TRUE(pane.LogAction()->isChecked());
