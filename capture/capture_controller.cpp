@@ -72,9 +72,8 @@ void CCaptureController::ToggleConnection() {
     }
     if (!m_connection.Open(form.GetVisaAddress())) {
         // What the VISA layer knows (a library that answered, no library
-        // named for a GPIB address, one that could not be loaded) goes below.
-        // What the VISA layer knows (a library that answered, no library
-        // named for a GPIB address) or else the status in words.
+        // named for a GPIB address, one that could not be loaded) goes below,
+        // or else the status in words.
         std::string why = m_connection.OpenFailureText();
         if (why.empty())
             why = quarvel::instr::DescribeFailure(
