@@ -4,7 +4,6 @@
 
 #include "visa/transport_memory.h"
 #include "visa/visa.h"
-#include "visa/visa_internal.h"
 
 #include <gtest/gtest.h>
 
@@ -209,29 +208,9 @@ TEST_F(VisaFormattedIo, DefiniteBlockOverEndAndOverSocketWithLineFeedsInside) {
     }
 }
 
-TEST_F(VisaFormattedIo, AReplyThatIsNoBlockStaysUnreadForAnotherReading) {
-    // A bare file (Siglent's SCDP answers a BMP without block header) is read
-    // by its own length; the tail after it is dropped as after a block.
-    Open({.signalsEnd = false, .pieceSize = 7});
-    const std::string file = "BM" + BinaryData(40);
-    m_device->QueueReply(file + "\n");
-    m_device->QueueReply("1\n");
-    std::vector<unsigned char> buffer(100);
-    ViUInt32 count = 100;
-    ASSERT_EQ(viScanf(m_vi, "%#b \n", &count, buffer.data()), VI_ERROR_INV_FMT);
-    std::size_t got = 0;
-    while (got < file.size()) {
-        ViUInt32 n = 0;
-        const ViStatus s =
-            viRead(m_vi, buffer.data() + got, static_cast<ViUInt32>(file.size() - got), &n);
-        ASSERT_TRUE(s == VI_SUCCESS || s == VI_SUCCESS_MAX_CNT) << s;
-        got += n;
-    }
-    EXPECT_EQ(std::string(buffer.begin(), buffer.begin() + static_cast<long>(got)), file);
-    ASSERT_EQ(qviEndOfReplyData(m_vi), VI_SUCCESS);
-    ASSERT_EQ(viFlush(m_vi, VI_READ_BUF), VI_SUCCESS);
-    ExpectOpc();
-}
+// A reply that is no block (Siglent's bare BMP) stays unread for the
+// caller's own reading: the Siglent raw-BMP habits of InstrumentHabit and the
+// SDS1104X-E recording read it through the driver, the next reply clean.
 
 TEST_F(VisaFormattedIo, OversizedBlockFillsTheBufferAndFlushDropsTheRest) {
     for (const bool signalsEnd : {true, false}) {
