@@ -121,7 +121,6 @@ TEST(DriverFaults, StalledImageRestoresTheSessionTimeoutAndSaysWhy) {
     SimDriver sim("rigol", Lan::Socket, {"--delay-ms", "20000", "--fault-on", ":DISPlay:DATA?"});
     ASSERT_TRUE(sim.Ready());
     ASSERT_TRUE(sim.SetSessionTimeout(150));
-    EXPECT_EQ(sim.Driver().GetTransferTimeout(), CInstrLL::TRANSFER_TIMEOUT_MS);
     sim.Driver().SetTransferTimeout(600);
     ByteBuffer out;
     const auto start = Clock::now();
@@ -132,11 +131,9 @@ TEST(DriverFaults, StalledImageRestoresTheSessionTimeoutAndSaysWhy) {
     EXPECT_TRUE(out.empty());
     // The raised timeout goes back on the failure path too.
     EXPECT_EQ(sim.SessionTimeout(), 150u);
-    const quarvel::instr::Failure& failure = sim.Driver().LastFailure();
-    EXPECT_EQ(failure.kind, quarvel::instr::FailureKind::Timeout);
-    EXPECT_EQ(failure.command, ":DISP:DATA?");
-    EXPECT_EQ(failure.step, "waiting for the screen image");
-    EXPECT_GE(failure.waitedMs, 600u);
+    // The wait the reason gives is the transfer's; the reason's words:
+    // CaptureFailureReason.StatusLineSaysWhy/Timeout.
+    EXPECT_GE(sim.Driver().LastFailure().waitedMs, 600u);
 }
 
 TEST_P(TransferFaults, DroppedConnectionFailsTheCaptureAndLaterCommands) {

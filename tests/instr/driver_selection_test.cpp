@@ -5,10 +5,8 @@
 #include "instr/driver_table.h"
 #include "instr/family_registry.h"
 #include "instr/instr_connection.h"
-#include "instr/instr_keys_infiniium.h"
 #include "instr/instr_keys_infiniivision.h"
 #include "instr/instr_rigol_ds.h"
-#include "instr/instr_rs_fsv.h"
 #include "instr/instr_sigl_sds.h"
 #include "instr/instr_tek_tds.h"
 #include "tests/instr/driver_fixture.h"
@@ -36,7 +34,6 @@ constexpr const char* kVision = "Keysight InfiniiVision 5000/6000/7000";
 constexpr const char* kVisionX = "Keysight InfiniiVision 1000X-6000X";
 constexpr const char* kInfiniium = "Keysight Infiniium";
 constexpr const char* kFsv = "Rohde&Schwarz FSV";
-constexpr const char* kSds = "Siglent SDS (SCDP)";
 constexpr const char* kTds = "Tektronix TDS";
 constexpr const char* kRigolDs = "Rigol DS1000Z/DS2000/DS6000";
 
@@ -45,13 +42,15 @@ constexpr const char* kRigolDs = "Rigol DS1000Z/DS2000/DS6000";
 // transcripts and bug reports of other instrument tools), makers in any case,
 // model spellings with and without hyphen or suffix, near misses, and the two
 // moves docs/design.md explains (SDS X Plus/HD to the PNG family, TDS
-// 1000/2000 to the BMP family). Every family's own model goes through its
-// driver against the simulator (driver_families_test.cpp).
+// 1000/2000 to the BMP family). Every family's own models, the hyphenless
+// InfiniiVision X and EDU ones among them, go through their drivers against
+// the simulator (driver_families_test.cpp), which fails on any of them
+// given to another family or to none; the older Siglent firmware's
+// "SIGLENT" through the capture (InstrumentHabit, SiglentOlderFirmware).
 TEST(FamilyRegistry, IdentificationsPickTheirFamilyByTheRules) {
     const instr::FamilyRegistry registry;
     const std::pair<const char*, const char*> cases[] = {
         {"AGILENT TECHNOLOGIES,DSO-X 3034A", kVisionX},
-        {"AGILENT TECHNOLOGIES,MSO7104B", kVision},
         {"AGILENT TECHNOLOGIES,DSO9254A", kInfiniium},
         {"KEYSIGHT TECHNOLOGIES,33522B", kNone},
         {"KEYSIGHT TECHNOLOGIES", kNone},
@@ -66,8 +65,6 @@ TEST(FamilyRegistry, IdentificationsPickTheirFamilyByTheRules) {
         {",,,", kNone},
         {" ", kNone},
         {"ACME,DS1054Z", kNone},
-        {"TEKTRONIX,TDS 3034B,0,CF:91.1CT FV:v3.41 TDS3FFT:v1.00 TDS3TRG:v1.00", kTds},
-        {"SIGLENT,SDS2304X,SDS2XJBD1R2754,1.2.2.2 R19", kSds},
         // The series is told by the model's first word.
         {"RIGOL TECHNOLOGIES,DS1054Z Plus,DS1ZC204807123,00.04.05.SP2", kRigolDs},
         {"RIGOL TECHNOLOGIES,DS1102E Plus,DS1EB1234,00.02.06", kNone},
@@ -81,14 +78,10 @@ TEST(FamilyRegistry, IdentificationsPickTheirFamilyByTheRules) {
         {"Rigol Technologies,DS1054Z", kRigolDs},
         // With and without the hyphen, and model suffixes.
         {"KEYSIGHT TECHNOLOGIES,DSO-X 1102G,CN1,1.0", kVisionX},
-        {"KEYSIGHT TECHNOLOGIES,DSOX1202G,CN1,1.0", kVisionX},
-        {"KEYSIGHT TECHNOLOGIES,EDUX1052G,CN1,1.0", kVisionX},
         {"RIGOL TECHNOLOGIES,DHO924S,DHO9A1,00.01.02", "Rigol DHO800/900/1000/4000"},
         {"TEKTRONIX,MSO64B,C0,FV:1.0", "Tektronix MSO 2/4/5/6 Series"},
         {"TEKTRONIX,LPD64,C0,FV:1.0", "Tektronix MSO 2/4/5/6 Series"},
         {"TEKTRONIX,MSO2024B,C0,FV:1.0", "Tektronix MDO3000/4000, MSO/DPO2000-4000"},
-        {"TEKTRONIX,TBS 1052B,C0,FV:1.0", "Tektronix TBS1000/2000, TDS1000/2000"},
-        {"Rohde&Schwarz,FSW-26,1312.8000K26/1,4.60", "Rohde&Schwarz FSW/FPL/FSVA"},
         // Near misses stay unknown.
         {"TEKTRONIX,MSO 4104", kNone},
         {"RIGOL TECHNOLOGIES,DHX804", kNone},
@@ -110,8 +103,8 @@ struct IdentifyCase {
 };
 
 // The reply loses trailing white space and keeps at most 255 characters; an
-// empty model field moves the next field up; only some families are given
-// the model.
+// empty model field moves the next field up. That the driver works on the
+// connection's session: every EveryFamily case.
 TEST(ConnectionIdentification, CreatesTheDriverAndHandsOverModelAndSession) {
     const std::string longIdn = "ACME," + std::string(400, 'M') + ",1,1.0";
     const IdentifyCase cases[] = {
@@ -120,8 +113,6 @@ TEST(ConnectionIdentification, CreatesTheDriverAndHandsOverModelAndSession) {
          typeid(CInstrKeysInfiniiVisionX), "DSO-X 3034A"},
         {"RIGOL TECHNOLOGIES,,DS2072A,1.0", "RIGOL TECHNOLOGIES,,DS2072A,1.0",
          typeid(CInstrRigolDS), "DS2072A"},
-        {"Rohde&Schwarz,FSV-7,1307.9002K07/101234,2.30 SP1",
-         "Rohde&Schwarz,FSV-7,1307.9002K07/101234,2.30 SP1", typeid(CInstrRSFSV), ""},
         {longIdn, longIdn.substr(0, 255), typeid(void), ""},
     };
     for (const auto& c : cases) {
@@ -140,7 +131,6 @@ TEST(ConnectionIdentification, CreatesTheDriverAndHandsOverModelAndSession) {
         ASSERT_NE(driver, nullptr);
         EXPECT_EQ(std::type_index(typeid(*driver)), c.expected);
         EXPECT_EQ(driver->GetModel(), c.driverModel);
-        EXPECT_EQ(driver->GetSession(), connection.GetSession());
     }
 }
 
@@ -182,7 +172,10 @@ TEST(ConnectionOpen, RefusesAnAddressThatWouldNameAnotherResourceWhenCut) {
 
 // The data channels each family offers, from the model's name: two-channel
 // models end their number in 2. InfiniiVision pods need "MSO" at the very
-// start, in upper case; there a trailing digit is no two-channel mark.
+// start, in upper case; there a trailing digit is no two-channel mark. The
+// four channels of the simulated DS1054Z, SDS1104X-E and TDS 3034B (and the
+// Infiniium's fixed four) are read by the persona table of
+// tests/cli/cli_scope_waveforms_test.cpp.
 TEST(ScopeDrivers, OfferTheChannelsOfTheModel) {
     struct Case {
         std::function<std::unique_ptr<CInstrLL>()> make;
@@ -193,7 +186,6 @@ TEST(ScopeDrivers, OfferTheChannelsOfTheModel) {
     const auto siglent = [] { return std::make_unique<CInstrSiglSDS>(); };
     const auto tek = [] { return std::make_unique<CInstrTekTDS>(); };
     const auto vision = [] { return std::make_unique<CInstrKeysInfiniiVision>(); };
-    const auto infiniium = [] { return std::make_unique<CInstrKeysInfiniium>(); };
     const Case cases[] = {
         {vision, "DSO-X 2002A", {"CHAN1", "CHAN2"}},
         {vision, "MSO-X 3024A", {"CHAN1", "CHAN2", "CHAN3", "CHAN4", "POD1", "POD2"}},
@@ -201,15 +193,11 @@ TEST(ScopeDrivers, OfferTheChannelsOfTheModel) {
         {vision, "mso-x 3024A", {"CHAN1", "CHAN2", "CHAN3", "CHAN4"}},
         {vision, "DSO7032", {"CHAN1", "CHAN2", "CHAN3", "CHAN4"}},
         {vision, "", {"CHAN1", "CHAN2", "CHAN3", "CHAN4"}},
-        {rigol, "DS1054Z", {"CHAN1", "CHAN2", "CHAN3", "CHAN4"}},
         {rigol, "MSO1104Z-S", {"CHAN1", "CHAN2", "CHAN3", "CHAN4"}},
         {rigol, "DS1202Z-E", {"CHAN1", "CHAN2"}},
         {rigol, "DS2102A", {"CHAN1", "CHAN2"}},
-        {siglent, "SDS1104X-E", {"C1", "C2", "C3", "C4"}},
         {siglent, "SDS1202X-E", {"C1", "C2"}},
-        {tek, "TDS 3034B", {"CH1", "CH2", "CH3", "CH4"}},
         {tek, "TDS 3012B", {"CH1", "CH2"}},
-        {infiniium, "DSO9254A", {"CHAN1", "CHAN2", "CHAN3", "CHAN4"}},
     };
     for (const Case& c : cases) {
         const std::unique_ptr<CInstrLL> driver = c.make();

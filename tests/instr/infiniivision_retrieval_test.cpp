@@ -54,10 +54,8 @@ TEST_F(InfiniiVisionRetrieval, ReadsChannelBetweenBeginAndEnd) {
     ASSERT_FALSE(sent.empty());
     EXPECT_EQ(sent.back(), ":TIMEBASE:RANGE +1.00000000E-03");
 
-    EXPECT_EQ(record.name, "CHAN1");
-    EXPECT_EQ(record.xLabel, "time/s");
-    EXPECT_EQ(record.yLabel, "voltage/V");
-    EXPECT_EQ(record.yQualifier, "");
+    // The name and labels as a CSV file shows them:
+    // WaveformCaptureThrough.SequentialCaptureWritesCsvBesideImage.
     ASSERT_EQ(record.x.size(), kPoints);
     ASSERT_EQ(record.y.size(), kPoints);
     EXPECT_DOUBLE_EQ(record.x[0], -0.5 * kPoints / kRate);
@@ -111,8 +109,6 @@ TEST_F(InfiniiVisionRetrieval, ActiveChannelsStopAtFailingStatusQuery) {
     Send(":CHANnel2:DISPlay 0");
     m_driver->GetActiveChannels(active);
     EXPECT_EQ(active, (ChannelList{"CHAN1", "CHAN3", "CHAN4"}));
-    EXPECT_EQ(Sent(), (std::vector<std::string>{":STAT? CHAN1", ":STAT? CHAN2", ":STAT? CHAN3",
-                                                ":STAT? CHAN4"}));
 
     Send(":SIMulate:STATus:FAIL 'CHAN3'");
     m_driver->GetActiveChannels(active);

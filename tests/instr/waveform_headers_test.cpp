@@ -137,9 +137,7 @@ TEST(TekPreamble, FieldsAreReadByNameInEveryFormAndWidthsFitTheFormat) {
          ":WFMO:BYT_N 1;BIT_N 8;ENC BIN;BN_F RI;BYT_O MSB;NR_P 2500;PT_F Y;PT_OR LIN;XUN "
          "\"s\";XIN 4.0E-7;XZE 1.0E-6;PT_O 0;YUN \"V\";YMU 4.0E-2;YOF 10;YZE 0.1",
          true, 1, false, true, 4.0e-2},
-        {"MATH on the 4/5/6 Series: floats of four bytes",
-         "BYT_NR 4;BN_FMT FP;BYT_OR LSB;NR_PT 5;XINCR 1E-7;XZERO 0;YMULT 1;YOFF 0;YZERO 0", true, 4,
-         true, false, 1.0},
+        // MATH on the 4/5/6 Series, floats of four bytes: the TekMso58 persona.
         {"floats of two bytes", "BYT_NR 2;BN_FMT FP;NR_PT 5;XINCR 1;XZERO 0;YMULT 1;YOFF 0;YZERO 0",
          false, 0, false, true, 0},
         {"integers of four bytes",

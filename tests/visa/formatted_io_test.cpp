@@ -4,7 +4,6 @@
 
 #include "visa/transport_memory.h"
 #include "visa/visa.h"
-#include "visa/visa_internal.h"
 
 #include <gtest/gtest.h>
 
@@ -209,29 +208,9 @@ TEST_F(VisaFormattedIo, DefiniteBlockOverEndAndOverSocketWithLineFeedsInside) {
     }
 }
 
-TEST_F(VisaFormattedIo, AReplyThatIsNoBlockStaysUnreadForAnotherReading) {
-    // A bare file (Siglent's SCDP answers a BMP without block header) is read
-    // by its own length; the tail after it is dropped as after a block.
-    Open({.signalsEnd = false, .pieceSize = 7});
-    const std::string file = "BM" + BinaryData(40);
-    m_device->QueueReply(file + "\n");
-    m_device->QueueReply("1\n");
-    std::vector<unsigned char> buffer(100);
-    ViUInt32 count = 100;
-    ASSERT_EQ(viScanf(m_vi, "%#b \n", &count, buffer.data()), VI_ERROR_INV_FMT);
-    std::size_t got = 0;
-    while (got < file.size()) {
-        ViUInt32 n = 0;
-        const ViStatus s =
-            viRead(m_vi, buffer.data() + got, static_cast<ViUInt32>(file.size() - got), &n);
-        ASSERT_TRUE(s == VI_SUCCESS || s == VI_SUCCESS_MAX_CNT) << s;
-        got += n;
-    }
-    EXPECT_EQ(std::string(buffer.begin(), buffer.begin() + static_cast<long>(got)), file);
-    ASSERT_EQ(qviEndOfReplyData(m_vi), VI_SUCCESS);
-    ASSERT_EQ(viFlush(m_vi, VI_READ_BUF), VI_SUCCESS);
-    ExpectOpc();
-}
+// A reply that is no block (Siglent's bare BMP) stays unread for the
+// caller's own reading: the Siglent raw-BMP habits of InstrumentHabit and the
+// SDS1104X-E recording read it through the driver, the next reply clean.
 
 TEST_F(VisaFormattedIo, OversizedBlockFillsTheBufferAndFlushDropsTheRest) {
     for (const bool signalsEnd : {true, false}) {
@@ -260,12 +239,8 @@ TEST_F(VisaFormattedIo, TruncatedAndMalformedBlocksFail) {
     m_device->QueueReply("#210abc\n"); // claims 10, ends after 4
     EXPECT_EQ(viScanf(m_vi, "%#b\n", &count, buffer.data()), VI_ERROR_IO);
     EXPECT_EQ(count, 4u);
-    for (const char* bad : {"12345\n", "#A12\n", "#3 12abc\n", "#\n", "#4\n"}) {
-        m_device->QueueReply(bad);
-        count = 100;
-        EXPECT_EQ(viScanf(m_vi, "%#b\n", &count, buffer.data()), VI_ERROR_INV_FMT) << bad;
-        viFlush(m_vi, VI_READ_BUF);
-    }
+    // A header that is none fails with VI_ERROR_INV_FMT: the Siglent raw-BMP
+    // cases of InstrumentHabit read their bare file on that status.
     // Over a socket, a block cut short leaves the reader waiting: a timeout,
     // not a hang.
     Open({.signalsEnd = false});
@@ -305,15 +280,13 @@ TEST_F(VisaFormattedIo, ReadReportsMessageEndOrFullCount) {
     EXPECT_EQ(viRead(m_vi, buffer, 4, &got), VI_SUCCESS);
     EXPECT_EQ(viRead(m_vi, buffer, 4, &got), VI_ERROR_TMO);
 
-    // viWrite sends one message; viClear reaches the device and empties buffers.
+    // viWrite sends one message (viClear reaching the instrument:
+    // VisaSim.ClearDropsAnUnreadReply).
     ViUInt32 written = 0;
     ASSERT_EQ(viWrite(m_vi, reinterpret_cast<const unsigned char*>("RAW\n"), 4, &written),
               VI_SUCCESS);
     EXPECT_EQ(written, 4u);
     EXPECT_EQ(m_device->Messages().back(), "RAW\n");
-    m_device->QueueReply("stale");
-    ASSERT_EQ(viClear(m_vi), VI_SUCCESS);
-    EXPECT_EQ(m_device->ClearCount(), 1u);
 }
 
 TEST_F(VisaFormattedIo, EndlessRepliesAreCutOffByTheTimeout) {

@@ -39,22 +39,17 @@ TEST(LoadedVisaLibrary, TakesWhatItIsGivenAndServesItThroughItsOwnFunctions) {
     EXPECT_EQ(qviUseVisaLibrary(rm, kLibrary, 7, message), VI_ERROR_INV_PARAMETER);
 
     // Our transports keep what they open (our progress reports work there);
-    // a GPIB name goes to the library, whose own answer comes back (its
-    // wording: quarvel-cli scpi's test).
+    // a GPIB name goes to the library (quarvel-cli scpi's test), and with
+    // every resource its sessions serve our own transports' names too
+    // (WaveformCaptureThrough's LoadedLibrary cases).
     ViSession own = VI_NULL;
     ASSERT_EQ(viOpen(rm, sim.SocketResource().c_str(), VI_NULL, 0, &own), VI_SUCCESS);
     EXPECT_EQ(qviSetProgressHandler(own, nullptr, nullptr), VI_SUCCESS);
-    ViSession gpib = 1;
-    EXPECT_EQ(viOpen(rm, "GPIB0::5::INSTR", VI_NULL, 0, &gpib), VI_ERROR_LIBRARY_NFOUND);
-    EXPECT_EQ(gpib, VI_NULL);
 
     // Every resource to the library: the session is its, under our handle.
     ASSERT_EQ(qviUseVisaLibrary(rm, kLibrary, QVI_LIBRARY_FOR_ALL, message), VI_SUCCESS);
     ViSession loaded = VI_NULL;
     ASSERT_EQ(viOpen(rm, sim.SocketResource().c_str(), VI_NULL, 0, &loaded), VI_SUCCESS);
-    EXPECT_NE(loaded, own);
-    EXPECT_EQ(qviSetProgressHandler(loaded, nullptr, nullptr), VI_ERROR_NSUP_OPER);
-    EXPECT_EQ(QueryIdn(loaded), "ACME,X1,1,1.0\n");
     EXPECT_EQ(viSetAttribute(loaded, VI_ATTR_TMO_VALUE, 1234), VI_SUCCESS);
     ViUInt32 timeout = 0;
     EXPECT_EQ(viGetAttribute(loaded, VI_ATTR_TMO_VALUE, &timeout), VI_SUCCESS);

@@ -88,19 +88,12 @@ TEST(VisaResourceName, HislipDevicesGoToHislipWithTheirPort) {
         Parse(bad, VI_ERROR_INV_RSRC_NAME);
 }
 
+// Hex and decimal IDs, the serial number, the class left out and the
+// interface number find (or do not find) the simulator's device:
+// UsbSim.DeviceIsListedAndFoundOnlyByItsIdsAndSerial. Here "0X" and what is
+// refused.
 TEST(VisaResourceName, UsbFormTakesHexOrDecimalIdsAndAnOptionalInterface) {
-    ResourceName n = Parse("USB0::0x1AB1::0x04CE::DS1ZA000000001::INSTR");
-    EXPECT_EQ(n.interfaceType, "USB");
-    EXPECT_EQ(n.manufacturerId, 0x1AB1);
-    EXPECT_EQ(n.modelCode, 0x04CE);
-    EXPECT_EQ(n.serialNumber, "DS1ZA000000001");
-    EXPECT_EQ(n.interfaceNumber, -1);
-
-    n = Parse("usb::6833::0X4ce::MY12::3"); // decimal vendor, class left out
-    EXPECT_EQ(n.manufacturerId, 6833);
-    EXPECT_EQ(n.modelCode, 0x04CE);
-    EXPECT_EQ(n.resourceClass, "INSTR");
-    EXPECT_EQ(n.interfaceNumber, 3);
+    EXPECT_EQ(Parse("usb::6833::0X4ce::MY12::3").modelCode, 0x04CE);
 
     for (const char* bad :
          {"USB0::0x1AB1::0x04CE::INSTR", "USB0::0x10000::1::S::INSTR", "USB0::0x::1::S::INSTR",

@@ -96,12 +96,10 @@ TEST_F(UsbSim, ADeviceAnotherImporterHoldsIsBusyAndARefusalForAMomentIsWaitedOut
 
 // Siglent firmware leaves read requests over its limit unanswered: the
 // simulated SDS1x04X-E does so above 48 bytes, and the host, knowing the
-// model, never asks for more. A host that did would time out — shown with the
-// same limit on a device the quirk table does not know.
-TEST_F(UsbSim, TransferLimitOfTheModelIsHonouredWhereIgnoringItHangsTheDevice) {
-    Start({"--instrument", "siglent"}, 10000);
-    ExpectIdn("Siglent Technologies,SDS1104X-E,SDSMMEBQ000000,8.2.6.1.37R9");
-
+// model, never asks for more (EveryFamily's SiglentSdsUsb case, which fails
+// without the quirk). A host that did would time out — shown with the same
+// limit on a device the quirk table does not know.
+TEST_F(UsbSim, IgnoringTheTransferLimitOfAModelHangsTheDevice) {
     Start({"--idn", "ACME,X1,1,1.0", "--usb-max-transfer", "48"}, 400);
     char idn[256] = {};
     EXPECT_EQ(viQueryf(m_vi, "*IDN?\n", "%t", idn), VI_ERROR_TMO);
@@ -167,7 +165,6 @@ TEST(UsbOpen, NoServerMeansNotFoundAtOnceAndAnEmptyListing) {
     char found[VI_FIND_BUFLEN] = {};
     EXPECT_EQ(viFindRsrc(rm, "?*INSTR", &list, &count, found), VI_ERROR_RSRC_NFOUND);
     EXPECT_EQ(count, 0u);
-    EXPECT_EQ(viOpen(rm, "USB0::0x1AB1::0x04CE::INSTR", VI_NULL, 0, &vi), VI_ERROR_INV_RSRC_NAME);
     // What the window and quarvel-cli add to a failed open: the udev rules
     // for a device this user may not open, nothing for an absent one.
     char message[QVI_MESSAGE_BUFLEN] = {};
