@@ -131,9 +131,13 @@ TEST(DriverFaults, StalledImageRestoresTheSessionTimeoutAndSaysWhy) {
     EXPECT_TRUE(out.empty());
     // The raised timeout goes back on the failure path too.
     EXPECT_EQ(sim.SessionTimeout(), 150u);
-    // The wait the reason gives is the transfer's; the reason's words:
-    // CaptureFailureReason.StatusLineSaysWhy/Timeout.
-    EXPECT_GE(sim.Driver().LastFailure().waitedMs, 600u);
+    // The reason the status line and quarvel-cli put in words; the wait it
+    // gives is the transfer's.
+    const quarvel::instr::Failure& failure = sim.Driver().LastFailure();
+    EXPECT_EQ(failure.kind, quarvel::instr::FailureKind::Timeout);
+    EXPECT_EQ(failure.command, ":DISP:DATA?");
+    EXPECT_EQ(failure.step, "waiting for the screen image");
+    EXPECT_GE(failure.waitedMs, 600u);
 }
 
 TEST_P(TransferFaults, DroppedConnectionFailsTheCaptureAndLaterCommands) {

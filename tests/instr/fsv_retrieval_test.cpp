@@ -87,10 +87,13 @@ TEST_F(FsvRetrieval, DisplayedTracesAreActive) {
 }
 
 TEST_F(FsvRetrieval, ReadsLevelsAndFrequenciesWithLabels) {
-    // The name and labels at the analyser's defaults, as a CSV file shows
-    // them: WaveformCaptureThrough.AnalyserTracesBesideTheImage.
+    // The labels as a CSV file shows them: tests/wavedata/data_writers_test.cpp.
     WaveformRecord record;
     ASSERT_TRUE(m_driver->GetWaveformData("TRACE1", record));
+    EXPECT_EQ(record.name, "TRACE1");
+    EXPECT_EQ(record.xLabel, "Frequency/Hz");
+    EXPECT_EQ(record.yLabel, "Level/DBM");
+    EXPECT_EQ(record.yQualifier, "POS/WRIT");
     ASSERT_EQ(record.x.size(), kPoints);
     ASSERT_EQ(record.y.size(), kPoints);
     // Frequencies travel as float32: the values are those floats, widened.
