@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <string>
+#include <tuple>
 #include <vector>
 
 using Clock = std::chrono::steady_clock;
@@ -32,21 +33,20 @@ TEST_F(HislipSim, ResponsesInManyDataMessagesAndTcpPiecesArriveWhole) {
     EXPECT_TRUE(quarvel::test::QueryTestBlock(m_vi, 2000, block));
 }
 
-TEST_F(HislipSim, ErrorMessageFailsTheCallAndTheSessionGoesOn) {
-    Start({"--hislip-error", "--fault-on", "*IDN?"});
-    char idn[256] = {};
-    EXPECT_EQ(viQueryf(m_vi, "*IDN?\n", "%t", idn), VI_ERROR_IO);
-    EXPECT_EQ(Opc(), VI_SUCCESS);
-}
-
-TEST_F(HislipSim, FatalErrorEndsTheSessionButNotTheInstrument) {
-    Start({"--hislip-fatal", "--fault-on", "*IDN?"});
-    char idn[256] = {};
-    EXPECT_EQ(viQueryf(m_vi, "*IDN?\n", "%t", idn), VI_ERROR_CONN_LOST);
-    EXPECT_EQ(Opc(), VI_ERROR_CONN_LOST);
-    ASSERT_EQ(viClose(m_vi), VI_SUCCESS);
-    m_vi = Open(m_sim->HislipResource());
-    EXPECT_EQ(Opc(), VI_SUCCESS);
+// Error fails the call and the session goes on; FatalError ends the
+// session, not the instrument: a new session works.
+TEST_F(HislipSim, ErrorFailsTheCallAndFatalErrorEndsTheSessionButNotTheInstrument) {
+    for (const auto& [fault, failed, after] :
+         {std::tuple{"--hislip-error", VI_ERROR_IO, VI_SUCCESS},
+          std::tuple{"--hislip-fatal", VI_ERROR_CONN_LOST, VI_ERROR_CONN_LOST}}) {
+        Start({fault, "--fault-on", "*IDN?"});
+        char idn[256] = {};
+        EXPECT_EQ(viQueryf(m_vi, "*IDN?\n", "%t", idn), failed) << fault;
+        EXPECT_EQ(Opc(), after) << fault;
+        ASSERT_EQ(viClose(m_vi), VI_SUCCESS);
+        m_vi = Open(m_sim->HislipResource());
+        EXPECT_EQ(Opc(), VI_SUCCESS);
+    }
 }
 
 TEST_F(HislipSim, StalledReplyEndsByDeviceClearOrByTheNextQuery) {
