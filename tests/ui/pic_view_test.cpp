@@ -17,7 +17,7 @@ QImage HalfRedHalfBlue(int width, int height) {
     return image;
 }
 
-TEST(PicView, StretchesThePictureOverTheWholePaneWithoutKeepingItsProportions) {
+TEST(PicView, StretchesThePictureOverTheWholePaneOrIsBlankWithoutOne) {
     const QImage picture = HalfRedHalfBlue(800, 480);
     CPicView view;
     view.resize(400, 480);
@@ -34,18 +34,16 @@ TEST(PicView, StretchesThePictureOverTheWholePaneWithoutKeepingItsProportions) {
     const QImage small = view.grab().toImage();
     EXPECT_EQ(small.pixelColor(10, 0), QColor(Qt::red));
     EXPECT_EQ(small.pixelColor(90, 29), QColor(Qt::blue));
-}
 
-TEST(PicView, WithoutPictureOrWithAnEmptiedOneThePaneIsBlank) {
-    QImage picture = HalfRedHalfBlue(40, 40);
-    CPicView view;
-    view.resize(40, 40);
-    const QColor background = view.palette().color(view.backgroundRole());
-    EXPECT_EQ(view.grab().toImage().pixelColor(35, 35), background);
-    view.SetImage(&picture);
-    picture = QImage(); // a failed decode empties the shown picture
-    const QImage shot = view.grab().toImage();
-    EXPECT_EQ(shot.pixelColor(5, 5), background);
+    // Without a picture, or with one a failed decode emptied, it is blank.
+    CPicView empty;
+    empty.resize(40, 40);
+    const QColor background = empty.palette().color(empty.backgroundRole());
+    EXPECT_EQ(empty.grab().toImage().pixelColor(35, 35), background);
+    QImage emptied = HalfRedHalfBlue(40, 40);
+    view.SetImage(&emptied);
+    emptied = QImage();
+    EXPECT_EQ(view.grab().toImage().pixelColor(5, 5), background);
 }
 
 } // namespace
