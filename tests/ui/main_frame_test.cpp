@@ -124,12 +124,6 @@ TEST_F(MainFrameTest, ConnectRunControlAndDisconnectAnInfiniiVision) {
     EXPECT_EQ(Status(), "Instrument disconnected");
     EXPECT_EQ(channels->count(), 0);
     EXPECT_FALSE(InstrumentCommandsEnabled());
-
-    // While disconnected a command that gets to the form anyway reaches nothing.
-    sim.ClearTranscript();
-    m_frame->ControlForm().StopCommand();
-    QTest::qWait(100);
-    EXPECT_TRUE(sim.Transcript().empty());
 }
 
 TEST_F(MainFrameTest, TheVisaLibraryComesFromTheEnvironmentOrElseFromTheSettings) {
