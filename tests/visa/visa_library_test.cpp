@@ -208,27 +208,7 @@ TEST_F(VisaLibrary, Vxi11LocksKeepOtherLinksOutUntilUnlocked) {
     EXPECT_EQ(viLock(a, 7, 0, nullptr, nullptr), VI_ERROR_INV_LOCK_TYPE);
 }
 
-TEST_F(VisaLibrary, BufferedRawAccessSharesTheFormattedBuffers) {
-    Start();
-    const ViSession vi = Open(m_sim->SocketResource());
-    EXPECT_EQ(viSetBuf(vi, 0x40, 100), VI_ERROR_INV_MASK);
-    EXPECT_EQ(viSetBuf(vi, VI_WRITE_BUF, 0), VI_ERROR_ALLOC);
-    // A 4-byte write buffer goes out whenever full, without END.
-    ASSERT_EQ(viSetBuf(vi, VI_WRITE_BUF | VI_READ_BUF, 4), VI_SUCCESS);
-    ViUInt32 count = 0;
-    ASSERT_EQ(viBufWrite(vi, reinterpret_cast<const ViByte*>("*IDN?\n"), 6, &count), VI_SUCCESS);
-    EXPECT_EQ(count, 6u);
-    ASSERT_EQ(viFlush(vi, VI_WRITE_BUF), VI_SUCCESS);
-    char part[8] = {};
-    ASSERT_EQ(viBufRead(vi, reinterpret_cast<ViByte*>(part), 5, &count), VI_SUCCESS_MAX_CNT);
-    EXPECT_EQ(std::string(part, count), "ACME,");
-    // The formatted reader goes on where the raw read stopped.
-    char rest[64] = {};
-    ASSERT_EQ(viScanf(vi, "%t", rest), VI_SUCCESS);
-    EXPECT_STREQ(rest, "X1,1,1.0\n");
-}
-
-TEST_F(VisaLibrary, StringFormsFormatIntoAndScanFromCallerBuffers) {
+TEST_F(VisaLibrary, BufferedRawAccessSharesTheFormattedBuffersStringFormsUseTheCallers) {
     Start();
     const ViSession vi = Open(m_sim->SocketResource());
     ViByte text[64];
@@ -245,6 +225,22 @@ TEST_F(VisaLibrary, StringFormsFormatIntoAndScanFromCallerBuffers) {
     EXPECT_EQ(n, 7);
     // Nothing went to the instrument.
     EXPECT_TRUE(m_sim->Transcript().empty());
+
+    EXPECT_EQ(viSetBuf(vi, 0x40, 100), VI_ERROR_INV_MASK);
+    EXPECT_EQ(viSetBuf(vi, VI_WRITE_BUF, 0), VI_ERROR_ALLOC);
+    // A 4-byte write buffer goes out whenever full, without END.
+    ASSERT_EQ(viSetBuf(vi, VI_WRITE_BUF | VI_READ_BUF, 4), VI_SUCCESS);
+    ViUInt32 count = 0;
+    ASSERT_EQ(viBufWrite(vi, reinterpret_cast<const ViByte*>("*IDN?\n"), 6, &count), VI_SUCCESS);
+    EXPECT_EQ(count, 6u);
+    ASSERT_EQ(viFlush(vi, VI_WRITE_BUF), VI_SUCCESS);
+    char part[8] = {};
+    ASSERT_EQ(viBufRead(vi, reinterpret_cast<ViByte*>(part), 5, &count), VI_SUCCESS_MAX_CNT);
+    EXPECT_EQ(std::string(part, count), "ACME,");
+    // The formatted reader goes on where the raw read stopped.
+    char rest[64] = {};
+    ASSERT_EQ(viScanf(vi, "%t", rest), VI_SUCCESS);
+    EXPECT_STREQ(rest, "X1,1,1.0\n");
 }
 
 // A valid port from the environment is what the dlopen client of
