@@ -172,8 +172,6 @@ TEST_F(MainFrameTest, CaptureButtonSavesNumberedFilesAndCountsDown) {
 
     Get<QLineEdit>("captureDelayEdit")->setText("1");
     QTest::mouseClick(capture, Qt::LeftButton);
-    EXPECT_EQ(Status(), "Capture delay, 1 seconds remaining");
-    EXPECT_EQ(capture->text(), "Abort");
     EXPECT_FALSE(PathExists(m_shots.File("Screenshot-0001.png")));
     EXPECT_TRUE(QTest::qWaitFor([&] { return !m_frame->Controller().IsCountdownRunning(); }, 5000));
     EXPECT_TRUE(PathExists(m_shots.File("Screenshot-0001.png"))) << Status().toStdString();
