@@ -50,11 +50,20 @@ BlockStart ReadBlockStart(ViSession session, std::size_t& values) {
     }
     quarvel::visa::BlockHeader parsed;
     if (quarvel::visa::ParseBlockHeader(header, parsed) != quarvel::visa::BlockHeaderResult::Ok ||
-        parsed.indefinite || parsed.headerSize != header.size() || parsed.dataLength % 4 != 0) {
+        parsed.indefinite || parsed.headerSize != header.size()) {
         return BlockStart::Invalid;
     }
     if (parsed.dataLength / 4 > MAX_WAVEFORM_POINTS) {
         return BlockStart::TooLong;
+    }
+    if (parsed.dataLength % 4 != 0) {
+        // No whole number of values, but a length that can be trusted: the
+        // data is read past, so the next reply is not taken from it.
+        std::vector<std::uint8_t> skipped(static_cast<std::size_t>(parsed.dataLength));
+        if (RawRead(session, skipped.data(), skipped.size())) {
+            viFlush(session, VI_READ_BUF);
+        }
+        return BlockStart::Invalid;
     }
     values = static_cast<std::size_t>(parsed.dataLength / 4);
     // The point count is known before the data comes: progress shows it.
@@ -117,8 +126,10 @@ bool ReadTraceBlocks(ViSession session, const std::string& trace, std::vector<fl
     if (ReadBlocks(session, trace, levels, frequencies)) {
         return true;
     }
-    // Whatever is left of the replies must not reach the next trace's read.
-    viFlush(session, VI_READ_BUF_DISCARD);
+    // Whatever is left of the replies must not reach the next trace's read:
+    // a device clear empties the instrument's output queue (VXI-11, HiSLIP,
+    // USBTMC); on a raw socket it drops what has already arrived.
+    viClear(session);
     return false;
 }
 

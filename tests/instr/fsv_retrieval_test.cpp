@@ -153,6 +153,14 @@ TEST_F(FsvRetrieval, BlocksGoByTheirHeaderAndInvalidOrUnequalOnesLeaveTheRecord)
     EXPECT_EQ(record.yLabel, "Level/DBM");
     EXPECT_EQ(record.yQualifier, "POS/WRIT");
 
+    // After each refusal the next trace is read whole: nothing of the
+    // refused reply is left for it.
+    const auto readsCleanAgain = [&] {
+        Send(":SIMulate:TRACe:LEVels:BLOCk '#216',16;:SIMulate:TRACe:X:BLOCk '#216',16");
+        WaveformRecord next;
+        EXPECT_TRUE(m_driver->GetWaveformData("TRACE1", next));
+        EXPECT_EQ(next.x, (std::vector<double>{1e6, 2e6, 3e6, 4e6}));
+    };
     record = {};
     record.name = "untouched";
 
@@ -160,12 +168,14 @@ TEST_F(FsvRetrieval, BlocksGoByTheirHeaderAndInvalidOrUnequalOnesLeaveTheRecord)
     Send(":SIMulate:TRACe:LEVels:BLOCk '#215',15;:SIMulate:TRACe:X:BLOCk '#215',15");
     EXPECT_FALSE(m_driver->GetWaveformData("TRACE1", record));
     EXPECT_EQ(record.name, "untouched");
+    readsCleanAgain();
 
     // Levels of 691 values, frequencies of 4.
     Send(":SIMulate:TRACe:LEVels:BLOCk '';:SIMulate:TRACe:X:BLOCk '#216',16");
     EXPECT_FALSE(m_driver->GetWaveformData("TRACE1", record));
     EXPECT_EQ(record.name, "untouched");
     EXPECT_TRUE(record.x.empty());
+    readsCleanAgain();
 
     // A header announcing a billion bytes is refused before anything is
     // allocated or read.
@@ -174,6 +184,7 @@ TEST_F(FsvRetrieval, BlocksGoByTheirHeaderAndInvalidOrUnequalOnesLeaveTheRecord)
     EXPECT_FALSE(m_driver->GetWaveformData("TRACE1", record));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     EXPECT_EQ(record.name, "untouched");
+    readsCleanAgain();
 }
 
 } // namespace
