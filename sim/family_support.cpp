@@ -86,6 +86,24 @@ void AddBoolSetting(CommandTable& table, std::string_view pattern, bool& value) 
               [&value](const CommandCall&, CommandResult& r) { r.Text(value ? "1" : "0"); });
 }
 
+void AddWaveformSource(CommandTable& table, std::string_view command, std::shared_ptr<void> owner,
+                       int& source, std::initializer_list<std::string_view> stems) {
+    int* target = &source;
+    table.Add(command, [owner, target, names = std::vector<std::string_view>(stems)](
+                           const CommandCall& call, CommandResult& r) {
+        const std::string upper =
+            call.params.size() == 1 ? quarvel::ascii::ToUpper(call.params[0]) : std::string();
+        for (const std::string_view stem : names) {
+            if (upper.size() == stem.size() + 1 && upper.compare(0, stem.size(), stem) == 0 &&
+                upper.back() >= '1' && upper.back() <= '4') {
+                *target = upper.back() - '0';
+                return;
+            }
+        }
+        r.Error(-224, "Illegal parameter value");
+    });
+}
+
 void AddChannelSwitch(CommandTable& table, std::string_view pattern, std::shared_ptr<void> owner,
                       bool (&channelOn)[4], std::string_view onWord, std::string_view offWord) {
     bool* on = channelOn;

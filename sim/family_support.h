@@ -71,6 +71,11 @@ void AddBoolSetting(CommandTable& table, std::string_view pattern, bool& value);
 // the pattern numbering them (another number is -113); the query answers
 // `onWord` or `offWord`. `owner` holds `channelOn` and is kept alive by the
 // commands.
+// Adds "<command> <name>" choosing the channel a waveform query reads: the
+// name is one of the stems and a digit 1-4 (any case), anything else -224.
+// `owner` holds `source` and is kept alive by the command.
+void AddWaveformSource(CommandTable& table, std::string_view command, std::shared_ptr<void> owner,
+                       int& source, std::initializer_list<std::string_view> stems);
 void AddChannelSwitch(CommandTable& table, std::string_view pattern, std::shared_ptr<void> owner,
                       bool (&channelOn)[4], std::string_view onWord = "1",
                       std::string_view offWord = "0");

@@ -3,7 +3,6 @@
 #include "sim/family_infiniium.h"
 #include "sim/screen_image.h"
 #include "sim/waveform_scpi_number.h"
-#include "visa/ascii.h"
 
 #include <algorithm>
 #include <cmath>
@@ -59,15 +58,6 @@ std::string Data(const InfiniiumWaveState& s) {
     return data;
 }
 
-int ChannelOf(std::string_view name) {
-    const std::string upper = quarvel::ascii::ToUpper(name);
-    for (const std::string_view stem : {"CHANNEL", "CHAN"})
-        if (upper.size() == stem.size() + 1 && upper.compare(0, stem.size(), stem) == 0 &&
-            upper.back() >= '1' && upper.back() <= '4')
-            return upper.back() - '0';
-    return 0;
-}
-
 } // namespace
 
 void AddInfiniiumWaveforms(InfiniiumSim& scope, const QuirkOptions& quirks) {
@@ -77,13 +67,7 @@ void AddInfiniiumWaveforms(InfiniiumSim& scope, const QuirkOptions& quirks) {
     CommandTable& t = scope.Commands();
 
     AddChannelSwitch(t, ":CHANnel#:DISPlay", s, s->channelOn);
-    t.Add(":WAVeform:SOURce", [s](const CommandCall& call, CommandResult& r) {
-        const int n = call.params.size() == 1 ? ChannelOf(call.params[0]) : 0;
-        if (n == 0)
-            r.Error(-224, "Illegal parameter value");
-        else
-            s->source = n;
-    });
+    AddWaveformSource(t, ":WAVeform:SOURce", s, s->source, {"CHANNEL", "CHAN"});
     AddChoiceSetting(t, ":WAVeform:FORMat", {"ASCii", "BYTE", "WORD", "BINary"}, s->format);
     AddChoiceSetting(t, ":WAVeform:BYTeorder", {"LSBFirst", "MSBFirst"}, s->byteOrder);
     t.Add(":WAVeform:PREamble?", [s](const CommandCall&, CommandResult& r) {

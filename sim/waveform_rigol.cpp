@@ -3,7 +3,6 @@
 #include "sim/family_rigol.h"
 #include "sim/screen_image.h"
 #include "sim/waveform_scpi_number.h"
-#include "visa/ascii.h"
 
 #include <algorithm>
 #include <charconv>
@@ -80,17 +79,6 @@ bool ReadPosition(const CommandCall& call, CommandResult& r, long long& value) {
     return true;
 }
 
-int ChannelOf(std::string_view name) {
-    const std::string upper = quarvel::ascii::ToUpper(name);
-    for (const char* stem : {"CHANNEL", "CHAN"}) {
-        const std::string_view s(stem);
-        if (upper.size() == s.size() + 1 && upper.compare(0, s.size(), s) == 0 &&
-            upper.back() >= '1' && upper.back() <= '4')
-            return upper.back() - '0';
-    }
-    return 0;
-}
-
 // <format>,<type>,<points>,<count>,<xincrement>,<xorigin>,<xreference>,
 // <yincrement>,<yorigin>,<yreference>
 std::string Preamble(const RigolWaveState& s, RunState run) {
@@ -135,13 +123,7 @@ void AddRigolWaveforms(CommandTable& t, const QuirkOptions& quirks, const RigolW
     const auto run = host.run;
 
     AddChannelSwitch(t, ":CHANnel#:DISPlay", s, s->channelOn);
-    t.Add(":WAVeform:SOURce", [s](const CommandCall& call, CommandResult& r) {
-        const int n = call.params.size() == 1 ? ChannelOf(call.params[0]) : 0;
-        if (n == 0)
-            r.Error(-224, "Illegal parameter value");
-        else
-            s->source = n;
-    });
+    AddWaveformSource(t, ":WAVeform:SOURce", s, s->source, {"CHANNEL", "CHAN"});
     t.Add(":WAVeform:SOURce?", [s](const CommandCall&, CommandResult& r) {
         r.Text("CHAN" + std::to_string(s->source));
     });

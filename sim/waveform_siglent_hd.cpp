@@ -3,7 +3,6 @@
 #include "sim/family_siglent_hd.h"
 #include "sim/screen_image.h"
 #include "sim/waveform_scpi_number.h"
-#include "visa/ascii.h"
 
 #include <algorithm>
 #include <bit>
@@ -137,13 +136,6 @@ void SendBlock(CommandResult& r, std::size_t announced, const char* data, std::s
     r.reply.exact = true;
 }
 
-int ChannelOf(std::string_view name) {
-    const std::string upper = quarvel::ascii::ToUpper(name);
-    return upper.size() == 2 && upper[0] == 'C' && upper[1] >= '1' && upper[1] <= '4'
-               ? upper[1] - '0'
-               : 0;
-}
-
 bool ReadCount(const CommandCall& call, CommandResult& r, long long low, long long& value) {
     const auto number = call.params.size() == 1 ? ParseScpiReal(call.params[0]) : std::nullopt;
     if (!number || *number < static_cast<double>(low) || *number > 1.0e9) {
@@ -167,13 +159,7 @@ void AddSiglentHdWaveforms(SiglentHdSim& scope, const InstrumentSetup& setup) {
     CommandTable& t = scope.Commands();
 
     AddChannelSwitch(t, ":CHANnel#:SWITch", s, s->channelOn, "ON", "OFF");
-    t.Add(":WAVeform:SOURce", [s](const CommandCall& call, CommandResult& r) {
-        const int n = call.params.size() == 1 ? ChannelOf(call.params[0]) : 0;
-        if (n == 0)
-            r.Error(-224, "Illegal parameter value");
-        else
-            s->source = n;
-    });
+    AddWaveformSource(t, ":WAVeform:SOURce", s, s->source, {"C"});
     t.Add(":WAVeform:SOURce?",
           [s](const CommandCall&, CommandResult& r) { r.Text("C" + std::to_string(s->source)); });
     t.Add(":WAVeform:WIDTh", [s](const CommandCall& call, CommandResult& r) {
